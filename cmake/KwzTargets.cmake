@@ -1,0 +1,46 @@
+# Shared compile settings and helpers for every target of the project.
+
+add_library(kwz_options INTERFACE)
+target_compile_options(kwz_options INTERFACE -Wall -Wextra)
+target_include_directories(kwz_options INTERFACE ${PROJECT_SOURCE_DIR})
+if(KWZ_WERROR)
+  target_compile_options(kwz_options INTERFACE -Werror)
+endif()
+
+if(KWZ_SANITIZE STREQUAL "address")
+  set(_kwz_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(KWZ_SANITIZE STREQUAL "thread")
+  set(_kwz_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT KWZ_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KWZ_SANITIZE must be '', 'address' or 'thread'")
+endif()
+if(_kwz_san)
+  target_compile_options(kwz_options INTERFACE ${_kwz_san})
+  target_link_options(kwz_options INTERFACE ${_kwz_san})
+endif()
+
+# kwz_library(name SOURCES ... DEPS ...): one folder, one library target.
+function(kwz_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC kwz_options ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+endfunction()
+
+# kwz_test(name SOURCES ... DEPS ... [CONCURRENCY] [RESOURCE_LOCK lock])
+# CONCURRENCY marks a suite that the ThreadSanitizer run executes; RESOURCE_LOCK keeps the
+# suite's tests from running beside others that name the same lock.
+function(kwz_test name)
+  cmake_parse_arguments(ARG "CONCURRENCY" "RESOURCE_LOCK" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE kwz_options ${ARG_DEPS} GTest::gtest GTest::gtest_main
+                                        Threads::Threads)
+  set(_label unit)
+  if(ARG_CONCURRENCY)
+    set(_label concurrency)
+  endif()
+  set(_properties LABELS ${_label} TIMEOUT 120)
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND _properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${_properties})
+endfunction()

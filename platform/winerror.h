@@ -1,0 +1,130 @@
+// Result and error codes with their Windows values. Every code that the system returns, raises
+// or compares against is listed here; DXGetErrorStringW names them.
+#pragma once
+
+#include "platform/wintypes.h"
+
+constexpr HRESULT MakeHresult(std::uint32_t value) {
+  return static_cast<HRESULT>(value);
+}
+
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+#define HRESULT_FROM_WIN32(x)    \
+  (static_cast<HRESULT>(x) <= 0  \
+       ? static_cast<HRESULT>(x) \
+       : static_cast<HRESULT>((static_cast<DWORD>(x) & 0x0000FFFFu) | 0x80070000u))
+
+// HRESULTs.
+#define S_OK MakeHresult(0x00000000u)
+#define S_FALSE MakeHresult(0x00000001u)
+#define E_NOTIMPL MakeHresult(0x80004001u)
+#define E_NOINTERFACE MakeHresult(0x80004002u)
+#define E_POINTER MakeHresult(0x80004003u)
+#define E_ABORT MakeHresult(0x80004004u)
+#define E_FAIL MakeHresult(0x80004005u)
+#define E_UNEXPECTED MakeHresult(0x8000FFFFu)
+#define E_ACCESSDENIED MakeHresult(0x80070005u)
+#define E_HANDLE MakeHresult(0x80070006u)
+#define E_OUTOFMEMORY MakeHresult(0x8007000Eu)
+#define E_INVALIDARG MakeHresult(0x80070057u)
+#define DISP_E_UNKNOWNINTERFACE MakeHresult(0x80020001u)
+#define DISP_E_MEMBERNOTFOUND MakeHresult(0x80020003u)
+#define DISP_E_PARAMNOTFOUND MakeHresult(0x80020004u)
+#define DISP_E_TYPEMISMATCH MakeHresult(0x80020005u)
+#define DISP_E_UNKNOWNNAME MakeHresult(0x80020006u)
+#define DISP_E_NONAMEDARGS MakeHresult(0x80020007u)
+#define DISP_E_BADVARTYPE MakeHresult(0x80020008u)
+#define DISP_E_EXCEPTION MakeHresult(0x80020009u)
+#define DISP_E_OVERFLOW MakeHresult(0x8002000Au)
+#define DISP_E_BADINDEX MakeHresult(0x8002000Bu)
+#define DISP_E_UNKNOWNLCID MakeHresult(0x8002000Cu)
+#define DISP_E_ARRAYISLOCKED MakeHresult(0x8002000Du)
+#define DISP_E_BADPARAMCOUNT MakeHresult(0x8002000Eu)
+#define DISP_E_PARAMNOTOPTIONAL MakeHresult(0x8002000Fu)
+#define TYPE_E_ELEMENTNOTFOUND MakeHresult(0x8002802Bu)
+#define TYPE_E_LIBNOTREGISTERED MakeHresult(0x8002801Du)
+#define TYPE_E_CANTLOADLIBRARY MakeHresult(0x80029C4Au)
+#define CLASS_E_NOAGGREGATION MakeHresult(0x80040110u)
+#define CLASS_E_CLASSNOTAVAILABLE MakeHresult(0x80040111u)
+#define REGDB_E_CLASSNOTREG MakeHresult(0x80040154u)
+#define REGDB_E_READREGDB MakeHresult(0x80040150u)
+#define REGDB_E_WRITEREGDB MakeHresult(0x80040151u)
+#define REGDB_E_IIDNOTREG MakeHresult(0x80040155u)
+#define OLE_E_NOCONNECTION MakeHresult(0x80040004u)
+#define CONNECT_E_NOCONNECTION MakeHresult(0x80040200u)
+#define CONNECT_E_ADVISELIMIT MakeHresult(0x80040201u)
+#define CONNECT_E_CANNOTCONNECT MakeHresult(0x80040202u)
+#define CONNECT_E_OVERRIDDEN MakeHresult(0x80040203u)
+#define CO_E_NOTINITIALIZED MakeHresult(0x800401F0u)
+#define CO_E_ALREADYINITIALIZED MakeHresult(0x800401F1u)
+#define CO_E_CLASSSTRING MakeHresult(0x800401F3u)
+#define RPC_E_CHANGED_MODE MakeHresult(0x80010106u)
+#define RPC_E_WRONG_THREAD MakeHresult(0x8001010Eu)
+#define STG_E_INVALIDPOINTER MakeHresult(0x80030009u)
+
+// Win32 error codes (GetLastError).
+#define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_OUTOFMEMORY 14u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_ENVVAR_NOT_FOUND 203u
+#define ERROR_NO_UNICODE_TRANSLATION 1113u
+#define ERROR_NOT_OWNER 288u
+#define ERROR_TIMEOUT 1460u
+#define ERROR_INVALID_WINDOW_HANDLE 1400u
+#define ERROR_CLASS_ALREADY_EXISTS 1410u
+
+// Winsock error codes (WSAGetLastError).
+#define WSAEINTR 10004
+#define WSAEBADF 10009
+#define WSAEACCES 10013
+#define WSAEFAULT 10014
+#define WSAEINVAL 10022
+#define WSAEMFILE 10024
+#define WSAEWOULDBLOCK 10035
+#define WSAEINPROGRESS 10036
+#define WSAEALREADY 10037
+#define WSAENOTSOCK 10038
+#define WSAEDESTADDRREQ 10039
+#define WSAEMSGSIZE 10040
+#define WSAEPROTOTYPE 10041
+#define WSAENOPROTOOPT 10042
+#define WSAEPROTONOSUPPORT 10043
+#define WSAESOCKTNOSUPPORT 10044
+#define WSAEOPNOTSUPP 10045
+#define WSAEPFNOSUPPORT 10046
+#define WSAEAFNOSUPPORT 10047
+#define WSAEADDRINUSE 10048
+#define WSAEADDRNOTAVAIL 10049
+#define WSAENETDOWN 10050
+#define WSAENETUNREACH 10051
+#define WSAENETRESET 10052
+#define WSAECONNABORTED 10053
+#define WSAECONNRESET 10054
+#define WSAENOBUFS 10055
+#define WSAEISCONN 10056
+#define WSAENOTCONN 10057
+#define WSAESHUTDOWN 10058
+#define WSAETIMEDOUT 10060
+#define WSAECONNREFUSED 10061
+#define WSAEHOSTUNREACH 10065
+#define WSAEPROCLIM 10067
+#define WSASYSNOTREADY 10091
+#define WSAVERNOTSUPPORTED 10092
+#define WSANOTINITIALISED 10093
+#define WSAHOST_NOT_FOUND 11001
+#define WSATRY_AGAIN 11002
+#define WSANO_RECOVERY 11003
+#define WSANO_DATA 11004

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/kernel.h"
+#include "platform/winerror.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Sanitizers.h"
+
+namespace {
+
+using kwz_test::ChildProcess;
+
+// A name of this test run's own, removed again at the end so runs do not accumulate objects.
+class NamedMutex : public ::testing::Test {
+ protected:
+  NamedMutex() : name_("KWZ_TEST_MUTEX_" + std::to_string(getpid())) {}
+  ~NamedMutex() override { shm_unlink(("/kwz-mutex-" + name_).c_str()); }
+  const char* name() const { return name_.c_str(); }
+
+ private:
+  std::string name_;
+};
+
+TEST_F(NamedMutex, SecondCreateReportsAlreadyExistsAndOpenFindsIt) {
+  SetLastError(1234);
+  EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, name()), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  HANDLE first = CreateMutexA(nullptr, FALSE, name());
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  HANDLE second = CreateMutexA(nullptr, FALSE, name());
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  HANDLE opened = OpenMutexA(SYNCHRONIZE, FALSE, name());
+  ASSERT_NE(opened, nullptr);
+  // All three name one mutex: ownership through one handle excludes the others' threads.
+  ASSERT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
+  std::thread other([&] {
+    EXPECT_EQ(WaitForSingleObject(second, 20), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(opened, 0), WAIT_TIMEOUT);
+  });
+  other.join();
+  EXPECT_TRUE(ReleaseMutex(first));
+  for (HANDLE h : {first, second, opened}) CloseHandle(h);
+}
+
+TEST_F(NamedMutex, OwnerMayReacquireAndMustReleaseAsOftenAsItAcquired) {
+  HANDLE mutex = CreateMutexA(nullptr, TRUE, name());  // initially owned
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  std::thread blocked([&] { EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_TIMEOUT); });
+  blocked.join();
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_FALSE(ReleaseMutex(mutex));
+  EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+  CloseHandle(mutex);
+}
+
+TEST_F(NamedMutex, ANonOwnerCannotRelease) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name());
+  ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  std::thread other([&] {
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+  });
+  other.join();
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(mutex);
+}
+
+TEST_F(NamedMutex, SerialisesTwoProcesses) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name());
+  ASSERT_NE(mutex, nullptr);
+  std::string shared = name();
+  ChildProcess child([&shared](const ChildProcess::Channel& channel) {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, shared.c_str());
+    if (m == nullptr || WaitForSingleObject(m, INFINITE) != WAIT_OBJECT_0) return 1;
+    channel.Send('L');
+    Sleep(200);
+    channel.Send('R');  // sent before the release, so the parent must already see it
+    ReleaseMutex(m);
+    return 0;
+  });
+  ASSERT_EQ(child.Receive(), 'L');
+  EXPECT_EQ(WaitForSingleObject(mutex, 20), WAIT_TIMEOUT);
+  ASSERT_EQ(WaitForSingleObject(mutex, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(child.Receive(0), 'R');
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(child.Wait(), 0);
+  CloseHandle(mutex);
+}
+
+TEST_F(NamedMutex, IsAbandonedNotStuckWhenTheHolderIsKilled) {
+  KWZ_SKIP_UNDER_TSAN("timed take-over of an abandoned robust mutex");
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name());
+  std::string shared = name();
+  ChildProcess holder([&shared](const ChildProcess::Channel& channel) {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, shared.c_str());
+    if (m == nullptr || WaitForSingleObject(m, INFINITE) != WAIT_OBJECT_0) return 1;
+    channel.Send('L');
+    channel.Receive();  // hold until killed
+    return 0;
+  });
+  ASSERT_EQ(holder.Receive(), 'L');
+  EXPECT_EQ(WaitForSingleObject(mutex, 20), WAIT_TIMEOUT);
+  holder.Kill();
+  EXPECT_EQ(WaitForSingleObject(mutex, 5000), WAIT_ABANDONED);  // and now owned by us
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(mutex);
+}
+
+TEST(UnnamedMutex, IsPrivateAndWorks) {
+  HANDLE a = CreateMutexA(nullptr, FALSE, nullptr);
+  HANDLE b = CreateMutexA(nullptr, FALSE, nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  ASSERT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+  std::thread other([&] {
+    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_OBJECT_0);  // a different mutex
+    ReleaseMutex(b);
+  });
+  other.join();
+  ReleaseMutex(a);
+  CloseHandle(a);
+  CloseHandle(b);
+}
+
+}  // namespace
