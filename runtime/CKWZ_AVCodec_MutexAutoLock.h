@@ -1,0 +1,27 @@
+// A lock on the machine-wide mutex "KWZ_AVCODEC_MUTEX", which serialises every FFmpeg codec
+// context open and close of every process on the machine. The codec wrappers call Lock before
+// and Unlock after each such call.
+#pragma once
+
+#include "platform/kernel.h"
+
+class CKWZ_AVCodec_MutexAutoLock {
+ public:
+  CKWZ_AVCodec_MutexAutoLock();
+  ~CKWZ_AVCodec_MutexAutoLock();
+  CKWZ_AVCodec_MutexAutoLock(const CKWZ_AVCodec_MutexAutoLock&) = delete;
+  CKWZ_AVCodec_MutexAutoLock& operator=(const CKWZ_AVCodec_MutexAutoLock&) = delete;
+
+  // Waits without time-out. A failed wait is reported on the debugger output only, and the
+  // caller proceeds unlocked.
+  void Lock();
+  // Releases only a lock that Lock obtained.
+  void Unlock();
+  bool IsLocked() const { return m_bLocked; }
+
+  static constexpr const char* kName = "KWZ_AVCODEC_MUTEX";
+
+ private:
+  HANDLE m_hMutex;
+  bool m_bLocked;
+};

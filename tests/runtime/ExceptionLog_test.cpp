@@ -1,0 +1,182 @@
+#include "runtime/ExceptionLog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/debug.h"
+#include "platform/widestring.h"
+#include "platform/winerror.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+// "YYYY-MM-DD hh:mm:ss.mmm": 23 characters.
+constexpr size_t kStampLength = 23;
+
+bool IsStamp(const std::string& text) {
+  const std::string shape = "dddd-dd-dd dd:dd:dd.ddd";
+  if (text.size() != shape.size()) return false;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+  }
+  return true;
+}
+
+// Splits a log into its entries: each begins with a stamp and the given marker.
+std::vector<std::string> Entries(const std::string& log, const std::string& marker) {
+  std::vector<std::string> entries;
+  size_t at = 0;
+  while (at < log.size()) {
+    size_t next = log.find(marker, at + kStampLength + marker.size());
+    size_t start = next == std::string::npos ? log.size() : next - kStampLength;
+    entries.push_back(log.substr(at, start - at));
+    at = start;
+  }
+  return entries;
+}
+
+class ExceptionLog : public ::testing::Test {
+ protected:
+  ExceptionLog() : env_("ProgramData", appData_.path()) {}
+
+  void MakeLogFolder() { ASSERT_EQ(std::system(("mkdir -p '" + Folder() + "'").c_str()), 0); }
+  std::string Folder() const { return std::string(appData_.path()) + "/Orvana/Client/Log"; }
+  std::string LogPath() const { return Folder() + "/kwz_debug.txt"; }
+  std::string ReadLog() const {
+    std::ifstream in(LogPath(), std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+
+  kwz_test::TempDir appData_;
+  kwz_test::ScopedEnv env_;
+};
+
+TEST_F(ExceptionLog, UnknownPropertyEntryByteForByte) {
+  MakeLogFolder();
+  std::vector<std::string> debug;
+  SetDebugOutputSink([&](const WCHAR* text) { debug.push_back(Narrow(text)); });
+  std::time_t before = std::time(nullptr);
+  std::u16string entry = ReportException(
+      exc_screen_receiver(u".\\ScreenReceiver", 723, u"Unknown property : draw_logo", 0));
+  SetDebugOutputSink(nullptr);
+
+  const std::string text =
+      "Unknown property : draw_logo\nscreen_receiver\n.\\ScreenReceiver(723)\n0x00000000 \n";
+  EXPECT_EQ(Narrow(entry.c_str()), text);
+  EXPECT_EQ(debug, std::vector<std::string>{text});
+
+  std::string log = ReadLog();
+  EXPECT_TRUE(IsStamp(log.substr(0, kStampLength))) << log;
+  EXPECT_EQ(log.substr(kStampLength),
+            " [Exception]\r\nUnknown property : draw_logo\r\nscreen_receiver\r\n"
+            ".\\ScreenReceiver(723)\r\n0x00000000 \r\n\r\n");
+
+  // The stamp is local calendar time of the moment of writing.
+  std::tm local{};
+  localtime_r(&before, &local);
+  char date[16];
+  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+  EXPECT_EQ(log.substr(0, 10), date);
+}
+
+struct CodeCase {
+  DWORD code;
+  const char* line;
+};
+
+class CodeLine : public ::testing::TestWithParam<CodeCase> {};
+
+TEST_P(CodeLine, NamesTheCode) {
+  std::u16string entry = FormatExceptionEntry(exc_screen_receiver(
+      u".\\ScreenReceiver", 705, u"Set property error: enable_tunnel", GetParam().code));
+  std::string text = Narrow(entry.c_str());
+  EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, CodeLine,
+                         ::testing::Values(CodeCase{0x80070057u, "0x80070057 E_INVALIDARG\n"},
+                                           CodeCase{0x80020009u, "0x80020009 DISP_E_EXCEPTION\n"},
+                                           CodeCase{0x00000000u, "0x00000000 \n"},
+                                           CodeCase{0x0000ABCDu, "0x0000ABCD Unknown\n"}));
+
+TEST_F(ExceptionLog, MissingFolderWritesNothingButStillGivesTheText) {
+  std::u16string entry =
+      ReportException(exc_CNetwork(u".\\CNetwork", 85, u"Invalid local address.", 0));
+  EXPECT_EQ(Narrow(entry.c_str()),
+            "Invalid local address.\nCNetwork\n.\\CNetwork(85)\n0x00000000 \n");
+  struct stat info;
+  EXPECT_NE(stat((std::string(appData_.path()) + "/Orvana").c_str(), &info), 0);  // not created
+  AppendThreadFaultEntry(0xC0000005u);
+  EXPECT_NE(stat(LogPath().c_str(), &info), 0);
+}
+
+TEST_F(ExceptionLog, NullTextsPrintAsNull) {
+  std::u16string entry = FormatExceptionEntry(exc_CNetwork(nullptr, 1, nullptr, 0));
+  EXPECT_EQ(Narrow(entry.c_str()), "(null)\nCNetwork\n(null)(1)\n0x00000000 \n");
+}
+
+TEST_F(ExceptionLog, OverlongMessageIsCutToTheRoom) {
+  std::u16string message(3000, u'm');
+  std::u16string entry = FormatExceptionEntry(exc_CNetwork(u"f", 1, message.c_str(), 0));
+  EXPECT_EQ(entry.size(), 1023u);
+  EXPECT_EQ(entry, message.substr(0, 1023));
+}
+
+TEST_F(ExceptionLog, TextIsWrittenInTheLocaleMultibyteForm) {
+  MakeLogFolder();
+  AppendExceptionEntry(u"d\u00e9j\u00e0 \u4e2d\n");
+  std::string log = ReadLog();
+  EXPECT_NE(log.find("d\xc3\xa9j\xc3\xa0 \xe4\xb8\xad\r\n\r\n"), std::string::npos);
+}
+
+TEST_F(ExceptionLog, ThreadFaultLine) {
+  MakeLogFolder();
+  AppendThreadFaultEntry(0xC0000005u);
+  std::string log = ReadLog();
+  EXPECT_TRUE(IsStamp(log.substr(0, kStampLength))) << log;
+  EXPECT_EQ(log.substr(kStampLength), " [CMediaThread] -> Exception code: 0xC0000005\r\n");
+}
+
+TEST_F(ExceptionLog, ConcurrentReportsStayWhole) {
+  MakeLogFolder();
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < 25; ++i) {
+        std::u16string message = u"writer " + Widen(std::to_string(t).c_str());
+        ReportException(exc_CNetwork(u"f", i, message.c_str(), 0));
+      }
+    });
+  }
+  for (auto& w : writers) w.join();
+  std::vector<std::string> entries = Entries(ReadLog(), " [Exception]\r\n");
+  ASSERT_EQ(entries.size(), 100u);
+  std::map<std::string, int> perWriter;
+  for (const std::string& entry : entries) {
+    ASSERT_TRUE(IsStamp(entry.substr(0, kStampLength))) << entry;
+    // Exactly one whole entry between two stamps: nothing interleaved.
+    std::string body = entry.substr(kStampLength);
+    std::string writer = body.substr(0, body.find("\r\nCNetwork"));
+    ++perWriter[writer];
+    size_t file = body.find("\r\nCNetwork\r\nf(");
+    ASSERT_NE(file, std::string::npos) << entry;
+    EXPECT_EQ(body.substr(body.find(")\r\n", file)), ")\r\n0x00000000 \r\n\r\n") << entry;
+  }
+  for (int t = 0; t < 4; ++t) {
+    EXPECT_EQ((perWriter[" [Exception]\r\nwriter " + std::to_string(t)]), 25);
+  }
+}
+
+}  // namespace
