@@ -21,6 +21,7 @@
 // without it (Linux refuses the second bind, Windows lets it steal the port).
 #pragma once
 
+#include "platform/winerror.h"
 #include "platform/wintypes.h"
 
 using SOCKET = UINT_PTR;

@@ -166,6 +166,7 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
   std::vector<std::shared_ptr<EventObject>> objects;
   std::vector<pollfd> polls;
   std::vector<std::size_t> owners;  // the event index each poll entry signals
+  std::vector<bool> ofSocket;       // entry polls a socket, not the event itself
   std::vector<std::shared_ptr<kwz_platform::Descriptor>> keepOpen;
   for (DWORD i = 0; i < count; ++i) {
     auto object = std::dynamic_pointer_cast<EventObject>(kwz_platform::LookupHandle(events[i]));
@@ -175,8 +176,10 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     }
     polls.push_back({object->PollDescriptor(), POLLIN, 0});
     owners.push_back(i);
+    ofSocket.push_back(false);
     for (const auto& selected : kwz_platform::SelectedInto(object.get()))
       kwz_platform::AddSocketPolls(selected, i, &polls, &owners, &keepOpen);
+    ofSocket.resize(polls.size(), true);
     objects.push_back(std::move(object));
   }
 
@@ -189,8 +192,8 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     }
     // A socket's condition signals its event, which then stays signalled until it is reset, as
     // the network layer of Windows leaves it.
-    for (std::size_t p = count; p < polls.size(); ++p) {
-      if (polls[p].revents == 0) continue;
+    for (std::size_t p = 0; p < polls.size(); ++p) {
+      if (!ofSocket[p] || polls[p].revents == 0) continue;
       if (polls[p].revents & polls[p].events) {
         objects[owners[p]]->Set();
       } else {
