@@ -3,7 +3,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -11,95 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/kernel.h"
 #include "platform/winerror.h"
 
 namespace kwz_platform {
-
-int WsaErrorFromErrno(int error) {
-  switch (error) {
-    case 0:
-      return 0;
-    case EINTR:
-      return WSAEINTR;
-    case EBADF:
-      return WSAEBADF;
-    case EACCES:
-    case EPERM:
-      return WSAEACCES;
-    case EFAULT:
-      return WSAEFAULT;
-    case EINVAL:
-      return WSAEINVAL;
-    case EMFILE:
-    case ENFILE:
-      return WSAEMFILE;
-#if EAGAIN != EWOULDBLOCK
-    case EAGAIN:
-#endif
-    case EWOULDBLOCK:
-      return WSAEWOULDBLOCK;
-    case EINPROGRESS:
-      return WSAEINPROGRESS;
-    case EALREADY:
-      return WSAEALREADY;
-    case ENOTSOCK:
-      return WSAENOTSOCK;
-    case EDESTADDRREQ:
-      return WSAEDESTADDRREQ;
-    case EMSGSIZE:
-      return WSAEMSGSIZE;
-    case EPROTOTYPE:
-      return WSAEPROTOTYPE;
-    case ENOPROTOOPT:
-      return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT:
-      return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT:
-      return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP:
-      return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT:
-      return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT:
-      return WSAEAFNOSUPPORT;
-    case EADDRINUSE:
-      return WSAEADDRINUSE;
-    // Linux answers a join on an address that is no local interface with ENODEV.
-    case ENODEV:
-    case EADDRNOTAVAIL:
-      return WSAEADDRNOTAVAIL;
-    case ENETDOWN:
-      return WSAENETDOWN;
-    case ENETUNREACH:
-      return WSAENETUNREACH;
-    case ENETRESET:
-      return WSAENETRESET;
-    case ECONNABORTED:
-      return WSAECONNABORTED;
-    case ECONNRESET:
-      return WSAECONNRESET;
-    case ENOMEM:
-    case ENOBUFS:
-      return WSAENOBUFS;
-    case EISCONN:
-      return WSAEISCONN;
-    case ENOTCONN:
-      return WSAENOTCONN;
-    case ESHUTDOWN:
-      return WSAESHUTDOWN;
-    case ETIMEDOUT:
-      return WSAETIMEDOUT;
-    case ECONNREFUSED:
-      return WSAECONNREFUSED;
-    case EHOSTUNREACH:
-      return WSAEHOSTUNREACH;
-    default:
-      return WSAEINVAL;
-  }
-}
 
 namespace {
 
@@ -354,31 +269,6 @@ std::vector<std::shared_ptr<Descriptor>> SocketObject::Descriptors() {
   std::lock_guard<std::mutex> guard(lock_);
   for (const Companion& companion : companions_) result.push_back(companion.descriptor);
   return result;
-}
-
-int LocalHostName(char* name, std::size_t length) {
-  char full[256];
-  if (::gethostname(full, sizeof full) != 0) return LastWsaError();
-  full[sizeof full - 1] = '\0';
-  // Windows refuses a buffer that cannot hold the whole name instead of cutting it.
-  if (std::strlen(full) + 1 > length) return WSAEFAULT;
-  std::memcpy(name, full, std::strlen(full) + 1);
-  return 0;
-}
-
-bool ResolveHostIPv4(const char* name, std::vector<std::uint32_t>* addresses) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(name, nullptr, &hints, &found) != 0) return false;
-  for (addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    std::uint32_t address = reinterpret_cast<sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-    if (std::find(addresses->begin(), addresses->end(), address) == addresses->end())
-      addresses->push_back(address);
-  }
-  freeaddrinfo(found);
-  return !addresses->empty();
 }
 
 }  // namespace kwz_platform
