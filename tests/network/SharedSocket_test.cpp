@@ -1,0 +1,183 @@
+// Publishing and adopting a socket through the named records, and the records' failures.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "network/CNetwork.h"
+#include "network/NetworkErrors.h"
+#include "platform/kernel.h"
+#include "platform/memoryapi.h"
+#include "platform/widestring.h"
+#include "runtime/base_exception.h"
+#include "tests/network/NetworkTestSupport.h"
+
+namespace {
+
+using kwz_test::TestableNetwork;
+
+SharedSocketRecord ReadRecord(const WCHAR* name) {
+  CNetwork reader;
+  SharedSocketRecord record{0xDEAD, 0xDEAD, 0xDEAD};
+  reader.get_shared_socket(&record, name);
+  return record;
+}
+
+class SharedSocket : public ::testing::Test {
+ protected:
+  void SetUp() override { stop_ = CreateEventW(nullptr, FALSE, FALSE, nullptr); }
+  void TearDown() override { CloseHandle(stop_); }
+  HANDLE stop_ = nullptr;
+};
+
+TEST_F(SharedSocket, FirstMappingFindsTwelveZeroBytes) {
+  SharedSocketRecord record = ReadRecord(SHARED_SOCKET_VIDEO);
+  EXPECT_EQ(record.socket, 0u);
+  EXPECT_EQ(record.reserved1, 0u);
+  EXPECT_EQ(record.reserved2, 0u);
+}
+
+TEST_F(SharedSocket, AdopterReceivesOnThePublishersSocket) {
+  TestableNetwork publisher;
+  ASSERT_EQ(publisher.Open(OPEN_PUBLISH_AUDIO, "127.0.0.1", stop_), 0);
+  SharedSocketRecord published = ReadRecord(SHARED_SOCKET_AUDIO);
+  EXPECT_EQ(published.socket, static_cast<DWORD>(publisher.m_EventSocket));
+  EXPECT_EQ(published.reserved1, 0u);
+  EXPECT_EQ(published.reserved2, 0u);
+
+  TestableNetwork adopter;
+  ASSERT_EQ(adopter.Open(OPEN_ADOPT_AUDIO, "127.0.0.1", stop_), 0);
+  EXPECT_EQ(adopter.m_EventSocket, publisher.m_EventSocket);
+
+  kwz_test::LoopbackSender sender;
+  ASSERT_EQ(sender.Send("127.0.0.1", kwz_test::BoundPort(publisher.m_EventSocket), "both", 4), 4);
+  EXPECT_EQ(WSAWaitForMultipleEvents(2, adopter.m_hEvents, FALSE, 5000, FALSE), WSA_WAIT_EVENT_0);
+  char buffer[16];
+  EXPECT_EQ(recvfrom(adopter.m_EventSocket, buffer, sizeof buffer, 0, nullptr, nullptr), 4);
+}
+
+TEST_F(SharedSocket, AdopterOutlivingThePublisherFailsSafely) {
+  auto publisher = std::make_unique<TestableNetwork>();
+  ASSERT_EQ(publisher->Open(OPEN_PUBLISH_VIDEO, "127.0.0.1", stop_), 0);
+  TestableNetwork adopter;
+  ASSERT_EQ(adopter.Open(OPEN_ADOPT_VIDEO, "127.0.0.1", stop_), 0);
+  publisher.reset();  // closes the socket both of them use
+  ULONG pending = 0;
+  EXPECT_EQ(ioctlsocket(adopter.m_EventSocket, FIONREAD, &pending), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(adopter.JoinGroup("224.76.12.19"), RTPERR_CANT_JOIN_GROUP);
+}
+
+TEST_F(SharedSocket, RecordIsGoneWithItsLastUser) {
+  {
+    TestableNetwork publisher;
+    ASSERT_EQ(publisher.Open(OPEN_PUBLISH_AUDIO, "127.0.0.1", stop_), 0);
+  }
+  // The handle it names was closed with the publisher; a later adopter must not get it.
+  TestableNetwork adopter;
+  EXPECT_EQ(adopter.Open(OPEN_ADOPT_AUDIO, "127.0.0.1", stop_), RTPERR_CANT_CREATE_SOCKET);
+}
+
+TEST_F(SharedSocket, PublishingWinsOverAdoptingTheSameChannel) {
+  TestableNetwork first;
+  ASSERT_EQ(first.Open(OPEN_PUBLISH_AUDIO, "127.0.0.1", stop_), 0);
+  TestableNetwork second;
+  ASSERT_EQ(second.Open(OPEN_PUBLISH_AUDIO | OPEN_ADOPT_AUDIO, "127.0.0.1", stop_), 0);
+  EXPECT_NE(second.m_EventSocket, first.m_EventSocket);
+  EXPECT_NE(kwz_test::BoundPort(second.m_EventSocket), 0);  // made and bound its own
+  EXPECT_EQ(ReadRecord(SHARED_SOCKET_AUDIO).socket, static_cast<DWORD>(second.m_EventSocket));
+}
+
+TEST_F(SharedSocket, BothChannelsNamedUseTheFirstMappedRecord) {
+  TestableNetwork network;
+  // Adopting audio maps "KWZ_SOCKET_AUDIO" first; the video publication lands in that view.
+  ASSERT_EQ(network.Open(OPEN_ADOPT_AUDIO | OPEN_PUBLISH_VIDEO, "127.0.0.1", stop_), 0);
+  EXPECT_EQ(ReadRecord(SHARED_SOCKET_AUDIO).socket, static_cast<DWORD>(network.m_EventSocket));
+  EXPECT_EQ(ReadRecord(SHARED_SOCKET_VIDEO).socket, 0u);
+}
+
+TEST_F(SharedSocket, ObjectsReleaseTheirMappingsAndDescriptors) {
+  const int before = kwz_test::OpenDescriptorCount();
+  for (int i = 0; i < 200; ++i) {
+    TestableNetwork publisher;
+    ASSERT_EQ(publisher.Open(OPEN_PUBLISH_AUDIO, "127.0.0.1", stop_), 0);
+    TestableNetwork adopter;
+    ASSERT_EQ(adopter.Open(OPEN_ADOPT_AUDIO, "127.0.0.1", stop_), 0);
+  }
+  EXPECT_EQ(kwz_test::OpenDescriptorCount(), before);
+}
+
+struct RecordFault {
+  const char* name;
+  std::function<void(TestableNetwork&)> raise;
+  const char* source;
+  LONG line;
+  const char* message;
+};
+void PrintTo(const RecordFault& value, std::ostream* os) {
+  *os << value.name;
+}
+
+class SharedRecordException : public ::testing::TestWithParam<RecordFault> {};
+
+TEST_P(SharedRecordException, CarriesFileLineAndText) {
+  TestableNetwork network;
+  try {
+    GetParam().raise(network);
+    FAIL() << "nothing raised";
+  } catch (const base_exception& e) {
+    EXPECT_EQ(Narrow(e.file()), ".\\CNetwork");
+    EXPECT_EQ(e.line(), GetParam().line);
+    EXPECT_EQ(Narrow(e.source()), GetParam().source);
+    EXPECT_EQ(Narrow(e.message()), GetParam().message);
+    EXPECT_EQ(e.code(), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SharedRecordException,
+    ::testing::Values(
+        RecordFault{"SecondMapping",
+                    [](TestableNetwork& n) {
+                      n.create_shared_memory(12, SHARED_SOCKET_AUDIO);
+                      n.create_shared_memory(12, SHARED_SOCKET_VIDEO);
+                    },
+                    "create_shared_memory", 142, "Can't creare shared memory"},
+        RecordFault{"EmptyMapping",
+                    [](TestableNetwork& n) { n.create_shared_memory(0, SHARED_SOCKET_AUDIO); },
+                    "create_shared_memory", 151, "CreateFileMapping"},
+        // Another module made the name read-only, so no writable view can be had.
+        RecordFault{"ReadOnlyRecord",
+                    [](TestableNetwork& n) {
+                      HANDLE readOnly = CreateFileMappingW(
+                          INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 12, SHARED_SOCKET_AUDIO);
+                      ASSERT_NE(readOnly, nullptr);
+                      struct Closer {
+                        HANDLE h;
+                        ~Closer() { CloseHandle(h); }
+                      } closer{readOnly};
+                      n.create_shared_memory(12, SHARED_SOCKET_AUDIO);
+                    },
+                    "create_shared_memory", 161, "MapViewOfFile"},
+        RecordFault{"PublishNothing",
+                    [](TestableNetwork& n) { n.set_shared_socket(nullptr, SHARED_SOCKET_AUDIO); },
+                    "set_shared_socket", 172, "Null pointer"},
+        RecordFault{"AdoptIntoNothing",
+                    [](TestableNetwork& n) { n.get_shared_socket(nullptr, SHARED_SOCKET_AUDIO); },
+                    "get_shared_socket", 187, "Null pointer"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SharedSocket, FailedRecordStopsOpenBeforeAnySocketIsMade) {
+  HANDLE readOnly =
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 12, SHARED_SOCKET_AUDIO);
+  const int before = kwz_test::OpenDescriptorCount();
+  TestableNetwork network;
+  EXPECT_THROW(network.Open(OPEN_ADOPT_AUDIO, "127.0.0.1", stop_), exc_create_shared_memory);
+  EXPECT_EQ(network.JoinGroup("224.76.12.19"), RTPERR_OUT_OF_MEMORY);  // not opened
+  EXPECT_EQ(kwz_test::OpenDescriptorCount(), before);
+  CloseHandle(readOnly);
+}
+
+}  // namespace

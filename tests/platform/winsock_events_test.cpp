@@ -1,0 +1,198 @@
+// Network events, waits over sockets and ordinary events, and multicast membership of a socket
+// bound to the loopback address.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/kernel.h"
+#include "platform/winsock.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+constexpr const char* kGroup = "224.76.12.19";
+
+sockaddr_in Address(const char* text, USHORT port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = inet_addr(text);
+  return address;
+}
+
+class NetworkEvents : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data_), 0);
+    receiver_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = Address("127.0.0.1", 0);
+    ASSERT_EQ(bind(receiver_, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+    int length = sizeof local;
+    ASSERT_EQ(getsockname(receiver_, reinterpret_cast<sockaddr*>(&local), &length), 0);
+    port_ = ntohs(local.sin_port);
+    events_[0] = WSACreateEvent();
+    events_[1] = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // the stop event
+    ASSERT_EQ(WSAEventSelect(receiver_, events_[0], FD_READ | FD_CLOSE), 0);
+    sender_ = socket(AF_INET, SOCK_DGRAM, 0);
+    ULONG loopback = inet_addr("127.0.0.1");
+    int ttl = 0;
+    setsockopt(sender_, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<char*>(&loopback), 4);
+    setsockopt(sender_, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<char*>(&ttl), 4);
+  }
+  void TearDown() override {
+    closesocket(receiver_);
+    closesocket(sender_);
+    WSACloseEvent(events_[0]);
+    CloseHandle(events_[1]);
+    WSACleanup();
+  }
+
+  void Send(const char* to, const std::string& payload) {
+    sockaddr_in address = Address(to, port_);
+    ASSERT_EQ(sendto(sender_, payload.data(), static_cast<int>(payload.size()), 0,
+                     reinterpret_cast<sockaddr*>(&address), sizeof address),
+              static_cast<int>(payload.size()));
+  }
+  DWORD Wait(DWORD timeoutMs) {
+    return WSAWaitForMultipleEvents(2, events_, FALSE, timeoutMs, FALSE);
+  }
+  long Enumerate() {
+    WSANETWORKEVENTS network{};
+    EXPECT_EQ(WSAEnumNetworkEvents(receiver_, events_[0], &network), 0);
+    return network.lNetworkEvents;
+  }
+  std::string Receive() {
+    char buffer[2048];
+    int got = recvfrom(receiver_, buffer, sizeof buffer, 0, nullptr, nullptr);
+    return got < 0 ? "error " + std::to_string(WSAGetLastError())
+                   : std::string(buffer, static_cast<std::size_t>(got));
+  }
+  bool Join(int option) {
+    ip_mreq request{};
+    request.imr_multiaddr.s_addr = inet_addr(kGroup);
+    request.imr_interface.s_addr = inet_addr("127.0.0.1");
+    return setsockopt(receiver_, IPPROTO_IP, option, reinterpret_cast<char*>(&request),
+                      sizeof request) == 0;
+  }
+
+  WSADATA data_{};
+  SOCKET receiver_ = INVALID_SOCKET;
+  SOCKET sender_ = INVALID_SOCKET;
+  USHORT port_ = 0;
+  HANDLE events_[2] = {};
+};
+
+TEST_F(NetworkEvents, QueuedDatagramSignalsUntilReadAndEnumerated) {
+  EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);
+  EXPECT_EQ(Enumerate(), 0);
+  Send("127.0.0.1", "one");
+  Send("127.0.0.1", "second");
+  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Wait(0), WSA_WAIT_EVENT_0);  // manual-reset: stays signalled until enumerated
+  EXPECT_EQ(Enumerate(), FD_READ);
+  ULONG pending = 0;
+  ASSERT_EQ(ioctlsocket(receiver_, FIONREAD, &pending), 0);
+  EXPECT_GE(pending, 3u);
+  EXPECT_EQ(Receive(), "one");
+  // One datagram is left, so the next wait signals again at once.
+  EXPECT_EQ(Wait(0), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Enumerate(), FD_READ);
+  EXPECT_EQ(Receive(), "second");
+  EXPECT_EQ(Enumerate(), 0);
+  EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);
+  EXPECT_EQ(Receive(),
+            "error " + std::to_string(WSAEWOULDBLOCK));  // selection made it non-blocking
+}
+
+TEST_F(NetworkEvents, DatagramLargerThanTheBufferIsCutAndReported) {
+  Send("127.0.0.1", "0123456789");
+  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  char buffer[4];
+  sockaddr_in from{};
+  int fromLength = sizeof from;
+  EXPECT_EQ(recvfrom(receiver_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
+                     &fromLength),
+            SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEMSGSIZE);
+  EXPECT_EQ(std::string(buffer, 4), "0123");
+  EXPECT_EQ(from.sin_addr.s_addr, inet_addr("127.0.0.1"));
+}
+
+TEST_F(NetworkEvents, StopEventSetFromAnotherThreadWakesTheWait) {
+  int handedOver = 0;  // written before the Set, read after the wait: must be ordered
+  std::thread stopper([&] {
+    Sleep(20);
+    handedOver = 42;
+    SetEvent(events_[1]);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Wait(INFINITE), WSA_WAIT_EVENT_0 + 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(handedOver, 42);
+  stopper.join();
+}
+
+TEST_F(NetworkEvents, DatagramArrivingDuringAWaitWakesIt) {
+  std::thread sender([&] {
+    Sleep(20);
+    Send("127.0.0.1", "late");
+  });
+  EXPECT_EQ(Wait(30000), WSA_WAIT_EVENT_0);
+  sender.join();
+  EXPECT_EQ(Receive(), "late");
+}
+
+TEST_F(NetworkEvents, BadWaitsFail) {
+  EXPECT_EQ(WSAWaitForMultipleEvents(0, events_, FALSE, 0, FALSE), WSA_WAIT_FAILED);
+  EXPECT_EQ(WSAWaitForMultipleEvents(2, events_, TRUE, 0, FALSE), WSA_WAIT_FAILED);
+  EXPECT_EQ(WSAGetLastError(), WSA_INVALID_PARAMETER);
+  HANDLE bogus[2] = {events_[0], reinterpret_cast<HANDLE>(0x7FFFFFF0)};
+  EXPECT_EQ(WSAWaitForMultipleEvents(2, bogus, FALSE, 0, FALSE), WSA_WAIT_FAILED);
+  EXPECT_EQ(WSAGetLastError(), WSA_INVALID_HANDLE);
+  EXPECT_EQ(WSAEventSelect(receiver_, events_[0], 1 << 1 /* FD_WRITE */), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+TEST_F(NetworkEvents, CancelledSelectionNoLongerSignals) {
+  ASSERT_EQ(WSAEventSelect(receiver_, nullptr, 0), 0);
+  Send("127.0.0.1", "unseen");
+  EXPECT_EQ(Wait(50), WSA_WAIT_TIMEOUT);
+  EXPECT_EQ(Receive(), "unseen");
+}
+
+// A socket bound to the loopback address gets the groups it joined there, and only while joined.
+TEST_F(NetworkEvents, MembershipOfSocketBoundToAUnicastAddress) {
+  Send(kGroup, "before");
+  ASSERT_TRUE(Join(IP_ADD_MEMBERSHIP));
+  EXPECT_FALSE(Join(IP_ADD_MEMBERSHIP));
+  EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
+  Send(kGroup, "joined");
+  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Enumerate(), FD_READ);
+  ULONG pending = 0;
+  ASSERT_EQ(ioctlsocket(receiver_, FIONREAD, &pending), 0);
+  EXPECT_EQ(pending, 6u);
+  EXPECT_EQ(Receive(), "joined");
+
+  ASSERT_TRUE(Join(IP_DROP_MEMBERSHIP));
+  EXPECT_FALSE(Join(IP_DROP_MEMBERSHIP));
+  EXPECT_EQ(WSAGetLastError(), WSAEADDRNOTAVAIL);
+  Send(kGroup, "dropped");
+  Send("127.0.0.1", "unicast");
+  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Receive(), "unicast");
+  EXPECT_EQ(Receive(), "error " + std::to_string(WSAEWOULDBLOCK));
+}
+
+TEST_F(NetworkEvents, ClosingTheSocketClosesItsMemberships) {
+  const int before = kwz_test::OpenDescriptorCount();
+  ASSERT_TRUE(Join(IP_ADD_MEMBERSHIP));
+  EXPECT_EQ(kwz_test::OpenDescriptorCount(), before + 1);
+  ASSERT_EQ(closesocket(receiver_), 0);
+  receiver_ = INVALID_SOCKET;
+  EXPECT_EQ(kwz_test::OpenDescriptorCount(), before - 1);
+}
+
+}  // namespace

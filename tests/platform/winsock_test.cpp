@@ -1,0 +1,173 @@
+// Start-up counting, handles, address parsing and host lookup of the Winsock subset.
+#include "platform/winsock.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "platform/winsock_testing.h"
+
+namespace {
+
+class Winsock : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data_), 0); }
+  void TearDown() override { WSACleanup(); }
+  WSADATA data_{};
+};
+
+TEST(WinsockStartup, IsCountedAndEveryCleanupNeedsAStartup) {
+  const int before = kwz_platform::WinsockStartupCount();
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  EXPECT_EQ(kwz_platform::WinsockStartupCount(), before + 2);
+  EXPECT_EQ(WSACleanup(), 0);
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);  // one start-up is still outstanding
+  EXPECT_NE(s, INVALID_SOCKET);
+  EXPECT_EQ(closesocket(s), 0);
+  EXPECT_EQ(WSACleanup(), 0);
+  EXPECT_EQ(kwz_platform::WinsockStartupCount(), before);
+  if (before == 0) {
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_EQ(socket(AF_INET, SOCK_DGRAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+  }
+}
+
+TEST(WinsockStartup, VersionsAndRefusals) {
+  const int before = kwz_platform::WinsockStartupCount();
+  WSADATA data;
+  EXPECT_EQ(WSAStartup(MAKEWORD(1, 0), &data), WSAVERNOTSUPPORTED);
+  EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), nullptr), WSAEFAULT);
+  kwz_platform::FailNextWSAStartup(WSASYSNOTREADY);
+  EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), &data), WSASYSNOTREADY);
+  EXPECT_EQ(kwz_platform::WinsockStartupCount(), before);  // none of them counts
+
+  ASSERT_EQ(WSAStartup(MAKEWORD(3, 0), &data), 0);  // a newer request gets the newest there is
+  EXPECT_EQ(data.wVersion, MAKEWORD(2, 2));
+  EXPECT_EQ(data.wHighVersion, MAKEWORD(2, 2));
+  ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+  EXPECT_EQ(data.wVersion, MAKEWORD(1, 1));
+  WSACleanup();
+  WSACleanup();
+}
+
+TEST_F(Winsock, SocketHandleDiesWithItsFirstClose) {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  EXPECT_NE(s, 0u);
+  EXPECT_LE(s, 0xFFFFFFFFu);  // shared records carry 32 bits
+  EXPECT_EQ(closesocket(s), 0);
+  EXPECT_EQ(closesocket(s), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  ULONG pending;
+  EXPECT_EQ(ioctlsocket(s, FIONREAD, &pending), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST_F(Winsock, UnsupportedSocketsAndOptionsAreRefused) {
+  EXPECT_EQ(socket(23 /* AF_INET6 */, SOCK_DGRAM, 0), INVALID_SOCKET);
+  EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  int value = 1;
+  EXPECT_EQ(setsockopt(s, SOL_SOCKET, 0x0080 /* SO_LINGER */, reinterpret_cast<char*>(&value),
+                       sizeof value),
+            SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOPROTOOPT);
+  EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&value), 2), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+  closesocket(s);
+}
+
+TEST_F(Winsock, ReceiveBufferReadsBackAsSet) {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  int size = 565535;
+  ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), sizeof size), 0);
+  int readBack = 0;
+  int length = sizeof readBack;
+  ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&readBack), &length), 0);
+  EXPECT_EQ(readBack, size);
+  closesocket(s);
+}
+
+struct AddressCase {
+  const char* text;
+  ULONG hostOrder;
+};
+void PrintTo(const AddressCase& c, std::ostream* os) {
+  *os << '"' << (c.text ? c.text : "(null)") << '"';
+}
+
+class InetAddr : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(InetAddr, GivesWindowsAnswer) {
+  EXPECT_EQ(ntohl(inet_addr(GetParam().text)), GetParam().hostOrder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, InetAddr,
+    ::testing::Values(AddressCase{"127.0.0.1", 0x7F000001}, AddressCase{"224.76.12.19", 0xE04C0C13},
+                      AddressCase{"0.0.0.0", 0},
+                      // Fewer parts: the last one fills the remaining bytes.
+                      AddressCase{"10.65535", 0x0A00FFFF}, AddressCase{"1.2.771", 0x01020303},
+                      AddressCase{"16909060", 0x01020304},
+                      // Octal and hexadecimal parts.
+                      AddressCase{"0x7f.1", 0x7F000001}, AddressCase{"010.0.0.1", 0x08000001},
+                      AddressCase{"0XFF.0.0.0", 0xFF000000},
+                      // A blank ends the text; a text that starts with one is 0.
+                      AddressCase{"1.2.3.4 trailing", 0x01020304}, AddressCase{" ", 0},
+                      // Malformed, and the one valid address that looks the same.
+                      AddressCase{nullptr, INADDR_NONE}, AddressCase{"", INADDR_NONE},
+                      AddressCase{"255.255.255.255", INADDR_NONE},
+                      AddressCase{"1.2.3.256", INADDR_NONE}, AddressCase{"1.2.65536", INADDR_NONE},
+                      AddressCase{"1.16777216", INADDR_NONE},
+                      AddressCase{"4294967296", INADDR_NONE}, AddressCase{"1..2.3", INADDR_NONE},
+                      AddressCase{"1.2.3.", INADDR_NONE}, AddressCase{"1.2.3.4.5", INADDR_NONE},
+                      AddressCase{"08.1.1.1", INADDR_NONE}, AddressCase{"1.2.3.4x", INADDR_NONE},
+                      AddressCase{"a.b.c.d", INADDR_NONE}, AddressCase{"-1.2.3.4", INADDR_NONE}));
+
+TEST_F(Winsock, HostNameNeedsRoomForAllOfIt) {
+  char name[256];
+  ASSERT_EQ(gethostname(name, sizeof name), 0);
+  const int length = static_cast<int>(std::string(name).size());
+  char small[256];
+  EXPECT_EQ(gethostname(small, length), SOCKET_ERROR);  // no room for the terminator
+  EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+  EXPECT_EQ(gethostname(small, length + 1), 0);
+  EXPECT_STREQ(small, name);
+}
+
+TEST_F(Winsock, HostLookupGoesThroughTheInstalledResolver) {
+  auto previous =
+      kwz_platform::SetHostResolver([](const char* name, std::vector<std::uint32_t>* addresses) {
+        if (std::string(name) != "presenter") return false;
+        addresses->push_back(inet_addr("127.0.0.1"));
+        addresses->push_back(inet_addr("10.1.2.3"));
+        return true;
+      });
+  hostent* host = gethostbyname("presenter");
+  ASSERT_NE(host, nullptr);
+  EXPECT_STREQ(host->h_name, "presenter");
+  EXPECT_EQ(host->h_addrtype, AF_INET);
+  EXPECT_EQ(host->h_length, 4);
+  ASSERT_NE(host->h_addr_list[1], nullptr);
+  EXPECT_EQ(host->h_addr_list[2], nullptr);
+  const auto* second = reinterpret_cast<const unsigned char*>(host->h_addr_list[1]);
+  EXPECT_EQ(second[0], 10);
+  EXPECT_EQ(second[3], 3);
+  EXPECT_EQ(gethostbyname("nobody"), nullptr);
+  EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
+  kwz_platform::SetHostResolver(previous);
+}
+
+TEST_F(Winsock, MachineResolverFindsLocalhost) {
+  hostent* host = gethostbyname("localhost");
+  ASSERT_NE(host, nullptr);
+  ASSERT_NE(host->h_addr_list[0], nullptr);
+  EXPECT_EQ(static_cast<unsigned char>(host->h_addr_list[0][0]), 127);
+}
+
+}  // namespace
