@@ -110,6 +110,7 @@ TEST_P(Decoder16Bit, IsThe32BitPictureInBgr555) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, Decoder16Bit,
                          ::testing::Values(TestCodec::kMpeg4, TestCodec::kH264, TestCodec::kVp8,
-                                           TestCodec::kVp9, TestCodec::kMjpeg));
+                                           TestCodec::kVp9, TestCodec::kMjpeg),
+                         kwz_test::CodecName);
 
 }  // namespace

@@ -156,7 +156,8 @@ TEST_P(VpxGate, DecodeWithoutOpenFailsAndAMarkerAloneIsNoPicture) {
   EXPECT_EQ(harness.DecodeBytes({0x00, 0x00, 0x01}), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, VpxGate, ::testing::Values(TestCodec::kVp8, TestCodec::kVp9));
+INSTANTIATE_TEST_SUITE_P(Codecs, VpxGate, ::testing::Values(TestCodec::kVp8, TestCodec::kVp9),
+                         kwz_test::CodecName);
 
 // --- H.264: the start code goes behind the packet, which is decoded with its own length ---
 
@@ -224,7 +225,8 @@ TEST_P(SizeChange, ReopensAfterClose) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, SizeChange,
                          ::testing::Values(TestCodec::kMpeg4, TestCodec::kH264, TestCodec::kVp8,
-                                           TestCodec::kVp9, TestCodec::kMjpeg));
+                                           TestCodec::kVp9, TestCodec::kMjpeg),
+                         kwz_test::CodecName);
 
 // --- Damaged and hostile packets: 0 or 1, never outside the buffers, and still usable ---
 
@@ -274,6 +276,7 @@ TEST_P(HostilePackets, AnswerZeroOrOneAndLeaveTheDecoderUsable) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, HostilePackets,
                          ::testing::Values(TestCodec::kMpeg4, TestCodec::kH264, TestCodec::kVp8,
-                                           TestCodec::kVp9, TestCodec::kMjpeg));
+                                           TestCodec::kVp9, TestCodec::kMjpeg),
+                         kwz_test::CodecName);
 
 }  // namespace

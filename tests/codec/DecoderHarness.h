@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "codec/CVideoDecoder.h"
@@ -28,6 +29,12 @@ inline int CodecIdOf(TestCodec codec) {
       return kwz_codec::kCodecMjpeg;
   }
   return 0;
+}
+
+// Names parameterised tests after the codec.
+inline std::string CodecName(const testing::TestParamInfo<TestCodec>& info) {
+  static const char* const kNames[] = {"Mpeg4", "Mjpeg", "H264", "Vp8", "Vp9"};
+  return kNames[static_cast<int>(info.param)];
 }
 
 inline bool IsVpx(TestCodec codec) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -117,6 +118,12 @@ TEST_P(YCbCr420ToBgr, MatchesStudioRangeEquations) {
   }
 }
 
+std::string ConvertName(const testing::TestParamInfo<ConvertCase>& info) {
+  static const char* const kNames[] = {"Bgra", "Bgr", "Bgr555"};
+  return std::string(kNames[static_cast<int>(info.param.layout)]) + "_" +
+         std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, YCbCr420ToBgr,
                          ::testing::Values(ConvertCase{Layout::kBgra, 64, 48, 0},
                                            ConvertCase{Layout::kBgra, 33, 17, 0x7F},
@@ -124,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(Layouts, YCbCr420ToBgr,
                                            ConvertCase{Layout::kBgr, 64, 48, 0},
                                            ConvertCase{Layout::kBgr, 31, 9, 0},
                                            ConvertCase{Layout::kBgr555, 64, 48, 0},
-                                           ConvertCase{Layout::kBgr555, 15, 3, 0}));
+                                           ConvertCase{Layout::kBgr555, 15, 3, 0}),
+                         ConvertName);
+;
 
 // Every luma value against a grid of chroma pairs, corners included, so the saturation at
 // both ends and the blue coefficient's full reach are checked.
@@ -231,13 +240,21 @@ TEST_P(Mirror, MovesEveryPixelToItsMirrorAndLeavesPaddingAlone) {
   }
 }
 
+std::string MirrorName(const testing::TestParamInfo<MirrorCase>& info) {
+  static const char* const kAxes[] = {"Horizontal", "Vertical", "Both"};
+  return std::string(kAxes[info.param.axis]) + "_C" + std::to_string(info.param.channels) + "_" +
+         std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Axes, Mirror,
     ::testing::Values(MirrorCase{4, 5, 4, ippAxsHorizontal}, MirrorCase{4, 7, 5, ippAxsHorizontal},
                       MirrorCase{4, 300, 3, ippAxsHorizontal},  // rows > 1 KiB
                       MirrorCase{3, 5, 7, ippAxsHorizontal}, MirrorCase{4, 5, 3, ippAxsVertical},
                       MirrorCase{3, 6, 3, ippAxsVertical}, MirrorCase{4, 3, 3, ippAxsBoth},
-                      MirrorCase{3, 1, 1, ippAxsBoth}));
+                      MirrorCase{3, 1, 1, ippAxsBoth}),
+    MirrorName);
+;
 
 TEST(MirrorErrors, Rejected) {
   std::vector<Ipp8u> image(64, kSentinel);
@@ -275,9 +292,16 @@ TEST_P(Copy, CopiesTheRegionOnly) {
   EXPECT_EQ(dst.back(), 0);
 }
 
+std::string CopyName(const testing::TestParamInfo<CopyCase>& info) {
+  return "C" + std::to_string(info.param.channels) + "_" + std::to_string(info.param.width) + "x" +
+         std::to_string(info.param.height);
+}
+
 INSTANTIATE_TEST_SUITE_P(Regions, Copy,
                          ::testing::Values(CopyCase{1, 100, 100}, CopyCase{1, 3, 2},
-                                           CopyCase{4, 100, 100}, CopyCase{4, 1, 5}));
+                                           CopyCase{4, 100, 100}, CopyCase{4, 1, 5}),
+                         CopyName);
+;
 
 TEST(CopyErrors, Rejected) {
   std::vector<Ipp8u> a(400), b(400, kSentinel);
