@@ -144,6 +144,8 @@ std::vector<CodedFrame> EncodeOpenH264(const std::vector<Image>& frames, int key
     ADD_FAILURE() << "cannot create the OpenH264 encoder";
     return out;
   }
+  int quiet = WELS_LOG_QUIET;
+  encoder->SetOption(ENCODER_OPTION_TRACE_LEVEL, &quiet);
   SEncParamExt param;
   encoder->GetDefaultParams(&param);
   param.iUsageType = SCREEN_CONTENT_REAL_TIME;

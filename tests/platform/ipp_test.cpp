@@ -53,6 +53,7 @@ struct ConvertCase {
   Layout layout;
   int width, height;
   Ipp8u alpha;
+  int offset;  // of the destination from a 4-byte boundary
 };
 
 class YCbCr420ToBgr : public ::testing::TestWithParam<ConvertCase> {};
@@ -82,12 +83,14 @@ TEST_P(YCbCr420ToBgr, MatchesStudioRangeEquations) {
   Planes planes(c.width, c.height, 7u * c.width + c.height);
   const int bpp = BytesPerPixel(c.layout);
   const int dstStep = c.width * bpp + 6;
-  std::vector<Ipp8u> dst(static_cast<size_t>(dstStep) * c.height + 16, kSentinel);
-  ASSERT_EQ(Convert(c.layout, planes.pointers, planes.steps, dst.data(), dstStep,
-                    {c.width, c.height}, c.alpha),
-            ippStsNoErr);
+  // Starting offset bytes into the buffer covers rows that are not 4-byte aligned.
+  std::vector<Ipp8u> buffer(static_cast<size_t>(dstStep) * c.height + 16 + c.offset, kSentinel);
+  Ipp8u* const dst = buffer.data() + c.offset;
+  ASSERT_EQ(
+      Convert(c.layout, planes.pointers, planes.steps, dst, dstStep, {c.width, c.height}, c.alpha),
+      ippStsNoErr);
   for (int y = 0; y < c.height; ++y) {
-    const Ipp8u* row = dst.data() + y * dstStep;
+    const Ipp8u* row = dst + y * dstStep;
     for (int x = 0; x < c.width; ++x) {
       const Bgr8 e = planes.Expected(x, y);
       SCOPED_TRACE(testing::Message() << "x=" << x << " y=" << y);
@@ -113,25 +116,33 @@ TEST_P(YCbCr420ToBgr, MatchesStudioRangeEquations) {
     }
     for (int p = c.width * bpp; p < dstStep; ++p) ASSERT_EQ(row[p], kSentinel) << "padding";
   }
-  for (size_t p = static_cast<size_t>(dstStep) * c.height; p < dst.size(); ++p) {
-    ASSERT_EQ(dst[p], kSentinel) << "past the last row";
+  for (size_t p = 0; p < buffer.size(); ++p) {
+    if (p < static_cast<size_t>(c.offset) ||
+        p >= c.offset + static_cast<size_t>(dstStep) * c.height) {
+      ASSERT_EQ(buffer[p], kSentinel) << "outside the rows at " << p;
+    }
   }
 }
 
 std::string ConvertName(const testing::TestParamInfo<ConvertCase>& info) {
   static const char* const kNames[] = {"Bgra", "Bgr", "Bgr555"};
   return std::string(kNames[static_cast<int>(info.param.layout)]) + "_" +
-         std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+         std::to_string(info.param.width) + "x" + std::to_string(info.param.height) + "_at" +
+         std::to_string(info.param.offset);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, YCbCr420ToBgr,
-                         ::testing::Values(ConvertCase{Layout::kBgra, 64, 48, 0},
-                                           ConvertCase{Layout::kBgra, 33, 17, 0x7F},
-                                           ConvertCase{Layout::kBgra, 1, 1, 0},
-                                           ConvertCase{Layout::kBgr, 64, 48, 0},
-                                           ConvertCase{Layout::kBgr, 31, 9, 0},
-                                           ConvertCase{Layout::kBgr555, 64, 48, 0},
-                                           ConvertCase{Layout::kBgr555, 15, 3, 0}),
+                         ::testing::Values(ConvertCase{Layout::kBgra, 64, 48, 0, 0},
+                                           ConvertCase{Layout::kBgra, 33, 17, 0x7F, 0},
+                                           ConvertCase{Layout::kBgra, 1, 1, 0, 0},
+                                           ConvertCase{Layout::kBgr, 64, 48, 0, 0},
+                                           ConvertCase{Layout::kBgr, 31, 9, 0, 0},
+                                           ConvertCase{Layout::kBgr555, 64, 48, 0, 0},
+                                           ConvertCase{Layout::kBgr555, 15, 3, 0, 0},
+                                           ConvertCase{Layout::kBgra, 1030, 3, 0, 1},
+                                           ConvertCase{Layout::kBgra, 1031, 2, 9, 2},
+                                           ConvertCase{Layout::kBgr, 1031, 3, 0, 1},
+                                           ConvertCase{Layout::kBgr555, 1030, 3, 0, 2}),
                          ConvertName);
 ;
 
