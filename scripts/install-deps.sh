@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev
-  libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev
+  libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev
+  ffmpeg
 )
 
 missing=()

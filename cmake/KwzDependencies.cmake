@@ -1,0 +1,12 @@
+# Outside libraries of the codec layer, as imported targets every folder below can name.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(KWZ_AVCODEC REQUIRED IMPORTED_TARGET libavcodec libavutil)
+pkg_check_modules(KWZ_OPENH264 REQUIRED IMPORTED_TARGET openh264)
+pkg_check_modules(KWZ_VPX REQUIRED IMPORTED_TARGET vpx)
+
+# Debian's libyuv ships no pkg-config file.
+find_path(KWZ_LIBYUV_INCLUDE libyuv.h REQUIRED)
+find_library(KWZ_LIBYUV_LIBRARY yuv REQUIRED)
+add_library(kwz_libyuv INTERFACE)
+target_include_directories(kwz_libyuv SYSTEM INTERFACE ${KWZ_LIBYUV_INCLUDE})
+target_link_libraries(kwz_libyuv INTERFACE ${KWZ_LIBYUV_LIBRARY})

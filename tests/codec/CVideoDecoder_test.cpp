@@ -1,0 +1,282 @@
+// The decoder wrapper's own rules on real streams: configuration, the VP8/VP9 key-frame gate,
+// the H.264 start code, size changes, reopening, and packets that are damaged or hostile.
+#include "codec/CVideoDecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "platform/winerror.h"
+#include "tests/codec/DecoderHarness.h"
+
+namespace {
+
+using kwz_codec::kFormatNone;
+using kwz_codec::kFormatRgb16;
+using kwz_codec::kFormatRgb24;
+using kwz_codec::kFormatRgb32;
+using kwz_test::CodedFrame;
+using kwz_test::Harness;
+using kwz_test::Image;
+using kwz_test::TestCodec;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
+std::vector<Image> Screens(int width, int height, int count) {
+  std::vector<Image> frames;
+  for (int i = 0; i < count; ++i) frames.push_back(kwz_test::MakeScreen(width, height, i));
+  return frames;
+}
+
+BITMAPINFOHEADER Rgb(LONG width, LONG height, WORD bits, DWORD compression = BI_RGB) {
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof(header);
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biBitCount = bits;
+  header.biCompression = compression;
+  return header;
+}
+
+// --- Output descriptions: rows padded to 4 bytes; rejected ones keep the previous size ---
+
+struct FormatCase {
+  BITMAPINFOHEADER header;
+  HRESULT result;
+  DWORD format;
+  DWORD frameSize;  // after a first accepted 64 × 32 × 32-bit description
+};
+
+class OutputFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(OutputFormat, SetsLayoutAndFrameSizeOrRejects) {
+  CVideoDecoder decoder;
+  BITMAPINFOHEADER first = Rgb(64, 32, 32);
+  ASSERT_EQ(decoder.SetOutputFormat(&first), S_OK);
+  const FormatCase& c = GetParam();
+  EXPECT_EQ(decoder.SetOutputFormat(&c.header), c.result);
+  EXPECT_EQ(decoder.OutputFormat(), c.format);
+  EXPECT_EQ(decoder.FrameSize(), c.frameSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Descriptions, OutputFormat,
+    ::testing::Values(FormatCase{Rgb(1366, 768, 32), S_OK, kFormatRgb32, 5464u * 768},
+                      FormatCase{Rgb(1366, 768, 24), S_OK, kFormatRgb24, 4100u * 768},
+                      FormatCase{Rgb(1023, 16, 16), S_OK, kFormatRgb16, 2048u * 16},
+                      FormatCase{Rgb(1280, -720, 24), S_OK, kFormatRgb24, 3840u * 720},
+                      FormatCase{Rgb(1280, 720, 8), E_FAIL, kFormatNone, 64u * 4 * 32},
+                      FormatCase{Rgb(1280, 720, 1), E_FAIL, kFormatNone, 64u * 4 * 32},
+                      FormatCase{Rgb(1280, 720, 32, 3), E_FAIL, kFormatNone, 64u * 4 * 32},
+                      FormatCase{Rgb(0, 720, 32), E_FAIL, kFormatNone, 64u * 4 * 32},
+                      FormatCase{Rgb(65535, 65535, 32), E_FAIL, kFormatNone, 64u * 4 * 32}));
+
+TEST(DecoderConfiguration, NullDescriptionIsRejected) {
+  CVideoDecoder decoder;
+  EXPECT_EQ(decoder.SetOutputFormat(nullptr), E_FAIL);
+  EXPECT_EQ(decoder.OutputFormat(), kFormatNone);
+}
+
+// After a rejected description nothing is written: the caller sized its buffer for it.
+TEST(DecoderConfiguration, RejectedDescriptionWritesNothing) {
+  const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kMjpeg, Screens(100, 100, 1));
+  Harness harness(TestCodec::kMjpeg, 100, 100);
+  BITMAPINFOHEADER eightBit = Rgb(100, 100, 8);
+  ASSERT_EQ(harness.decoder.SetOutputFormat(&eightBit), E_FAIL);
+  EXPECT_EQ(harness.DecodeFrame(coded[0]), 1);
+  EXPECT_TRUE(harness.Untouched());
+}
+
+// --- Not opened: E_FAIL, whatever the packet ---
+
+TEST(DecoderConfiguration, DecodeBeforeOpenFailsForEveryCodec) {
+  for (TestCodec codec :
+       {TestCodec::kMpeg4, TestCodec::kH264, TestCodec::kVp8, TestCodec::kVp9, TestCodec::kMjpeg}) {
+    CVideoDecoder decoder;
+    BITMAPINFOHEADER header = Rgb(16, 16, 32);
+    decoder.SetOutputFormat(&header);
+    decoder.SetCodecId(kwz_test::CodecIdOf(codec));
+    std::vector<BYTE> packet = {0x00, 0x00, 0x01, 0x10, 0, 0, 0, 0};
+    std::vector<BYTE> out(decoder.FrameSize());
+    DWORD bytes = 0;
+    bool changed = false;
+    EXPECT_EQ(decoder.Decode(packet.data(), 4, out.data(), &bytes, &changed), E_FAIL)
+        << kwz_test::CodecIdOf(codec);
+  }
+}
+
+TEST(DecoderConfiguration, OpenFailsForUnknownCodecOrMissingSize) {
+  CVideoDecoder unknown;
+  BITMAPINFOHEADER header = Rgb(16, 16, 32);
+  unknown.SetOutputFormat(&header);
+  unknown.SetCodecId(3);
+  EXPECT_EQ(unknown.Open(), E_FAIL);
+  CVideoDecoder sizeless;
+  sizeless.SetCodecId(kwz_codec::kCodecH264);
+  EXPECT_EQ(sizeless.Open(), E_FAIL);
+  EXPECT_FALSE(sizeless.IsOpened());
+}
+
+// --- VP8/VP9: dropped until the key-frame word, then decoded with or without markers ---
+
+class VpxGate : public ::testing::TestWithParam<TestCodec> {};
+
+TEST_P(VpxGate, MidStreamJoinWaitsForTheKeyFrameWord) {
+  const std::vector<Image> frames = Screens(kWidth, kHeight, 6);
+  const std::vector<CodedFrame> coded = kwz_test::Encode(GetParam(), frames, 3);
+  ASSERT_EQ(coded.size(), 6u);
+  ASSERT_TRUE(coded[3].key);
+  Harness harness(GetParam(), kWidth, kHeight);
+  ASSERT_EQ(harness.decoder.Open(), S_OK);
+  EXPECT_FALSE(harness.decoder.IsOpened());
+  // Joined at frame 1: inter frames, with their marker and without, are dropped.
+  EXPECT_EQ(harness.DecodeFrame(coded[1]), 1);
+  EXPECT_EQ(harness.DecodeBytes(coded[2].data), 1);
+  // The key frame's bytes without the key word do not open the gate either.
+  EXPECT_EQ(harness.DecodeBytes(coded[3].data), 1);
+  EXPECT_FALSE(harness.decoder.IsOpened());
+  EXPECT_TRUE(harness.Untouched());
+  ASSERT_EQ(harness.DecodeFrame(coded[3]), S_OK);
+  EXPECT_TRUE(harness.decoder.IsOpened());
+  EXPECT_GT(kwz_test::Psnr(frames[3], harness.output.data(), harness.stride, 4, true), 35);
+  ASSERT_EQ(harness.DecodeFrame(coded[4]), S_OK);
+  // A frame with no marker word is coded data from its first byte.
+  ASSERT_EQ(harness.DecodeBytes(coded[5].data), S_OK);
+  EXPECT_GT(kwz_test::Psnr(frames[5], harness.output.data(), harness.stride, 4, true), 35);
+}
+
+TEST_P(VpxGate, DecodeWithoutOpenFailsAndAMarkerAloneIsNoPicture) {
+  Harness harness(GetParam(), kWidth, kHeight);
+  harness.decoder.Close();
+  EXPECT_EQ(harness.DecodeBytes({0x00, 0x00, 0x01, 0x10, 0x9D}), E_FAIL);
+  ASSERT_EQ(harness.decoder.Open(), S_OK);
+  EXPECT_EQ(harness.DecodeBytes({0x00, 0x00, 0x01, 0x10}), 1);
+  EXPECT_EQ(harness.DecodeBytes({0x00, 0x00, 0x01}), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, VpxGate, ::testing::Values(TestCodec::kVp8, TestCodec::kVp9),
+                         kwz_test::CodecName);
+
+// --- H.264: the start code goes behind the packet, which is decoded with its own length ---
+
+TEST(H264, StartCodeWrittenBehindThePacketWhichKeepsItsBytes) {
+  const std::vector<Image> frames = Screens(kWidth, kHeight, 2);
+  const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kH264, frames);
+  Harness harness(TestCodec::kH264, kWidth, kHeight, 32, false);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(harness.DecodeFrame(coded[i]), S_OK);
+    const size_t length = coded[i].data.size();
+    ASSERT_EQ(harness.packet.size(), length + 4);
+    EXPECT_TRUE(std::equal(coded[i].data.begin(), coded[i].data.end(), harness.packet.begin()));
+    EXPECT_EQ(std::vector<BYTE>(harness.packet.begin() + length, harness.packet.end()),
+              (std::vector<BYTE>{0x00, 0x00, 0x00, 0x01}));
+    EXPECT_GT(kwz_test::Psnr(frames[i], harness.output.data(), harness.stride, 4, false), 35);
+  }
+}
+
+// --- Pictures of another size: 1 for every codec, then reconfiguring recovers ---
+
+class SizeChange : public ::testing::TestWithParam<TestCodec> {};
+
+TEST_P(SizeChange, OtherSizeIsRefusedAndRecordedUntilReconfigured) {
+  const TestCodec codec = GetParam();
+  const bool jpeg = codec == TestCodec::kMjpeg;
+  const int width = jpeg ? 100 : kWidth, height = jpeg ? 100 : kHeight;
+  const std::vector<Image> frames = Screens(width, height, 2);
+  const std::vector<CodedFrame> coded = kwz_test::Encode(codec, frames);
+  Harness harness(codec, width + 16, height, 24);
+  ASSERT_EQ(harness.decoder.Open(), S_OK);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(harness.DecodeFrame(coded[i]), 1) << i;
+    EXPECT_TRUE(harness.Untouched());
+  }
+  EXPECT_TRUE(harness.sizeChanged);
+  EXPECT_EQ(harness.decoder.NewWidth(), width);
+  EXPECT_EQ(harness.decoder.NewHeight(), height);
+  ASSERT_EQ(harness.Configure(width, height, 24, true), S_OK);
+  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
+  EXPECT_FALSE(harness.sizeChanged);
+  EXPECT_GT(kwz_test::Psnr(frames[0], harness.output.data(), harness.stride, 3, true), 30);
+}
+
+// --- Close and Open again: the decoder starts afresh ---
+
+TEST_P(SizeChange, ReopensAfterClose) {
+  const TestCodec codec = GetParam();
+  const bool jpeg = codec == TestCodec::kMjpeg;
+  const int width = jpeg ? 100 : kWidth, height = jpeg ? 100 : kHeight;
+  const std::vector<Image> frames = Screens(width, height, 2);
+  const std::vector<CodedFrame> coded = kwz_test::Encode(codec, frames);
+  Harness harness(codec, width, height, 32, false);
+  ASSERT_EQ(harness.decoder.Open(), S_OK);
+  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
+  EXPECT_EQ(harness.decoder.Close(), S_OK);
+  EXPECT_EQ(harness.decoder.Close(), S_OK);
+  EXPECT_FALSE(harness.decoder.IsOpened());
+  EXPECT_EQ(harness.DecodeFrame(coded[1]), E_FAIL);
+  ASSERT_EQ(harness.decoder.Open(), S_OK);
+  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
+  ASSERT_EQ(harness.DecodeFrame(coded[1]), S_OK);
+  EXPECT_GT(kwz_test::Psnr(frames[1], harness.output.data(), harness.stride, 4, false),
+            35 - 5 * jpeg);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, SizeChange,
+                         ::testing::Values(TestCodec::kMpeg4, TestCodec::kH264, TestCodec::kVp8,
+                                           TestCodec::kVp9, TestCodec::kMjpeg),
+                         kwz_test::CodecName);
+
+// --- Damaged and hostile packets: 0 or 1, never outside the buffers, and still usable ---
+
+std::vector<std::vector<BYTE>> Damaged(const std::vector<BYTE>& good, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<std::vector<BYTE>> out;
+  out.push_back({});
+  out.push_back({good[0]});
+  out.push_back(std::vector<BYTE>(good.begin(), good.begin() + good.size() / 2));
+  out.push_back(std::vector<BYTE>(good.begin(), good.end() - 1));
+  for (int i = 0; i < 12; ++i) {
+    std::vector<BYTE> flipped = good;
+    for (int n = 0; n < 1 + i; ++n) flipped[random() % flipped.size()] ^= 1 << (random() % 8);
+    out.push_back(flipped);
+  }
+  std::vector<BYTE> noise(good.size());
+  for (auto& b : noise) b = static_cast<BYTE>(random());
+  out.push_back(noise);
+  std::vector<BYTE> tail = good;
+  tail.insert(tail.end(), 4000, 0xFF);
+  out.push_back(tail);
+  return out;
+}
+
+class HostilePackets : public ::testing::TestWithParam<TestCodec> {};
+
+TEST_P(HostilePackets, AnswerZeroOrOneAndLeaveTheDecoderUsable) {
+  const TestCodec codec = GetParam();
+  const bool jpeg = codec == TestCodec::kMjpeg;
+  const int width = jpeg ? 100 : kWidth, height = jpeg ? 100 : kHeight;
+  const std::vector<Image> frames = Screens(width, height, 2);
+  const std::vector<CodedFrame> coded = kwz_test::Encode(codec, frames);
+  Harness harness(codec, width, height, 32, false);
+  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
+  for (const CodedFrame& source : coded) {
+    const std::vector<BYTE> good =
+        kwz_test::IsVpx(codec) ? kwz_test::WithVpxMarker(source) : source.data;
+    for (const std::vector<BYTE>& bad : Damaged(good, static_cast<unsigned>(good.size()))) {
+      const HRESULT result = harness.DecodeBytes(bad);
+      EXPECT_TRUE(result == S_OK || result == 1) << result;
+    }
+  }
+  // A key frame brings the picture back.
+  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
+  EXPECT_GT(kwz_test::Psnr(frames[0], harness.output.data(), harness.stride, 4, false), 30);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, HostilePackets,
+                         ::testing::Values(TestCodec::kMpeg4, TestCodec::kH264, TestCodec::kVp8,
+                                           TestCodec::kVp9, TestCodec::kMjpeg),
+                         kwz_test::CodecName);
+
+}  // namespace

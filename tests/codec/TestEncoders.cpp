@@ -1,0 +1,304 @@
+#include "tests/codec/TestEncoders.h"
+
+#include <gtest/gtest.h>
+#include <libyuv/convert.h>
+#include <vpx/vp8cx.h>
+#include <vpx/vpx_encoder.h>
+#include <wels/codec_api.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace kwz_test {
+
+namespace {
+
+void Fill(Image& image, int x0, int y0, int x1, int y1, std::uint32_t bgr) {
+  x0 = std::max(x0 & ~1, 0), y0 = std::max(y0 & ~1, 0);
+  x1 = std::min(x1 & ~1, image.width), y1 = std::min(y1 & ~1, image.height);
+  for (int y = y0; y < y1; ++y) {
+    std::uint8_t* p = image.bgra.data() + (static_cast<size_t>(y) * image.width + x0) * 4;
+    for (int x = x0; x < x1; ++x, p += 4) {
+      p[0] = bgr & 0xFF, p[1] = (bgr >> 8) & 0xFF, p[2] = (bgr >> 16) & 0xFF, p[3] = 0;
+    }
+  }
+}
+
+// Grey text-like runs on a white client area: lines of words of varying length, 2-pixel
+// strokes, so there is fine detail but no colour at the edges.
+void Text(Image& image, int x0, int y0, int x1, int y1, unsigned seed) {
+  const int lineHeight = 14;
+  for (int line = y0 + 6; line + 8 < y1; line += lineHeight) {
+    unsigned state = seed + static_cast<unsigned>(line) * 2654435761u;
+    for (int x = x0 + 8; x + 4 < x1;) {
+      state = state * 1103515245u + 12345u;
+      const int word = 8 + static_cast<int>((state >> 16) % 40);
+      const int end = std::min(x + word, x1 - 8);
+      for (int gx = x; gx < end; gx += 4) {
+        const int height = 4 + static_cast<int>((state >> (gx % 13)) & 3) * 2;
+        Fill(image, gx, line + 8 - height, gx + 2, line + 8, 0x202020);
+      }
+      x = end + 6;
+    }
+  }
+}
+
+void Window(Image& image, int x, int y, int w, int h, std::uint32_t title, unsigned seed) {
+  Fill(image, x, y, x + w, y + h, 0xC0C0C0);                    // frame
+  Fill(image, x + 4, y + 4, x + w - 4, y + 24, title);          // title bar
+  Fill(image, x + w - 22, y + 8, x + w - 8, y + 20, 0xE0E0E0);  // close box
+  Fill(image, x + 4, y + 26, x + w - 4, y + h - 4, 0xFFFFFF);   // client area
+  Text(image, x + 4, y + 26, x + w - 4, y + h - 4, seed);
+}
+
+}  // namespace
+
+Image MakeScreen(int width, int height, int frame) {
+  Image image;
+  image.width = width;
+  image.height = height;
+  image.bgra.assign(static_cast<size_t>(width) * height * 4, 0);
+  Fill(image, 0, 0, width, height, 0x3A6EA5);  // desktop
+  const int bar = std::max(height / 24, 16);
+  Fill(image, 0, height - bar, width, height, 0xD4D0C8);
+  Fill(image, 4, height - bar + 2, 64, height - 2, 0x008000);
+  Window(image, width / 16, height / 12, width / 2, height / 2, 0x0A246A, 1);
+  Window(image, width / 3 + 8 * frame, height / 3 + 4 * frame, width / 2, height / 2, 0x800000, 2);
+  Fill(image, width - width / 8, height / 10, width - 16, height / 10 + 48, 0xF0C040);
+  return image;
+}
+
+namespace {
+
+struct I420 {
+  int width, height;
+  std::vector<std::uint8_t> y, u, v;
+};
+
+I420 ToI420(const Image& image) {
+  I420 out{image.width, image.height, {}, {}, {}};
+  const int cw = (image.width + 1) / 2, ch = (image.height + 1) / 2;
+  out.y.resize(static_cast<size_t>(image.width) * image.height);
+  out.u.resize(static_cast<size_t>(cw) * ch);
+  out.v.resize(static_cast<size_t>(cw) * ch);
+  libyuv::ARGBToI420(image.bgra.data(), image.width * 4, out.y.data(), image.width, out.u.data(),
+                     cw, out.v.data(), cw, image.width, image.height);
+  return out;
+}
+
+std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& frames, int keyEvery) {
+  std::vector<CodedFrame> out;
+  const AVCodec* codec = avcodec_find_encoder(id);
+  AVCodecContext* context = avcodec_alloc_context3(codec);
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  const bool jpeg = id == AV_CODEC_ID_MJPEG;
+  context->width = frames[0].width;
+  context->height = frames[0].height;
+  context->pix_fmt = jpeg ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+  context->time_base = AVRational{1, 10};
+  context->gop_size = keyEvery > 0 ? keyEvery : 300;
+  context->max_b_frames = 0;
+  context->flags |= AV_CODEC_FLAG_QSCALE;
+  context->global_quality = FF_QP2LAMBDA * 2;
+  if (avcodec_open2(context, codec, nullptr) < 0) {
+    ADD_FAILURE() << "cannot open the FFmpeg encoder";
+  } else {
+    frame->format = context->pix_fmt;
+    frame->width = context->width;
+    frame->height = context->height;
+    av_frame_get_buffer(frame, 0);
+    for (size_t i = 0; i < frames.size(); ++i) {
+      av_frame_make_writable(frame);
+      const I420 yuv = ToI420(frames[i]);
+      const int cw = (yuv.width + 1) / 2;
+      libyuv::I420Copy(yuv.y.data(), yuv.width, yuv.u.data(), cw, yuv.v.data(), cw, frame->data[0],
+                       frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
+                       frame->linesize[2], yuv.width, yuv.height);
+      frame->pts = static_cast<int64_t>(i);
+      frame->quality = context->global_quality;
+      if (avcodec_send_frame(context, frame) < 0 || avcodec_receive_packet(context, packet) < 0) {
+        ADD_FAILURE() << "FFmpeg encode failed at frame " << i;
+        break;
+      }
+      out.push_back({std::vector<std::uint8_t>(packet->data, packet->data + packet->size),
+                     (packet->flags & AV_PKT_FLAG_KEY) != 0});
+      av_packet_unref(packet);
+    }
+  }
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&context);
+  return out;
+}
+
+std::vector<CodedFrame> EncodeOpenH264(const std::vector<Image>& frames, int keyEvery) {
+  std::vector<CodedFrame> out;
+  ISVCEncoder* encoder = nullptr;
+  if (WelsCreateSVCEncoder(&encoder) != 0) {
+    ADD_FAILURE() << "cannot create the OpenH264 encoder";
+    return out;
+  }
+  int quiet = WELS_LOG_QUIET;
+  encoder->SetOption(ENCODER_OPTION_TRACE_LEVEL, &quiet);
+  SEncParamExt param;
+  encoder->GetDefaultParams(&param);
+  param.iUsageType = SCREEN_CONTENT_REAL_TIME;
+  param.fMaxFrameRate = 10;
+  param.iPicWidth = frames[0].width;
+  param.iPicHeight = frames[0].height;
+  param.iTargetBitrate = 40000000;
+  param.iRCMode = RC_QUALITY_MODE;
+  param.iMinQp = 12;
+  param.iMaxQp = 22;
+  param.bEnableFrameSkip = false;
+  param.iMultipleThreadIdc = 1;
+  param.iSpatialLayerNum = 1;
+  param.sSpatialLayers[0].iVideoWidth = param.iPicWidth;
+  param.sSpatialLayers[0].iVideoHeight = param.iPicHeight;
+  param.sSpatialLayers[0].fFrameRate = 10;
+  param.sSpatialLayers[0].iSpatialBitrate = param.iTargetBitrate;
+  param.sSpatialLayers[0].sSliceArgument.uiSliceMode = SM_SINGLE_SLICE;
+  if (encoder->InitializeExt(&param) != 0) {
+    ADD_FAILURE() << "cannot initialise the OpenH264 encoder";
+  } else {
+    for (size_t i = 0; i < frames.size(); ++i) {
+      I420 yuv = ToI420(frames[i]);
+      SSourcePicture picture = {};
+      picture.iColorFormat = videoFormatI420;
+      picture.iPicWidth = yuv.width;
+      picture.iPicHeight = yuv.height;
+      picture.iStride[0] = yuv.width;
+      picture.iStride[1] = picture.iStride[2] = (yuv.width + 1) / 2;
+      picture.pData[0] = yuv.y.data();
+      picture.pData[1] = yuv.u.data();
+      picture.pData[2] = yuv.v.data();
+      picture.uiTimeStamp = static_cast<long long>(i) * 100;
+      SFrameBSInfo info = {};
+      if (i > 0 && keyEvery > 0 && i % keyEvery == 0) encoder->ForceIntraFrame(true);
+      if (encoder->EncodeFrame(&picture, &info) != cmResultSuccess ||
+          info.eFrameType == videoFrameTypeSkip) {
+        ADD_FAILURE() << "OpenH264 encode failed or skipped frame " << i;
+        break;
+      }
+      CodedFrame coded;
+      coded.key = info.eFrameType == videoFrameTypeIDR;
+      for (int layer = 0; layer < info.iLayerNum; ++layer) {
+        const SLayerBSInfo& l = info.sLayerInfo[layer];
+        int bytes = 0;
+        for (int n = 0; n < l.iNalCount; ++n) bytes += l.pNalLengthInByte[n];
+        coded.data.insert(coded.data.end(), l.pBsBuf, l.pBsBuf + bytes);
+      }
+      out.push_back(std::move(coded));
+    }
+    encoder->Uninitialize();
+  }
+  WelsDestroySVCEncoder(encoder);
+  return out;
+}
+
+std::vector<CodedFrame> EncodeVpx(bool vp9, const std::vector<Image>& frames, int keyEvery) {
+  std::vector<CodedFrame> out;
+  vpx_codec_iface_t* iface = vp9 ? vpx_codec_vp9_cx() : vpx_codec_vp8_cx();
+  vpx_codec_enc_cfg_t cfg;
+  vpx_codec_enc_config_default(iface, &cfg, 0);
+  cfg.g_w = static_cast<unsigned>(frames[0].width);
+  cfg.g_h = static_cast<unsigned>(frames[0].height);
+  cfg.g_timebase = {1, 10};
+  cfg.g_threads = 2;
+  cfg.g_lag_in_frames = 0;
+  cfg.rc_end_usage = VPX_Q;
+  cfg.rc_min_quantizer = 4;
+  cfg.rc_max_quantizer = 12;
+  cfg.rc_target_bitrate = 40000;
+  cfg.kf_max_dist = 300;
+  vpx_codec_ctx_t codec;
+  if (vpx_codec_enc_init(&codec, iface, &cfg, 0) != VPX_CODEC_OK) {
+    ADD_FAILURE() << "cannot open the libvpx encoder";
+    return out;
+  }
+  vpx_codec_control(&codec, VP8E_SET_CPUUSED, 8);
+  vpx_codec_control(&codec, VP8E_SET_CQ_LEVEL, 6);
+  vpx_image_t image;
+  vpx_img_alloc(&image, VPX_IMG_FMT_I420, cfg.g_w, cfg.g_h, 16);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    libyuv::ARGBToI420(frames[i].bgra.data(), frames[i].width * 4, image.planes[0], image.stride[0],
+                       image.planes[1], image.stride[1], image.planes[2], image.stride[2],
+                       frames[i].width, frames[i].height);
+    const vpx_enc_frame_flags_t flags =
+        i > 0 && keyEvery > 0 && i % keyEvery == 0 ? VPX_EFLAG_FORCE_KF : 0;
+    if (vpx_codec_encode(&codec, &image, static_cast<vpx_codec_pts_t>(i), 1, flags,
+                         VPX_DL_REALTIME) != VPX_CODEC_OK) {
+      ADD_FAILURE() << "libvpx encode failed at frame " << i;
+      break;
+    }
+    vpx_codec_iter_t iterator = nullptr;
+    const vpx_codec_cx_pkt_t* packet;
+    CodedFrame coded;
+    while ((packet = vpx_codec_get_cx_data(&codec, &iterator)) != nullptr) {
+      if (packet->kind != VPX_CODEC_CX_FRAME_PKT) continue;
+      const auto* data = static_cast<const std::uint8_t*>(packet->data.frame.buf);
+      coded.data.insert(coded.data.end(), data, data + packet->data.frame.sz);
+      coded.key = coded.key || (packet->data.frame.flags & VPX_FRAME_IS_KEY) != 0;
+    }
+    if (coded.data.empty()) {
+      ADD_FAILURE() << "libvpx dropped frame " << i;
+      break;
+    }
+    out.push_back(std::move(coded));
+  }
+  vpx_img_free(&image);
+  vpx_codec_destroy(&codec);
+  return out;
+}
+
+}  // namespace
+
+std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames, int keyEvery) {
+  switch (codec) {
+    case TestCodec::kMpeg4:
+      return EncodeFfmpeg(AV_CODEC_ID_MPEG4, frames, keyEvery);
+    case TestCodec::kMjpeg:
+      return EncodeFfmpeg(AV_CODEC_ID_MJPEG, frames, 1);
+    case TestCodec::kH264:
+      return EncodeOpenH264(frames, keyEvery);
+    case TestCodec::kVp8:
+      return EncodeVpx(false, frames, keyEvery);
+    case TestCodec::kVp9:
+      return EncodeVpx(true, frames, keyEvery);
+  }
+  return {};
+}
+
+std::vector<std::uint8_t> WithVpxMarker(const CodedFrame& frame) {
+  const std::uint32_t word = frame.key ? 0x10010000u : 0xEFFEFFFFu;
+  std::vector<std::uint8_t> out(4 + frame.data.size());
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(word >> (8 * i));  // little-endian
+  std::copy(frame.data.begin(), frame.data.end(), out.begin() + 4);
+  return out;
+}
+
+double Psnr(const Image& source, const std::uint8_t* output, int stride, int bytesPerPixel,
+            bool bottomUp) {
+  double squared = 0;
+  for (int y = 0; y < source.height; ++y) {
+    const std::uint8_t* s = source.bgra.data() + static_cast<size_t>(y) * source.width * 4;
+    const int row = bottomUp ? source.height - 1 - y : y;
+    const std::uint8_t* o = output + static_cast<size_t>(row) * stride;
+    for (int x = 0; x < source.width; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const double d = static_cast<double>(s[4 * x + c]) - o[bytesPerPixel * x + c];
+        squared += d * d;
+      }
+    }
+  }
+  const double mse = squared / (3.0 * source.width * source.height);
+  return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+}  // namespace kwz_test

@@ -1,0 +1,349 @@
+#include "platform/ipp.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr Ipp8u kSentinel = 0xA5;
+
+struct Bgr8 {
+  int b, g, r;
+};
+
+// IPP's documented studio-range equations, in floating point.
+Bgr8 Reference(int y, int cb, int cr) {
+  auto sat = [](double v) { return std::clamp(static_cast<int>(std::lround(v)), 0, 255); };
+  const double l = 1.164 * (y - 16);
+  return {sat(l + 2.017 * (cb - 128)), sat(l - 0.813 * (cr - 128) - 0.392 * (cb - 128)),
+          sat(l + 1.596 * (cr - 128))};
+}
+
+// A 4:2:0 picture with padded rows, random samples.
+struct Planes {
+  Planes(int width, int height, unsigned seed)
+      : width(width), height(height), steps{width + 7, (width + 1) / 2 + 3, (width + 1) / 2 + 5} {
+    std::mt19937 random(seed);
+    const int chromaRows = (height + 1) / 2;
+    for (int c = 0; c < 3; ++c) {
+      data[c].resize(static_cast<size_t>(steps[c]) * (c == 0 ? height : chromaRows));
+      for (auto& v : data[c]) v = static_cast<Ipp8u>(random());
+    }
+    for (int c = 0; c < 3; ++c) pointers[c] = data[c].data();
+  }
+  Bgr8 Expected(int x, int yRow) const {
+    return Reference(data[0][yRow * steps[0] + x], data[1][(yRow / 2) * steps[1] + x / 2],
+                     data[2][(yRow / 2) * steps[2] + x / 2]);
+  }
+  int width, height;
+  int steps[3];
+  std::vector<Ipp8u> data[3];
+  const Ipp8u* pointers[3];
+};
+
+enum class Layout { kBgra, kBgr, kBgr555 };
+
+struct ConvertCase {
+  Layout layout;
+  int width, height;
+  Ipp8u alpha;
+  int offset;  // of the destination from a 4-byte boundary
+};
+
+class YCbCr420ToBgr : public ::testing::TestWithParam<ConvertCase> {};
+
+IppStatus Convert(Layout layout, const Ipp8u* src[3], int steps[3], Ipp8u* dst, int dstStep,
+                  IppiSize size, Ipp8u alpha) {
+  switch (layout) {
+    case Layout::kBgra:
+      return w7_ippiYCbCr420ToBGR_8u_P3C4R(src, steps, dst, dstStep, size, alpha);
+    case Layout::kBgr:
+      return w7_ippiYCbCr420ToBGR_8u_P3C3R(src, steps, dst, dstStep, size);
+    case Layout::kBgr555:
+      return w7_ippiYCbCr420ToBGR555_8u16u_P3C3R(src, steps, reinterpret_cast<Ipp16u*>(dst),
+                                                 dstStep, size);
+  }
+  return -1;
+}
+
+int BytesPerPixel(Layout layout) {
+  return layout == Layout::kBgra ? 4 : layout == Layout::kBgr ? 3 : 2;
+}
+
+// Within rounding of the documented result, the fourth byte is alpha, bit 15 of BGR555 stays
+// clear, and the row padding is never written.
+TEST_P(YCbCr420ToBgr, MatchesStudioRangeEquations) {
+  const ConvertCase& c = GetParam();
+  Planes planes(c.width, c.height, 7u * c.width + c.height);
+  const int bpp = BytesPerPixel(c.layout);
+  const int dstStep = c.width * bpp + 6;
+  // Starting offset bytes into the buffer covers rows that are not 4-byte aligned.
+  std::vector<Ipp8u> buffer(static_cast<size_t>(dstStep) * c.height + 16 + c.offset, kSentinel);
+  Ipp8u* const dst = buffer.data() + c.offset;
+  ASSERT_EQ(
+      Convert(c.layout, planes.pointers, planes.steps, dst, dstStep, {c.width, c.height}, c.alpha),
+      ippStsNoErr);
+  for (int y = 0; y < c.height; ++y) {
+    const Ipp8u* row = dst + y * dstStep;
+    for (int x = 0; x < c.width; ++x) {
+      const Bgr8 e = planes.Expected(x, y);
+      SCOPED_TRACE(testing::Message() << "x=" << x << " y=" << y);
+      if (c.layout == Layout::kBgr555) {
+        const int v = row[2 * x] | row[2 * x + 1] << 8;
+        ASSERT_EQ(v & 0x8000, 0);
+        // Rounding may put the 8-bit value on either side of a 5-bit step.
+        auto near5 = [](int got, int ref8) {
+          return got == ref8 >> 3 || got == std::clamp(ref8 - 1, 0, 255) >> 3 ||
+                 got == std::clamp(ref8 + 1, 0, 255) >> 3;
+        };
+        ASSERT_TRUE(near5(v & 31, e.b));
+        ASSERT_TRUE(near5((v >> 5) & 31, e.g));
+        ASSERT_TRUE(near5((v >> 10) & 31, e.r));
+      } else {
+        ASSERT_NEAR(row[bpp * x], e.b, 1);
+        ASSERT_NEAR(row[bpp * x + 1], e.g, 1);
+        ASSERT_NEAR(row[bpp * x + 2], e.r, 1);
+        if (c.layout == Layout::kBgra) {
+          ASSERT_EQ(row[4 * x + 3], c.alpha);
+        }
+      }
+    }
+    for (int p = c.width * bpp; p < dstStep; ++p) ASSERT_EQ(row[p], kSentinel) << "padding";
+  }
+  for (size_t p = 0; p < buffer.size(); ++p) {
+    if (p < static_cast<size_t>(c.offset) ||
+        p >= c.offset + static_cast<size_t>(dstStep) * c.height) {
+      ASSERT_EQ(buffer[p], kSentinel) << "outside the rows at " << p;
+    }
+  }
+}
+
+std::string ConvertName(const testing::TestParamInfo<ConvertCase>& info) {
+  static const char* const kNames[] = {"Bgra", "Bgr", "Bgr555"};
+  return std::string(kNames[static_cast<int>(info.param.layout)]) + "_" +
+         std::to_string(info.param.width) + "x" + std::to_string(info.param.height) + "_at" +
+         std::to_string(info.param.offset);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, YCbCr420ToBgr,
+                         ::testing::Values(ConvertCase{Layout::kBgra, 64, 48, 0, 0},
+                                           ConvertCase{Layout::kBgra, 33, 17, 0x7F, 0},
+                                           ConvertCase{Layout::kBgra, 1, 1, 0, 0},
+                                           ConvertCase{Layout::kBgr, 64, 48, 0, 0},
+                                           ConvertCase{Layout::kBgr, 31, 9, 0, 0},
+                                           ConvertCase{Layout::kBgr555, 64, 48, 0, 0},
+                                           ConvertCase{Layout::kBgr555, 15, 3, 0, 0},
+                                           ConvertCase{Layout::kBgra, 1030, 3, 0, 1},
+                                           ConvertCase{Layout::kBgra, 1031, 2, 9, 2},
+                                           ConvertCase{Layout::kBgr, 1031, 3, 0, 1},
+                                           ConvertCase{Layout::kBgr555, 1030, 3, 0, 2}),
+                         ConvertName);
+;
+
+// Every luma value against a grid of chroma pairs, corners included, so the saturation at
+// both ends and the blue coefficient's full reach are checked.
+TEST(YCbCr420ToBgrSweep, EveryLumaWithinOneOfTheEquations) {
+  const std::vector<int> chroma = {0, 1, 16, 64, 127, 128, 129, 192, 240, 254, 255};
+  std::vector<Ipp8u> luma(256 * 2);
+  for (int i = 0; i < 512; ++i) luma[i] = static_cast<Ipp8u>(i % 256);
+  std::vector<Ipp8u> out(256 * 2 * 4);
+  for (int cb : chroma) {
+    for (int cr : chroma) {
+      std::vector<Ipp8u> cbPlane(128, static_cast<Ipp8u>(cb)), crPlane(128, static_cast<Ipp8u>(cr));
+      const Ipp8u* src[3] = {luma.data(), cbPlane.data(), crPlane.data()};
+      int steps[3] = {256, 128, 128};
+      ASSERT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C4R(src, steps, out.data(), 1024, {256, 2}, 0),
+                ippStsNoErr);
+      for (int y = 0; y < 256; ++y) {
+        const Bgr8 e = Reference(y, cb, cr);
+        ASSERT_NEAR(out[4 * y], e.b, 1) << y << " " << cb << " " << cr;
+        ASSERT_NEAR(out[4 * y + 1], e.g, 1) << y << " " << cb << " " << cr;
+        ASSERT_NEAR(out[4 * y + 2], e.r, 1) << y << " " << cb << " " << cr;
+      }
+    }
+  }
+}
+
+// Bad arguments: the documented negative status, and not a byte written.
+TEST(YCbCr420ToBgrErrors, RejectedWithoutWriting) {
+  Planes planes(16, 16, 1);
+  std::vector<Ipp8u> dst(16 * 16 * 4, kSentinel);
+  int steps[3] = {16, 8, 8};
+  const Ipp8u* missingCr[3] = {planes.pointers[0], planes.pointers[1], nullptr};
+  int shortLuma[3] = {15, 8, 8};
+  int shortChroma[3] = {16, 8, 7};
+  struct Case {
+    const char* what;
+    const Ipp8u** src;
+    int* steps;
+    Ipp8u* dst;
+    int dstStep;
+    IppiSize size;
+    IppStatus status;
+  } cases[] = {
+      {"null planes", nullptr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
+      {"null Cr", missingCr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
+      {"null steps", planes.pointers, nullptr, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
+      {"null destination", planes.pointers, steps, nullptr, 64, {16, 16}, ippStsNullPtrErr},
+      {"zero width", planes.pointers, steps, dst.data(), 64, {0, 16}, ippStsSizeErr},
+      {"negative height", planes.pointers, steps, dst.data(), 64, {16, -1}, ippStsSizeErr},
+      {"short luma step", planes.pointers, shortLuma, dst.data(), 64, {16, 16}, ippStsStepErr},
+      {"short chroma step", planes.pointers, shortChroma, dst.data(), 64, {16, 16}, ippStsStepErr},
+      {"short destination step", planes.pointers, steps, dst.data(), 63, {16, 16}, ippStsStepErr},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C4R(c.src, c.steps, c.dst, c.dstStep, c.size, 0), c.status)
+        << c.what;
+    EXPECT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C3R(c.src, c.steps, c.dst, c.dstStep * 3 / 4, c.size),
+              c.status)
+        << c.what;
+  }
+  EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](Ipp8u v) { return v == kSentinel; }));
+}
+
+// An image whose pixel (x, y) holds channel bytes derived from x and y, in padded rows.
+std::vector<Ipp8u> Numbered(int width, int height, int channels, int step) {
+  std::vector<Ipp8u> image(static_cast<size_t>(step) * height, kSentinel);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < channels; ++c)
+        image[y * step + x * channels + c] = static_cast<Ipp8u>(y * 31 + x * 7 + c);
+    }
+  }
+  return image;
+}
+
+struct MirrorCase {
+  int channels;
+  int width, height;
+  IppiAxis axis;
+};
+
+class Mirror : public ::testing::TestWithParam<MirrorCase> {};
+
+TEST_P(Mirror, MovesEveryPixelToItsMirrorAndLeavesPaddingAlone) {
+  const MirrorCase& c = GetParam();
+  const int step = c.width * c.channels + 5;
+  const std::vector<Ipp8u> original = Numbered(c.width, c.height, c.channels, step);
+  std::vector<Ipp8u> image = original;
+  const IppStatus status =
+      c.channels == 4 ? w7_ippiMirror_8u_C4IR(image.data(), step, {c.width, c.height}, c.axis)
+                      : w7_ippiMirror_8u_C3IR(image.data(), step, {c.width, c.height}, c.axis);
+  ASSERT_EQ(status, ippStsNoErr);
+  const bool flipRows = c.axis != ippAxsVertical;
+  const bool flipColumns = c.axis != ippAxsHorizontal;
+  for (int y = 0; y < c.height; ++y) {
+    for (int x = 0; x < c.width; ++x) {
+      const int sy = flipRows ? c.height - 1 - y : y;
+      const int sx = flipColumns ? c.width - 1 - x : x;
+      for (int ch = 0; ch < c.channels; ++ch) {
+        ASSERT_EQ(image[y * step + x * c.channels + ch], original[sy * step + sx * c.channels + ch])
+            << x << "," << y;
+      }
+    }
+    for (int p = c.width * c.channels; p < step; ++p) ASSERT_EQ(image[y * step + p], kSentinel);
+  }
+}
+
+std::string MirrorName(const testing::TestParamInfo<MirrorCase>& info) {
+  static const char* const kAxes[] = {"Horizontal", "Vertical", "Both"};
+  return std::string(kAxes[info.param.axis]) + "_C" + std::to_string(info.param.channels) + "_" +
+         std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Axes, Mirror,
+    ::testing::Values(MirrorCase{4, 5, 4, ippAxsHorizontal}, MirrorCase{4, 7, 5, ippAxsHorizontal},
+                      MirrorCase{4, 300, 3, ippAxsHorizontal},  // rows > 1 KiB
+                      MirrorCase{3, 5, 7, ippAxsHorizontal}, MirrorCase{4, 5, 3, ippAxsVertical},
+                      MirrorCase{3, 6, 3, ippAxsVertical}, MirrorCase{4, 3, 3, ippAxsBoth},
+                      MirrorCase{3, 1, 1, ippAxsBoth}),
+    MirrorName);
+;
+
+TEST(MirrorErrors, Rejected) {
+  std::vector<Ipp8u> image(64, kSentinel);
+  EXPECT_EQ(w7_ippiMirror_8u_C4IR(nullptr, 16, {4, 4}, ippAxsHorizontal), ippStsNullPtrErr);
+  EXPECT_EQ(w7_ippiMirror_8u_C4IR(image.data(), 16, {0, 4}, ippAxsHorizontal), ippStsSizeErr);
+  EXPECT_EQ(w7_ippiMirror_8u_C4IR(image.data(), 15, {4, 4}, ippAxsHorizontal), ippStsStepErr);
+  EXPECT_EQ(w7_ippiMirror_8u_C3IR(image.data(), 16, {4, 4}, static_cast<IppiAxis>(7)),
+            ippStsMirrorFlipErr);
+  EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](Ipp8u v) { return v == kSentinel; }));
+}
+
+struct CopyCase {
+  int channels;
+  int width, height;
+};
+
+class Copy : public ::testing::TestWithParam<CopyCase> {};
+
+TEST_P(Copy, CopiesTheRegionOnly) {
+  const CopyCase& c = GetParam();
+  const int srcStep = c.width * c.channels + 3;
+  const int dstStep = c.width * c.channels + 9;
+  const std::vector<Ipp8u> src = Numbered(c.width, c.height, c.channels, srcStep);
+  std::vector<Ipp8u> dst(static_cast<size_t>(dstStep) * c.height + 4, 0);
+  const IppiSize size = {c.width, c.height};
+  ASSERT_EQ(c.channels == 1 ? w7_ippiCopy_8u_C1R(src.data(), srcStep, dst.data(), dstStep, size)
+                            : w7_ippiCopy_8u_C4R(src.data(), srcStep, dst.data(), dstStep, size),
+            ippStsNoErr);
+  for (int y = 0; y < c.height; ++y) {
+    for (int p = 0; p < dstStep; ++p) {
+      const Ipp8u expected = p < c.width * c.channels ? src[y * srcStep + p] : 0;
+      ASSERT_EQ(dst[y * dstStep + p], expected) << p << "," << y;
+    }
+  }
+  EXPECT_EQ(dst.back(), 0);
+}
+
+std::string CopyName(const testing::TestParamInfo<CopyCase>& info) {
+  return "C" + std::to_string(info.param.channels) + "_" + std::to_string(info.param.width) + "x" +
+         std::to_string(info.param.height);
+}
+
+INSTANTIATE_TEST_SUITE_P(Regions, Copy,
+                         ::testing::Values(CopyCase{1, 100, 100}, CopyCase{1, 3, 2},
+                                           CopyCase{4, 100, 100}, CopyCase{4, 1, 5}),
+                         CopyName);
+;
+
+TEST(CopyErrors, Rejected) {
+  std::vector<Ipp8u> a(400), b(400, kSentinel);
+  EXPECT_EQ(w7_ippiCopy_8u_C1R(nullptr, 10, b.data(), 10, {10, 10}), ippStsNullPtrErr);
+  EXPECT_EQ(w7_ippiCopy_8u_C4R(a.data(), 40, nullptr, 40, {10, 10}), ippStsNullPtrErr);
+  EXPECT_EQ(w7_ippiCopy_8u_C4R(a.data(), 40, b.data(), 40, {10, 0}), ippStsSizeErr);
+  EXPECT_EQ(w7_ippiCopy_8u_C4R(a.data(), 39, b.data(), 40, {10, 10}), ippStsStepErr);
+  EXPECT_EQ(w7_ippiCopy_8u_C1R(a.data(), 10, b.data(), 9, {10, 10}), ippStsStepErr);
+  EXPECT_TRUE(std::all_of(b.begin(), b.end(), [](Ipp8u v) { return v == kSentinel; }));
+}
+
+TEST(Memory, AllocationsAreAlignedAndZeroFillsExactly) {
+  for (int len : {1, 63, 64, 65, 180000}) {
+    Ipp8u* p = w7_ippsMalloc_8u(len);
+    ASSERT_NE(p, nullptr) << len;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 64, 0u) << len;
+    std::fill(p, p + len, kSentinel);
+    if (len > 1) {
+      EXPECT_EQ(w7_ippsZero_8u(p, len - 1), ippStsNoErr);
+      EXPECT_TRUE(std::all_of(p, p + len - 1, [](Ipp8u v) { return v == 0; }));
+      EXPECT_EQ(p[len - 1], kSentinel);
+    }
+    w7_ippsFree(p);
+  }
+  EXPECT_EQ(w7_ippsMalloc_8u(0), nullptr);
+  EXPECT_EQ(w7_ippsMalloc_8u(-5), nullptr);
+  w7_ippsFree(nullptr);
+  Ipp8u byte = kSentinel;
+  EXPECT_EQ(w7_ippsZero_8u(nullptr, 4), ippStsNullPtrErr);
+  EXPECT_EQ(w7_ippsZero_8u(&byte, 0), ippStsSizeErr);
+  EXPECT_EQ(byte, kSentinel);
+}
+
+}  // namespace
