@@ -7,7 +7,7 @@
 #pragma once
 
 #include "codec/CodecIds.h"
-#include "codec/FfmpegBackend.h"
+#include "codec/FfmpegHandles.h"
 #include "platform/wingdi.h"
 #include "platform/wintypes.h"
 #include "runtime/CKWZ_AVCodec_MutexAutoLock.h"

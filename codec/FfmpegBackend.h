@@ -7,26 +7,10 @@
 #include <vector>
 
 #include "codec/DecoderBackend.h"
+#include "codec/FfmpegHandles.h"
 #include "codec/Planar420.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
-
 namespace kwz_codec {
-
-struct AvCodecContextDeleter {
-  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct AvFrameDeleter {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct AvPacketDeleter {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvCodecContextDeleter>;
-using AvFramePtr = std::unique_ptr<AVFrame, AvFrameDeleter>;
-using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketDeleter>;
 
 class FfmpegBackend final : public IDecoderBackend {
  public:

@@ -33,12 +33,18 @@ inline std::uint32_t Pixel(int y, int b, int g, int r, std::uint32_t alpha) {
   return Saturate(luma + b) | Saturate(luma + g) << 8 | Saturate(luma + r) << 16 | alpha;
 }
 
+// An AVX2 clone picked at load time by an ifunc resolver. Sanitizer runtimes are not ready when
+// resolvers run (ThreadSanitizer crashes there), so sanitizer builds keep the one plain version.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define KWZ_VECTOR_CLONES
+#else
+#define KWZ_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
 // One row (or part of one) of width pixels as BGRA words; alpha is already shifted into place.
-__attribute__((target_clones("avx2", "default"))) void RowToBgra(const Ipp8u* __restrict y,
-                                                                 const Ipp8u* __restrict cb,
-                                                                 const Ipp8u* __restrict cr,
-                                                                 std::uint32_t* __restrict out,
-                                                                 int width, std::uint32_t alpha) {
+KWZ_VECTOR_CLONES void RowToBgra(const Ipp8u* __restrict y, const Ipp8u* __restrict cb,
+                                 const Ipp8u* __restrict cr, std::uint32_t* __restrict out,
+                                 int width, std::uint32_t alpha) {
   const int pairs = width / 2;
   for (int i = 0; i < pairs; ++i) {
     const int u = cb[i] - 128;
