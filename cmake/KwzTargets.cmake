@@ -42,5 +42,6 @@ function(kwz_test name)
   if(ARG_RESOURCE_LOCK)
     list(APPEND _properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${_properties})
+  # Plain names: parameter values would put raw bytes (padding included) into test names.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES ${_properties})
 endfunction()
