@@ -199,6 +199,27 @@ TEST_F(Reassembly, ReorderedAcrossTheWrapHeals) {
   EXPECT_EQ(packet_.m_dwLost, 0u);
 }
 
+// A datagram from just before the wrap that arrives after it is counted one cycle ahead; the
+// message it belongs to is lost and the stream picks up at the next start.
+TEST_F(Reassembly, StragglerFromBeforeTheWrapCostsItsMessageOnly) {
+  sender_.emplace(kwz_test::PacketizerOptions(65533));
+  std::vector<Bytes> after;
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));                        // 65533
+  link_.SendInOrder(Datagrams(*sender_, Message(3500, 1), 200), {0, 2, 1, 3});  // 65534 0 65535 1
+  for (DWORD i = 0; i < 5; ++i) {
+    after.push_back(Message(1500, 10 + i));
+    link_.SendAll(Datagrams(*sender_, after.back(), 300 + 100 * i));
+  }
+  ASSERT_EQ(Next(), kPacket);
+  std::vector<Bytes> delivered;
+  while (Next() == kPacket) delivered.push_back(Delivered());
+  EXPECT_TRUE(delivered.empty());  // everything waits for 65535 in the old cycle
+  kwz_test::AdvanceClock(100);
+  while (Next() == kPacket) delivered.push_back(Delivered());
+  EXPECT_EQ(delivered, after);
+  ExpectCounters(1, 15);
+}
+
 TEST_F(Reassembly, SequenceZeroFirstIsExtendedTo65536) {
   sender_.emplace(kwz_test::PacketizerOptions(0));
   link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
