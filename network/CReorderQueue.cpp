@@ -11,9 +11,8 @@ bool CReorderQueue::Insert(const RtpPacketInfo& info, DWORD expected) {
   // Unsigned: while expected is below kLimit the window is empty.
   if (e < expected && e > expected - kLimit) return false;
 
-  auto later = std::find_if(m_records.begin(), m_records.end(), [e](const auto& queued) {
-    return queued->info.extendedSequence >= e;
-  });
+  auto later = std::find_if(m_records.begin(), m_records.end(),
+                            [e](const auto& queued) { return queued->info.extendedSequence >= e; });
   // A second copy of a queued datagram would come out after the first as a gap.
   if (later != m_records.end() && (*later)->info.extendedSequence == e) return false;
 

@@ -76,8 +76,8 @@ int CRtpEndpoint::ReceiveDatagram(BYTE* buffer, DWORD capacity) {
     // a datagram that arrives after the count was taken is not cut to it.
     sockaddr_in from{};
     int fromLength = sizeof from;
-    const int received = recvfrom(s, reinterpret_cast<char*>(buffer), static_cast<int>(capacity),
-                                  0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    const int received = recvfrom(s, reinterpret_cast<char*>(buffer), static_cast<int>(capacity), 0,
+                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (received > 0) return received;
     if (received < 0 && pending == 0) return 0;  // truly nothing queued
   }

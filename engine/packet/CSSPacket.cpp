@@ -63,7 +63,8 @@ bool CSSPacket::ParseHeader(BITMAPINFOHEADER* out, DWORD* blockIndex) const {
   *blockIndex = m_header.BlockIndex;
   if (!WithinBounds(m_header)) return false;
   // Within the bounds the size fits 32 bits with room to spare.
-  out->biSizeImage = static_cast<DWORD>(ImageSize(out->biBitCount, m_header.Width, m_header.Height));
+  out->biSizeImage =
+      static_cast<DWORD>(ImageSize(out->biBitCount, m_header.Width, m_header.Height));
   return true;
 }
 

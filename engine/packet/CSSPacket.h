@@ -64,8 +64,7 @@ class CSSPacket : public CPacket {
 
   // Rows of a DIB are padded to 4 bytes. Computed in 64 bits: the factors come off the wire.
   static std::uint64_t Stride(std::uint32_t bitCount, std::uint32_t width);
-  static std::uint64_t ImageSize(std::uint32_t bitCount, std::uint32_t width,
-                                 std::uint32_t height);
+  static std::uint64_t ImageSize(std::uint32_t bitCount, std::uint32_t width, std::uint32_t height);
 
  private:
   ScreenPacketHeader m_header;

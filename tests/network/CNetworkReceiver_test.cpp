@@ -174,8 +174,8 @@ TEST_F(Reassembly, LateDuplicatesAreDropped) {
 TEST_F(Reassembly, SequenceWrapsAt65535) {
   sender_.emplace(kwz_test::PacketizerOptions(65533));
   const Bytes across = Message(3500, 1), reordered = Message(2500, 2);
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));     // 65533
-  link_.SendAll(Datagrams(*sender_, across, 200));             // 65534, 65535, 0, 1
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));            // 65533
+  link_.SendAll(Datagrams(*sender_, across, 200));                    // 65534, 65535, 0, 1
   link_.SendInOrder(Datagrams(*sender_, reordered, 300), {0, 2, 1});  // 2, 4, 3
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(packet_.m_dwSequence, 65533u);
@@ -204,7 +204,7 @@ TEST_F(Reassembly, ReorderedAcrossTheWrapHeals) {
 TEST_F(Reassembly, StragglerFromBeforeTheWrapCostsItsMessageOnly) {
   sender_.emplace(kwz_test::PacketizerOptions(65533));
   std::vector<Bytes> after;
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));                        // 65533
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));                      // 65533
   link_.SendInOrder(Datagrams(*sender_, Message(3500, 1), 200), {0, 2, 1, 3});  // 65534 0 65535 1
   for (DWORD i = 0; i < 5; ++i) {
     after.push_back(Message(1500, 10 + i));
@@ -321,8 +321,7 @@ TEST(WaitAndRead, TimeOutStopAndFailedWait) {
   BYTE buffer[65536];
   DWORD length = sizeof buffer;
   RtpPacketInfo info;
-  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 10),
-            static_cast<int>(NET_TIMEOUT));
+  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 10), static_cast<int>(NET_TIMEOUT));
   SetEvent(link.stop());
   EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 10), kStopped);
 

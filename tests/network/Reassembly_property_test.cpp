@@ -26,10 +26,10 @@ struct Impairment {
   const char* name;
   unsigned seed;
   bool reordering;
-  double drop;        // per datagram
-  double swap;        // per datagram: trades places with one up to 3 further on
-  double nearDup;     // per datagram: a copy follows 1 to 4 datagrams later
-  double farReplay;   // per datagram: a copy of one sent 200 to 2000 datagrams earlier
+  double drop;       // per datagram
+  double swap;       // per datagram: trades places with one up to 3 further on
+  double nearDup;    // per datagram: a copy follows 1 to 4 datagrams later
+  double farReplay;  // per datagram: a copy of one sent 200 to 2000 datagrams earlier
   bool expectNoRedelivery;
 };
 
@@ -79,7 +79,8 @@ TEST_P(ReassemblyProperty, DeliversOnlyWhatWasSent) {
   std::vector<std::size_t> order(datagrams.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
-    if (chance(rng) < p.swap) std::swap(order[i], order[std::min(order.size() - 1, i + 1 + rng() % 3)]);
+    if (chance(rng) < p.swap)
+      std::swap(order[i], order[std::min(order.size() - 1, i + 1 + rng() % 3)]);
   }
   std::vector<std::size_t> arrival;
   std::vector<std::pair<int, std::size_t>> pending;  // near duplicates: countdown, datagram
@@ -149,10 +150,11 @@ TEST_P(ReassemblyProperty, DeliversOnlyWhatWasSent) {
   link.receiver().TakeCounters(&lost, &received);
   RecordProperty("delivered", static_cast<int>(deliveries.size()));
   RecordProperty("redelivered", redelivered);
-  std::printf("%s: %zu datagrams, %zu arrivals, %zu of %d messages delivered, %d again, "
-              "%d far replays, lost %u / received %u\n",
-              p.name, datagrams.size(), arrival.size(), deliveries.size(), kMessages, redelivered,
-              farReplays, lost, received);
+  std::printf(
+      "%s: %zu datagrams, %zu arrivals, %zu of %d messages delivered, %d again, "
+      "%d far replays, lost %u / received %u\n",
+      p.name, datagrams.size(), arrival.size(), deliveries.size(), kMessages, redelivered,
+      farReplays, lost, received);
 
   EXPECT_EQ(mismatches, 0);
   if (p.expectNoRedelivery) {

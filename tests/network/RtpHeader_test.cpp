@@ -18,10 +18,19 @@ using Bytes = std::vector<BYTE>;
 // (when extension), payload bytes 0xA0, 0xA1, ... and padding of padCount bytes (when padding).
 Bytes Datagram(int version, bool padding, bool extension, int csrcCount, int extWords,
                int payloadLength, int padCount) {
-  Bytes d = {static_cast<BYTE>((version << 6) | (padding ? 0x20 : 0) | (extension ? 0x10 : 0) |
-                               csrcCount),
-             0xF1,  // marker, PT 113
-             0xBE, 0xEF, 0x12, 0x34, 0x56, 0x79, 0xCA, 0xFE, 0xBA, 0xBE};
+  Bytes d = {
+      static_cast<BYTE>((version << 6) | (padding ? 0x20 : 0) | (extension ? 0x10 : 0) | csrcCount),
+      0xF1,  // marker, PT 113
+      0xBE,
+      0xEF,
+      0x12,
+      0x34,
+      0x56,
+      0x79,
+      0xCA,
+      0xFE,
+      0xBA,
+      0xBE};
   for (int i = 0; i < 4 * csrcCount; ++i) d.push_back(0xCC);
   if (extension) {
     d.insert(d.end(), {0xAB, 0xCD, static_cast<BYTE>(extWords >> 8), static_cast<BYTE>(extWords)});
@@ -82,29 +91,30 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"ElevenBytes", Bytes{0x80, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0}, false, 0, 0},
         ParseCase{"Empty", Bytes{}, false, 0, 0},
         // Flaw: a list, extension or padding that claims more than the datagram holds.
-        ParseCase{"CsrcListCut", Bytes{0x82, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xCC, 0xCC, 0xCC,
-                                       0xCC, 0xCC},
+        ParseCase{"CsrcListCut",
+                  Bytes{0x82, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC},
                   false, 0, 0},
-        ParseCase{"ExtensionHeaderCut", Bytes{0x90, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB, 0xCD,
-                                              0x00},
+        ParseCase{"ExtensionHeaderCut",
+                  Bytes{0x90, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB, 0xCD, 0x00}, false, 0, 0},
+        ParseCase{"ExtensionWordsCut",
+                  Bytes{0x90, 0x71, 0,    1,    0,    0,    0,    0,    0,    0,
+                        0,    1,    0xAB, 0xCD, 0x00, 0x02, 0xEE, 0xEE, 0xEE, 0xEE},
                   false, 0, 0},
-        ParseCase{"ExtensionWordsCut", Bytes{0x90, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB, 0xCD,
-                                             0x00, 0x02, 0xEE, 0xEE, 0xEE, 0xEE},
-                  false, 0, 0},
-        ParseCase{"ExtensionLengthMax", Bytes{0x90, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB, 0xCD,
-                                              0xFF, 0xFF},
-                  false, 0, 0},
+        ParseCase{"ExtensionLengthMax",
+                  Bytes{0x90, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB, 0xCD, 0xFF, 0xFF}, false, 0,
+                  0},
         ParseCase{"PaddingCountZeroWithoutRoom", Bytes{0xA0, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1},
                   false, 0, 0},
-        ParseCase{"PaddingLongerThanPayload", Bytes{0xA0, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xA0,
-                                                    0x03},
-                  false, 0, 0},
-        ParseCase{"PaddingEatsIntoExtension", Bytes{0xB0, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB,
-                                                    0xCD, 0x00, 0x00, 0xA0, 0x02},
-                  true, 16, 0},
-        ParseCase{"PaddingPastExtension", Bytes{0xB0, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB,
-                                                0xCD, 0x00, 0x00, 0xA0, 0x03},
-                  false, 0, 0}),
+        ParseCase{"PaddingLongerThanPayload",
+                  Bytes{0xA0, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xA0, 0x03}, false, 0, 0},
+        ParseCase{
+            "PaddingEatsIntoExtension",
+            Bytes{0xB0, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB, 0xCD, 0x00, 0x00, 0xA0, 0x02},
+            true, 16, 0},
+        ParseCase{
+            "PaddingPastExtension",
+            Bytes{0xB0, 0x71, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0xAB, 0xCD, 0x00, 0x00, 0xA0, 0x03},
+            false, 0, 0}),
     [](const testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
 TEST(RtpParse, FixedFieldsAreBigEndian) {
@@ -151,10 +161,12 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"Ascending", {5, 6, 7}, {5, 6, 7}},
         SequenceCase{"ZeroFirstCountsAsAfterAWrap", {0, 1, 2}, {65536, 65537, 65538}},
         SequenceCase{"WrapsAt65535", {65534, 65535, 0, 1}, {65534, 65535, 65536, 65537}},
-        SequenceCase{"TwoWraps", {65535, 0, 32768, 65535, 0}, {65535, 65536, 98304, 131071, 131072}},
+        SequenceCase{
+            "TwoWraps", {65535, 0, 32768, 65535, 0}, {65535, 65536, 98304, 131071, 131072}},
         SequenceCase{"OlderStaysInItsCycle", {100, 103, 101, 102, 104}, {100, 103, 101, 102, 104}},
         SequenceCase{"DuplicateKeepsItsNumber", {10, 11, 11, 12}, {10, 11, 11, 12}},
-        SequenceCase{"OlderJustAfterAWrap", {65535, 2, 0, 1, 3}, {65535, 65538, 65536, 65537, 65539}},
+        SequenceCase{
+            "OlderJustAfterAWrap", {65535, 2, 0, 1, 3}, {65535, 65538, 65536, 65537, 65539}},
         SequenceCase{"HalfwayBackIsOlder", {40000, 7232}, {40000, 7232}},
         SequenceCase{"MoreThanHalfwayBackIsAWrap", {40000, 7231}, {40000, 72767}},
         // A straggler from before a wrap that arrives after it lands one cycle ahead.

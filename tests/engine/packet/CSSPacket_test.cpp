@@ -113,8 +113,8 @@ TEST(CSSPacket, CursorIsReadZeroExtended) {
 struct Acceptance {
   const char* name;
   std::size_t bodyLength;
-  int lengthDelta;                         // bytes added to or cut from the written message
-  void (*corrupt)(Bytes*);                 // applied after writing; may be null
+  int lengthDelta;          // bytes added to or cut from the written message
+  void (*corrupt)(Bytes*);  // applied after writing; may be null
   ScreenPacketVerdict verdict;
 };
 
@@ -163,8 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         Acceptance{"OneByteLonger", 10, 1, nullptr, ScreenPacketVerdict::kBadLength},
         Acceptance{"OneByteShorter", 10, -1, nullptr, ScreenPacketVerdict::kBadLength},
         // A 65536-byte body wraps BodyLength to 0.
-        Acceptance{"BodyTooLongForSixteenBits", 65536, 0, nullptr,
-                   ScreenPacketVerdict::kBadLength},
+        Acceptance{"BodyTooLongForSixteenBits", 65536, 0, nullptr, ScreenPacketVerdict::kBadLength},
         Acceptance{"ShorterThanAHeader", 0, -1, nullptr, ScreenPacketVerdict::kBadLength},
         // Flaw: geometry that would make the receiver allocate without bound.
         Acceptance{"WiderThanBound", 0, 0, [](Bytes* m) { Put16(m, 6, 16385); },
