@@ -64,7 +64,8 @@ int CRtpEndpoint::ReceiveDatagram(BYTE* buffer, DWORD capacity) {
   if (ITunnel* tunnel = m_socket.GetTunnel()) {
     TunnelAddress from{};
     const int received = tunnel->Receive(buffer, static_cast<int>(kMaxDatagram), &from);
-    return received > 0 ? received : 0;
+    // A count beyond what it was given is not trusted with the parse.
+    return received > 0 && received <= static_cast<int>(kMaxDatagram) ? received : 0;
   }
   const SOCKET s = m_socket.GetSocket();
   for (int attempt = 0; attempt < kMaxEmptyReads; ++attempt) {

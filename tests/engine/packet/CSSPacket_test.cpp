@@ -264,7 +264,8 @@ TEST(CSSPacket, ZeroCapacityHasNoBufferAndAZeroHeader) {
   EXPECT_EQ(packet.m_pData, nullptr);
   EXPECT_EQ(packet.m_dwCapacity, 0u);
   packet.LoadHeader();
-  EXPECT_EQ(packet.Header().Magic, 0);
+  const WORD magic = packet.Header().Magic;  // a copy: the field is packed
+  EXPECT_EQ(magic, 0);
   EXPECT_EQ(packet.Body(), nullptr);
   EXPECT_NE(packet.Check(), ScreenPacketVerdict::kAccepted);
 }
