@@ -6,6 +6,7 @@
 #include "platform/kernel.h"
 #include "platform/memoryapi.h"
 #include "platform/winerror.h"
+#include "runtime/NetResult.h"
 #include "runtime/base_exception.h"
 
 namespace {
@@ -101,6 +102,22 @@ void CNetwork::DetachTunnel() {
   if (tunnel == nullptr || m_pTunnelFactory == nullptr) return;
   m_pTunnelFactory->Release(tunnel);
   socketLayer.SetTunnel(nullptr);
+}
+
+int CNetwork::WaitAndRead(BYTE* buffer, DWORD* length, RtpPacketInfo* info, DWORD timeout) {
+  const DWORD woken = WSAWaitForMultipleEvents(2, m_hEvents, FALSE, timeout, FALSE);
+  if (woken == WSA_WAIT_EVENT_0 + 1) return NET_STOPPED;
+  if (woken == WSA_WAIT_TIMEOUT) return NET_TIMEOUT;
+  if (woken != WSA_WAIT_EVENT_0) return NET_WAIT_FAILED;
+
+  if (m_pTunnelFactory == nullptr) {
+    WSANETWORKEVENTS events{};
+    if (WSAEnumNetworkEvents(m_EventSocket, m_hEvents[0], &events) == SOCKET_ERROR ||
+        (events.lNetworkEvents & FD_CLOSE) != 0)
+      return NET_STOPPED;
+  }
+  if (m_Endpoint.Read(buffer, length, info) != 0) return RTPERR_NO_RTP_DATA;
+  return NET_PACKET;
 }
 
 void* CNetwork::create_shared_memory(DWORD size, const WCHAR* name) {

@@ -50,6 +50,13 @@ class CNetwork {
   // Hands the tunnel instance back to the factory, if there is one.
   void DetachTunnel();
 
+  // The receiving primitive: waits at most timeout ms for a datagram or the stop event, then
+  // reads and parses one datagram into buffer (capacity *length, at least 65535). Returns
+  // NET_PACKET with *info describing it, NET_STOPPED (stop event, or the socket was closed),
+  // NET_TIMEOUT, NET_WAIT_FAILED, or RTPERR_NO_RTP_DATA when the read after a network event
+  // found no usable datagram (the caller simply waits again). Receiving thread only.
+  int WaitAndRead(BYTE* buffer, DWORD* length, RtpPacketInfo* info, DWORD timeout);
+
   // The shared-socket record of this object: at most one mapping per object; the first record
   // operation chooses which name it maps, later ones reuse that view whatever name they give.
   // Each raises its own exception (exc_create_shared_memory, exc_set_shared_socket,

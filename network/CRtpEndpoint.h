@@ -4,6 +4,8 @@
 #pragma once
 
 #include "network/CRtpSocket.h"
+#include "network/RtpHeader.h"
+#include "network/RtpSequence.h"
 
 class CRtpEndpoint {
  public:
@@ -21,22 +23,25 @@ class CRtpEndpoint {
   // Closes the socket layer and forgets the source; harmless when not created.
   void Close();
 
+  // Reads one pending datagram (from the tunnel when one is attached) into buffer, whose
+  // capacity *length must be at least kMaxDatagram, parses it and extends its sequence number.
+  // *length becomes the datagram's size; info points into buffer. Returns 0, RTPERR_NO_RTP_DATA
+  // when nothing is pending, RTPERR_OUT_OF_MEMORY for a bad argument or a malformed datagram,
+  // RTPERR_SESSION_NOT_CREATED or RTPERR_SOCKETS_NOT_OPENED. Receiving thread only.
+  int Read(BYTE* buffer, DWORD* length, RtpPacketInfo* info);
+
+  static constexpr DWORD kMaxDatagram = 65535;
+
   bool IsCreated() const { return m_bCreated != 0; }
   CRtpSocket& Socket() { return m_socket; }
 
  private:
-  // Extended sequence numbers of the followed source: cycles counts wraps in steps of 65536.
-  struct SequenceState {
-    BYTE initialised;
-    DWORD cycles;
-    DWORD highest;
-    DWORD base;
-  };
-
   void ResetSource();
+  // One datagram from the socket or the tunnel: its size, or 0 when nothing is pending.
+  int ReceiveDatagram(BYTE* buffer, DWORD capacity);
 
   BYTE m_bCreated;
   CRtpSocket m_socket;
   DWORD m_lastSsrc;  // 0 before the first datagram
-  SequenceState m_sequence;
+  RtpSequence m_sequence;
 };

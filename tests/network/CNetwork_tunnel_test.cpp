@@ -10,6 +10,7 @@
 #include "network/CNetwork.h"
 #include "network/NetworkErrors.h"
 #include "platform/kernel.h"
+#include "runtime/NetResult.h"
 #include "tests/network/NetworkTestSupport.h"
 
 namespace {
@@ -133,6 +134,32 @@ TEST_F(TunnelEndpoint, AttachedTunnelsEventWakesTheWaitAndItsDatagramIsRead) {
   int got = attached->Receive(buffer, 65535, &from);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(got)),
             "through the tunnel");
+}
+
+TEST_F(TunnelEndpoint, WaitAndReadParsesWhatTheTunnelDelivers) {
+  ASSERT_EQ(network_.Open(60004, "127.0.0.1", stop_), 0);
+  network_.AttachTunnel();
+  TestTunnel* tunnel = factory_.live.at(0);
+  // RTP version 2, marker, PT 113, sequence 7, even timestamp, SSRC 9, then "ab".
+  const std::string datagram(
+      "\x80\xF1\x00\x07\x00\x00\x00\x02\x00\x00\x00\x09"
+      "ab",
+      14);
+  tunnel->Deliver(datagram);
+  BYTE buffer[65536];
+  DWORD length = sizeof buffer;
+  RtpPacketInfo info{};
+  ASSERT_EQ(network_.WaitAndRead(buffer, &length, &info, 5000), static_cast<int>(NET_PACKET));
+  EXPECT_EQ(length, 14u);
+  EXPECT_EQ(info.sequence, 7);
+  EXPECT_EQ(info.extendedSequence, 7u);
+  EXPECT_EQ(info.ssrc, 9u);
+  EXPECT_EQ(info.marker, 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.payload), info.payloadLength), "ab");
+
+  // A signalled event with nothing behind it is a read that found no datagram.
+  SetEvent(tunnel->GetEvent());
+  EXPECT_EQ(network_.WaitAndRead(buffer, &length, &info, 5000), RTPERR_NO_RTP_DATA);
 }
 
 TEST_F(TunnelEndpoint, AttachingAgainReplacesTheInstance) {

@@ -1,0 +1,273 @@
+// The screen message against the presenter's writer: header fields into the frame description,
+// the acceptance rules, and the bounds on geometry that comes off the wire.
+#include "engine/packet/CSSPacket.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <vector>
+
+#include "presenter/ScreenMessageWriter.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Loads raw message bytes into a packet as the receiver would leave them.
+void Fill(CSSPacket* packet, const Bytes& message) {
+  ASSERT_LE(message.size(), packet->m_dwCapacity);
+  if (!message.empty()) std::memcpy(packet->m_pData, message.data(), message.size());
+  packet->m_dwLength = static_cast<DWORD>(message.size());
+  packet->LoadHeader();
+}
+
+Bytes Written(const presenter::ScreenMessageFields& fields, std::size_t bodyLength) {
+  Bytes body(bodyLength);
+  for (std::size_t i = 0; i < bodyLength; ++i) body[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  Bytes out;
+  presenter::WriteScreenMessage(fields, body.data(), body.size(), &out);
+  return out;
+}
+
+// --- Header fields into the frame description ---
+
+struct Mapping {
+  const char* name;
+  std::uint8_t mode;
+  std::uint8_t bytesPerPixel;
+  std::uint16_t width;
+  std::uint16_t height;
+  std::uint16_t blockIndex;
+  WORD bitCount;
+  std::uint64_t stride;
+  DWORD sizeImage;
+};
+
+std::ostream& operator<<(std::ostream& out, const Mapping& m) {
+  return out << m.name;
+}
+
+class HeaderMapping : public testing::TestWithParam<Mapping> {};
+
+TEST_P(HeaderMapping, FillsTheFrameDescription) {
+  const Mapping& m = GetParam();
+  presenter::ScreenMessageFields fields;
+  fields.streamMode = m.mode;
+  fields.bytesPerPixel = m.bytesPerPixel;
+  fields.width = m.width;
+  fields.height = m.height;
+  fields.blockIndex = m.blockIndex;
+  fields.imageSize = 12345;  // the sender's figure must not leak into biSizeImage
+  CSSPacket packet(4096);
+  Fill(&packet, Written(fields, 10));
+  ASSERT_EQ(packet.Check(), ScreenPacketVerdict::kAccepted);
+
+  BITMAPINFOHEADER out;
+  std::memset(&out, 0xCD, sizeof out);
+  DWORD blockIndex = 0xDEADBEEF;
+  ASSERT_TRUE(packet.ParseHeader(&out, &blockIndex));
+  EXPECT_EQ(out.biBitCount, m.bitCount);
+  EXPECT_EQ(out.biWidth, m.width);
+  EXPECT_EQ(out.biHeight, m.height);
+  EXPECT_EQ(out.biCompression, m.mode);
+  EXPECT_EQ(CSSPacket::Stride(m.bitCount, m.width), m.stride);
+  EXPECT_EQ(out.biSizeImage, m.sizeImage);
+  EXPECT_EQ(blockIndex, m.blockIndex);
+  // Everything the header does not carry is zero.
+  EXPECT_EQ(out.biSize, 0u);
+  EXPECT_EQ(out.biPlanes, 0);
+  EXPECT_EQ(out.biXPelsPerMeter, 0);
+  EXPECT_EQ(out.biYPelsPerMeter, 0);
+  EXPECT_EQ(out.biClrUsed, 0u);
+  EXPECT_EQ(out.biClrImportant, 0u);
+  EXPECT_EQ(packet.Body(), packet.m_pData + screen_packet::kHeaderSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometry, HeaderMapping,
+    testing::Values(
+        Mapping{"Wide32bit", 3, 4, 1366, 768, 0, 32, 5464, 4196352},
+        Mapping{"OddWidth8bitPadsTo1024", 1, 1, 1023, 10, 7, 8, 1024, 10240},
+        Mapping{"Rgb24RowsPadTo4", 4, 3, 5, 2, 0, 24, 16, 32},
+        Mapping{"GeometryOnlyEmptyScreen", 0, 4, 0, 0, 0, 32, 0, 0},
+        Mapping{"LargestBlockIndex", 2, 4, 100, 100, 0xFFFF, 32, 400, 40000},
+        // 16384 x 8192 at 32 bits is exactly 512 MiB: the last size accepted.
+        Mapping{"AtTheSizeBound", 6, 4, 16384, 8192, 0, 32, 65536, 512u << 20},
+        // Bytes per pixel is not checked against the modes; only the size bound applies.
+        Mapping{"OddBytesPerPixel", 5, 255, 3, 3, 0, 2040, 768, 2304}),
+    [](const testing::TestParamInfo<Mapping>& info) { return std::string(info.param.name); });
+
+TEST(CSSPacket, CursorIsReadZeroExtended) {
+  presenter::ScreenMessageFields fields;
+  fields.cursorX = presenter::kNoCursor;
+  fields.cursorY = 0x8001;
+  CSSPacket packet(100);
+  Fill(&packet, Written(fields, 0));
+  EXPECT_EQ(DWORD{packet.Header().CursorX}, 65504u);
+  EXPECT_EQ(DWORD{packet.Header().CursorY}, 0x8001u);
+}
+
+// --- Acceptance rules ---
+
+struct Acceptance {
+  const char* name;
+  std::size_t bodyLength;
+  int lengthDelta;          // bytes added to or cut from the written message
+  void (*corrupt)(Bytes*);  // applied after writing; may be null
+  ScreenPacketVerdict verdict;
+};
+
+std::ostream& operator<<(std::ostream& out, const Acceptance& a) {
+  return out << a.name;
+}
+
+void Put16(Bytes* m, std::size_t at, std::uint16_t v) {
+  (*m)[at] = static_cast<std::uint8_t>(v);
+  (*m)[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+class AcceptanceRules : public testing::TestWithParam<Acceptance> {};
+
+TEST_P(AcceptanceRules, Verdict) {
+  const Acceptance& a = GetParam();
+  presenter::ScreenMessageFields fields;
+  fields.streamMode = 1;
+  fields.width = 100;
+  fields.height = 100;
+  Bytes message = Written(fields, a.bodyLength);
+  if (a.corrupt != nullptr) a.corrupt(&message);
+  message.resize(message.size() + a.lengthDelta);
+  CSSPacket packet(70000);
+  Fill(&packet, message);
+  EXPECT_EQ(packet.Check(), a.verdict);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, AcceptanceRules,
+    testing::Values(
+        Acceptance{"HeaderOnlyWithEmptyBody", 0, 0, nullptr, ScreenPacketVerdict::kAccepted},
+        Acceptance{"LargestBody", 65535, 0, nullptr, ScreenPacketVerdict::kAccepted},
+        Acceptance{"LastModeSix", 10, 0, [](Bytes* m) { (*m)[2] = 6; },
+                   ScreenPacketVerdict::kAccepted},
+        // Flaw: wrong identity.
+        Acceptance{"WrongMagic", 10, 0, [](Bytes* m) { (*m)[1] = 0x5B; },
+                   ScreenPacketVerdict::kBadMagic},
+        Acceptance{"MagicBytesSwapped", 10, 0, [](Bytes* m) { Put16(m, 0, 0x515A); },
+                   ScreenPacketVerdict::kBadMagic},
+        Acceptance{"ModeSeven", 10, 0, [](Bytes* m) { (*m)[2] = 7; },
+                   ScreenPacketVerdict::kBadStreamMode},
+        Acceptance{"ModeMax", 10, 0, [](Bytes* m) { (*m)[2] = 0xFF; },
+                   ScreenPacketVerdict::kBadStreamMode},
+        // Flaw: the length disagrees with BodyLength.
+        Acceptance{"OneByteLonger", 10, 1, nullptr, ScreenPacketVerdict::kBadLength},
+        Acceptance{"OneByteShorter", 10, -1, nullptr, ScreenPacketVerdict::kBadLength},
+        // A 65536-byte body wraps BodyLength to 0.
+        Acceptance{"BodyTooLongForSixteenBits", 65536, 0, nullptr, ScreenPacketVerdict::kBadLength},
+        Acceptance{"ShorterThanAHeader", 0, -1, nullptr, ScreenPacketVerdict::kBadLength},
+        // Flaw: geometry that would make the receiver allocate without bound.
+        Acceptance{"WiderThanBound", 0, 0, [](Bytes* m) { Put16(m, 6, 16385); },
+                   ScreenPacketVerdict::kImageTooLarge},
+        Acceptance{"TallerThanBound", 0, 0, [](Bytes* m) { Put16(m, 8, 16385); },
+                   ScreenPacketVerdict::kImageTooLarge},
+        Acceptance{"LargestFieldsEverywhere", 0, 0,
+                   [](Bytes* m) {
+                     Put16(m, 6, 0xFFFF);
+                     Put16(m, 8, 0xFFFF);
+                     (*m)[3] = 0xFF;
+                   },
+                   ScreenPacketVerdict::kImageTooLarge},
+        // 16384 x 16384 at 32 bits is 1 GiB; 16384 x 8193 is one row over 512 MiB.
+        Acceptance{"SquareAtBoundTooManyBytes", 0, 0,
+                   [](Bytes* m) {
+                     Put16(m, 6, 16384);
+                     Put16(m, 8, 16384);
+                   },
+                   ScreenPacketVerdict::kImageTooLarge},
+        Acceptance{"OneRowOverSizeBound", 0, 0,
+                   [](Bytes* m) {
+                     Put16(m, 6, 16384);
+                     Put16(m, 8, 8193);
+                   },
+                   ScreenPacketVerdict::kImageTooLarge}),
+    [](const testing::TestParamInfo<Acceptance>& info) { return std::string(info.param.name); });
+
+TEST(CSSPacket, ParseHeaderRefusesGeometryBeyondBounds) {
+  CSSPacket packet(100);
+  Bytes message = Written(presenter::ScreenMessageFields{}, 0);
+  Put16(&message, 6, 0xFFFF);
+  Put16(&message, 8, 0xFFFF);
+  message[3] = 0xFF;
+  Fill(&packet, message);
+  BITMAPINFOHEADER out;
+  DWORD blockIndex;
+  EXPECT_FALSE(packet.ParseHeader(&out, &blockIndex));
+  EXPECT_EQ(out.biSizeImage, 0u);
+  // The size that the fields imply needs 64 bits: 2040 bits x 65535, padded, x 65535 rows.
+  EXPECT_GT(CSSPacket::ImageSize(2040, 0xFFFF, 0xFFFF), std::uint64_t{0xFFFFFFFF});
+}
+
+// --- Body copy and reset ---
+
+TEST(CSSPacket, CopyBodyNeedsRoomForTheWholeBody) {
+  CSSPacket packet(200);
+  Fill(&packet, Written(presenter::ScreenMessageFields{}, 50));
+  Bytes dst(50, 0);
+  DWORD size = 49;
+  EXPECT_FALSE(packet.CopyBody(dst.data(), &size));
+  EXPECT_EQ(size, 49u);
+  EXPECT_EQ(dst, Bytes(50, 0));
+  size = 0;
+  EXPECT_FALSE(packet.CopyBody(nullptr, &size));
+
+  size = 50;
+  ASSERT_TRUE(packet.CopyBody(dst.data(), &size));
+  EXPECT_EQ(size, 50u);
+  EXPECT_EQ(0, std::memcmp(dst.data(), packet.m_pData + 29, 50));
+}
+
+TEST(CSSPacket, ResetGrowsOnlyUpwardsAndClearsTheBookkeeping) {
+  CSSPacket packet(1000);
+  packet.m_dwLength = 10;
+  packet.m_dwTimestamp = 11;
+  packet.m_dwSequence = 12;
+  packet.m_dwLost = 1;
+  packet.m_bPayloadType = 113;
+  BYTE* before = packet.m_pData;
+  ASSERT_TRUE(packet.Reset(500));
+  EXPECT_EQ(packet.m_pData, before);
+  EXPECT_EQ(packet.m_dwCapacity, 1000u);
+  EXPECT_EQ(packet.m_dwLength, 0u);
+  EXPECT_EQ(packet.m_dwTimestamp, 0u);
+  EXPECT_EQ(packet.m_dwSequence, 0u);
+  EXPECT_EQ(packet.m_dwLost, 0u);
+  EXPECT_EQ(packet.m_bPayloadType, 0);
+
+  ASSERT_TRUE(packet.Reset(4196352));
+  EXPECT_EQ(packet.m_dwCapacity, 4196352u);
+  packet.m_pData[4196351] = 1;  // the whole new capacity is usable
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(packet.m_pData) % 64, 0u);
+}
+
+TEST(CSSPacket, FailedGrowthKeepsTheOldBuffer) {
+  CSSPacket packet(1000);
+  BYTE* before = packet.m_pData;
+  packet.m_dwLength = 5;
+  EXPECT_FALSE(packet.Reset(0xFFFFFFFF));  // beyond what the allocator takes
+  EXPECT_EQ(packet.m_pData, before);
+  EXPECT_EQ(packet.m_dwCapacity, 1000u);
+  EXPECT_EQ(packet.m_dwLength, 0u);
+}
+
+TEST(CSSPacket, ZeroCapacityHasNoBufferAndAZeroHeader) {
+  CSSPacket packet(0);
+  EXPECT_EQ(packet.m_pData, nullptr);
+  EXPECT_EQ(packet.m_dwCapacity, 0u);
+  packet.LoadHeader();
+  const WORD magic = packet.Header().Magic;  // a copy: the field is packed
+  EXPECT_EQ(magic, 0);
+  EXPECT_EQ(packet.Body(), nullptr);
+  EXPECT_NE(packet.Check(), ScreenPacketVerdict::kAccepted);
+}
+
+}  // namespace

@@ -1,0 +1,355 @@
+// Reassembly through a real loopback socket: the presenter's packetizer cuts messages, the test
+// sends the datagrams in the order a scenario needs, and the receiver puts messages back
+// together. The stop event is set while a scenario reads, so a call that has used up what was
+// sent ends with NET_STOPPED instead of waiting; the reorder queue runs on a virtual clock.
+#include "network/CNetworkReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "network/NetworkErrors.h"
+#include "runtime/NetResult.h"
+#include "tests/network/ReceiverTestSupport.h"
+
+namespace {
+
+using kwz_test::Bytes;
+using kwz_test::Datagrams;
+using kwz_test::Message;
+
+constexpr int kPacket = static_cast<int>(NET_PACKET);
+constexpr int kStopped = static_cast<int>(NET_STOPPED);
+
+class Reassembly : public testing::Test {
+ protected:
+  void SetUp() override { SetEvent(link_.stop()); }
+
+  CNetworkReceiver& receiver() { return link_.receiver(); }
+  // The next message from what was sent so far, or NET_STOPPED when none can be completed.
+  int Next() {
+    packet_.m_bPayloadType = 113;
+    return receiver().ReceiveMessage(&packet_, 1000);
+  }
+  Bytes Delivered() const { return Bytes(packet_.m_pData, packet_.m_pData + packet_.m_dwLength); }
+  void ExpectCounters(DWORD lost, DWORD received) {
+    DWORD l = 0, r = 0;
+    receiver().TakeCounters(&l, &r);
+    EXPECT_EQ(l, lost) << "lost";
+    EXPECT_EQ(r, received) << "received";
+  }
+
+  kwz_test::LoopbackLink<CNetworkReceiver> link_;
+  std::optional<presenter::RtpPacketizer> sender_{std::in_place, kwz_test::PacketizerOptions()};
+  CPacket packet_{8192};
+};
+
+TEST_F(Reassembly, InOrderMessagesOfOneOrMoreDatagrams) {
+  const std::vector<Bytes> messages = {Message(2500, 1), Message(1000, 2), Message(0, 3),
+                                       Message(1, 4)};
+  std::size_t datagrams = 0;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    auto cut = Datagrams(*sender_, messages[i], 1000 * static_cast<DWORD>(i + 1));
+    datagrams += cut.size();
+    link_.SendAll(cut);
+  }
+  ASSERT_EQ(datagrams, 6u);
+  DWORD lastSequence = 99;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    ASSERT_EQ(Next(), kPacket) << i;
+    EXPECT_EQ(Delivered(), messages[i]) << i;
+    EXPECT_EQ(packet_.m_dwLost, 0u);
+    EXPECT_EQ(packet_.m_bPayloadType, 113);
+    // The message carries its last datagram's timestamp and extended number.
+    EXPECT_EQ(packet_.m_dwTimestamp, 1000 * (i + 1) | (i == 0 ? 1 : 0));
+    EXPECT_EQ(packet_.m_dwSequence, lastSequence + (i == 0 ? 3 : 1));
+    lastSequence = packet_.m_dwSequence;
+  }
+  EXPECT_EQ(Next(), kStopped);
+  ExpectCounters(0, 6);
+  ExpectCounters(0, 0);  // the read cleared them
+}
+
+// 1, 3, 2 with and without the reorder queue.
+class OneThreeTwo : public Reassembly, public testing::WithParamInterface<bool> {};
+
+TEST_P(OneThreeTwo, HealedWithReorderingElseLostFlagOnTheNext) {
+  const bool reordering = GetParam();
+  receiver().SetReorderEnabled(reordering);
+  const Bytes first = Message(2500, 1), second = Message(1500, 2);
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));  // starts the follow
+  link_.SendInOrder(Datagrams(*sender_, first, 200), {0, 2, 1});
+  link_.SendAll(Datagrams(*sender_, second, 300));
+  ASSERT_EQ(Next(), kPacket);
+
+  ASSERT_EQ(Next(), kPacket);
+  if (reordering) {
+    EXPECT_EQ(Delivered(), first);
+    EXPECT_EQ(packet_.m_dwLost, 0u);
+    ASSERT_EQ(Next(), kPacket);
+    EXPECT_EQ(Delivered(), second);
+    EXPECT_EQ(packet_.m_dwLost, 0u);
+    ExpectCounters(0, 6);
+  } else {
+    EXPECT_EQ(Delivered(), second);
+    EXPECT_EQ(packet_.m_dwLost, 1u);
+    ExpectCounters(1, 6);
+  }
+  EXPECT_EQ(Next(), kStopped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reordering, OneThreeTwo, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "On" : "Off";
+                         });
+
+TEST_F(Reassembly, BeforeTheFirstMessageDatagramsKeepArrivalOrder) {
+  // Nothing is expected yet, so nothing is queued: the second datagram, first to arrive, is
+  // dropped, and the start that follows begins a message that never completes.
+  const Bytes second = Message(500, 2);
+  link_.SendInOrder(Datagrams(*sender_, Message(1500, 1), 100), {1, 0});
+  link_.SendAll(Datagrams(*sender_, second, 200));
+  EXPECT_EQ(Next(), kStopped);  // the next message waits behind the missing datagram
+  kwz_test::AdvanceClock(100);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), second);
+  EXPECT_EQ(packet_.m_dwLost, 1u);
+  ExpectCounters(1, 3);
+}
+
+TEST_F(Reassembly, MissingDatagramIsGivenUpAfter100Ms) {
+  const Bytes second = Message(1500, 2);
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
+  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 200), {0, 2});
+  link_.SendAll(Datagrams(*sender_, second, 300));
+  ASSERT_EQ(Next(), kPacket);
+
+  EXPECT_EQ(Next(), kStopped);  // three datagrams wait for the missing one
+  kwz_test::AdvanceClock(99);
+  EXPECT_EQ(Next(), kStopped);
+  kwz_test::AdvanceClock(1);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), second);
+  EXPECT_EQ(packet_.m_dwLost, 1u);
+  ExpectCounters(1, 5);
+}
+
+TEST_F(Reassembly, MissingDatagramIsGivenUpWhenTwentyAreQueued) {
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
+  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 200), {0, 2});
+  std::vector<Bytes> singles;
+  for (DWORD i = 0; i < 20; ++i) {
+    singles.push_back(Message(100, 10 + i));
+    link_.SendAll(Datagrams(*sender_, singles.back(), 1000 + 2 * i));
+  }
+  ASSERT_EQ(Next(), kPacket);
+  // The clock stands still: only the limit releases the queue.
+  for (std::size_t i = 0; i < singles.size(); ++i) {
+    ASSERT_EQ(Next(), kPacket) << i;
+    EXPECT_EQ(Delivered(), singles[i]);
+    EXPECT_EQ(packet_.m_dwLost, i == 0 ? 1u : 0u);
+  }
+  EXPECT_EQ(Next(), kStopped);
+  ExpectCounters(1, 23);
+}
+
+TEST_F(Reassembly, LateDuplicatesAreDropped) {
+  const Bytes first = Message(2500, 1), second = Message(800, 2);
+  const auto cut = Datagrams(*sender_, first, 100);
+  link_.SendAll(cut);
+  link_.SendInOrder(cut, {1, 2, 0});  // every one again, after the message is complete
+  link_.SendAll(Datagrams(*sender_, second, 200));
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), first);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), second);
+  EXPECT_EQ(packet_.m_dwLost, 0u);
+  EXPECT_EQ(Next(), kStopped);
+  ExpectCounters(0, 4);  // the duplicates never count
+}
+
+TEST_F(Reassembly, SequenceWrapsAt65535) {
+  sender_.emplace(kwz_test::PacketizerOptions(65533));
+  const Bytes across = Message(3500, 1), reordered = Message(2500, 2);
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));            // 65533
+  link_.SendAll(Datagrams(*sender_, across, 200));                    // 65534, 65535, 0, 1
+  link_.SendInOrder(Datagrams(*sender_, reordered, 300), {0, 2, 1});  // 2, 4, 3
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(packet_.m_dwSequence, 65533u);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), across);
+  EXPECT_EQ(packet_.m_dwSequence, 65537u);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), reordered);
+  EXPECT_EQ(packet_.m_dwSequence, 65540u);
+  ExpectCounters(0, 8);
+}
+
+TEST_F(Reassembly, ReorderedAcrossTheWrapHeals) {
+  sender_.emplace(kwz_test::PacketizerOptions(65533));
+  const Bytes across = Message(3500, 1);
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
+  link_.SendInOrder(Datagrams(*sender_, across, 200), {0, 1, 3, 2});  // 65534, 65535, 1, 0
+  ASSERT_EQ(Next(), kPacket);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), across);
+  EXPECT_EQ(packet_.m_dwLost, 0u);
+}
+
+// A datagram from just before the wrap that arrives after it is counted one cycle ahead; the
+// message it belongs to is lost and the stream picks up at the next start.
+TEST_F(Reassembly, StragglerFromBeforeTheWrapCostsItsMessageOnly) {
+  sender_.emplace(kwz_test::PacketizerOptions(65533));
+  std::vector<Bytes> after;
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));                      // 65533
+  link_.SendInOrder(Datagrams(*sender_, Message(3500, 1), 200), {0, 2, 1, 3});  // 65534 0 65535 1
+  for (DWORD i = 0; i < 5; ++i) {
+    after.push_back(Message(1500, 10 + i));
+    link_.SendAll(Datagrams(*sender_, after.back(), 300 + 100 * i));
+  }
+  ASSERT_EQ(Next(), kPacket);
+  std::vector<Bytes> delivered;
+  while (Next() == kPacket) delivered.push_back(Delivered());
+  EXPECT_TRUE(delivered.empty());  // everything waits for 65535 in the old cycle
+  kwz_test::AdvanceClock(100);
+  while (Next() == kPacket) delivered.push_back(Delivered());
+  EXPECT_EQ(delivered, after);
+  ExpectCounters(1, 15);
+}
+
+TEST_F(Reassembly, SequenceZeroFirstIsExtendedTo65536) {
+  sender_.emplace(kwz_test::PacketizerOptions(0));
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(packet_.m_dwSequence, 65536u);
+}
+
+TEST_F(Reassembly, NewSourceTakesOverAtItsStartDatagram) {
+  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 100), {0, 1});  // never completed
+  presenter::RtpPacketizer other(kwz_test::PacketizerOptions(5000, 0x55667788));
+  const Bytes fromOther = Message(2500, 2);
+  link_.SendAll(Datagrams(other, fromOther, 200));
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), fromOther);
+  EXPECT_EQ(packet_.m_dwLost, 0u);  // a change of source is not a loss
+  ExpectCounters(0, 5);
+}
+
+TEST_F(Reassembly, NewSourceMidMessageWaitsForItsNextStart) {
+  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
+  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 200), {0, 1});
+  presenter::RtpPacketizer other(kwz_test::PacketizerOptions(5000, 0x55667788));
+  const Bytes next = Message(1500, 3);
+  link_.SendInOrder(Datagrams(other, Message(2500, 2), 300), {1, 2});  // its start is missing
+  link_.SendAll(Datagrams(other, next, 400));
+  ASSERT_EQ(Next(), kPacket);
+  // The new source's datagrams are not the one expected from the old source, so they wait in
+  // the queue until they are given up.
+  EXPECT_EQ(Next(), kStopped);
+  kwz_test::AdvanceClock(100);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), next);
+  EXPECT_EQ(Next(), kStopped);
+}
+
+TEST_F(Reassembly, MessageLargerThanThePacketIsRefused) {
+  CPacket small(2500);
+  const auto oversize = Datagrams(*sender_, Message(3500, 1), 100);  // four datagrams
+  const Bytes fits = Message(2500, 2);
+  link_.SendAll(oversize);
+  link_.SendAll(Datagrams(*sender_, fits, 200));
+  small.m_bPayloadType = 113;
+  EXPECT_EQ(receiver().ReceiveMessage(&small, 1000), static_cast<int>(NET_TOO_LARGE));
+  // The rest of the refused message is dropped without moving the expected number, so the
+  // next start waits in the queue until it is given up.
+  EXPECT_EQ(receiver().ReceiveMessage(&small, 1000), kStopped);
+  kwz_test::AdvanceClock(100);
+  ASSERT_EQ(receiver().ReceiveMessage(&small, 1000), kPacket);
+  EXPECT_EQ(Bytes(small.m_pData, small.m_pData + small.m_dwLength), fits);
+  EXPECT_EQ(small.m_dwLost, 0u);
+  // The rest of the oversize message was read and dropped while waiting for a start.
+  ExpectCounters(1, 7);
+}
+
+TEST_F(Reassembly, OtherPayloadTypesAreNotCounted) {
+  presenter::RtpPacketizer::Options options;
+  options.payloadType = 96;
+  options.ssrc = 0x11223344;
+  options.firstSequence = 100;
+  presenter::RtpPacketizer audio(options);
+  const Bytes screen = Message(1500, 1);
+  link_.SendAll(Datagrams(audio, Message(1500, 9), 100));
+  sender_.emplace(kwz_test::PacketizerOptions(102));
+  link_.SendAll(Datagrams(*sender_, screen, 200));
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), screen);
+  ExpectCounters(0, 2);
+}
+
+TEST_F(Reassembly, MalformedAndEmptyDatagramsAreSkipped) {
+  const Bytes message = Message(1500, 1);
+  link_.Send(Bytes{});                        // empty
+  link_.Send(Bytes{0x40, 0x71, 0, 1, 0, 0});  // shorter than a header, wrong version
+  link_.Send(Bytes(12, 0xFF));                // version 3
+  link_.SendAll(Datagrams(*sender_, message, 100));
+  int result;
+  do {
+    result = Next();
+  } while (result == RTPERR_NO_RTP_DATA);
+  ASSERT_EQ(result, kPacket);
+  EXPECT_EQ(Delivered(), message);
+  ExpectCounters(0, 2);
+}
+
+TEST_F(Reassembly, PartialMessageSurvivesAnEndedCall) {
+  const Bytes message = Message(2500, 1);
+  const auto cut = Datagrams(*sender_, message, 100);
+  link_.SendInOrder(cut, {0, 1});
+  EXPECT_EQ(Next(), kStopped);
+  link_.Send(cut[2]);
+  ASSERT_EQ(Next(), kPacket);
+  EXPECT_EQ(Delivered(), message);
+}
+
+// --- The wait itself ---
+
+TEST(WaitAndRead, TimeOutStopAndFailedWait) {
+  kwz_test::LoopbackLink<CNetworkReceiver> link;
+  BYTE buffer[65536];
+  DWORD length = sizeof buffer;
+  RtpPacketInfo info;
+  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 10), static_cast<int>(NET_TIMEOUT));
+  SetEvent(link.stop());
+  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 10), kStopped);
+
+  // A stop event that is no event makes the wait itself fail.
+  kwz_test::LoopbackLink<CNetworkReceiver>::Exposed broken;
+  ASSERT_EQ(broken.Open(0, "127.0.0.1", reinterpret_cast<HANDLE>(0x7777)), 0);
+  EXPECT_EQ(broken.WaitAndRead(buffer, &length, &info, 10), static_cast<int>(NET_WAIT_FAILED));
+}
+
+TEST(WaitAndRead, StopFromAnotherThreadEndsAPendingReceive) {
+  kwz_test::LoopbackLink<CNetworkReceiver> link;
+  CPacket packet(4096);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    SetEvent(link.stop());
+  });
+  packet.m_bPayloadType = 113;
+  EXPECT_EQ(link.receiver().ReceiveMessage(&packet, 60000), kStopped);
+  stopper.join();
+}
+
+TEST(WaitAndRead, ReadNeedsAFullSizeBuffer) {
+  kwz_test::LoopbackLink<CNetworkReceiver> link;
+  BYTE buffer[100];
+  DWORD length = sizeof buffer;
+  RtpPacketInfo info;
+  link.Send(Message(50, 1));
+  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 1000), RTPERR_NO_RTP_DATA);
+}
+
+}  // namespace
