@@ -17,7 +17,10 @@ bool IsVideoMode(std::uint32_t mode) {
 }  // namespace
 
 CBMPManager::CBMPManager(std::uint32_t blockWidth, std::uint32_t blockHeight)
-    : m_blockWidth(blockWidth), m_blockHeight(blockHeight) {}
+    : m_blockWidth(blockWidth), m_blockHeight(blockHeight) {
+  LoadCursorIcon();
+  MakeDisplayHeader();
+}
 
 CBMPManager::~CBMPManager() {
   FreePixels();
@@ -25,6 +28,7 @@ CBMPManager::~CBMPManager() {
   w7_ippsFree(m_packetScratch);
   m_blockDecoder.reset();
   m_blockEncoder.reset();
+  m_drawingHeader.Reset();
 }
 
 void CBMPManager::FreePixels() {

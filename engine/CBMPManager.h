@@ -19,6 +19,7 @@
 #include "engine/CBlockBuffers.h"
 #include "engine/CDrawingHeader.h"
 #include "engine/IScreenSharing.h"
+#include "platform/gdi.h"
 #include "platform/wingdi.h"
 #include "runtime/CCriticalSection.h"
 
@@ -51,6 +52,18 @@ class CBMPManager {
   // for an index outside the grid or at a bit count other than 8 or 32.
   void CopyBlock(std::uint32_t index, const std::uint8_t* source, std::uint8_t* pixels);
 
+  // Paints the bitmap into the window, 1:1 or stretched to its client area, and the cursor
+  // over it. header is the last message's (unpadded size, bit count); a new padded size or bit
+  // count is first reported to the size sink with the unpadded size. Paints nothing before the
+  // first picture, for an empty size, or when header describes more than the bitmap holds.
+  void Draw(BITMAPINFOHEADER header, HWND window, std::uint16_t cursorX, std::uint16_t cursorY);
+
+  // Replaces the drawing header with one of width × height pixels of bytesPerPixel bytes
+  // (none for a byte count other than 1, 3 or 4).
+  void MakeDrawingHeader(std::int32_t width, std::int32_t height, int bytesPerPixel);
+  const CDrawingHeader& DrawingHeader() const { return m_drawingHeader; }
+  POINT CursorHotSpot() const { return POINT{m_hotSpotX, m_hotSpotY}; }
+
   void SetSizeSink(IScreenSharing* sink) { m_sizeSink = sink; }
   void SetStretch(bool stretch) { m_stretch.store(stretch, std::memory_order_relaxed); }
   void SetStreamMode(std::uint32_t mode) { m_streamMode = mode; }
@@ -72,12 +85,19 @@ class CBMPManager {
  private:
   // (Re)creates the JPEG block decoder and the block encoder; false when the encoder cannot
   // be opened. Called with the surface lock held.
+  void LoadCursorIcon();
+  void MakeDisplayHeader();
   bool OpenBlockCodec(const BITMAPINFOHEADER& header);
   bool ConfigureVideoDecoder(const BITMAPINFOHEADER& header, int codecId);
   void FreePixels();
   void FreeBlocks();
 
   IScreenSharing* m_sizeSink = nullptr;  // not owned
+  HCURSOR m_cursorIcon = nullptr;        // a shared system cursor, never destroyed
+  std::int32_t m_hotSpotX = 0;
+  std::int32_t m_hotSpotY = 0;
+  HDC m_drawingDC = nullptr;       // the window's DC, only during Draw
+  CDrawingHeader m_drawingHeader;  // how the bitmap is described to GDI
   CCriticalSection m_surfaceLock;
   std::atomic<bool> m_stretch{false};  // written without a lock by the engine's SetStretch
   std::unique_ptr<CVideoDecoder> m_blockDecoder;  // JPEG, mode 2 at 32 bits only
