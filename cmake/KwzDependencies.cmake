@@ -10,3 +10,10 @@ find_library(KWZ_LIBYUV_LIBRARY yuv REQUIRED)
 add_library(kwz_libyuv INTERFACE)
 target_include_directories(kwz_libyuv SYSTEM INTERFACE ${KWZ_LIBYUV_INCLUDE})
 target_link_libraries(kwz_libyuv INTERFACE ${KWZ_LIBYUV_LIBRARY})
+
+# Only platform/ paints: libpng for window snapshots, Xlib with MIT-SHM for the X11 backend.
+find_package(PNG REQUIRED)
+find_package(X11 REQUIRED)
+if(NOT X11_Xext_FOUND)
+  message(FATAL_ERROR "libXext (MIT-SHM) is required")
+endif()

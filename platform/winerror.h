@@ -85,7 +85,10 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define ERROR_NOT_OWNER 288u
 #define ERROR_TIMEOUT 1460u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
+#define ERROR_TLW_WITH_WSCHILD 1406u
+#define ERROR_CANNOT_FIND_WND_CLASS 1407u
 #define ERROR_CLASS_ALREADY_EXISTS 1410u
+#define ERROR_CLASS_DOES_NOT_EXIST 1411u
 
 // Winsock error codes (WSAGetLastError).
 #define WSAEINTR 10004

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang
+  libpng-dev libx11-dev libxext-dev xvfb
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev
   libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev

@@ -1,0 +1,72 @@
+// Internal to platform/: what a GDI backend supplies. The GDI calls keep the window and DC
+// records and do all pixel work themselves on 32-bit BGRX images; a backend only gives each
+// window its native form, the back image a DC paints into, and a way to show it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/gdi_testing.h"
+#include "platform/wintypes.h"
+
+namespace kwz_platform {
+
+// 32-bit BGRX pixels, top row first; stride in bytes.
+struct PixelImage {
+  std::uint8_t* bits = nullptr;
+  int width = 0;
+  int height = 0;
+  std::ptrdiff_t stride = 0;
+};
+
+// The back image of one DC. Got and presented on the thread that called GetDC.
+class PaintTarget {
+ public:
+  virtual ~PaintTarget() = default;
+  virtual PixelImage& Image() = 0;
+  // Shows the painted parts of the image (each already clipped to it) in the window. Afterwards
+  // the image may hold anything.
+  virtual void Present(const std::vector<RECT>& dirty) = 0;
+  // Reads what the window shows in r (clipped to the image) into the same place of the image:
+  // DrawIcon needs what lies under a cursor that nothing in this DC painted yet.
+  virtual void Underlay(const RECT& r) = 0;
+};
+
+// The native side of one window. Lives as long as the window's record, which DCs may keep past
+// DestroyWindow; Destroy is called once, under the record's lock, as are Resize, Move and Show.
+class NativeWindow {
+ public:
+  virtual ~NativeWindow() = default;
+  virtual void Destroy() = 0;
+  virtual void Move(int x, int y) = 0;
+  virtual void Resize(int width, int height) = 0;
+  virtual void Show(bool visible) = 0;
+  // A back image of width x height for a GetDC on the calling thread; null when none can be had.
+  virtual std::unique_ptr<PaintTarget> BeginPaint(int width, int height) = 0;
+  // Takes back a target after ReleaseDC so its memory serves the next frame.
+  virtual void Recycle(std::unique_ptr<PaintTarget> target) = 0;
+  virtual bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) = 0;
+};
+
+class GdiBackend {
+ public:
+  virtual ~GdiBackend() = default;
+  virtual GdiBackendKind Kind() const = 0;
+  // parent is the parent window's native side or null for a top-level window.
+  virtual std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y,
+                                                           int width, int height, bool visible) = 0;
+  // The current size of each display, primary first.
+  virtual std::vector<SIZE> Displays() = 0;
+};
+
+// The backend that new windows get (chosen on first use).
+GdiBackend& ActiveGdiBackend();
+
+std::unique_ptr<GdiBackend> MakeHeadlessBackend();
+// Null when the display cannot be opened or offers no 24-bit TrueColor visual.
+std::unique_ptr<GdiBackend> MakeX11Backend(const char* displayName);
+
+void SetLastPresentPath(GdiPresentPath path);
+
+}  // namespace kwz_platform

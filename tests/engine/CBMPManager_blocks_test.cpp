@@ -1,0 +1,199 @@
+// Block modes: the grid, its buffers, and zlib and JPEG blocks landing in the bitmap.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+
+#include "tests/engine/SurfaceTestSupport.h"
+
+namespace kwz_test {
+namespace {
+
+constexpr std::uint32_t kZlib = 1;
+constexpr std::uint32_t kJpeg = 2;
+
+// A block's pixels in bitmap memory order: byte (row, column) = f(row, column).
+std::vector<std::uint8_t> PatternBlock(std::uint32_t rowBytes, std::uint32_t rows,
+                                       std::uint8_t seed) {
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(rowBytes) * rows);
+  for (std::uint32_t r = 0; r < rows; ++r) {
+    for (std::uint32_t c = 0; c < rowBytes; ++c) {
+      block[r * rowBytes + c] = static_cast<std::uint8_t>(seed + r * 7 + c);
+    }
+  }
+  return block;
+}
+
+// Whether the block at grid column bx, row by holds `block`, and every other byte is `fill`.
+::testing::AssertionResult OnlyBlockWritten(const CBMPManager& surface, std::uint32_t bx,
+                                            std::uint32_t by, std::uint32_t rowBytes,
+                                            std::uint32_t rows,
+                                            const std::vector<std::uint8_t>& block,
+                                            std::uint8_t fill) {
+  for (std::uint32_t row = 0; row < std::uint32_t(surface.SurfaceHeader().biHeight); ++row) {
+    for (std::uint32_t x = 0; x < surface.Stride(); ++x) {
+      const bool inside = row / rows == by && x / rowBytes == bx;
+      const std::uint8_t expected = inside ? block[(row % rows) * rowBytes + x % rowBytes] : fill;
+      if (Row(surface, row)[x] != expected) {
+        return ::testing::AssertionFailure()
+               << "memory row " << row << " byte " << x << ": " << int(Row(surface, row)[x])
+               << " instead of " << int(expected);
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(BlockGrid, FirstZlibBlockOfAWxgaScreenLandsAloneOnAWhiteBitmap) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(1366, 768, 1);
+  const auto block = PatternBlock(100, 100, 3);
+  // Block 17: grid row 1, grid column 3 of 14 blocks per row.
+  EXPECT_EQ(SendBlock(surface, kZlib, header, 17, Zlib(block)), 10000);
+
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 1400);
+  EXPECT_EQ(surface.SurfaceHeader().biHeight, 800);
+  EXPECT_EQ(surface.SurfaceHeader().biBitCount, 8);
+  EXPECT_EQ(surface.SurfaceHeader().biCompression, 1u);
+  EXPECT_EQ(surface.SurfaceHeader().biSizeImage, 1400u * 800);
+  EXPECT_EQ(surface.PixelsSize(), 1400u * 800);
+  EXPECT_EQ(surface.Stride(), 1400u);
+  EXPECT_EQ(surface.BlockCount(), 112u);
+  EXPECT_EQ(surface.BlockBytes(), 10000u);
+  EXPECT_TRUE(OnlyBlockWritten(surface, 3, 1, 100, 100, block, 0xFF));
+}
+
+// Memory row 0 is the picture's bottom row: block 0 is its bottom-left corner.
+TEST(BlockGrid, BlockZeroFillsTheStartOfTheBitmapAtThirtyTwoBits) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(250, 150, 4);
+  const auto block = PatternBlock(400, 100, 9);
+  EXPECT_EQ(SendBlock(surface, kZlib, header, 0, Zlib(block)), 40000);
+  ASSERT_EQ(surface.Stride(), 1200u);
+  EXPECT_TRUE(std::equal(block.begin(), block.begin() + 400, surface.Pixels()));
+  EXPECT_TRUE(OnlyBlockWritten(surface, 0, 0, 400, 100, block, 0xFF));
+
+  // The last block is the top-right corner, at the end of memory.
+  const auto last = PatternBlock(400, 100, 77);
+  EXPECT_EQ(SendBlock(surface, kZlib, header, 5, Zlib(last)), 40000);
+  EXPECT_TRUE(
+      std::equal(last.end() - 400, last.end(), surface.Pixels() + surface.PixelsSize() - 400));
+}
+
+TEST(BlockGrid, SameGeometryReusesTheBitmapWithoutRefilling) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(1366, 768, 1);
+  const auto first = PatternBlock(100, 100, 1);
+  const auto second = PatternBlock(100, 100, 2);
+  ASSERT_EQ(SendBlock(surface, kZlib, header, 0, Zlib(first)), 10000);
+  const std::uint8_t* pixels = surface.Pixels();
+  ASSERT_EQ(SendBlock(surface, kZlib, header, 111, Zlib(second)), 10000);
+  EXPECT_EQ(surface.Pixels(), pixels);
+  // Block 0 is still there: the second message did not start a new white bitmap.
+  EXPECT_TRUE(std::equal(first.begin(), first.begin() + 100, Row(surface, 0)));
+  EXPECT_TRUE(std::equal(second.end() - 100, second.end(), Row(surface, 799, 1300)));
+
+  // A screen that grows within the same padded size keeps the picture too.
+  ASSERT_EQ(SendBlock(surface, kZlib, MessageHeader(1380, 790, 1), 1, Zlib(second)), 10000);
+  EXPECT_TRUE(std::equal(first.begin(), first.begin() + 100, Row(surface, 0)));
+}
+
+// Messages that decode nothing must leave every byte of the bitmap as it was.
+TEST(BlockGrid, MessagesThatDecodeNothingLeaveTheBitmapAlone) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(1366, 768, 1);
+  const auto block = PatternBlock(100, 100, 5);
+  const auto body = Zlib(block);
+  ASSERT_EQ(SendBlock(surface, kZlib, header, 20, body), 10000);
+  const std::vector<std::uint8_t> before = Snapshot(surface);
+
+  std::vector<std::uint8_t> corrupt = body;
+  corrupt[corrupt.size() / 2] ^= 0x5A;
+  std::vector<std::uint8_t> truncated(body.begin(), body.begin() + body.size() / 2);
+  std::vector<std::uint8_t> notZlib(600, 0x42);
+  // Decompresses to more than the block holds.
+  std::vector<std::uint8_t> oversized = Zlib(std::vector<std::uint8_t>(10000 * 3, 0x11));
+  struct Case {
+    const char* what;
+    std::uint32_t mode, index;
+    std::vector<std::uint8_t> body;
+  };
+  const Case cases[] = {
+      {"corrupt zlib stream", kZlib, 20, corrupt},
+      {"truncated zlib stream", kZlib, 20, truncated},
+      {"not a zlib stream", kZlib, 20, notZlib},
+      {"block larger than its buffer", kZlib, 20, oversized},
+      {"empty body", kZlib, 20, {}},
+      {"block index one past the grid", kZlib, 112, body},
+      {"block index far past the grid", kZlib, 0xFFFF, body},
+      {"geometry only", 0, 20, body},
+      {"JPEG block on an 8-bit screen", kJpeg, 20, body},
+      {"mode beyond the table", 9, 20, body},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SendBlock(surface, c.mode, header, c.index, c.body), 0) << c.what;
+    EXPECT_TRUE(Snapshot(surface) == before) << c.what;
+  }
+}
+
+TEST(BlockGrid, GeometryMessageOfANewSizeStartsAWhiteBitmap) {
+  CBMPManager surface(100, 100);
+  ASSERT_EQ(
+      SendBlock(surface, kZlib, MessageHeader(1366, 768, 1), 0, Zlib(PatternBlock(100, 100, 0))),
+      10000);
+  EXPECT_EQ(SendBlock(surface, 0, MessageHeader(1024, 768, 4), 0, {}), 0);
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 1100);
+  EXPECT_EQ(surface.SurfaceHeader().biBitCount, 32);
+  EXPECT_EQ(surface.BlockCount(), 88u);
+  const auto pixels = Snapshot(surface);
+  ASSERT_EQ(pixels.size(), 1100u * 4 * 800);
+  EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t b) { return b == 0xFF; }));
+}
+
+// Bytes per pixel come off the wire too; 2 and 3 prepare a grid but copy nothing, and what no
+// grid can hold is refused without touching the current picture.
+TEST(BlockGrid, UnpaintableOrImpossibleHeadersNeverCrash) {
+  CBMPManager surface(100, 100);
+  for (int bytesPerPixel : {2, 3}) {
+    const BITMAPINFOHEADER header = MessageHeader(300, 200, bytesPerPixel);
+    const auto body = Zlib(PatternBlock(100u * bytesPerPixel, 100, 1));
+    EXPECT_GT(SendBlock(surface, kZlib, header, 0, body), 0) << bytesPerPixel;
+    EXPECT_EQ(surface.SurfaceHeader().biBitCount, 8 * bytesPerPixel);
+    const auto pixels = Snapshot(surface);
+    EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t b) { return b == 0xFF; }))
+        << bytesPerPixel;
+  }
+
+  const BITMAPINFOHEADER good = MessageHeader(300, 200, 4);
+  ASSERT_EQ(SendBlock(surface, kZlib, good, 1, Zlib(PatternBlock(400, 100, 4))), 40000);
+  const auto before = Snapshot(surface);
+  BITMAPINFOHEADER noBits = MessageHeader(300, 200, 4);
+  noBits.biBitCount = 0;
+  for (const BITMAPINFOHEADER& bad :
+       {MessageHeader(0, 200, 4), MessageHeader(300, 0, 4), noBits, MessageHeader(65535, 65535, 4),
+        MessageHeader(300, 200, 255)}) {
+    EXPECT_EQ(SendBlock(surface, kZlib, bad, 0, Zlib(PatternBlock(400, 100, 4))), 0);
+    EXPECT_FALSE(surface.PrepareBlocks(bad));
+    EXPECT_TRUE(Snapshot(surface) == before);
+  }
+  // A surface built with an empty block size has no grid at all.
+  CBMPManager empty(0, 100);
+  EXPECT_EQ(SendBlock(empty, kZlib, good, 0, Zlib(PatternBlock(400, 100, 4))), 0);
+  EXPECT_EQ(empty.Pixels(), nullptr);
+}
+
+TEST(BlockGrid, CopyBlockOutsideTheGridCopiesNothing) {
+  CBMPManager surface(100, 100);
+  ASSERT_TRUE(surface.PrepareBlocks(MessageHeader(200, 100, 1)));
+  const auto before = Snapshot(surface);
+  const auto block = PatternBlock(100, 100, 1);
+  std::vector<std::uint8_t> pixels = before;
+  surface.CopyBlock(2, block.data(), pixels.data());
+  surface.CopyBlock(0xFFFFFFFFu, block.data(), pixels.data());
+  EXPECT_TRUE(pixels == before);
+  surface.CopyBlock(1, block.data(), pixels.data());
+  EXPECT_TRUE(std::equal(block.begin(), block.begin() + 100, pixels.begin() + 100));
+}
+
+}  // namespace
+}  // namespace kwz_test

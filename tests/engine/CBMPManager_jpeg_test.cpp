@@ -1,0 +1,138 @@
+// JPEG blocks (stream mode 2): the block codec the grid opens, and blocks coded by the same
+// block encoder a presenter uses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "tests/engine/SurfaceTestSupport.h"
+
+namespace kwz_test {
+namespace {
+
+constexpr std::uint32_t kZlib = 1;
+constexpr std::uint32_t kJpeg = 2;
+
+// A smooth 32-bit block in bitmap memory order, which JPEG keeps close.
+std::vector<std::uint8_t> SmoothBlock(int side, int seed) {
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(side) * side * 4);
+  for (int r = 0; r < side; ++r) {
+    for (int c = 0; c < side; ++c) {
+      std::uint8_t* p = &block[(static_cast<std::size_t>(r) * side + c) * 4];
+      p[0] = static_cast<std::uint8_t>(40 + c + seed);
+      p[1] = static_cast<std::uint8_t>(60 + r + seed);
+      p[2] = static_cast<std::uint8_t>(200 - r - c / 2);
+      p[3] = 0;
+    }
+  }
+  return block;
+}
+
+// Codes a block as the presenter does: its rows in memory order go in as the picture's rows.
+std::vector<std::uint8_t> JpegBlock(const std::vector<std::uint8_t>& block, int side) {
+  CVideoEncoder encoder;
+  BITMAPINFOHEADER format{};
+  format.biWidth = side;
+  format.biHeight = side;
+  format.biBitCount = 32;
+  format.biCompression = BI_RGB;
+  EXPECT_EQ(encoder.SetInputFormat(&format), 0);
+  encoder.SetQuality(95);
+  EXPECT_EQ(encoder.Open(), 0);
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(side) * side * 8);
+  DWORD bytes = 0;
+  EXPECT_EQ(
+      encoder.Encode(block.data(), side * 4, out.data(), static_cast<DWORD>(out.size()), &bytes),
+      0);
+  out.resize(bytes);
+  return out;
+}
+
+// Largest difference of a colour byte between the block and the bitmap region at grid
+// column bx, row by; alpha is not compared.
+int LargestDifference(const CBMPManager& surface, std::uint32_t bx, std::uint32_t by,
+                      const std::vector<std::uint8_t>& block) {
+  int worst = 0;
+  for (std::uint32_t r = 0; r < 100; ++r) {
+    const std::uint8_t* row = Row(surface, by * 100 + r, bx * 400);
+    for (std::uint32_t i = 0; i < 400; ++i) {
+      if (i % 4 == 3) continue;
+      worst = std::max(worst, std::abs(int(row[i]) - int(block[r * 400 + i])));
+    }
+  }
+  return worst;
+}
+
+TEST(JpegBlocks, BlockCodecOpensWithTheGridAndBlocksLandInMemoryOrder) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  const auto block = SmoothBlock(100, 0);
+  EXPECT_EQ(SendBlock(surface, kJpeg, header, 4, JpegBlock(block, 100)), 40000);
+  EXPECT_TRUE(surface.HasBlockDecoder());
+  EXPECT_TRUE(surface.HasBlockEncoder());
+  EXPECT_LE(LargestDifference(surface, 1, 1, block), 12);
+  // The other blocks are still white.
+  const std::vector<std::uint8_t> white(400 * 100, 0xFF);
+  for (std::uint32_t r = 0; r < 200; ++r) {
+    const std::uint8_t* row = Row(surface, r);
+    for (std::uint32_t x = 0; x < 1200; ++x) {
+      if (r >= 100 && x >= 400 && x < 800) continue;
+      ASSERT_EQ(row[x], 0xFF) << r << "," << x;
+    }
+  }
+}
+
+TEST(JpegBlocks, DamagedOrMisfittingPicturesLeaveTheBitmapAlone) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  const auto good = JpegBlock(SmoothBlock(100, 0), 100);
+  ASSERT_EQ(SendBlock(surface, kJpeg, header, 0, good), 40000);
+  const auto before = Snapshot(surface);
+
+  std::vector<std::uint8_t> truncated(good.begin(), good.begin() + 40);
+  const auto smaller = JpegBlock(SmoothBlock(48, 0), 48);
+  const std::vector<std::uint8_t> garbage(700, 0x3C);
+  for (const auto& body : {truncated, smaller, garbage}) {
+    EXPECT_EQ(SendBlock(surface, kJpeg, header, 1, body), 0);
+    EXPECT_TRUE(Snapshot(surface) == before);
+  }
+}
+
+// Switching the coding of blocks within one geometry keeps the picture; the JPEG codec comes
+// with the first JPEG block.
+TEST(JpegBlocks, SwitchFromZlibBlocksKeepsThePicture) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  const auto zlibBlock = SmoothBlock(100, 30);
+  ASSERT_EQ(SendBlock(surface, kZlib, header, 0, Zlib(zlibBlock)), 40000);
+  EXPECT_FALSE(surface.HasBlockEncoder());
+  const std::uint8_t* pixels = surface.Pixels();
+
+  const auto jpegBlock = SmoothBlock(100, 0);
+  EXPECT_EQ(SendBlock(surface, kJpeg, header, 5, JpegBlock(jpegBlock, 100)), 40000);
+  EXPECT_TRUE(surface.HasBlockEncoder());
+  EXPECT_EQ(surface.Pixels(), pixels);
+  EXPECT_EQ(LargestDifference(surface, 0, 0, zlibBlock), 0);
+  EXPECT_LE(LargestDifference(surface, 2, 1, jpegBlock), 12);
+
+  // With the JPEG decoder present a zlib block still decodes into its buffer.
+  EXPECT_EQ(SendBlock(surface, kZlib, header, 3, Zlib(zlibBlock)), 40000);
+  EXPECT_EQ(LargestDifference(surface, 0, 1, zlibBlock), 0);
+}
+
+// The encoder opened beside the decoder is part of the configuration: a block size it cannot
+// code fails the grid and keeps what was there.
+TEST(JpegBlocks, BlockEncoderThatCannotOpenFailsTheGrid) {
+  CBMPManager surface(10000, 100);  // wider than any picture the codecs take
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  ASSERT_GT(SendBlock(surface, kZlib, header, 0, Zlib(std::vector<std::uint8_t>(4000000, 7))), 0);
+  const auto before = Snapshot(surface);
+  EXPECT_EQ(SendBlock(surface, kJpeg, MessageHeader(20000, 200, 4), 0, {1, 2, 3}), 0);
+  EXPECT_FALSE(surface.HasBlockEncoder());
+  EXPECT_FALSE(surface.HasBlockDecoder());
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 10000);
+  EXPECT_TRUE(Snapshot(surface) == before);
+}
+
+}  // namespace
+}  // namespace kwz_test

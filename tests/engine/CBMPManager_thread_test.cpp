@@ -1,0 +1,50 @@
+// The surface decodes and paints on the engine's thread while the container's thread looks at
+// the window, as in the running control.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/engine/PaintTestSupport.h"
+#include "tests/engine/SurfaceTestSupport.h"
+
+namespace kwz_test {
+namespace {
+
+class CountingSink : public IScreenSharing {
+ public:
+  void OnScreenSizeChanged(std::uint32_t, std::uint32_t) override {
+    calls.fetch_add(1, std::memory_order_relaxed);
+  }
+  std::atomic<int> calls{0};
+};
+
+TEST(EngineThreadPainting, BlocksPaintedFromTheEngineThreadReachTheWindow) {
+  UseHeadlessGdi();
+  TestWindow window(300, 200);
+  CountingSink sink;
+  std::atomic<bool> done{false};
+  std::thread engine([&] {
+    CBMPManager surface(100, 100);
+    surface.SetSizeSink(&sink);
+    const BITMAPINFOHEADER header = MessageHeader(300, 200, 1);
+    for (std::uint32_t n = 0; n < 60; ++n) {
+      // Block 5 (the top-right corner) ends up black; the others keep changing.
+      const std::uint8_t value = n % 6 == 5 ? 0x00 : static_cast<std::uint8_t>(n);
+      SendBlock(surface, 1, header, n % 6, Zlib(std::vector<std::uint8_t>(10000, value)));
+      surface.Draw(header, window.Get(), 0xFFE0, 0xFFE0);
+    }
+    done.store(true);
+  });
+  while (!done.load()) {
+    const auto pixels = window.Pixels();
+    EXPECT_EQ(pixels.size(), 300u * 200u);
+  }
+  engine.join();
+  const auto pixels = window.Pixels();
+  EXPECT_EQ(window.At(pixels, 250, 50), 0xFF000000u);
+  EXPECT_EQ(sink.calls.load(), 1);
+}
+
+}  // namespace
+}  // namespace kwz_test

@@ -1,0 +1,193 @@
+// Video modes (3 to 6): decoder configuration, frames from the presenter's own frame encoders,
+// and switching between block and video coding.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "presenter/IFrameEncoder.h"
+#include "presenter/SyntheticDesktop.h"
+#include "tests/engine/SurfaceTestSupport.h"
+
+namespace kwz_test {
+namespace {
+
+// Mean absolute difference of the colour bytes of a decoded bitmap against the BGRA source,
+// memory row r of the bitmap against source row rowOf(r).
+template <typename RowOf>
+double MeanDifference(const CBMPManager& surface, const std::vector<std::uint8_t>& bgra, int width,
+                      int height, int bytesPerPixel, RowOf rowOf) {
+  double sum = 0;
+  for (int r = 0; r < height; ++r) {
+    const std::uint8_t* decoded = Row(surface, static_cast<std::uint32_t>(r));
+    const std::uint8_t* source = &bgra[static_cast<std::size_t>(rowOf(r)) * width * 4];
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c)
+        sum += std::abs(decoded[x * bytesPerPixel + c] - source[x * 4 + c]);
+    }
+  }
+  return sum / (3.0 * width * height);
+}
+
+std::vector<std::vector<std::uint8_t>> EncodeFrames(int mode, const SyntheticDesktop& desktop,
+                                                    int frames) {
+  FrameEncoderSettings settings;
+  settings.width = desktop.Width();
+  settings.height = desktop.Height();
+  auto encoder = CreateFrameEncoder(mode, settings);
+  std::vector<std::vector<std::uint8_t>> bodies;
+  for (int n = 0; n < frames; ++n) {
+    std::vector<std::uint8_t> body;
+    EXPECT_TRUE(encoder->Encode(desktop.Render(n).data(), desktop.StrideBytes(), false, &body));
+    bodies.push_back(std::move(body));
+  }
+  return bodies;
+}
+
+std::int32_t SendFrame(CBMPManager& surface, std::uint32_t mode, const BITMAPINFOHEADER& header,
+                       const std::vector<std::uint8_t>& body) {
+  surface.SetStreamMode(mode);
+  return surface.DecodeMessage(header, 0, body.empty() ? nullptr : body.data(),
+                               static_cast<std::uint32_t>(body.size()));
+}
+
+struct VideoCase {
+  const char* name;
+  std::uint32_t mode;
+  int codecId;
+};
+
+class VideoFrames : public ::testing::TestWithParam<VideoCase> {};
+
+// A 300 x 200 screen is coded at 304 x 208, the size the surface decodes at. At 32 bits rows
+// land in coded order; bodies are passed in buffers of exactly their length, so an H.264
+// start code written behind them would be caught.
+TEST_P(VideoFrames, FramesOfThePresentersEncodersLandInCodedOrder) {
+  const VideoCase& c = GetParam();
+  const SyntheticDesktop desktop(304, 208);
+  const auto bodies = EncodeFrames(static_cast<int>(c.mode), desktop, 3);
+  CBMPManager surface(100, 100);
+  surface.SetFrameRate(10);
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  for (std::size_t n = 0; n < bodies.size(); ++n) {
+    const std::vector<std::uint8_t> body = bodies[n];
+    ASSERT_EQ(SendFrame(surface, c.mode, header, body), 304 * 4 * 208) << n;
+    EXPECT_TRUE(body == bodies[n]) << "the caller's body was written";
+    EXPECT_LT(MeanDifference(surface, desktop.Render(static_cast<std::uint32_t>(n)), 304, 208, 4,
+                             [](int r) { return r; }),
+              6.0)
+        << n;
+  }
+  EXPECT_EQ(surface.VideoCodecId(), c.codecId);
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 304);
+  EXPECT_EQ(surface.SurfaceHeader().biHeight, 208);
+  EXPECT_EQ(surface.PixelsSize(), 304u * 4 * 208);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, VideoFrames,
+                         ::testing::Values(VideoCase{"Mpeg4", 3, 2}, VideoCase{"H264", 4, 4},
+                                           VideoCase{"Vp8", 5, 6}, VideoCase{"Vp9", 6, 7}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The decoder stores 24-bit pictures bottom row first.
+TEST(VideoFrames, TwentyFourBitPicturesLandBottomRowFirst) {
+  const SyntheticDesktop desktop(304, 208);
+  const auto bodies = EncodeFrames(5, desktop, 1);
+  CBMPManager surface(100, 100);
+  surface.SetFrameRate(10);
+  ASSERT_EQ(SendFrame(surface, 5, MessageHeader(304, 208, 3), bodies[0]), 304 * 3 * 208);
+  EXPECT_LT(MeanDifference(surface, desktop.Render(0), 304, 208, 3, [](int r) { return 207 - r; }),
+            6.0);
+}
+
+TEST(VideoFrames, WxgaScreenConfiguresTheDecoderAtSixteenPixelPadding) {
+  const SyntheticDesktop desktop(1376, 768);
+  const auto bodies = EncodeFrames(3, desktop, 1);
+  CBMPManager surface(100, 100);
+  EXPECT_EQ(SendFrame(surface, 3, MessageHeader(1366, 768, 4), bodies[0]), 1376 * 4 * 768);
+  EXPECT_EQ(surface.VideoCodecId(), 2);
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 1376);
+  EXPECT_EQ(surface.SurfaceHeader().biHeight, 768);
+  EXPECT_EQ(surface.SurfaceHeader().biSizeImage, 1376u * 4 * 768);
+  EXPECT_EQ(surface.Stride(), 1376u * 4);
+}
+
+TEST(VideoFrames, FramesThatGiveNoPictureKeepThePreviousOne) {
+  const SyntheticDesktop desktop(304, 208);
+  const auto bodies = EncodeFrames(5, desktop, 2);
+  CBMPManager surface(100, 100);
+  surface.SetFrameRate(10);
+  const BITMAPINFOHEADER header = MessageHeader(304, 208, 4);
+  // Joined in the middle: the inter frame has no key frame to refer to.
+  EXPECT_EQ(SendFrame(surface, 5, header, bodies[1]), -1);
+  ASSERT_EQ(SendFrame(surface, 5, header, bodies[0]), 304 * 4 * 208);
+  const auto before = Snapshot(surface);
+
+  std::vector<std::uint8_t> damaged = bodies[1];
+  for (std::size_t i = 8; i < damaged.size(); i += 3) damaged[i] ^= 0xA5;
+  // A frame coded for a larger screen than the header announces.
+  const auto larger = EncodeFrames(5, SyntheticDesktop(320, 240), 1)[0];
+  for (const auto& body : {damaged, larger, std::vector<std::uint8_t>{}}) {
+    EXPECT_EQ(SendFrame(surface, 5, header, body), -1);
+    EXPECT_TRUE(Snapshot(surface) == before);
+  }
+}
+
+// What the decoder cannot be set up for answers -1 every time, and never decodes with the
+// set-up of an earlier size.
+TEST(VideoFrames, DescriptionsTheDecoderRefusesAnswerMinusOne) {
+  const SyntheticDesktop desktop(304, 208);
+  const auto body = EncodeFrames(3, desktop, 1)[0];
+  CBMPManager surface(100, 100);
+  ASSERT_EQ(SendFrame(surface, 3, MessageHeader(304, 208, 4), body), 304 * 4 * 208);
+  for (const BITMAPINFOHEADER& bad :
+       {MessageHeader(304, 208, 1), MessageHeader(10000, 16, 4), MessageHeader(0, 208, 4),
+        MessageHeader(65535, 65535, 4), MessageHeader(304, 208, 255)}) {
+    EXPECT_EQ(SendFrame(surface, 3, bad, body), -1);
+    EXPECT_EQ(SendFrame(surface, 3, bad, body), -1);
+  }
+  // The original description still works afterwards.
+  EXPECT_EQ(SendFrame(surface, 3, MessageHeader(304, 208, 4), body), 304 * 4 * 208);
+}
+
+// Block and video coding pad the screen differently and keep different buffers; switching
+// either way must leave a consistent surface.
+TEST(ModeSwitch, BlockAndVideoModesEachRebuildTheSurface) {
+  const SyntheticDesktop desktop(1600, 800);
+  const auto bodies = EncodeFrames(3, desktop, 1);
+  CBMPManager surface(100, 100);
+  std::vector<std::uint8_t> gray(10000, 0x80);
+  ASSERT_EQ(SendBlock(surface, 1, MessageHeader(1600, 800, 1), 3, Zlib(gray)), 10000);
+  EXPECT_EQ(surface.BlockCount(), 128u);
+
+  // 1600 x 800 is a whole number of blocks and of macroblocks: only the bit count and the
+  // codec differ, and the video frame gets its own bitmap.
+  ASSERT_EQ(SendFrame(surface, 3, MessageHeader(1600, 800, 4), bodies[0]), 1600 * 4 * 800);
+  EXPECT_EQ(surface.SurfaceHeader().biBitCount, 32);
+  EXPECT_EQ(surface.BlockCount(), 0u);
+
+  // Back to 32-bit blocks of the same size: a fresh white grid sized for 32-bit blocks.
+  std::vector<std::uint8_t> blue(40000);
+  for (std::size_t i = 0; i < blue.size(); i += 4) blue[i] = 0xFF;
+  ASSERT_EQ(SendBlock(surface, 1, MessageHeader(1600, 800, 4), 127, Zlib(blue)), 40000);
+  EXPECT_EQ(surface.BlockCount(), 128u);
+  EXPECT_EQ(surface.BlockBytes(), 40000u);
+  const std::uint8_t* bottomLeft = Row(surface, 0);
+  const std::uint8_t* topRight = Row(surface, 799, 6396);
+  EXPECT_EQ(std::vector<std::uint8_t>(bottomLeft, bottomLeft + 4),
+            (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(std::vector<std::uint8_t>(topRight, topRight + 4),
+            (std::vector<std::uint8_t>{0xFF, 0, 0, 0}));
+
+  // And to video again, this time a different padding: 1366 is coded at 1376.
+  const auto wxga = EncodeFrames(3, SyntheticDesktop(1376, 768), 1);
+  ASSERT_EQ(SendFrame(surface, 3, MessageHeader(1366, 768, 4), wxga[0]), 1376 * 4 * 768);
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 1376);
+  // A block message of that screen pads it to 1400 x 800.
+  EXPECT_EQ(SendBlock(surface, 0, MessageHeader(1366, 768, 4), 0, {}), 0);
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 1400);
+  EXPECT_EQ(surface.BlockCount(), 112u);
+}
+
+}  // namespace
+}  // namespace kwz_test

@@ -1,0 +1,47 @@
+// Windows of the headless GDI backend, read back pixel by pixel, for the painting tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/gdi_testing.h"
+#include "platform/winuser.h"
+
+namespace kwz_test {
+
+inline void UseHeadlessGdi() {
+  ASSERT_TRUE(kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless));
+}
+
+class TestWindow {
+ public:
+  TestWindow(int width, int height)
+      : m_window(CreateWindowExW(0, u"STATIC", u"surface", WS_POPUP | WS_VISIBLE, 0, 0, width,
+                                 height, nullptr, nullptr, nullptr, nullptr)) {}
+  ~TestWindow() {
+    if (m_window != nullptr) DestroyWindow(m_window);
+  }
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+  HWND Get() const { return m_window; }
+
+  // What the window shows, top row first, 0xFFRRGGBB.
+  std::vector<std::uint32_t> Pixels() const {
+    std::vector<std::uint32_t> pixels;
+    int width = 0, height = 0;
+    EXPECT_TRUE(kwz_platform::ReadWindowPixels(m_window, &pixels, &width, &height));
+    m_width = width;
+    return pixels;
+  }
+  std::uint32_t At(const std::vector<std::uint32_t>& pixels, int x, int y) const {
+    return pixels[static_cast<std::size_t>(y) * m_width + x];
+  }
+
+ private:
+  HWND m_window;
+  mutable int m_width = 0;
+};
+
+}  // namespace kwz_test
