@@ -9,9 +9,10 @@ namespace {
 
 struct ErrorRouting {
   std::mutex lock;
-  std::unordered_set<Display*> ours;  // guarded by lock
-  XErrorHandler previous = nullptr;   // guarded by lock
-  bool installed = false;             // guarded by lock
+  std::unordered_set<Display*> ours;     // guarded by lock
+  XErrorHandler previous = nullptr;      // guarded by lock
+  XIOErrorHandler previousIo = nullptr;  // guarded by lock
+  bool installed = false;                // guarded by lock
 };
 
 ErrorRouting& Routing() {
@@ -44,6 +45,21 @@ std::uint32_t ChannelOf(unsigned long pixel, unsigned long mask) {
   return static_cast<std::uint32_t>(value * 255 / bits);
 }
 
+// Xlib ends the process when a connection breaks; a lost X server must not take the
+// container's process with it. The connection stays dead and our calls on it do nothing.
+void OnConnectionLost(Display*, void*) {}
+
+int OnXIoError(Display* display) {
+  XIOErrorHandler previous;
+  {
+    ErrorRouting& routing = Routing();
+    std::lock_guard<std::mutex> guard(routing.lock);
+    if (routing.ours.count(display) != 0) return 0;  // OnConnectionLost follows
+    previous = routing.previousIo;
+  }
+  return previous != nullptr ? previous(display) : 0;
+}
+
 }  // namespace
 
 int TakeXErrors() {
@@ -58,11 +74,13 @@ Display* OpenOurDisplay(const char* name) {
   std::call_once(threads, [] { XInitThreads(); });
   Display* display = XOpenDisplay(name);
   if (display == nullptr) return nullptr;
+  XSetIOErrorExitHandler(display, OnConnectionLost, nullptr);
   ErrorRouting& routing = Routing();
   std::lock_guard<std::mutex> guard(routing.lock);
   routing.ours.insert(display);
   if (!routing.installed) {
     routing.previous = XSetErrorHandler(OnXError);
+    routing.previousIo = XSetIOErrorHandler(OnXIoError);
     routing.installed = true;
   }
   return display;

@@ -208,4 +208,28 @@ TEST_F(GdiX11Test, PaintingThreadSurvivesTheWindowsDestruction) {
   DestroyWindow(next);
 }
 
+// The X server goes away under a painting window: painting fails quietly from then on and the
+// process lives on (Xlib would otherwise end it).
+TEST_F(GdiX11Test, LosingTheServerDoesNotEndTheProcess) {
+  auto doomed = std::make_unique<kwz_test::XvfbServer>("640x480x24");
+  ASSERT_TRUE(doomed->Running());
+  ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kX11, doomed->Display().c_str()));
+  HWND window = CreateWindowExW(0, u"STATIC", u"", WS_POPUP | WS_VISIBLE, 0, 0, 64, 64, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  kwz_test::Fill(window, 64, 64, 1);
+  doomed.reset();
+  for (int i = 0; i < 3; ++i) {
+    HDC dc = GetDC(window);
+    if (dc != nullptr) {
+      DrawIcon(dc, 0, 0, LoadCursorW(nullptr, IDC_ARROW));
+      ReleaseDC(window, dc);
+    }
+  }
+  std::vector<std::uint32_t> pixels;
+  int width = 0, height = 0;
+  EXPECT_FALSE(kwz_platform::ReadWindowPixels(window, &pixels, &width, &height));
+  DestroyWindow(window);
+}
+
 }  // namespace
