@@ -80,8 +80,9 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
                       UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* bmi,
                       UINT colorUse);
 // StretchDIBits scales the source rectangle onto the destination rectangle with the DC's stretch
-// mode. Only SRCCOPY and positive sizes (no mirroring) are supported. HALFTONE uses libyuv's box
-// scaler: exact averages of 2x2 boxes at 2:1, bilinear between 1:1 and 2:1 and when enlarging.
+// mode. Only SRCCOPY and positive sizes (no mirroring) are supported. HALFTONE averages areas
+// with libyuv's box scaler: exact averages of 2x2 boxes at 2:1, larger reductions halved with
+// those first, bilinear for what is left between 1:1 and 2:1 and when enlarging.
 // Returns the source height (scan lines copied), 0 on failure.
 int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc,
                   int srcWidth, int srcHeight, const void* bits, const BITMAPINFO* bmi,

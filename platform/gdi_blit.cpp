@@ -134,8 +134,8 @@ void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int des
   const std::int64_t dx1 = xDest + (sx1 - xSrc) * destWidth / srcWidth;
   const std::int64_t dy0 = yDest + (sy0 - top) * destHeight / srcHeight;
   const std::int64_t dy1 = yDest + (sy1 - top) * destHeight / srcHeight;
-  const int sw = static_cast<int>(sx1 - sx0);
-  const int sh = static_cast<int>(sy1 - sy0);
+  int sw = static_cast<int>(sx1 - sx0);
+  int sh = static_cast<int>(sy1 - sy0);
   const int dw = static_cast<int>(dx1 - dx0);
   const int dh = static_cast<int>(dy1 - dy0);
   if (dw <= 0 || dh <= 0) return;
@@ -146,7 +146,7 @@ void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int des
   const std::int64_t cy1 = std::min<std::int64_t>(dy1, image.height);
   if (cx0 >= cx1 || cy0 >= cy1) return;
 
-  if (sw == dw && sh == dh) {
+  if (sw == dw && sh == dh) {  // checked before any halving
     // No scaling left: the row copy, in DIB coordinates again.
     const std::int64_t bottom = dib.bottomUp ? dib.height - sy1 : sy0;
     PaintDib(dib, static_cast<int>(dx0), static_cast<int>(dy0), sw, sh, static_cast<int>(sx0),
@@ -170,6 +170,22 @@ void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int des
     }
     src = reinterpret_cast<const std::uint8_t*>(converted.data());
     srcStride = static_cast<std::ptrdiff_t>(sw) * 4;
+  }
+  // libyuv's ARGB box filter averages only at 2:1 and filters bilinearly up to it; larger
+  // reductions would skip source pixels and alias. Halve such sources with exact box averages
+  // until at most 2:1 is left, so every source pixel still counts.
+  thread_local std::vector<std::uint32_t> halved[2];
+  for (int which = 0; halftone && (sw > 2 * dw || sh > 2 * dh); which ^= 1) {
+    const int hw = sw > 2 * dw ? (sw + 1) / 2 : sw;
+    const int hh = sh > 2 * dh ? (sh + 1) / 2 : sh;
+    halved[which].resize(static_cast<size_t>(hw) * static_cast<size_t>(hh));
+    libyuv::ARGBScale(src, static_cast<int>(srcStride), sw, sh,
+                      reinterpret_cast<std::uint8_t*>(halved[which].data()), hw * 4, hw, hh,
+                      libyuv::kFilterBox);
+    src = reinterpret_cast<const std::uint8_t*>(halved[which].data());
+    srcStride = static_cast<std::ptrdiff_t>(hw) * 4;
+    sw = hw;
+    sh = hh;
   }
   // The destination origin may lie outside the image; libyuv only writes inside the clip.
   std::uint8_t* dstOrigin =

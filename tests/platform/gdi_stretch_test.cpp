@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 
 #include "tests/platform/GdiTestSupport.h"
 
@@ -51,6 +52,34 @@ TEST_F(GdiStretchTest, HalftoneHalvingAveragesEachBoxAtEveryDepth) {
           ASSERT_EQ(sum % 4, 0u);
           EXPECT_EQ(Channel(shown.At(x, y), shift), sum / 4) << x << "," << y << " shift " << shift;
         }
+      }
+    }
+    DestroyWindow(window);
+  }
+}
+
+// A one-pixel checkerboard averages to grey over any area; a scaler that skips source pixels
+// shows black or white instead.
+TEST_F(GdiStretchTest, HalftoneReductionsOfAnyRatioAverageEverySourcePixel) {
+  TestDib dib = MakeDib(120, 120, 32, false, [](int x, int y) { return ((x + y) & 1) * 255; });
+  struct Size {
+    int width, height;
+  };
+  for (Size target : {Size{40, 40}, Size{30, 30}, Size{24, 120}, Size{120, 20}, Size{48, 48},
+                      Size{17, 13}, Size{80, 60}}) {
+    SCOPED_TRACE(std::to_string(target.width) + "x" + std::to_string(target.height));
+    HWND window = MakeWindow(target.width, target.height);
+    HDC dc = GetDC(window);
+    SetStretchBltMode(dc, HALFTONE);
+    StretchDIBits(dc, 0, 0, target.width, target.height, 0, 0, 120, 120, dib.bits.data(), dib.bmi(),
+                  DIB_RGB_COLORS, SRCCOPY);
+    ReleaseDC(window, dc);
+    auto shown = Read(window);
+    const std::uint32_t grey = (Channel(PaletteColour(0), 8) + Channel(PaletteColour(255), 8)) / 2;
+    for (int y = 1; y + 1 < target.height; ++y) {
+      for (int x = 1; x + 1 < target.width; ++x) {
+        const int green = static_cast<int>(Channel(shown.At(x, y), 8));
+        ASSERT_NEAR(green, static_cast<int>(grey), 40) << x << "," << y;
       }
     }
     DestroyWindow(window);

@@ -1,0 +1,130 @@
+// Internal to the X11 backend's sources (never included elsewhere: it brings in Xlib).
+//
+// Windows are created, moved and read through one owner connection behind a lock; each thread
+// that paints has a display connection of its own (PaintConnection), so the engine's thread
+// never waits for the window thread's requests. Our connections' errors are expected (a window
+// destroyed while a paint is in flight, an MIT-SHM attach the server refuses) and are counted,
+// not fatal; errors on other connections of the process go to the handler installed before ours.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/gdi_backend.h"
+
+namespace kwz_platform {
+
+class X11Backend;
+class X11Window;
+
+// Errors raised on the calling thread's X requests since the count was last taken.
+int TakeXErrors();
+// Opens a display connection whose errors our handler absorbs; null when unreachable.
+Display* OpenOurDisplay(const char* name);
+void CloseOurDisplay(Display* display);
+
+// Whether an image is laid out as our BGRX back images are.
+bool IsBgrxImage(const XImage* image);
+// Copies r of a ZPixmap image of any 24-bit TrueColor layout into BGRX pixels (0xFFRRGGBB).
+void ImageToBgrx(XImage* image, int left, int top, int width, int height, std::uint8_t* dst,
+                 std::ptrdiff_t dstStride);
+
+// One thread's connection and the images it keeps per window between frames.
+class PaintConnection {
+ public:
+  PaintConnection(X11Backend* backend, Display* display, Visual* visual);
+  ~PaintConnection();
+
+  // The calling thread's connection to the backend's display, opened on first use.
+  static PaintConnection* ForThisThread(X11Backend* backend);
+
+  std::unique_ptr<PaintTarget> BeginPaint(const X11Window& window, int width, int height);
+  void Recycle(std::unique_ptr<PaintTarget> target);
+  // Waits until the server has processed every request sent so far.
+  void Sync();
+
+  struct Slot;
+  struct Entry;
+  void Put(Entry& entry, Slot& slot, const RECT& r);
+  void ReadUnder(Entry& entry, Slot& slot, const RECT& r);
+
+ private:
+  void DrainCompletions();
+  void WaitIdle(Slot& slot);
+  bool MakeImage(Slot& slot, int width, int height);
+  void FreeImage(Slot& slot);
+  void PurgeDeadWindows();
+
+  X11Backend* backend_;
+  Display* display_;
+  Visual* visual_;
+  bool shmAvailable_;
+  int completionType_ = -1;
+  std::unordered_map<Window, std::unique_ptr<Entry>> entries_;  // this thread only
+};
+
+class X11Backend : public GdiBackend {
+ public:
+  X11Backend(std::string name, Display* owner, const XVisualInfo& visual, Colormap colormap);
+
+  GdiBackendKind Kind() const override { return GdiBackendKind::kX11; }
+  std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y, int width,
+                                                   int height, bool visible) override;
+  std::vector<SIZE> Displays() override;
+
+  const std::string& Name() const { return name_; }
+  VisualID VisualId() const { return visualId_; }
+
+  // Runs f with the owner connection, under its lock.
+  template <typename F>
+  auto WithOwner(F f) {
+    std::lock_guard<std::mutex> guard(ownerLock_);
+    return f(owner_);
+  }
+
+  void AddPaintConnection(PaintConnection* connection);
+  void RemovePaintConnection(PaintConnection* connection);
+  // Brings every thread's paints so far to the server, for reads from another connection.
+  void SyncPaintConnections();
+
+ private:
+  const std::string name_;
+  const VisualID visualId_;
+  std::mutex ownerLock_;
+  Display* owner_;  // guarded by ownerLock_
+  Visual* visual_;
+  Colormap colormap_;
+  std::mutex connectionsLock_;
+  std::unordered_set<PaintConnection*> connections_;  // guarded by connectionsLock_
+};
+
+class X11Window : public NativeWindow {
+ public:
+  X11Window(X11Backend* backend, Window xid) : backend_(backend), xid_(xid) {}
+
+  void Destroy() override;
+  void Move(int x, int y) override;
+  void Resize(int width, int height) override;
+  void Show(bool visible) override;
+  std::unique_ptr<PaintTarget> BeginPaint(int width, int height) override;
+  void Recycle(std::unique_ptr<PaintTarget> target) override;
+  bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) override;
+
+  Window Xid() const { return xid_; }
+  // Expires with the window object: a paint connection drops the window's images then.
+  std::weak_ptr<void> AliveToken() const { return alive_; }
+
+ private:
+  X11Backend* backend_;
+  const Window xid_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+}  // namespace kwz_platform

@@ -1,0 +1,235 @@
+// The X11 backend under a private Xvfb: the same paints as on the headless backend, read back
+// with XGetImage, over MIT-SHM and over plain XPutImage.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "tests/platform/GdiTestSupport.h"
+#include "tests/support/XvfbServer.h"
+
+namespace {
+
+using kwz_platform::GdiBackendKind;
+using kwz_platform::GdiPresentPath;
+using kwz_test::MakeDib;
+using kwz_test::PaletteColour;
+using kwz_test::Read;
+using kwz_test::TestDib;
+using kwz_test::WindowPixels;
+
+class GdiX11Test : public ::testing::Test {
+ protected:
+  // The server outlives the test and the thread's own display connection, which closes when
+  // the main thread ends; a static object is destroyed after that.
+  static void SetUpTestSuite() {
+    static kwz_test::XvfbServer server;
+    server_ = &server;
+  }
+  void SetUp() override {
+    if (!server_->Running()) GTEST_SKIP() << "X11 suite skipped: " << server_->Error();
+    kwz_platform::ForceXPutImageForTesting(false);
+    ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kX11, server_->Display().c_str()));
+  }
+  void TearDown() override { kwz_platform::ForceXPutImageForTesting(false); }
+
+  // A top-level window on the chosen backend, at its own place on the screen.
+  static HWND Window(GdiBackendKind kind, int x, int y, int width, int height) {
+    EXPECT_TRUE(kwz_platform::SelectGdiBackend(
+        kind, kind == GdiBackendKind::kX11 ? server_->Display().c_str() : nullptr));
+    return CreateWindowExW(0, u"STATIC", u"", WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr,
+                           nullptr, nullptr, nullptr);
+  }
+
+  static kwz_test::XvfbServer* server_;
+};
+
+kwz_test::XvfbServer* GdiX11Test::server_ = nullptr;
+
+// The engine's frame: the picture from the top of a padded bottom-up bitmap, then the cursor.
+void PaintFrame(HWND window, const TestDib& dib, int width, int height, bool stretch) {
+  HDC dc = GetDC(window);
+  ASSERT_NE(dc, nullptr);
+  if (stretch) {
+    RECT client{};
+    GetClientRect(window, &client);
+    SetStretchBltMode(dc, HALFTONE);
+    EXPECT_EQ(StretchDIBits(dc, 0, 0, client.right, client.bottom, 0, dib.height - height, width,
+                            height, dib.bits.data(), dib.bmi(), DIB_RGB_COLORS, SRCCOPY),
+              height);
+  } else {
+    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, width, height, 0, dib.height - height, 0, dib.height,
+                                dib.bits.data(), dib.bmi(), DIB_RGB_COLORS),
+              dib.height);
+  }
+  EXPECT_TRUE(DrawIcon(dc, 30, 20, LoadCursorW(nullptr, IDC_HAND)));
+  EXPECT_EQ(ReleaseDC(window, dc), 1);
+}
+
+int Picture(int x, int y) {
+  return (x * 7 + y * 3 + (x / 10) * 50) & 255;
+}
+
+int MaxChannelDifference(const WindowPixels& a, const WindowPixels& b) {
+  int worst = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    for (int shift : {0, 8, 16}) {
+      const int d = static_cast<int>((a.pixels[i] >> shift) & 255) -
+                    static_cast<int>((b.pixels[i] >> shift) & 255);
+      worst = std::max(worst, std::abs(d));
+    }
+  }
+  return worst;
+}
+
+struct PathCase {
+  const char* name;
+  bool forcePutImage;
+  GdiPresentPath expected;
+};
+
+class GdiX11PathTest : public GdiX11Test, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(GdiX11PathTest, OneToOnePaintsMatchHeadlessExactly) {
+  kwz_platform::ForceXPutImageForTesting(GetParam().forcePutImage);
+  for (int bitCount : {8, 24, 32}) {
+    SCOPED_TRACE(bitCount);
+    const int width = 250, height = 130;
+    TestDib dib = MakeDib(300, 200, bitCount, true, Picture);
+    HWND headless = Window(GdiBackendKind::kHeadless, 0, 0, width, height);
+    HWND x11 = Window(GdiBackendKind::kX11, 10, 10, width, height);
+    ASSERT_NE(x11, nullptr);
+    PaintFrame(headless, dib, width, height, false);
+    PaintFrame(x11, dib, width, height, false);
+    EXPECT_EQ(kwz_platform::LastPresentPathForTesting(), GetParam().expected);
+    WindowPixels expected = Read(headless), shown = Read(x11);
+    ASSERT_EQ(shown.width, width);
+    ASSERT_EQ(shown.height, height);
+    EXPECT_EQ(shown.At(0, 0), dib.Colour(0, 0));
+    EXPECT_EQ(shown.At(35, 21), 0xFFFFFFFFu);  // inside the hand
+    EXPECT_TRUE(shown.pixels == expected.pixels);
+    DestroyWindow(headless);
+    DestroyWindow(x11);
+  }
+}
+
+TEST_P(GdiX11PathTest, StretchedPaintsMatchHeadless) {
+  kwz_platform::ForceXPutImageForTesting(GetParam().forcePutImage);
+  TestDib dib = MakeDib(320, 208, 32, true, Picture);
+  HWND headless = Window(GdiBackendKind::kHeadless, 0, 0, 213, 133);
+  HWND x11 = Window(GdiBackendKind::kX11, 10, 10, 213, 133);
+  PaintFrame(headless, dib, 300, 200, true);
+  PaintFrame(x11, dib, 300, 200, true);
+  WindowPixels expected = Read(headless), shown = Read(x11);
+  ASSERT_EQ(shown.pixels.size(), expected.pixels.size());
+  EXPECT_LE(MaxChannelDifference(shown, expected), 2);
+  DestroyWindow(headless);
+  DestroyWindow(x11);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, GdiX11PathTest,
+    ::testing::Values(PathCase{"SharedMemory", false, GdiPresentPath::kSharedMemory},
+                      PathCase{"PutImage", true, GdiPresentPath::kPutImage}),
+    [](const ::testing::TestParamInfo<PathCase>& info) { return info.param.name; });
+
+// Only the painted parts are put: the cursor alone lies over what the window showed before,
+// read back from the server; frames keep alternating between the two kept images.
+TEST_F(GdiX11Test, CursorAloneAndRepeatedFramesKeepTheRestOfTheWindow) {
+  HWND window = Window(GdiBackendKind::kX11, 5, 5, 60, 40);
+  for (int colour : {10, 20, 30}) kwz_test::Fill(window, 60, 40, colour);
+  HDC dc = GetDC(window);
+  EXPECT_TRUE(DrawIcon(dc, 50, 30, LoadCursorW(nullptr, IDC_ARROW)));
+  ReleaseDC(window, dc);
+  WindowPixels shown = Read(window);
+  EXPECT_EQ(shown.At(50, 30), 0xFF000000u);        // the arrow's tip
+  EXPECT_EQ(shown.At(59, 30), PaletteColour(30));  // beside it, inside its square
+  EXPECT_EQ(shown.At(10, 10), PaletteColour(30));
+  DestroyWindow(window);
+}
+
+TEST_F(GdiX11Test, WindowsResizeNestAndEnumerateTheScreen) {
+  HWND parent = Window(GdiBackendKind::kX11, 0, 0, 400, 300);
+  HWND child = CreateWindowExW(0, u"STATIC", u"", WS_CHILD | WS_VISIBLE, 50, 40, 100, 80, parent,
+                               nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  kwz_test::Fill(child, 100, 80, 77);
+  ASSERT_TRUE(SetWindowPos(child, nullptr, 0, 0, 120, 90, SWP_NOMOVE | SWP_NOZORDER));
+  RECT r{};
+  ASSERT_TRUE(GetClientRect(child, &r));
+  EXPECT_EQ(r.right, 120);
+  kwz_test::Fill(child, 120, 90, 78);
+  WindowPixels shown = Read(child);
+  ASSERT_EQ(shown.width, 120);
+  ASSERT_EQ(shown.height, 90);
+  EXPECT_EQ(shown.At(119, 89), PaletteColour(78));
+  EXPECT_EQ(Read(parent).At(51, 41), PaletteColour(78));  // the parent shows its child
+
+  HDC display = CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
+  EXPECT_EQ(GetDeviceCaps(display, HORZRES), 1920);
+  EXPECT_EQ(GetDeviceCaps(display, VERTRES), 1080);
+  DeleteDC(display);
+  DEVMODEW mode{};
+  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode));
+  EXPECT_EQ(mode.dmPelsWidth, 1920u);
+  DestroyWindow(parent);
+}
+
+// The window thread destroys the window while the painting thread's puts are in flight: the
+// errors stay on our connections and nothing crashes.
+TEST_F(GdiX11Test, PaintingThreadSurvivesTheWindowsDestruction) {
+  TestDib dib = MakeDib(200, 150, 32, true, Picture);
+  HWND window = Window(GdiBackendKind::kX11, 0, 0, 200, 150);
+  std::atomic<int> paints{0};
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    while (!stop.load(std::memory_order_relaxed)) {
+      HDC dc = GetDC(window);
+      if (dc == nullptr) break;
+      SetDIBitsToDevice(dc, 0, 0, 200, 150, 0, 0, 0, 150, dib.bits.data(), dib.bmi(),
+                        DIB_RGB_COLORS);
+      ReleaseDC(window, dc);
+      paints.fetch_add(1, std::memory_order_relaxed);
+    }
+  });
+  while (paints.load() < 10) std::this_thread::yield();
+  for (int i = 0; i < 20; ++i) {
+    SetWindowPos(window, nullptr, 0, 0, 100 + i * 5, 100, SWP_NOMOVE | SWP_NOZORDER);
+  }
+  EXPECT_TRUE(DestroyWindow(window));
+  stop = true;
+  worker.join();
+  // The display still works afterwards.
+  HWND next = Window(GdiBackendKind::kX11, 0, 0, 20, 20);
+  kwz_test::Fill(next, 20, 20, 5);
+  EXPECT_EQ(Read(next).At(19, 19), PaletteColour(5));
+  DestroyWindow(next);
+}
+
+// The X server goes away under a painting window: painting fails quietly from then on and the
+// process lives on (Xlib would otherwise end it).
+TEST_F(GdiX11Test, LosingTheServerDoesNotEndTheProcess) {
+  auto doomed = std::make_unique<kwz_test::XvfbServer>("640x480x24");
+  ASSERT_TRUE(doomed->Running());
+  ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kX11, doomed->Display().c_str()));
+  HWND window = CreateWindowExW(0, u"STATIC", u"", WS_POPUP | WS_VISIBLE, 0, 0, 64, 64, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  kwz_test::Fill(window, 64, 64, 1);
+  doomed.reset();
+  for (int i = 0; i < 3; ++i) {
+    HDC dc = GetDC(window);
+    if (dc != nullptr) {
+      DrawIcon(dc, 0, 0, LoadCursorW(nullptr, IDC_ARROW));
+      ReleaseDC(window, dc);
+    }
+  }
+  std::vector<std::uint32_t> pixels;
+  int width = 0, height = 0;
+  EXPECT_FALSE(kwz_platform::ReadWindowPixels(window, &pixels, &width, &height));
+  DestroyWindow(window);
+}
+
+}  // namespace
