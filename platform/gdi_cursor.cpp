@@ -9,12 +9,12 @@
 namespace kwz_platform {
 
 ObjectTable<CursorImage>& Cursors() {
-  static auto* table = new ObjectTable<CursorImage>(0x30000);  // never destroyed
+  static auto* table = new ObjectTable<CursorImage>(0x200000000);  // never destroyed
   return *table;
 }
 
 ObjectTable<BitmapObject>& Bitmaps() {
-  static auto* table = new ObjectTable<BitmapObject>(0x40000);  // never destroyed
+  static auto* table = new ObjectTable<BitmapObject>(0x300000000);  // never destroyed
   return *table;
 }
 

@@ -10,7 +10,7 @@
 namespace kwz_platform {
 
 ObjectTable<DeviceContext>& DeviceContexts() {
-  static auto* table = new ObjectTable<DeviceContext>(0x20000);  // never destroyed
+  static auto* table = new ObjectTable<DeviceContext>(0x100000000);  // never destroyed
   return *table;
 }
 

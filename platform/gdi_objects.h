@@ -1,6 +1,6 @@
 // Internal to platform/: the records behind HWND, HDC, HCURSOR and HBITMAP values. Each kind has
-// its own table and its own range of values, which are never reused, so a stale or foreign
-// handle is simply not found.
+// its own table and its own range of values (windows from 0x10000, DCs, cursors and bitmaps
+// from 4, 8 and 12 GiB), never reused, so a stale or foreign handle is simply not found.
 #pragma once
 
 #include <cstdint>
