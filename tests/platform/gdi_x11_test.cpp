@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/platform/GdiTestSupport.h"
+#include "tests/support/Sanitizers.h"
 #include "tests/support/XvfbServer.h"
 
 namespace {
@@ -211,6 +212,9 @@ TEST_F(GdiX11Test, PaintingThreadSurvivesTheWindowsDestruction) {
 // The X server goes away under a painting window: painting fails quietly from then on and the
 // process lives on (Xlib would otherwise end it).
 TEST_F(GdiX11Test, LosingTheServerDoesNotEndTheProcess) {
+  // Xlib's I/O-error path leaves its own (uninstrumented) locks in a state ThreadSanitizer
+  // reports as an unlock of an unlocked mutex; the release and ASan builds run this test.
+  KWZ_SKIP_UNDER_TSAN("Xlib's I/O-error path");
   auto doomed = std::make_unique<kwz_test::XvfbServer>("640x480x24");
   ASSERT_TRUE(doomed->Running());
   ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kX11, doomed->Display().c_str()));
