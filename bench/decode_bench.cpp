@@ -23,22 +23,6 @@ constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr int kFrames = 10;
 
-int CodecId(TestCodec codec) {
-  switch (codec) {
-    case TestCodec::kMpeg4:
-      return kwz_codec::kCodecMpeg4;
-    case TestCodec::kH264:
-      return kwz_codec::kCodecH264;
-    case TestCodec::kVp8:
-      return kwz_codec::kCodecVp8;
-    case TestCodec::kVp9:
-      return kwz_codec::kCodecVp9;
-    case TestCodec::kMjpeg:
-      return kwz_codec::kCodecMjpeg;
-  }
-  return 0;
-}
-
 const std::vector<CodedFrame>& Stream(TestCodec codec) {
   static std::vector<CodedFrame> streams[5];
   std::vector<CodedFrame>& stream = streams[static_cast<int>(codec)];
@@ -67,7 +51,7 @@ std::vector<std::vector<BYTE>> Packets(TestCodec codec) {
 double BaselineMicrosPerFrame(TestCodec codec, std::vector<BYTE>& out) {
   const std::vector<CodedFrame>& stream = Stream(codec);
   std::unique_ptr<kwz_codec::IDecoderBackend> backend;
-  const int id = CodecId(codec);
+  const int id = kwz_test::CodecIdOf(codec);
   if (id == kwz_codec::kCodecH264) {
     backend = kwz_codec::CreateOpenH264Backend();
   } else if (id == kwz_codec::kCodecVp8 || id == kwz_codec::kCodecVp9) {
@@ -109,7 +93,7 @@ void BM_DecodeToBgra(benchmark::State& state, TestCodec codec) {
   decoder.SetOutputFormat(&header);
   decoder.SetFlipRGB32(false);
   decoder.SetFrameRate(30);
-  decoder.SetCodecId(CodecId(codec));
+  decoder.SetCodecId(kwz_test::CodecIdOf(codec));
   if (decoder.Open() != S_OK) {
     state.SkipWithError("Open failed");
     return;

@@ -15,22 +15,6 @@
 
 namespace kwz_test {
 
-inline int CodecIdOf(TestCodec codec) {
-  switch (codec) {
-    case TestCodec::kMpeg4:
-      return kwz_codec::kCodecMpeg4;
-    case TestCodec::kH264:
-      return kwz_codec::kCodecH264;
-    case TestCodec::kVp8:
-      return kwz_codec::kCodecVp8;
-    case TestCodec::kVp9:
-      return kwz_codec::kCodecVp9;
-    case TestCodec::kMjpeg:
-      return kwz_codec::kCodecMjpeg;
-  }
-  return 0;
-}
-
 // Names parameterised tests after the codec.
 inline std::string CodecName(const testing::TestParamInfo<TestCodec>& info) {
   static const char* const kNames[] = {"Mpeg4", "Mjpeg", "H264", "Vp8", "Vp9"};

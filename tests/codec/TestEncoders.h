@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/CodecIds.h"
+
 namespace kwz_test {
 
 // 32-bit BGRA, top row first, rows of width × 4 bytes.
@@ -31,6 +33,23 @@ enum class TestCodec { kMpeg4, kMjpeg, kH264, kVp8, kVp9 };
 // is a key frame; no frame is dropped or delayed. Fails the calling test (ADD_FAILURE) and
 // returns what it has on a library error.
 std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames, int keyEvery = 0);
+
+// The decoder's codec identifier of a test codec.
+inline int CodecIdOf(TestCodec codec) {
+  switch (codec) {
+    case TestCodec::kMpeg4:
+      return kwz_codec::kCodecMpeg4;
+    case TestCodec::kH264:
+      return kwz_codec::kCodecH264;
+    case TestCodec::kVp8:
+      return kwz_codec::kCodecVp8;
+    case TestCodec::kVp9:
+      return kwz_codec::kCodecVp9;
+    case TestCodec::kMjpeg:
+      return kwz_codec::kCodecMjpeg;
+  }
+  return 0;
+}
 
 // A VP8/VP9 frame with the presenter's 4-byte marker word in front (key or inter).
 std::vector<std::uint8_t> WithVpxMarker(const CodedFrame& frame);
