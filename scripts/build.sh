@@ -12,6 +12,13 @@ case "$variant" in
 esac
 
 dir="build/$variant"
+# ccache, when the machine has it, lets several checkouts of the tree share object files
+# (paths are hashed relative to the checkout, so worktrees hit each other's cache).
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKWZ_SANITIZE="$sanitize" \
-  -DKWZ_WERROR=ON >/dev/null
+  -DKWZ_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)"
