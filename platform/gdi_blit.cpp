@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/gdi_area_scale.h"
+
 namespace kwz_platform {
 namespace {
 
@@ -134,8 +136,8 @@ void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int des
   const std::int64_t dx1 = xDest + (sx1 - xSrc) * destWidth / srcWidth;
   const std::int64_t dy0 = yDest + (sy0 - top) * destHeight / srcHeight;
   const std::int64_t dy1 = yDest + (sy1 - top) * destHeight / srcHeight;
-  int sw = static_cast<int>(sx1 - sx0);
-  int sh = static_cast<int>(sy1 - sy0);
+  const int sw = static_cast<int>(sx1 - sx0);
+  const int sh = static_cast<int>(sy1 - sy0);
   const int dw = static_cast<int>(dx1 - dx0);
   const int dh = static_cast<int>(dy1 - dy0);
   if (dw <= 0 || dh <= 0) return;
@@ -154,49 +156,38 @@ void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int des
     return;
   }
 
-  // libyuv scales BGRX rows: 32-bit DIBs are read in place (upwards through a bottom-up one);
-  // other depths are converted first into a buffer the thread keeps between frames.
-  const std::uint8_t* src;
-  std::ptrdiff_t srcStride;
+  // 32-bit DIBs are scaled in place (upwards through a bottom-up one); other depths are
+  // converted first into a buffer the thread keeps between frames.
+  BgrxSource source{nullptr, 0, sw, sh};
   thread_local std::vector<std::uint32_t> converted;
   if (dib.bitCount == 32) {
-    src = ScanRow(dib, ScanOfTopRow(dib, sy0)) + sx0 * 4;
-    srcStride = static_cast<std::ptrdiff_t>(dib.bottomUp ? -dib.stride : dib.stride);
+    source.bits = ScanRow(dib, ScanOfTopRow(dib, sy0)) + sx0 * 4;
+    source.stride = dib.bottomUp ? -dib.stride : dib.stride;
   } else {
     converted.resize(static_cast<size_t>(sw) * static_cast<size_t>(sh));
     for (int y = 0; y < sh; ++y) {
       ConvertRow(dib, ScanRow(dib, ScanOfTopRow(dib, sy0 + y)), static_cast<int>(sx0), sw,
                  reinterpret_cast<std::uint8_t*>(converted.data() + static_cast<size_t>(y) * sw));
     }
-    src = reinterpret_cast<const std::uint8_t*>(converted.data());
-    srcStride = static_cast<std::ptrdiff_t>(sw) * 4;
+    source.bits = reinterpret_cast<const std::uint8_t*>(converted.data());
+    source.stride = static_cast<std::ptrdiff_t>(sw) * 4;
   }
-  // libyuv's ARGB box filter averages only at 2:1 and filters bilinearly up to it; larger
-  // reductions would skip source pixels and alias. Halve such sources with exact box averages
-  // until at most 2:1 is left, so every source pixel still counts.
-  thread_local std::vector<std::uint32_t> halved[2];
-  for (int which = 0; halftone && (sw > 2 * dw || sh > 2 * dh); which ^= 1) {
-    const int hw = sw > 2 * dw ? (sw + 1) / 2 : sw;
-    const int hh = sh > 2 * dh ? (sh + 1) / 2 : sh;
-    halved[which].resize(static_cast<size_t>(hw) * static_cast<size_t>(hh));
-    libyuv::ARGBScale(src, static_cast<int>(srcStride), sw, sh,
-                      reinterpret_cast<std::uint8_t*>(halved[which].data()), hw * 4, hw, hh,
-                      libyuv::kFilterBox);
-    src = reinterpret_cast<const std::uint8_t*>(halved[which].data());
-    srcStride = static_cast<std::ptrdiff_t>(hw) * 4;
-    sw = hw;
-    sh = hh;
+  const RECT clip{static_cast<LONG>(cx0), static_cast<LONG>(cy0), static_cast<LONG>(cx1),
+                  static_cast<LONG>(cy1)};
+  if (halftone) {
+    AreaScale(source, ScaleTarget{static_cast<int>(dx0), static_cast<int>(dy0), dw, dh, clip},
+              image);
+  } else {
+    // The destination origin may lie outside the image; libyuv only writes inside the clip.
+    std::uint8_t* dstOrigin =
+        reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(image.bits) +
+                                        static_cast<std::uintptr_t>(dy0 * image.stride + dx0 * 4));
+    libyuv::ARGBScaleClip(source.bits, static_cast<int>(source.stride), sw, sh, dstOrigin,
+                          static_cast<int>(image.stride), dw, dh, static_cast<int>(cx0 - dx0),
+                          static_cast<int>(cy0 - dy0), static_cast<int>(cx1 - cx0),
+                          static_cast<int>(cy1 - cy0), libyuv::kFilterNone);
   }
-  // The destination origin may lie outside the image; libyuv only writes inside the clip.
-  std::uint8_t* dstOrigin =
-      reinterpret_cast<std::uint8_t*>(reinterpret_cast<std::uintptr_t>(image.bits) +
-                                      static_cast<std::uintptr_t>(dy0 * image.stride + dx0 * 4));
-  libyuv::ARGBScaleClip(
-      src, static_cast<int>(srcStride), sw, sh, dstOrigin, static_cast<int>(image.stride), dw, dh,
-      static_cast<int>(cx0 - dx0), static_cast<int>(cy0 - dy0), static_cast<int>(cx1 - cx0),
-      static_cast<int>(cy1 - cy0), halftone ? libyuv::kFilterBox : libyuv::kFilterNone);
-  UniteDirty(dirty, RECT{static_cast<LONG>(cx0), static_cast<LONG>(cy0), static_cast<LONG>(cx1),
-                         static_cast<LONG>(cy1)});
+  UniteDirty(dirty, clip);
 }
 
 void BlendMasked(const std::uint32_t* argb, int width, int height, int x, int y, PixelImage& image,

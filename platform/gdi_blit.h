@@ -36,7 +36,7 @@ void PaintDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std:
               int xSrc, int ySrc, PixelImage& image, RECT* dirty);
 
 // Scales the source rectangle (DIB coordinates) onto the destination rectangle. halftone picks
-// libyuv's box filter, otherwise the nearest pixel. Sizes are positive.
+// the area average, otherwise the nearest pixel. Sizes are positive.
 void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
                 int ySrc, int srcWidth, int srcHeight, bool halftone, PixelImage& image,
                 RECT* dirty);
