@@ -1,13 +1,12 @@
 // Painting a 1920 x 1080 32-bit frame into a window the way the drawing surface does (GetDC,
 // picture, cursor, ReleaseDC), at 1:1 and stretched to 1280 x 720, on the headless backend and on
-// X11 (a private Xvfb, MIT-SHM). Each line reports ms per paint, the baseline (a plain memcpy of
-// the whole frame, timed in the same run: baseline_ms) and their ratio.
+// X11 (a private Xvfb, MIT-SHM). Each line reports the median ms per paint, the median of a plain
+// memcpy of the whole frame timed beside it (baseline_ms) and their ratio.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <cstring>
 #include <vector>
 
+#include "bench/PaintTiming.h"
 #include "platform/gdi_testing.h"
 #include "tests/support/XvfbServer.h"
 
@@ -28,21 +27,6 @@ struct Frame {
     for (size_t i = 0; i < bits.size(); ++i) bits[i] = static_cast<std::uint32_t>(i * 2654435761u);
   }
 };
-
-double MemcpyBaselineMs(const Frame& frame) {
-  std::vector<std::uint32_t> copy(frame.bits.size());
-  std::memcpy(copy.data(), frame.bits.data(), copy.size() * 4);  // fault the pages in first
-  const int rounds = 30;
-  const auto start = std::chrono::steady_clock::now();
-  for (int r = 0; r < rounds; ++r) {
-    std::memcpy(copy.data(), frame.bits.data(), copy.size() * 4);
-    benchmark::DoNotOptimize(copy.data());
-    benchmark::ClobberMemory();
-  }
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-             .count() /
-         rounds;
-}
 
 bool Choose(kwz_platform::GdiBackendKind kind) {
   if (kind == kwz_platform::GdiBackendKind::kHeadless) {
@@ -75,17 +59,7 @@ void BM_Paint(benchmark::State& state, kwz_platform::GdiBackendKind kind, bool s
     DrawIcon(dc, 500, 400, hand);
     ReleaseDC(window, dc);
   };
-  // The first paints fault in the kept images.
-  for (int i = 0; i < 3; ++i) paint();
-  const double baseline = MemcpyBaselineMs(frame);
-  const auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) paint();
-  const double perPaint =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() /
-      static_cast<double>(state.iterations());
-  state.counters["ms_per_paint"] = perPaint;
-  state.counters["baseline_ms"] = baseline;
-  state.counters["ratio"] = perPaint / baseline;
+  kwz_bench::TimeAgainstMemcpy(state, frame.bits.data(), frame.bits.size() * 4, paint);
   DestroyWindow(window);
 }
 
