@@ -47,4 +47,7 @@ void AreaScaleSeparable(const BgrxSource& src, const ScaleTarget& target, PixelI
 // sizes are not exactly 3:2, the target is clipped, or the CPU lacks the instructions.
 bool AreaScaleThreeToTwo(const BgrxSource& src, const ScaleTarget& target, PixelImage& image);
 
+// Makes every call from now on take the plain loops, as on a CPU without AVX2.
+void UsePortableAreaScaleForTesting(bool portable);
+
 }  // namespace kwz_platform

@@ -1,6 +1,7 @@
 // The 3:2 area reduction. Along each axis, source pixels p0 p1 p2 become (2 p0 + p1) / 3 and
 // (p1 + 2 p2) / 3: the first destination pixel covers p0 and half of p1, the second the other
 // half and p2. Both axes together give weights 4, 2, 2, 1 of 9, rounded to the nearest level.
+#include "platform/gdi_area_rows.h"
 #include "platform/gdi_area_scale.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -68,11 +69,6 @@ __attribute__((target("avx2"))) void ThreeToTwoAvx2(const std::uint8_t* a, const
   }
 }
 
-bool HaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
-
 #endif
 
 }  // namespace
@@ -80,7 +76,7 @@ bool HaveAvx2() {
 bool AreaScaleThreeToTwo(const BgrxSource& src, const ScaleTarget& target, PixelImage& image) {
 #if KWZ_HAVE_X86
   const RECT& clip = target.clip;
-  if (!HaveAvx2() || std::int64_t{src.width} * 2 != std::int64_t{target.width} * 3 ||
+  if (!area::HaveAvx2() || std::int64_t{src.width} * 2 != std::int64_t{target.width} * 3 ||
       std::int64_t{src.height} * 2 != std::int64_t{target.height} * 3 || clip.left != target.x ||
       clip.top != target.y || clip.right - clip.left != target.width ||
       clip.bottom - clip.top != target.height) {
