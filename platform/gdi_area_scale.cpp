@@ -47,42 +47,37 @@ using namespace area;
 
 // The vertical pass, one loop per destination row: the one, two or three rows of a reduction
 // up to 2:1 or of an enlargement are summed and narrowed in a single pass, wider reductions
-// through a 32-bit row. The loops only vectorise at -O3 (set for this file); AVX2 doubles
-// their width where the CPU has it.
+// through a 32-bit row. The loops only vectorise at -O3 (set for this file). They serve CPUs
+// without AVX2 and the rare rows the AVX2 pass does not take, so they stay single versions:
+// ifunc clones crash under the sanitizers' runtimes.
 constexpr int kDrop = kRowShift - kMidShift;
 constexpr std::uint32_t kHalfDrop = 1u << (kDrop - 1);
 
-__attribute__((target_clones("avx2", "default"))) void VerticalTwo(
-    const std::uint8_t* r0, const std::uint8_t* r1, std::uint32_t w0, std::uint32_t w1,
-    std::uint16_t* mid, std::size_t n) {
+void VerticalTwo(const std::uint8_t* r0, const std::uint8_t* r1, std::uint32_t w0, std::uint32_t w1,
+                 std::uint16_t* mid, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     mid[i] = static_cast<std::uint16_t>((w0 * r0[i] + w1 * r1[i] + kHalfDrop) >> kDrop);
   }
 }
 
-__attribute__((target_clones("avx2", "default"))) void VerticalThree(
-    const std::uint8_t* r0, const std::uint8_t* r1, const std::uint8_t* r2, std::uint32_t w0,
-    std::uint32_t w1, std::uint32_t w2, std::uint16_t* mid, std::size_t n) {
+void VerticalThree(const std::uint8_t* r0, const std::uint8_t* r1, const std::uint8_t* r2,
+                   std::uint32_t w0, std::uint32_t w1, std::uint32_t w2, std::uint16_t* mid,
+                   std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     mid[i] =
         static_cast<std::uint16_t>((w0 * r0[i] + w1 * r1[i] + w2 * r2[i] + kHalfDrop) >> kDrop);
   }
 }
 
-__attribute__((target_clones("avx2", "default"))) void FirstTap(const std::uint8_t* row,
-                                                                std::uint32_t weight,
-                                                                std::uint32_t* acc, std::size_t n) {
+void FirstTap(const std::uint8_t* row, std::uint32_t weight, std::uint32_t* acc, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) acc[i] = weight * row[i];
 }
 
-__attribute__((target_clones("avx2", "default"))) void NextTap(const std::uint8_t* row,
-                                                               std::uint32_t weight,
-                                                               std::uint32_t* acc, std::size_t n) {
+void NextTap(const std::uint8_t* row, std::uint32_t weight, std::uint32_t* acc, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) acc[i] += weight * row[i];
 }
 
-__attribute__((target_clones("avx2", "default"))) void Narrow(const std::uint32_t* acc,
-                                                              std::uint16_t* mid, std::size_t n) {
+void Narrow(const std::uint32_t* acc, std::uint16_t* mid, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     mid[i] = static_cast<std::uint16_t>((acc[i] + kHalfDrop) >> kDrop);
   }
