@@ -3,7 +3,8 @@
 // inside; so a reduction never skips a source pixel, and an enlargement shows each source pixel
 // as a block whose edge pixels blend with their neighbours.
 //
-// Stateless apart from thread-local scratch rows; callable on any thread.
+// Stateless apart from thread-local scratch rows; callable on any thread. The CPU's vector
+// instructions are found at run time.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +39,8 @@ struct ScaleTarget {
 void AreaScale(const BgrxSource& src, const ScaleTarget& target, PixelImage& image);
 
 // The separable path that takes any ratio, whatever the CPU: a vertical pass into a 16-bit row
-// with 8 fractional bits, then a horizontal pass, both with fixed-point weights that sum to
-// exactly 1 for each destination pixel.
+// with 7 fractional bits, then a horizontal pass, both with fixed-point weights that sum to
+// exactly 1 for each destination pixel (AVX2 row passes where the CPU has them).
 void AreaScaleSeparable(const BgrxSource& src, const ScaleTarget& target, PixelImage& image);
 
 // The 3:2 reduction on both axes (the usual 1920 x 1080 onto 1280 x 720): every 3 x 3 source
