@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -110,17 +112,18 @@ class ScreenSender {
 };
 
 // The moments at which the engine painted into one window (ReleaseDCs that showed something),
-// and how many of its DCs were released without painting.
+// and how many of its DCs were released without painting. The record is shared with the
+// installed observer, so a paint that is being reported while the log goes stays harmless.
 class PaintLog {
  public:
-  explicit PaintLog(HWND window) : window_(window) {
-    kwz_platform::SetPaintObserverForTesting([this](HWND w, bool painted) {
-      if (w != window_) return;
-      std::lock_guard<std::mutex> guard(lock_);
+  explicit PaintLog(HWND window) : record_(std::make_shared<Record>()) {
+    kwz_platform::SetPaintObserverForTesting([record = record_, window](HWND w, bool painted) {
+      if (w != window) return;
+      std::lock_guard<std::mutex> guard(record->lock);
       if (painted) {
-        paints_.push_back(SteadyClock::now());
+        record->paints.push_back(SteadyClock::now());
       } else {
-        ++empty_;
+        ++record->empty;
       }
     });
   }
@@ -129,21 +132,23 @@ class PaintLog {
   PaintLog& operator=(const PaintLog&) = delete;
 
   std::vector<SteadyClock::time_point> Paints() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return paints_;
+    std::lock_guard<std::mutex> guard(record_->lock);
+    return record_->paints;
   }
   std::size_t PaintCount() const { return Paints().size(); }
   // Paints plus DCs released without painting: every Draw the engine made.
   std::size_t DrawCount() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return paints_.size() + empty_;
+    std::lock_guard<std::mutex> guard(record_->lock);
+    return record_->paints.size() + record_->empty;
   }
 
  private:
-  HWND window_;
-  mutable std::mutex lock_;
-  std::vector<SteadyClock::time_point> paints_;
-  std::size_t empty_ = 0;
+  struct Record {
+    std::mutex lock;
+    std::vector<SteadyClock::time_point> paints;  // guarded by lock
+    std::size_t empty = 0;                        // guarded by lock
+  };
+  std::shared_ptr<Record> record_;
 };
 
 // Shortest gap between consecutive moments, in milliseconds (a large value for fewer than two).
