@@ -35,6 +35,10 @@ class CNetwork {
 
   // Not owned; null means the endpoint uses its own socket. Set before Open.
   void SetTunnelFactory(ITunnelFactory* factory) { m_pTunnelFactory = factory; }
+  ITunnelFactory* GetTunnelFactory() const { return m_pTunnelFactory; }
+  // True once Open got as far as a socket to wait on; an endpoint that is not opened has
+  // nothing to wait for, and its receiving wait fails at once.
+  bool IsOpened() const { return m_bOpened != 0; }
 
   // flagsAndPort: bits 0-15 the local UDP port (even), OPEN_PUBLISH_* and OPEN_ADOPT_* above.
   // localAddress: dotted IPv4 text, "0.0.0.0" for every interface. stopEvent: becomes wait event

@@ -1,6 +1,9 @@
 // Device contexts and the DIB painting calls (platform/gdi.h).
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <utility>
 
 #include "platform/gdi_blit.h"
 #include "platform/gdi_objects.h"
@@ -34,7 +37,36 @@ bool Contains(const RECT& outer, const RECT& inner) {
 
 constexpr size_t kMaxDirtyRects = 16;
 
+struct PaintObserverSlot {
+  std::mutex lock;
+  std::shared_ptr<const PaintObserver> observer;  // guarded by lock
+};
+
+PaintObserverSlot& ObserverSlot() {
+  static auto* slot = new PaintObserverSlot;  // never destroyed: painting threads may outlive exit
+  return *slot;
+}
+
+// The observer runs outside the slot's lock, so it may paint or install another one.
+void NotifyPaintObserver(HWND window, bool painted) {
+  std::shared_ptr<const PaintObserver> observer;
+  {
+    PaintObserverSlot& slot = ObserverSlot();
+    std::lock_guard<std::mutex> guard(slot.lock);
+    observer = slot.observer;
+  }
+  if (observer && *observer) (*observer)(window, painted);
+}
+
 }  // namespace
+
+PaintObserver SetPaintObserverForTesting(PaintObserver observer) {
+  PaintObserverSlot& slot = ObserverSlot();
+  auto next = std::make_shared<const PaintObserver>(std::move(observer));
+  std::lock_guard<std::mutex> guard(slot.lock);
+  std::shared_ptr<const PaintObserver> previous = std::exchange(slot.observer, std::move(next));
+  return previous ? *previous : PaintObserver();
+}
 
 void AddDirty(DeviceContext& context, const RECT& painted) {
   if (painted.left >= painted.right || painted.top >= painted.bottom) return;
@@ -90,8 +122,10 @@ int ReleaseDC(HWND window, HDC dc) {
   if (!context || context->window == nullptr || context->window != window) return 0;
   context = DeviceContexts().Remove(dc);
   if (!context) return 0;  // released by another thread in between
-  if (!context->dirty.empty()) context->target->Present(context->dirty);
+  const bool painted = !context->dirty.empty();
+  if (painted) context->target->Present(context->dirty);
   context->native->Recycle(std::move(context->target));
+  NotifyPaintObserver(window, painted);
   return 1;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/winuser.h"
@@ -34,6 +35,12 @@ void SetHeadlessDisplays(const std::vector<SIZE>& sizes);
 
 // The window procedure kept for the window's class, or null.
 WNDPROC GetWindowProcForTesting(HWND window);
+
+// Called on the painting thread after each ReleaseDC of a window's DC, with the window and
+// whether the DC showed anything in it (a DC released without painting reports false).
+// Installed process-wide until replaced; an empty function removes it. Returns the previous one.
+using PaintObserver = std::function<void(HWND window, bool painted)>;
+PaintObserver SetPaintObserverForTesting(PaintObserver observer);
 
 // How the calling thread's last ReleaseDC reached its window.
 enum class GdiPresentPath { kNone, kMemory, kSharedMemory, kPutImage };

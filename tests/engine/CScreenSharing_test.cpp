@@ -1,0 +1,303 @@
+// The engine end to end over loopback: where Setup opens, what a failed or repeated Setup
+// leaves, the picture that zlib blocks rebuild in the window with the cursor over it, size
+// reports, loss counts, multicast reception and the bounds on the body buffer's growth.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/widestring.h"
+#include "runtime/base_exception.h"
+#include "tests/engine/EngineFixture.h"
+
+namespace kwz_test {
+namespace {
+
+presenter::ScreenMessageFields Geometry(std::uint16_t width, std::uint16_t height,
+                                        std::uint8_t bytesPerPixel = 4) {
+  presenter::ScreenMessageFields fields;
+  fields.streamMode = 0;
+  fields.bytesPerPixel = bytesPerPixel;
+  fields.width = width;
+  fields.height = height;
+  return fields;
+}
+
+bool SameRect(const RECT& r, LONG width, LONG height) {
+  return r.left == 0 && r.top == 0 && r.right == width && r.bottom == height;
+}
+
+// --- Where Setup opens, and what a second or failed Setup leaves -------------------------------
+
+using EngineSetup = EngineOnLoopback;
+
+TEST_F(EngineSetup, OpensTheGivenPortOnTheGivenAddressOnly) {
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  EXPECT_FALSE(CanBind("127.0.0.1", port_));
+  EXPECT_TRUE(CanBind("127.0.0.2", port_));  // bound to 127.0.0.1, not to every address
+  ASSERT_TRUE(engine_->Start());
+  sender_->Send(Geometry(640, 480), {});
+  EXPECT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), 640, 480); }));
+}
+
+TEST_F(EngineSetup, ScreenRectIsEmptyUntilTheFirstMessageThenItsSize) {
+  EXPECT_TRUE(SameRect(ScreenRect(), 0, 0));
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  ASSERT_TRUE(engine_->Start());
+  EXPECT_TRUE(SameRect(ScreenRect(), 0, 0));
+  sender_->Send(Geometry(1366, 768), {});
+  EXPECT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), 1366, 768); }));
+  sender_->Send(Geometry(800, 600, 1), {});
+  EXPECT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), 800, 600); }));
+}
+
+TEST_F(EngineSetup, SecondSetupReplacesTheEndpoint) {
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  const USHORT second = FreeEvenPort();
+  ASSERT_NE(second, 0);
+  ASSERT_NE(second, port_);
+  engine_->m_dwPort = second;
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  EXPECT_TRUE(CanBind("127.0.0.1", port_));  // the first endpoint is gone
+  EXPECT_FALSE(CanBind("127.0.0.1", second));
+  ASSERT_TRUE(engine_->Start());
+  ScreenSender toSecond("127.0.0.1", second);
+  toSecond.Send(Geometry(320, 240), {});
+  EXPECT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), 320, 240); }));
+}
+
+struct FailedOpen {
+  const char* name;
+  DWORD port;
+  const char* localAddress;
+};
+
+class EngineFailedOpen : public EngineOnLoopback,
+                         public ::testing::WithParamInterface<FailedOpen> {};
+
+TEST_P(EngineFailedOpen, SetupFailsAndStartStillRunsTimedDraws) {
+  engine_->m_dwPort = GetParam().port;
+  engine_->SetLocalAddress(GetParam().localAddress);
+  EXPECT_EQ(engine_->Setup(), E_FAIL);
+  EXPECT_EQ(engine_->GetPacketLossReport(), u"0/0");
+
+  PaintLog log(window_->Get());
+  const std::clock_t cpuBefore = std::clock();
+  ASSERT_TRUE(engine_->Start());
+  // Timed draws at the frame interval; nothing to show, so each releases its DC unpainted.
+  EXPECT_TRUE(WaitUntil([&] { return log.DrawCount() >= 4; }, 5000));
+  EXPECT_EQ(log.PaintCount(), 0u);
+  EXPECT_TRUE(engine_->Stop());
+  // The passes wait between draws instead of spinning on the failed wait.
+  EXPECT_LT(static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC, 0.35);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endpoint, EngineFailedOpen,
+    ::testing::Values(FailedOpen{"AddressNotOfThisMachine", 0, "192.0.2.1"},  // TEST-NET-1
+                      FailedOpen{"OddPort", 60005, "127.0.0.1"}),
+    [](const ::testing::TestParamInfo<FailedOpen>& info) { return info.param.name; });
+
+TEST_F(EngineSetup, MissingOrMalformedLocalAddressRaisesAndLeavesAStartableEngine) {
+  for (const char* address : {static_cast<const char*>(nullptr), "127.0.0.256", ""}) {
+    engine_->SetLocalAddress(address);
+    EXPECT_THROW(engine_->Setup(), exc_CNetwork) << (address ? address : "(null)");
+    ASSERT_TRUE(engine_->Start());
+    EXPECT_TRUE(engine_->Stop());
+  }
+}
+
+// --- Pictures, cursor and size reports ----------------------------------------------------------
+
+using EnginePicture = EngineOnLoopback;
+
+TEST_F(EnginePicture, ZlibBlocksRebuildThePictureInTheWindow) {
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  ASSERT_TRUE(engine_->Start());
+  const auto first = Picture(kWidth, kHeight, 1);
+  SendPicture(first);
+  EXPECT_TRUE(WaitUntil([&] { return WindowShows(first); }));
+  // A second picture overwrites every block of the first.
+  const auto second = Picture(kWidth, kHeight, 2);
+  SendPicture(second);
+  EXPECT_TRUE(WaitUntil([&] { return WindowShows(second); }));
+  EXPECT_EQ(engine_->StreamMode(), 1u);
+}
+
+TEST_F(EnginePicture, CursorOfTheLastMessageIsDrawnOverThePicture) {
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  const POINT hotSpot = engine_->Surface()->CursorHotSpot();
+  ASSERT_TRUE(engine_->Start());
+  const auto picture = Picture(kWidth, kHeight, 3);
+  constexpr int kX = 170, kY = 60;  // unequal, so swapped coordinates show
+  SendPicture(picture, kX, kY);
+
+  const int left = kX - hotSpot.x, top = kY - hotSpot.y;
+  auto insideIcon = [&](int x, int y) {
+    return x >= left && x < left + 32 && y >= top && y < top + 32;
+  };
+  // The icon changes some pixels in its square and nothing outside it.
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto shown = window_->Pixels();
+    bool changedInside = false;
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * kWidth + x;
+        if (shown[i] == picture[i]) continue;
+        if (!insideIcon(x, y)) return false;
+        changedInside = true;
+      }
+    }
+    return changedInside;
+  }));
+
+  // A message without a cursor takes it away at the next paint.
+  const std::vector<Bytes> blocks = ZlibBlocks(picture, kWidth, kHeight);
+  sender_->Send(BlockFields(kWidth, kHeight, 0), blocks[0]);
+  EXPECT_TRUE(WaitUntil([&] { return WindowShows(picture); }));
+}
+
+class SizeLog : public IScreenSharing {
+ public:
+  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    sizes_.emplace_back(width, height);
+  }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Sizes() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return sizes_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes_;
+};
+
+TEST_F(EnginePicture, SizeChangeReachesTheSinkOnceWithTheNewSize) {
+  SizeLog sizes;
+  engine_->m_pSizeSink = &sizes;
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  PaintLog paints(window_->Get());
+  ASSERT_TRUE(engine_->Start());
+  const auto picture = Picture(kWidth, kHeight, 4);
+  SendPicture(picture);
+  ASSERT_TRUE(WaitUntil([&] { return WindowShows(picture); }));
+  using Size = std::pair<std::uint32_t, std::uint32_t>;
+  EXPECT_EQ(sizes.Sizes(), (std::vector<Size>{{300, 200}}));
+
+  // More paints at the same size report nothing.
+  SendPicture(picture);
+  const std::size_t painted = paints.PaintCount();
+  ASSERT_TRUE(WaitUntil([&] { return paints.PaintCount() >= painted + 2; }));
+  EXPECT_EQ(sizes.Sizes().size(), 1u);
+
+  // 450 x 250 pads to a new grid (500 x 300) and is reported unpadded.
+  sender_->Send(BlockFields(450, 250, 0), Zlib(Bytes(kBlock * kBlock * 4, 0x40)));
+  ASSERT_TRUE(WaitUntil([&] { return sizes.Sizes().size() >= 2; }));
+  const std::size_t after = paints.PaintCount();
+  ASSERT_TRUE(WaitUntil([&] { return paints.PaintCount() >= after + 2; }));
+  EXPECT_EQ(sizes.Sizes(), (std::vector<Size>{{300, 200}, {450, 250}}));
+}
+
+// --- Loss counts ------------------------------------------------------------------------------
+
+// "lost/received" as two numbers.
+std::pair<unsigned, unsigned> ParseReport(const std::u16string& report) {
+  const std::string text = Narrow(report.c_str());
+  const std::size_t slash = text.find('/');
+  EXPECT_NE(slash, std::string::npos) << text;
+  if (slash == std::string::npos) return {0, 0};
+  return {static_cast<unsigned>(std::stoul(text.substr(0, slash))),
+          static_cast<unsigned>(std::stoul(text.substr(slash + 1)))};
+}
+
+class EngineLossReport : public EngineOnLoopback, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EngineLossReport, CountsTheGapsTheSenderLeftAndResetsOnRead) {
+  engine_->m_bReorder = GetParam();
+  EXPECT_EQ(engine_->GetPacketLossReport(), u"0/0");  // no endpoint yet
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  ASSERT_TRUE(engine_->Start());
+  EXPECT_EQ(engine_->GetPacketLossReport(), u"0/0");
+
+  // Thirty one-datagram messages, of which 5, 12, 13 and 20 never leave: three gaps.
+  const std::vector<int> dropped = {5, 12, 13, 20};
+  unsigned sent = 0;
+  for (int i = 0; i < 30; ++i) {
+    const auto datagrams = sender_->Datagrams(Geometry(100, 100), {});
+    ASSERT_EQ(datagrams.size(), 1u);
+    if (std::find(dropped.begin(), dropped.end(), i) != dropped.end()) continue;
+    sender_->SendDatagram(datagrams[0]);
+    ++sent;
+  }
+  unsigned lost = 0, received = 0;
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto [l, r] = ParseReport(engine_->GetPacketLossReport());
+    lost += l;
+    received += r;
+    return received >= sent;
+  }));
+  EXPECT_EQ(received, sent);
+  EXPECT_EQ(lost, 3u);
+  EXPECT_EQ(engine_->GetPacketLossReport(), u"0/0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Reorder, EngineLossReport, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "ReorderOn" : "ReorderOff";
+                         });
+
+// --- Multicast ----------------------------------------------------------------------------------
+
+TEST_F(EngineSetup, DefaultGroupIsReceivedOnTheLoopbackInterface) {
+  ASSERT_EQ(engine_->Setup(), S_OK);  // local 127.0.0.1, group left at its default
+  ASSERT_TRUE(engine_->Start());
+  ScreenSender group(CScreenSharing::kDefaultGroupAddress, port_);
+  group.Send(Geometry(720, 400), {});
+  EXPECT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), 720, 400); }));
+}
+
+// --- The body buffer's growth -------------------------------------------------------------------
+
+struct Growth {
+  const char* name;
+  std::uint16_t width;
+  std::uint16_t height;
+  std::uint8_t bytesPerPixel;
+  bool accepted;
+  DWORD capacity;  // of the body buffer afterwards
+};
+
+class EngineBodyBuffer : public EngineOnLoopback, public ::testing::WithParamInterface<Growth> {};
+
+TEST_P(EngineBodyBuffer, GrowsToTheAnnouncedImageOnlyWithinThePacketLimits) {
+  const Growth& g = GetParam();
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  EXPECT_EQ(engine_->BodyCapacity(), CScreenSharing::kBodyBufferSize);
+  ASSERT_TRUE(engine_->Start());
+  sender_->Send(Geometry(g.width, g.height, g.bytesPerPixel), {});
+  if (g.accepted) {
+    EXPECT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), g.width, g.height); }));
+  }
+  // A small message behind it shows that the first one was dealt with.
+  sender_->Send(Geometry(100, 100), {});
+  ASSERT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), 100, 100); }));
+  ASSERT_TRUE(engine_->Stop());
+  EXPECT_EQ(engine_->BodyCapacity(), g.capacity);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometry, EngineBodyBuffer,
+    ::testing::Values(Growth{"BelowCapacity", 200, 100, 4, true, 180000},
+                      Growth{"AboveCapacity", 1000, 1000, 4, true, 4000000},
+                      Growth{"WidestAllowed", 16384, 8, 4, true, 524288},
+                      Growth{"TooWide", 16385, 8, 4, false, 180000},
+                      Growth{"TooTall", 8, 20000, 4, false, 180000},
+                      Growth{"ImageAboveTheLimit", 16384, 16384, 4, false, 180000}),
+    [](const ::testing::TestParamInfo<Growth>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace kwz_test

@@ -1,0 +1,110 @@
+#include "tests/engine/PrivateNetwork.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <net/route.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace kwz_test {
+namespace {
+
+std::string Failed(const char* step) {
+  return std::string(step) + ": " + std::strerror(errno);
+}
+
+sockaddr_in Ipv4(const char* dotted) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = inet_addr(dotted);
+  return address;
+}
+
+}  // namespace
+
+bool EnterPrivateLoopbackNetwork(std::string* why) {
+  if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+    *why = Failed("unshare");
+    return false;
+  }
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  if (s < 0) {
+    *why = Failed("socket");
+    return false;
+  }
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  bool ok = ioctl(s, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
+  ok = ok && ioctl(s, SIOCSIFFLAGS, &request) == 0;
+  if (!ok) {
+    *why = Failed("bringing lo up");
+    close(s);
+    return false;
+  }
+  // A host address besides 127.0.0.1, as a machine has on its network card: endpoints opened on
+  // 0.0.0.0 join their groups on the host's first such address.
+  ifreq alias{};
+  std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
+  const sockaddr_in host = Ipv4(kPrivateHostAddress);
+  std::memcpy(&alias.ifr_addr, &host, sizeof host);
+  if (ioctl(s, SIOCSIFADDR, &alias) != 0) {
+    *why = Failed("host address");
+    close(s);
+    return false;
+  }
+  // Joins with the default interface pick it by the route to the group.
+  rtentry route{};
+  const sockaddr_in destination = Ipv4("224.0.0.0");
+  const sockaddr_in mask = Ipv4("240.0.0.0");
+  std::memcpy(&route.rt_dst, &destination, sizeof destination);
+  std::memcpy(&route.rt_genmask, &mask, sizeof mask);
+  char device[] = "lo";
+  route.rt_dev = device;
+  route.rt_flags = RTF_UP;
+  if (ioctl(s, SIOCADDRT, &route) != 0 && errno != EEXIST) {
+    *why = Failed("multicast route");
+    close(s);
+    return false;
+  }
+  close(s);
+  return true;
+}
+
+// /proc/net/igmp lists each device on a line that starts with its index, followed by one
+// tab-indented line per group, the group printed as the hexadecimal of its network-order word.
+std::vector<std::uint32_t> JoinedGroups(const char* device) {
+  std::vector<std::uint32_t> groups;
+  std::ifstream table("/proc/net/igmp");
+  std::string line;
+  bool inDevice = false;
+  while (std::getline(table, line)) {
+    if (line.empty()) continue;
+    if (line[0] != '\t' && line[0] != ' ') {
+      std::istringstream fields(line);
+      std::string index, name;
+      fields >> index >> name;
+      inDevice = name == device;
+      continue;
+    }
+    if (!inDevice) continue;
+    std::istringstream fields(line);
+    std::string hex;
+    fields >> hex;
+    const std::uint32_t networkWord =
+        static_cast<std::uint32_t>(std::strtoul(hex.c_str(), nullptr, 16));
+    groups.push_back(ntohl(networkWord));
+  }
+  return groups;
+}
+
+}  // namespace kwz_test
