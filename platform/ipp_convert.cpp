@@ -8,7 +8,6 @@
 #include <libyuv/row.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -19,8 +18,6 @@
 #endif
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "pixels are stored as 32-bit words");
 
 // The studio-range equations: chroma coefficients × 64, luma gain × 64 × 65536 / 257 (libyuv
 // scales luma by 0x0101), and the luma offset 1.164 × 64 × -16 with half a step for rounding.
