@@ -74,7 +74,9 @@ void CVpxFrameEncoder::Configure(Codec codec, const FrameEncoderSettings& settin
   if (codec == Codec::kVp8) {
     // VP8's loop filter cannot be turned off; the sharpest setting smooths text edges least.
     vpx_codec_control(ctx, VP8E_SET_SHARPNESS, 7U);
-    vpx_codec_control(ctx, VP8E_SET_CPUUSED, 8);
+    // A negative value fixes the speed: a positive one lets VP8 adapt it to the time each frame
+    // took, and the quality of a frame then depends on what else the machine is doing.
+    vpx_codec_control(ctx, VP8E_SET_CPUUSED, -8);
     vpx_codec_control(ctx, VP8E_SET_SCREEN_CONTENT_MODE, 1U);
     vpx_codec_control(ctx, VP8E_SET_NOISE_SENSITIVITY, 0U);
     vpx_codec_control(ctx, VP8E_SET_STATIC_THRESHOLD, 1U);
