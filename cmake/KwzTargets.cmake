@@ -18,6 +18,10 @@ if(_kwz_san)
   target_compile_options(kwz_options INTERFACE ${_kwz_san})
   target_link_options(kwz_options INTERFACE ${_kwz_san})
 endif()
+# The fuzz tree gives libFuzzer coverage of the system's own code, not only of the fuzz target.
+if(KWZ_FUZZ)
+  target_compile_options(kwz_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 
 # kwz_library(name SOURCES ... DEPS ...): one folder, one library target.
 function(kwz_library name)

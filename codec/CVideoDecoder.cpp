@@ -155,6 +155,9 @@ HRESULT CVideoDecoder::DecodeLocked(BYTE* data, int length, BYTE* destination, D
     *sizeChanged = true;
     m_newWidth = picture.width;
     m_newHeight = picture.height;
+    // A frame the backend refused to decode left its references behind: the inter frames
+    // after it wait for the next key frame.
+    if (IsVpx() && picture.planes[0] == nullptr) m_opened = false;
     return 1;
   }
   if (!Convert(picture, destination)) return 1;

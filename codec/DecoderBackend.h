@@ -32,6 +32,9 @@ class IDecoderBackend {
   // Decodes one coded packet of length > 0 bytes. True when a picture in 4:2:0 came out (of
   // whatever size); false when the library needs more data, reported an error or produced a
   // layout the wrapper cannot convert. deadlineUs is used by libvpx only (0: no limit).
+  // A backend may refuse to decode a frame that announces a picture larger than the configured
+  // size: it then returns true with the announced size and no planes, and keeps no reference
+  // to it, so the next frame that can be shown is a key frame.
   virtual bool Decode(const BYTE* data, int length, unsigned long deadlineUs,
                       YuvPicture* picture) = 0;
 

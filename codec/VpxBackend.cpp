@@ -3,6 +3,8 @@
 #include <vpx/vp8dx.h>
 #include <vpx/vpx_decoder.h>
 
+#include <cstdlib>
+
 #include "codec/CodecIds.h"
 
 namespace kwz_codec {
@@ -17,7 +19,9 @@ std::unique_ptr<IDecoderBackend> CreateVpxBackend(int codecId) {
   return std::make_unique<VpxBackend>(codecId);
 }
 
-bool VpxBackend::Open(int /*width*/, int /*height*/) {
+bool VpxBackend::Open(int width, int height) {
+  m_width = static_cast<unsigned>(width);
+  m_height = static_cast<unsigned>(std::abs(height));
   vpx_codec_iface_t* iface = m_codecId == kCodecVp8 ? vpx_codec_vp8_dx() : vpx_codec_vp9_dx();
   auto* context = new vpx_codec_ctx_t{};
   // Post-processing and error concealment where the decoder offers them (VP8); a decoder that
@@ -39,6 +43,20 @@ bool VpxBackend::Open(int /*width*/, int /*height*/) {
 bool VpxBackend::Decode(const BYTE* data, int length, unsigned long deadlineUs,
                         YuvPicture* picture) {
   if (!m_context || length <= 0) return false;
+  // A frame header may announce up to 16383 × 16383 pixels (VP8) or 65536 × 65536 (VP9), and
+  // libvpx allocates and clears buffers of that size before it decodes a byte; such a picture
+  // could never be shown, so its size is reported from the header alone.
+  vpx_codec_stream_info_t info = {};
+  info.sz = sizeof(info);
+  vpx_codec_iface_t* iface = m_codecId == kCodecVp8 ? vpx_codec_vp8_dx() : vpx_codec_vp9_dx();
+  if (vpx_codec_peek_stream_info(iface, data, static_cast<unsigned>(length), &info) ==
+          VPX_CODEC_OK &&
+      (info.w > m_width || info.h > m_height)) {
+    *picture = YuvPicture{};
+    picture->width = static_cast<int>(info.w);
+    picture->height = static_cast<int>(info.h);
+    return true;
+  }
   if (vpx_codec_decode(m_context.get(), data, static_cast<unsigned>(length), nullptr,
                        static_cast<long>(deadlineUs)) != VPX_CODEC_OK) {
     return false;

@@ -25,6 +25,8 @@ class VpxBackend final : public IDecoderBackend {
 
  private:
   const int m_codecId;
+  unsigned m_width = 0;
+  unsigned m_height = 0;
   std::unique_ptr<vpx_codec_ctx, VpxContextDeleter> m_context;
 };
 

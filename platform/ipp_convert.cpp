@@ -1,67 +1,52 @@
-// YCbCr 4:2:0 to BGR of the IPP subset. libyuv has these conversions, but its BT.601 blue
-// coefficient is 2.0 (it must fit a signed byte for its SIMD paths), which puts blue up to 3
-// off IPP's documented result. So each row is converted here to 32-bit BGRA with the
-// documented equations in 32-bit fixed point (built with -O3 and an AVX2 clone so the loop
-// vectorises), and libyuv packs that into 24-bit BGR or BGR555 where those are asked for.
+// YCbCr 4:2:0 to BGR of the IPP subset, through libyuv's matrix-parameterised row functions.
+// libyuv's own BT.601 table rounds the blue coefficient down to 2.0, which puts blue up to 3
+// off IPP's documented result; its SIMD rows multiply an unsigned coefficient byte by the
+// signed chroma, so the documented 2.017 (129/64) fits, and this table carries the documented
+// equations in libyuv's 6-bit fixed point instead.
+#include <libyuv/convert_argb.h>
 #include <libyuv/convert_from_argb.h>
+#include <libyuv/row.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/ipp.h"
 
-namespace {
-
-static_assert(std::endian::native == std::endian::little, "pixels are stored as 32-bit words");
-
-// The studio-range equations in 16.16 fixed point.
-constexpr int kY = 76284;     // 1.164
-constexpr int kCrR = 104595;  // 1.596
-constexpr int kCrG = -53281;  // -0.813
-constexpr int kCbG = -25690;  // -0.392
-constexpr int kCbB = 132186;  // 2.017
-constexpr int kRound = 1 << 15;
-
-inline std::uint32_t Saturate(int fixed) {
-  return static_cast<std::uint32_t>(std::clamp(fixed >> 16, 0, 255));
-}
-
-inline std::uint32_t Pixel(int y, int b, int g, int r, std::uint32_t alpha) {
-  const int luma = kY * (y - 16);
-  return Saturate(luma + b) | Saturate(luma + g) << 8 | Saturate(luma + r) << 16 | alpha;
-}
-
-// An AVX2 clone picked at load time by an ifunc resolver. Sanitizer runtimes are not ready when
-// resolvers run (ThreadSanitizer crashes there), so sanitizer builds keep the one plain version.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define KWZ_VECTOR_CLONES
-#else
-#define KWZ_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#if !defined(__x86_64__) && !defined(__i386__)
+#error "the conversion table below has libyuv's x86 layout"
 #endif
 
-// One row (or part of one) of width pixels as BGRA words; alpha is already shifted into place.
-KWZ_VECTOR_CLONES void RowToBgra(const Ipp8u* __restrict y, const Ipp8u* __restrict cb,
-                                 const Ipp8u* __restrict cr, std::uint32_t* __restrict out,
-                                 int width, std::uint32_t alpha) {
-  const int pairs = width / 2;
-  for (int i = 0; i < pairs; ++i) {
-    const int u = cb[i] - 128;
-    const int v = cr[i] - 128;
-    const int b = kCbB * u + kRound;
-    const int g = kCbG * u + kCrG * v + kRound;
-    const int r = kCrR * v + kRound;
-    out[2 * i] = Pixel(y[2 * i], b, g, r, alpha);
-    out[2 * i + 1] = Pixel(y[2 * i + 1], b, g, r, alpha);
+namespace {
+
+// The studio-range equations: chroma coefficients × 64, luma gain × 64 × 65536 / 257 (libyuv
+// scales luma by 0x0101), and the luma offset 1.164 × 64 × -16 with half a step for rounding.
+constexpr int kUb = 129;    // 2.017
+constexpr int kUg = 25;     // 0.392
+constexpr int kVg = 52;     // 0.813
+constexpr int kVr = 102;    // 1.596
+constexpr int kYg = 18997;  // 1.164
+constexpr int kYb = -1160;
+
+constexpr libyuv::YuvConstants MakeStudioBt601() {
+  libyuv::YuvConstants c{};
+  for (int i = 0; i < 32; i += 2) {
+    c.kUVToB[i] = kUb;
+    c.kUVToB[i + 1] = 0;
+    c.kUVToG[i] = kUg;
+    c.kUVToG[i + 1] = kVg;
+    c.kUVToR[i] = 0;
+    c.kUVToR[i + 1] = kVr;
   }
-  if (width & 1) {
-    const int u = cb[pairs] - 128;
-    const int v = cr[pairs] - 128;
-    out[width - 1] = Pixel(y[width - 1], kCbB * u + kRound, kCbG * u + kCrG * v + kRound,
-                           kCrR * v + kRound, alpha);
+  for (int i = 0; i < 16; ++i) {
+    c.kYToRgb[i] = kYg;
+    c.kYBiasToRgb[i] = kYb;
   }
+  return c;
 }
+
+// libyuv's SIMD rows load the table with aligned moves.
+alignas(64) constexpr libyuv::YuvConstants kStudioBt601 = MakeStudioBt601();
 
 enum class Layout { kBgra, kBgr, kBgr555 };
 
@@ -69,35 +54,46 @@ constexpr int BytesPerPixel(Layout layout) {
   return layout == Layout::kBgra ? 4 : layout == Layout::kBgr ? 3 : 2;
 }
 
-// Rows that are not 4-byte aligned, and packed layouts, go through this many pixels at a time
-// on the stack (an even count, so chroma stays in step).
-constexpr int kChunk = 512;
+// Columns go to libyuv this many pixels at a time (an even count, so chroma stays in step):
+// the width of the constant alpha row, and of the BGRA row on the stack that BGR555 is packed
+// from. Screens are narrower, so a whole row is one call.
+constexpr int kChunk = 4096;
 
-void ConvertRow(Layout layout, const Ipp8u* y, const Ipp8u* cb, const Ipp8u* cr, Ipp8u* dst,
-                int width, std::uint32_t alpha) {
-  if (layout == Layout::kBgra && reinterpret_cast<std::uintptr_t>(dst) % 4 == 0) {
-    RowToBgra(y, cb, cr, reinterpret_cast<std::uint32_t*>(dst), width, alpha);
-    return;
+bool ConvertPlanes(Layout layout, const Ipp8u* y, int yStep, const Ipp8u* cb, int cbStep,
+                   const Ipp8u* cr, int crStep, Ipp8u* dst, int dstStep, int width, int height,
+                   Ipp8u alpha) {
+  if (layout == Layout::kBgr) {
+    // libyuv's "RGB24" is B, G, R in memory.
+    return libyuv::I420ToRGB24Matrix(y, yStep, cb, cbStep, cr, crStep, dst, dstStep, &kStudioBt601,
+                                     width, height) == 0;
   }
-  alignas(64) std::uint32_t chunk[kChunk];
+  // libyuv's "ARGB" is the little-endian word A:R:G:B, i.e. the bytes B, G, R, A in memory. It
+  // writes alpha 255 unless given an alpha plane: a constant row repeated with step 0 puts the
+  // caller's alpha in the same pass. BGR555 takes bit 15 from alpha, which must stay clear.
+  Ipp8u alphaRow[kChunk];
+  std::memset(alphaRow, layout == Layout::kBgra ? alpha : 0, sizeof(alphaRow));
   for (int x = 0; x < width; x += kChunk) {
     const int n = std::min(kChunk, width - x);
-    RowToBgra(y + x, cb + x / 2, cr + x / 2, chunk, n, alpha);
-    const auto* bgra = reinterpret_cast<const Ipp8u*>(chunk);
-    Ipp8u* out = dst + static_cast<long long>(x) * BytesPerPixel(layout);
-    switch (layout) {
-      case Layout::kBgra:
-        std::memcpy(out, chunk, static_cast<size_t>(n) * 4);
-        break;
-      // libyuv's "RGB24" is B, G, R in memory; its ARGB1555 takes bit 15 from alpha (0 here).
-      case Layout::kBgr:
-        libyuv::ARGBToRGB24(bgra, 0, out, 0, n, 1);
-        break;
-      case Layout::kBgr555:
-        libyuv::ARGBToARGB1555(bgra, 0, out, 0, n, 1);
-        break;
+    if (layout == Layout::kBgra) {
+      if (libyuv::I420AlphaToARGBMatrix(y + x, yStep, cb + x / 2, cbStep, cr + x / 2, crStep,
+                                        alphaRow, 0, dst + static_cast<long long>(x) * 4, dstStep,
+                                        &kStudioBt601, n, height, 0) != 0)
+        return false;
+      continue;
+    }
+    alignas(64) Ipp8u chunk[kChunk * 4];
+    for (int row = 0; row < height; ++row) {
+      const long long chromaRow = row / 2;
+      if (libyuv::I420AlphaToARGBMatrix(y + static_cast<long long>(row) * yStep + x, 0,
+                                        cb + chromaRow * cbStep + x / 2, 0,
+                                        cr + chromaRow * crStep + x / 2, 0, alphaRow, 0, chunk, 0,
+                                        &kStudioBt601, n, 1, 0) != 0)
+        return false;
+      Ipp8u* out = dst + static_cast<long long>(row) * dstStep + static_cast<long long>(x) * 2;
+      if (libyuv::ARGBToARGB1555(chunk, 0, out, 0, n, 1) != 0) return false;
     }
   }
+  return true;
 }
 
 IppStatus Convert(Layout layout, const Ipp8u* const src[3], const int srcStep[3], Ipp8u* dst,
@@ -110,14 +106,11 @@ IppStatus Convert(Layout layout, const Ipp8u* const src[3], const int srcStep[3]
       dstStep < static_cast<long long>(roi.width) * BytesPerPixel(layout)) {
     return ippStsStepErr;
   }
-  const std::uint32_t alpha = layout == Layout::kBgra ? static_cast<std::uint32_t>(aval) << 24 : 0;
-  for (int row = 0; row < roi.height; ++row) {
-    const long long chromaRow = row / 2;
-    ConvertRow(layout, src[0] + static_cast<long long>(row) * srcStep[0],
-               src[1] + chromaRow * srcStep[1], src[2] + chromaRow * srcStep[2],
-               dst + static_cast<long long>(row) * dstStep, roi.width, alpha);
-  }
-  return ippStsNoErr;
+  // libyuv refuses only what is checked above.
+  return ConvertPlanes(layout, src[0], srcStep[0], src[1], srcStep[1], src[2], srcStep[2], dst,
+                       dstStep, roi.width, roi.height, aval)
+             ? ippStsNoErr
+             : ippStsSizeErr;
 }
 
 }  // namespace

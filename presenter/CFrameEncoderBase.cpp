@@ -11,7 +11,10 @@ bool CFrameEncoderBase::Encode(const uint8_t* bgra, int strideBytes, bool forceK
   if (!m_picture.ConvertFromBgra(bgra, strideBytes)) return false;
 
   bool keyFrame = forceKeyFrame || m_keyFrameDue;
-  int level = 0;
+  // A key frame the caller asks for starts at the finest step again: the screen may have become
+  // easier to code. A key frame that only repairs the stream after a drop starts where the
+  // last one ended, rather than repeating tries that are known not to fit.
+  int level = forceKeyFrame ? 0 : m_keyLevel;
   while (true) {
     bool isKey = false;
     ++m_lastAttempts;
@@ -25,12 +28,16 @@ bool CFrameEncoderBase::Encode(const uint8_t* bgra, int strideBytes, bool forceK
     if (out->size() <= m_settings.maxFrameBytes) {
       m_keyFrameDue = false;
       m_lastWasKey = isKey;
+      if (isKey) m_keyLevel = level;
       return true;
     }
     out->clear();
     // The encoder now references a frame that no receiver gets, so only a key frame may follow.
     m_keyFrameDue = true;
-    if (level >= CoarseLevels()) return false;
+    if (level >= CoarseLevels()) {
+      m_keyLevel = level;
+      return false;
+    }
     keyFrame = true;
     ++level;
   }

@@ -20,10 +20,13 @@ class CFrameEncoderBase : public IFrameEncoder {
   // Settings must be valid (the factory checks).
   explicit CFrameEncoderBase(const FrameEncoderSettings& settings);
 
-  // One run of the codec over the picture. coarseLevel 0 leaves the quantiser to the rate
-  // control; 1 to CoarseLevels() raise its floor step by step. Appends the whole frame to *out
-  // (empty when the codec dropped it) and tells whether it is a key frame. False on a codec
-  // failure.
+  // One run of the codec over the picture. coarseLevel picks a step of the codec's quantiser
+  // ladder: 0 lets the rate control choose up to a ceiling that keeps text sharp; 1 to
+  // CoarseLevels() code a key frame at ever coarser quantisers. Inter frames are asked for at the
+  // level of the key frame they follow and are coded no coarser than it (finer where the codec
+  // lets its rate control refine them), so a screen that needed a coarse key frame does not
+  // overflow the cap with every inter frame. Appends the whole frame to *out (empty when the codec
+  // dropped it) and tells whether it is a key frame. False on a codec failure.
   virtual bool EncodePicture(const CI420Picture& picture, bool keyFrame, int coarseLevel,
                              std::vector<uint8_t>* out, bool* isKeyFrame) = 0;
   virtual int CoarseLevels() const = 0;
@@ -33,6 +36,8 @@ class CFrameEncoderBase : public IFrameEncoder {
   CI420Picture m_picture;
   // Set when the receiver's reference differs from the encoder's: a frame was coded and dropped.
   bool m_keyFrameDue = false;
+  // The ladder step of the last key frame sent, or of the last one tried when none fitted.
+  int m_keyLevel = 0;
   bool m_lastWasKey = false;
   int m_lastAttempts = 0;
 };

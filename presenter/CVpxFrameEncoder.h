@@ -32,11 +32,10 @@ class CVpxFrameEncoder : public CFrameEncoderBase {
     void operator()(vpx_codec_ctx* context) const;
   };
   void Configure(Codec codec, const FrameEncoderSettings& settings);
-  bool ApplyQuantizerFloor(int coarseLevel);
+  bool ApplyQuantizerRange(int coarseLevel, bool keyFrame);
 
   std::unique_ptr<vpx_codec_ctx, ContextDeleter> m_context;
   std::unique_ptr<vpx_codec_enc_cfg> m_config;
   unsigned m_normalMinQuantizer = 0;
-  int m_appliedLevel = 0;
   int64_t m_pts = 0;
 };

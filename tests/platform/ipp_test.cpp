@@ -131,19 +131,18 @@ std::string ConvertName(const testing::TestParamInfo<ConvertCase>& info) {
          std::to_string(info.param.offset);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, YCbCr420ToBgr,
-                         ::testing::Values(ConvertCase{Layout::kBgra, 64, 48, 0, 0},
-                                           ConvertCase{Layout::kBgra, 33, 17, 0x7F, 0},
-                                           ConvertCase{Layout::kBgra, 1, 1, 0, 0},
-                                           ConvertCase{Layout::kBgr, 64, 48, 0, 0},
-                                           ConvertCase{Layout::kBgr, 31, 9, 0, 0},
-                                           ConvertCase{Layout::kBgr555, 64, 48, 0, 0},
-                                           ConvertCase{Layout::kBgr555, 15, 3, 0, 0},
-                                           ConvertCase{Layout::kBgra, 1030, 3, 0, 1},
-                                           ConvertCase{Layout::kBgra, 1031, 2, 9, 2},
-                                           ConvertCase{Layout::kBgr, 1031, 3, 0, 1},
-                                           ConvertCase{Layout::kBgr555, 1030, 3, 0, 2}),
-                         ConvertName);
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, YCbCr420ToBgr,
+    ::testing::Values(
+        ConvertCase{Layout::kBgra, 64, 48, 0, 0}, ConvertCase{Layout::kBgra, 33, 17, 0x7F, 0},
+        ConvertCase{Layout::kBgra, 1, 1, 0, 0}, ConvertCase{Layout::kBgr, 64, 48, 0, 0},
+        ConvertCase{Layout::kBgr, 31, 9, 0, 0}, ConvertCase{Layout::kBgr555, 64, 48, 0, 0},
+        ConvertCase{Layout::kBgr555, 15, 3, 0, 0}, ConvertCase{Layout::kBgra, 1030, 3, 0, 1},
+        ConvertCase{Layout::kBgra, 1031, 2, 9, 2}, ConvertCase{Layout::kBgr, 1031, 3, 0, 1},
+        ConvertCase{Layout::kBgr555, 1030, 3, 0, 2},
+        // Wider than one pass of the converter's columns.
+        ConvertCase{Layout::kBgra, 4102, 3, 0x40, 0}, ConvertCase{Layout::kBgr555, 4100, 2, 0, 0}),
+    ConvertName);
 ;
 
 // Every luma value against a grid of chroma pairs, corners included, so the saturation at
