@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/CVideoEncoder.h"
@@ -24,14 +25,30 @@ bool BlockOrigin(const CPaddedPicture& picture, int index, int* row, std::size_t
   return true;
 }
 
-std::uint8_t Level(std::uint8_t value, int levels) {
-  return static_cast<std::uint8_t>((value * (levels - 1) + 127) / 255);
-}
+// For each 8-bit channel value, the nearest of the levels a viewer's palette shows
+// (level × 255 / (levels − 1), rounded down as the viewer builds it).
+struct NearestLevels {
+  explicit NearestLevels(int levels) {
+    for (int value = 0; value < 256; ++value) {
+      int best = 0;
+      for (int level = 1; level < levels; ++level) {
+        const int shown = level * 255 / (levels - 1);
+        const int bestShown = best * 255 / (levels - 1);
+        if (std::abs(shown - value) < std::abs(bestShown - value)) best = level;
+      }
+      table[value] = static_cast<std::uint8_t>(best);
+    }
+  }
+  std::uint8_t table[256];
+};
 
 }  // namespace
 
 std::uint8_t PaletteIndex332(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-  return static_cast<std::uint8_t>(Level(red, 8) << 5 | Level(green, 8) << 2 | Level(blue, 4));
+  static const NearestLevels eight(8);
+  static const NearestLevels four(4);
+  return static_cast<std::uint8_t>(eight.table[red] << 5 | eight.table[green] << 2 |
+                                   four.table[blue]);
 }
 
 CBlockCoder::CBlockCoder(const ScreenStreamSettings& settings)
