@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "platform/gdi_testing.h"
 #include "platform/widestring.h"
 #include "presenter/CFramePacer.h"
 #include "presenter/CPngSource.h"
+#include "presenter/CScreenCaptureSource.h"
 #include "presenter/CScreenSender.h"
 #include "presenter/CScreenStreamer.h"
 #include "presenter/CSyntheticSource.h"
@@ -35,9 +37,15 @@ std::unique_ptr<presenter::IScreenSource> MakeSource(const PresentOptions& optio
   switch (options.source) {
     case SourceKind::kPng:
       return std::make_unique<presenter::CPngSource>(options.pngFiles, options.stream.frameRate);
-    case SourceKind::kX11:
-      throw exc_screen_source(u"PresentRun.cpp", __LINE__,
-                              u"The x11 source is not available in this build.", 0);
+    case SourceKind::kX11: {
+      const char* display = options.x11Display.empty() ? nullptr : options.x11Display.c_str();
+      if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kX11, display)) {
+        const std::string text = "cannot reach the X display " +
+                                 (display ? options.x11Display : std::string("named by DISPLAY"));
+        throw exc_screen_source(u"PresentRun.cpp", __LINE__, Widen(text.c_str()).c_str(), 0);
+      }
+      return std::make_unique<presenter::CScreenCaptureSource>();
+    }
     case SourceKind::kSynthetic:
       break;
   }

@@ -10,6 +10,7 @@
 #include "tests/apps/ProgramRun.h"
 #include "tests/support/RtpStreamCheck.h"
 #include "tests/support/UdpCollector.h"
+#include "tests/support/XvfbServer.h"
 
 namespace kwz_test {
 namespace {
@@ -88,6 +89,29 @@ TEST(KwzPresent, UnreadableImageIsAFailureNotABadArgument) {
       RunProgram(KWZ_PRESENT_PATH, {"--source", "png:/nonexistent/screen.png"}, kTimeoutMs);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("/nonexistent/screen.png"), std::string::npos) << run.err;
+}
+
+TEST(KwzPresent, LiveXScreenIsSentAtTheDisplaysSizeWithThePointerAsCursor) {
+  XvfbServer server("320x240x24");
+  if (!server.Running()) GTEST_SKIP() << "no Xvfb: " << server.Error();
+  UdpCollector collector;
+  ASSERT_TRUE(collector.ok());
+  const ProgramResult run =
+      RunProgram(KWZ_PRESENT_PATH,
+                 {"--source", "x11:" + server.Display(), "--mode", "zlib", "--frames", "2",
+                  "--dest", "127.0.0.1:" + std::to_string(collector.port())},
+                 kTimeoutMs);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto messages = CheckScreenStream(collector.Drain(300));
+  // The whole 4 x 3 grid of the first frame at least.
+  ASSERT_GE(messages.size(), 12u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m[6] | m[7] << 8, 320);
+    EXPECT_EQ(m[8] | m[9] << 8, 240);
+    // Xvfb starts with the pointer in the middle of the screen.
+    EXPECT_EQ(m[20] | m[21] << 8, 160);
+    EXPECT_EQ(m[22] | m[23] << 8, 120);
+  }
 }
 
 }  // namespace
