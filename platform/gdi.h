@@ -55,8 +55,9 @@ struct POINTL {
 #define HORZRES 8
 #define VERTRES 10
 
-// Device contexts. GetDC(NULL) (the desktop) is not offered: it returns NULL. ReleaseDC returns
-// 1 when the DC was released and 0 for a DC that this window did not give out.
+// Device contexts. GetDC(NULL) gives the screen's DC, which paints nowhere and from which
+// BitBlt copies what the primary display shows; release it with ReleaseDC(NULL, dc). ReleaseDC
+// returns 1 when the DC was released and 0 for a DC that this window did not give out.
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
 // Only the device "DISPLAY" is known; its DC answers GetDeviceCaps and paints nowhere.
@@ -172,3 +173,22 @@ BOOL EnumDisplayDevicesW(LPCWSTR device, DWORD index, DISPLAY_DEVICEW* displayDe
 // ENUM_CURRENT_SETTINGS, ENUM_REGISTRY_SETTINGS and mode 0 all give the current mode; a null
 // device name means the primary display.
 BOOL EnumDisplaySettingsW(LPCWSTR deviceName, DWORD modeNum, DEVMODEW* devMode);
+
+// Screen capture, as a Windows presenter takes it: a memory DC with a 32-bit DIB section
+// selected, filled by BitBlt from the screen's DC.
+// CreateCompatibleDC: a memory DC (dc may be NULL or any DC); delete it with DeleteDC.
+HDC CreateCompatibleDC(HDC dc);
+// Only 32-bit BI_RGB sections with DIB_RGB_COLORS, sides 1 to 16384, without a file mapping
+// (section NULL); biHeight < 0 makes a top-down section. *bits receives the pixels, which live
+// until DeleteObject; they start black.
+HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* bmi, UINT usage, void** bits, HANDLE section,
+                         DWORD offset);
+// Selects a DIB section into a memory DC and returns what was selected before (a stock 1 x 1
+// bitmap at first); NULL for anything else. A selected section stays usable after DeleteObject
+// until it is deselected, as on Windows.
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+// Only SRCCOPY from the screen's DC into a memory DC's section: copies width x height pixels
+// from screen position (xSrc, ySrc) to (xDest, yDest) of the section, clipped to both. Parts
+// beyond the display come out black.
+BOOL BitBlt(HDC dest, int xDest, int yDest, int width, int height, HDC source, int xSrc, int ySrc,
+            DWORD rop);

@@ -58,6 +58,11 @@ class GdiBackend {
                                                            int width, int height, bool visible) = 0;
   // The current size of each display, primary first.
   virtual std::vector<SIZE> Displays() = 0;
+  // Copies what the primary display shows from (x, y) on into image; the parts of image that lie
+  // beyond the display keep what they held. False when the display cannot be read.
+  virtual bool ReadScreen(int x, int y, PixelImage& image) = 0;
+  // Where the pointer is on the primary display; false when it cannot be told.
+  virtual bool CursorPosition(POINT* where) = 0;
 };
 
 // The backend that new windows get (chosen on first use).

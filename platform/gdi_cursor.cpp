@@ -108,9 +108,9 @@ BOOL GetIconInfo(HICON icon, ICONINFO* info) {
   info->xHotspot = cursor->hotX;
   info->yHotspot = cursor->hotY;
   info->hbmMask = reinterpret_cast<HBITMAP>(Bitmaps().Insert(
-      std::make_shared<BitmapObject>(BitmapObject{cursor->width, cursor->height, 1})));
+      std::make_shared<BitmapObject>(BitmapObject{cursor->width, cursor->height, 1, false, {}})));
   info->hbmColor = reinterpret_cast<HBITMAP>(Bitmaps().Insert(
-      std::make_shared<BitmapObject>(BitmapObject{cursor->width, cursor->height, 32})));
+      std::make_shared<BitmapObject>(BitmapObject{cursor->width, cursor->height, 32, false, {}})));
   return TRUE;
 }
 

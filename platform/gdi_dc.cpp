@@ -96,6 +96,11 @@ bool CoveredByDirty(const DeviceContext& context, const RECT& r) {
 using namespace kwz_platform;
 
 HDC GetDC(HWND window) {
+  if (window == nullptr) {
+    auto context = std::make_shared<DeviceContext>();
+    context->screen = true;
+    return reinterpret_cast<HDC>(DeviceContexts().Insert(std::move(context)));
+  }
   auto record = Windows().Find(window);
   if (!record) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -119,6 +124,7 @@ HDC GetDC(HWND window) {
 
 int ReleaseDC(HWND window, HDC dc) {
   auto context = DeviceContexts().Find(dc);
+  if (context && context->screen && window == nullptr) return DeviceContexts().Remove(dc) ? 1 : 0;
   if (!context || context->window == nullptr || context->window != window) return 0;
   context = DeviceContexts().Remove(dc);
   if (!context) return 0;  // released by another thread in between
@@ -140,7 +146,8 @@ HDC CreateDCW(LPCWSTR driver, LPCWSTR, LPCWSTR, const void*) {
 
 BOOL DeleteDC(HDC dc) {
   auto context = DeviceContexts().Find(dc);
-  if (!context || context->window != nullptr) {
+  // DCs from GetDC go back with ReleaseDC.
+  if (!context || context->window != nullptr || context->screen) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -11,6 +11,12 @@ namespace {
 struct HeadlessDisplays {
   std::mutex lock;
   std::vector<SIZE> sizes{SIZE{1920, 1080}};  // guarded by lock
+  // What the primary display shows (0xRRGGBB, top row first) and where the pointer is; black
+  // and at the origin until a test says otherwise. Guarded by lock.
+  std::vector<std::uint32_t> screen;
+  int screenWidth = 0;
+  int screenHeight = 0;
+  POINT cursor{0, 0};
 };
 
 HeadlessDisplays& Displays() {
@@ -165,6 +171,32 @@ class HeadlessBackend : public GdiBackend {
     std::lock_guard<std::mutex> guard(displays.lock);
     return displays.sizes;
   }
+  bool ReadScreen(int x, int y, PixelImage& image) override {
+    HeadlessDisplays& displays = kwz_platform::Displays();
+    std::lock_guard<std::mutex> guard(displays.lock);
+    if (displays.sizes.empty()) return false;
+    const SIZE size = displays.sizes.front();
+    for (int row = 0; row < image.height; ++row) {
+      const int sy = y + row;
+      if (sy < 0 || sy >= size.cy) continue;
+      auto* out = reinterpret_cast<std::uint32_t*>(image.bits + row * image.stride);
+      for (int col = 0; col < image.width; ++col) {
+        const int sx = x + col;
+        if (sx < 0 || sx >= size.cx) continue;
+        const bool painted = sx < displays.screenWidth && sy < displays.screenHeight;
+        out[col] =
+            0xFF000000u |
+            (painted ? displays.screen[static_cast<size_t>(sy) * displays.screenWidth + sx] : 0u);
+      }
+    }
+    return true;
+  }
+  bool CursorPosition(POINT* where) override {
+    HeadlessDisplays& displays = kwz_platform::Displays();
+    std::lock_guard<std::mutex> guard(displays.lock);
+    *where = displays.cursor;
+    return true;
+  }
 };
 
 }  // namespace
@@ -177,6 +209,18 @@ void SetHeadlessDisplays(const std::vector<SIZE>& sizes) {
   HeadlessDisplays& displays = Displays();
   std::lock_guard<std::mutex> guard(displays.lock);
   displays.sizes = sizes;
+}
+
+void SetHeadlessScreen(const std::vector<std::uint32_t>& pixels, int width, int height,
+                       POINT cursor) {
+  HeadlessDisplays& displays = Displays();
+  std::lock_guard<std::mutex> guard(displays.lock);
+  const bool whole = width > 0 && height > 0 &&
+                     pixels.size() == static_cast<size_t>(width) * static_cast<size_t>(height);
+  displays.screen = whole ? pixels : std::vector<std::uint32_t>();
+  displays.screenWidth = whole ? width : 0;
+  displays.screenHeight = whole ? height : 0;
+  displays.cursor = cursor;
 }
 
 }  // namespace kwz_platform

@@ -62,8 +62,14 @@ struct WindowRecord {
   std::shared_ptr<NativeWindow> native;  // DCs keep it alive past DestroyWindow
 };
 
+struct BitmapObject;
+
 struct DeviceContext {
-  HWND window = nullptr;  // null for the display DC
+  HWND window = nullptr;       // null for the display, screen and memory DCs
+  bool screen = false;         // GetDC(NULL): BitBlt reads the display through it
+  bool memory = false;         // CreateCompatibleDC: BitBlt writes into its selected DIB section
+  HGDIOBJ selected = nullptr;  // memory DCs: the bitmap selected
+  std::shared_ptr<BitmapObject> selectedBitmap;  // keeps it alive while selected
   std::shared_ptr<NativeWindow> native;
   std::unique_ptr<PaintTarget> target;  // null for the display DC: it paints nowhere
   int stretchMode = BLACKONWHITE;
@@ -90,6 +96,9 @@ struct BitmapObject {
   int width = 0;
   int height = 0;
   int bitCount = 0;
+  // DIB sections only: 32-bit rows, top row first when topDown, else bottom row first.
+  bool topDown = false;
+  std::vector<std::uint8_t> bits;
 };
 
 ObjectTable<WindowRecord>& Windows();

@@ -32,6 +32,11 @@ bool WriteWindowPng(HWND window, const char* path);
 
 // The virtual displays of the headless backend, primary first (default: one 1920 x 1080).
 void SetHeadlessDisplays(const std::vector<SIZE>& sizes);
+// What the headless primary display shows to a screen capture (0xRRGGBB, top row first; black
+// beyond width x height, and everywhere when pixels do not hold width x height values) and where
+// its pointer is.
+void SetHeadlessScreen(const std::vector<std::uint32_t>& pixels, int width, int height,
+                       POINT cursor);
 
 // The window procedure kept for the window's class, or null.
 WNDPROC GetWindowProcForTesting(HWND window);

@@ -78,6 +78,8 @@ class X11Backend : public GdiBackend {
   std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y, int width,
                                                    int height, bool visible) override;
   std::vector<SIZE> Displays() override;
+  bool ReadScreen(int x, int y, PixelImage& image) override;
+  bool CursorPosition(POINT* where) override;
 
   const std::string& Name() const { return name_; }
   VisualID VisualId() const { return visualId_; }

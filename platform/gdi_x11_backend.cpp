@@ -161,6 +161,46 @@ std::vector<SIZE> X11Backend::Displays() {
   });
 }
 
+bool X11Backend::ReadScreen(int x, int y, PixelImage& image) {
+  // Paints other threads have queued on their own connections must reach the screen first.
+  SyncPaintConnections();
+  return WithOwner([&](Display* owner) {
+    const int screen = DefaultScreen(owner);
+    // XGetImage fails for any part outside the root window: read only what lies on it.
+    const int left = std::max(x, 0);
+    const int top = std::max(y, 0);
+    const int right = std::min(x + image.width, DisplayWidth(owner, screen));
+    const int bottom = std::min(y + image.height, DisplayHeight(owner, screen));
+    if (right <= left || bottom <= top) return true;
+    XImage* got =
+        XGetImage(owner, RootWindow(owner, screen), left, top, static_cast<unsigned>(right - left),
+                  static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap);
+    if (TakeXErrors() != 0 || got == nullptr) {
+      if (got != nullptr) XDestroyImage(got);
+      return false;
+    }
+    ImageToBgrx(got, 0, 0, right - left, bottom - top,
+                image.bits + (top - y) * image.stride + (left - x) * 4, image.stride);
+    XDestroyImage(got);
+    return true;
+  });
+}
+
+bool X11Backend::CursorPosition(POINT* where) {
+  return WithOwner([&](Display* owner) {
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, childX = 0, childY = 0;
+    unsigned mask = 0;
+    // False when the pointer is on another X screen: it is not on the primary display then.
+    if (!XQueryPointer(owner, DefaultRootWindow(owner), &root, &child, &rootX, &rootY, &childX,
+                       &childY, &mask)) {
+      return false;
+    }
+    *where = POINT{rootX, rootY};
+    return true;
+  });
+}
+
 void X11Backend::AddPaintConnection(PaintConnection* connection) {
   std::lock_guard<std::mutex> guard(connectionsLock_);
   connections_.insert(connection);

@@ -75,3 +75,7 @@ BOOL GetClientRect(HWND window, RECT* rect);
 BOOL GetWindowRect(HWND window, RECT* rect);
 // Accepted and checked; repainting on request comes with the window's messages.
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+
+// The pointer's position on the primary display, in screen pixels. FALSE when it cannot be
+// told (the pointer is on another screen of the X display).
+BOOL GetCursorPos(POINT* point);

@@ -1,0 +1,105 @@
+#include "apps/kwz-present/PresentRun.h"
+
+#include <algorithm>
+#include <cinttypes>
+
+#include "platform/gdi_testing.h"
+#include "platform/widestring.h"
+#include "presenter/CFramePacer.h"
+#include "presenter/CPngSource.h"
+#include "presenter/CScreenCaptureSource.h"
+#include "presenter/CScreenSender.h"
+#include "presenter/CScreenStreamer.h"
+#include "presenter/CSyntheticSource.h"
+#include "presenter/IFrameEncoder.h"
+
+namespace kwz_present {
+namespace {
+
+// RTP's usual clock for video.
+constexpr std::uint64_t kRtpClockHz = 90000;
+
+// Frames are counted at the pace of the clock (missed slots included), so a time limit is a
+// frame count too: N seconds are N × rate frame slots.
+std::uint64_t FrameLimit(const PresentOptions& options) {
+  std::uint64_t limit = UINT64_MAX;
+  if (options.frames) limit = *options.frames;
+  if (options.seconds) {
+    limit = std::min(limit, std::uint64_t{*options.seconds} *
+                                static_cast<std::uint64_t>(options.stream.frameRate));
+  }
+  return limit;
+}
+
+}  // namespace
+
+std::unique_ptr<presenter::IScreenSource> MakeSource(const PresentOptions& options) {
+  switch (options.source) {
+    case SourceKind::kPng:
+      return std::make_unique<presenter::CPngSource>(options.pngFiles, options.stream.frameRate);
+    case SourceKind::kX11: {
+      const char* display = options.x11Display.empty() ? nullptr : options.x11Display.c_str();
+      if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kX11, display)) {
+        const std::string text = "cannot reach the X display " +
+                                 (display ? options.x11Display : std::string("named by DISPLAY"));
+        throw exc_screen_source(u"PresentRun.cpp", __LINE__, Widen(text.c_str()).c_str(), 0);
+      }
+      return std::make_unique<presenter::CScreenCaptureSource>();
+    }
+    case SourceKind::kSynthetic:
+      break;
+  }
+  return std::make_unique<presenter::CSyntheticSource>(options.width, options.height);
+}
+
+int RunPresenter(const PresentOptions& options, const std::atomic<bool>& stop, std::FILE* summary,
+                 std::FILE* errors) {
+  std::unique_ptr<presenter::IScreenSource> source;
+  std::unique_ptr<presenter::CScreenStreamer> streamer;
+  std::unique_ptr<presenter::CScreenSender> sender;
+  try {
+    source = MakeSource(options);
+    streamer = std::make_unique<presenter::CScreenStreamer>(options.stream);
+    sender = std::make_unique<presenter::CScreenSender>(options.sender);
+  } catch (const base_exception& e) {
+    std::fprintf(errors, "kwz-present: %s\n", Narrow(e.message()).c_str());
+    return 1;
+  }
+
+  presenter::CFramePacer pacer(options.stream.frameRate);
+  const std::uint64_t limit = FrameLimit(options);
+  std::uint64_t frame = 0;
+  presenter::ScreenFrame captured;
+  while (!stop.load(std::memory_order_relaxed) && frame < limit) {
+    // Slots the loop missed are counted as skipped frames, and the source moves on past them.
+    for (std::uint32_t missed = pacer.WaitForNextFrame(); missed != 0 && frame + 1 < limit;
+         --missed) {
+      sender->CountFrame(true);
+      ++frame;
+    }
+    const std::uint32_t timestamp = static_cast<std::uint32_t>(
+        frame * kRtpClockHz / static_cast<std::uint64_t>(options.stream.frameRate));
+    bool sent = false;
+    if (source->Capture(static_cast<std::uint32_t>(frame), &captured)) {
+      const presenter::FrameOutcome outcome =
+          streamer->AddFrame(captured, [&](const std::uint8_t* message, std::size_t length) {
+            sender->Send(message, length, timestamp);
+          });
+      sent = outcome.accepted && !outcome.skipped;
+    }
+    sender->CountFrame(!sent);
+    ++frame;
+  }
+
+  const presenter::SenderCounters c = sender->Counters();
+  const std::uint32_t elapsed = pacer.ElapsedMs();
+  std::fprintf(summary,
+               "kwz-present: %" PRIu64 " frames (%" PRIu64 " skipped), %" PRIu64
+               " messages, %" PRIu64 " datagrams, %" PRIu64 " bytes, %" PRIu64
+               " send errors in %u.%03u s\n",
+               c.frames, c.skippedFrames, c.messages, c.datagrams, c.bytes, c.sendErrors,
+               elapsed / 1000, elapsed % 1000);
+  return 0;
+}
+
+}  // namespace kwz_present

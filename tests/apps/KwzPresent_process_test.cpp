@@ -1,0 +1,118 @@
+// kwz-present as a user runs it: a few frames of each mode sent to a UDP socket on 127.0.0.1,
+// the datagrams checked as a viewer reads them, the summary line against what arrived, and the
+// exit status for bad arguments.
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "tests/apps/ProgramRun.h"
+#include "tests/support/RtpStreamCheck.h"
+#include "tests/support/UdpCollector.h"
+#include "tests/support/XvfbServer.h"
+
+namespace kwz_test {
+namespace {
+
+constexpr int kTimeoutMs = 60000;
+
+struct RunCase {
+  const char* mode;
+  const char* bpp;
+  int modeNumber;
+};
+
+class EveryModeOnTheWire : public ::testing::TestWithParam<RunCase> {};
+
+TEST_P(EveryModeOnTheWire, FewFramesArriveAsAWellFormedScreenStream) {
+  UdpCollector collector;
+  ASSERT_TRUE(collector.ok());
+  const std::string dest = "127.0.0.1:" + std::to_string(collector.port());
+  const ProgramResult run = RunProgram(
+      KWZ_PRESENT_PATH,
+      {"--mode", GetParam().mode, "--bpp", GetParam().bpp, "--dest", dest, "--frames", "4", "--fps",
+       "20", "--size", "320x200", "--payload-size", "1000", "--ssrc", "0x01020304"},
+      kTimeoutMs);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+
+  const auto datagrams = collector.Drain(300);
+  ASSERT_FALSE(datagrams.empty());
+  for (const auto& d : datagrams) {
+    ASSERT_LE(d.size(), 12u + 1000u);
+    ASSERT_EQ((d[8] << 24 | d[9] << 16 | d[10] << 8 | d[11]), 0x01020304);
+  }
+  const auto messages = CheckScreenStream(datagrams);
+  for (const auto& m : messages) {
+    ASSERT_GE(m.size(), 29u);
+    EXPECT_EQ(m[2], GetParam().modeNumber);
+    EXPECT_EQ(m[6] | m[7] << 8, 320);
+    EXPECT_EQ(m[8] | m[9] << 8, 200);
+  }
+
+  unsigned long long frames = 0, skipped = 0, sentMessages = 0, sentDatagrams = 0, bytes = 0;
+  ASSERT_EQ(std::sscanf(run.out.c_str(),
+                        "kwz-present: %llu frames (%llu skipped), %llu messages, %llu datagrams, "
+                        "%llu bytes",
+                        &frames, &skipped, &sentMessages, &sentDatagrams, &bytes),
+            5)
+      << run.out;
+  EXPECT_EQ(frames, 4u);
+  EXPECT_EQ(sentMessages, messages.size());
+  EXPECT_EQ(sentDatagrams, datagrams.size());
+  std::size_t arrived = 0;
+  for (const auto& d : datagrams) arrived += d.size();
+  EXPECT_EQ(bytes, arrived);
+}
+
+INSTANTIATE_TEST_SUITE_P(Apps, EveryModeOnTheWire,
+                         ::testing::Values(RunCase{"geometry", "32", 0}, RunCase{"zlib", "8", 1},
+                                           RunCase{"jpeg", "32", 2}, RunCase{"mpeg4", "24", 3},
+                                           RunCase{"h264", "32", 4}, RunCase{"vp8", "32", 5},
+                                           RunCase{"vp9", "24", 6}));
+
+TEST(KwzPresent, BadArgumentsExitWithStatusTwoAndSayWhy) {
+  const ProgramResult run = RunProgram(KWZ_PRESENT_PATH, {"--mode", "h265"}, kTimeoutMs);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("--mode h265"), std::string::npos) << run.err;
+  EXPECT_TRUE(run.out.empty());
+}
+
+TEST(KwzPresent, HelpExitsWithStatusZero) {
+  const ProgramResult run = RunProgram(KWZ_PRESENT_PATH, {"--help"}, kTimeoutMs);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("--refresh-seconds"), std::string::npos);
+}
+
+TEST(KwzPresent, UnreadableImageIsAFailureNotABadArgument) {
+  const ProgramResult run =
+      RunProgram(KWZ_PRESENT_PATH, {"--source", "png:/nonexistent/screen.png"}, kTimeoutMs);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("/nonexistent/screen.png"), std::string::npos) << run.err;
+}
+
+TEST(KwzPresent, LiveXScreenIsSentAtTheDisplaysSizeWithThePointerAsCursor) {
+  XvfbServer server("320x240x24");
+  if (!server.Running()) GTEST_SKIP() << "no Xvfb: " << server.Error();
+  UdpCollector collector;
+  ASSERT_TRUE(collector.ok());
+  const ProgramResult run =
+      RunProgram(KWZ_PRESENT_PATH,
+                 {"--source", "x11:" + server.Display(), "--mode", "zlib", "--frames", "2",
+                  "--dest", "127.0.0.1:" + std::to_string(collector.port())},
+                 kTimeoutMs);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto messages = CheckScreenStream(collector.Drain(300));
+  // The whole 4 x 3 grid of the first frame at least.
+  ASSERT_GE(messages.size(), 12u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m[6] | m[7] << 8, 320);
+    EXPECT_EQ(m[8] | m[9] << 8, 240);
+    // Xvfb starts with the pointer in the middle of the screen.
+    EXPECT_EQ(m[20] | m[21] << 8, 160);
+    EXPECT_EQ(m[22] | m[23] << 8, 120);
+  }
+}
+
+}  // namespace
+}  // namespace kwz_test

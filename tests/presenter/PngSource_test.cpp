@@ -1,0 +1,90 @@
+// Still images as a source: pixels as the file holds them, the list shown in turn, and files
+// that cannot be shown refused at set-up.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/gdi_testing.h"
+#include "presenter/CPngSource.h"
+#include "tests/support/ChildProcess.h"
+
+namespace kwz_test {
+namespace {
+
+std::vector<std::uint32_t> Pattern(int width, int height, std::uint32_t seed) {
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = (static_cast<std::uint32_t>(i) * 2654435761u + seed) & 0xFFFFFFu;
+  return pixels;
+}
+
+std::string WritePng(const TempDir& dir, const char* name, int width, int height,
+                     std::uint32_t seed) {
+  const std::string path = std::string(dir.path()) + "/" + name;
+  const auto pixels = Pattern(width, height, seed);
+  EXPECT_TRUE(kwz_platform::WritePixelsPng(path.c_str(), pixels.data(), width, height));
+  return path;
+}
+
+void ExpectShows(const presenter::ScreenFrame& frame, int width, int height, std::uint32_t seed) {
+  ASSERT_EQ(frame.screen.width, width);
+  ASSERT_EQ(frame.screen.height, height);
+  EXPECT_FALSE(frame.cursor.has_value());
+  const auto expected = Pattern(width, height, seed);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const std::uint8_t* p = frame.screen.pixels + y * frame.screen.strideBytes + x * 4;
+      const std::uint32_t rgb = static_cast<std::uint32_t>(p[2]) << 16 | p[1] << 8 | p[0];
+      ASSERT_EQ(rgb, expected[static_cast<std::size_t>(y) * width + x]) << x << "," << y;
+    }
+  }
+}
+
+TEST(PngSource, ImagesAreShownInTurnEachForItsFrames) {
+  TempDir dir;
+  const std::string a = WritePng(dir, "a.png", 37, 21, 1);
+  const std::string b = WritePng(dir, "b.png", 64, 48, 2);
+  presenter::CPngSource source({a, b}, 3);
+  presenter::ScreenFrame frame;
+  const std::uint32_t expectSeed[] = {1, 1, 1, 2, 2, 2, 1};
+  for (std::uint32_t n = 0; n < 7; ++n) {
+    ASSERT_TRUE(source.Capture(n, &frame));
+    if (expectSeed[n] == 1) {
+      ExpectShows(frame, 37, 21, 1);
+    } else {
+      ExpectShows(frame, 64, 48, 2);
+    }
+  }
+}
+
+TEST(PngSource, UnreadableOrOversizedFilesAreRefused) {
+  TempDir dir;
+  const std::string good = WritePng(dir, "good.png", 8, 8, 3);
+  const std::string wide = WritePng(dir, "wide.png", 4097, 1, 4);
+  const std::string text = std::string(dir.path()) + "/text.png";
+  std::FILE* f = std::fopen(text.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("not an image", f);
+  std::fclose(f);
+  // A PNG cut short after its header: the size reads well, the pixels do not.
+  const std::string cut = std::string(dir.path()) + "/cut.png";
+  {
+    std::FILE* in = std::fopen(good.c_str(), "rb");
+    std::vector<char> bytes(4096);
+    const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), in);
+    std::fclose(in);
+    std::FILE* out = std::fopen(cut.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, n - 20, out);
+    std::fclose(out);
+  }
+  const std::vector<std::vector<std::string>> refused = {
+      {}, {std::string(dir.path()) + "/missing.png"}, {good, text}, {wide}, {cut}};
+  for (const auto& files : refused) {
+    EXPECT_THROW(presenter::CPngSource(files, 1), exc_screen_source)
+        << (files.empty() ? "(none)" : files.back());
+  }
+}
+
+}  // namespace
+}  // namespace kwz_test

@@ -1,0 +1,98 @@
+// The sender on the loopback interface: what arrives is a well-formed screen stream carrying
+// exactly the messages sent, to a unicast address or a multicast group, and the counters agree.
+#include <gtest/gtest.h>
+
+#include "presenter/CScreenSender.h"
+#include "presenter/ScreenMessageWriter.h"
+#include "tests/support/RtpStreamCheck.h"
+#include "tests/support/UdpCollector.h"
+
+namespace kwz_test {
+namespace {
+
+std::vector<std::uint8_t> Message(std::size_t bodyLength, std::uint16_t blockIndex) {
+  std::vector<std::uint8_t> body(bodyLength);
+  for (std::size_t i = 0; i < bodyLength; ++i) body[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  presenter::ScreenMessageFields fields;
+  fields.streamMode = 1;
+  fields.width = 640;
+  fields.height = 480;
+  fields.blockIndex = blockIndex;
+  std::vector<std::uint8_t> out;
+  presenter::WriteScreenMessage(fields, body.data(), body.size(), &out);
+  return out;
+}
+
+struct Destination {
+  const char* group;  // null: unicast to 127.0.0.1
+};
+
+class LoopbackSend : public ::testing::TestWithParam<Destination> {};
+
+TEST_P(LoopbackSend, ArrivingStreamCarriesExactlyTheMessagesSent) {
+  UdpCollector collector(GetParam().group);
+  ASSERT_TRUE(collector.ok());
+  presenter::ScreenSenderSettings settings;
+  settings.address = GetParam().group ? GetParam().group : "127.0.0.1";
+  settings.port = collector.port();
+  settings.payloadSize = 100;
+  presenter::CScreenSender sender(settings);
+
+  // An empty body, one that fills exactly three datagrams, one that spills into an eleventh.
+  const std::vector<std::vector<std::uint8_t>> sent = {Message(0, 1), Message(271, 2),
+                                                       Message(1000, 3)};
+  std::uint32_t timestamp = 9000;
+  for (const auto& m : sent) {
+    EXPECT_TRUE(sender.Send(m.data(), m.size(), timestamp));
+    timestamp += 9000;
+  }
+  const auto datagrams = collector.Drain(300);
+  ASSERT_EQ(datagrams.size(), 1u + 3u + 11u);
+  EXPECT_EQ(CheckScreenStream(datagrams), sent);
+
+  const presenter::SenderCounters c = sender.Counters();
+  EXPECT_EQ(c.messages, 3u);
+  EXPECT_EQ(c.datagrams, 15u);
+  EXPECT_EQ(c.bytes, 29u + 300u + 1029u + 15u * 12u);
+  EXPECT_EQ(c.sendErrors, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Presenter, LoopbackSend,
+                         ::testing::Values(Destination{nullptr}, Destination{"239.255.76.12"}));
+
+TEST(SenderCounters, FramesAndSkippedFramesAreCountedApart) {
+  presenter::CScreenSender sender(presenter::ScreenSenderSettings{});
+  sender.CountFrame(false);
+  sender.CountFrame(true);
+  sender.CountFrame(false);
+  EXPECT_EQ(sender.Counters().frames, 3u);
+  EXPECT_EQ(sender.Counters().skippedFrames, 1u);
+}
+
+// Settings a sender must refuse at set-up.
+struct BadSettings {
+  const char* address;
+  const char* multicastInterface;
+  int ttl;
+};
+
+class RefusedSettings : public ::testing::TestWithParam<BadSettings> {};
+
+TEST_P(RefusedSettings, RaiseTheSendersException) {
+  presenter::ScreenSenderSettings settings;
+  settings.address = GetParam().address;
+  settings.multicastInterface = GetParam().multicastInterface;
+  settings.multicastTtl = GetParam().ttl;
+  EXPECT_THROW(presenter::CScreenSender sender(settings), exc_screen_sender);
+}
+
+INSTANTIATE_TEST_SUITE_P(Presenter, RefusedSettings,
+                         ::testing::Values(BadSettings{"", "127.0.0.1", 0},
+                                           BadSettings{"300.1.2.3", "127.0.0.1", 0},
+                                           BadSettings{"localhost", "127.0.0.1", 0},
+                                           BadSettings{"239.1.2.3", "nowhere", 0},
+                                           BadSettings{"239.1.2.3", "127.0.0.1", 256},
+                                           BadSettings{"239.1.2.3", "127.0.0.1", -1}));
+
+}  // namespace
+}  // namespace kwz_test
