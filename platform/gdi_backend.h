@@ -49,6 +49,18 @@ class NativeWindow {
   virtual bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) = 0;
 };
 
+// The input of the windows that one thread owns, read on that thread as messages.
+class NativeEventSource {
+ public:
+  virtual ~NativeEventSource() = default;
+  // Readable when events may be waiting.
+  virtual int PollDescriptor() const = 0;
+  virtual void Watch(NativeWindow& window, HWND handle) = 0;
+  virtual void Unwatch(HWND handle) = 0;
+  // Appends what has arrived, translated into window messages, in order.
+  virtual void Drain(std::vector<MSG>* messages) = 0;
+};
+
 class GdiBackend {
  public:
   virtual ~GdiBackend() = default;
@@ -58,6 +70,8 @@ class GdiBackend {
                                                            int width, int height, bool visible) = 0;
   // The current size of each display, primary first.
   virtual std::vector<SIZE> Displays() = 0;
+  // A source for the calling thread, or null when the backend's windows get no native input.
+  virtual std::unique_ptr<NativeEventSource> CreateEventSource() { return nullptr; }
 };
 
 // The backend that new windows get (chosen on first use).
