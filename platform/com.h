@@ -85,8 +85,7 @@ void CoUninitialize();
 #define CLSCTX_ALL 0x17u
 // Only CLSID_StdGlobalInterfaceTable is creatable (REGDB_E_CLASSNOTREG otherwise); outer must
 // be null (CLASS_E_NOAGGREGATION).
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
-                         void** object);
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object);
 
 // The process's table of interfaces that other apartments may fetch. Register on the thread of
 // the interface's apartment (CO_E_NOTINITIALIZED outside one). Get on the registering apartment's

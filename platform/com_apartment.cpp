@@ -70,8 +70,8 @@ HRESULT CoInitialize(void* reserved) {
 }
 
 HRESULT CoInitializeEx(void*, DWORD coInit) {
-  const DWORD model = (coInit & COINIT_APARTMENTTHREADED) != 0 ? COINIT_APARTMENTTHREADED
-                                                               : COINIT_MULTITHREADED;
+  const DWORD model =
+      (coInit & COINIT_APARTMENTTHREADED) != 0 ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED;
   ApartmentState& state = t_apartment;
   if (state.count > 0) {
     if (state.model != model) return RPC_E_CHANGED_MODE;

@@ -17,7 +17,8 @@ bool ComInitializedHere();
 // the calling thread meanwhile; direct when home is the calling thread's own apartment.
 // RPC_E_DISCONNECTED when that apartment has closed. The error information that call leaves
 // becomes the calling thread's.
-HRESULT CallInApartment(const std::shared_ptr<ThreadQueue>& home, const std::function<HRESULT()>& call);
+HRESULT CallInApartment(const std::shared_ptr<ThreadQueue>& home,
+                        const std::function<HRESULT()>& call);
 // Releases object on its apartment's thread: now when that is this thread or the thread has
 // ended, else when that thread next runs its handed work.
 void ReleaseInApartment(const std::shared_ptr<ThreadQueue>& home, IUnknown* object);

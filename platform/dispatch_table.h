@@ -48,8 +48,7 @@ class DispatchTypeLib;
 // lifetime (reference counting does not free them).
 class DispatchTypeInfo final : public ITypeInfo {
  public:
-  DispatchTypeInfo(REFIID iid, LPCOLESTR name, LPCOLESTR help,
-                   std::vector<DispatchMember> members);
+  DispatchTypeInfo(REFIID iid, LPCOLESTR name, LPCOLESTR help, std::vector<DispatchMember> members);
 
   const IID& Iid() const { return iid_; }
   const std::vector<DispatchMember>& Members() const { return members_; }
@@ -117,13 +116,13 @@ template <typename T>
 struct DispArg {
   static constexpr bool kKnown = false;
 };
-#define KWZ_DISP_ARG(Type, Vt, field)                                  \
-  template <>                                                          \
-  struct DispArg<Type> {                                               \
-    static constexpr bool kKnown = true;                               \
-    static constexpr VARTYPE kVt = Vt;                                 \
-    static Type From(VARIANT& v) { return v.field; }                   \
-    static void To(VARIANT* v, Type value) { v->field = value; }       \
+#define KWZ_DISP_ARG(Type, Vt, field)                            \
+  template <>                                                    \
+  struct DispArg<Type> {                                         \
+    static constexpr bool kKnown = true;                         \
+    static constexpr VARTYPE kVt = Vt;                           \
+    static Type From(VARIANT& v) { return v.field; }             \
+    static void To(VARIANT* v, Type value) { v->field = value; } \
   }
 KWZ_DISP_ARG(LONG, VT_I4, lVal);
 KWZ_DISP_ARG(ULONG, VT_UI4, ulVal);
@@ -186,8 +185,7 @@ struct MemberTraits<F> {
   }
 
   template <typename Object, std::size_t... I>
-  static HRESULT CallWith(void* object, VARIANT* args, VARIANT* result,
-                          std::index_sequence<I...>) {
+  static HRESULT CallWith(void* object, VARIANT* args, VARIANT* result, std::index_sequence<I...>) {
     C* self = static_cast<C*>(static_cast<Object*>(object));
     if constexpr (kRetval) {
       using R = std::remove_pointer_t<std::tuple_element_t<kCount - 1, Args>>;
@@ -215,25 +213,26 @@ template <auto F, typename Object = typename MemberTraits<F>::Class>
 DispatchMember DispMethod(LPCOLESTR name, DISPID dispid, LPCOLESTR help,
                           std::vector<LPCOLESTR> paramNames = {}) {
   using T = MemberTraits<F>;
-  return DispatchMember{name,         dispid,         INVOKE_FUNC,
-                        help,         T::Params(),    std::move(paramNames),
-                        T::Retval(),  &T::template Call<Object>};
+  return DispatchMember{name,        dispid,
+                        INVOKE_FUNC, help,
+                        T::Params(), std::move(paramNames),
+                        T::Retval(), &T::template Call<Object>};
 }
 
 template <auto F, typename Object = typename MemberTraits<F>::Class>
 DispatchMember DispPropGet(LPCOLESTR name, DISPID dispid, LPCOLESTR help) {
   using T = MemberTraits<F>;
   static_assert(T::kRetval && T::kIn == 0, "a getter takes only its [out, retval] pointer");
-  return DispatchMember{name, dispid, INVOKE_PROPERTYGET, help, T::Params(), {}, T::Retval(),
-                        &T::template Call<Object>};
+  return DispatchMember{name,        dispid, INVOKE_PROPERTYGET, help,
+                        T::Params(), {},     T::Retval(),        &T::template Call<Object>};
 }
 
 template <auto F, typename Object = typename MemberTraits<F>::Class>
 DispatchMember DispPropPut(LPCOLESTR name, DISPID dispid, LPCOLESTR help) {
   using T = MemberTraits<F>;
   static_assert(!T::kRetval && T::kIn == 1, "a setter takes one value");
-  return DispatchMember{name, dispid, INVOKE_PROPERTYPUT, help, T::Params(), {}, VT_EMPTY,
-                        &T::template Call<Object>};
+  return DispatchMember{name,        dispid, INVOKE_PROPERTYPUT, help,
+                        T::Params(), {},     VT_EMPTY,           &T::template Call<Object>};
 }
 
 // The four IDispatch slots of Interface for Derived, which supplies
@@ -254,14 +253,13 @@ class DispatchImpl : public Interface {
     (*info)->AddRef();
     return S_OK;
   }
-  HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
-                        DISPID* dispids) override {
+  HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     return const_cast<DispatchTypeInfo&>(Derived::DispatchInfo())
         .GetIDsOfNames(names, count, dispids);
   }
-  HRESULT Invoke(DISPID member, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+  HRESULT Invoke(DISPID member, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* exception, UINT* argError) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     return Derived::DispatchInfo().Invoke(static_cast<Derived*>(this), member, flags, params,
                                           result, exception, argError);

@@ -107,11 +107,11 @@ ATOM RegisterClassExW(const WNDCLASSEXW* windowClass) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const WNDCLASSW plain{windowClass->style,         windowClass->lpfnWndProc,
-                        windowClass->cbClsExtra,    windowClass->cbWndExtra,
-                        windowClass->hInstance,     windowClass->hIcon,
-                        windowClass->hCursor,       windowClass->hbrBackground,
-                        windowClass->lpszMenuName,  windowClass->lpszClassName};
+  const WNDCLASSW plain{windowClass->style,        windowClass->lpfnWndProc,
+                        windowClass->cbClsExtra,   windowClass->cbWndExtra,
+                        windowClass->hInstance,    windowClass->hIcon,
+                        windowClass->hCursor,      windowClass->hbrBackground,
+                        windowClass->lpszMenuName, windowClass->lpszClassName};
   return RegisterClassW(&plain);
 }
 
@@ -187,9 +187,10 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
   record->queue->WatchNative(*backend, *record->native, record->handle);
 
   HWND handle = record->handle;
-  CREATESTRUCTW create{param,          instance,          menu,        parent,
-                       record->height, record->width,     record->y,   record->x,
-                       static_cast<LONG>(style), windowName, className, exStyle};
+  CREATESTRUCTW create{param,      instance,       menu,
+                       parent,     record->height, record->width,
+                       record->y,  record->x,      static_cast<LONG>(style),
+                       windowName, className,      exStyle};
   const LPARAM createParam = reinterpret_cast<LPARAM>(&create);
   if (NotifyWindow(record, WM_NCCREATE, 0, createParam) == FALSE ||
       NotifyWindow(record, WM_CREATE, 0, createParam) == -1) {

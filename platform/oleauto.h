@@ -169,8 +169,14 @@ class IDispatch : public IUnknown {
 extern const IID IID_IDispatch;
 
 // Type information: what a container needs to list members and their help strings.
-enum TYPEKIND { TKIND_ENUM, TKIND_RECORD, TKIND_MODULE, TKIND_INTERFACE, TKIND_DISPATCH,
-                TKIND_COCLASS };
+enum TYPEKIND {
+  TKIND_ENUM,
+  TKIND_RECORD,
+  TKIND_MODULE,
+  TKIND_INTERFACE,
+  TKIND_DISPATCH,
+  TKIND_COCLASS
+};
 enum INVOKEKIND { INVOKE_FUNC = 1, INVOKE_PROPERTYGET = 2, INVOKE_PROPERTYPUT = 4 };
 enum FUNCKIND { FUNC_DISPATCH = 4 };
 enum CALLCONV { CC_STDCALL = 4 };

@@ -15,9 +15,9 @@ namespace {
 // What the source holds, read through any VT_BYREF.
 struct Value {
   enum Kind { kEmpty, kNull, kInteger, kReal, kBool, kText, kObject } kind = kEmpty;
-  std::int64_t integer = 0;  // kInteger, kBool (-1 or 0)
-  double real = 0;           // kReal
-  BSTR text = nullptr;       // kText, borrowed
+  std::int64_t integer = 0;    // kInteger, kBool (-1 or 0)
+  double real = 0;             // kReal
+  BSTR text = nullptr;         // kText, borrowed
   IUnknown* object = nullptr;  // kObject, borrowed
   bool isDispatch = false;
 };
@@ -32,22 +32,50 @@ HRESULT ReadValue(const VARIANT* src, Value* out) {
   const VARTYPE vt = static_cast<VARTYPE>(src->vt & ~VT_BYREF);
   Value v;
   switch (vt) {
-    case VT_EMPTY: v.kind = Value::kEmpty; break;
-    case VT_NULL: v.kind = Value::kNull; break;
-    case VT_I1: v.kind = Value::kInteger; v.integer = byref ? *src->pcVal : src->cVal; break;
-    case VT_UI1: v.kind = Value::kInteger; v.integer = byref ? *src->pbVal : src->bVal; break;
-    case VT_I2: v.kind = Value::kInteger; v.integer = byref ? *src->piVal : src->iVal; break;
-    case VT_UI2: v.kind = Value::kInteger; v.integer = byref ? *src->puiVal : src->uiVal; break;
+    case VT_EMPTY:
+      v.kind = Value::kEmpty;
+      break;
+    case VT_NULL:
+      v.kind = Value::kNull;
+      break;
+    case VT_I1:
+      v.kind = Value::kInteger;
+      v.integer = byref ? *src->pcVal : src->cVal;
+      break;
+    case VT_UI1:
+      v.kind = Value::kInteger;
+      v.integer = byref ? *src->pbVal : src->bVal;
+      break;
+    case VT_I2:
+      v.kind = Value::kInteger;
+      v.integer = byref ? *src->piVal : src->iVal;
+      break;
+    case VT_UI2:
+      v.kind = Value::kInteger;
+      v.integer = byref ? *src->puiVal : src->uiVal;
+      break;
     case VT_I4:
-    case VT_INT: v.kind = Value::kInteger; v.integer = byref ? *src->plVal : src->lVal; break;
+    case VT_INT:
+      v.kind = Value::kInteger;
+      v.integer = byref ? *src->plVal : src->lVal;
+      break;
     case VT_UI4:
-    case VT_UINT: v.kind = Value::kInteger; v.integer = byref ? *src->pulVal : src->ulVal; break;
-    case VT_R8: v.kind = Value::kReal; v.real = byref ? *src->pdblVal : src->dblVal; break;
+    case VT_UINT:
+      v.kind = Value::kInteger;
+      v.integer = byref ? *src->pulVal : src->ulVal;
+      break;
+    case VT_R8:
+      v.kind = Value::kReal;
+      v.real = byref ? *src->pdblVal : src->dblVal;
+      break;
     case VT_BOOL:
       v.kind = Value::kBool;
       v.integer = (byref ? *src->pboolVal : src->boolVal) != 0 ? -1 : 0;
       break;
-    case VT_BSTR: v.kind = Value::kText; v.text = byref ? *src->pbstrVal : src->bstrVal; break;
+    case VT_BSTR:
+      v.kind = Value::kText;
+      v.text = byref ? *src->pbstrVal : src->bstrVal;
+      break;
     case VT_DISPATCH:
     case VT_UNKNOWN:
       v.kind = Value::kObject;
@@ -150,12 +178,20 @@ HRESULT ToInteger(const Value& v, T* out) {
 
 HRESULT ToReal(const Value& v, double* out) {
   switch (v.kind) {
-    case Value::kEmpty: *out = 0; return S_OK;
+    case Value::kEmpty:
+      *out = 0;
+      return S_OK;
     case Value::kInteger:
-    case Value::kBool: *out = static_cast<double>(v.integer); return S_OK;
-    case Value::kReal: *out = v.real; return S_OK;
-    case Value::kText: return ParseNumber(v.text, out);
-    default: return DISP_E_TYPEMISMATCH;
+    case Value::kBool:
+      *out = static_cast<double>(v.integer);
+      return S_OK;
+    case Value::kReal:
+      *out = v.real;
+      return S_OK;
+    case Value::kText:
+      return ParseNumber(v.text, out);
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
 }
 
@@ -180,7 +216,9 @@ HRESULT ToBool(const Value& v, VARIANT_BOOL* out) {
 HRESULT ToText(const Value& v, USHORT flags, BSTR* out) {
   char buffer[40];
   switch (v.kind) {
-    case Value::kEmpty: buffer[0] = '\0'; break;
+    case Value::kEmpty:
+      buffer[0] = '\0';
+      break;
     case Value::kBool:
       if ((flags & VARIANT_ALPHABOOL) != 0) {
         std::snprintf(buffer, sizeof buffer, "%s", v.integer != 0 ? "True" : "False");
@@ -190,11 +228,14 @@ HRESULT ToText(const Value& v, USHORT flags, BSTR* out) {
     case Value::kInteger:
       std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(v.integer));
       break;
-    case Value::kReal: std::snprintf(buffer, sizeof buffer, "%.15G", v.real); break;
+    case Value::kReal:
+      std::snprintf(buffer, sizeof buffer, "%.15G", v.real);
+      break;
     case Value::kText:
       *out = SysAllocStringLen(v.text, SysStringLen(v.text));
       return *out != nullptr || v.text == nullptr ? S_OK : E_OUTOFMEMORY;
-    default: return DISP_E_TYPEMISMATCH;
+    default:
+      return DISP_E_TYPEMISMATCH;
   }
   const std::u16string wide = Widen(buffer);
   *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
@@ -206,19 +247,40 @@ HRESULT Convert(const Value& v, USHORT flags, VARTYPE vt, VARIANT* out) {
   if (v.kind == Value::kNull && vt != VT_NULL) return DISP_E_TYPEMISMATCH;
   HRESULT hr = S_OK;
   switch (vt) {
-    case VT_EMPTY: break;
-    case VT_NULL: hr = v.kind == Value::kNull ? S_OK : DISP_E_TYPEMISMATCH; break;
-    case VT_I1: hr = ToInteger(v, &out->cVal); break;
-    case VT_UI1: hr = ToInteger(v, &out->bVal); break;
-    case VT_I2: hr = ToInteger(v, &out->iVal); break;
-    case VT_UI2: hr = ToInteger(v, &out->uiVal); break;
+    case VT_EMPTY:
+      break;
+    case VT_NULL:
+      hr = v.kind == Value::kNull ? S_OK : DISP_E_TYPEMISMATCH;
+      break;
+    case VT_I1:
+      hr = ToInteger(v, &out->cVal);
+      break;
+    case VT_UI1:
+      hr = ToInteger(v, &out->bVal);
+      break;
+    case VT_I2:
+      hr = ToInteger(v, &out->iVal);
+      break;
+    case VT_UI2:
+      hr = ToInteger(v, &out->uiVal);
+      break;
     case VT_I4:
-    case VT_INT: hr = ToInteger(v, &out->lVal); break;
+    case VT_INT:
+      hr = ToInteger(v, &out->lVal);
+      break;
     case VT_UI4:
-    case VT_UINT: hr = ToInteger(v, &out->ulVal); break;
-    case VT_R8: hr = ToReal(v, &out->dblVal); break;
-    case VT_BOOL: hr = ToBool(v, &out->boolVal); break;
-    case VT_BSTR: hr = ToText(v, flags, &out->bstrVal); break;
+    case VT_UINT:
+      hr = ToInteger(v, &out->ulVal);
+      break;
+    case VT_R8:
+      hr = ToReal(v, &out->dblVal);
+      break;
+    case VT_BOOL:
+      hr = ToBool(v, &out->boolVal);
+      break;
+    case VT_BSTR:
+      hr = ToText(v, flags, &out->bstrVal);
+      break;
     case VT_UNKNOWN:
     case VT_DISPATCH:
       if (v.kind != Value::kObject) return DISP_E_TYPEMISMATCH;

@@ -84,11 +84,11 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
 
   std::atomic<ULONG> refs_{1};
   std::mutex lock_;
-  GUID guid_ = GUID_NULL;        // guarded by lock_
-  std::u16string source_;        // guarded by lock_
-  std::u16string description_;   // guarded by lock_
-  std::u16string helpFile_;      // guarded by lock_
-  DWORD helpContext_ = 0;        // guarded by lock_
+  GUID guid_ = GUID_NULL;       // guarded by lock_
+  std::u16string source_;       // guarded by lock_
+  std::u16string description_;  // guarded by lock_
+  std::u16string helpFile_;     // guarded by lock_
+  DWORD helpContext_ = 0;       // guarded by lock_
 };
 
 thread_local CComPtr<IErrorInfo> t_errorInfo;

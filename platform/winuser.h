@@ -126,7 +126,7 @@ struct CREATESTRUCTW {
 #define VK_DOWN 0x28u
 #define VK_F1 0x70u
 
-#define MAKELPARAM(low, high) \
+#define MAKELPARAM(low, high)                                        \
   (static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(low)) | \
                                           (static_cast<DWORD>(static_cast<WORD>(high)) << 16))))
 #define GET_X_LPARAM(lp) (static_cast<int>(static_cast<SHORT>(LOWORD(lp))))

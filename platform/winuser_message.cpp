@@ -140,8 +140,7 @@ BOOL PeekMessageW(MSG* message, HWND window, UINT first, UINT last, UINT removal
   if (!queue) return FALSE;
   queue->RunHanded();
   queue->PumpNative();
-  return queue->TakePosted(window, first, last, (removal & PM_REMOVE) != 0, message) ? TRUE
-                                                                                     : FALSE;
+  return queue->TakePosted(window, first, last, (removal & PM_REMOVE) != 0, message) ? TRUE : FALSE;
 }
 
 BOOL TranslateMessage(const MSG* message) {
