@@ -32,6 +32,9 @@ bool WriteWindowPng(HWND window, const char* path);
 // The virtual displays of the headless backend, primary first (default: one 1920 x 1080).
 void SetHeadlessDisplays(const std::vector<SIZE>& sizes);
 
+// The X window behind a window of the X11 backend; 0 for other windows.
+unsigned long X11WindowForTesting(HWND window);
+
 // The window procedure kept for the window's class, or null.
 WNDPROC GetWindowProcForTesting(HWND window);
 

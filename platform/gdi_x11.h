@@ -78,6 +78,7 @@ class X11Backend : public GdiBackend {
   std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y, int width,
                                                    int height, bool visible) override;
   std::vector<SIZE> Displays() override;
+  std::unique_ptr<NativeEventSource> CreateEventSource() override;
 
   const std::string& Name() const { return name_; }
   VisualID VisualId() const { return visualId_; }

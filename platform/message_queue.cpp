@@ -95,6 +95,7 @@ void ThreadQueue::Close() {
     refused.swap(handed_);
     posted_.clear();
   }
+  input_.clear();
   for (Handed& h : refused) h.work(false);
   native_.clear();
 }
@@ -122,9 +123,7 @@ bool ThreadQueue::RunHanded() {
 void ThreadQueue::PumpNative() {
   std::vector<MSG> messages;
   for (auto& [backend, source] : native_) source->Drain(&messages);
-  if (messages.empty()) return;
-  std::lock_guard<std::mutex> guard(lock_);
-  posted_.insert(posted_.end(), messages.begin(), messages.end());
+  input_.insert(input_.end(), messages.begin(), messages.end());
 }
 
 bool ThreadQueue::TakePosted(HWND window, UINT first, UINT last, bool remove, MSG* message) {
@@ -149,6 +148,12 @@ bool ThreadQueue::TakePosted(HWND window, UINT first, UINT last, bool remove, MS
   if (quit_ && ((first == 0 && last == 0) || (WM_QUIT >= first && WM_QUIT <= last))) {
     *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, 0, POINT{0, 0}};
     if (remove) quit_ = false;
+    return true;
+  }
+  for (auto it = input_.begin(); it != input_.end(); ++it) {
+    if (!passes(*it)) continue;
+    *message = *it;
+    if (remove) input_.erase(it);
     return true;
   }
   return false;

@@ -46,9 +46,11 @@ class ThreadQueue {
   void CloseApartment();
   // Runs the work handed so far (sent messages and calls); whether any ran.
   bool RunHanded();
-  // Translates pending native events into posted messages.
+  // Moves pending native events, as messages, to the input queue.
   void PumpNative();
-  // Takes the first posted message that passes the filter, WM_QUIT when nothing else does.
+  // Takes the first message that passes the filter: posted messages first, then WM_QUIT, then
+  // input, as Windows orders them (so a WM_CHAR that TranslateMessage posts comes before the
+  // next key).
   bool TakePosted(HWND window, UINT first, UINT last, bool remove, MSG* message);
   // Sleeps until something may have arrived, at most milliseconds (INFINITE: no limit), also
   // waking for the extra descriptors. Returns the indexes of extra descriptors that are ready.
@@ -72,6 +74,7 @@ class ThreadQueue {
   const DWORD threadId_;
   std::mutex lock_;
   std::deque<MSG> posted_;      // guarded by lock_
+  std::deque<MSG> input_;       // owner thread only
   std::deque<Handed> handed_;   // guarded by lock_
   bool closed_ = false;         // guarded by lock_
   bool apartmentOpen_ = false;  // guarded by lock_
