@@ -69,6 +69,11 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   HRESULT Copy(const std::u16string& from, BSTR* to) {
     if (to == nullptr) return E_INVALIDARG;
     std::lock_guard<std::mutex> guard(lock_);
+    // A text never set reads as a null BSTR.
+    if (from.empty()) {
+      *to = nullptr;
+      return S_OK;
+    }
     *to = SysAllocStringLen(from.data(), static_cast<UINT>(from.size()));
     return *to != nullptr ? S_OK : E_OUTOFMEMORY;
   }

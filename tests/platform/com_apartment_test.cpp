@@ -108,6 +108,7 @@ TEST_F(ApartmentTest, ProxyCallsRunOnTheRegisteringThreadWhileItPumps) {
         if (exception.bstrDescription != nullptr) failDescription = exception.bstrDescription;
         SysFreeString(exception.bstrDescription);
         SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrHelpFile);
       }
     }
     CoUninitialize();

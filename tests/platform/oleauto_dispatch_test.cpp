@@ -221,7 +221,7 @@ TEST(DispatchTest, FailingMemberFillsExcepinfoFromErrorInformation) {
   EXPECT_EQ(std::u16string(exception.bstrSource), u"Gauge");
   SysFreeString(exception.bstrDescription);
   SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrHelpFile);
+  EXPECT_EQ(exception.bstrHelpFile, nullptr) << "never set";
   CComPtr<IErrorInfo> left;
   EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE) << "the error information went into EXCEPINFO";
 
