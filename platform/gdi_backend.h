@@ -49,6 +49,18 @@ class NativeWindow {
   virtual bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) = 0;
 };
 
+// The input of the windows that one thread owns, read on that thread as messages.
+class NativeEventSource {
+ public:
+  virtual ~NativeEventSource() = default;
+  // Readable when events may be waiting.
+  virtual int PollDescriptor() const = 0;
+  virtual void Watch(NativeWindow& window, HWND handle) = 0;
+  virtual void Unwatch(HWND handle) = 0;
+  // Appends what has arrived, translated into window messages, in order.
+  virtual void Drain(std::vector<MSG>* messages) = 0;
+};
+
 class GdiBackend {
  public:
   virtual ~GdiBackend() = default;
@@ -63,6 +75,8 @@ class GdiBackend {
   virtual bool ReadScreen(int x, int y, PixelImage& image) = 0;
   // Where the pointer is on the primary display; false when it cannot be told.
   virtual bool CursorPosition(POINT* where) = 0;
+  // A source for the calling thread, or null when the backend's windows get no native input.
+  virtual std::unique_ptr<NativeEventSource> CreateEventSource() { return nullptr; }
 };
 
 // The backend that new windows get (chosen on first use).

@@ -47,9 +47,14 @@ class ObjectTable {
   std::uintptr_t next_;                                             // guarded by lock_
 };
 
+class ThreadQueue;
+
 struct WindowRecord {
   HWND handle = nullptr;
   WNDPROC proc = nullptr;
+  // The creating thread's queue: its messages are run there.
+  std::shared_ptr<ThreadQueue> queue;
+  GdiBackend* backend = nullptr;
   DWORD style = 0;
   HWND parent = nullptr;
   std::mutex lock;  // guards the fields below
@@ -59,6 +64,7 @@ struct WindowRecord {
   int width = 0;
   int height = 0;
   bool destroyed = false;
+  bool destroying = false;
   std::shared_ptr<NativeWindow> native;  // DCs keep it alive past DestroyWindow
 };
 

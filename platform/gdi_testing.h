@@ -38,6 +38,9 @@ void SetHeadlessDisplays(const std::vector<SIZE>& sizes);
 void SetHeadlessScreen(const std::vector<std::uint32_t>& pixels, int width, int height,
                        POINT cursor);
 
+// The X window behind a window of the X11 backend; 0 for other windows.
+unsigned long X11WindowForTesting(HWND window);
+
 // The window procedure kept for the window's class, or null.
 WNDPROC GetWindowProcForTesting(HWND window);
 

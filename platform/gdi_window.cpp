@@ -4,8 +4,10 @@
 
 #include "platform/gdi_objects.h"
 #include "platform/kernel.h"
+#include "platform/message_queue.h"
 #include "platform/widestring.h"
 #include "platform/winerror.h"
+#include "platform/winuser_internal.h"
 
 namespace kwz_platform {
 
@@ -100,6 +102,19 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
   return atom;
 }
 
+ATOM RegisterClassExW(const WNDCLASSEXW* windowClass) {
+  if (windowClass == nullptr || windowClass->cbSize != sizeof(WNDCLASSEXW)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const WNDCLASSW plain{windowClass->style,        windowClass->lpfnWndProc,
+                        windowClass->cbClsExtra,   windowClass->cbWndExtra,
+                        windowClass->hInstance,    windowClass->hIcon,
+                        windowClass->hCursor,      windowClass->hbrBackground,
+                        windowClass->lpszMenuName, windowClass->lpszClassName};
+  return RegisterClassW(&plain);
+}
+
 BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
   ClassTable& table = Classes();
   std::lock_guard<std::mutex> guard(table.lock);
@@ -112,9 +127,15 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
   return TRUE;
 }
 
-HWND CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR, DWORD style, int x, int y, int width,
-                     int height, HWND parent, HMENU, HINSTANCE, LPVOID) {
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
   auto record = std::make_shared<WindowRecord>();
+  record->queue = ThreadQueue::ForThisThread();
+  if (!record->queue) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   {
     ClassTable& table = Classes();
     std::lock_guard<std::mutex> guard(table.lock);
@@ -157,26 +178,55 @@ HWND CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR, DWORD style, int x, int 
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  record->backend = backend;
   record->handle = reinterpret_cast<HWND>(Windows().Insert(record));
   if (parentRecord) {
     std::lock_guard<std::mutex> guard(parentRecord->lock);
     parentRecord->children.push_back(record->handle);
   }
-  return record->handle;
+  record->queue->WatchNative(*backend, *record->native, record->handle);
+
+  HWND handle = record->handle;
+  CREATESTRUCTW create{param,      instance,       menu,
+                       parent,     record->height, record->width,
+                       record->y,  record->x,      static_cast<LONG>(style),
+                       windowName, className,      exStyle};
+  const LPARAM createParam = reinterpret_cast<LPARAM>(&create);
+  if (NotifyWindow(record, WM_NCCREATE, 0, createParam) == FALSE ||
+      NotifyWindow(record, WM_CREATE, 0, createParam) == -1) {
+    if (IsWindow(handle)) DestroyWindow(handle);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!IsWindow(handle)) return nullptr;  // the procedure destroyed it while being created
+  NotifyWindow(record, WM_SIZE, SIZE_RESTORED, MAKELPARAM(record->width, record->height));
+  return handle;
 }
 
 BOOL DestroyWindow(HWND window) {
-  auto record = Windows().Remove(window);
+  auto record = Windows().Find(window);
   if (!record) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
+  {
+    // A procedure that destroys its window again while handling WM_DESTROY.
+    std::lock_guard<std::mutex> guard(record->lock);
+    if (record->destroying) return TRUE;
+    record->destroying = true;
+  }
+  NotifyWindow(record, WM_DESTROY, 0, 0);
   std::vector<HWND> children;
   {
     std::lock_guard<std::mutex> guard(record->lock);
-    children.swap(record->children);
+    children = record->children;
   }
   for (HWND child : children) DestroyWindow(child);
+  NotifyWindow(record, WM_NCDESTROY, 0, 0);
+  if (!Windows().Remove(window)) return TRUE;
+  if (ThreadQueue* queue = ThreadQueue::Existing(); queue == record->queue.get()) {
+    queue->UnwatchNative(window);
+  }
   {
     std::lock_guard<std::mutex> guard(record->lock);
     record->destroyed = true;
@@ -197,24 +247,32 @@ BOOL IsWindow(HWND window) {
 BOOL SetWindowPos(HWND window, HWND, int x, int y, int cx, int cy, UINT flags) {
   auto record = LiveWindow(window);
   if (!record) return FALSE;
-  std::lock_guard<std::mutex> guard(record->lock);
-  if (record->destroyed) return FALSE;
-  if ((flags & SWP_NOMOVE) == 0 && (x != record->x || y != record->y)) {
-    record->x = x;
-    record->y = y;
-    record->native->Move(x, y);
-  }
-  if ((flags & SWP_NOSIZE) == 0) {
-    const int width = std::clamp(cx, 0, kMaxWindowSide);
-    const int height = std::clamp(cy, 0, kMaxWindowSide);
-    if (width != record->width || height != record->height) {
-      record->width = width;
-      record->height = height;
-      record->native->Resize(width, height);
+  bool resized = false;
+  {
+    std::lock_guard<std::mutex> guard(record->lock);
+    if (record->destroyed) return FALSE;
+    if ((flags & SWP_NOMOVE) == 0 && (x != record->x || y != record->y)) {
+      record->x = x;
+      record->y = y;
+      record->native->Move(x, y);
     }
+    if ((flags & SWP_NOSIZE) == 0) {
+      const int width = std::clamp(cx, 0, kMaxWindowSide);
+      const int height = std::clamp(cy, 0, kMaxWindowSide);
+      if (width != record->width || height != record->height) {
+        record->width = width;
+        record->height = height;
+        record->native->Resize(width, height);
+        resized = true;
+      }
+    }
+    if ((flags & SWP_SHOWWINDOW) != 0) record->native->Show(true);
+    if ((flags & SWP_HIDEWINDOW) != 0) record->native->Show(false);
   }
-  if ((flags & SWP_SHOWWINDOW) != 0) record->native->Show(true);
-  if ((flags & SWP_HIDEWINDOW) != 0) record->native->Show(false);
+  if (resized) {
+    NotifyWindow(record, WM_SIZE, SIZE_RESTORED,
+                 MAKELPARAM(std::clamp(cx, 0, kMaxWindowSide), std::clamp(cy, 0, kMaxWindowSide)));
+  }
   return TRUE;
 }
 

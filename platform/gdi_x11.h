@@ -80,6 +80,7 @@ class X11Backend : public GdiBackend {
   std::vector<SIZE> Displays() override;
   bool ReadScreen(int x, int y, PixelImage& image) override;
   bool CursorPosition(POINT* where) override;
+  std::unique_ptr<NativeEventSource> CreateEventSource() override;
 
   const std::string& Name() const { return name_; }
   VisualID VisualId() const { return visualId_; }

@@ -61,6 +61,8 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define CO_E_CLASSSTRING MakeHresult(0x800401F3u)
 #define RPC_E_CHANGED_MODE MakeHresult(0x80010106u)
 #define RPC_E_WRONG_THREAD MakeHresult(0x8001010Eu)
+#define RPC_E_DISCONNECTED MakeHresult(0x80010108u)
+#define RPC_S_CALLPENDING MakeHresult(0x80010115u)
 #define STG_E_INVALIDPOINTER MakeHresult(0x80030009u)
 
 // Win32 error codes (GetLastError).

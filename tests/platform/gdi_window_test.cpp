@@ -24,8 +24,9 @@ class GdiWindowTest : public ::testing::Test {
   }
 };
 
-LRESULT TestProc(HWND, UINT, WPARAM, LPARAM) {
-  return 0;
+// Creation needs WM_NCCREATE answered as the default procedure does.
+LRESULT TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 TEST_F(GdiWindowTest, ClassesRegisterOnceAndKeepTheirWindowProcedure) {

@@ -1,0 +1,150 @@
+// Connection points: the cookie rules of Advise and Unadvise, firing, enumeration.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/platform/ComTestObjects.h"
+
+namespace {
+
+using kwz_test::IID_GaugeEvents;
+using kwz_test::LiveComObjects;
+using kwz_test::Raiser;
+using kwz_test::RecordingSink;
+
+// A sink whose query fails for a reason other than a missing interface.
+class BrokenSink final : public IUnknown {
+ public:
+  HRESULT QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_OUTOFMEMORY;
+  }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+};
+
+class ConnectionPointTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
+  void TearDown() override {
+    CoUninitialize();
+    EXPECT_EQ(LiveComObjects(), 0) << "every object and reference was given back";
+  }
+};
+
+TEST_F(ConnectionPointTest, AdviseAndUnadviseFollowTheCookieRules) {
+  CComPtr<Raiser> raiser;
+  raiser.Attach(new Raiser);
+  CComPtr<IConnectionPoint> point;
+  ASSERT_EQ(raiser->FindConnectionPoint(IID_GaugeEvents, &point), S_OK);
+  std::vector<CComPtr<RecordingSink>> sinks(6);
+  for (auto& sink : sinks) sink.Attach(new RecordingSink);
+
+  DWORD cookie = 77;
+  EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
+  EXPECT_EQ(cookie, 0u);
+  EXPECT_EQ(point->Advise(sinks[0], nullptr), E_POINTER);
+  CComPtr<RecordingSink> deaf;
+  deaf.Attach(new RecordingSink(false));
+  cookie = 77;
+  EXPECT_EQ(point->Advise(deaf, &cookie), CONNECT_E_CANNOTCONNECT);
+  EXPECT_EQ(cookie, 0u);
+  BrokenSink broken;
+  EXPECT_EQ(point->Advise(&broken, &cookie), E_OUTOFMEMORY) << "other failures pass through";
+
+  // Five sinks: the first four slots fill, the fifth doubles the array to eight.
+  for (DWORD i = 0; i < 5; ++i) {
+    ASSERT_EQ(point->Advise(sinks[i], &cookie), S_OK);
+    EXPECT_EQ(cookie, i + 1);
+  }
+  EXPECT_EQ(sinks[0]->References(), 2u) << "the table holds one reference, the query none";
+  ASSERT_EQ(point->Unadvise(2), S_OK);
+  EXPECT_EQ(sinks[1]->References(), 1u);
+  ASSERT_EQ(point->Advise(sinks[5], &cookie), S_OK);
+  EXPECT_EQ(cookie, 2u) << "the first free slot is taken again";
+
+  struct BadCookie {
+    DWORD cookie;
+    const char* why;
+  };
+  ASSERT_EQ(point->Unadvise(3), S_OK);
+  for (BadCookie bad :
+       {BadCookie{0, "zero"}, BadCookie{3, "already unadvised"},
+        BadCookie{7, "empty slot inside the array"}, BadCookie{9, "beyond the array"}}) {
+    EXPECT_EQ(point->Unadvise(bad.cookie), CONNECT_E_NOCONNECTION) << bad.why;
+  }
+  for (DWORD live : {1u, 2u, 4u, 5u}) EXPECT_EQ(point->Unadvise(live), S_OK);
+  for (auto& sink : sinks) EXPECT_EQ(sink->References(), 1u);
+}
+
+TEST_F(ConnectionPointTest, FireCallsEverySinkWithArgumentsInOrder) {
+  CComPtr<Raiser> raiser;
+  raiser.Attach(new Raiser);
+  CComPtr<RecordingSink> first, second, gone;
+  first.Attach(new RecordingSink);
+  second.Attach(new RecordingSink);
+  gone.Attach(new RecordingSink);
+  DWORD a = 0, b = 0, c = 0;
+  ASSERT_EQ(raiser->Point().Advise(first, &a), S_OK);
+  ASSERT_EQ(raiser->Point().Advise(gone, &b), S_OK);
+  ASSERT_EQ(raiser->Point().Advise(second, &c), S_OK);
+  ASSERT_EQ(raiser->Point().Unadvise(b), S_OK);
+
+  VARIANT args[2];
+  for (VARIANT& v : args) {
+    VariantInit(&v);
+    v.vt = VT_UI4;
+  }
+  args[0].ulVal = 1280;  // dx
+  args[1].ulVal = 720;   // dy
+  EXPECT_EQ(raiser->Point().Fire(1, args, 2), S_OK);
+  for (RecordingSink* sink : {first.get(), second.get()}) {
+    const auto calls = sink->Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].dispid, 1);
+    EXPECT_EQ(calls[0].args, (std::vector<ULONG>{1280, 720}));
+    EXPECT_EQ(calls[0].thread, GetCurrentThreadId()) << "same apartment: called directly";
+  }
+  EXPECT_TRUE(gone->Calls().empty());
+}
+
+TEST_F(ConnectionPointTest, ContainerAndEnumeratorsListWhatIsLive) {
+  CComPtr<Raiser> raiser;
+  raiser.Attach(new Raiser);
+  CComPtr<IConnectionPoint> wrong;
+  EXPECT_EQ(raiser->FindConnectionPoint(kwz_test::IID_IGauge, &wrong), CONNECT_E_NOCONNECTION);
+
+  CComPtr<IEnumConnectionPoints> points;
+  ASSERT_EQ(raiser->EnumConnectionPoints(&points), S_OK);
+  IConnectionPoint* listed[2] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(points->Next(2, listed, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 1u);
+  IID iid{};
+  listed[0]->GetConnectionInterface(&iid);
+  EXPECT_TRUE(IsEqualIID(iid, IID_GaugeEvents));
+  listed[0]->Release();
+
+  CComPtr<RecordingSink> x, y;
+  x.Attach(new RecordingSink);
+  y.Attach(new RecordingSink);
+  DWORD cx = 0, cy = 0;
+  raiser->Point().Advise(x, &cx);
+  raiser->Point().Advise(y, &cy);
+  raiser->Point().Unadvise(cx);
+  CComPtr<IEnumConnections> connections;
+  ASSERT_EQ(raiser->Point().EnumConnections(&connections), S_OK);
+  CONNECTDATA data[3] = {};
+  ASSERT_EQ(connections->Next(3, data, &fetched), S_FALSE);
+  ASSERT_EQ(fetched, 1u);
+  EXPECT_EQ(data[0].dwCookie, cy);
+  EXPECT_EQ(data[0].pUnk, static_cast<IUnknown*>(static_cast<IDispatch*>(y.get())));
+  data[0].pUnk->Release();
+  CComPtr<IEnumConnections> clone;
+  ASSERT_EQ(connections->Reset(), S_OK);
+  ASSERT_EQ(connections->Clone(&clone), S_OK);
+  EXPECT_EQ(clone->Skip(2), S_FALSE);
+  raiser->Point().Unadvise(cy);
+}
+
+}  // namespace

@@ -1,0 +1,364 @@
+// Table-driven IDispatch: invocation by name, argument coercion and its failures, exceptions
+// through EXCEPINFO, type information, and error information per thread.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch_table.h"
+#include "tests/platform/ComTestObjects.h"
+
+namespace {
+
+using kwz_test::Gauge;
+using kwz_test::ScopedBstr;
+using kwz_test::ScopedVariant;
+
+// An argument as a container passes it: a number or a text.
+struct Arg {
+  VARTYPE vt;
+  LONG number;
+  const char16_t* text;
+};
+Arg Long(LONG n) {
+  return Arg{VT_I4, n, nullptr};
+}
+Arg Text(const char16_t* t) {
+  return Arg{VT_BSTR, 0, t};
+}
+
+// Looks the member up by name and invokes it with args in declaration order.
+HRESULT CallByName(IDispatch* object, const char16_t* name, WORD flags,
+                   const std::vector<Arg>& args, VARIANT* result, EXCEPINFO* exception = nullptr,
+                   UINT* argError = nullptr) {
+  DISPID dispid = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid);
+  if (FAILED(hr)) return hr;
+  std::vector<VARIANT> reversed(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    VARIANT& v = reversed[args.size() - 1 - i];
+    VariantInit(&v);
+    v.vt = args[i].vt;
+    if (v.vt == VT_BSTR) {
+      v.bstrVal = SysAllocString(args[i].text);
+    } else {
+      v.lVal = args[i].number;
+    }
+  }
+  DISPID put = DISPID_PROPERTYPUT;
+  const bool isPut = (flags & DISPATCH_PROPERTYPUT) != 0;
+  DISPPARAMS params{reversed.data(), isPut ? &put : nullptr, static_cast<UINT>(args.size()),
+                    isPut ? 1u : 0u};
+  hr = object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, exception,
+                      argError);
+  for (VARIANT& v : reversed) VariantClear(&v);
+  return hr;
+}
+
+struct InvokeCase {
+  const char* name;
+  const char16_t* member;
+  WORD flags;
+  std::vector<Arg> args;
+  HRESULT hr;
+  UINT argError;  // where hr names an argument
+  LONG result;    // where hr is S_OK
+};
+
+class InvokeTest : public ::testing::TestWithParam<InvokeCase> {};
+
+TEST_P(InvokeTest, ByName) {
+  const InvokeCase& c = GetParam();
+  CComPtr<Gauge> gauge;
+  gauge.Attach(new Gauge);
+  ScopedVariant result;
+  UINT argError = 12345;
+  ASSERT_EQ(CallByName(gauge, c.member, c.flags, c.args, &result, nullptr, &argError), c.hr);
+  if (c.hr == DISP_E_TYPEMISMATCH || c.hr == DISP_E_OVERFLOW) {
+    EXPECT_EQ(argError, c.argError);
+  }
+  if (c.hr == S_OK) {
+    ASSERT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, c.result);
+  } else {
+    EXPECT_EQ(result.vt, VT_EMPTY);
+  }
+}
+
+const InvokeCase kInvokeCases[] = {
+    {"MethodWithArguments", u"Add", DISPATCH_METHOD, {Long(2), Long(3)}, S_OK, 0, 5},
+    {"TextArgumentIsCoerced", u"add", DISPATCH_METHOD, {Text(u"40"), Long(2)}, S_OK, 0, 42},
+    {"MethodCalledAsMethodOrGet",
+     u"Add",
+     DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+     {Long(-1), Long(1)},
+     S_OK,
+     0,
+     0},
+    // Counts.
+    {"TooFewArguments", u"Add", DISPATCH_METHOD, {Long(1)}, DISP_E_BADPARAMCOUNT, 0, 0},
+    {"TooManyArguments",
+     u"Add",
+     DISPATCH_METHOD,
+     {Long(1), Long(2), Long(3)},
+     DISP_E_BADPARAMCOUNT,
+     0,
+     0},
+    {"GetterWithAnArgument", u"Width", DISPATCH_PROPERTYGET, {Long(1)}, DISP_E_BADPARAMCOUNT, 0, 0},
+    // Types: the failing argument is named by its place in rgvarg, where the first sits last.
+    {"FirstArgumentNotANumber",
+     u"Add",
+     DISPATCH_METHOD,
+     {Text(u"x"), Long(1)},
+     DISP_E_TYPEMISMATCH,
+     1,
+     0},
+    {"SecondArgumentNotANumber",
+     u"Add",
+     DISPATCH_METHOD,
+     {Long(1), Text(u"1 2")},
+     DISP_E_TYPEMISMATCH,
+     0,
+     0},
+    {"SecondArgumentOverflows",
+     u"Add",
+     DISPATCH_METHOD,
+     {Long(1), Text(u"99999999999")},
+     DISP_E_OVERFLOW,
+     0,
+     0},
+    // Kinds the member does not have.
+    {"MethodAsProperty",
+     u"Add",
+     DISPATCH_PROPERTYGET,
+     {Long(1), Long(2)},
+     DISP_E_MEMBERNOTFOUND,
+     0,
+     0},
+    {"PropertyAsMethod", u"Width", DISPATCH_METHOD, {}, DISP_E_MEMBERNOTFOUND, 0, 0},
+    {"PutOfAMethod", u"Add", DISPATCH_PROPERTYPUT, {Long(1)}, DISP_E_MEMBERNOTFOUND, 0, 0},
+    {"UnknownName", u"Height", DISPATCH_METHOD, {}, DISP_E_UNKNOWNNAME, 0, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, InvokeTest, ::testing::ValuesIn(kInvokeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DispatchTest, PropertiesRoundTripThroughInvoke) {
+  CComPtr<Gauge> gauge;
+  gauge.Attach(new Gauge);
+  ScopedVariant none, width, label;
+  ASSERT_EQ(CallByName(gauge, u"Width", DISPATCH_PROPERTYPUT, {Text(u" 12 ")}, &none), S_OK);
+  EXPECT_EQ(none.vt, VT_EMPTY) << "a put returns nothing";
+  ASSERT_EQ(CallByName(gauge, u"Width", DISPATCH_PROPERTYGET, {}, &width), S_OK);
+  EXPECT_EQ(width.vt, VT_I4);
+  EXPECT_EQ(width.lVal, 12);
+
+  ASSERT_EQ(CallByName(gauge, u"Label", DISPATCH_PROPERTYPUT, {Long(-7)}, nullptr), S_OK);
+  ASSERT_EQ(CallByName(gauge, u"Label", DISPATCH_PROPERTYGET, {}, &label), S_OK);
+  ASSERT_EQ(label.vt, VT_BSTR);
+  EXPECT_EQ(std::u16string(label.bstrVal), u"-7");
+  // Without a place for the result the getter's string is still freed (ASan checks).
+  EXPECT_EQ(CallByName(gauge, u"Label", DISPATCH_PROPERTYGET, {}, nullptr), S_OK);
+}
+
+TEST(DispatchTest, PutNeedsItsNamedArgument) {
+  CComPtr<Gauge> gauge;
+  gauge.Attach(new Gauge);
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = 3;
+  DISPID other = 0;
+  for (DISPPARAMS params : {DISPPARAMS{&value, nullptr, 1, 0}, DISPPARAMS{&value, &other, 1, 1}}) {
+    EXPECT_EQ(gauge->Invoke(kwz_test::kWidth, IID_NULL, 0, DISPATCH_PROPERTYPUT, &params, nullptr,
+                            nullptr, nullptr),
+              DISP_E_PARAMNOTFOUND);
+  }
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS named{&value, &put, 1, 1};
+  EXPECT_EQ(gauge->Invoke(kwz_test::kAdd, IID_NULL, 0, DISPATCH_METHOD, &named, nullptr, nullptr,
+                          nullptr),
+            DISP_E_NONAMEDARGS);
+  EXPECT_EQ(gauge->Invoke(99, IID_NULL, 0, DISPATCH_METHOD, &named, nullptr, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(gauge->Invoke(kwz_test::kWidth, kwz_test::IID_IGauge, 0, DISPATCH_PROPERTYGET, &named,
+                          nullptr, nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+}
+
+TEST(DispatchTest, NamesResolveWithParametersAndUnknownsAreMarked) {
+  CComPtr<Gauge> gauge;
+  gauge.Attach(new Gauge);
+  LPOLESTR names[] = {const_cast<LPOLESTR>(u"ADD"), const_cast<LPOLESTR>(u"b"),
+                      const_cast<LPOLESTR>(u"a")};
+  DISPID ids[3] = {};
+  ASSERT_EQ(gauge->GetIDsOfNames(IID_NULL, names, 3, 0, ids), S_OK);
+  EXPECT_EQ(ids[0], kwz_test::kAdd);
+  EXPECT_EQ(ids[1], 1);
+  EXPECT_EQ(ids[2], 0);
+  names[2] = const_cast<LPOLESTR>(u"c");
+  EXPECT_EQ(gauge->GetIDsOfNames(IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[1], 1);
+  EXPECT_EQ(ids[2], DISPID_UNKNOWN);
+  names[0] = const_cast<LPOLESTR>(u"Adder");
+  EXPECT_EQ(gauge->GetIDsOfNames(IID_NULL, names, 1, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+}
+
+TEST(DispatchTest, FailingMemberFillsExcepinfoFromErrorInformation) {
+  CComPtr<Gauge> gauge;
+  gauge.Attach(new Gauge);
+  EXCEPINFO exception{};
+  ScopedVariant result;
+  ASSERT_EQ(CallByName(gauge, u"Fail", DISPATCH_METHOD, {Text(u"bad width")}, &result, &exception),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(exception.scode, E_INVALIDARG);
+  ASSERT_NE(exception.bstrDescription, nullptr);
+  EXPECT_EQ(std::u16string(exception.bstrDescription), u"bad width");
+  ASSERT_NE(exception.bstrSource, nullptr);
+  EXPECT_EQ(std::u16string(exception.bstrSource), u"Gauge");
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrSource);
+  EXPECT_EQ(exception.bstrHelpFile, nullptr) << "never set";
+  CComPtr<IErrorInfo> left;
+  EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE) << "the error information went into EXCEPINFO";
+
+  // A stale error object of an earlier failure does not describe a later one.
+  CComPtr<ICreateErrorInfo> stale;
+  CreateErrorInfo(&stale);
+  stale->SetDescription(const_cast<LPOLESTR>(u"stale"));
+  CComPtr<IErrorInfo> staleInfo;
+  stale->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&staleInfo));
+  SetErrorInfo(0, staleInfo);
+  ScopedVariant sum;
+  EXPECT_EQ(CallByName(gauge, u"Add", DISPATCH_METHOD, {Long(1), Long(1)}, &sum), S_OK);
+  EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE);
+}
+
+TEST(DispatchTest, TypeInformationListsMembersAndHelpStrings) {
+  CComPtr<Gauge> gauge;
+  gauge.Attach(new Gauge);
+  UINT count = 0;
+  ASSERT_EQ(gauge->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  CComPtr<ITypeInfo> info;
+  ASSERT_EQ(gauge->GetTypeInfo(0, 0, &info), S_OK);
+  CComPtr<ITypeInfo> none;
+  EXPECT_EQ(gauge->GetTypeInfo(1, 0, &none), DISP_E_BADINDEX);
+
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, kwz_test::IID_IGauge));
+  EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+  const WORD functions = attr->cFuncs;
+  info->ReleaseTypeAttr(attr);
+  ASSERT_EQ(functions, 7);
+
+  struct Seen {
+    MEMBERID memid;
+    INVOKEKIND kind;
+    std::vector<VARTYPE> params;
+    VARTYPE type;
+    std::u16string help;
+  };
+  std::vector<Seen> seen;
+  for (UINT i = 0; i < functions; ++i) {
+    FUNCDESC* desc = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(i, &desc), S_OK);
+    Seen s{desc->memid, desc->invkind, {}, desc->elemdescFunc.tdesc.vt, {}};
+    for (SHORT p = 0; p < desc->cParams; ++p) {
+      s.params.push_back(desc->lprgelemdescParam[p].tdesc.vt);
+    }
+    info->ReleaseFuncDesc(desc);
+    BSTR doc = nullptr;
+    ASSERT_EQ(info->GetDocumentation(s.memid, nullptr, &doc, nullptr, nullptr), S_OK);
+    s.help = doc;
+    SysFreeString(doc);
+    seen.push_back(s);
+  }
+  FUNCDESC* beyond = nullptr;
+  EXPECT_EQ(info->GetFuncDesc(functions, &beyond), TYPE_E_ELEMENTNOTFOUND);
+
+  EXPECT_EQ(seen[0].kind, INVOKE_PROPERTYGET);
+  EXPECT_EQ(seen[0].type, VT_I4);
+  EXPECT_EQ(seen[0].help, u"property Width");
+  EXPECT_EQ(seen[3].kind, INVOKE_PROPERTYPUT);
+  EXPECT_EQ(seen[3].params, std::vector<VARTYPE>{VT_BSTR});
+  EXPECT_EQ(seen[4].memid, kwz_test::kAdd);
+  EXPECT_EQ(seen[4].params, (std::vector<VARTYPE>{VT_I4, VT_I4}));
+  EXPECT_EQ(seen[4].type, VT_I4);
+  EXPECT_EQ(seen[5].type, VT_VOID);
+  EXPECT_EQ(seen[6].type, VT_UI4);
+  EXPECT_EQ(seen[6].help, u"method Where");
+
+  BSTR names[4] = {};
+  UINT got = 0;
+  ASSERT_EQ(info->GetNames(kwz_test::kAdd, names, 4, &got), S_OK);
+  ASSERT_EQ(got, 3u);
+  EXPECT_EQ(std::u16string(names[0]), u"Add");
+  EXPECT_EQ(std::u16string(names[2]), u"b");
+  for (UINT i = 0; i < got; ++i) SysFreeString(names[i]);
+  EXPECT_EQ(info->GetNames(77, names, 4, &got), TYPE_E_ELEMENTNOTFOUND);
+
+  BSTR typeName = nullptr, typeDoc = nullptr;
+  ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &typeName, &typeDoc, nullptr, nullptr), S_OK);
+  EXPECT_EQ(std::u16string(typeName), u"IGauge");
+  EXPECT_EQ(std::u16string(typeDoc), u"IGauge Interface");
+  SysFreeString(typeName);
+  SysFreeString(typeDoc);
+}
+
+TEST(DispatchTest, LibraryFindsItsTypes) {
+  static auto* lib = new kwz_platform::DispatchTypeLib(
+      kwz_test::IID_GaugeEvents, u"GaugeLib", u"Gauge 1.0 Type Library",
+      {const_cast<kwz_platform::DispatchTypeInfo*>(&Gauge::DispatchInfo())});
+  EXPECT_EQ(lib->GetTypeInfoCount(), 1u);
+  CComPtr<ITypeInfo> byGuid;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(kwz_test::IID_IGauge, &byGuid), S_OK);
+  CComPtr<ITypeLib> containing;
+  UINT index = 9;
+  ASSERT_EQ(byGuid->GetContainingTypeLib(&containing, &index), S_OK);
+  EXPECT_EQ(containing.get(), static_cast<ITypeLib*>(lib));
+  EXPECT_EQ(index, 0u);
+  BSTR help = nullptr;
+  ASSERT_EQ(lib->GetDocumentation(-1, nullptr, &help, nullptr, nullptr), S_OK);
+  EXPECT_EQ(std::u16string(help), u"Gauge 1.0 Type Library");
+  SysFreeString(help);
+  CComPtr<ITypeInfo> missing;
+  EXPECT_EQ(lib->GetTypeInfoOfGuid(kwz_test::IID_GaugeEvents, &missing), TYPE_E_ELEMENTNOTFOUND);
+}
+
+TEST(ErrorInfoTest, EachThreadHasItsOwnAndGetConsumesIt) {
+  CComPtr<ICreateErrorInfo> create;
+  ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+  create->SetDescription(const_cast<LPOLESTR>(u"mine"));
+  create->SetGUID(kwz_test::IID_IGauge);
+  CComPtr<IErrorInfo> info;
+  ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
+  ASSERT_EQ(SetErrorInfo(0, info), S_OK);
+
+  HRESULT otherThread = E_FAIL;
+  std::thread([&] {
+    CComPtr<IErrorInfo> seen;
+    otherThread = GetErrorInfo(0, &seen);
+  }).join();
+  EXPECT_EQ(otherThread, S_FALSE);
+
+  CComPtr<IErrorInfo> got;
+  ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
+  EXPECT_EQ(got.get(), info.get());
+  ScopedBstr description;
+  got->GetDescription(&description.value);
+  EXPECT_EQ(description.Text(), u"mine");
+  GUID guid{};
+  got->GetGUID(&guid);
+  EXPECT_TRUE(IsEqualGUID(guid, kwz_test::IID_IGauge));
+  CComPtr<IErrorInfo> again;
+  EXPECT_EQ(GetErrorInfo(0, &again), S_FALSE);
+  EXPECT_EQ(again.get(), nullptr);
+  EXPECT_EQ(SetErrorInfo(1, info), E_INVALIDARG);
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// Window messages on the headless backend: creation and destruction messages, the posted queue
+// and WM_QUIT, filters, sent messages on the same thread and from others.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/gdi_testing.h"
+#include "platform/kernel.h"
+#include "platform/winerror.h"
+#include "platform/winuser.h"
+
+namespace {
+
+struct Seen {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD thread;
+  bool live;  // IsWindow while the message ran
+};
+
+// The messages that the test procedure saw, in order. Tests clear it first.
+std::vector<Seen>& Log() {
+  static std::vector<Seen> log;
+  return log;
+}
+
+// lpCreateParams: what WM_CREATE answers.
+LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Log().push_back(
+      Seen{window, message, wParam, lParam, GetCurrentThreadId(), IsWindow(window) != 0});
+  switch (message) {
+    case WM_CREATE: {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+      return create->lpCreateParams != nullptr ? *static_cast<LRESULT*>(create->lpCreateParams) : 0;
+    }
+    case WM_APP + 1:
+      return static_cast<LRESULT>(wParam * 2);
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+std::vector<UINT> MessagesOf(HWND window) {
+  std::vector<UINT> messages;
+  for (const Seen& s : Log()) {
+    if (s.window == window) messages.push_back(s.message);
+  }
+  return messages;
+}
+
+class MessageTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = RecordingProc;
+    wc.lpszClassName = u"KwzMessageTestClass";
+    ASSERT_NE(RegisterClassExW(&wc), 0);
+  }
+  void SetUp() override {
+    Log().clear();
+    MSG stale;
+    while (PeekMessageW(&stale, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+
+  static HWND Make(HWND parent = nullptr, LRESULT* createResult = nullptr) {
+    return CreateWindowExW(0, u"KwzMessageTestClass", u"", parent ? WS_CHILD : 0, 5, 6, 320, 240,
+                           parent, nullptr, nullptr, createResult);
+  }
+};
+
+TEST_F(MessageTest, CreationAndDestructionMessagesArriveInOrder) {
+  WNDCLASSEXW bad{};
+  bad.cbSize = sizeof bad - 1;
+  bad.lpszClassName = u"KwzMessageBadSize";
+  EXPECT_EQ(RegisterClassExW(&bad), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+  HWND parent = Make();
+  ASSERT_NE(parent, nullptr);
+  EXPECT_EQ(MessagesOf(parent), (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_SIZE}));
+  EXPECT_EQ(Log()[2].lParam, MAKELPARAM(320, 240));
+  EXPECT_EQ(Log()[2].wParam, static_cast<WPARAM>(SIZE_RESTORED));
+  HWND child = Make(parent);
+  ASSERT_NE(child, nullptr);
+
+  Log().clear();
+  ASSERT_TRUE(DestroyWindow(parent));
+  std::vector<std::pair<HWND, UINT>> order;
+  for (const Seen& s : Log()) {
+    order.emplace_back(s.window, s.message);
+    EXPECT_TRUE(s.live) << "the handle is valid while its destruction messages run";
+  }
+  EXPECT_EQ(order, (std::vector<std::pair<HWND, UINT>>{{parent, WM_DESTROY},
+                                                       {child, WM_DESTROY},
+                                                       {child, WM_NCDESTROY},
+                                                       {parent, WM_NCDESTROY}}));
+  EXPECT_FALSE(IsWindow(parent));
+  EXPECT_FALSE(IsWindow(child));
+}
+
+TEST_F(MessageTest, CreateAnsweringMinusOneFailsTheCreation) {
+  LRESULT refuse = -1;
+  EXPECT_EQ(Make(nullptr, &refuse), nullptr);
+  ASSERT_GE(Log().size(), 2u);
+  const HWND attempted = Log()[0].window;
+  EXPECT_EQ(MessagesOf(attempted),
+            (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
+  EXPECT_FALSE(IsWindow(attempted));
+}
+
+TEST_F(MessageTest, PostedMessagesComeInOrderAndQuitComesLast) {
+  HWND window = Make();
+  ASSERT_TRUE(PostMessageW(window, WM_APP, 1, 0));
+  ASSERT_TRUE(PostMessageW(nullptr, WM_APP, 2, 0));  // to the thread itself
+  PostQuitMessage(7);
+  ASSERT_TRUE(PostMessageW(window, WM_APP, 3, 0));
+
+  MSG message;
+  std::vector<WPARAM> order;
+  BOOL got;
+  while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+    order.push_back(message.wParam);
+    DispatchMessageW(&message);
+  }
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(message.message, WM_QUIT);
+  EXPECT_EQ(message.wParam, 7u);
+  EXPECT_EQ(order, (std::vector<WPARAM>{1, 2, 3}));
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) << "WM_QUIT is taken once";
+  DestroyWindow(window);
+  EXPECT_FALSE(PostMessageW(window, WM_APP, 0, 0));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_EQ(GetMessageW(&message, window, 0, 0), -1);
+}
+
+TEST_F(MessageTest, PeekFiltersByWindowAndRangeAndCanLeaveTheMessage) {
+  HWND a = Make();
+  HWND b = Make();
+  PostMessageW(a, WM_APP, 10, 0);
+  PostMessageW(b, WM_USER, 20, 0);
+  PostMessageW(b, WM_APP, 30, 0);
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, b, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(message.wParam, 20u);
+  ASSERT_TRUE(PeekMessageW(&message, b, WM_APP, WM_APP, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 30u);
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 20u);
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.hwnd, a);
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  DestroyWindow(a);
+  DestroyWindow(b);
+}
+
+TEST_F(MessageTest, SentMessagesRunAtOnceAndCloseDestroysByDefault) {
+  HWND window = Make();
+  Log().clear();
+  EXPECT_EQ(SendMessageW(window, WM_APP + 1, 21, 0), 42);
+  ASSERT_EQ(Log().size(), 1u);
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) << "nothing was queued";
+
+  ASSERT_TRUE(SetWindowPos(window, nullptr, 0, 0, 100, 50, SWP_NOMOVE | SWP_NOZORDER));
+  EXPECT_EQ(MessagesOf(window).back(), WM_SIZE);
+  EXPECT_EQ(Log().back().lParam, MAKELPARAM(100, 50));
+  const std::size_t before = Log().size();
+  SetWindowPos(window, nullptr, 1, 1, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  EXPECT_EQ(Log().size(), before) << "no WM_SIZE without a change of size";
+
+  SendMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(window));
+}
+
+TEST_F(MessageTest, TranslateAddsCharactersForKeysThatHaveThem) {
+  HWND window = Make();
+  struct Key {
+    WPARAM vk;
+    WPARAM character;  // 0: none
+  };
+  for (Key key :
+       {Key{'A', 'a'}, Key{'7', '7'}, Key{VK_RETURN, '\r'}, Key{VK_LEFT, 0}, Key{VK_F1, 0}}) {
+    const MSG down{window, WM_KEYDOWN, key.vk, 1, 0, {0, 0}};
+    EXPECT_TRUE(TranslateMessage(&down));
+    MSG next;
+    const BOOL queued = PeekMessageW(&next, nullptr, 0, 0, PM_REMOVE);
+    if (key.character == 0) {
+      EXPECT_FALSE(queued) << key.vk;
+    } else {
+      ASSERT_TRUE(queued) << key.vk;
+      EXPECT_EQ(next.message, WM_CHAR);
+      EXPECT_EQ(next.wParam, key.character);
+    }
+  }
+  const MSG mouse{window, WM_LBUTTONDOWN, 0, 0, 0, {0, 0}};
+  EXPECT_FALSE(TranslateMessage(&mouse));
+  DestroyWindow(window);
+}
+
+TEST_F(MessageTest, OtherThreadsSendIntoTheOwningThreadsLoop) {
+  HWND window = Make();
+  std::atomic<LRESULT> sent{0};
+  std::atomic<DWORD> sender{0};
+  std::thread other([&] {
+    sender = GetCurrentThreadId();
+    sent = SendMessageW(window, WM_APP + 1, 50, 0);
+    SetWindowPos(window, nullptr, 0, 0, 64, 32, SWP_NOMOVE | SWP_NOZORDER);
+    PostMessageW(window, WM_APP, 0, 0);
+  });
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != WM_APP) {
+    DispatchMessageW(&message);
+  }
+  other.join();
+  EXPECT_EQ(sent.load(), 100);
+  std::vector<UINT> ranHere;
+  for (const Seen& s : Log()) {
+    if (s.message == WM_APP + 1 || s.message == WM_SIZE) {
+      EXPECT_EQ(s.thread, GetCurrentThreadId());
+      EXPECT_NE(s.thread, sender.load());
+      ranHere.push_back(s.message);
+    }
+  }
+  EXPECT_EQ(ranHere, (std::vector<UINT>{WM_SIZE, WM_APP + 1, WM_SIZE}));
+  EXPECT_EQ(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
+  DestroyWindow(window);
+}
+
+TEST_F(MessageTest, WindowsOfAnEndedThreadTakeNoMessages) {
+  HWND orphan = nullptr;
+  std::thread([&] { orphan = Make(); }).join();
+  ASSERT_NE(orphan, nullptr);
+  EXPECT_EQ(SendMessageW(orphan, WM_APP + 1, 5, 0), 0);
+  EXPECT_FALSE(PostMessageW(orphan, WM_APP, 0, 0));
+  DestroyWindow(orphan);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// The message loop over the X11 backend, under a private Xvfb: one wait covers the thread's
+// queue and its X connection, so posted and sent messages, incoming calls and X input all wake
+// GetMessageW.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/gdi_testing.h"
+#include "platform/kernel.h"
+#include "tests/platform/ComTestObjects.h"
+#include "tests/support/XvfbServer.h"
+
+// Last: Xlib defines macros (None, Bool) that other headers use as names.
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+namespace {
+
+std::vector<MSG>& Handled() {
+  static std::vector<MSG> handled;
+  return handled;
+}
+
+LRESULT KeepingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message >= WM_KEYDOWN || message == WM_SIZE) {
+    Handled().push_back(MSG{window, message, wParam, lParam, 0, POINT{0, 0}});
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class X11MessageTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static kwz_test::XvfbServer server;
+    server_ = &server;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = KeepingProc;
+    wc.lpszClassName = u"KwzX11MessageTest";
+    RegisterClassExW(&wc);
+  }
+  void SetUp() override {
+    if (!server_->Running()) GTEST_SKIP() << "X11 suite skipped: " << server_->Error();
+    ASSERT_TRUE(kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kX11,
+                                               server_->Display().c_str()));
+    Handled().clear();
+    window_ = CreateWindowExW(0, u"KwzX11MessageTest", u"", WS_POPUP | WS_VISIBLE, 10, 10, 200, 100,
+                              nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window_, nullptr);
+    ASSERT_NE(kwz_platform::X11WindowForTesting(window_), 0u);
+    Handled().clear();  // the creation's WM_SIZE
+  }
+  void TearDown() override {
+    if (window_ != nullptr) DestroyWindow(window_);
+    MSG stale;
+    while (PeekMessageW(&stale, nullptr, 0, 0, PM_REMOVE)) {
+    }
+  }
+
+  // Dispatches until WM_APP arrives; the messages taken before it.
+  static std::vector<UINT> PumpUntilApp() {
+    std::vector<UINT> taken;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != WM_APP) {
+      taken.push_back(message.message);
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    return taken;
+  }
+
+  static kwz_test::XvfbServer* server_;
+  HWND window_ = nullptr;
+};
+
+kwz_test::XvfbServer* X11MessageTest::server_ = nullptr;
+
+TEST_F(X11MessageTest, InputFromTheServerArrivesAsMessages) {
+  Display* other = XOpenDisplay(server_->Display().c_str());
+  ASSERT_NE(other, nullptr);
+  const Window xid = kwz_platform::X11WindowForTesting(window_);
+  auto send = [&](int type, long mask, auto fill) {
+    XEvent event{};
+    event.xany.type = type;
+    event.xany.display = other;
+    event.xany.window = xid;
+    fill(event);
+    XSendEvent(other, xid, False, mask, &event);
+  };
+  send(ButtonPress, ButtonPressMask, [](XEvent& e) {
+    e.xbutton.button = Button1;
+    e.xbutton.x = 12;
+    e.xbutton.y = 34;
+    e.xbutton.same_screen = True;
+  });
+  send(ButtonRelease, ButtonReleaseMask, [](XEvent& e) {
+    e.xbutton.button = Button3;
+    e.xbutton.x = 5;
+    e.xbutton.y = 6;
+    e.xbutton.state = ShiftMask;
+    e.xbutton.same_screen = True;
+  });
+  const KeyCode a = XKeysymToKeycode(other, XK_a);
+  send(KeyPress, KeyPressMask, [&](XEvent& e) {
+    e.xkey.keycode = a;
+    e.xkey.same_screen = True;
+  });
+  send(KeyPress, KeyPressMask, [&](XEvent& e) {
+    e.xkey.keycode = a;
+    e.xkey.state = Mod1Mask;  // Alt+A
+    e.xkey.same_screen = True;
+  });
+  XSync(other, False);
+  XCloseDisplay(other);
+
+  // Input comes after posted messages, as on Windows, so the loop runs until the five messages
+  // are in; a watchdog ends it should they never come.
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread watchdog([&] {
+    if (WaitForSingleObject(stop, 10000) == WAIT_TIMEOUT) PostMessageW(window_, WM_APP, 0, 0);
+  });
+  MSG message;
+  while (Handled().size() < 5 && GetMessageW(&message, nullptr, 0, 0) > 0 &&
+         message.message != WM_APP) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  SetEvent(stop);
+  watchdog.join();
+  CloseHandle(stop);
+  ASSERT_EQ(Handled().size(), 5u);
+  EXPECT_EQ(Handled()[0].message, WM_LBUTTONDOWN);
+  EXPECT_EQ(Handled()[0].lParam, MAKELPARAM(12, 34));
+  EXPECT_EQ(Handled()[1].message, WM_RBUTTONUP);
+  EXPECT_EQ(Handled()[1].wParam, static_cast<WPARAM>(MK_SHIFT));
+  EXPECT_EQ(Handled()[2].message, WM_KEYDOWN);
+  EXPECT_EQ(Handled()[2].wParam, static_cast<WPARAM>('A'));
+  EXPECT_EQ(Handled()[3].message, WM_CHAR) << "translated from the key";
+  EXPECT_EQ(Handled()[3].wParam, static_cast<WPARAM>('a'));
+  EXPECT_EQ(Handled()[4].message, WM_SYSKEYDOWN);
+}
+
+TEST_F(X11MessageTest, OtherThreadsReachTheLoopWhileItWaitsOnTheServer) {
+  CoInitialize(nullptr);
+  CComPtr<kwz_test::Gauge> gauge;
+  gauge.Attach(new kwz_test::Gauge);
+  CComPtr<IGlobalInterfaceTable> git;
+  CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_ALL, IID_IGlobalInterfaceTable,
+                   reinterpret_cast<void**>(&git));
+  DWORD cookie = 0;
+  ASSERT_EQ(git->RegisterInterfaceInGlobal(gauge, IID_IDispatch, &cookie), S_OK);
+
+  std::atomic<HRESULT> called{E_FAIL};
+  std::atomic<LRESULT> sent{-1};
+  std::thread other([&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+      CComPtr<IDispatch> proxy;
+      git->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&proxy));
+      DISPPARAMS none{nullptr, nullptr, 0, 0};
+      kwz_test::ScopedVariant where;
+      called = proxy ? proxy->Invoke(kwz_test::kWhere, IID_NULL, 0, DISPATCH_METHOD, &none, &where,
+                                     nullptr, nullptr)
+                     : E_FAIL;
+    }
+    CoUninitialize();
+    sent = SendMessageW(window_, WM_SIZE, 0, MAKELPARAM(1, 2));
+    PostMessageW(window_, WM_APP, 0, 0);
+  });
+  PumpUntilApp();
+  other.join();
+  EXPECT_EQ(called.load(), S_OK);
+  EXPECT_EQ(gauge->LastThread(), GetCurrentThreadId());
+  EXPECT_EQ(sent.load(), 0);
+  ASSERT_FALSE(Handled().empty());
+  EXPECT_EQ(Handled().back().message, WM_SIZE);
+  EXPECT_EQ(Handled().back().lParam, MAKELPARAM(1, 2));
+  MSG drain;
+  while (PeekMessageW(&drain, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  git->RevokeInterfaceFromGlobal(cookie);
+  gauge.Release();
+  CoUninitialize();
+  EXPECT_EQ(kwz_test::LiveComObjects(), 0);
+}
+
+}  // namespace
