@@ -61,7 +61,10 @@ TEST(Thread, EndThreadExSetsTheCodeAndUnwinds) {
 }
 
 TEST(Thread, ClosingTheHandleLeavesTheThreadRunning) {
-  std::atomic<int> passes{0};
+  // Static: the thread reads the count once more after its last increment, possibly after this
+  // test has returned, so the count must outlive the test's frame.
+  static std::atomic<int> passes;
+  passes = 0;
   HANDLE thread = Begin(
       [](void* arg) -> unsigned {
         auto* n = static_cast<std::atomic<int>*>(arg);
