@@ -1,0 +1,147 @@
+// The screen receiver control: the object a container creates, configures through
+// IKWZ_ScreenReceiver and listens to through _IKWZ_ScreenReceiverEvents. It owns the
+// screen-sharing engine from Init to DeInit and hands the engine the window it paints into.
+//
+// Ownership: reference counted; the last Release runs DeInit and destroys the window if the
+// container left it alive. The engine is owned (m_pEngine); the engine holds this object's
+// IScreenSharing without a reference, which is why DeInit always ends the engine first.
+// Threads: every automation call, the window's creation and destruction come from the
+// container's thread (a single-threaded apartment). OnScreenSizeChanged comes from the engine's
+// thread and reaches the container's sinks through the Global Interface Table.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "control/IKWZ_ScreenReceiver.h"
+#include "control/KWZ_Properties.h"
+#include "control/ScreenReceiverGuids.h"
+#include "engine/CScreenSharing.h"
+#include "engine/IScreenSharing.h"
+#include "platform/connection_point.h"
+#include "platform/dispatch_table.h"
+#include "platform/ocidl.h"
+#include "platform/winuser.h"
+#include "runtime/CCriticalSection.h"
+
+// The event source for _IKWZ_ScreenReceiverEvents: sinks are kept as Global Interface Table
+// cookies so that the engine's thread can raise the event into the container's apartment.
+class CProxy_IKWZ_ScreenReceiverEvents : public kwz_platform::DispatchConnectionPoint {
+ public:
+  explicit CProxy_IKWZ_ScreenReceiverEvents(IConnectionPointContainer* owner)
+      : DispatchConnectionPoint(owner, DIID__IKWZ_ScreenReceiverEvents) {}
+  // Any thread initialised for COM; returns when every sink has run its handler.
+  HRESULT Fire_SizeUpdated(ULONG dx, ULONG dy);
+};
+
+class CKWZ_ScreenReceiver final
+    : public kwz_platform::DispatchImpl<CKWZ_ScreenReceiver, IKWZ_ScreenReceiver>,
+      public ISupportErrorInfo,
+      public IConnectionPointContainer,
+      public KWZ_Properties,
+      public IScreenSharing {
+ public:
+  // A new control with one reference, handed out as iid.
+  static HRESULT CreateInstance(REFIID iid, void** object);
+  // Controls alive in this process; the module may unload only at zero.
+  static LONG ObjectCount();
+
+  static const kwz_platform::DispatchTypeInfo& DispatchInfo();
+
+  // IUnknown
+  HRESULT QueryInterface(REFIID iid, void** object) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  // IKWZ_ScreenReceiver
+  HRESULT Init() override;
+  HRESULT DeInit() override;
+  HRESULT Start() override;
+  HRESULT Stop() override;
+  HRESULT get_SourceAddress(BSTR* pVal) override;
+  HRESULT put_SourceAddress(BSTR newVal) override;
+  HRESULT get_SourcePort(BSTR* pVal) override;
+  HRESULT put_SourcePort(BSTR newVal) override;
+  HRESULT get_DrawWidth(LONG* pVal) override;
+  HRESULT put_DrawWidth(LONG newVal) override;
+  HRESULT get_DrawHeight(LONG* pVal) override;
+  HRESULT put_DrawHeight(LONG newVal) override;
+  HRESULT JoinMulticastGroup(BSTR group) override;
+  HRESULT LeaveMulticastGroup(BSTR group) override;
+  HRESULT StartRemoteControl() override;
+  HRESULT EndRemoteControl() override;
+  HRESULT get_ServerAddress(BSTR* pVal) override;
+  HRESULT put_ServerAddress(BSTR newVal) override;
+  HRESULT get_ServerPort(BSTR* pVal) override;
+  HRESULT put_ServerPort(BSTR newVal) override;
+  HRESULT get_EnableStretch(LONG* pVal) override;
+  HRESULT put_EnableStretch(LONG newVal) override;
+  HRESULT get_BlockWidth(LONG* pVal) override;
+  HRESULT put_BlockWidth(LONG newVal) override;
+  HRESULT get_BlockHeight(LONG* pVal) override;
+  HRESULT put_BlockHeight(LONG newVal) override;
+  HRESULT SetProperties(BSTR prop, BSTR newVal) override;
+  HRESULT GetProperties(BSTR prop, BSTR* pVal) override;
+
+  // ISupportErrorInfo
+  HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+
+  // IConnectionPointContainer
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
+  HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+  // IScreenSharing: engine thread.
+  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override;
+
+  // The control window, a child of parent at rect. Creation runs an Init (and a Start) that
+  // arrived before it; destruction runs DeInit. Null on failure or when a window exists.
+  HWND CreateControlWindow(HWND parent, const RECT& rect);
+  void DestroyControlWindow();
+  HWND Window() const { return m_hWnd.load(std::memory_order_relaxed); }
+
+  // For diagnostics and tests: the engine, null outside Init..DeInit.
+  CScreenSharing* Engine() const { return m_pEngine; }
+
+ private:
+  CKWZ_ScreenReceiver();
+  ~CKWZ_ScreenReceiver();
+
+  HRESULT InitBody();
+  HRESULT DeInitBody();
+  HRESULT SetPropertiesBody(BSTR prop, BSTR newVal);
+  HRESULT GetPropertiesBody(BSTR prop, BSTR* pVal);
+  // Stops the engine's thread while the calling (container) thread keeps running the calls
+  // that the engine makes into it, then deletes the engine. m_csEngine held.
+  void ReleaseEngine();
+
+  static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void OnCreate();
+
+  std::atomic<ULONG> m_refs{1};
+
+  std::string m_strSourceAddress;
+  LONG m_nSourcePort = 0;
+  std::string m_strMulticastGroup;
+  LONG m_nDrawWidth = 800;
+  LONG m_nDrawHeight = 600;
+  LONG m_nBlockWidth = 0;
+  LONG m_nBlockHeight = 0;
+  // Read by the engine's thread when the shared screen changes size.
+  std::atomic<bool> m_bEnableStretch{false};
+  bool m_bPacketReordering = true;
+  LONG m_nReorderParam = 0;
+  DWORD m_nTunnel = 0;  // a tunnel factory's address in this process; 0: none
+
+  // Kept for remote control, which uses them; stored and returned here.
+  std::string m_strServerAddress;
+  LONG m_nServerPort = 0;
+
+  CScreenSharing* m_pEngine = nullptr;  // owned, from Init to DeInit
+  bool m_bInitialized = false;
+  bool m_bInitPending = false;
+  bool m_bStartPending = false;
+  CCriticalSection m_csEngine;  // serialises Init, DeInit and Start
+
+  std::atomic<HWND> m_hWnd{nullptr};  // read by the engine's thread
+  CProxy_IKWZ_ScreenReceiverEvents m_eventPoint{this};
+};

@@ -1,0 +1,223 @@
+// The test's side of the control: a scripting container that calls members by name through
+// IDispatch, an event sink for SizeUpdated, and a fixture that runs the container's thread as a
+// single-threaded apartment with a headless window for the control.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "control/CKWZ_ScreenReceiver.h"
+#include "platform/com_ptr.h"
+#include "platform/kernel.h"
+#include "platform/oleauto.h"
+#include "platform/widestring.h"
+#include "platform/winerror.h"
+#include "platform/winuser.h"
+#include "tests/platform/ComTestObjects.h"
+
+namespace kwz_test {
+
+// The outcome of one call made by name.
+struct ScriptResult {
+  HRESULT hr = S_OK;     // what Invoke returned
+  HRESULT scode = S_OK;  // the member's own result when hr is DISP_E_EXCEPTION
+  std::u16string description;
+  std::u16string source;
+  std::u16string text;  // a BSTR result
+  LONG number = 0;      // a LONG result
+};
+
+inline std::u16string TakeBstr(BSTR& value) {
+  std::u16string text = value != nullptr ? std::u16string(value, SysStringLen(value)) : u"";
+  SysFreeString(value);
+  value = nullptr;
+  return text;
+}
+
+// Calls the control's members by name, as a script engine does.
+class Script {
+ public:
+  explicit Script(IDispatch* target) : target_(target) {}
+
+  DISPID Id(const char16_t* name) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = -1;
+    EXPECT_EQ(target_->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK) << Narrow(name);
+    return id;
+  }
+
+  // args in declaration order.
+  ScriptResult Call(const char16_t* name, std::vector<std::u16string> args = {}) {
+    std::vector<VARIANT> values(args.size());
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      VariantInit(&values[args.size() - 1 - i]);
+      values[args.size() - 1 - i].vt = VT_BSTR;
+      values[args.size() - 1 - i].bstrVal =
+          SysAllocStringLen(args[i].data(), static_cast<UINT>(args[i].size()));
+    }
+    DISPPARAMS params{values.data(), nullptr, static_cast<UINT>(values.size()), 0};
+    ScriptResult result = Run(name, DISPATCH_METHOD, &params);
+    for (VARIANT& v : values) VariantClear(&v);
+    return result;
+  }
+  ScriptResult Get(const char16_t* name) {
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    return Run(name, DISPATCH_PROPERTYGET, &params);
+  }
+  ScriptResult Put(const char16_t* name, VARIANT value) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&value, &named, 1, 1};
+    ScriptResult result = Run(name, DISPATCH_PROPERTYPUT, &params);
+    return result;
+  }
+  ScriptResult PutText(const char16_t* name, const std::u16string& text) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    ScriptResult result = Put(name, value);
+    VariantClear(&value);
+    return result;
+  }
+  ScriptResult PutNumber(const char16_t* name, LONG number) {
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = number;
+    return Put(name, value);
+  }
+
+ private:
+  ScriptResult Run(const char16_t* name, WORD flags, DISPPARAMS* params) {
+    ScriptResult result;
+    VARIANT out;
+    VariantInit(&out);
+    EXCEPINFO exception{};
+    UINT argError = 0;
+    result.hr =
+        target_->Invoke(Id(name), IID_NULL, 0x400, flags, params, &out, &exception, &argError);
+    if (result.hr == DISP_E_EXCEPTION) {
+      result.scode = exception.scode;
+      result.description = TakeBstr(exception.bstrDescription);
+      result.source = TakeBstr(exception.bstrSource);
+      SysFreeString(exception.bstrHelpFile);
+    }
+    if (out.vt == VT_BSTR) result.text = TakeBstr(out.bstrVal);
+    if (out.vt == VT_I4) result.number = out.lVal;
+    VariantClear(&out);
+    return result;
+  }
+
+  IDispatch* target_;
+};
+
+// Records SizeUpdated calls with the thread they ran on.
+class SizeSink final : public IDispatch {
+ public:
+  struct Call {
+    ULONG dx;
+    ULONG dy;
+    DWORD thread;
+  };
+
+  explicit SizeSink(bool givesEvents = true) : givesEvents_(givesEvents) { ++LiveComObjects(); }
+
+  HRESULT QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
+        (givesEvents_ && IsEqualIID(iid, DIID__IKWZ_ScreenReceiverEvents))) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                 UINT*) override {
+    if (dispid != kDispSizeUpdated || flags != DISPATCH_METHOD || params->cArgs != 2 ||
+        params->cNamedArgs != 0 || params->rgvarg[0].vt != VT_UI4 ||
+        params->rgvarg[1].vt != VT_UI4) {
+      return DISP_E_MEMBERNOTFOUND;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    // Arguments travel in reverse: the last slot is the first parameter.
+    calls_.push_back({params->rgvarg[1].ulVal, params->rgvarg[0].ulVal, GetCurrentThreadId()});
+    return S_OK;
+  }
+
+  std::vector<Call> Calls() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return calls_;
+  }
+
+ private:
+  ~SizeSink() { --LiveComObjects(); }
+
+  const bool givesEvents_;
+  std::atomic<ULONG> refs_{1};
+  std::mutex lock_;
+  std::vector<Call> calls_;
+};
+
+// The container's thread: an apartment, a control reached through IDispatch, and on request the
+// control's window. Every test ends with no control and no sink alive.
+class ControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ASSERT_EQ(
+        CKWZ_ScreenReceiver::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(&dispatch_)),
+        S_OK);
+    control_ = static_cast<CKWZ_ScreenReceiver*>(
+        static_cast<IKWZ_ScreenReceiver*>(static_cast<IDispatch*>(dispatch_)));
+  }
+  void TearDown() override {
+    control_ = nullptr;
+    dispatch_.Release();
+    EXPECT_EQ(CKWZ_ScreenReceiver::ObjectCount(), 0);
+    EXPECT_EQ(LiveComObjects().load(), 0);
+    CoUninitialize();
+  }
+
+  void CreateWindow(int width = 640, int height = 480) {
+    ASSERT_NE(control_->CreateControlWindow(nullptr, RECT{0, 0, width, height}), nullptr);
+  }
+
+  // Runs this thread's messages and incoming calls until condition holds (or 10 s pass).
+  bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      Sleep(2);
+    }
+    return true;
+  }
+
+  Script script() { return Script(dispatch_); }
+
+  CComPtr<IDispatch> dispatch_;
+  CKWZ_ScreenReceiver* control_ = nullptr;  // borrowed from dispatch_
+};
+
+}  // namespace kwz_test

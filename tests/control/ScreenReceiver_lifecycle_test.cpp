@@ -1,0 +1,174 @@
+// Init, Start, Stop and DeInit against the control window's life, the addresses handed to the
+// engine, and the loss counters read from a real stream.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/control/ReceiverOnLoopback.h"
+
+namespace kwz_test {
+namespace {
+
+TEST_F(ReceiverOnLoopback, InitBeforeTheWindowWaitsForItAndAStartInBetweenFollows) {
+  Script s = script();
+  EXPECT_EQ(s.Call(u"Init").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  EXPECT_FALSE(PortHeld());
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+
+  CreateWindow();
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_TRUE(control_->Engine()->IsRunning());
+  EXPECT_TRUE(PortHeld());
+}
+
+TEST_F(ReceiverOnLoopback, StateTable) {
+  Script s = script();
+  CreateWindow();
+  // created: Start does nothing.
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  // created -> initialized.
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  CScreenSharing* engine = control_->Engine();
+  ASSERT_NE(engine, nullptr);
+  EXPECT_FALSE(engine->IsRunning());
+  EXPECT_TRUE(PortHeld());
+  // initialized: Init again keeps the engine.
+  EXPECT_EQ(s.Call(u"Init").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), engine);
+  // initialized -> running; Start again changes nothing.
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  EXPECT_TRUE(engine->IsRunning());
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  EXPECT_EQ(s.Call(u"Init").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), engine);
+  EXPECT_TRUE(engine->IsRunning());
+  // running -> created through Stop; Start alone then does nothing.
+  EXPECT_EQ(s.Call(u"Stop").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  EXPECT_FALSE(PortHeld());
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  // And back through Init, then DeInit twice.
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_TRUE(control_->Engine()->IsRunning());
+  EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
+  EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  EXPECT_FALSE(PortHeld());
+}
+
+TEST_F(ReceiverOnLoopback, DestroyingTheWindowDeInitializesAndTheNextInitWaitsAgain) {
+  Script s = script();
+  CreateWindow();
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+  control_->DestroyControlWindow();
+  EXPECT_EQ(control_->Window(), nullptr);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  EXPECT_FALSE(PortHeld());
+
+  EXPECT_EQ(s.Call(u"Init").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  CreateWindow();
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_FALSE(control_->Engine()->IsRunning());  // no Start was held back this time
+}
+
+TEST_F(ReceiverOnLoopback, ReleasingTheLastReferenceStopsARunningEngine) {
+  Script s = script();
+  CreateWindow();
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+  ASSERT_TRUE(PortHeld());
+  control_ = nullptr;
+  dispatch_.Release();
+  EXPECT_EQ(CKWZ_ScreenReceiver::ObjectCount(), 0);
+  EXPECT_FALSE(PortHeld());
+}
+
+TEST_F(ReceiverOnLoopback, MulticastLeaveChangesNothing) {
+  Script s = script();
+  CreateWindow();
+  EXPECT_EQ(s.Call(u"LeaveMulticastGroup", {u"224.1.2.3"}).hr, S_OK);
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  EXPECT_TRUE(PortHeld());  // still opened on SourceAddress: no group was named
+}
+
+// Without a group and with SourceAddress never set, the engine is handed the empty address,
+// which opening refuses: Init fails with a described error and nothing starts.
+TEST_F(ControlTest, NeverSetSourceAddressFailsInitWithADescription) {
+  UseHeadlessGdi();
+  CreateWindow();
+  Script s = script();
+  const ScriptResult init = s.Call(u"Init");
+  ASSERT_EQ(init.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(init.scode, DISP_E_EXCEPTION);  // the network error carries code 0
+  EXPECT_EQ(init.description.rfind(u"Invalid local address.\nCNetwork\n", 0), 0u)
+      << Narrow(init.description.c_str());
+  EXPECT_EQ(init.source, kScreenReceiverProgId);
+  // The engine is held but not initialised: Start does not run it, DeInit releases it.
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  EXPECT_FALSE(control_->Engine()->IsRunning());
+  // A second Init fails the same way without leaking the first engine.
+  EXPECT_EQ(s.Call(u"Init").hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+}
+
+// "lost/received" as two numbers.
+std::pair<unsigned, unsigned> ParseReport(const std::u16string& report) {
+  const std::string text = Narrow(report.c_str());
+  const std::size_t slash = text.find('/');
+  EXPECT_NE(slash, std::string::npos) << text;
+  if (slash == std::string::npos) return {0, 0};
+  return {static_cast<unsigned>(std::stoul(text.substr(0, slash))),
+          static_cast<unsigned>(std::stoul(text.substr(slash + 1)))};
+}
+
+TEST_F(ReceiverOnLoopback, VideoPacketLossCountsTheStreamAndResetsOnRead) {
+  Script s = script();
+  CreateWindow();
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+
+  // Three block messages; the datagrams of the middle one never leave. Only the received
+  // count is in datagrams.
+  const std::vector<Bytes> blocks = ZlibBlocks(Picture(kWidth, kHeight, 3), kWidth, kHeight);
+  unsigned sent = 0;
+  unsigned dropped = 0;
+  for (std::uint16_t i = 0; i < 3; ++i) {
+    for (const Bytes& d : sender_->Datagrams(BlockFields(kWidth, kHeight, i), blocks[i])) {
+      if (i == 1) {
+        ++dropped;
+      } else {
+        sender_->SendDatagram(d);
+        ++sent;
+      }
+    }
+  }
+  ASSERT_GT(dropped, 0u);
+  unsigned lost = 0;
+  unsigned received = 0;
+  EXPECT_TRUE(PumpUntil([&] {
+    const ScriptResult got = s.Call(u"GetProperties", {u"video_pck_lost"});
+    EXPECT_EQ(got.hr, S_OK);
+    const auto [l, r] = ParseReport(got.text);
+    lost += l;
+    received += r;
+    return received >= sent && lost >= 1;
+  }));
+  EXPECT_EQ(received, sent);
+  EXPECT_EQ(lost, 1u);  // one gap in the sequence, however many datagrams it swallowed
+  // Nothing arrived since the last read.
+  EXPECT_EQ(s.Call(u"GetProperties", {u"video_pck_lost"}).text, u"0/0");
+  EXPECT_EQ(s.Call(u"GetProperties", {u"pck_lost"}).text, u"0/0");
+}
+
+}  // namespace
+}  // namespace kwz_test
