@@ -6,7 +6,7 @@
 //     paint after it (median and 99th percentile; paints timed by the paint observer),
 // next to the bare decode (and conversion to the bitmap's pixels) of the same messages in the
 // same run: zlib uncompress per block, the JPEG block decoder, or CVideoDecoder per frame.
-// Run build/<variant>/bench/pipeline_bench [seconds per mode, default 3].
+// Run build/<variant>/bench/pipeline_bench [seconds per mode, default 3] [one mode number].
 #include <time.h>
 #include <zlib.h>
 
@@ -249,7 +249,9 @@ int main(int argc, char** argv) {
   std::printf("%-12s %7s %8s %6s %8s %8s %8s %8s %7s %6s %s\n", "mode", "rx_cpu", "bare_cpu",
               "cpu_x", "bare_med", "lat_med", "lat_p99", "lat-bare", "timed", "paints",
               "lost/received");
+  const int only = argc > 2 ? std::atoi(argv[2]) : 0;
   for (const ModeCase& c : cases) {
+    if (only != 0 && c.mode != only) continue;
     const auto coded = CodeFrames(c, frames);
     const BareFigures bare = BareDecode(c, coded);
     const PipelineFigures f = RunPipeline(c, coded, FreeEvenPort());
