@@ -1,0 +1,290 @@
+// The whole receiving side at 1920 x 1080: synthetic desktop frames coded by the presenter's
+// streamer, sent over loopback by its sender at a modest pace into a CScreenSharing that
+// receives, decodes and paints into a headless window. For each mode it reports
+//   - the receiver's CPU time per frame (process CPU minus the sending thread's),
+//   - the latency from the last datagram of a frame leaving the sender to the end of the first
+//     paint after it (median and 99th percentile; paints timed by the paint observer),
+// next to the bare decode (and conversion to the bitmap's pixels) of the same messages in the
+// same run: zlib uncompress per block, the JPEG block decoder, or CVideoDecoder per frame.
+// Run build/<variant>/bench/pipeline_bench [seconds per mode, default 3] [one mode number].
+#include <time.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/PaintTiming.h"
+#include "codec/CVideoDecoder.h"
+#include "codec/CodecIds.h"
+#include "engine/CScreenSharing.h"
+#include "platform/gdi_testing.h"
+#include "platform/winsock.h"
+#include "platform/winuser.h"
+#include "presenter/CScreenSender.h"
+#include "presenter/CScreenStreamer.h"
+#include "presenter/SyntheticDesktop.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Message = std::vector<std::uint8_t>;
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr int kFrameRate = 10;
+// The first frame (every block, or a key frame) also makes the receiver allocate and fill its
+// bitmap and buffers, once per stream; it is sent and decoded untimed on both sides so the
+// figures are the steady state.
+constexpr std::size_t kWarmUpFrames = 1;
+
+double ProcessCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t at =
+      std::min(values.size() - 1, static_cast<std::size_t>(fraction * (values.size() - 1) + 0.5));
+  return values[at];
+}
+
+struct ModeCase {
+  const char* name;
+  int mode;
+  int bytesPerPixel;
+};
+
+// The messages of each frame, coded before anything is timed.
+std::vector<std::vector<Message>> CodeFrames(const ModeCase& c, int frames) {
+  presenter::ScreenStreamSettings settings;
+  settings.streamMode = c.mode;
+  settings.bytesPerPixel = c.bytesPerPixel;
+  settings.frameRate = kFrameRate;
+  presenter::CScreenStreamer streamer(settings);
+  const SyntheticDesktop desktop(kWidth, kHeight);
+  std::vector<std::vector<Message>> out;
+  for (int n = 0; n < frames; ++n) {
+    const std::vector<std::uint8_t> screen = desktop.Render(static_cast<std::uint32_t>(n));
+    presenter::ScreenFrame frame;
+    frame.screen = presenter::BgraView{screen.data(), kWidth, kHeight, kWidth * 4};
+    std::vector<Message> messages;
+    streamer.AddFrame(frame, [&](const std::uint8_t* m, std::size_t length) {
+      messages.emplace_back(m, m + length);
+    });
+    out.push_back(std::move(messages));
+  }
+  return out;
+}
+
+struct BareFigures {
+  double cpuMsPerFrame = 0;  // process CPU: decoders that run threads of their own count too
+  double medianMs = 0;       // wall time of one frame's messages
+};
+
+// Decodes every frame's bodies as bare library calls into 32-bit pixels.
+BareFigures BareDecode(const ModeCase& c, const std::vector<std::vector<Message>>& frames) {
+  CVideoDecoder decoder;
+  BITMAPINFOHEADER format{};
+  format.biSize = sizeof format;
+  format.biPlanes = 1;
+  format.biBitCount = 32;
+  format.biCompression = BI_RGB;
+  if (c.mode == 2) {
+    format.biWidth = 100;
+    format.biHeight = 100;
+    decoder.SetCodecId(kwz_codec::kCodecMjpeg);
+  } else if (c.mode >= 3) {
+    format.biWidth = (kWidth + 15) / 16 * 16;
+    format.biHeight = (kHeight + 15) / 16 * 16;
+    decoder.SetCodecId(c.mode == 4   ? kwz_codec::kCodecH264
+                       : c.mode == 5 ? kwz_codec::kCodecVp8
+                                     : kwz_codec::kCodecVp9);
+    decoder.SetFlipRGB32(false);
+  }
+  if (c.mode >= 2 && (decoder.SetOutputFormat(&format) != 0 || decoder.Open() != 0)) {
+    std::fprintf(stderr, "%s: the decoder does not open\n", c.name);
+    return {};
+  }
+  std::vector<std::uint8_t> pixels(std::max<std::size_t>(decoder.FrameSize(), 100 * 100 * 4));
+  std::vector<std::uint8_t> packet;
+  std::vector<double> walls;
+  double start = 0;
+  for (std::size_t n = 0; n < frames.size(); ++n) {
+    if (n == kWarmUpFrames) start = ProcessCpuMs();
+    const auto began = Clock::now();
+    for (const Message& m : frames[n]) {
+      const std::size_t bodyLength = m.size() - presenter::kScreenHeaderSize;
+      packet.assign(m.begin() + presenter::kScreenHeaderSize, m.end());
+      packet.resize(bodyLength + 4);  // H.264 writes its start code behind the packet
+      if (c.mode == 1) {
+        uLongf length = static_cast<uLongf>(pixels.size());
+        uncompress(pixels.data(), &length, packet.data(), static_cast<uLong>(bodyLength));
+      } else {
+        DWORD bytes = 0;
+        bool sizeChanged = false;
+        decoder.Decode(packet.data(), static_cast<int>(bodyLength), pixels.data(), &bytes,
+                       &sizeChanged);
+      }
+    }
+    if (n >= kWarmUpFrames)
+      walls.push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
+  }
+  BareFigures figures;
+  figures.cpuMsPerFrame =
+      (ProcessCpuMs() - start) / static_cast<double>(frames.size() - kWarmUpFrames);
+  figures.medianMs = Percentile(walls, 0.5);
+  return figures;
+}
+
+struct PipelineFigures {
+  double cpuMsPerFrame = 0;
+  double medianLatencyMs = 0;
+  double p99LatencyMs = 0;
+  std::size_t paintedFrames = 0;
+  double paintsPerFrame = 0;
+  std::u16string loss;
+};
+
+PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Message>>& frames,
+                            USHORT port) {
+  HWND window = CreateWindowExW(0, u"STATIC", u"pipeline", WS_POPUP | WS_VISIBLE, 0, 0, kWidth,
+                                kHeight, nullptr, nullptr, nullptr, nullptr);
+  std::mutex lock;
+  std::vector<Clock::time_point> paints;
+  kwz_platform::SetPaintObserverForTesting([&](HWND w, bool painted) {
+    if (w != window || !painted) return;
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> guard(lock);
+    paints.push_back(now);
+  });
+
+  PipelineFigures figures;
+  {
+    CScreenSharing engine;
+    engine.m_dwPort = port;
+    engine.SetLocalAddress("127.0.0.1");
+    engine.SetWindow(window);
+    presenter::ScreenSenderSettings sendSettings;
+    sendSettings.port = port;
+    presenter::CScreenSender sender(sendSettings);
+    if (engine.Setup() != S_OK || !engine.Start()) {
+      std::fprintf(stderr, "%s: the engine does not start\n", c.name);
+    }
+    std::vector<Clock::time_point> lastSent;
+    double cpuStart = 0, senderStart = 0;
+    auto due = Clock::now();
+    for (std::size_t n = 0; n < frames.size(); ++n) {
+      std::this_thread::sleep_until(due);
+      if (n == kWarmUpFrames) {
+        // The warm-up frame is painted, and its allocations done, before the clocks start.
+        const auto limit = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < limit) {
+          {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!paints.empty()) break;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        due = Clock::now();
+        cpuStart = ProcessCpuMs();
+        senderStart = kwz_bench::ThreadCpuMs();
+      }
+      due += std::chrono::milliseconds(1000 / kFrameRate);
+      const std::uint32_t timestamp = static_cast<std::uint32_t>(n * 90000 / kFrameRate);
+      for (const Message& m : frames[n]) sender.Send(m.data(), m.size(), timestamp);
+      if (n >= kWarmUpFrames) lastSent.push_back(Clock::now());
+    }
+    std::this_thread::sleep_until(due);  // the last frame's paint
+    const double senderCpu = kwz_bench::ThreadCpuMs() - senderStart;
+    figures.loss = engine.GetPacketLossReport();
+    engine.Stop();
+    const double processCpu = ProcessCpuMs() - cpuStart;
+    figures.cpuMsPerFrame =
+        (processCpu - senderCpu) / static_cast<double>(frames.size() - kWarmUpFrames);
+
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<double> latencies;
+    for (std::size_t n = 0; n < lastSent.size(); ++n) {
+      const auto painted = std::upper_bound(paints.begin(), paints.end(), lastSent[n]);
+      if (painted == paints.end()) continue;
+      if (n + 1 < lastSent.size() && *painted > lastSent[n + 1]) continue;  // not painted alone
+      latencies.push_back(
+          std::chrono::duration<double, std::milli>(*painted - lastSent[n]).count());
+    }
+    figures.paintedFrames = latencies.size();
+    figures.paintsPerFrame =
+        static_cast<double>(paints.size()) / static_cast<double>(frames.size());
+    figures.medianLatencyMs = Percentile(latencies, 0.5);
+    figures.p99LatencyMs = Percentile(latencies, 0.99);
+  }
+  kwz_platform::SetPaintObserverForTesting(nullptr);
+  DestroyWindow(window);
+  return figures;
+}
+
+// An even loopback port that nothing holds now (the engine refuses odd ones).
+USHORT FreeEvenPort() {
+  USHORT port = 0;
+  for (int attempt = 0; attempt < 64 && port == 0; ++attempt) {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = inet_addr("127.0.0.1");
+    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
+      sockaddr_in bound{};
+      int length = sizeof bound;
+      getsockname(s, reinterpret_cast<sockaddr*>(&bound), &length);
+      if (ntohs(bound.sin_port) % 2 == 0) port = ntohs(bound.sin_port);
+    }
+    closesocket(s);
+  }
+  return port;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  const int frames = seconds * kFrameRate;
+  kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  const ModeCase cases[] = {
+      {"zlib blocks", 1, 4}, {"jpeg blocks", 2, 4}, {"h264", 4, 4}, {"vp8", 5, 4}, {"vp9", 6, 4}};
+  std::printf("%d x %d, %d frames per mode at %d fps\n", kWidth, kHeight, frames, kFrameRate);
+  // rx_cpu: receiver CPU per frame; bare_cpu / bare_med: CPU and median wall time of the bare
+  // decode per frame; lat: last datagram sent to the end of the next paint; timed: frames whose
+  // next paint came before the following frame was sent; paints: paints per frame. In ms.
+  std::printf("%-12s %7s %8s %6s %8s %8s %8s %8s %7s %6s %s\n", "mode", "rx_cpu", "bare_cpu",
+              "cpu_x", "bare_med", "lat_med", "lat_p99", "lat-bare", "timed", "paints",
+              "lost/received");
+  const int only = argc > 2 ? std::atoi(argv[2]) : 0;
+  for (const ModeCase& c : cases) {
+    if (only != 0 && c.mode != only) continue;
+    const auto coded = CodeFrames(c, frames);
+    const BareFigures bare = BareDecode(c, coded);
+    const PipelineFigures f = RunPipeline(c, coded, FreeEvenPort());
+    std::string loss(f.loss.begin(), f.loss.end());
+    std::printf("%-12s %7.2f %8.2f %6.2f %8.2f %8.2f %8.2f %8.2f %3zu/%-3zu %6.2f %s\n", c.name,
+                f.cpuMsPerFrame, bare.cpuMsPerFrame,
+                bare.cpuMsPerFrame > 0 ? f.cpuMsPerFrame / bare.cpuMsPerFrame : 0, bare.medianMs,
+                f.medianLatencyMs, f.p99LatencyMs, f.medianLatencyMs - bare.medianMs,
+                f.paintedFrames, static_cast<std::size_t>(frames) - kWarmUpFrames, f.paintsPerFrame,
+                loss.c_str());
+  }
+  WSACleanup();
+  return 0;
+}
