@@ -25,22 +25,6 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 360;
 constexpr int kTimeoutMs = 60000;
 
-class SizeRecord : public IScreenSharing {
- public:
-  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_sizes.emplace_back(width, height);
-  }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> Sizes() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_sizes;
-  }
-
- private:
-  mutable std::mutex m_lock;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> m_sizes;
-};
-
 struct RunCase {
   const char* mode;
   int modeNumber;
@@ -54,7 +38,7 @@ TEST_P(KwzPresentIntoEngine, EnginePaintsThePresentersSizeAndLosesNothing) {
   ASSERT_NE(port, 0);
   // Larger than the picture, so what lies beyond it shows as well.
   TestWindow window(kWidth + 40, kHeight + 40);
-  SizeRecord sizes;
+  SizeLog sizes;
   CScreenSharing engine;
   engine.m_dwPort = port;
   engine.m_pSizeSink = &sizes;

@@ -160,22 +160,6 @@ TEST_F(EnginePicture, CursorOfTheLastMessageIsDrawnOverThePicture) {
   EXPECT_TRUE(WaitUntil([&] { return WindowShows(picture); }));
 }
 
-class SizeLog : public IScreenSharing {
- public:
-  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    sizes_.emplace_back(width, height);
-  }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> Sizes() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return sizes_;
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes_;
-};
-
 TEST_F(EnginePicture, SizeChangeReachesTheSinkOnceWithTheNewSize) {
   SizeLog sizes;
   engine_->m_pSizeSink = &sizes;

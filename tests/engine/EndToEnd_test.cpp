@@ -38,23 +38,6 @@ constexpr int kSecondHeight = 452;
 constexpr int kSettleMs = 30000;
 constexpr double kExact = INFINITY;
 
-// Records every size the engine reports, from the engine's thread.
-class SizeRecord : public IScreenSharing {
- public:
-  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_sizes.emplace_back(width, height);
-  }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> Sizes() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_sizes;
-  }
-
- private:
-  mutable std::mutex m_lock;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> m_sizes;
-};
-
 // The width x height area at the top left of the window, as B, G, R bytes.
 std::vector<std::uint8_t> WindowBgr(const TestWindow& window, int width, int height) {
   std::vector<std::uint32_t> shown;
@@ -187,7 +170,7 @@ class PresenterIntoEngine : public ::testing::Test {
   }
 
   USHORT port_ = 0;
-  SizeRecord sizes_;
+  SizeLog sizes_;
   std::unique_ptr<TestWindow> window_;
   std::unique_ptr<CScreenSharing> engine_;
   std::unique_ptr<presenter::CScreenStreamer> streamer_;

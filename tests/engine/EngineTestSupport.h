@@ -12,8 +12,10 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "engine/IScreenSharing.h"
 #include "platform/gdi_testing.h"
 #include "platform/winsock.h"
 #include "presenter/RtpPacketizer.h"
@@ -161,5 +163,22 @@ inline long long ShortestGapMs(const std::vector<SteadyClock::time_point>& momen
   }
   return shortest;
 }
+
+// Records every size the engine reports; the engine calls it from its own thread.
+class SizeLog : public IScreenSharing {
+ public:
+  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    sizes_.emplace_back(width, height);
+  }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Sizes() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return sizes_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes_;
+};
 
 }  // namespace kwz_test
