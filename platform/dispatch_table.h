@@ -75,6 +75,10 @@ class DispatchTypeInfo final : public ITypeInfo {
                            BSTR* helpFile) override;
   HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override;
   HRESULT GetContainingTypeLib(ITypeLib** lib, UINT* index) override;
+  // A dispinterface lists no interfaces of its own here: TYPE_E_ELEMENTNOTFOUND.
+  HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* reference) override;
+  HRESULT GetImplTypeFlags(UINT index, INT* flags) override;
+  HRESULT GetRefTypeInfo(HREFTYPE reference, ITypeInfo** info) override;
 
  private:
   friend class DispatchTypeLib;

@@ -1,4 +1,5 @@
-// Type information over a dispatch table: what a container lists.
+// Type information over a dispatch table and of a coclass: what a container lists.
+#include "platform/coclass_typeinfo.h"
 #include "platform/dispatch_table.h"
 #include "platform/widestring.h"
 #include "platform/winerror.h"
@@ -118,6 +119,22 @@ HRESULT DispatchTypeInfo::GetContainingTypeLib(ITypeLib** lib, UINT* index) {
   return S_OK;
 }
 
+HRESULT DispatchTypeInfo::GetRefTypeOfImplType(UINT, HREFTYPE* reference) {
+  if (reference == nullptr) return E_INVALIDARG;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT DispatchTypeInfo::GetImplTypeFlags(UINT, INT* flags) {
+  if (flags == nullptr) return E_INVALIDARG;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT DispatchTypeInfo::GetRefTypeInfo(HREFTYPE, ITypeInfo** info) {
+  if (info == nullptr) return E_INVALIDARG;
+  *info = nullptr;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
 DispatchTypeLib::DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
                                  std::vector<DispatchTypeInfo*> types)
     : guid_(guid), name_(name), help_(help), types_(std::move(types)) {
@@ -164,6 +181,101 @@ HRESULT DispatchTypeLib::GetDocumentation(INT index, BSTR* name, BSTR* doc, DWOR
     return TYPE_E_ELEMENTNOTFOUND;
   }
   return types_[index]->GetDocumentation(MEMBERID_NIL, name, doc, helpContext, helpFile);
+}
+
+}  // namespace kwz_platform
+
+namespace kwz_platform {
+
+CoClassTypeInfo::CoClassTypeInfo(REFCLSID clsid, LPCOLESTR name, LPCOLESTR help, WORD typeFlags,
+                                 std::vector<Implemented> interfaces)
+    : clsid_(clsid),
+      name_(name),
+      help_(help),
+      typeFlags_(typeFlags),
+      interfaces_(std::move(interfaces)) {}
+
+HRESULT CoClassTypeInfo::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeInfo)) {
+    *object = static_cast<ITypeInfo*>(this);
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT CoClassTypeInfo::GetTypeAttr(TYPEATTR** attr) {
+  if (attr == nullptr) return E_INVALIDARG;
+  auto* a = new TYPEATTR{};
+  a->guid = clsid_;
+  a->memidConstructor = MEMBERID_NIL;
+  a->memidDestructor = MEMBERID_NIL;
+  a->typekind = TKIND_COCLASS;
+  a->cImplTypes = static_cast<WORD>(interfaces_.size());
+  a->wTypeFlags = typeFlags_;
+  a->wMajorVerNum = 1;
+  *attr = a;
+  return S_OK;
+}
+
+void CoClassTypeInfo::ReleaseTypeAttr(TYPEATTR* attr) {
+  delete attr;
+}
+
+HRESULT CoClassTypeInfo::GetFuncDesc(UINT, FUNCDESC** desc) {
+  if (desc == nullptr) return E_INVALIDARG;
+  *desc = nullptr;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+void CoClassTypeInfo::ReleaseFuncDesc(FUNCDESC*) {}
+
+HRESULT CoClassTypeInfo::GetNames(MEMBERID, BSTR* names, UINT, UINT* count) {
+  if (names == nullptr || count == nullptr) return E_INVALIDARG;
+  *count = 0;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT CoClassTypeInfo::GetDocumentation(MEMBERID member, BSTR* name, BSTR* doc,
+                                          DWORD* helpContext, BSTR* helpFile) {
+  if (member != MEMBERID_NIL) return TYPE_E_ELEMENTNOTFOUND;
+  return Describe(name_, help_, name, doc, helpContext, helpFile);
+}
+
+HRESULT CoClassTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
+  if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
+  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  return DISP_E_UNKNOWNNAME;
+}
+
+HRESULT CoClassTypeInfo::GetContainingTypeLib(ITypeLib** lib, UINT*) {
+  if (lib == nullptr) return E_INVALIDARG;
+  *lib = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CoClassTypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE* reference) {
+  if (reference == nullptr) return E_INVALIDARG;
+  if (index >= interfaces_.size()) return TYPE_E_ELEMENTNOTFOUND;
+  *reference = index;
+  return S_OK;
+}
+
+HRESULT CoClassTypeInfo::GetImplTypeFlags(UINT index, INT* flags) {
+  if (flags == nullptr) return E_INVALIDARG;
+  if (index >= interfaces_.size()) return TYPE_E_ELEMENTNOTFOUND;
+  *flags = interfaces_[index].flags;
+  return S_OK;
+}
+
+HRESULT CoClassTypeInfo::GetRefTypeInfo(HREFTYPE reference, ITypeInfo** info) {
+  if (info == nullptr) return E_INVALIDARG;
+  *info = nullptr;
+  if (reference >= interfaces_.size()) return TYPE_E_ELEMENTNOTFOUND;
+  *info = interfaces_[reference].type;
+  (*info)->AddRef();
+  return S_OK;
 }
 
 }  // namespace kwz_platform
