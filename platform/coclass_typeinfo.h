@@ -14,6 +14,8 @@ namespace kwz_platform {
 
 class CoClassTypeInfo final : public ITypeInfo {
  public:
+  using Interfaces = ComInterfaces<ComEntry<ITypeInfo, IID_ITypeInfo>>;
+
   struct Implemented {
     DispatchTypeInfo* type;
     INT flags;  // IMPLTYPEFLAG_*

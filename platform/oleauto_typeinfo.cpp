@@ -1,5 +1,6 @@
 // Type information over a dispatch table and of a coclass: what a container lists.
 #include "platform/coclass_typeinfo.h"
+#include "platform/com_object.h"
 #include "platform/dispatch_table.h"
 #include "platform/widestring.h"
 #include "platform/winerror.h"
@@ -27,28 +28,28 @@ HRESULT Describe(LPCOLESTR name, LPCOLESTR help, BSTR* nameOut, BSTR* docOut, DW
   return hr;
 }
 
+// A type's attributes as every kind here starts them: version 1.0, no constructor.
+TYPEATTR* NewTypeAttr(REFGUID guid, TYPEKIND kind) {
+  auto* a = new TYPEATTR{};
+  a->guid = guid;
+  a->memidConstructor = MEMBERID_NIL;
+  a->memidDestructor = MEMBERID_NIL;
+  a->typekind = kind;
+  a->wMajorVerNum = 1;
+  return a;
+}
+
 }  // namespace
 
 HRESULT DispatchTypeInfo::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeInfo)) {
-    *object = static_cast<ITypeInfo*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return QueryInterfaceFromMap(this, iid, object);
 }
 
 HRESULT DispatchTypeInfo::GetTypeAttr(TYPEATTR** attr) {
   if (attr == nullptr) return E_INVALIDARG;
-  auto* a = new TYPEATTR{};
-  a->guid = iid_;
-  a->memidConstructor = MEMBERID_NIL;
-  a->memidDestructor = MEMBERID_NIL;
-  a->typekind = TKIND_DISPATCH;
+  TYPEATTR* a = NewTypeAttr(iid_, TKIND_DISPATCH);
   a->cFuncs = static_cast<WORD>(members_.size());
   a->cbSizeVft = static_cast<WORD>(7 * sizeof(void*));  // the IDispatch slots
-  a->wMajorVerNum = 1;
   *attr = a;
   return S_OK;
 }
@@ -145,13 +146,7 @@ DispatchTypeLib::DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
 }
 
 HRESULT DispatchTypeLib::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeLib)) {
-    *object = static_cast<ITypeLib*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return QueryInterfaceFromMap(this, iid, object);
 }
 
 HRESULT DispatchTypeLib::GetTypeInfo(UINT index, ITypeInfo** info) {
@@ -196,25 +191,14 @@ CoClassTypeInfo::CoClassTypeInfo(REFCLSID clsid, LPCOLESTR name, LPCOLESTR help,
       interfaces_(std::move(interfaces)) {}
 
 HRESULT CoClassTypeInfo::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeInfo)) {
-    *object = static_cast<ITypeInfo*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return QueryInterfaceFromMap(this, iid, object);
 }
 
 HRESULT CoClassTypeInfo::GetTypeAttr(TYPEATTR** attr) {
   if (attr == nullptr) return E_INVALIDARG;
-  auto* a = new TYPEATTR{};
-  a->guid = clsid_;
-  a->memidConstructor = MEMBERID_NIL;
-  a->memidDestructor = MEMBERID_NIL;
-  a->typekind = TKIND_COCLASS;
+  TYPEATTR* a = NewTypeAttr(clsid_, TKIND_COCLASS);
   a->cImplTypes = static_cast<WORD>(interfaces_.size());
   a->wTypeFlags = typeFlags_;
-  a->wMajorVerNum = 1;
   *attr = a;
   return S_OK;
 }

@@ -147,6 +147,18 @@ class SizeSink final : public RecordingSink {
   ~SizeSink() override = default;
 };
 
+// Runs this thread's messages and incoming calls until condition holds (or timeoutMs pass).
+inline bool PumpMessagesUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(2);
+  }
+  return true;
+}
+
 // The container's thread: an apartment, a control reached through IDispatch, and on request the
 // control's window. Every test ends with no control and no sink alive.
 class ControlTest : public ::testing::Test {
@@ -171,16 +183,8 @@ class ControlTest : public ::testing::Test {
     ASSERT_NE(control_->CreateControlWindow(nullptr, RECT{0, 0, width, height}), nullptr);
   }
 
-  // Runs this thread's messages and incoming calls until condition holds (or 10 s pass).
   bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      Sleep(2);
-    }
-    return true;
+    return PumpMessagesUntil(condition, timeoutMs);
   }
 
   Script script() { return Script(dispatch_); }

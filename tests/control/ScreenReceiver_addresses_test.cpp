@@ -6,12 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <functional>
 #include <string>
 
-#include "platform/winsock_testing.h"
 #include "tests/control/ControlTestSupport.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/PrivateNetwork.h"
@@ -60,21 +56,9 @@ bool JoinedOnly(const char* group) {
   return Joined() == std::vector<std::uint32_t>{ntohl(inet_addr(group))};
 }
 
-// Runs this thread's messages (the window's resize from the engine's thread among them) until
-// condition holds or 10 s pass.
-bool PumpUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    Sleep(2);
-  }
-  return true;
-}
-
 bool EngineShows(CKWZ_ScreenReceiver* control, std::uint16_t width, std::uint16_t height) {
-  return PumpUntil([&] {
+  // Pumped: the window's resize from the engine's thread waits for this thread.
+  return PumpMessagesUntil([&] {
     RECT r{};
     control->Engine()->GetScreenRect(&r);
     return r.right == width && r.bottom == height;
@@ -127,16 +111,7 @@ int Exercise(const AddressCase& c, IDispatch* dispatch, CKWZ_ScreenReceiver* con
 
 // The child's whole life: a private network, a control, traffic on loopback.
 int RunInPrivateNetwork(const AddressCase& c) {
-  std::string why;
-  if (!EnterPrivateLoopbackNetwork(&why)) {
-    std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
-    return kNoNamespace;
-  }
-  // The host's own address, where an endpoint on 0.0.0.0 joins its groups, is the namespace's.
-  kwz_platform::SetHostResolver([](const char*, std::vector<std::uint32_t>* addresses) {
-    addresses->push_back(inet_addr(kPrivateHostAddress));
-    return true;
-  });
+  if (!EnterPrivateHost()) return kNoNamespace;
   if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless)) {
     return kSetupFailed;
   }
