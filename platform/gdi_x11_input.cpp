@@ -139,12 +139,22 @@ class X11EventSource final : public NativeEventSource {
         XGetInputFocus(display_, &focus, &revert);
         const bool gained = event.type == FocusIn;
         if ((focus == event.xfocus.window) != gained) return;
+        if (gained) SyncLocks();
         translator_.Focus(window, gained, messages);
         return;
       }
       default:
         return;
     }
+  }
+
+  // The locks may have changed while another window had the keyboard.
+  void SyncLocks() {
+    XkbStateRec state{};
+    if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success) return;
+    KeyboardState& keys = ThreadKeyboardState();
+    keys.SetToggled(VK_CAPITAL, (state.locked_mods & LockMask) != 0);
+    if (numLockMask_ != 0) keys.SetToggled(VK_NUMLOCK, (state.locked_mods & numLockMask_) != 0);
   }
 
   void Key(HWND window, const XKeyEvent& k, std::vector<MSG>* messages) {

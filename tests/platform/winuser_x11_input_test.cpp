@@ -293,4 +293,30 @@ TEST_F(X11InputTest, KeysHeldWhenTheFocusLeavesAreReleased) {
   XCloseDisplay(other);
 }
 
+TEST_F(X11InputTest, LocksChangedElsewhereAreKnownWhenTheFocusComesBack) {
+  Display* other = XOpenDisplay(server_->Display().c_str());
+  ASSERT_NE(other, nullptr);
+  const Window foreign =
+      XCreateSimpleWindow(other, DefaultRootWindow(other), 300, 300, 50, 50, 0, 0, 0);
+  XMapWindow(other, foreign);
+  XSync(other, False);
+  Xdotool({"windowfocus", "--sync", std::to_string(foreign)});
+  Xdotool({"key", "Caps_Lock"});
+  Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
+  PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); }, 5000);
+  const SHORT caps = GetKeyState(VK_CAPITAL);
+  Xdotool({"key", "a"});
+  PumpUntil([] { return !Only({WM_CHAR}).empty(); }, 5000);
+  const auto chars = Only({WM_CHAR});
+  // Caps Lock off again for the tests after this one on the same server.
+  Xdotool({"key", "Caps_Lock"});
+  PumpUntil([] { return Only({WM_KEYUP}).size() >= 2; }, 5000);
+  EXPECT_EQ(caps, 1) << "toggled, not down";
+  ASSERT_EQ(chars.size(), 1u);
+  EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('A'));
+  EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 0);
+  XDestroyWindow(other, foreign);
+  XCloseDisplay(other);
+}
+
 }  // namespace
