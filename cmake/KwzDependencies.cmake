@@ -17,3 +17,5 @@ find_package(X11 REQUIRED)
 if(NOT X11_Xext_FOUND)
   message(FATAL_ERROR "libXext (MIT-SHM) is required")
 endif()
+# Characters of keys under the server's keyboard layout, dead keys included.
+pkg_check_modules(KWZ_XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon xkbcommon-x11 x11-xcb)
