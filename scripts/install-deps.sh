@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang
   libpng-dev libx11-dev libxext-dev xvfb
+  libxtst-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev
   libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev
