@@ -29,6 +29,7 @@ using HBRUSH = struct HBRUSH__*;
 using HICON = struct HICON__*;
 using HCURSOR = HICON;
 using HMENU = struct HMENU__*;
+using HRGN = struct HRGN__*;
 
 struct POINTL {
   LONG x;

@@ -47,6 +47,8 @@ class NativeWindow {
   // Takes back a target after ReleaseDC so its memory serves the next frame.
   virtual void Recycle(std::unique_ptr<PaintTarget> target) = 0;
   virtual bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) = 0;
+  // Gives the window the display's keyboard focus if it is shown; on the window's thread.
+  virtual void TakeFocus() {}
 };
 
 // The input of the windows that one thread owns, read on that thread as messages.
@@ -83,6 +85,8 @@ class GdiBackend {
 GdiBackend& ActiveGdiBackend();
 
 std::unique_ptr<GdiBackend> MakeHeadlessBackend();
+// The headless windows' input: what tests inject for them.
+std::unique_ptr<NativeEventSource> MakeHeadlessEventSource();
 // Null when the display cannot be opened or offers no 24-bit TrueColor visual.
 std::unique_ptr<GdiBackend> MakeX11Backend(const char* displayName);
 

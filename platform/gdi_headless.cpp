@@ -197,6 +197,9 @@ class HeadlessBackend : public GdiBackend {
     *where = displays.cursor;
     return true;
   }
+  std::unique_ptr<NativeEventSource> CreateEventSource() override {
+    return MakeHeadlessEventSource();
+  }
 };
 
 }  // namespace

@@ -56,6 +56,7 @@ struct WindowRecord {
   std::shared_ptr<ThreadQueue> queue;
   GdiBackend* backend = nullptr;
   DWORD style = 0;
+  UINT classStyle = 0;  // CS_DBLCLKS decides whether second presses are double-clicks
   HWND parent = nullptr;
   std::mutex lock;  // guards the fields below
   std::vector<HWND> children;

@@ -56,4 +56,21 @@ GdiPresentPath LastPresentPathForTesting();
 // Display connections opened from now on skip MIT-SHM and put images with XPutImage.
 void ForceXPutImageForTesting(bool force);
 
+// Input for windows of the headless backend, delivered as the X11 backend delivers the server's
+// events: through the same translation (virtual keys, keystroke flags, double-clicks for
+// CS_DBLCLKS classes, mouse-key flags, focus changes) and the same keyboard-state bookkeeping.
+// The messages reach the window's thread at its next GetMessageW or PeekMessageW (a focus change
+// is sent there and then). Any thread; false for a bad handle or a window of another backend.
+//
+// A key is named by its Linux evdev code (KEY_A from linux/input-event-codes.h), the layout is US
+// English, and the modifiers are the keys injected as held.
+bool InjectKeyForTesting(HWND window, unsigned evdevKey, bool down);
+// button: 1 left, 2 middle, 3 right, 4 and 5 the wheel up and down (X's numbering). client: the
+// pointer in the window's client coordinates. time: the event's millisecond clock, which the
+// double-click rule reads.
+bool InjectButtonForTesting(HWND window, unsigned button, bool down, POINT client, DWORD time);
+bool InjectMotionForTesting(HWND window, POINT client, DWORD time);
+// The focus arriving from, or leaving for, a window outside the process.
+bool InjectFocusForTesting(HWND window, bool gained);
+
 }  // namespace kwz_platform

@@ -27,6 +27,7 @@ struct WindowClass {
   std::u16string name;  // folded to lower case
   ATOM atom = 0;
   WNDPROC proc = nullptr;
+  UINT style = 0;
 };
 
 struct ClassTable {
@@ -97,8 +98,8 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     return 0;
   }
   const ATOM atom = table.nextAtom++;
-  table.classes.push_back(
-      WindowClass{Folded(windowClass->lpszClassName), atom, windowClass->lpfnWndProc});
+  table.classes.push_back(WindowClass{Folded(windowClass->lpszClassName), atom,
+                                      windowClass->lpfnWndProc, windowClass->style});
   return atom;
 }
 
@@ -145,6 +146,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
       return nullptr;
     }
     record->proc = it->proc;
+    record->classStyle = it->style;
   }
   std::shared_ptr<WindowRecord> parentRecord;
   if (parent != nullptr) {
@@ -224,6 +226,7 @@ BOOL DestroyWindow(HWND window) {
   for (HWND child : children) DestroyWindow(child);
   NotifyWindow(record, WM_NCDESTROY, 0, 0);
   if (!Windows().Remove(window)) return TRUE;
+  ForgetFocus(window);
   if (ThreadQueue* queue = ThreadQueue::Existing(); queue == record->queue.get()) {
     queue->UnwatchNative(window);
   }

@@ -6,6 +6,8 @@
 
 #include "platform/handle_table.h"
 #include "platform/kernel.h"
+#include "platform/keyboard_state.h"
+#include "platform/winuser_internal.h"
 
 namespace kwz_platform {
 
@@ -123,7 +125,14 @@ bool ThreadQueue::RunHanded() {
 void ThreadQueue::PumpNative() {
   std::vector<MSG> messages;
   for (auto& [backend, source] : native_) source->Drain(&messages);
-  input_.insert(input_.end(), messages.begin(), messages.end());
+  for (const MSG& message : messages) {
+    // The focus moves at once, as SetFocus moves it, rather than when the queue gets there.
+    if (message.message == WM_SETFOCUS || message.message == WM_KILLFOCUS) {
+      NativeFocusChanged(message.hwnd, message.message == WM_SETFOCUS);
+    } else {
+      input_.push_back(message);
+    }
+  }
 }
 
 bool ThreadQueue::TakePosted(HWND window, UINT first, UINT last, bool remove, MSG* message) {
@@ -153,7 +162,10 @@ bool ThreadQueue::TakePosted(HWND window, UINT first, UINT last, bool remove, MS
   for (auto it = input_.begin(); it != input_.end(); ++it) {
     if (!passes(*it)) continue;
     *message = *it;
-    if (remove) input_.erase(it);
+    if (remove) {
+      input_.erase(it);
+      ThreadKeyboardState().Take(*message);
+    }
     return true;
   }
   return false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 using BYTE = std::uint8_t;
+using PBYTE = BYTE*;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;

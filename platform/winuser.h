@@ -80,15 +80,20 @@ struct CREATESTRUCTW {
 #define WM_PAINT 0x000Fu
 #define WM_CLOSE 0x0010u
 #define WM_QUIT 0x0012u
+#define WM_MOUSEACTIVATE 0x0021u
 #define WM_NCCREATE 0x0081u
 #define WM_NCDESTROY 0x0082u
 #define WM_GETDLGCODE 0x0087u
 #define WM_KEYDOWN 0x0100u
 #define WM_KEYUP 0x0101u
 #define WM_CHAR 0x0102u
+#define WM_DEADCHAR 0x0103u
 #define WM_SYSKEYDOWN 0x0104u
 #define WM_SYSKEYUP 0x0105u
 #define WM_SYSCHAR 0x0106u
+#define WM_SYSDEADCHAR 0x0107u
+#define WM_KEYFIRST 0x0100u
+#define WM_KEYLAST 0x0109u
 #define WM_MOUSEMOVE 0x0200u
 #define WM_LBUTTONDOWN 0x0201u
 #define WM_LBUTTONUP 0x0202u
@@ -100,6 +105,8 @@ struct CREATESTRUCTW {
 #define WM_MBUTTONUP 0x0208u
 #define WM_MBUTTONDBLCLK 0x0209u
 #define WM_MOUSEWHEEL 0x020Au
+#define WM_MOUSEFIRST 0x0200u
+#define WM_MOUSELAST 0x020Du
 #define WM_USER 0x0400u
 #define WM_APP 0x8000u
 
@@ -112,19 +119,119 @@ struct CREATESTRUCTW {
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
 
+// WM_MOUSEACTIVATE answers.
+#define MA_ACTIVATE 1
+#define MA_ACTIVATEANDEAT 2
+#define MA_NOACTIVATE 3
+#define MA_NOACTIVATEANDEAT 4
+
+// WM_GETDLGCODE answers: the keys a control wants from a dialog's navigation.
+#define DLGC_WANTARROWS 0x0001
+#define DLGC_WANTTAB 0x0002
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_HASSETSEL 0x0008
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_UNDEFPUSHBUTTON 0x0020
+#define DLGC_RADIOBUTTON 0x0040
+#define DLGC_WANTCHARS 0x0080
+#define DLGC_STATIC 0x0100
+#define DLGC_BUTTON 0x2000
+
+// Keystroke flags in the lParam of the key messages, above the repeat count (bits 0-15) and
+// the scan code (bits 16-23).
+#define KF_EXTENDED 0x0100
+#define KF_DLGMODE 0x0800
+#define KF_MENUMODE 0x1000
+#define KF_ALTDOWN 0x2000
+#define KF_REPEAT 0x4000
+#define KF_UP 0x8000
+
+// Virtual keys. Letters and digits are their upper-case ASCII codes ('A', '0').
+#define VK_LBUTTON 0x01u
+#define VK_RBUTTON 0x02u
+#define VK_CANCEL 0x03u
+#define VK_MBUTTON 0x04u
 #define VK_BACK 0x08u
 #define VK_TAB 0x09u
+#define VK_CLEAR 0x0Cu
 #define VK_RETURN 0x0Du
 #define VK_SHIFT 0x10u
 #define VK_CONTROL 0x11u
 #define VK_MENU 0x12u
+#define VK_PAUSE 0x13u
+#define VK_CAPITAL 0x14u
 #define VK_ESCAPE 0x1Bu
 #define VK_SPACE 0x20u
+#define VK_PRIOR 0x21u
+#define VK_NEXT 0x22u
+#define VK_END 0x23u
+#define VK_HOME 0x24u
 #define VK_LEFT 0x25u
 #define VK_UP 0x26u
 #define VK_RIGHT 0x27u
 #define VK_DOWN 0x28u
+#define VK_SELECT 0x29u
+#define VK_PRINT 0x2Au
+#define VK_EXECUTE 0x2Bu
+#define VK_SNAPSHOT 0x2Cu
+#define VK_INSERT 0x2Du
+#define VK_DELETE 0x2Eu
+#define VK_HELP 0x2Fu
+#define VK_LWIN 0x5Bu
+#define VK_RWIN 0x5Cu
+#define VK_APPS 0x5Du
+#define VK_SLEEP 0x5Fu
+#define VK_NUMPAD0 0x60u
+#define VK_NUMPAD1 0x61u
+#define VK_NUMPAD2 0x62u
+#define VK_NUMPAD3 0x63u
+#define VK_NUMPAD4 0x64u
+#define VK_NUMPAD5 0x65u
+#define VK_NUMPAD6 0x66u
+#define VK_NUMPAD7 0x67u
+#define VK_NUMPAD8 0x68u
+#define VK_NUMPAD9 0x69u
+#define VK_MULTIPLY 0x6Au
+#define VK_ADD 0x6Bu
+#define VK_SEPARATOR 0x6Cu
+#define VK_SUBTRACT 0x6Du
+#define VK_DECIMAL 0x6Eu
+#define VK_DIVIDE 0x6Fu
 #define VK_F1 0x70u
+#define VK_F2 0x71u
+#define VK_F3 0x72u
+#define VK_F4 0x73u
+#define VK_F5 0x74u
+#define VK_F6 0x75u
+#define VK_F7 0x76u
+#define VK_F8 0x77u
+#define VK_F9 0x78u
+#define VK_F10 0x79u
+#define VK_F11 0x7Au
+#define VK_F12 0x7Bu
+#define VK_F13 0x7Cu
+#define VK_F24 0x87u
+#define VK_NUMLOCK 0x90u
+#define VK_SCROLL 0x91u
+#define VK_LSHIFT 0xA0u
+#define VK_RSHIFT 0xA1u
+#define VK_LCONTROL 0xA2u
+#define VK_RCONTROL 0xA3u
+#define VK_LMENU 0xA4u
+#define VK_RMENU 0xA5u
+#define VK_OEM_1 0xBAu
+#define VK_OEM_PLUS 0xBBu
+#define VK_OEM_COMMA 0xBCu
+#define VK_OEM_MINUS 0xBDu
+#define VK_OEM_PERIOD 0xBEu
+#define VK_OEM_2 0xBFu
+#define VK_OEM_3 0xC0u
+#define VK_OEM_4 0xDBu
+#define VK_OEM_5 0xDCu
+#define VK_OEM_6 0xDDu
+#define VK_OEM_7 0xDEu
+#define VK_OEM_102 0xE2u
 
 #define MAKELPARAM(low, high)                                        \
   (static_cast<LPARAM>(static_cast<DWORD>((static_cast<WORD>(low)) | \
@@ -203,15 +310,48 @@ void PostQuitMessage(int exitCode);
 // running sent messages and incoming calls meanwhile. 0 for WM_QUIT, -1 for a bad window.
 BOOL GetMessageW(MSG* message, HWND window, UINT first, UINT last);
 BOOL PeekMessageW(MSG* message, HWND window, UINT first, UINT last, UINT removal);
-// Posts WM_CHAR after the WM_KEYDOWN of a letter (lower case: no keyboard state is kept), digit,
-// space, tab, return, backspace or escape; TRUE for any key message.
+// Posts what ToUnicode gives for a WM_KEYDOWN (WM_SYSKEYDOWN) under the thread's keyboard state:
+// one WM_CHAR (WM_SYSCHAR) per character, or WM_DEADCHAR (WM_SYSDEADCHAR) for a dead key. TRUE
+// for any key message.
 BOOL TranslateMessage(const MSG* message);
 // Runs the window's procedure; 0 for a message without a live window.
 LRESULT DispatchMessageW(const MSG* message);
 
-// Messages that a control window receives from its container and its parent, and the answer
-// codes of WM_GETDLGCODE.
-#define WM_MOUSEACTIVATE 0x0021u
+// Keyboard input. The keyboard state is the calling thread's: it changes as the thread takes
+// key and button messages out of its queue (GetMessageW, PeekMessageW with PM_REMOVE), so that
+// it matches the message being handled, as Windows keeps it. Per virtual key: 0x80 while down,
+// 0x01 toggled (kept for every key; meaningful for VK_CAPITAL, VK_NUMLOCK and VK_SCROLL, which
+// the X11 backend also takes from the server's lock state). VK_SHIFT, VK_CONTROL and VK_MENU
+// follow their left and right keys. AltGr arrives as VK_LCONTROL plus VK_RMENU.
+BOOL GetKeyboardState(PBYTE keyState);
+// Negative (bit 15) while down, bit 0 set when toggled.
+SHORT GetKeyState(int virtualKey);
+// The characters that key vk (scanCode: its set-1 scan code, bit 15 for a release) gives under
+// keyState (256 bytes as GetKeyboardState gives), written to buffer: the count written; 0 for
+// none (key-ups, keys without a character); -1 for a dead key, whose spacing form is written;
+// 2 or more when a pending dead key does not combine with this key (both characters). Ctrl
+// combinations give Windows' control characters; Ctrl+Alt counts as AltGr. The dead-key state
+// is the calling thread's; flags bit 2 (0x4) leaves it alone. The layout is the X server's on
+// a thread that has X11 windows, otherwise US English.
+int ToUnicode(UINT vk, UINT scanCode, const BYTE* keyState, LPWSTR buffer, int bufferSize,
+              UINT flags);
+
+// The keyboard focus. SetFocus sends WM_KILLFOCUS (wParam: the window that gets the focus) to
+// the window that had it and WM_SETFOCUS (wParam: the one that lost it) to window before it
+// returns, and on X11 gives the window the server's input focus when it is viewable. Returns the
+// window that had the focus (null when none of the calling thread's windows had it). Null window:
+// the calling thread's windows lose the focus. Fails (null, ERROR_INVALID_WINDOW_HANDLE) for a
+// bad handle, (ERROR_ACCESS_DENIED) for another thread's window. Setting the focus to the window
+// that has it sends nothing. The window also gets and loses the focus as the X server moves it.
+HWND SetFocus(HWND window);
+// The window that has the keyboard focus if it belongs to the calling thread, else null.
+HWND GetFocus();
+
+// Only a null region (the window is its whole rectangle) is supported: non-zero for it, 0 with
+// ERROR_INVALID_PARAMETER for a region. redraw is accepted.
+int SetWindowRgn(HWND window, HRGN region, BOOL redraw);
+
+// Notifications that a control window's parent reflects back to it.
 #define WM_DRAWITEM 0x002Bu
 #define WM_MEASUREITEM 0x002Cu
 #define WM_DELETEITEM 0x002Du
@@ -230,8 +370,6 @@ LRESULT DispatchMessageW(const MSG* message);
 #define WM_CTLCOLORSCROLLBAR 0x0137u
 #define WM_CTLCOLORSTATIC 0x0138u
 #define WM_PARENTNOTIFY 0x0210u
-#define DLGC_WANTARROWS 0x0001u
-#define DLGC_WANTTAB 0x0002u
 
 // Painting in answer to WM_PAINT. BeginPaint gives a DC of the window (as GetDC does) with the
 // client rectangle as the area to paint; the window is not erased (fErase is TRUE: the

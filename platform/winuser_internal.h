@@ -15,4 +15,10 @@ LRESULT SendToWindow(const std::shared_ptr<WindowRecord>& record, UINT message, 
 LRESULT NotifyWindow(const std::shared_ptr<WindowRecord>& record, UINT message, WPARAM wParam,
                      LPARAM lParam);
 
+// The display gave the window the keyboard focus or took it away: the messages SetFocus sends,
+// without touching the display's focus. Nothing when our record already agrees. Window's thread.
+void NativeFocusChanged(HWND window, bool gained);
+// A destroyed window loses the focus without messages.
+void ForgetFocus(HWND window);
+
 }  // namespace kwz_platform

@@ -22,16 +22,6 @@ bool ValidFilter(HWND window) {
   return false;
 }
 
-// A WM_CHAR for the keys whose character does not depend on keyboard state we do not keep.
-WPARAM CharacterOf(WPARAM key) {
-  if (key >= 'A' && key <= 'Z') return key - 'A' + 'a';
-  if ((key >= '0' && key <= '9') || key == VK_SPACE || key == VK_TAB || key == VK_RETURN ||
-      key == VK_BACK || key == VK_ESCAPE) {
-    return key;
-  }
-  return 0;
-}
-
 }  // namespace
 
 LRESULT SendToWindow(const std::shared_ptr<WindowRecord>& record, UINT message, WPARAM wParam,
@@ -147,12 +137,22 @@ BOOL TranslateMessage(const MSG* message) {
   if (message == nullptr) return FALSE;
   switch (message->message) {
     case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-      if (const WPARAM c = CharacterOf(message->wParam)) {
-        PostMessageW(message->hwnd, message->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR, c,
+    case WM_SYSKEYDOWN: {
+      BYTE state[256];
+      GetKeyboardState(state);
+      WCHAR chars[8];
+      const UINT scan = HIWORD(message->lParam) & (0xFF | KF_EXTENDED);
+      const int count = ToUnicode(static_cast<UINT>(message->wParam), scan, state, chars, 8, 0);
+      const bool system = message->message == WM_SYSKEYDOWN;
+      if (count < 0) {
+        PostMessageW(message->hwnd, system ? WM_SYSDEADCHAR : WM_DEADCHAR, chars[0],
                      message->lParam);
       }
+      for (int i = 0; i < count; ++i) {
+        PostMessageW(message->hwnd, system ? WM_SYSCHAR : WM_CHAR, chars[i], message->lParam);
+      }
       return TRUE;
+    }
     case WM_KEYUP:
     case WM_SYSKEYUP:
       return TRUE;

@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang
-  libpng-dev libx11-dev libxext-dev xvfb
-  libxtst-dev
+  libpng-dev libx11-dev libxext-dev libx11-xcb-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libxtst-dev xvfb xdotool
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev
   libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev

@@ -1,0 +1,255 @@
+// Keyboard and mouse input of headless windows, injected as the backend delivers it: the
+// messages a window procedure sees, the keyboard state while it runs, characters and the focus.
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/gdi_testing.h"
+#include "platform/kernel.h"
+#include "platform/winerror.h"
+#include "platform/winuser.h"
+
+namespace {
+
+struct Seen {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool shiftDown;  // GetKeyState(VK_SHIFT) while the message ran
+  HWND focus;      // GetFocus() while the message ran
+};
+
+std::vector<Seen>& Log() {
+  static std::vector<Seen> log;
+  return log;
+}
+
+bool Recorded(UINT message) {
+  return message == WM_SETFOCUS || message == WM_KILLFOCUS ||
+         (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+         (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
+}
+
+LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (Recorded(message)) {
+    Log().push_back(Seen{window, message, wParam, lParam, GetKeyState(VK_SHIFT) < 0, GetFocus()});
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+class InputTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = RecordingProc;
+    wc.lpszClassName = u"KwzInputTestPlain";
+    ASSERT_NE(RegisterClassExW(&wc), 0);
+    wc.style = CS_DBLCLKS;
+    wc.lpszClassName = u"KwzInputTestDouble";
+    ASSERT_NE(RegisterClassExW(&wc), 0);
+  }
+  void SetUp() override {
+    window_ = CreateWindowExW(0, u"KwzInputTestDouble", u"", WS_VISIBLE, 100, 50, 320, 240, nullptr,
+                              nullptr, nullptr, nullptr);
+    ASSERT_NE(window_, nullptr);
+    Pump();
+    Log().clear();
+  }
+  void TearDown() override {
+    DestroyWindow(window_);
+    Pump();
+  }
+
+  // Runs the loop as an application does until nothing is left.
+  static void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  void Key(unsigned code, bool down) {
+    ASSERT_TRUE(kwz_platform::InjectKeyForTesting(window_, code, down));
+  }
+  void Tap(unsigned code) {
+    Key(code, true);
+    Key(code, false);
+  }
+  static std::vector<UINT> Messages() {
+    std::vector<UINT> messages;
+    for (const Seen& s : Log()) messages.push_back(s.message);
+    return messages;
+  }
+
+  HWND window_ = nullptr;
+};
+
+TEST_F(InputTest, ClicksBecomeDoubleClicksOnlyForClassesThatAskAndOnlyOnce) {
+  HWND plain = CreateWindowExW(0, u"KwzInputTestPlain", u"", WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                               nullptr, nullptr, nullptr);
+  for (HWND target : {window_, plain}) {
+    for (DWORD t : {1000u, 1100u, 1200u}) {
+      ASSERT_TRUE(kwz_platform::InjectButtonForTesting(target, 1, true, POINT{10, 20}, t));
+      ASSERT_TRUE(kwz_platform::InjectButtonForTesting(target, 1, false, POINT{10, 20}, t + 10));
+    }
+  }
+  Pump();
+  const std::vector<UINT> expected = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP,
+                                      WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN,   WM_LBUTTONUP,
+                                      WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN,   WM_LBUTTONUP};
+  EXPECT_EQ(Messages(), expected);
+  ASSERT_EQ(Log().size(), expected.size());
+  EXPECT_EQ(Log()[0].window, window_);
+  EXPECT_EQ(Log()[0].lParam, MAKELPARAM(10, 20)) << "client coordinates";
+  EXPECT_EQ(Log()[0].wParam, static_cast<WPARAM>(MK_LBUTTON)) << "the pressed button is held";
+  EXPECT_EQ(Log()[1].wParam, 0u) << "the released button is not";
+  EXPECT_EQ(Log()[6].window, plain);
+  DestroyWindow(plain);
+}
+
+TEST_F(InputTest, ModifierFlagsAndTheWheelCarryWhatIsHeld) {
+  Key(KEY_LEFTSHIFT, true);
+  ASSERT_TRUE(kwz_platform::InjectButtonForTesting(window_, 3, true, POINT{1, 2}, 5000));
+  ASSERT_TRUE(kwz_platform::InjectMotionForTesting(window_, POINT{3, 4}, 5010));
+  ASSERT_TRUE(kwz_platform::InjectButtonForTesting(window_, 5, true, POINT{3, 4}, 5020));
+  ASSERT_TRUE(kwz_platform::InjectButtonForTesting(window_, 5, false, POINT{3, 4}, 5030));
+  ASSERT_TRUE(kwz_platform::InjectButtonForTesting(window_, 3, false, POINT{3, 4}, 5040));
+  Key(KEY_LEFTSHIFT, false);
+  Pump();
+  const std::vector<UINT> expected = {WM_KEYDOWN,    WM_RBUTTONDOWN, WM_MOUSEMOVE,
+                                      WM_MOUSEWHEEL, WM_RBUTTONUP,   WM_KEYUP};
+  ASSERT_EQ(Messages(), expected);
+  EXPECT_EQ(Log()[1].wParam, static_cast<WPARAM>(MK_RBUTTON | MK_SHIFT));
+  EXPECT_EQ(Log()[2].wParam, static_cast<WPARAM>(MK_RBUTTON | MK_SHIFT));
+  EXPECT_EQ(Log()[2].lParam, MAKELPARAM(3, 4));
+  // The wheel: a negative delta in the high word and the pointer in screen coordinates.
+  EXPECT_EQ(static_cast<SHORT>(HIWORD(Log()[3].wParam)), -120);
+  EXPECT_EQ(LOWORD(Log()[3].wParam), MK_RBUTTON | MK_SHIFT);
+  EXPECT_EQ(Log()[3].lParam, MAKELPARAM(103, 54));
+  EXPECT_EQ(Log()[4].wParam, static_cast<WPARAM>(MK_SHIFT));
+}
+
+TEST_F(InputTest, CharactersFollowTheStateOfTheKeyBeingHandled) {
+  // Everything is queued before the loop runs: the state must be that of each message as it is
+  // taken, not of the last event.
+  Key(KEY_LEFTSHIFT, true);
+  Tap(KEY_A);
+  Key(KEY_LEFTSHIFT, false);
+  Tap(KEY_A);
+  Tap(KEY_CAPSLOCK);
+  Tap(KEY_B);
+  Key(KEY_RIGHTSHIFT, true);
+  Tap(KEY_B);
+  Tap(KEY_1);
+  Key(KEY_RIGHTSHIFT, false);
+  Tap(KEY_CAPSLOCK);
+  Pump();
+  std::u16string typed;
+  for (const Seen& s : Log()) {
+    if (s.message == WM_CHAR) typed.push_back(static_cast<char16_t>(s.wParam));
+  }
+  EXPECT_EQ(typed, u"AaBb!");
+  ASSERT_FALSE(Log().empty());
+  EXPECT_TRUE(Log()[1].shiftDown) << "Shift is down while its A is handled";
+  BYTE state[256];
+  ASSERT_TRUE(GetKeyboardState(state));
+  EXPECT_EQ(state[VK_CAPITAL], 0) << "Caps Lock pressed twice is off and up";
+  EXPECT_EQ(state[VK_SHIFT] & 0x80, 0);
+}
+
+TEST_F(InputTest, SystemKeysAndTheirCharacters) {
+  Key(KEY_LEFTALT, true);
+  Tap(KEY_F);
+  Key(KEY_LEFTALT, false);
+  Tap(KEY_F10);
+  Key(KEY_LEFTCTRL, true);
+  Tap(KEY_A);
+  Tap(KEY_3);
+  Key(KEY_LEFTCTRL, false);
+  Pump();
+  const std::vector<UINT> expected = {WM_SYSKEYDOWN, WM_SYSKEYDOWN, WM_SYSCHAR,  WM_SYSKEYUP,
+                                      WM_SYSKEYUP,   WM_SYSKEYDOWN, WM_SYSKEYUP, WM_KEYDOWN,
+                                      WM_KEYDOWN,    WM_CHAR,       WM_KEYUP,    WM_KEYDOWN,
+                                      WM_KEYUP,      WM_KEYUP};
+  ASSERT_EQ(Messages(), expected);
+  EXPECT_EQ(Log()[2].wParam, static_cast<WPARAM>('f'));
+  EXPECT_EQ(Log()[2].lParam, Log()[1].lParam) << "a character carries its key's flags";
+  EXPECT_EQ(Log()[9].wParam, 1u) << "Ctrl+A";
+}
+
+TEST_F(InputTest, FocusMessagesComeOncePerChange) {
+  HWND other = CreateWindowExW(0, u"KwzInputTestPlain", u"", WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                               nullptr, nullptr, nullptr);
+  ASSERT_NE(other, nullptr);
+  ASSERT_TRUE(kwz_platform::InjectFocusForTesting(window_, true));
+  Pump();
+  EXPECT_EQ(GetFocus(), window_);
+  // The display confirming a focus SetFocus already gave sends nothing.
+  EXPECT_EQ(SetFocus(other), window_);
+  ASSERT_TRUE(kwz_platform::InjectFocusForTesting(other, true));
+  Pump();
+  EXPECT_EQ(SetFocus(other), other) << "no change, no messages";
+  Key(KEY_LEFTSHIFT, true);
+  Pump();
+  ASSERT_TRUE(kwz_platform::InjectFocusForTesting(window_, false)) << "not the focus: ignored";
+  ASSERT_TRUE(kwz_platform::InjectFocusForTesting(other, false));
+  Pump();
+  EXPECT_EQ(GetFocus(), nullptr);
+  EXPECT_EQ(GetKeyState(VK_SHIFT), 0) << "keys held are released with the focus";
+
+  std::vector<Seen> focus;
+  for (const Seen& s : Log()) {
+    if (s.message == WM_SETFOCUS || s.message == WM_KILLFOCUS) focus.push_back(s);
+  }
+  ASSERT_EQ(focus.size(), 4u);
+  EXPECT_EQ(focus[0].message, WM_SETFOCUS);
+  EXPECT_EQ(focus[0].window, window_);
+  EXPECT_EQ(focus[0].wParam, 0u);
+  EXPECT_EQ(focus[1].message, WM_KILLFOCUS);
+  EXPECT_EQ(focus[1].window, window_);
+  EXPECT_EQ(focus[1].wParam, reinterpret_cast<WPARAM>(other));
+  EXPECT_EQ(focus[2].message, WM_SETFOCUS);
+  EXPECT_EQ(focus[2].window, other);
+  EXPECT_EQ(focus[2].wParam, reinterpret_cast<WPARAM>(window_));
+  EXPECT_EQ(focus[2].focus, other) << "GetFocus answers the new window inside WM_SETFOCUS";
+  EXPECT_EQ(focus[3].message, WM_KILLFOCUS);
+  EXPECT_EQ(focus[3].window, other);
+
+  // Another thread may neither take nor see this thread's focus.
+  SetFocus(window_);
+  HWND fromThere = window_;
+  DWORD error = 0;
+  std::thread([&] {
+    fromThere = SetFocus(window_);
+    error = GetLastError();
+    if (GetFocus() != nullptr) fromThere = window_;
+  }).join();
+  EXPECT_EQ(fromThere, nullptr);
+  EXPECT_EQ(error, ERROR_ACCESS_DENIED);
+  DestroyWindow(other);
+  EXPECT_EQ(GetFocus(), window_);
+  DestroyWindow(window_);
+  EXPECT_EQ(GetFocus(), nullptr) << "a destroyed window does not keep the focus";
+  window_ = CreateWindowExW(0, u"KwzInputTestPlain", u"", 0, 0, 0, 5, 5, nullptr, nullptr, nullptr,
+                            nullptr);
+}
+
+TEST_F(InputTest, BadHandlesAndRegionsAreRefused) {
+  const HWND bogus = reinterpret_cast<HWND>(0x1234);
+  EXPECT_FALSE(kwz_platform::InjectKeyForTesting(bogus, KEY_A, true));
+  EXPECT_EQ(SetFocus(bogus), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_NE(SetWindowRgn(window_, nullptr, TRUE), 0);
+  EXPECT_EQ(SetWindowRgn(window_, reinterpret_cast<HRGN>(0x10), TRUE), 0);
+  EXPECT_EQ(SetWindowRgn(bogus, nullptr, TRUE), 0);
+  EXPECT_FALSE(GetKeyboardState(nullptr));
+  EXPECT_EQ(GetKeyState(-1), 0);
+  EXPECT_EQ(GetKeyState(0x1000), 0);
+}
+
+}  // namespace
