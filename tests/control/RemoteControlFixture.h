@@ -34,9 +34,15 @@ class RecordingTunnel final : public ITunnel {
     DWORD thread;
   };
 
+  // receiving: an instance for the engine's endpoint, which waits on its event and reads
+  // nothing; otherwise a sending instance for remote control.
+  explicit RecordingTunnel(bool receiving = false)
+      : receiving_(receiving), event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~RecordingTunnel() { CloseHandle(event_); }
+
   void Reserved0() override { ADD_FAILURE() << "slot 0 called"; }
   int Receive(BYTE*, int, TunnelAddress*) override {
-    ADD_FAILURE() << "a sending instance was asked to receive";
+    EXPECT_TRUE(receiving_) << "a sending instance was asked to receive";
     return 0;
   }
   void Reserved2() override { ADD_FAILURE() << "slot 2 called"; }
@@ -52,8 +58,8 @@ class RecordingTunnel final : public ITunnel {
     return length;
   }
   HANDLE GetEvent() override {
-    ADD_FAILURE() << "a sending instance was asked for its event";
-    return nullptr;
+    EXPECT_TRUE(receiving_) << "a sending instance was asked for its event";
+    return event_;
   }
   void Reserved5() override { ADD_FAILURE() << "slot 5 called"; }
   void SetOption(BYTE option) override {
@@ -79,6 +85,8 @@ class RecordingTunnel final : public ITunnel {
   }
 
  private:
+  const bool receiving_;
+  const HANDLE event_;
   std::mutex lock_;
   std::vector<Sent> sent_;
   std::vector<BYTE> options_;
@@ -88,10 +96,12 @@ class RecordingTunnelFactory final : public ITunnelFactory {
  public:
   ~RecordingTunnelFactory() {
     for (RecordingTunnel* t : handedOut_) delete t;
+    for (RecordingTunnel* t : receiving_) delete t;
   }
   ITunnel* CreateReceiver(TunnelAddress) override {
-    ADD_FAILURE() << "remote control asked for a receiving instance";
-    return nullptr;
+    ++receivers;
+    receiving_.push_back(new RecordingTunnel(true));
+    return receiving_.back();
   }
   ITunnel* CreateSender() override {
     ++senders;
@@ -107,11 +117,14 @@ class RecordingTunnelFactory final : public ITunnelFactory {
 
   // Touched on the container's thread only, as the control calls these slots there.
   int senders = 0;
+  int receivers = 0;
   bool refuse = false;
   std::vector<ITunnel*> released;
 
  private:
-  std::vector<RecordingTunnel*> handedOut_;  // kept to the end, so stale use is caught by ASan
+  // Kept to the end: an instance used after it was handed back still records the call.
+  std::vector<RecordingTunnel*> handedOut_;
+  std::vector<RecordingTunnel*> receiving_;
 };
 
 // Threads of this process now. A thread whose end was waited for may still be leaving.

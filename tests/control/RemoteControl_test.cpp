@@ -200,6 +200,26 @@ TEST_F(RemoteControlTest, TheTunnelCarriesTheRecordsThroughItsSlots) {
   EXPECT_EQ(factory_.released.size(), 1u);
 }
 
+// The engine finds the factory by the same id: its endpoint takes a receiving instance instead
+// of opening the port. An id that names no factory leaves it on its own socket.
+TEST_F(RemoteControlTest, TheEngineReceivesThroughTheFactoryTheIdNames) {
+  UseTunnel();
+  CreateWindow();
+  ASSERT_EQ(script().Call(u"Init").hr, S_OK);
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_EQ(control_->Engine()->m_pTunnelFactory, &factory_);
+  EXPECT_EQ(factory_.receivers, 1);
+  EXPECT_FALSE(PortHeld());
+  ASSERT_EQ(script().Call(u"DeInit").hr, S_OK);
+
+  ASSERT_EQ(script().Call(u"SetProperties", {u"enable_tunnel", u"123456789"}).hr, S_OK);
+  ASSERT_EQ(script().Call(u"Init").hr, S_OK);
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_EQ(control_->Engine()->m_pTunnelFactory, nullptr);
+  EXPECT_TRUE(PortHeld());
+  EXPECT_EQ(factory_.receivers, 1);
+}
+
 TEST_F(RemoteControlTest, ATunnelWithoutAnInstanceOrAnUnknownIdGivesSFalse) {
   UseTunnel();
   CreateWindow();
