@@ -21,3 +21,5 @@ endif()
 if(NOT X11_Xtst_FOUND)
   message(FATAL_ERROR "libXtst (XTEST) is required")
 endif()
+# Characters of keys under the server's keyboard layout, dead keys included.
+pkg_check_modules(KWZ_XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon xkbcommon-x11 x11-xcb)

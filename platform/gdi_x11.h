@@ -119,6 +119,7 @@ class X11Window : public NativeWindow {
   std::unique_ptr<PaintTarget> BeginPaint(int width, int height) override;
   void Recycle(std::unique_ptr<PaintTarget> target) override;
   bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) override;
+  void TakeFocus() override;
 
   Window Xid() const { return xid_; }
   // Expires with the window object: a paint connection drops the window's images then.

@@ -1,19 +1,26 @@
 // Input of the X11 backend's windows as window messages: each thread that owns windows reads
 // their events on a display connection of its own, which its message loop polls beside its
-// queue.
+// queue. Keys are read with the server's keymap (evdev keycodes), characters with xkbcommon.
+#include <X11/XKBlib.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/keysym.h>
+#include <xkbcommon/xkbcommon-x11.h>
 
 #include <unordered_map>
 
+#include "platform/debug.h"
 #include "platform/gdi_objects.h"
 #include "platform/gdi_x11.h"
+#include "platform/input_translator.h"
+#include "platform/keyboard_layout_xkb.h"
+#include "platform/keyboard_state.h"
 
 namespace kwz_platform {
 namespace {
 
-constexpr long kInputMask =
-    ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask | KeyReleaseMask;
-constexpr int kWheelDelta = 120;
+constexpr long kInputMask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
+                            KeyReleaseMask | FocusChangeMask;
+constexpr unsigned kEvdevOffset = 8;
 
 WPARAM MouseKeys(unsigned state) {
   WPARAM keys = 0;
@@ -25,62 +32,24 @@ WPARAM MouseKeys(unsigned state) {
   return keys;
 }
 
-// The virtual-key code of a key symbol; 0 for keys without one here.
-WPARAM VirtualKey(KeySym sym) {
-  if (sym >= XK_a && sym <= XK_z) return 'A' + (sym - XK_a);
-  if (sym >= XK_A && sym <= XK_Z) return 'A' + (sym - XK_A);
-  if (sym >= XK_0 && sym <= XK_9) return '0' + (sym - XK_0);
-  if (sym >= XK_F1 && sym <= XK_F24) return VK_F1 + (sym - XK_F1);
-  switch (sym) {
-    case XK_BackSpace:
-      return VK_BACK;
-    case XK_Tab:
-    case XK_ISO_Left_Tab:
-      return VK_TAB;
-    case XK_Return:
-    case XK_KP_Enter:
-      return VK_RETURN;
-    case XK_Escape:
-      return VK_ESCAPE;
-    case XK_space:
-      return VK_SPACE;
-    case XK_Shift_L:
-    case XK_Shift_R:
-      return VK_SHIFT;
-    case XK_Control_L:
-    case XK_Control_R:
-      return VK_CONTROL;
-    case XK_Alt_L:
-    case XK_Alt_R:
-      return VK_MENU;
-    case XK_Prior:
-      return 0x21;
-    case XK_Next:
-      return 0x22;
-    case XK_End:
-      return 0x23;
-    case XK_Home:
-      return 0x24;
-    case XK_Left:
-      return VK_LEFT;
-    case XK_Up:
-      return VK_UP;
-    case XK_Right:
-      return VK_RIGHT;
-    case XK_Down:
-      return VK_DOWN;
-    case XK_Insert:
-      return 0x2D;
-    case XK_Delete:
-      return 0x2E;
-    default:
-      return 0;
-  }
+// Focus moves that Windows would report: into or out of the window itself from another window.
+// Pointer, PointerRoot and None details and the grab modes are the server's bookkeeping.
+bool ReportedFocusChange(const XFocusChangeEvent& focus) {
+  if (focus.mode != NotifyNormal && focus.mode != NotifyWhileGrabbed) return false;
+  return focus.detail == NotifyAncestor || focus.detail == NotifyInferior ||
+         focus.detail == NotifyNonlinear;
 }
 
 class X11EventSource final : public NativeEventSource {
  public:
-  explicit X11EventSource(Display* display) : display_(display) {}
+  explicit X11EventSource(Display* display) : display_(display) {
+    // Held keys then repeat as presses alone, so the key-down bitmap tells repeats apart.
+    Bool supported = False;
+    XkbSetDetectableAutoRepeat(display_, True, &supported);
+    numLockMask_ = XkbKeysymToModifiers(display_, XK_Num_Lock);
+    LoadKeymap();
+  }
+  // The thread keeps the layout: it holds no part of the connection.
   ~X11EventSource() override { CloseOurDisplay(display_); }
 
   int PollDescriptor() const override { return ConnectionNumber(display_); }
@@ -104,75 +73,116 @@ class X11EventSource final : public NativeEventSource {
     while (XPending(display_) > 0) {
       XEvent event;
       XNextEvent(display_, &event);
+      if (event.type == MappingNotify) {
+        XRefreshKeyboardMapping(&event.xmapping);
+        if (event.xmapping.request != MappingPointer) LoadKeymap();
+        continue;
+      }
       auto it = windows_.find(event.xany.window);
-      if (it == windows_.end()) continue;
-      MSG message{it->second, 0, 0, 0, 0, POINT{0, 0}};
-      if (Translate(event, &message)) messages->push_back(message);
+      if (it != windows_.end()) Translate(it->second, event, messages);
     }
     TakeXErrors();
   }
 
  private:
-  static bool Translate(XEvent& event, MSG* message) {
+  // The server's keymap for characters; US English when it cannot be read.
+  void LoadKeymap() {
+    std::shared_ptr<XkbKeyboardLayout> layout;
+    xcb_connection_t* xcb = XGetXCBConnection(display_);
+    if (xkb_x11_setup_xkb_extension(
+            xcb, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr) != 0) {
+      const int32_t device = xkb_x11_get_core_keyboard_device_id(xcb);
+      xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+      if (context != nullptr && device >= 0) {
+        if (xkb_keymap* keymap =
+                xkb_x11_keymap_new_from_device(context, xcb, device, XKB_KEYMAP_COMPILE_NO_FLAGS)) {
+          layout = std::make_shared<XkbKeyboardLayout>(context, keymap);
+        }
+      }
+      if (context != nullptr) xkb_context_unref(context);
+    }
+    if (!layout) {
+      OutputDebugStringA(
+          "kwz: the X server's keymap cannot be read; keys are typed as US English\n");
+      layout = XkbKeyboardLayout::FromNames("us", nullptr);
+    }
+    layout_ = layout;
+    SetThreadKeyboardLayout(layout);
+  }
+
+  void Translate(HWND window, XEvent& event, std::vector<MSG>* messages) {
     switch (event.type) {
       case ButtonPress:
       case ButtonRelease: {
         const XButtonEvent& b = event.xbutton;
-        const bool down = event.type == ButtonPress;
-        message->pt = POINT{b.x_root, b.y_root};
-        message->time = static_cast<DWORD>(b.time);
-        if (b.button == Button4 || b.button == Button5) {
-          if (!down) return false;
-          // Wheel messages carry screen coordinates.
-          const int delta = b.button == Button4 ? kWheelDelta : -kWheelDelta;
-          message->message = WM_MOUSEWHEEL;
-          message->wParam = MouseKeys(b.state) | static_cast<WPARAM>(static_cast<WORD>(delta))
-                                                     << 16;
-          message->lParam = MAKELPARAM(b.x_root, b.y_root);
-          return true;
-        }
-        static const UINT kDown[] = {WM_LBUTTONDOWN, WM_MBUTTONDOWN, WM_RBUTTONDOWN};
-        static const UINT kUp[] = {WM_LBUTTONUP, WM_MBUTTONUP, WM_RBUTTONUP};
-        if (b.button < Button1 || b.button > Button3) return false;
-        message->message = (down ? kDown : kUp)[b.button - Button1];
-        message->wParam = MouseKeys(b.state);
-        message->lParam = MAKELPARAM(b.x, b.y);
-        return true;
+        translator_.Button(window, b.button, event.type == ButtonPress, POINT{b.x, b.y},
+                           POINT{b.x_root, b.y_root}, MouseKeys(b.state),
+                           static_cast<DWORD>(b.time), messages);
+        return;
       }
       case MotionNotify: {
         const XMotionEvent& m = event.xmotion;
-        message->message = WM_MOUSEMOVE;
-        message->wParam = MouseKeys(m.state);
-        message->lParam = MAKELPARAM(m.x, m.y);
-        message->pt = POINT{m.x_root, m.y_root};
-        message->time = static_cast<DWORD>(m.time);
-        return true;
+        translator_.Motion(window, POINT{m.x, m.y}, POINT{m.x_root, m.y_root}, MouseKeys(m.state),
+                           static_cast<DWORD>(m.time), messages);
+        return;
       }
       case KeyPress:
-      case KeyRelease: {
-        XKeyEvent& k = event.xkey;
-        const WPARAM vk = VirtualKey(XLookupKeysym(&k, 0));
-        if (vk == 0) return false;
-        const bool down = event.type == KeyPress;
-        // Alt held, or F10 alone, makes a system key as on Windows.
-        const bool system = (k.state & Mod1Mask) != 0 || vk == VK_MENU || vk == VK_F1 + 9;
-        message->message =
-            down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
-        message->wParam = vk;
-        // Repeat count 1, the scan code, and for a release the previous-state and
-        // transition bits.
-        const LPARAM scan = static_cast<LPARAM>((k.keycode - 8) & 0xFF) << 16;
-        message->lParam = 1 | scan | (down ? 0 : static_cast<LPARAM>(0xC0000000u));
-        message->time = static_cast<DWORD>(k.time);
-        return true;
+      case KeyRelease:
+        return Key(window, event.xkey, messages);
+      case FocusIn:
+      case FocusOut: {
+        if (!ReportedFocusChange(event.xfocus)) return;
+        // A stale event (the focus has moved on since) must not move our record back.
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(display_, &focus, &revert);
+        const bool gained = event.type == FocusIn;
+        if ((focus == event.xfocus.window) != gained) return;
+        if (gained) SyncLocks();
+        translator_.Focus(window, gained, messages);
+        return;
       }
       default:
-        return false;
+        return;
     }
+  }
+
+  // The locks may have changed while another window had the keyboard.
+  void SyncLocks() {
+    XkbStateRec state{};
+    if (XkbGetState(display_, XkbUseCoreKbd, &state) != Success) return;
+    KeyboardState& keys = ThreadKeyboardState();
+    keys.SetToggled(VK_CAPITAL, (state.locked_mods & LockMask) != 0);
+    if (numLockMask_ != 0) keys.SetToggled(VK_NUMLOCK, (state.locked_mods & numLockMask_) != 0);
+  }
+
+  void Key(HWND window, const XKeyEvent& k, std::vector<MSG>* messages) {
+    if (k.keycode < kEvdevOffset) return;
+    const unsigned code = k.keycode - kEvdevOffset;
+    KeyContext context;
+    if (layout_) {
+      layout_->SetGroup(XkbGroupForCoreState(k.state));
+      context.letterVk = layout_->LetterVk(code);
+      context.altGr = layout_->IsAltGr(code);
+    }
+    context.altHeld = (k.state & Mod1Mask) != 0;
+    context.ctrlHeld = (k.state & ControlMask) != 0;
+    context.shiftHeld = (k.state & ShiftMask) != 0;
+    context.numLock = numLockMask_ != 0 && (k.state & numLockMask_) != 0;
+    // The locks as the server has them, unless this key is the one changing them.
+    KeyboardState& state = ThreadKeyboardState();
+    if (code != kEvdevCapsLock) state.SetToggled(VK_CAPITAL, (k.state & LockMask) != 0);
+    if (code != kEvdevNumLock && numLockMask_ != 0) state.SetToggled(VK_NUMLOCK, context.numLock);
+    translator_.Key(window, code, k.type == KeyPress, context, static_cast<DWORD>(k.time),
+                    POINT{k.x_root, k.y_root}, messages);
   }
 
   Display* const display_;
   std::unordered_map<Window, HWND> windows_;
+  InputTranslator translator_;
+  std::shared_ptr<XkbKeyboardLayout> layout_;
+  unsigned numLockMask_ = 0;
 };
 
 }  // namespace
@@ -181,6 +191,18 @@ std::unique_ptr<NativeEventSource> X11Backend::CreateEventSource() {
   Display* display = OpenOurDisplay(name_.c_str());
   if (display == nullptr) return nullptr;
   return std::make_unique<X11EventSource>(display);
+}
+
+void X11Window::TakeFocus() {
+  backend_->WithOwner([this](Display* owner) {
+    XWindowAttributes attributes{};
+    // The server refuses the focus to a window that is not viewable.
+    if (XGetWindowAttributes(owner, xid_, &attributes) && attributes.map_state == IsViewable) {
+      XSetInputFocus(owner, xid_, RevertToParent, CurrentTime);
+    }
+    XSync(owner, False);
+    return TakeXErrors();
+  });
 }
 
 unsigned long X11WindowForTesting(HWND window) {

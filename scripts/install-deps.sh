@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang
-  libpng-dev libx11-dev libxext-dev libx11-xcb-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libpng-dev libx11-dev libxext-dev libx11-xcb-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   libxtst-dev xvfb xdotool
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev

@@ -200,7 +200,7 @@ TEST_F(InputTest, FocusMessagesComeOncePerChange) {
   ASSERT_TRUE(kwz_platform::InjectFocusForTesting(other, false));
   Pump();
   EXPECT_EQ(GetFocus(), nullptr);
-  EXPECT_EQ(GetKeyState(VK_SHIFT), 0) << "keys held are released with the focus";
+  EXPECT_GE(GetKeyState(VK_SHIFT), 0) << "keys held are released with the focus";
 
   std::vector<Seen> focus;
   for (const Seen& s : Log()) {
