@@ -11,11 +11,15 @@ add_library(kwz_libyuv INTERFACE)
 target_include_directories(kwz_libyuv SYSTEM INTERFACE ${KWZ_LIBYUV_INCLUDE})
 target_link_libraries(kwz_libyuv INTERFACE ${KWZ_LIBYUV_LIBRARY})
 
-# Only platform/ paints: libpng for window snapshots, Xlib with MIT-SHM for the X11 backend.
+# Only platform/ paints: libpng for window snapshots, Xlib with MIT-SHM for the X11 backend,
+# XTEST for input replayed into an X display.
 find_package(PNG REQUIRED)
 find_package(X11 REQUIRED)
 if(NOT X11_Xext_FOUND)
   message(FATAL_ERROR "libXext (MIT-SHM) is required")
+endif()
+if(NOT X11_Xtst_FOUND)
+  message(FATAL_ERROR "libXtst (XTEST) is required")
 endif()
 # Characters of keys under the server's keyboard layout, dead keys included.
 pkg_check_modules(KWZ_XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon xkbcommon-x11 x11-xcb)

@@ -60,9 +60,15 @@ HRESULT CProxy_IKWZ_ScreenReceiverEvents::Fire_SizeUpdated(ULONG dx, ULONG dy) {
 
 CKWZ_ScreenReceiver::CKWZ_ScreenReceiver() {
   ++g_objectCount;
+  m_keyRecord.type = kInputRecordKeyboard;
+  // Remote control's socket needs Winsock started in this process, whoever else uses it; a
+  // failed start-up shows later as a socket that cannot be made (S_FALSE).
+  WSADATA data;
+  m_bWinsockStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
 CKWZ_ScreenReceiver::~CKWZ_ScreenReceiver() {
+  if (m_bWinsockStarted) WSACleanup();
   --g_objectCount;
 }
 

@@ -5,9 +5,13 @@
 // Ownership: reference counted; the last Release runs DeInit and destroys the window if the
 // container left it alive. The engine is owned (m_pEngine); the engine holds this object's
 // IScreenSharing without a reference, which is why DeInit always ends the engine first.
-// Threads: every automation call, the window's creation and destruction come from the
+// Remote control: from StartRemoteControl to EndRemoteControl the control owns a UDP socket (or
+// a sending instance of the tunnel) and the re-send thread; the window's mouse and keyboard
+// messages keep the two input records up to date and send them.
+// Threads: every automation call, the window's creation, messages and destruction come from the
 // container's thread (a single-threaded apartment). OnScreenSizeChanged comes from the engine's
-// thread and reaches the container's sinks through the Global Interface Table.
+// thread and reaches the container's sinks through the Global Interface Table. The re-send
+// thread sends the mouse record. Locks, when both are held: m_csEngine, then m_csRemote.
 #pragma once
 
 #include <atomic>
@@ -20,11 +24,16 @@
 #include "engine/IScreenSharing.h"
 #include "platform/coclass_typeinfo.h"
 #include "platform/com_ptr.h"
+#include "network/ITunnel.h"
+#include "network/InputRecord.h"
 #include "platform/connection_point.h"
 #include "platform/dispatch_table.h"
 #include "platform/ocidl.h"
+#include "platform/winsock.h"
 #include "platform/winuser.h"
 #include "runtime/CCriticalSection.h"
+
+class RemoteControlThread;
 
 // The event source for _IKWZ_ScreenReceiverEvents: sinks are kept as Global Interface Table
 // cookies so that the engine's thread can raise the event into the container's apartment.
@@ -207,8 +216,11 @@ class CKWZ_ScreenReceiver final
 
   // For diagnostics and tests: the engine, null outside Init..DeInit.
   CScreenSharing* Engine() const { return m_pEngine; }
+  // For diagnostics and tests: whether the re-send thread exists and runs.
+  bool RemoteControlRunning() const;
 
  private:
+  friend class RemoteControlThread;
   CKWZ_ScreenReceiver();
   ~CKWZ_ScreenReceiver();
 
@@ -224,7 +236,21 @@ class CKWZ_ScreenReceiver final
   HRESULT ActivateInPlace(HWND parent, LPCRECT position);
 
   static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  void OnCreate();
+  // The control's own message map; false for a message it does not claim.
+  bool ProcessOwnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // The control base's drawing hook: draws nothing, as the engine paints the window.
+  HRESULT OnDraw(HDC dc, const RECT& bounds);
+  LRESULT OnCreate();
+  LRESULT OnFocus(UINT message);
+  LRESULT OnMouseButton(UINT message);
+  LRESULT OnKey(UINT message, WPARAM vk, LPARAM lParam);
+
+  // Sends record with the cursor's position brought up to date first. m_csRemote held.
+  void SendInputRecord(const InputRecord& record, int length);
+  // Re-send thread: the mouse record, under m_csRemote.
+  void ResendMouseRecord();
+  // Closes the socket or hands the tunnel instance back. m_csRemote held.
+  void CloseRemoteTransport();
 
   std::atomic<ULONG> m_refs{1};
 
@@ -241,11 +267,27 @@ class CKWZ_ScreenReceiver final
   LONG m_nReorderParam = 0;
   DWORD m_nTunnel = 0;  // a tunnel factory's address in this process; 0: none
 
-  // Kept for remote control, which uses them; stored and returned here.
+  // Read by StartRemoteControl only.
   std::string m_strServerAddress;
   LONG m_nServerPort = 0;
 
-  CScreenSharing* m_pEngine = nullptr;  // owned, from Init to DeInit
+  // Remote control. The records, the transport, the focus flag and every send are guarded by
+  // m_csRemote; the thread is created and deleted on the container's thread only.
+  bool m_bWinsockStarted = false;  // this object's own WSAStartup, balanced at destruction
+  SOCKET m_socket = INVALID_SOCKET;
+  sockaddr_in m_addrServer{};
+  ITunnel* m_pTunnel = nullptr;                    // from m_pRemoteFactory, handed back to it
+  ITunnelFactory* m_pRemoteFactory = nullptr;      // not owned
+  DWORD m_nTunnelPort = 0;                         // the server port when the tunnel was opened
+  RemoteControlThread* m_pRemoteThread = nullptr;  // owned
+  InputRecord m_keyRecord;
+  InputRecord m_mouseRecord;
+  bool m_bHasFocus = false;
+  mutable CCriticalSection m_csRemote;
+
+  // Owned, from Init to DeInit. Changed under m_csEngine and m_csRemote both, so that the
+  // re-send thread, which holds m_csRemote, reads a live engine or none.
+  CScreenSharing* m_pEngine = nullptr;
   bool m_bInitialized = false;
   bool m_bInitPending = false;
   bool m_bStartPending = false;

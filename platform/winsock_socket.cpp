@@ -1,13 +1,17 @@
 // The socket calls of the Winsock subset: Windows layouts in, SocketObject calls out.
+#include <atomic>
 #include <cstring>
 
 #include "platform/kernel.h"
 #include "platform/socket_object.h"
 #include "platform/winerror.h"
 #include "platform/winsock.h"
+#include "platform/winsock_testing.h"
 
 namespace kwz_platform {
 namespace {
+
+std::atomic<int> g_failNextSocket{0};
 
 std::shared_ptr<SocketObject> FindSocket(SOCKET s) {
   if (!WinsockStarted()) return nullptr;
@@ -78,6 +82,11 @@ bool MapOption(int level, int name, SocketOption* option) {
 }
 
 }  // namespace
+
+void FailNextSocket(int error) {
+  g_failNextSocket.store(error);
+}
+
 }  // namespace kwz_platform
 
 using kwz_platform::FindSocket;
@@ -86,6 +95,10 @@ using kwz_platform::Result;
 
 SOCKET socket(int family, int type, int protocol) {
   if (!kwz_platform::WinsockStarted()) return INVALID_SOCKET;
+  if (int injected = kwz_platform::g_failNextSocket.exchange(0)) {
+    WSASetLastError(injected);
+    return INVALID_SOCKET;
+  }
   int error = 0;
   if (family != AF_INET) {
     error = WSAEAFNOSUPPORT;

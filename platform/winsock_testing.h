@@ -15,6 +15,10 @@ int WinsockStartupCount();
 // The next WSAStartup of the process fails with this Winsock error code and changes nothing.
 void FailNextWSAStartup(int error);
 
+// The next socket() of the process fails with this Winsock error code (as when the system has
+// no descriptor or buffer left) and creates nothing. 0 cancels a failure not yet used.
+void FailNextSocket(int error);
+
 // Answers gethostbyname instead of the machine's resolver while installed: fills the host's IPv4
 // addresses (network order) or returns false for an unknown host. An empty function restores the
 // machine's resolver. Returns the previous one.

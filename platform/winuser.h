@@ -361,3 +361,38 @@ HWND GetFocus();
 // Only a null region (the window is its whole rectangle) is supported: non-zero for it, 0 with
 // ERROR_INVALID_PARAMETER for a region. redraw is accepted.
 int SetWindowRgn(HWND window, HRGN region, BOOL redraw);
+
+// Notifications that a control window's parent reflects back to it.
+#define WM_DRAWITEM 0x002Bu
+#define WM_MEASUREITEM 0x002Cu
+#define WM_DELETEITEM 0x002Du
+#define WM_VKEYTOITEM 0x002Eu
+#define WM_CHARTOITEM 0x002Fu
+#define WM_COMPAREITEM 0x0039u
+#define WM_NOTIFY 0x004Eu
+#define WM_COMMAND 0x0111u
+#define WM_HSCROLL 0x0114u
+#define WM_VSCROLL 0x0115u
+#define WM_CTLCOLORMSGBOX 0x0132u
+#define WM_CTLCOLOREDIT 0x0133u
+#define WM_CTLCOLORLISTBOX 0x0134u
+#define WM_CTLCOLORBTN 0x0135u
+#define WM_CTLCOLORDLG 0x0136u
+#define WM_CTLCOLORSCROLLBAR 0x0137u
+#define WM_CTLCOLORSTATIC 0x0138u
+#define WM_PARENTNOTIFY 0x0210u
+
+// Painting in answer to WM_PAINT. BeginPaint gives a DC of the window (as GetDC does) with the
+// client rectangle as the area to paint; the window is not erased (fErase is TRUE: the
+// background is left to the window's owner). EndPaint releases the DC; what was painted shows
+// then.
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);

@@ -39,6 +39,9 @@ const char kUsage[] =
     "                         (default synthetic)\n"
     "  --refresh-seconds N    resend every block (or a video key frame) at least every N\n"
     "                         seconds, 0 never (default 5)\n"
+    "  --remote-port PORT     take viewers' remote-control records on UDP PORT at the\n"
+    "                         --multicast-if address, print each one decoded and, with an x11\n"
+    "                         source, replay it into that display (XTEST)\n"
     "  --help                 this text\n"
     "\n"
     "At exit one line tells what was sent. Exit status: 0 done, 1 failure, 2 bad arguments.\n";
@@ -173,6 +176,10 @@ ParseResult ParsePresentOptions(int argc, const char* const* argv, PresentOption
       ok = ParseSource(value, &o);
     } else if (name == "--refresh-seconds") {
       ok = ParseNumber(value, &o.refreshSeconds, 0, 3600);
+    } else if (name == "--remote-port") {
+      std::uint16_t port = 0;
+      ok = ParseNumber<std::uint16_t>(value, &port, 1, 65535);
+      o.remotePort = port;
     } else {
       return bad("unknown option " + std::string(name) + " (see --help)");
     }

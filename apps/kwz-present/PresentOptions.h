@@ -26,6 +26,9 @@ struct PresentOptions {
   SourceKind source = SourceKind::kSynthetic;
   std::vector<std::string> pngFiles;
   std::string x11Display;  // empty: $DISPLAY
+  // --remote-port: where viewers' remote-control records are taken, on the address of
+  // sender.multicastInterface (the presenter's own interface).
+  std::optional<std::uint16_t> remotePort;
 };
 
 enum class ParseResult { kRun, kHelp, kBadArguments };

@@ -7,6 +7,7 @@
 #include "platform/widestring.h"
 #include "presenter/CFramePacer.h"
 #include "presenter/CPngSource.h"
+#include "presenter/CRemoteInputListener.h"
 #include "presenter/CScreenCaptureSource.h"
 #include "presenter/CScreenSender.h"
 #include "presenter/CScreenStreamer.h"
@@ -57,10 +58,20 @@ int RunPresenter(const PresentOptions& options, const std::atomic<bool>& stop, s
   std::unique_ptr<presenter::IScreenSource> source;
   std::unique_ptr<presenter::CScreenStreamer> streamer;
   std::unique_ptr<presenter::CScreenSender> sender;
+  std::unique_ptr<presenter::CRemoteInputListener> remote;
   try {
     source = MakeSource(options);
     streamer = std::make_unique<presenter::CScreenStreamer>(options.stream);
     sender = std::make_unique<presenter::CScreenSender>(options.sender);
+    if (options.remotePort) {
+      // Input is replayed only into a display that this program shows: the live X source's.
+      remote = std::make_unique<presenter::CRemoteInputListener>(
+          options.sender.multicastInterface, *options.remotePort,
+          options.source == SourceKind::kX11, summary);
+      std::fprintf(summary, "kwz-present: taking remote-control records on %s:%u\n",
+                   options.sender.multicastInterface.c_str(), unsigned{remote->Port()});
+      std::fflush(summary);
+    }
   } catch (const base_exception& e) {
     std::fprintf(errors, "kwz-present: %s\n", Narrow(e.message()).c_str());
     return 1;
@@ -91,6 +102,14 @@ int RunPresenter(const PresentOptions& options, const std::atomic<bool>& stop, s
     ++frame;
   }
 
+  if (remote) {
+    remote->Stop();
+    const presenter::RemoteInputCounters r = remote->Counters();
+    std::fprintf(summary,
+                 "kwz-present: remote control: %" PRIu64 " records, %" PRIu64 " dropped, %" PRIu64
+                 " input events replayed\n",
+                 r.records, r.dropped, r.replayed);
+  }
   const presenter::SenderCounters c = sender->Counters();
   const std::uint32_t elapsed = pacer.ElapsedMs();
   std::fprintf(summary,

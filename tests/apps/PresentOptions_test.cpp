@@ -102,10 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
                    EXPECT_EQ(o.source, SourceKind::kPng);
                    EXPECT_EQ(o.pngFiles, (std::vector<std::string>{"a.png", "dir/b.png"}));
                  }},
-        Accepted{{"--source", "x11::1"}, [](const PresentOptions& o) {
+        Accepted{{"--source", "x11::1"},
+                 [](const PresentOptions& o) {
                    EXPECT_EQ(o.source, SourceKind::kX11);
                    EXPECT_EQ(o.x11Display, ":1");
-                 }}));
+                   EXPECT_FALSE(o.remotePort.has_value());
+                 }},
+        Accepted{{"--remote-port", "65535"},
+                 [](const PresentOptions& o) { EXPECT_EQ(o.remotePort, 65535); }}));
 
 // Bad command lines, each refused with a message naming the trouble.
 struct Refused {
@@ -150,6 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{{"--payload-size", "65496"}, "--payload-size"},
         Refused{{"--ssrc", "0x100000000"}, "--ssrc"},
         Refused{{"--refresh-seconds", "-1"}, "--refresh-seconds"},
+        Refused{{"--remote-port", "0"}, "--remote-port"},
+        Refused{{"--remote-port", "65536"}, "--remote-port"},
         // Sources.
         Refused{{"--source", "camera"}, "--source"}, Refused{{"--source", "png:"}, "--source"},
         Refused{{"--source", "png:a.png,,b.png"}, "--source"}));
@@ -173,6 +179,7 @@ TEST(PresentOptions, HelpIsAskedForAndDocumentsEveryOption) {
                              "--ssrc",
                              "--source",
                              "--refresh-seconds",
+                             "--remote-port",
                              "--help",
                              "geometry",
                              "zlib",

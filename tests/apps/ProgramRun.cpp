@@ -27,42 +27,74 @@ std::string ReadAll(const std::string& path) {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
-                         int timeoutMs) {
-  TempDir dir;
-  const std::string outPath = std::string(dir.path()) + "/out";
-  const std::string errPath = std::string(dir.path()) + "/err";
+RunningProgram::RunningProgram(const std::string& path, const std::vector<std::string>& args)
+    : dir_(std::make_unique<TempDir>()),
+      outPath_(std::string(dir_->path()) + "/out"),
+      errPath_(std::string(dir_->path()) + "/err") {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+  posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+  posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-
-  ProgramResult result;
   pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  if (posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return result;
+}
 
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+  }
+}
+
+std::string RunningProgram::OutSoFar() const {
+  return ReadAll(outPath_);
+}
+
+bool RunningProgram::WaitForOut(const std::string& text, int timeoutMs) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (OutSoFar().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+void RunningProgram::Interrupt() {
+  if (pid_ > 0) kill(pid_, SIGINT);
+}
+
+ProgramResult RunningProgram::Wait(int timeoutMs) {
+  ProgramResult result;
+  if (pid_ <= 0) return result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  pid_ = -1;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  result.out = ReadAll(outPath);
-  result.err = ReadAll(errPath);
+  result.out = ReadAll(outPath_);
+  result.err = ReadAll(errPath_);
   return result;
+}
+
+ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
+                         int timeoutMs) {
+  RunningProgram program(path, args);
+  return program.Wait(timeoutMs);
 }
 
 }  // namespace kwz_test

@@ -1,15 +1,45 @@
 // Runs a program as a child process with its output captured, for tests of the programs.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kwz_test {
 
+class TempDir;
+
 struct ProgramResult {
   int exitCode = -1;  // -1 when it did not end normally (killed, or no start)
   std::string out;
   std::string err;
+};
+
+// A program started with its output going to files, which can be read while it runs.
+class RunningProgram {
+ public:
+  RunningProgram(const std::string& path, const std::vector<std::string>& args);
+  ~RunningProgram();  // kills the program if still running
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // What the program has written to its standard output so far.
+  std::string OutSoFar() const;
+  // Waits until the output holds text, at most timeoutMs.
+  bool WaitForOut(const std::string& text, int timeoutMs) const;
+  // Asks the program to end, as Ctrl-C does.
+  void Interrupt();
+  // Waits up to timeoutMs for the program to end, then kills it.
+  ProgramResult Wait(int timeoutMs);
+
+ private:
+  std::unique_ptr<TempDir> dir_;
+  std::string outPath_;
+  std::string errPath_;
+  pid_t pid_ = -1;
 };
 
 // Runs path with args and waits up to timeoutMs, then kills it.

@@ -1,0 +1,120 @@
+// The replay of viewers' records as input events: button bits that change state press or
+// release once, keys tapped or held as the viewer's sending rules require.
+#include "presenter/RemoteInputReplay.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace presenter {
+namespace {
+
+InputRecord Mouse(LONG x, LONG y, DWORD buttons) {
+  return InputRecord{x, y, buttons, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF};
+}
+
+InputRecord Keyboard(WORD message, DWORD wParam, DWORD lParam) {
+  return InputRecord{0, 0, 0, kInputRecordKeyboard, 0, message, wParam, lParam};
+}
+
+// An input event as a short text, so that a sequence compares and prints as one string.
+std::string Describe(const INPUT& in) {
+  char text[64];
+  if (in.type == INPUT_MOUSE) {
+    if ((in.mi.dwFlags & MOUSEEVENTF_MOVE) != 0) {
+      std::snprintf(text, sizeof text, "move(%ld,%ld)", static_cast<long>(in.mi.dx),
+                    static_cast<long>(in.mi.dy));
+    } else {
+      std::snprintf(text, sizeof text, "button(0x%X)", static_cast<unsigned>(in.mi.dwFlags));
+    }
+  } else if ((in.ki.dwFlags & KEYEVENTF_UNICODE) != 0) {
+    std::snprintf(text, sizeof text, "char%s(0x%X)",
+                  (in.ki.dwFlags & KEYEVENTF_KEYUP) != 0 ? "Up" : "Down",
+                  static_cast<unsigned>(in.ki.wScan));
+  } else {
+    std::snprintf(text, sizeof text, "key%s%s(0x%X)",
+                  (in.ki.dwFlags & KEYEVENTF_KEYUP) != 0 ? "Up" : "Down",
+                  (in.ki.dwFlags & KEYEVENTF_EXTENDEDKEY) != 0 ? "Ext" : "",
+                  static_cast<unsigned>(in.ki.wVk));
+  }
+  return text;
+}
+
+std::string Replay(RemoteInputReplay& replay, const std::vector<InputRecord>& records) {
+  std::string out;
+  for (const InputRecord& record : records) {
+    for (const INPUT& in : replay.Translate(record)) out += Describe(in) + " ";
+    out += "| ";
+  }
+  return out;
+}
+
+struct ReplayCase {
+  const char* name;
+  std::vector<InputRecord> records;
+  const char* events;  // per record, separated by "| "
+};
+
+class ReplayRecords : public ::testing::TestWithParam<ReplayCase> {};
+
+TEST_P(ReplayRecords, GiveTheseEvents) {
+  // A 1024 x 768 display: pixel p maps to the normalised step ceil(p * 65536 / size).
+  RemoteInputReplay replay(1024, 768);
+  EXPECT_EQ(Replay(replay, GetParam().records), GetParam().events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presenter, ReplayRecords,
+    ::testing::Values(
+        // The mouse: position each time, a button only when its state changes.
+        ReplayCase{
+            "click",
+            {Mouse(0, 0, 0), Mouse(512, 384, 0x2), Mouse(512, 384, 0x2), Mouse(513, 384, 0x1)},
+            "move(0,0) | move(32768,32768) button(0x2) | move(32768,32768) | "
+            "move(32832,32768) button(0x4) | "},
+        // A left double-click: press, release, the double-click bit presses again, release.
+        ReplayCase{"double click",
+                   {Mouse(1, 1, 0x2), Mouse(1, 1, 0x1), Mouse(1, 1, 0x4), Mouse(1, 1, 0x1)},
+                   "move(64,86) button(0x2) | move(64,86) button(0x4) | move(64,86) button(0x2) | "
+                   "move(64,86) button(0x4) | "},
+        // Right and middle buttons held together, released in turn; a position off the
+        // display is clamped to its edge.
+        ReplayCase{"right and middle",
+                   {Mouse(-5, 5000, 0x220), Mouse(1023, 767, 0x120), Mouse(1023, 767, 0x110)},
+                   "move(0,65451) button(0x8) button(0x20) | move(65472,65451) button(0x40) | "
+                   "move(65472,65451) button(0x10) | "},
+        // Characters are typed as one stroke each.
+        ReplayCase{"character",
+                   {Keyboard(0x0102, 0x61, 0x001E0001), Keyboard(0x0102, 0xE9, 0x00030001)},
+                   "charDown(0x61) charUp(0x61) | charDown(0xE9) charUp(0xE9) | "},
+        // Ctrl+a arrives as character 1 with bit 25: Ctrl held around the A key.
+        ReplayCase{"ctrl letter",
+                   {Keyboard(0x0102, 0x01, 0x021E0001)},
+                   "keyDown(0x11) keyDown(0x41) keyUp(0x41) keyUp(0x11) | "},
+        // Enter, Tab, Backspace and Escape come as control characters without Ctrl.
+        ReplayCase{"control characters",
+                   {Keyboard(0x0102, 0x0D, 0x001C0001), Keyboard(0x0102, 0x1B, 0x00010001)},
+                   "keyDown(0xD) keyUp(0xD) | keyDown(0x1B) keyUp(0x1B) | "},
+        // An extended key is held from its press to its release; a plain key is tapped.
+        ReplayCase{"keys",
+                   {Keyboard(0x0100, 0x25, 0x014B0001), Keyboard(0x0100, 0x25, 0xC14B0001),
+                    Keyboard(0x0100, 0x70, 0x003B0001)},
+                   "keyDownExt(0x25) | keyUpExt(0x25) | keyDown(0x70) keyUp(0x70) | "},
+        // With Alt held at the viewer (context bit): Alt around the key, which is tapped since
+        // its system key-up is never sent. Alt alone is tapped as it is.
+        ReplayCase{"alt",
+                   {Keyboard(0x0100, 0x12, 0x20380001), Keyboard(0x0100, 0x73, 0x203E0001),
+                    Keyboard(0x0100, 0x25, 0x214B0001)},
+                   "keyDown(0x12) keyUp(0x12) | keyDown(0x12) keyDown(0x73) keyUp(0x73) "
+                   "keyUp(0x12) | keyDown(0x12) keyDownExt(0x25) keyUpExt(0x25) keyUp(0x12) | "},
+        // Keyboard records with another message give nothing.
+        ReplayCase{"other messages", {Keyboard(0x0104, 0x41, 0)}, "| "}),
+    [](const ::testing::TestParamInfo<ReplayCase>& info) {
+      std::string name = info.param.name;
+      for (char& c : name) c = c == ' ' ? '_' : c;
+      return name;
+    });
+
+}  // namespace
+}  // namespace presenter
