@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "control/CKWZ_ScreenReceiverModule.h"
 #include "platform/widestring.h"
 #include "platform/winerror.h"
 
@@ -60,20 +61,38 @@ HRESULT CProxy_IKWZ_ScreenReceiverEvents::Fire_SizeUpdated(ULONG dx, ULONG dy) {
 
 CKWZ_ScreenReceiver::CKWZ_ScreenReceiver() {
   ++g_objectCount;
+  ScreenReceiverModule().Lock();
 }
 
 CKWZ_ScreenReceiver::~CKWZ_ScreenReceiver() {
   --g_objectCount;
+  ScreenReceiverModule().Unlock();
 }
 
 HRESULT CKWZ_ScreenReceiver::CreateInstance(REFIID iid, void** object) {
+  return CreateInstance(nullptr, iid, object);
+}
+
+HRESULT CKWZ_ScreenReceiver::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
+  if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
   auto* control = new (std::nothrow) CKWZ_ScreenReceiver();
   if (control == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = control->QueryInterface(iid, object);
-  control->Release();
+  control->m_pOuterUnknown = outer;
+  const HRESULT hr = control->m_innerUnknown.QueryInterface(iid, object);
+  control->m_innerUnknown.Release();
   return hr;
+}
+
+HRESULT CKWZ_ScreenReceiver::CInnerUnknown::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown)) {
+    *object = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return owner_->InternalQueryInterface(iid, object);
 }
 
 LONG CKWZ_ScreenReceiver::ObjectCount() {
@@ -129,6 +148,11 @@ const kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::DispatchInfo() {
 }
 
 HRESULT CKWZ_ScreenReceiver::QueryInterface(REFIID iid, void** object) {
+  if (m_pOuterUnknown != nullptr) return m_pOuterUnknown->QueryInterface(iid, object);
+  return InternalQueryInterface(iid, object);
+}
+
+HRESULT CKWZ_ScreenReceiver::InternalQueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
       IsEqualIID(iid, IID_IKWZ_ScreenReceiver)) {
@@ -146,14 +170,22 @@ HRESULT CKWZ_ScreenReceiver::QueryInterface(REFIID iid, void** object) {
 }
 
 ULONG CKWZ_ScreenReceiver::AddRef() {
+  if (m_pOuterUnknown != nullptr) return m_pOuterUnknown->AddRef();
   return ++m_refs;
 }
 
 ULONG CKWZ_ScreenReceiver::Release() {
+  if (m_pOuterUnknown != nullptr) return m_pOuterUnknown->Release();
+  return InternalRelease();
+}
+
+ULONG CKWZ_ScreenReceiver::InternalRelease() {
   const ULONG left = --m_refs;
   if (left != 0) return left;
   // Teardown may hand the object out briefly (a sink called during DeInit); a count of one
-  // keeps those pairs from starting a second teardown.
+  // keeps those pairs from starting a second teardown, and the outer object, which is going
+  // away, no longer takes them.
+  m_pOuterUnknown = nullptr;
   m_refs = 1;
   DeInit();
   DestroyControlWindow();

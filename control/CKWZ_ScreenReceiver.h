@@ -3,7 +3,9 @@
 // screen-sharing engine from Init to DeInit and hands the engine the window it paints into.
 //
 // Ownership: reference counted; the last Release runs DeInit and destroys the window if the
-// container left it alive. The engine is owned (m_pEngine); the engine holds this object's
+// container left it alive. Inside an aggregate (created with an outer unknown) the control's
+// IUnknown delegates to the outer object, which holds the control through its inner unknown.
+// Each live control holds one lock of the module. The engine is owned (m_pEngine); the engine holds this object's
 // IScreenSharing without a reference, which is why DeInit always ends the engine first.
 // Threads: every automation call, the window's creation and destruction come from the
 // container's thread (a single-threaded apartment). OnScreenSizeChanged comes from the engine's
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <string>
 
+#include "control/CKWZ_ScreenReceiverModule.h"
 #include "control/IKWZ_ScreenReceiver.h"
 #include "control/KWZ_Properties.h"
 #include "control/ScreenReceiverGuids.h"
@@ -29,7 +32,8 @@
 class CProxy_IKWZ_ScreenReceiverEvents : public kwz_platform::DispatchConnectionPoint {
  public:
   explicit CProxy_IKWZ_ScreenReceiverEvents(IConnectionPointContainer* owner)
-      : DispatchConnectionPoint(owner, DIID__IKWZ_ScreenReceiverEvents) {}
+      : DispatchConnectionPoint(owner, DIID__IKWZ_ScreenReceiverEvents,
+                                ScreenReceiverModule().GetGIT()) {}
   // Any thread initialised for COM; returns when every sink has run its handler.
   HRESULT Fire_SizeUpdated(ULONG dx, ULONG dy);
 };
@@ -43,6 +47,9 @@ class CKWZ_ScreenReceiver final
  public:
   // A new control with one reference, handed out as iid.
   static HRESULT CreateInstance(REFIID iid, void** object);
+  // With outer, a control inside that aggregate: iid must be IID_IUnknown, and the inner
+  // unknown is handed out.
+  static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object);
   // Controls alive in this process; the module may unload only at zero.
   static LONG ObjectCount();
 
@@ -117,7 +124,24 @@ class CKWZ_ScreenReceiver final
   static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void OnCreate();
 
+  // The identity that the outer object of an aggregate holds: it does not delegate.
+  class CInnerUnknown final : public IUnknown {
+   public:
+    explicit CInnerUnknown(CKWZ_ScreenReceiver* owner) : owner_(owner) {}
+    HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override { return ++owner_->m_refs; }
+    ULONG Release() override { return owner_->InternalRelease(); }
+
+   private:
+    CKWZ_ScreenReceiver* const owner_;
+  };
+  HRESULT InternalQueryInterface(REFIID iid, void** object);
+  ULONG InternalRelease();
+
   std::atomic<ULONG> m_refs{1};
+  // Set at creation inside an aggregate, cleared when the last reference goes.
+  IUnknown* m_pOuterUnknown = nullptr;
+  CInnerUnknown m_innerUnknown{this};
 
   std::string m_strSourceAddress;
   LONG m_nSourcePort = 0;
