@@ -5,9 +5,9 @@
 // Ownership: reference counted; the last Release runs DeInit and destroys the window if the
 // container left it alive. Inside an aggregate (created with an outer unknown) the control's
 // IUnknown delegates to the outer object, which holds the control through its inner unknown.
-// Each live control holds one lock of the module. The engine is owned (m_pEngine); the engine holds this object's
-// IScreenSharing without a reference, which is why DeInit always ends the engine first.
-// Threads: every automation call, the window's creation and destruction come from the
+// Each live control holds one lock of the module. The engine is owned (m_pEngine); the engine holds
+// this object's IScreenSharing without a reference, which is why DeInit always ends the engine
+// first. Threads: every automation call, the window's creation and destruction come from the
 // container's thread (a single-threaded apartment). OnScreenSizeChanged comes from the engine's
 // thread and reaches the container's sinks through the Global Interface Table.
 #pragma once

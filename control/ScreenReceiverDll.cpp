@@ -30,9 +30,9 @@ static_assert(kMiscStatus == 131473);
 
 std::u16string ModulePath() {
   HMODULE self = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&DllRegisterServer), &self)) {
+  if (!GetModuleHandleExW(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCWSTR>(&DllRegisterServer), &self)) {
     return {};
   }
   WCHAR path[4096];
@@ -42,9 +42,9 @@ std::u16string ModulePath() {
 
 HRESULT UpdateRegistryFromResource(UINT id, bool doRegister, const std::u16string& module) {
   HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&DllRegisterServer), &self);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&DllRegisterServer), &self);
   HRSRC resource = FindResourceW(self, MAKEINTRESOURCEW(id), u"REGISTRY");
   if (resource == nullptr) return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
   const auto* bytes = static_cast<const char*>(LockResource(LoadResource(self, resource)));
@@ -54,9 +54,11 @@ HRESULT UpdateRegistryFromResource(UINT id, bool doRegister, const std::u16strin
   CRegObject registrar;
   registrar.AddReplacement(u"MODULE", module.c_str());
   registrar.AddReplacement(u"APPID", appId);
-  registrar.AddReplacement(u"OLEMISC", FormatWide(u"%lu", static_cast<unsigned long>(kMiscStatus)).c_str());
+  registrar.AddReplacement(u"OLEMISC",
+                           FormatWide(u"%lu", static_cast<unsigned long>(kMiscStatus)).c_str());
   const std::u16string text = Widen(script.c_str());
-  return doRegister ? registrar.StringRegister(text.c_str()) : registrar.StringUnregister(text.c_str());
+  return doRegister ? registrar.StringRegister(text.c_str())
+                    : registrar.StringUnregister(text.c_str());
 }
 
 bool PerUser() {

@@ -12,9 +12,14 @@ kwz_platform::DispatchTypeInfo* EventsInfo() {
   static auto* info = new kwz_platform::DispatchTypeInfo(
       DIID__IKWZ_ScreenReceiverEvents, u"_IKWZ_ScreenReceiverEvents",
       u"_IScreenReceiverEvents Interface",
-      {kwz_platform::DispatchMember{u"SizeUpdated", kDispSizeUpdated, INVOKE_FUNC,
-                                    u"method SizeUpdated", {VT_UI4, VT_UI4}, {u"dx", u"dy"},
-                                    VT_EMPTY, nullptr}});
+      {kwz_platform::DispatchMember{u"SizeUpdated",
+                                    kDispSizeUpdated,
+                                    INVOKE_FUNC,
+                                    u"method SizeUpdated",
+                                    {VT_UI4, VT_UI4},
+                                    {u"dx", u"dy"},
+                                    VT_EMPTY,
+                                    nullptr}});
   return info;
 }
 
@@ -22,11 +27,9 @@ kwz_platform::DispatchTypeInfo* EventsInfo() {
 
 ITypeLib* ScreenReceiverTypeLib() {
   static auto* lib = new kwz_platform::DispatchTypeLib(
-      LIBID_KWZ_ScreenReceiverLib, u"KWZ_ScreenReceiverLib",
-      u"KWZ_ScreenReceiver 1.0 Type Library",
+      LIBID_KWZ_ScreenReceiverLib, u"KWZ_ScreenReceiverLib", u"KWZ_ScreenReceiver 1.0 Type Library",
       {const_cast<kwz_platform::DispatchTypeInfo*>(&CKWZ_ScreenReceiver::DispatchInfo()),
        EventsInfo()},
-      kScreenReceiverLibMajor, kScreenReceiverLibMinor, kScreenReceiverLibLocale,
-      LIBFLAG_FCONTROL);
+      kScreenReceiverLibMajor, kScreenReceiverLibMinor, kScreenReceiverLibLocale, LIBFLAG_FCONTROL);
   return lib;
 }

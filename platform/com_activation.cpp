@@ -103,11 +103,12 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID iid, void*
     if (it == g_modules.end()) {
       HMODULE module = LoadLibraryW(path.c_str());
       if (module == nullptr) return CO_E_DLLNOTFOUND;
-      auto canUnload = reinterpret_cast<LPFNCANUNLOADNOW>(GetProcAddress(module, "DllCanUnloadNow"));
+      auto canUnload =
+          reinterpret_cast<LPFNCANUNLOADNOW>(GetProcAddress(module, "DllCanUnloadNow"));
       it = g_modules.emplace(path, LoadedModule{module, canUnload}).first;
     }
-    getClassObject =
-        reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(it->second.module, "DllGetClassObject"));
+    getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(
+        GetProcAddress(it->second.module, "DllGetClassObject"));
   }
   if (getClassObject == nullptr) return CO_E_ERRORINDLL;
   return getClassObject(clsid, iid, object);

@@ -31,10 +31,9 @@ std::u16string VersionText(WORD major, WORD minor) {
 KeyPtr OpenClasses(bool perUser, bool create) {
   HKEY root = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
   HKEY key = nullptr;
-  const LONG status =
-      create ? RegCreateKeyExW(root, u"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                               &key, nullptr)
-             : RegOpenKeyExW(root, u"Software\\Classes", 0, KEY_ALL_ACCESS, &key);
+  const LONG status = create ? RegCreateKeyExW(root, u"Software\\Classes", 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                             : RegOpenKeyExW(root, u"Software\\Classes", 0, KEY_ALL_ACCESS, &key);
   return KeyPtr(status == ERROR_SUCCESS ? key : nullptr);
 }
 
@@ -108,7 +107,8 @@ HRESULT Register(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir, bool perU
     if (!dispatch) continue;
     const std::u16string key = u"Interface\\" + GuidText(iid);
     status = Write(classes.get(), key, BstrText(typeName).c_str());
-    if (status == ERROR_SUCCESS) status = Write(classes.get(), key + u"\\ProxyStubClsid", kPSDispatch);
+    if (status == ERROR_SUCCESS)
+      status = Write(classes.get(), key + u"\\ProxyStubClsid", kPSDispatch);
     if (status == ERROR_SUCCESS) {
       status = Write(classes.get(), key + u"\\ProxyStubClsid32", kPSDispatch);
     }
@@ -170,8 +170,8 @@ HRESULT Unregister(REFGUID libGuid, WORD major, WORD minor, bool perUser) {
   DWORD length = 64;
   HKEY lib = nullptr;
   if (RegOpenKeyExW(classes.get(), libKey.c_str(), 0, KEY_READ, &lib) == ERROR_SUCCESS) {
-    const bool empty =
-        RegEnumKeyExW(lib, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
+    const bool empty = RegEnumKeyExW(lib, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+                       ERROR_NO_MORE_ITEMS;
     RegCloseKey(lib);
     if (empty) RegDeleteKeyW(classes.get(), libKey.c_str());
   }

@@ -123,11 +123,9 @@ HRESULT DispatchTypeInfo::GetContainingTypeLib(ITypeLib** lib, UINT* index) {
 DispatchTypeLib::DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
                                  std::vector<DispatchTypeInfo*> types, WORD major, WORD minor,
                                  LCID lcid, WORD flags)
-    : guid_(guid),
-      name_(name),
-      help_(help),
-      types_(std::move(types)),
-      attr_{guid, lcid, SYS_WIN32, major, minor, flags} {
+    : guid_(guid), name_(name), help_(help), types_(std::move(types)), attr_{guid,      lcid,
+                                                                             SYS_WIN32, major,
+                                                                             minor,     flags} {
   for (std::size_t i = 0; i < types_.size(); ++i) {
     types_[i]->lib_ = this;
     types_[i]->libIndex_ = static_cast<UINT>(i);

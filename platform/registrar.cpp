@@ -316,7 +316,8 @@ HRESULT CRegObject::Run(const WCHAR* script, bool doRegister) {
       userClasses.reset(raw);
       base = raw;
     }
-    const LONG status = doRegister ? RegisterKeys(base, root.keys) : UnregisterKeys(base, root.keys);
+    const LONG status =
+        doRegister ? RegisterKeys(base, root.keys) : UnregisterKeys(base, root.keys);
     if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   }
   return S_OK;

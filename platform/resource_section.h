@@ -46,6 +46,6 @@ constexpr ResourceEntry<N - 1> MakeResource(const char (&type)[T], std::uint32_t
 
 }  // namespace kwz_platform
 
-#define KWZ_RESOURCE(variable, type, id, text)                                             \
+#define KWZ_RESOURCE(variable, type, id, text)                             \
   [[gnu::section(".kwz_rsrc"), gnu::used]] constinit const auto variable = \
       kwz_platform::MakeResource(type, id, text)

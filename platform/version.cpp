@@ -35,8 +35,8 @@ bool ReadRecord(LPCWSTR fileName, std::string* text) {
     return false;
   }
   text->assign(size, '\0');
-  return kwz_platform::ReadFileResource(path.c_str(), MAKEINTRESOURCEW(1), RT_VERSION,
-                                        text->data(), &size);
+  return kwz_platform::ReadFileResource(path.c_str(), MAKEINTRESOURCEW(1), RT_VERSION, text->data(),
+                                        &size);
 }
 
 // "5.1.0.1" as the two DWORDs of a fixed record; zeros where it does not read.

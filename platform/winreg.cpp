@@ -189,8 +189,8 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void*,
-                        PHKEY result, DWORD* disposition) {
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, void*, PHKEY result,
+                        DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   HKEY__ target;
@@ -315,8 +315,8 @@ LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
   return DeleteKey(key, subKey, true);
 }
 
-LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* cchName, DWORD*, LPWSTR,
-                      DWORD*, void*) {
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* cchName, DWORD*, LPWSTR, DWORD*,
+                      void*) {
   if (name == nullptr || cchName == nullptr) return ERROR_INVALID_PARAMETER;
   HKEY__ target;
   if (!Resolve(key, nullptr, &target)) return ERROR_INVALID_HANDLE;

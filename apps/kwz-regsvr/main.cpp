@@ -50,8 +50,7 @@ int Parse(int argc, char** argv, Options* options, bool* help) {
     } else if (options->module.empty()) {
       options->module = arg;
     } else {
-      std::fprintf(stderr, "kwz-regsvr: only one module at a time ('%s')\n%s", arg.c_str(),
-                   kUsage);
+      std::fprintf(stderr, "kwz-regsvr: only one module at a time ('%s')\n%s", arg.c_str(), kUsage);
       return 1;
     }
   }
