@@ -307,13 +307,14 @@ HRESULT CRegObject::Run(const WCHAR* script, bool doRegister) {
   AtlGetPerUserRegistration(&perUser);
   for (const ScriptRoot& root : roots) {
     HKEY base = root.root;
-    KeyPtr userClasses;
-    if (perUser && base == HKEY_CLASSES_ROOT) {
+    KeyPtr classes;
+    if (base == HKEY_CLASSES_ROOT) {
       HKEY raw = nullptr;
-      const LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Classes", 0, nullptr, 0,
-                                          KEY_ALL_ACCESS, nullptr, &raw, nullptr);
+      const LONG status =
+          RegCreateKeyExW(perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, u"Software\\Classes", 0,
+                          nullptr, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr);
       if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-      userClasses.reset(raw);
+      classes.reset(raw);
       base = raw;
     }
     const LONG status =

@@ -18,8 +18,10 @@
 //
 // Names and texts are bare words or 'quoted' ('' inside quotes is one quote). Roots: HKCR,
 // HKCU, HKLM and their long forms. Values are strings ('s'). A key without NoRemove is removed
-// with everything below it at unregistration. When per-user registration is in force
-// (AtlSetPerUserRegistration), HKCR stands for HKCU\Software\Classes.
+// with everything below it at unregistration. HKCR stands for HKLM\Software\Classes, or for
+// HKCU\Software\Classes when per-user registration is in force (AtlSetPerUserRegistration):
+// through the merged view a machine-wide registration would land in the user's store wherever
+// the user already has a key of the same name (CLSID, say).
 //
 // A script is parsed whole before any key is touched: a parse error (DISP_E_EXCEPTION, with
 // the line and reason as the thread's error information) changes nothing.

@@ -30,8 +30,8 @@ TEST(KwzRegsvr, RegistersAndUnregistersPerUser) {
   ScopedRegistry registry;
   auto result = Regsvr({"--user", KWZ_MODULE_PATH});
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_TRUE(Contains(result.out, std::string("DllRegisterServer in ") + KWZ_MODULE_PATH +
-                                       " succeeded"))
+  EXPECT_TRUE(
+      Contains(result.out, std::string("DllRegisterServer in ") + KWZ_MODULE_PATH + " succeeded"))
       << result.out;
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER,
                         Widen((std::string("Software\\Classes\\") + kClassKey).c_str()).c_str()));
@@ -73,16 +73,22 @@ TEST_P(KwzRegsvrFails, WithItsStatusAndMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KwzRegsvrFails,
-    ::testing::Values(Failure{"no_module", {"--user"}, 1, "no module given"},
-                      Failure{"unknown_option", {"--machine", KWZ_MODULE_PATH}, 1,
-                              "unknown option '--machine'"},
-                      Failure{"two_modules", {"a.so", "b.so"}, 1, "only one module"},
-                      Failure{"missing_file", {"/nonexistent/libnothing.so"}, 3,
-                              "The module \"/nonexistent/libnothing.so\" failed to load"},
-                      Failure{"not_a_server", {KWZ_PLATFORM_PATH}, 4,
-                              "the entry-point DllRegisterServer was not found"},
-                      Failure{"not_a_server_u", {"/u", KWZ_PLATFORM_PATH}, 4,
-                              "the entry-point DllUnregisterServer was not found"}),
+    ::testing::Values(
+        Failure{"no_module", {"--user"}, 1, "no module given"},
+        Failure{"unknown_option", {"--machine", KWZ_MODULE_PATH}, 1, "unknown option '--machine'"},
+        Failure{"two_modules", {"a.so", "b.so"}, 1, "only one module"},
+        Failure{"missing_file",
+                {"/nonexistent/libnothing.so"},
+                3,
+                "The module \"/nonexistent/libnothing.so\" failed to load"},
+        Failure{"not_a_server",
+                {KWZ_PLATFORM_PATH},
+                4,
+                "the entry-point DllRegisterServer was not found"},
+        Failure{"not_a_server_u",
+                {"/u", KWZ_PLATFORM_PATH},
+                4,
+                "the entry-point DllUnregisterServer was not found"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(KwzRegsvr, FailingEntryPointReportsItsResult) {
@@ -91,8 +97,9 @@ TEST(KwzRegsvr, FailingEntryPointReportsItsResult) {
   std::ofstream(registry.UserFile(), std::ios::trunc) << "KWZ-REGISTRY 1\n[Seed]\n";  // cut short
   const auto result = Regsvr({"--user", KWZ_MODULE_PATH});
   EXPECT_EQ(result.exitCode, 5);
-  EXPECT_TRUE(Contains(result.err, "the call to DllRegisterServer failed with error code "
-                                   "0x800703F1 (ERROR_BADDB)"))
+  EXPECT_TRUE(Contains(result.err,
+                       "the call to DllRegisterServer failed with error code "
+                       "0x800703F1 (ERROR_BADDB)"))
       << result.err;
 }
 

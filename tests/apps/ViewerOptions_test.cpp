@@ -81,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                    EXPECT_EQ(o.snapshot, "out.png");
                    EXPECT_EQ(o.seconds.value_or(99), 0u);
                  }},
-        Accepted{"headless_asked", {"--headless"},
+        Accepted{"headless_asked",
+                 {"--headless"},
                  [](const ViewerOptions& o) { EXPECT_TRUE(o.headless); }}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/widestring.h"
+#include "platform/winerror.h"
 #include "platform/winreg.h"
 #include "tests/support/ChildProcess.h"
 

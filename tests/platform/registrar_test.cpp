@@ -111,6 +111,19 @@ TEST_F(RegistrarTest, PerUserRegistrationWritesTheUsersClasses) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, u"Software\\Classes\\Roots"));
 }
 
+// The user's store holding a root of the same name must not pull a machine-wide registration
+// into it, as writing through the merged view would.
+TEST_F(RegistrarTest, MachineWideRegistrationIgnoresTheUsersKeys) {
+  ASSERT_EQ(WriteText(HKEY_CURRENT_USER, u"Software\\Classes\\Roots", nullptr, u"user"),
+            ERROR_SUCCESS);
+  ASSERT_EQ(registrar_.StringRegister(kScript), S_OK);
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, u"Software\\Classes\\Roots\\Plain"), "plain");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, u"Software\\Classes\\Roots\\Plain"));
+  ASSERT_EQ(registrar_.StringUnregister(kScript), S_OK);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, u"Software\\Classes\\Roots\\Plain"));
+  EXPECT_EQ(ReadText(HKEY_CURRENT_USER, u"Software\\Classes\\Roots"), "user");
+}
+
 // Scripts that must fail before touching the registry.
 struct BadScript {
   const char* name;
