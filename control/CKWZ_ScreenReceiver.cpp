@@ -102,7 +102,9 @@ LONG CKWZ_ScreenReceiver::ObjectCount() {
 const kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::DispatchInfo() {
   using namespace kwz_platform;
   using C = CKWZ_ScreenReceiver;
-  static auto* info = new DispatchTypeInfo(
+  // A static object, not a heap one: the module that holds it may be unloaded before the
+  // process ends, and its type information goes with it.
+  static DispatchTypeInfo info(
       IID_IKWZ_ScreenReceiver, u"IKWZ_ScreenReceiver", u"IKWZ_ScreenReceiver Interface",
       {DispMethod<&C::Init>(u"Init", kDispInit, u"method Init"),
        DispMethod<&C::DeInit>(u"DeInit", kDispDeInit, u"method DeInit"),
@@ -144,7 +146,7 @@ const kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::DispatchInfo() {
                                      {u"prop", u"newVal"}),
        DispMethod<&C::GetProperties>(u"GetProperties", kDispGetProperties, u"method get properties",
                                      {u"prop", u"pVal"})});
-  return *info;
+  return info;
 }
 
 HRESULT CKWZ_ScreenReceiver::QueryInterface(REFIID iid, void** object) {

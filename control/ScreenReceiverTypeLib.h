@@ -2,7 +2,8 @@
 // the event dispinterface _IKWZ_ScreenReceiverEvents. Registration records it; containers
 // read member names and help strings from it.
 //
-// Lifetime: built on first use and kept for the process (reference counting does not free it).
+// Lifetime: built on first use and kept until the module is unloaded (reference counting does
+// not free it).
 // Threads: any.
 #pragma once
 

@@ -189,6 +189,11 @@ void PrintError(long hr, const char* description) {
 }
 
 int RunViewer(const ViewerOptions& options) {
+  if (options.parent) {
+    return Fail({E_NOTIMPL,
+                 "--parent: embedding in another program's X window is not available "
+                 "in this build"});
+  }
   if (options.headless) kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
   if (FAILED(CoInitialize(nullptr))) return Fail({E_UNEXPECTED, "COM cannot be initialised"});
   int status = 0;

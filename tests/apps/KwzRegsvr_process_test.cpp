@@ -2,12 +2,14 @@
 // statuses and what registration leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "platform/winreg.h"
 #include "tests/apps/ProgramRun.h"
 #include "tests/platform/RegistryTestSupport.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -22,8 +24,23 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// These programs unload the module, and with it the codec libraries that only the module
+// needed; what those libraries allocated when they were loaded is then out of the leak checker's
+// sight and would be reported as lost. The module's own unloading is leak-checked in process by
+// the module tests, where the codec libraries stay loaded.
+std::string WithoutLeakCheck() {
+  const char* options = std::getenv("ASAN_OPTIONS");
+  return std::string(options != nullptr ? options : "") + ":detect_leaks=0";
+}
+
+kwz_test::ProgramResult RunUnloading(const char* path, const std::vector<std::string>& args) {
+  const std::string options = WithoutLeakCheck();
+  kwz_test::ScopedEnv asan("ASAN_OPTIONS", options.c_str());
+  return RunProgram(path, args, kTimeoutMs);
+}
+
 kwz_test::ProgramResult Regsvr(const std::vector<std::string>& args) {
-  return RunProgram(KWZ_REGSVR_PATH, args, kTimeoutMs);
+  return RunUnloading(KWZ_REGSVR_PATH, args);
 }
 
 TEST(KwzRegsvr, RegistersAndUnregistersPerUser) {
@@ -105,7 +122,7 @@ TEST(KwzRegsvr, FailingEntryPointReportsItsResult) {
 
 TEST(KwzViewer, UnregisteredControlSaysHowToRegister) {
   ScopedRegistry registry;
-  const auto result = RunProgram(KWZ_VIEWER_PATH, {"--headless", "--seconds", "1"}, kTimeoutMs);
+  const auto result = RunUnloading(KWZ_VIEWER_PATH, {"--headless", "--seconds", "1"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(Contains(result.err, "error: REGDB_E_CLASSNOTREG 0x80040154: ")) << result.err;
   EXPECT_TRUE(Contains(result.err, "kwz-regsvr --user")) << result.err;
