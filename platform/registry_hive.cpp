@@ -160,7 +160,7 @@ LONG RegistryHive::Load(const std::string& file, std::string* reason) {
   root_ = RegistryKey();
   std::ifstream in(file, std::ios::binary);
   if (!in) {
-    if (errno == ENOENT) return ERROR_SUCCESS;
+    if (errno == ENOENT || errno == ENOTDIR) return ERROR_SUCCESS;
     *reason = file + ": cannot be read";
     return ERROR_BADDB;
   }
@@ -227,11 +227,11 @@ std::string RegistryHive::Serialize() const {
 }
 
 LONG RegistryHive::Save(const std::string& file) const {
-  if (!MakeFolders(file)) return ERROR_PATH_NOT_FOUND;
+  if (!MakeFolders(file)) return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
   const std::string temp = file + ".tmp";
   const std::string text = Serialize();
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return ERROR_ACCESS_DENIED;
+  if (fd < 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
   std::size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = ::write(fd, text.data() + written, text.size() - written);

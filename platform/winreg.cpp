@@ -78,9 +78,21 @@ class Session {
   }
   ~Session() {
     for (Part& part : parts_) {
-      if (part.dirty && part.status == ERROR_SUCCESS) part.hive.Save(part.file);
       if (part.lockFd >= 0) ::close(part.lockFd);
     }
+  }
+
+  // Writes the changed stores; the first failure (a folder that cannot be made or written,
+  // say) is the call's result, so a change that did not reach its file is never reported done.
+  LONG Commit() {
+    LONG result = ERROR_SUCCESS;
+    for (Part& part : parts_) {
+      if (!part.dirty || part.status != ERROR_SUCCESS) continue;
+      const LONG saved = part.hive.Save(part.file);
+      part.dirty = false;
+      if (saved != ERROR_SUCCESS && result == ERROR_SUCCESS) result = saved;
+    }
+    return result;
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -203,6 +215,7 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, 
   bool created = false;
   session.Hive(place.store).Create(place.path, &created);
   if (created) session.Touch(place.store);
+  if (const LONG status = session.Commit(); status != ERROR_SUCCESS) return status;
   if (disposition != nullptr) {
     *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   }
@@ -236,7 +249,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
   if (found == nullptr) return ERROR_KEY_DELETED;
   found->values[ValueName(valueName)] = Narrow(text.c_str());
   session.Touch(place.store);
-  return ERROR_SUCCESS;
+  return session.Commit();
 }
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE* data,
@@ -277,7 +290,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
   if (found == nullptr) return ERROR_KEY_DELETED;
   if (found->values.erase(ValueName(valueName)) == 0) return ERROR_FILE_NOT_FOUND;
   session.Touch(place.store);
-  return ERROR_SUCCESS;
+  return session.Commit();
 }
 
 namespace {
@@ -301,7 +314,7 @@ LSTATUS DeleteKey(HKEY key, LPCWSTR subKey, bool tree) {
     return ERROR_ACCESS_DENIED;  // a store's root
   }
   session.Touch(place.store);
-  return ERROR_SUCCESS;
+  return session.Commit();
 }
 
 }  // namespace

@@ -258,6 +258,20 @@ TEST(Registry, ClassesRootMergesUserOverMachine) {
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, u"MachineOnly"), "m");
 }
 
+// A store whose folder cannot be made must fail the change, not report it done and drop it.
+TEST(Registry, UnwritableStoreFailsTheChange) {
+  ScopedRegistry registry;
+  kwz_test::TempDir dir;
+  const std::string blocker = std::string(dir.path()) + "/file";
+  WriteFile(blocker, "not a folder");
+  kwz_test::ScopedEnv machine("ProgramData", blocker.c_str());
+  EXPECT_EQ(WriteText(HKEY_LOCAL_MACHINE, u"Software\\Lost", nullptr, u"v"),
+            static_cast<LONG>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, u"Software\\Lost"));
+  // The user's store is elsewhere and unaffected.
+  EXPECT_EQ(WriteText(HKEY_CURRENT_USER, u"Software\\Kept", nullptr, u"v"), ERROR_SUCCESS);
+}
+
 TEST(Registry, BadHandlesAndArgumentsAreRefused) {
   ScopedRegistry registry;
   HKEY key = nullptr;
