@@ -159,6 +159,19 @@ HRESULT CKWZ_ScreenReceiver::InternalQueryInterface(REFIID iid, void** object) {
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
       IsEqualIID(iid, IID_IKWZ_ScreenReceiver)) {
     *object = static_cast<IKWZ_ScreenReceiver*>(this);
+  } else if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistStreamInit)) {
+    *object = static_cast<IPersistStreamInit*>(this);
+  } else if (IsEqualIID(iid, IID_IOleObject)) {
+    *object = static_cast<IOleObject*>(this);
+  } else if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2) ||
+             IsEqualIID(iid, IID_IViewObjectEx)) {
+    *object = static_cast<IViewObjectEx*>(this);
+  } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject)) {
+    *object = static_cast<IOleInPlaceObject*>(this);
+  } else if (IsEqualIID(iid, IID_IQuickActivate)) {
+    *object = static_cast<IQuickActivate*>(this);
+  } else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2)) {
+    *object = static_cast<IProvideClassInfo2*>(this);
   } else if (IsEqualIID(iid, IID_ISupportErrorInfo)) {
     *object = static_cast<ISupportErrorInfo*>(this);
   } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {

@@ -21,6 +21,8 @@
 #include "control/ScreenReceiverGuids.h"
 #include "engine/CScreenSharing.h"
 #include "engine/IScreenSharing.h"
+#include "platform/coclass_typeinfo.h"
+#include "platform/com_ptr.h"
 #include "platform/connection_point.h"
 #include "platform/dispatch_table.h"
 #include "platform/ocidl.h"
@@ -38,13 +40,38 @@ class CProxy_IKWZ_ScreenReceiverEvents : public kwz_platform::DispatchConnection
   HRESULT Fire_SizeUpdated(ULONG dx, ULONG dy);
 };
 
+// In-place activation: the control is window-only. A container sites it (SetClientSite or
+// QuickActivate) and activates it with DoVerb; the window then lives until InPlaceDeactivate,
+// Close or the last Release. Live members of the container-facing interfaces:
+//   IOleObject: SetClientSite, GetClientSite, SetHostNames (ignored), Close, DoVerb (PRIMARY,
+//     SHOW, UIACTIVATE and INPLACEACTIVATE activate in place; HIDE hides), GetUserClassID,
+//     SetExtent, GetExtent, GetMiscStatus.
+//   IOleInPlaceObject: GetWindow, InPlaceDeactivate, UIDeactivate (nothing is UI-active),
+//     SetObjectRects.
+//   IViewObjectEx: Draw (an empty picture), GetExtent, GetViewStatus.
+//   IPersistStreamInit: GetClassID, IsDirty (never), InitNew.
+//   IProvideClassInfo2: GetClassInfo, GetGUID.
+//   IQuickActivate: QuickActivate, SetContentExtent, GetContentExtent.
+// Every other member of those interfaces answers E_NOTIMPL.
 class CKWZ_ScreenReceiver final
     : public kwz_platform::DispatchImpl<CKWZ_ScreenReceiver, IKWZ_ScreenReceiver>,
+      public IPersistStreamInit,
+      public IOleObject,
+      public IViewObjectEx,
+      public IOleInPlaceObject,
       public ISupportErrorInfo,
       public IConnectionPointContainer,
+      public IQuickActivate,
+      public IProvideClassInfo2,
       public KWZ_Properties,
       public IScreenSharing {
  public:
+  // What GetMiscStatus answers for DVASPECT_CONTENT, and what registration records.
+  static constexpr DWORD kOleMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE |
+                                          OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
+                                          OLEMISC_SETCLIENTSITEFIRST;
+  static constexpr DWORD kViewStatus = VIEWSTATUS_SOLIDBKGND | VIEWSTATUS_OPAQUE;
+
   // A new control with one reference, handed out as iid.
   static HRESULT CreateInstance(REFIID iid, void** object);
   // With outer, a control inside that aggregate: iid must be IID_IUnknown, and the inner
@@ -54,6 +81,9 @@ class CKWZ_ScreenReceiver final
   static LONG ObjectCount();
 
   static const kwz_platform::DispatchTypeInfo& DispatchInfo();
+  // The event dispinterface and the coclass, as the type library describes them.
+  static kwz_platform::DispatchTypeInfo& EventsInfo();
+  static kwz_platform::CoClassTypeInfo& ClassInfo();
 
   // IUnknown
   HRESULT QueryInterface(REFIID iid, void** object) override;
@@ -97,6 +127,82 @@ class CKWZ_ScreenReceiver final
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
   HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
 
+  // IPersistStreamInit
+  HRESULT GetClassID(CLSID* clsid) override;
+  HRESULT IsDirty() override;
+  HRESULT Load(IStream* stream) override;
+  HRESULT Save(IStream* stream, BOOL clearDirty) override;
+  HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
+  HRESULT InitNew() override;
+
+  // IOleObject
+  HRESULT SetClientSite(IOleClientSite* site) override;
+  HRESULT GetClientSite(IOleClientSite** site) override;
+  HRESULT SetHostNames(LPCOLESTR containerApp, LPCOLESTR containerObject) override;
+  HRESULT Close(DWORD saveOption) override;
+  HRESULT SetMoniker(DWORD which, IMoniker* moniker) override;
+  HRESULT GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
+  HRESULT InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override;
+  HRESULT GetClipboardData(DWORD reserved, IDataObject** data) override;
+  // parent: the window to be a child of, or null for the in-place site's window; position:
+  // the rectangle in the parent's client area, or null for the site's. OLE_E_INVALIDHWND when
+  // neither gives a parent; E_FAIL when the site refuses activation or the window cannot be
+  // made.
+  HRESULT DoVerb(LONG verb, LPMSG message, IOleClientSite* activeSite, LONG index, HWND parent,
+                 LPCRECT position) override;
+  HRESULT EnumVerbs(IEnumOLEVERB** verbs) override;
+  HRESULT Update() override;
+  HRESULT IsUpToDate() override;
+  HRESULT GetUserClassID(CLSID* clsid) override;
+  HRESULT GetUserType(DWORD form, LPOLESTR* userType) override;
+  HRESULT SetExtent(DWORD aspect, SIZEL* size) override;
+  HRESULT GetExtent(DWORD aspect, SIZEL* size) override;
+  HRESULT Advise(IAdviseSink* sink, DWORD* connection) override;
+  HRESULT Unadvise(DWORD connection) override;
+  HRESULT EnumAdvise(IEnumSTATDATA** advises) override;
+  HRESULT GetMiscStatus(DWORD aspect, DWORD* status) override;
+  HRESULT SetColorScheme(LOGPALETTE* palette) override;
+
+  // IViewObjectEx
+  HRESULT Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* target, HDC targetInfo,
+               HDC draw, LPCRECTL bounds, LPCRECTL metafileBounds, BOOL (*keepGoing)(ULONG_PTR),
+               ULONG_PTR keepGoingArg) override;
+  HRESULT GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* target,
+                      HDC targetInfo, LOGPALETTE** colors) override;
+  HRESULT Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) override;
+  HRESULT Unfreeze(DWORD freeze) override;
+  HRESULT SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override;
+  HRESULT GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override;
+  HRESULT GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* target, LPSIZEL size) override;
+  HRESULT GetRect(DWORD aspect, LPRECTL rect) override;
+  HRESULT GetViewStatus(DWORD* status) override;
+  HRESULT QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG closeHint,
+                        DWORD* hit) override;
+  HRESULT QueryHitRect(DWORD aspect, LPCRECT bounds, LPCRECT location, LONG closeHint,
+                       DWORD* hit) override;
+  HRESULT GetNaturalExtent(DWORD aspect, LONG index, DVTARGETDEVICE* target, HDC targetInfo,
+                           DVEXTENTINFO* info, LPSIZEL size) override;
+
+  // IOleInPlaceObject
+  HRESULT GetWindow(HWND* window) override;
+  HRESULT ContextSensitiveHelp(BOOL enterMode) override;
+  HRESULT InPlaceDeactivate() override;
+  HRESULT UIDeactivate() override;
+  HRESULT SetObjectRects(LPCRECT position, LPCRECT clip) override;
+  HRESULT ReactivateAndUndo() override;
+
+  // IQuickActivate. QuickActivate sites the control with pClientSite, advises pUnkEventSink on
+  // the event connection point (a sink that is not the event interface is simply not
+  // connected: dwEventCookie 0) and answers the misc and view status. The container's
+  // structure must reach pUnkEventSink and the control's be whole (E_INVALIDARG otherwise).
+  HRESULT QuickActivate(QACONTAINER* container, QACONTROL* control) override;
+  HRESULT SetContentExtent(LPSIZEL size) override;
+  HRESULT GetContentExtent(LPSIZEL size) override;
+
+  // IProvideClassInfo2
+  HRESULT GetClassInfo(ITypeInfo** info) override;
+  HRESULT GetGUID(DWORD kind, GUID* guid) override;
+
   // IScreenSharing: engine thread.
   void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override;
 
@@ -120,6 +226,9 @@ class CKWZ_ScreenReceiver final
   // Stops the engine's thread while the calling (container) thread keeps running the calls
   // that the engine makes into it, then deletes the engine. m_csEngine held.
   void ReleaseEngine();
+
+  // The in-place activation that DoVerb's activating verbs share.
+  HRESULT ActivateInPlace(HWND parent, LPCRECT position);
 
   static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void OnCreate();
@@ -167,5 +276,12 @@ class CKWZ_ScreenReceiver final
   CCriticalSection m_csEngine;  // serialises Init, DeInit and Start
 
   std::atomic<HWND> m_hWnd{nullptr};  // read by the engine's thread
+
+  // In-place activation state; the container's thread only.
+  CComPtr<IOleClientSite> m_spClientSite;
+  CComPtr<IOleInPlaceSite> m_spInPlaceSite;  // held while in-place active
+  bool m_bInPlaceActive = false;
+  SIZEL m_sizeExtent{2 * 2540, 2 * 2540};  // HIMETRIC: two inches until the container says
+
   CProxy_IKWZ_ScreenReceiverEvents m_eventPoint{this};
 };

@@ -1,6 +1,7 @@
 // The module's four entry points.
 #include <string>
 
+#include "control/CKWZ_ScreenReceiver.h"
 #include "control/CKWZ_ScreenReceiverFactory.h"
 #include "control/CKWZ_ScreenReceiverModule.h"
 #include "control/ScreenReceiverGuids.h"
@@ -23,9 +24,7 @@ KWZ_EXPORT HRESULT DllUnregisterServer();
 
 namespace {
 
-// OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
-// OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST
-constexpr DWORD kMiscStatus = 0x1u | 0x10u | 0x80u | 0x100u | 0x20000u;
+constexpr DWORD kMiscStatus = CKWZ_ScreenReceiver::kOleMiscStatus;
 static_assert(kMiscStatus == 131473);
 
 std::u16string ModulePath() {

@@ -2,9 +2,9 @@
 #include "platform/connection_point.h"
 
 #include <algorithm>
-#include <atomic>
 #include <new>
 
+#include "platform/com_object.h"
 #include "platform/winerror.h"
 
 namespace kwz_platform {
@@ -25,27 +25,12 @@ void Drop(IConnectionPoint* item) {
 
 // Enumerates a copy of the items taken when it was made; each holds its own references.
 template <typename Interface, typename Item, const IID& kIid>
-class SnapshotEnum final : public Interface {
+class SnapshotEnum final : public ComObject<SnapshotEnum<Interface, Item, kIid>, Interface> {
  public:
+  using Interfaces = ComInterfaces<ComEntry<Interface, kIid>>;
+
   SnapshotEnum(std::vector<Item> items, std::size_t at) : items_(std::move(items)), at_(at) {
     for (Item& item : items_) Hold(item);
-  }
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIid)) {
-      *object = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT Next(ULONG count, Item* out, ULONG* fetched) override {
@@ -74,13 +59,12 @@ class SnapshotEnum final : public Interface {
   }
 
  private:
-  ~SnapshotEnum() {
+  ~SnapshotEnum() override {
     for (Item& item : items_) Drop(item);
   }
 
   std::vector<Item> items_;
   std::size_t at_;
-  std::atomic<ULONG> refs_{1};
 };
 
 constexpr std::size_t kFirstSlots = 4;
@@ -103,14 +87,7 @@ DispatchConnectionPoint::~DispatchConnectionPoint() {
 }
 
 HRESULT DispatchConnectionPoint::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-    *object = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return QueryInterfaceFromMap(this, iid, object);
 }
 
 HRESULT DispatchConnectionPoint::GetConnectionInterface(IID* iid) {

@@ -1,9 +1,9 @@
 // The Global Interface Table and the proxies it hands to other apartments.
-#include <atomic>
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/com_internal.h"
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/oleauto.h"
 #include "platform/winerror.h"
@@ -13,30 +13,17 @@ namespace {
 
 // Stands for a dispatch interface of another apartment in the thread that fetched it: each
 // call runs on the interface's own thread while the caller waits.
-class DispatchProxy final : public IDispatch {
+class DispatchProxy final : public ComObject<DispatchProxy, IDispatch> {
  public:
+  using Interfaces = ComInterfaces<ComEntry<IDispatch, IID_IDispatch>>;
+
   // Takes over the reference to target, which belongs to home.
   DispatchProxy(std::shared_ptr<ThreadQueue> home, IDispatch* target, const IID& iid)
       : home_(std::move(home)), target_(target), iid_(iid) {}
 
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iid_)) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) {
-      ReleaseInApartment(home_, target_);
-      delete this;
-    }
-    return left;
+  // The dispinterface it stands for, known only when it is made.
+  void* FindInterface(REFIID iid) {
+    return IsEqualIID(iid, iid_) ? static_cast<IDispatch*>(this) : nullptr;
   }
 
   HRESULT GetTypeInfoCount(UINT* count) override {
@@ -58,12 +45,11 @@ class DispatchProxy final : public IDispatch {
   }
 
  private:
-  ~DispatchProxy() = default;
+  ~DispatchProxy() override { ReleaseInApartment(home_, target_); }
 
   const std::shared_ptr<ThreadQueue> home_;
   IDispatch* const target_;
   const IID iid_;
-  std::atomic<ULONG> refs_{1};
 };
 
 struct Entry {
@@ -74,14 +60,10 @@ struct Entry {
 
 class GlobalInterfaceTable final : public IGlobalInterfaceTable {
  public:
+  using Interfaces = ComInterfaces<ComEntry<IGlobalInterfaceTable, IID_IGlobalInterfaceTable>>;
+
   HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IGlobalInterfaceTable)) {
-      *object = static_cast<IGlobalInterfaceTable*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QueryInterfaceFromMap(this, iid, object);
   }
   // One table for the process's lifetime.
   ULONG AddRef() override { return 2; }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/ocidl.h"
 #include "platform/oleauto.h"
@@ -27,6 +28,8 @@ class DispatchConnectionPoint : public IConnectionPoint {
   ~DispatchConnectionPoint();
   DispatchConnectionPoint(const DispatchConnectionPoint&) = delete;
   DispatchConnectionPoint& operator=(const DispatchConnectionPoint&) = delete;
+
+  using Interfaces = ComInterfaces<ComEntry<IConnectionPoint, IID_IConnectionPoint>>;
 
   HRESULT QueryInterface(REFIID iid, void** object) override;
   ULONG AddRef() override { return owner_->AddRef(); }

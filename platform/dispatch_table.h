@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/com_object.h"
 #include "platform/oleauto.h"
 #include "platform/winerror.h"
 
@@ -48,6 +49,8 @@ class DispatchTypeLib;
 // lifetime (reference counting does not free them).
 class DispatchTypeInfo final : public ITypeInfo {
  public:
+  using Interfaces = ComInterfaces<ComEntry<ITypeInfo, IID_ITypeInfo>>;
+
   DispatchTypeInfo(REFIID iid, LPCOLESTR name, LPCOLESTR help, std::vector<DispatchMember> members);
 
   const IID& Iid() const { return iid_; }
@@ -75,6 +78,10 @@ class DispatchTypeInfo final : public ITypeInfo {
                            BSTR* helpFile) override;
   HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override;
   HRESULT GetContainingTypeLib(ITypeLib** lib, UINT* index) override;
+  // A dispinterface lists no interfaces of its own here: TYPE_E_ELEMENTNOTFOUND.
+  HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* reference) override;
+  HRESULT GetImplTypeFlags(UINT index, INT* flags) override;
+  HRESULT GetRefTypeInfo(HREFTYPE reference, ITypeInfo** info) override;
 
  private:
   friend class DispatchTypeLib;
@@ -92,6 +99,8 @@ class DispatchTypeInfo final : public ITypeInfo {
 // A library of dispinterfaces, kept for the process's lifetime like its types.
 class DispatchTypeLib final : public ITypeLib {
  public:
+  using Interfaces = ComInterfaces<ComEntry<ITypeLib, IID_ITypeLib>>;
+
   DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
                   std::vector<DispatchTypeInfo*> types, WORD major = 1, WORD minor = 0,
                   LCID lcid = 0, WORD flags = 0);

@@ -63,6 +63,7 @@ struct WindowRecord {
   int y = 0;
   int width = 0;
   int height = 0;
+  bool visible = false;  // WS_VISIBLE now: ShowWindow and SetWindowPos change it
   bool destroyed = false;
   bool destroying = false;
   std::shared_ptr<NativeWindow> native;  // DCs keep it alive past DestroyWindow

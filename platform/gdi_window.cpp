@@ -160,6 +160,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
   record->y = y == CW_USEDEFAULT ? 0 : y;
   record->width = ClampSide(width, kDefaultWidth);
   record->height = ClampSide(height, width == CW_USEDEFAULT ? kDefaultHeight : 0);
+  record->visible = (style & WS_VISIBLE) != 0;
 
   std::shared_ptr<NativeWindow> parentNative;
   GdiBackend* backend = &ActiveGdiBackend();
@@ -266,14 +267,47 @@ BOOL SetWindowPos(HWND window, HWND, int x, int y, int cx, int cy, UINT flags) {
         resized = true;
       }
     }
-    if ((flags & SWP_SHOWWINDOW) != 0) record->native->Show(true);
-    if ((flags & SWP_HIDEWINDOW) != 0) record->native->Show(false);
+    if ((flags & SWP_SHOWWINDOW) != 0) {
+      record->visible = true;
+      record->native->Show(true);
+    }
+    if ((flags & SWP_HIDEWINDOW) != 0) {
+      record->visible = false;
+      record->native->Show(false);
+    }
   }
   if (resized) {
     NotifyWindow(record, WM_SIZE, SIZE_RESTORED,
                  MAKELPARAM(std::clamp(cx, 0, kMaxWindowSide), std::clamp(cy, 0, kMaxWindowSide)));
   }
   return TRUE;
+}
+
+BOOL ShowWindow(HWND window, int command) {
+  auto record = LiveWindow(window);
+  if (!record) return FALSE;
+  std::lock_guard<std::mutex> guard(record->lock);
+  const bool was = record->visible;
+  if (record->destroyed) return was ? TRUE : FALSE;
+  record->visible = command != SW_HIDE;
+  if (record->visible != was) record->native->Show(record->visible);
+  return was ? TRUE : FALSE;
+}
+
+BOOL IsWindowVisible(HWND window) {
+  for (auto record = Windows().Find(window); record; record = Windows().Find(record->parent)) {
+    std::lock_guard<std::mutex> guard(record->lock);
+    if (!record->visible) return FALSE;
+    if (record->parent == nullptr) return TRUE;
+  }
+  return FALSE;
+}
+
+HWND GetParent(HWND window) {
+  auto record = LiveWindow(window);
+  if (!record) return nullptr;
+  // Only children have a parent; a top-level window's owner is not kept.
+  return (record->style & WS_CHILD) != 0 ? record->parent : nullptr;
 }
 
 BOOL GetClientRect(HWND window, RECT* rect) {

@@ -1,7 +1,11 @@
-// Connection points: how a container attaches event sinks to an object.
+// Controls: connection points (how a container attaches event sinks to an object), and the
+// interfaces of a control that a container asks for when it sites, draws and activates one.
+// Containers call them by vtable slot: members keep the Windows order.
 #pragma once
 
 #include "platform/com.h"
+#include "platform/oleauto.h"
+#include "platform/oleidl.h"
 
 class IConnectionPointContainer;
 
@@ -58,3 +62,123 @@ class IConnectionPointContainer : public IUnknown {
   ~IConnectionPointContainer() = default;
 };
 extern const IID IID_IConnectionPointContainer;
+
+class IStream;
+class IAdviseSinkEx;
+class IPropertyNotifySink;
+class IFont;
+class IOleUndoManager;
+class IBindHost;
+class IOleControlSite;
+class IServiceProvider;
+struct ULARGE_INTEGER {
+  unsigned long long QuadPart;
+};
+using OLE_COLOR = DWORD;
+using HPALETTE = struct HPALETTE__*;
+
+// IViewObjectEx::GetViewStatus.
+#define VIEWSTATUS_OPAQUE 0x1u
+#define VIEWSTATUS_SOLIDBKGND 0x2u
+#define VIEWSTATUS_DVASPECTOPAQUE 0x4u
+#define VIEWSTATUS_DVASPECTTRANSPARENT 0x8u
+
+struct DVEXTENTINFO {
+  ULONG cb;
+  DWORD dwExtentMode;
+  SIZEL sizelProposed;
+};
+
+class IViewObjectEx : public IViewObject2 {
+ public:
+  virtual HRESULT GetRect(DWORD aspect, LPRECTL rect) = 0;
+  virtual HRESULT GetViewStatus(DWORD* status) = 0;
+  virtual HRESULT QueryHitPoint(DWORD aspect, LPCRECT bounds, POINT location, LONG closeHint,
+                                DWORD* hit) = 0;
+  virtual HRESULT QueryHitRect(DWORD aspect, LPCRECT bounds, LPCRECT location, LONG closeHint,
+                               DWORD* hit) = 0;
+  virtual HRESULT GetNaturalExtent(DWORD aspect, LONG index, DVTARGETDEVICE* target, HDC targetInfo,
+                                   DVEXTENTINFO* info, LPSIZEL size) = 0;
+
+ protected:
+  ~IViewObjectEx() = default;
+};
+extern const IID IID_IViewObjectEx;
+
+class IPersistStreamInit : public IPersist {
+ public:
+  virtual HRESULT IsDirty() = 0;
+  virtual HRESULT Load(IStream* stream) = 0;
+  virtual HRESULT Save(IStream* stream, BOOL clearDirty) = 0;
+  virtual HRESULT GetSizeMax(ULARGE_INTEGER* size) = 0;
+  virtual HRESULT InitNew() = 0;
+
+ protected:
+  ~IPersistStreamInit() = default;
+};
+extern const IID IID_IPersistStreamInit;
+
+class IProvideClassInfo : public IUnknown {
+ public:
+  // The type information of the object's coclass (AddRef'ed).
+  virtual HRESULT GetClassInfo(ITypeInfo** info) = 0;
+
+ protected:
+  ~IProvideClassInfo() = default;
+};
+extern const IID IID_IProvideClassInfo;
+
+#define GUIDKIND_DEFAULT_SOURCE_DISP_IID 1u
+
+class IProvideClassInfo2 : public IProvideClassInfo {
+ public:
+  // GUIDKIND_DEFAULT_SOURCE_DISP_IID: the IID of the default event dispinterface.
+  virtual HRESULT GetGUID(DWORD kind, GUID* guid) = 0;
+
+ protected:
+  ~IProvideClassInfo2() = default;
+};
+extern const IID IID_IProvideClassInfo2;
+
+// What the container hands the control in one call instead of many; cbSize tells how much of
+// the structure the container knows.
+struct QACONTAINER {
+  ULONG cbSize;
+  IOleClientSite* pClientSite;
+  IAdviseSinkEx* pAdviseSink;
+  IPropertyNotifySink* pPropertyNotifySink;
+  IUnknown* pUnkEventSink;
+  DWORD dwAmbientFlags;
+  OLE_COLOR colorFore;
+  OLE_COLOR colorBack;
+  IFont* pFont;
+  IOleUndoManager* pUndoMgr;
+  DWORD dwAppearance;
+  LONG lcid;
+  HPALETTE hpal;
+  IBindHost* pBindHost;
+  IOleControlSite* pOleControlSite;
+  IServiceProvider* pServiceProvider;
+};
+
+// What the control answers.
+struct QACONTROL {
+  ULONG cbSize;
+  DWORD dwMiscStatus;
+  DWORD dwViewStatus;
+  DWORD dwEventCookie;
+  DWORD dwPropNotifyCookie;
+  DWORD dwPointerActivationPolicy;
+};
+
+class IQuickActivate : public IUnknown {
+ public:
+  virtual HRESULT QuickActivate(QACONTAINER* container, QACONTROL* control) = 0;
+  // Extents in HIMETRIC units.
+  virtual HRESULT SetContentExtent(LPSIZEL size) = 0;
+  virtual HRESULT GetContentExtent(LPSIZEL size) = 0;
+
+ protected:
+  ~IQuickActivate() = default;
+};
+extern const IID IID_IQuickActivate;

@@ -192,6 +192,14 @@ struct ELEMDESC {
   USHORT wParamFlags;
 };
 
+// TYPEATTR::wTypeFlags of a coclass.
+#define TYPEFLAG_FCANCREATE 0x2u
+#define TYPEFLAG_FCONTROL 0x20u
+// How a coclass uses each interface it lists.
+#define IMPLTYPEFLAG_FDEFAULT 0x1
+#define IMPLTYPEFLAG_FSOURCE 0x2
+using HREFTYPE = DWORD;
+
 struct TYPEATTR {
   GUID guid;
   LCID lcid;
@@ -238,6 +246,11 @@ class ITypeInfo : public IUnknown {
                                    BSTR* helpFile) = 0;
   virtual HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
   virtual HRESULT GetContainingTypeLib(ITypeLib** lib, UINT* index) = 0;
+  // A coclass's interfaces: index counts 0 to cImplTypes - 1; the reference resolves through
+  // GetRefTypeInfo to the interface's own type information.
+  virtual HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* reference) = 0;
+  virtual HRESULT GetImplTypeFlags(UINT index, INT* flags) = 0;
+  virtual HRESULT GetRefTypeInfo(HREFTYPE reference, ITypeInfo** info) = 0;
 
  protected:
   ~ITypeInfo() = default;

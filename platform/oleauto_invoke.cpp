@@ -68,7 +68,8 @@ HRESULT DispatchTypeInfo::Invoke(void* object, DISPID member, WORD flags, DISPPA
                                  VARIANT* result, EXCEPINFO* exception, UINT* argError) const {
   if (params == nullptr) return E_INVALIDARG;
   const DispatchMember* m = Select(member, flags);
-  if (m == nullptr) return DISP_E_MEMBERNOTFOUND;
+  // An outgoing interface's members describe events: nothing here implements them.
+  if (m == nullptr || m->call == nullptr) return DISP_E_MEMBERNOTFOUND;
   if (m->kind == INVOKE_PROPERTYPUT) {
     if (params->cNamedArgs != 1 || params->rgdispidNamedArgs == nullptr ||
         params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {

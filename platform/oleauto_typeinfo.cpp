@@ -1,4 +1,6 @@
-// Type information over a dispatch table: what a container lists.
+// Type information over a dispatch table and of a coclass: what a container lists.
+#include "platform/coclass_typeinfo.h"
+#include "platform/com_object.h"
 #include "platform/dispatch_table.h"
 
 #include <new>
@@ -28,28 +30,28 @@ HRESULT Describe(LPCOLESTR name, LPCOLESTR help, BSTR* nameOut, BSTR* docOut, DW
   return hr;
 }
 
+// A type's attributes as every kind here starts them: version 1.0, no constructor.
+TYPEATTR* NewTypeAttr(REFGUID guid, TYPEKIND kind) {
+  auto* a = new TYPEATTR{};
+  a->guid = guid;
+  a->memidConstructor = MEMBERID_NIL;
+  a->memidDestructor = MEMBERID_NIL;
+  a->typekind = kind;
+  a->wMajorVerNum = 1;
+  return a;
+}
+
 }  // namespace
 
 HRESULT DispatchTypeInfo::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeInfo)) {
-    *object = static_cast<ITypeInfo*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return QueryInterfaceFromMap(this, iid, object);
 }
 
 HRESULT DispatchTypeInfo::GetTypeAttr(TYPEATTR** attr) {
   if (attr == nullptr) return E_INVALIDARG;
-  auto* a = new TYPEATTR{};
-  a->guid = iid_;
-  a->memidConstructor = MEMBERID_NIL;
-  a->memidDestructor = MEMBERID_NIL;
-  a->typekind = TKIND_DISPATCH;
+  TYPEATTR* a = NewTypeAttr(iid_, TKIND_DISPATCH);
   a->cFuncs = static_cast<WORD>(members_.size());
   a->cbSizeVft = static_cast<WORD>(7 * sizeof(void*));  // the IDispatch slots
-  a->wMajorVerNum = 1;
   *attr = a;
   return S_OK;
 }
@@ -120,6 +122,22 @@ HRESULT DispatchTypeInfo::GetContainingTypeLib(ITypeLib** lib, UINT* index) {
   return S_OK;
 }
 
+HRESULT DispatchTypeInfo::GetRefTypeOfImplType(UINT, HREFTYPE* reference) {
+  if (reference == nullptr) return E_INVALIDARG;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT DispatchTypeInfo::GetImplTypeFlags(UINT, INT* flags) {
+  if (flags == nullptr) return E_INVALIDARG;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT DispatchTypeInfo::GetRefTypeInfo(HREFTYPE, ITypeInfo** info) {
+  if (info == nullptr) return E_INVALIDARG;
+  *info = nullptr;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
 DispatchTypeLib::DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
                                  std::vector<DispatchTypeInfo*> types, WORD major, WORD minor,
                                  LCID lcid, WORD flags)
@@ -133,13 +151,7 @@ DispatchTypeLib::DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
 }
 
 HRESULT DispatchTypeLib::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITypeLib)) {
-    *object = static_cast<ITypeLib*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return QueryInterfaceFromMap(this, iid, object);
 }
 
 HRESULT DispatchTypeLib::GetTypeInfo(UINT index, ITypeInfo** info) {
@@ -179,6 +191,90 @@ HRESULT DispatchTypeLib::GetLibAttr(TLIBATTR** attr) {
 
 void DispatchTypeLib::ReleaseTLibAttr(TLIBATTR* attr) {
   delete attr;
+}
+
+}  // namespace kwz_platform
+
+namespace kwz_platform {
+
+CoClassTypeInfo::CoClassTypeInfo(REFCLSID clsid, LPCOLESTR name, LPCOLESTR help, WORD typeFlags,
+                                 std::vector<Implemented> interfaces)
+    : clsid_(clsid),
+      name_(name),
+      help_(help),
+      typeFlags_(typeFlags),
+      interfaces_(std::move(interfaces)) {}
+
+HRESULT CoClassTypeInfo::QueryInterface(REFIID iid, void** object) {
+  return QueryInterfaceFromMap(this, iid, object);
+}
+
+HRESULT CoClassTypeInfo::GetTypeAttr(TYPEATTR** attr) {
+  if (attr == nullptr) return E_INVALIDARG;
+  TYPEATTR* a = NewTypeAttr(clsid_, TKIND_COCLASS);
+  a->cImplTypes = static_cast<WORD>(interfaces_.size());
+  a->wTypeFlags = typeFlags_;
+  *attr = a;
+  return S_OK;
+}
+
+void CoClassTypeInfo::ReleaseTypeAttr(TYPEATTR* attr) {
+  delete attr;
+}
+
+HRESULT CoClassTypeInfo::GetFuncDesc(UINT, FUNCDESC** desc) {
+  if (desc == nullptr) return E_INVALIDARG;
+  *desc = nullptr;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+void CoClassTypeInfo::ReleaseFuncDesc(FUNCDESC*) {}
+
+HRESULT CoClassTypeInfo::GetNames(MEMBERID, BSTR* names, UINT, UINT* count) {
+  if (names == nullptr || count == nullptr) return E_INVALIDARG;
+  *count = 0;
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+HRESULT CoClassTypeInfo::GetDocumentation(MEMBERID member, BSTR* name, BSTR* doc,
+                                          DWORD* helpContext, BSTR* helpFile) {
+  if (member != MEMBERID_NIL) return TYPE_E_ELEMENTNOTFOUND;
+  return Describe(name_, help_, name, doc, helpContext, helpFile);
+}
+
+HRESULT CoClassTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
+  if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
+  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  return DISP_E_UNKNOWNNAME;
+}
+
+HRESULT CoClassTypeInfo::GetContainingTypeLib(ITypeLib** lib, UINT*) {
+  if (lib == nullptr) return E_INVALIDARG;
+  *lib = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CoClassTypeInfo::GetRefTypeOfImplType(UINT index, HREFTYPE* reference) {
+  if (reference == nullptr) return E_INVALIDARG;
+  if (index >= interfaces_.size()) return TYPE_E_ELEMENTNOTFOUND;
+  *reference = index;
+  return S_OK;
+}
+
+HRESULT CoClassTypeInfo::GetImplTypeFlags(UINT index, INT* flags) {
+  if (flags == nullptr) return E_INVALIDARG;
+  if (index >= interfaces_.size()) return TYPE_E_ELEMENTNOTFOUND;
+  *flags = interfaces_[index].flags;
+  return S_OK;
+}
+
+HRESULT CoClassTypeInfo::GetRefTypeInfo(HREFTYPE reference, ITypeInfo** info) {
+  if (info == nullptr) return E_INVALIDARG;
+  *info = nullptr;
+  if (reference >= interfaces_.size()) return TYPE_E_ELEMENTNOTFOUND;
+  *info = interfaces_[reference].type;
+  (*info)->AddRef();
+  return S_OK;
 }
 
 }  // namespace kwz_platform

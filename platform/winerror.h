@@ -53,6 +53,8 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define REGDB_E_WRITEREGDB MakeHresult(0x80040151u)
 #define REGDB_E_IIDNOTREG MakeHresult(0x80040155u)
 #define OLE_E_NOCONNECTION MakeHresult(0x80040004u)
+#define OLE_E_INVALIDHWND MakeHresult(0x8004000Fu)
+#define DV_E_DVASPECT MakeHresult(0x8004006Bu)
 #define CONNECT_E_NOCONNECTION MakeHresult(0x80040200u)
 #define CONNECT_E_ADVISELIMIT MakeHresult(0x80040201u)
 #define CONNECT_E_CANNOTCONNECT MakeHresult(0x80040202u)

@@ -151,6 +151,10 @@ struct CREATESTRUCTW {
 #define SWP_NOACTIVATE 0x0010u
 #define SWP_SHOWWINDOW 0x0040u
 #define SWP_HIDEWINDOW 0x0080u
+// ShowWindow.
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
 
 #define MAKEINTATOM(a) (reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(a))))
 
@@ -179,6 +183,13 @@ BOOL IsWindow(HWND window);
 // the z-order is left alone. A change of size sends WM_SIZE (from another thread: waits until
 // the window's thread has run it).
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+// Shows or hides the window (SW_HIDE hides, any other command shows); answers whether it was
+// visible before.
+BOOL ShowWindow(HWND window, int command);
+// The window and each of its parents are shown.
+BOOL IsWindowVisible(HWND window);
+// The parent of a child window; null for a top-level window or a bad handle.
+HWND GetParent(HWND window);
 BOOL GetClientRect(HWND window, RECT* rect);
 BOOL GetWindowRect(HWND window, RECT* rect);
 // Accepted and checked; repainting on request comes with the window's messages.

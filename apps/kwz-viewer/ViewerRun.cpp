@@ -42,6 +42,11 @@ LRESULT FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         g_site->Resize(RECT{0, 0, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
       }
       return 0;
+    case WM_CLOSE:
+      // The loop ends first; the control window is read for the snapshot, deactivated, and only
+      // then is the frame destroyed.
+      PostQuitMessage(0);
+      return 0;
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;

@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -117,66 +115,49 @@ class Script {
   IDispatch* target_;
 };
 
-// Records SizeUpdated calls with the thread they ran on.
-class SizeSink final : public IDispatch {
+// Records SizeUpdated calls with the thread they ran on; a call of any other shape (another
+// DISPID, named arguments, a wrong count) is refused and not recorded.
+class SizeSink final : public RecordingSink {
  public:
-  struct Call {
+  struct Size {
     ULONG dx;
     ULONG dy;
     DWORD thread;
   };
 
-  explicit SizeSink(bool givesEvents = true) : givesEvents_(givesEvents) { ++LiveComObjects(); }
+  explicit SizeSink(bool givesEvents = true)
+      : RecordingSink(givesEvents, DIID__IKWZ_ScreenReceiverEvents) {}
 
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        (givesEvents_ && IsEqualIID(iid, DIID__IKWZ_ScreenReceiverEvents))) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                 UINT*) override {
-    if (dispid != kDispSizeUpdated || flags != DISPATCH_METHOD || params->cArgs != 2 ||
-        params->cNamedArgs != 0 || params->rgvarg[0].vt != VT_UI4 ||
-        params->rgvarg[1].vt != VT_UI4) {
+  HRESULT Invoke(DISPID dispid, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+    if (dispid != kDispSizeUpdated || params == nullptr || params->cArgs != 2 ||
+        params->cNamedArgs != 0) {
       return DISP_E_MEMBERNOTFOUND;
     }
-    std::lock_guard<std::mutex> guard(lock_);
-    // Arguments travel in reverse: the last slot is the first parameter.
-    calls_.push_back({params->rgvarg[1].ulVal, params->rgvarg[0].ulVal, GetCurrentThreadId()});
-    return S_OK;
+    return RecordingSink::Invoke(dispid, iid, locale, flags, params, result, exception, argError);
   }
 
-  std::vector<Call> Calls() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return calls_;
+  std::vector<Size> Sizes() {
+    std::vector<Size> sizes;
+    for (const Call& call : Calls()) sizes.push_back({call.args[0], call.args[1], call.thread});
+    return sizes;
   }
 
  private:
-  ~SizeSink() { --LiveComObjects(); }
-
-  const bool givesEvents_;
-  std::atomic<ULONG> refs_{1};
-  std::mutex lock_;
-  std::vector<Call> calls_;
+  ~SizeSink() override = default;
 };
+
+// Runs this thread's messages and incoming calls until condition holds (or timeoutMs pass).
+inline bool PumpMessagesUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(2);
+  }
+  return true;
+}
 
 // The container's thread: an apartment, a control reached through IDispatch, and on request the
 // control's window. Every test ends with no control and no sink alive.
@@ -202,16 +183,8 @@ class ControlTest : public ::testing::Test {
     ASSERT_NE(control_->CreateControlWindow(nullptr, RECT{0, 0, width, height}), nullptr);
   }
 
-  // Runs this thread's messages and incoming calls until condition holds (or 10 s pass).
   bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      Sleep(2);
-    }
-    return true;
+    return PumpMessagesUntil(condition, timeoutMs);
   }
 
   Script script() { return Script(dispatch_); }

@@ -43,8 +43,8 @@ TEST_P(SizeEvents, ReachTheSinkOnTheContainersThreadAndResizeUnlessStretching) {
   ASSERT_EQ(s.Call(u"Start").hr, S_OK);
 
   SendPicture(1);
-  ASSERT_TRUE(PumpUntil([&] { return !sink->Calls().empty(); }));
-  const SizeSink::Call call = sink->Calls().front();
+  ASSERT_TRUE(PumpUntil([&] { return !sink->Sizes().empty(); }));
+  const SizeSink::Size call = sink->Sizes().front();
   EXPECT_EQ(call.dx, static_cast<ULONG>(kWidth));
   EXPECT_EQ(call.dy, static_cast<ULONG>(kHeight));
   EXPECT_EQ(call.thread, GetCurrentThreadId());
@@ -55,7 +55,7 @@ TEST_P(SizeEvents, ReachTheSinkOnTheContainersThreadAndResizeUnlessStretching) {
   }));
 
   EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
-  EXPECT_EQ(sink->Calls().size(), 1u);
+  EXPECT_EQ(sink->Sizes().size(), 1u);
   EXPECT_EQ(point->Unadvise(cookie), S_OK);
   point.Release();
   sink->Release();
@@ -78,7 +78,7 @@ TEST_F(ReceiverOnLoopback, DeInitDeliversAnEventAlreadyOnItsWay) {
   SendPicture(2);
   // Not pumping: the engine's call waits for this thread.
   Sleep(500);
-  EXPECT_TRUE(sink->Calls().empty());
+  EXPECT_TRUE(sink->Sizes().empty());
   const auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -86,8 +86,8 @@ TEST_F(ReceiverOnLoopback, DeInitDeliversAnEventAlreadyOnItsWay) {
                         .count();
   // Far below the thread's 5000 ms stop limit, which a lost call would run into.
   EXPECT_LT(took, 2500);
-  ASSERT_EQ(sink->Calls().size(), 1u);
-  EXPECT_EQ(sink->Calls().front().thread, GetCurrentThreadId());
+  ASSERT_EQ(sink->Sizes().size(), 1u);
+  EXPECT_EQ(sink->Sizes().front().thread, GetCurrentThreadId());
   EXPECT_EQ(point->Unadvise(cookie), S_OK);
   point.Release();
   sink->Release();
@@ -125,9 +125,9 @@ TEST_F(ControlTest, AdviseAndUnadviseCookies) {
   // Firing reaches every advised sink with the size in declaration order.
   control_->OnScreenSizeChanged(1024, 768);
   for (SizeSink* sink : {first, second}) {
-    ASSERT_EQ(sink->Calls().size(), 1u);
-    EXPECT_EQ(sink->Calls().front().dx, 1024u);
-    EXPECT_EQ(sink->Calls().front().dy, 768u);
+    ASSERT_EQ(sink->Sizes().size(), 1u);
+    EXPECT_EQ(sink->Sizes().front().dx, 1024u);
+    EXPECT_EQ(sink->Sizes().front().dy, 768u);
   }
   EXPECT_TRUE(deaf->Calls().empty());
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "platform/winsock_testing.h"
@@ -56,16 +55,7 @@ presenter::ScreenMessageFields GeometryOf(std::uint16_t width, std::uint16_t hei
 
 // The child's whole life: a private network, an engine with defaults, traffic on loopback.
 int RunInPrivateNetwork(const DefaultsCase& c) {
-  std::string why;
-  if (!EnterPrivateLoopbackNetwork(&why)) {
-    std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
-    return kNoNamespace;
-  }
-  // The host's own address, where an endpoint on 0.0.0.0 joins its groups, is the namespace's.
-  kwz_platform::SetHostResolver([](const char*, std::vector<std::uint32_t>* addresses) {
-    addresses->push_back(inet_addr(kPrivateHostAddress));
-    return true;
-  });
+  if (!EnterPrivateHost()) return kNoNamespace;
   if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless)) return kNoWindow;
   TestWindow window(200, 100);
   if (window.Get() == nullptr) return kNoWindow;

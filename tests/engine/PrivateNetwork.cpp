@@ -10,10 +10,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "platform/winsock_testing.h"
 
 namespace kwz_test {
 namespace {
@@ -77,6 +80,19 @@ bool EnterPrivateLoopbackNetwork(std::string* why) {
     return false;
   }
   close(s);
+  return true;
+}
+
+bool EnterPrivateHost() {
+  std::string why;
+  if (!EnterPrivateLoopbackNetwork(&why)) {
+    std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
+    return false;
+  }
+  kwz_platform::SetHostResolver([](const char*, std::vector<std::uint32_t>* addresses) {
+    addresses->push_back(inet_addr(kPrivateHostAddress));
+    return true;
+  });
   return true;
 }
 

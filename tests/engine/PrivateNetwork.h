@@ -19,6 +19,11 @@ constexpr const char* kPrivateHostAddress = "198.51.100.7";
 // False, with the reason in *why, when the machine does not allow unprivileged namespaces.
 bool EnterPrivateLoopbackNetwork(std::string* why);
 
+// As EnterPrivateLoopbackNetwork, and the host's own address (where an endpoint on 0.0.0.0 joins
+// its groups) becomes kPrivateHostAddress. False, the reason written to stderr, when the machine
+// does not allow unprivileged namespaces.
+bool EnterPrivateHost();
+
 // The IPv4 groups (host order) that the namespace has joined on the interface named device.
 std::vector<std::uint32_t> JoinedGroups(const char* device);
 

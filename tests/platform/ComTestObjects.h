@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/connection_point.h"
 #include "platform/dispatch_table.h"
@@ -33,8 +34,12 @@ inline const IID IID_GaugeEvents = {
 
 enum GaugeDispid : DISPID { kWidth = 1, kLabel = 2, kAdd = 3, kFail = 4, kWhere = 5 };
 
-class Gauge final : public kwz_platform::DispatchImpl<Gauge, IDispatch> {
+class Gauge final
+    : public kwz_platform::ComObject<Gauge, kwz_platform::DispatchImpl<Gauge, IDispatch>> {
  public:
+  using Interfaces =
+      kwz_platform::ComInterfaces<kwz_platform::ComEntry<IDispatch, IID_IDispatch, IID_IGauge>>;
+
   Gauge() { ++LiveComObjects(); }
 
   static const kwz_platform::DispatchTypeInfo& DispatchInfo() {
@@ -49,24 +54,6 @@ class Gauge final : public kwz_platform::DispatchImpl<Gauge, IDispatch> {
                               DispMethod<&Gauge::Fail>(u"Fail", kFail, u"method Fail", {u"why"}),
                               DispMethod<&Gauge::Where>(u"Where", kWhere, u"method Where")});
     return *info;
-  }
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, IID_IGauge)) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT get_Width(LONG* value) {
@@ -110,43 +97,32 @@ class Gauge final : public kwz_platform::DispatchImpl<Gauge, IDispatch> {
   DWORD LastThread() const { return lastThread_; }
 
  private:
-  ~Gauge() { --LiveComObjects(); }
+  ~Gauge() override { --LiveComObjects(); }
 
-  std::atomic<ULONG> refs_{1};
   LONG width_ = 0;
   std::u16string label_;
   std::atomic<DWORD> lastThread_{0};
 };
 
-// Receives the events of IID_GaugeEvents through IDispatch::Invoke.
-class RecordingSink final : public IDispatch {
+// Receives the events of one dispinterface (IID_GaugeEvents unless told) through
+// IDispatch::Invoke; with givesEvents false it refuses to be that interface.
+class RecordingSink : public kwz_platform::ComObject<RecordingSink, IDispatch> {
  public:
+  using Interfaces = kwz_platform::ComInterfaces<kwz_platform::ComEntry<IDispatch, IID_IDispatch>>;
+
   struct Call {
     DISPID dispid;
     std::vector<ULONG> args;  // as the sink's parameters read, first first
     DWORD thread;
   };
 
-  explicit RecordingSink(bool givesEvents = true) : givesEvents_(givesEvents) {
+  explicit RecordingSink(bool givesEvents = true, const IID& events = IID_GaugeEvents)
+      : givesEvents_(givesEvents), events_(events) {
     ++LiveComObjects();
   }
 
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        (givesEvents_ && IsEqualIID(iid, IID_GaugeEvents))) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+  void* FindInterface(REFIID iid) {
+    return givesEvents_ && IsEqualIID(iid, events_) ? static_cast<IDispatch*>(this) : nullptr;
   }
   HRESULT GetTypeInfoCount(UINT* count) override {
     *count = 0;
@@ -171,38 +147,24 @@ class RecordingSink final : public IDispatch {
     std::lock_guard<std::mutex> guard(lock_);
     return calls_;
   }
-  ULONG References() const { return refs_; }
+
+ protected:
+  ~RecordingSink() override { --LiveComObjects(); }
 
  private:
-  ~RecordingSink() { --LiveComObjects(); }
-
   const bool givesEvents_;
-  std::atomic<ULONG> refs_{1};
+  const IID events_;
   std::mutex lock_;
   std::vector<Call> calls_;  // guarded by lock_
 };
 
 // Raises the events of IID_GaugeEvents.
-class Raiser final : public IConnectionPointContainer {
+class Raiser final : public kwz_platform::ComObject<Raiser, IConnectionPointContainer> {
  public:
-  Raiser() { ++LiveComObjects(); }
+  using Interfaces = kwz_platform::ComInterfaces<
+      kwz_platform::ComEntry<IConnectionPointContainer, IID_IConnectionPointContainer>>;
 
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPointContainer)) {
-      *object = static_cast<IConnectionPointContainer*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  Raiser() { ++LiveComObjects(); }
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override {
     return kwz_platform::EnumerateConnectionPoints({&point_}, points);
   }
@@ -213,9 +175,8 @@ class Raiser final : public IConnectionPointContainer {
   kwz_platform::DispatchConnectionPoint& Point() { return point_; }
 
  private:
-  ~Raiser() { --LiveComObjects(); }
+  ~Raiser() override { --LiveComObjects(); }
 
-  std::atomic<ULONG> refs_{1};
   kwz_platform::DispatchConnectionPoint point_{this, IID_GaugeEvents};
 };
 

@@ -79,6 +79,38 @@ TEST_F(GdiWindowTest, ChildWindowsSitInTheirParentAndDieWithIt) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
 }
 
+// A child shows only while it and every parent are shown; hiding or showing a window answers
+// whether it was visible, and SetWindowPos's show and hide flags count the same.
+TEST_F(GdiWindowTest, VisibilityFollowsTheParentChain) {
+  HWND parent = CreateWindowExW(0, u"STATIC", u"", WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr,
+                                nullptr, nullptr);
+  HWND hidden =
+      CreateWindowExW(0, u"STATIC", u"", WS_CHILD, 0, 0, 10, 10, parent, nullptr, nullptr, nullptr);
+  HWND child = CreateWindowExW(0, u"STATIC", u"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, parent,
+                               nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(GetParent(child), parent);
+  EXPECT_EQ(GetParent(parent), nullptr);
+  EXPECT_TRUE(IsWindowVisible(child));
+  EXPECT_FALSE(IsWindowVisible(hidden));
+
+  EXPECT_TRUE(ShowWindow(parent, SW_HIDE));
+  EXPECT_FALSE(IsWindowVisible(child));
+  EXPECT_FALSE(ShowWindow(parent, SW_HIDE));
+  EXPECT_FALSE(ShowWindow(parent, SW_SHOW));
+  EXPECT_TRUE(IsWindowVisible(child));
+  EXPECT_TRUE(SetWindowPos(child, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_HIDEWINDOW));
+  EXPECT_FALSE(IsWindowVisible(child));
+  EXPECT_TRUE(IsWindowVisible(parent));
+  EXPECT_TRUE(SetWindowPos(child, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW));
+  EXPECT_TRUE(IsWindowVisible(child));
+
+  EXPECT_TRUE(DestroyWindow(parent));
+  EXPECT_FALSE(IsWindowVisible(child));
+  EXPECT_FALSE(ShowWindow(child, SW_SHOW));
+  EXPECT_EQ(GetParent(child), nullptr);
+}
+
 TEST_F(GdiWindowTest, ResizeKeepsTheTopLeftAndNextDcHasTheNewSize) {
   HWND window = MakeWindow(6, 4);
   kwz_test::Fill(window, 6, 4, 50);

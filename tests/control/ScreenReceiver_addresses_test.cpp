@@ -1,0 +1,166 @@
+// The addresses that Init hands the engine when a multicast group is named or the source address
+// is "0.0.0.0": the engine then opens on every address and joins a group with the default
+// interface, which must never happen on an interface of the machine running the tests. Each
+// case runs in a forked child inside a network namespace of its own, where loopback is the only
+// interface and carries the multicast route.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "tests/control/ControlTestSupport.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/engine/PrivateNetwork.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Sanitizers.h"
+
+namespace kwz_test {
+namespace {
+
+// Exit codes of the child: which check failed.
+enum ChildResult : int {
+  kPassed = 0,
+  kNoNamespace = 77,
+  kSetupFailed = 10,
+  kInitFailed,
+  kWrongMembership,
+  kPortNotHeld,
+  kStartFailed,
+  kGroupDatagramLost,
+  kUnicastDatagramLost,
+  kRejoinedTooEarly,
+  kNotLeftAtDeInit,
+  kControlLeaked,
+};
+
+struct AddressCase {
+  const char* name;
+  const char16_t* sourceAddress;  // null: never set
+  const char16_t* join;           // null: no JoinMulticastGroup
+  const char16_t* leave;          // null: no LeaveMulticastGroup
+  const char* group;              // the group Init must join
+  const char16_t* joinLater;      // null: none; else joined after Init, for the next Init
+  const char* laterGroup;
+};
+
+constexpr DWORD kIpv4AllHosts = 0xE0000001;  // every interface with multicast is in it
+constexpr USHORT kPort = static_cast<USHORT>(CScreenSharing::kDefaultPort);
+
+std::vector<std::uint32_t> Joined() {
+  std::vector<std::uint32_t> joined = JoinedGroups("lo");
+  joined.erase(std::remove(joined.begin(), joined.end(), kIpv4AllHosts), joined.end());
+  return joined;
+}
+
+bool JoinedOnly(const char* group) {
+  return Joined() == std::vector<std::uint32_t>{ntohl(inet_addr(group))};
+}
+
+bool EngineShows(CKWZ_ScreenReceiver* control, std::uint16_t width, std::uint16_t height) {
+  // Pumped: the window's resize from the engine's thread waits for this thread.
+  return PumpMessagesUntil([&] {
+    RECT r{};
+    control->Engine()->GetScreenRect(&r);
+    return r.right == width && r.bottom == height;
+  });
+}
+
+presenter::ScreenMessageFields GeometryOf(std::uint16_t width, std::uint16_t height) {
+  presenter::ScreenMessageFields fields;
+  fields.streamMode = 0;
+  fields.width = width;
+  fields.height = height;
+  return fields;
+}
+
+int Exercise(const AddressCase& c, IDispatch* dispatch, CKWZ_ScreenReceiver* control) {
+  Script s(dispatch);
+  if (c.sourceAddress != nullptr && s.PutText(u"SourceAddress", c.sourceAddress).hr != S_OK) {
+    return kSetupFailed;
+  }
+  if (c.join != nullptr && s.Call(u"JoinMulticastGroup", {c.join}).hr != S_OK) return kSetupFailed;
+  if (c.leave != nullptr && s.Call(u"LeaveMulticastGroup", {c.leave}).hr != S_OK) {
+    return kSetupFailed;
+  }
+  if (control->CreateControlWindow(nullptr, RECT{0, 0, 320, 240}) == nullptr) return kSetupFailed;
+  if (s.Call(u"Init").hr != S_OK || control->Engine() == nullptr) return kInitFailed;
+  if (!JoinedOnly(c.group)) return kWrongMembership;
+  // Opened on every address: the namespace's host address is held as well as loopback's.
+  if (CanBind("127.0.0.1", kPort) || CanBind(kPrivateHostAddress, kPort)) return kPortNotHeld;
+
+  if (s.Call(u"Start").hr != S_OK || !control->Engine()->IsRunning()) return kStartFailed;
+  ScreenSender toGroup(c.group, kPort);
+  toGroup.Send(GeometryOf(640, 480), {});
+  if (!EngineShows(control, 640, 480)) return kGroupDatagramLost;
+  ScreenSender unicast("127.0.0.1", kPort, 500);
+  unicast.Send(GeometryOf(320, 200), {});
+  if (!EngineShows(control, 320, 200)) return kUnicastDatagramLost;
+
+  if (c.joinLater != nullptr) {
+    // The running engine keeps its group; the next Init takes the new one.
+    if (s.Call(u"JoinMulticastGroup", {c.joinLater}).hr != S_OK) return kSetupFailed;
+    if (!JoinedOnly(c.group)) return kRejoinedTooEarly;
+    if (s.Call(u"DeInit").hr != S_OK || !Joined().empty()) return kNotLeftAtDeInit;
+    if (s.Call(u"Init").hr != S_OK) return kInitFailed;
+    if (!JoinedOnly(c.laterGroup)) return kWrongMembership;
+  }
+  if (s.Call(u"Stop").hr != S_OK || !Joined().empty()) return kNotLeftAtDeInit;
+  control->DestroyControlWindow();
+  return kPassed;
+}
+
+// The child's whole life: a private network, a control, traffic on loopback.
+int RunInPrivateNetwork(const AddressCase& c) {
+  if (!EnterPrivateHost()) return kNoNamespace;
+  if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless)) {
+    return kSetupFailed;
+  }
+  kwz_platform::SetHeadlessDisplays({SIZE{1920, 1080}});
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return kSetupFailed;
+  int result = kSetupFailed;
+  {
+    CComPtr<IDispatch> dispatch;
+    if (CKWZ_ScreenReceiver::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(&dispatch)) ==
+        S_OK) {
+      auto* control = static_cast<CKWZ_ScreenReceiver*>(
+          static_cast<IKWZ_ScreenReceiver*>(static_cast<IDispatch*>(dispatch)));
+      result = Exercise(c, dispatch, control);
+    }
+  }
+  if (result == kPassed && CKWZ_ScreenReceiver::ObjectCount() != 0) result = kControlLeaked;
+  CoUninitialize();
+  return result;
+}
+
+class ControlAddresses : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(ControlAddresses, InitHandsTheEngineTheAddressesOfTheRules) {
+  // ThreadSanitizer cannot follow a child that starts threads after the fork of a process that
+  // had some; the other builds run this.
+  KWZ_SKIP_UNDER_TSAN("threads in a forked child");
+  const AddressCase c = GetParam();
+  ChildProcess child([c](const ChildProcess::Channel&) { return RunInPrivateNetwork(c); });
+  const int status = child.Wait();
+  if (status == kNoNamespace) GTEST_SKIP() << "unprivileged network namespaces are not available";
+  EXPECT_EQ(status, kPassed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ControlAddresses,
+    ::testing::Values(
+        // A named group wins: SourceAddress is not handed on, the engine opens on 0.0.0.0.
+        AddressCase{"GroupOverridesSourceAddress", u"127.0.0.1", u"239.1.2.3", nullptr, "239.1.2.3",
+                    nullptr, nullptr},
+        // ... so a never-set SourceAddress, which alone fails Init, does not matter.
+        AddressCase{"GroupWithSourceAddressNeverSet", nullptr, u"239.1.2.3", nullptr, "239.1.2.3",
+                    nullptr, nullptr},
+        AddressCase{"AnyAddressKeepsTheEngineDefaults", u"0.0.0.0", nullptr, nullptr,
+                    CScreenSharing::kDefaultGroupAddress, nullptr, nullptr},
+        AddressCase{"LeaveChangesNothing", u"0.0.0.0", u"239.1.2.3", u"239.1.2.3", "239.1.2.3",
+                    nullptr, nullptr},
+        AddressCase{"JoinAfterInitWaitsForTheNextInit", u"0.0.0.0", u"239.1.2.3", nullptr,
+                    "239.1.2.3", u"239.4.5.6", "239.4.5.6"}),
+    [](const ::testing::TestParamInfo<AddressCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace kwz_test

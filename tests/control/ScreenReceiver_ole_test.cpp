@@ -1,0 +1,301 @@
+// The control as an OLE container sees it: sited, activated in place by DoVerb in the container's
+// window, placed, hidden, deactivated and re-activated; quick activation with an event sink;
+// the class information that tells a container the control's event interface.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/gdi_testing.h"
+#include "tests/control/ReceiverOnLoopback.h"
+#include "tests/control/TestContainerSite.h"
+#include "tests/platform/GdiTestSupport.h"
+
+namespace kwz_test {
+namespace {
+
+constexpr RECT kSitePosition{40, 50, 440, 350};
+constexpr RECT kGivenPosition{10, 20, 330, 260};
+
+bool SameRect(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+RECT ScreenRectOf(HWND window) {
+  RECT r{-1, -1, -1, -1};
+  GetWindowRect(window, &r);
+  return r;
+}
+
+std::vector<std::uint32_t> PixelsOf(HWND window) {
+  std::vector<std::uint32_t> pixels;
+  int width = 0, height = 0;
+  kwz_platform::ReadWindowPixels(window, &pixels, &width, &height);
+  return pixels;
+}
+
+// A container window at the screen's origin (so its client coordinates are screen coordinates),
+// its site, and the control's OLE interfaces.
+class InPlace : public ReceiverOnLoopback {
+ protected:
+  void SetUp() override {
+    ReceiverOnLoopback::SetUp();
+    container_ = std::make_unique<TestWindow>(800, 600);
+    ASSERT_NE(container_->Get(), nullptr);
+    site_ = new TestContainerSite(container_->Get(), kSitePosition);
+    ASSERT_EQ(dispatch_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole_)), S_OK);
+    ASSERT_EQ(dispatch_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace_)),
+              S_OK);
+  }
+  void TearDown() override {
+    // As a container ends a control: close it, then break the site's reference cycle.
+    if (ole_) {
+      EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+      EXPECT_EQ(ole_->SetClientSite(nullptr), S_OK);
+    }
+    ole_.Release();
+    inPlace_.Release();
+    if (site_ != nullptr) site_->Release();
+    container_.reset();
+    ReceiverOnLoopback::TearDown();
+  }
+
+  HRESULT Activate(LONG verb, HWND parent = nullptr, const RECT* position = nullptr) {
+    return ole_->DoVerb(verb, nullptr, site_, 0, parent, position);
+  }
+
+  std::unique_ptr<TestWindow> container_;
+  TestContainerSite* site_ = nullptr;
+  CComPtr<IOleObject> ole_;
+  CComPtr<IOleInPlaceObject> inPlace_;
+};
+
+TEST_F(InPlace, InitAndStartBeforeActivationRunAndPaintOnceActivated) {
+  Script s = script();
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+
+  ASSERT_EQ(Activate(OLEIVERB_INPLACEACTIVATE), S_OK);
+  EXPECT_EQ(site_->activations, 1);
+  EXPECT_EQ(site_->shown, 1);
+  ASSERT_NE(control_->Window(), nullptr);
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_TRUE(control_->Engine()->IsRunning());
+  EXPECT_TRUE(PortHeld());
+
+  const std::vector<std::uint32_t> picture = Picture(kWidth, kHeight, 7);
+  SendPicture(7);
+  EXPECT_TRUE(PumpUntil([&] { return PixelsOf(control_->Window()) == picture; }));
+
+  EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+  EXPECT_EQ(site_->deactivations, 1);
+  EXPECT_EQ(control_->Window(), nullptr);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  EXPECT_FALSE(PortHeld());
+}
+
+TEST_F(InPlace, DeactivationEndsTheEngineAndTheControlActivatesAgain) {
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  Script s = script();
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(Activate(OLEIVERB_PRIMARY), S_OK);
+    // A window destroyed earlier took its engine along; only a new Init builds one.
+    EXPECT_EQ(control_->Engine(), nullptr);
+    ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+    ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+    ASSERT_NE(control_->Engine(), nullptr);
+    EXPECT_TRUE(control_->Engine()->IsRunning());
+
+    const HWND window = control_->Window();
+    EXPECT_EQ(inPlace_->InPlaceDeactivate(), S_OK);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(control_->Window(), nullptr);
+    EXPECT_EQ(control_->Engine(), nullptr);
+    EXPECT_FALSE(PortHeld());
+    EXPECT_EQ(site_->activations, round);
+    EXPECT_EQ(site_->deactivations, round);
+    // Deactivating an inactive control tells the site nothing.
+    EXPECT_EQ(inPlace_->InPlaceDeactivate(), S_OK);
+    EXPECT_EQ(site_->deactivations, round);
+    // The object itself lives on.
+    EXPECT_EQ(s.Get(u"DrawWidth").number, 800);
+  }
+}
+
+// Each activating verb, with the parent and rectangle given or left to the site.
+struct ActivationCase {
+  const char* name;
+  LONG verb;
+  bool otherParent;  // an explicit parent other than the site's window
+  bool givenPosition;
+  bool siteInPlace;  // the client site is also an in-place site
+};
+
+class Activation : public InPlace, public ::testing::WithParamInterface<ActivationCase> {};
+
+TEST_P(Activation, MakesAChildOfTheParentAtTheRectangleThatSetObjectRectsMoves) {
+  const ActivationCase c = GetParam();
+  TestWindow other(600, 500);
+  if (!c.siteInPlace) {
+    site_->Release();
+    site_ = new TestContainerSite(container_->Get(), kSitePosition, false);
+  }
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  const HWND parent = c.otherParent ? other.Get() : container_->Get();
+  ASSERT_EQ(Activate(c.verb, c.otherParent || !c.siteInPlace ? parent : nullptr,
+                     c.givenPosition ? &kGivenPosition : nullptr),
+            S_OK);
+  EXPECT_EQ(site_->activations, c.siteInPlace ? 1 : 0);
+  EXPECT_EQ(site_->shown, 1);
+
+  const HWND window = control_->Window();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(GetParent(window), parent);
+  EXPECT_TRUE(IsWindowVisible(window));
+  EXPECT_TRUE(SameRect(ScreenRectOf(window), c.givenPosition ? kGivenPosition : kSitePosition));
+  HWND reported = nullptr;
+  EXPECT_EQ(inPlace_->GetWindow(&reported), S_OK);
+  EXPECT_EQ(reported, window);
+
+  const RECT moved{100, 120, 164, 168};
+  EXPECT_EQ(inPlace_->SetObjectRects(&moved, &moved), S_OK);
+  EXPECT_TRUE(SameRect(ScreenRectOf(window), moved));
+  // Activating again keeps the window and the site's count, and shows it in its new place.
+  ASSERT_EQ(Activate(c.verb, c.otherParent || !c.siteInPlace ? parent : nullptr, &moved), S_OK);
+  EXPECT_EQ(control_->Window(), window);
+  EXPECT_EQ(site_->activations, c.siteInPlace ? 1 : 0);
+
+  EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(site_->deactivations, c.siteInPlace ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Verbs, Activation,
+    ::testing::Values(
+        ActivationCase{"InPlaceActivateWhereTheSiteSays", OLEIVERB_INPLACEACTIVATE, false, false,
+                       true},
+        ActivationCase{"ShowInAGivenParentAtAGivenRectangle", OLEIVERB_SHOW, true, true, true},
+        ActivationCase{"UIActivateAtAGivenRectangle", OLEIVERB_UIACTIVATE, false, true, true},
+        ActivationCase{"PrimaryInAGivenParentAtTheSitesRectangle", OLEIVERB_PRIMARY, true, false,
+                       true},
+        ActivationCase{"PrimaryWithAPlainClientSite", OLEIVERB_PRIMARY, false, true, false}),
+    [](const ::testing::TestParamInfo<ActivationCase>& info) { return info.param.name; });
+
+TEST_F(InPlace, HideHidesAndShowShowsAgain) {
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  ASSERT_EQ(Activate(OLEIVERB_INPLACEACTIVATE), S_OK);
+  const HWND window = control_->Window();
+  EXPECT_EQ(ole_->DoVerb(OLEIVERB_HIDE, nullptr, site_, 0, nullptr, nullptr), S_OK);
+  EXPECT_FALSE(IsWindowVisible(window));
+  EXPECT_EQ(Activate(OLEIVERB_SHOW), S_OK);
+  EXPECT_EQ(control_->Window(), window);
+  EXPECT_TRUE(IsWindowVisible(window));
+  EXPECT_TRUE(SameRect(ScreenRectOf(window), kSitePosition));
+  for (LONG verb : {OLEIVERB_OPEN, OLEIVERB_PROPERTIES, 1L}) {
+    EXPECT_EQ(Activate(verb), E_NOTIMPL) << verb;
+  }
+}
+
+TEST_F(InPlace, RefusedOrParentlessActivationMakesNoWindow) {
+  site_->allowActivation = S_FALSE;
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  EXPECT_EQ(Activate(OLEIVERB_INPLACEACTIVATE), E_FAIL);
+  EXPECT_EQ(site_->activations, 0);
+  EXPECT_EQ(control_->Window(), nullptr);
+
+  // Without any site nothing says where the window would go.
+  ASSERT_EQ(ole_->SetClientSite(nullptr), S_OK);
+  EXPECT_EQ(Activate(OLEIVERB_INPLACEACTIVATE), OLE_E_INVALIDHWND);
+  EXPECT_EQ(control_->Window(), nullptr);
+  HWND window = nullptr;
+  EXPECT_EQ(inPlace_->GetWindow(&window), E_FAIL);
+}
+
+TEST_F(InPlace, ClientSiteIsKeptAndHandedBack) {
+  CComPtr<IOleClientSite> got;
+  EXPECT_EQ(ole_->GetClientSite(&got), S_OK);
+  EXPECT_EQ(got.get(), nullptr);
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  EXPECT_EQ(ole_->GetClientSite(&got), S_OK);
+  EXPECT_EQ(got.get(), static_cast<IOleClientSite*>(site_));
+  got.Release();
+  EXPECT_EQ(site_->References(), 2u);  // ours and the control's
+  EXPECT_EQ(ole_->SetClientSite(nullptr), S_OK);
+  EXPECT_EQ(site_->References(), 1u);
+}
+
+TEST_F(ControlTest, StatusExtentsAndClassOfAControlNeverActivated) {
+  CComPtr<IOleObject> ole;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
+  DWORD status = 0;
+  EXPECT_EQ(ole->GetMiscStatus(DVASPECT_CONTENT, &status), S_OK);
+  EXPECT_EQ(status, 0x20191u);
+  EXPECT_EQ(ole->GetMiscStatus(DVASPECT_ICON, &status), S_OK);
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(ole->GetMiscStatus(DVASPECT_CONTENT, nullptr), E_POINTER);
+
+  CComPtr<IViewObjectEx> view;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IViewObject2, reinterpret_cast<void**>(&view)), S_OK);
+  EXPECT_EQ(view->GetViewStatus(&status), S_OK);
+  EXPECT_EQ(status, static_cast<DWORD>(VIEWSTATUS_SOLIDBKGND | VIEWSTATUS_OPAQUE));
+
+  // One extent, whichever interface sets or reads it.
+  CComPtr<IQuickActivate> quick;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IQuickActivate, reinterpret_cast<void**>(&quick)), S_OK);
+  SIZEL size{1234, 567};
+  EXPECT_EQ(quick->SetContentExtent(&size), S_OK);
+  SIZEL read{};
+  EXPECT_EQ(ole->GetExtent(DVASPECT_CONTENT, &read), S_OK);
+  EXPECT_EQ(read.cx, 1234);
+  EXPECT_EQ(read.cy, 567);
+  SIZEL other{99, 98};
+  EXPECT_EQ(ole->SetExtent(DVASPECT_ICON, &other), DV_E_DVASPECT);
+  EXPECT_EQ(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &read), S_OK);
+  EXPECT_EQ(read.cx, 1234);
+  EXPECT_EQ(quick->GetContentExtent(&read), S_OK);
+  EXPECT_EQ(read.cy, 567);
+
+  CComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist)),
+            S_OK);
+  EXPECT_EQ(persist->InitNew(), S_OK);
+  EXPECT_EQ(persist->IsDirty(), S_FALSE);
+  CLSID clsid{};
+  EXPECT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_KWZ_ScreenReceiver));
+
+  // Every interface leads back to the same object.
+  CComPtr<IUnknown> fromView;
+  CComPtr<IUnknown> fromDispatch;
+  ASSERT_EQ(view->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromView)), S_OK);
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&fromDispatch)), S_OK);
+  EXPECT_EQ(fromView.get(), fromDispatch.get());
+}
+
+TEST_F(ControlTest, DrawingForTheContainerLeavesItsPictureAlone) {
+  UseHeadlessGdi();
+  TestWindow target(64, 48);
+  Fill(target.Get(), 64, 48, 3);
+  const std::vector<std::uint32_t> before = PixelsOf(target.Get());
+  ASSERT_FALSE(before.empty());
+
+  CComPtr<IViewObjectEx> view;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IViewObjectEx, reinterpret_cast<void**>(&view)), S_OK);
+  HDC dc = GetDC(target.Get());
+  ASSERT_NE(dc, nullptr);
+  const RECTL bounds{0, 0, 64, 48};
+  EXPECT_EQ(
+      view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+      S_OK);
+  EXPECT_EQ(
+      view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, nullptr, nullptr, nullptr, 0),
+      E_INVALIDARG);
+  ReleaseDC(target.Get(), dc);
+  EXPECT_EQ(PixelsOf(target.Get()), before);
+}
+
+}  // namespace
+}  // namespace kwz_test
