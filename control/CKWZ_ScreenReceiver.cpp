@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "control/CKWZ_ScreenReceiverModule.h"
 #include "platform/widestring.h"
 #include "platform/winerror.h"
 
@@ -65,21 +66,39 @@ CKWZ_ScreenReceiver::CKWZ_ScreenReceiver() {
   // failed start-up shows later as a socket that cannot be made (S_FALSE).
   WSADATA data;
   m_bWinsockStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  ScreenReceiverModule().Lock();
 }
 
 CKWZ_ScreenReceiver::~CKWZ_ScreenReceiver() {
   if (m_bWinsockStarted) WSACleanup();
   --g_objectCount;
+  ScreenReceiverModule().Unlock();
 }
 
 HRESULT CKWZ_ScreenReceiver::CreateInstance(REFIID iid, void** object) {
+  return CreateInstance(nullptr, iid, object);
+}
+
+HRESULT CKWZ_ScreenReceiver::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
+  if (outer != nullptr && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
   auto* control = new (std::nothrow) CKWZ_ScreenReceiver();
   if (control == nullptr) return E_OUTOFMEMORY;
-  const HRESULT hr = control->QueryInterface(iid, object);
-  control->Release();
+  control->m_pOuterUnknown = outer;
+  const HRESULT hr = control->m_innerUnknown.QueryInterface(iid, object);
+  control->m_innerUnknown.Release();
   return hr;
+}
+
+HRESULT CKWZ_ScreenReceiver::CInnerUnknown::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown)) {
+    *object = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return owner_->InternalQueryInterface(iid, object);
 }
 
 LONG CKWZ_ScreenReceiver::ObjectCount() {
@@ -89,7 +108,9 @@ LONG CKWZ_ScreenReceiver::ObjectCount() {
 const kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::DispatchInfo() {
   using namespace kwz_platform;
   using C = CKWZ_ScreenReceiver;
-  static auto* info = new DispatchTypeInfo(
+  // A static object, not a heap one: the module that holds it may be unloaded before the
+  // process ends, and its type information goes with it.
+  static DispatchTypeInfo info(
       IID_IKWZ_ScreenReceiver, u"IKWZ_ScreenReceiver", u"IKWZ_ScreenReceiver Interface",
       {DispMethod<&C::Init>(u"Init", kDispInit, u"method Init"),
        DispMethod<&C::DeInit>(u"DeInit", kDispDeInit, u"method DeInit"),
@@ -131,10 +152,15 @@ const kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::DispatchInfo() {
                                      {u"prop", u"newVal"}),
        DispMethod<&C::GetProperties>(u"GetProperties", kDispGetProperties, u"method get properties",
                                      {u"prop", u"pVal"})});
-  return *info;
+  return info;
 }
 
 HRESULT CKWZ_ScreenReceiver::QueryInterface(REFIID iid, void** object) {
+  if (m_pOuterUnknown != nullptr) return m_pOuterUnknown->QueryInterface(iid, object);
+  return InternalQueryInterface(iid, object);
+}
+
+HRESULT CKWZ_ScreenReceiver::InternalQueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
       IsEqualIID(iid, IID_IKWZ_ScreenReceiver)) {
@@ -165,14 +191,22 @@ HRESULT CKWZ_ScreenReceiver::QueryInterface(REFIID iid, void** object) {
 }
 
 ULONG CKWZ_ScreenReceiver::AddRef() {
+  if (m_pOuterUnknown != nullptr) return m_pOuterUnknown->AddRef();
   return ++m_refs;
 }
 
 ULONG CKWZ_ScreenReceiver::Release() {
+  if (m_pOuterUnknown != nullptr) return m_pOuterUnknown->Release();
+  return InternalRelease();
+}
+
+ULONG CKWZ_ScreenReceiver::InternalRelease() {
   const ULONG left = --m_refs;
   if (left != 0) return left;
   // Teardown may hand the object out briefly (a sink called during DeInit); a count of one
-  // keeps those pairs from starting a second teardown.
+  // keeps those pairs from starting a second teardown, and the outer object, which is going
+  // away, no longer takes them.
+  m_pOuterUnknown = nullptr;
   m_refs = 1;
   DeInit();
   DestroyControlWindow();

@@ -3,8 +3,11 @@
 // screen-sharing engine from Init to DeInit and hands the engine the window it paints into.
 //
 // Ownership: reference counted; the last Release runs DeInit and destroys the window if the
-// container left it alive. The engine is owned (m_pEngine); the engine holds this object's
-// IScreenSharing without a reference, which is why DeInit always ends the engine first.
+// container left it alive. Inside an aggregate (created with an outer unknown) the control's
+// IUnknown delegates to the outer object, which holds the control through its inner unknown.
+// Each live control holds one lock of the module. The engine is owned (m_pEngine); the engine holds
+// this object's IScreenSharing without a reference, which is why DeInit always ends the engine
+// first.
 // Remote control: from StartRemoteControl to EndRemoteControl the control owns a UDP socket (or
 // a sending instance of the tunnel) and the re-send thread; the window's mouse and keyboard
 // messages keep the two input records up to date and send them.
@@ -17,6 +20,7 @@
 #include <atomic>
 #include <string>
 
+#include "control/CKWZ_ScreenReceiverModule.h"
 #include "control/IKWZ_ScreenReceiver.h"
 #include "control/KWZ_Properties.h"
 #include "control/ScreenReceiverGuids.h"
@@ -40,7 +44,8 @@ class RemoteControlThread;
 class CProxy_IKWZ_ScreenReceiverEvents : public kwz_platform::DispatchConnectionPoint {
  public:
   explicit CProxy_IKWZ_ScreenReceiverEvents(IConnectionPointContainer* owner)
-      : DispatchConnectionPoint(owner, DIID__IKWZ_ScreenReceiverEvents) {}
+      : DispatchConnectionPoint(owner, DIID__IKWZ_ScreenReceiverEvents,
+                                ScreenReceiverModule().GetGIT()) {}
   // Any thread initialised for COM; returns when every sink has run its handler.
   HRESULT Fire_SizeUpdated(ULONG dx, ULONG dy);
 };
@@ -79,6 +84,9 @@ class CKWZ_ScreenReceiver final
 
   // A new control with one reference, handed out as iid.
   static HRESULT CreateInstance(REFIID iid, void** object);
+  // With outer, a control inside that aggregate: iid must be IID_IUnknown, and the inner
+  // unknown is handed out.
+  static HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object);
   // Controls alive in this process; the module may unload only at zero.
   static LONG ObjectCount();
 
@@ -252,7 +260,24 @@ class CKWZ_ScreenReceiver final
   // Closes the socket or hands the tunnel instance back. m_csRemote held.
   void CloseRemoteTransport();
 
+  // The identity that the outer object of an aggregate holds: it does not delegate.
+  class CInnerUnknown final : public IUnknown {
+   public:
+    explicit CInnerUnknown(CKWZ_ScreenReceiver* owner) : owner_(owner) {}
+    HRESULT QueryInterface(REFIID iid, void** object) override;
+    ULONG AddRef() override { return ++owner_->m_refs; }
+    ULONG Release() override { return owner_->InternalRelease(); }
+
+   private:
+    CKWZ_ScreenReceiver* const owner_;
+  };
+  HRESULT InternalQueryInterface(REFIID iid, void** object);
+  ULONG InternalRelease();
+
   std::atomic<ULONG> m_refs{1};
+  // Set at creation inside an aggregate, cleared when the last reference goes.
+  IUnknown* m_pOuterUnknown = nullptr;
+  CInnerUnknown m_innerUnknown{this};
 
   std::string m_strSourceAddress;
   LONG m_nSourcePort = 0;

@@ -21,27 +21,28 @@ constexpr ULONG kQaContainerKnown = offsetof(QACONTAINER, pUnkEventSink) + sizeo
 
 kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::EventsInfo() {
   using kwz_platform::DispatchMember;
-  static auto* info = new kwz_platform::DispatchTypeInfo(DIID__IKWZ_ScreenReceiverEvents,
-                                                         u"_IKWZ_ScreenReceiverEvents",
-                                                         u"_IScreenReceiverEvents Interface",
-                                                         {DispatchMember{u"SizeUpdated",
-                                                                         kDispSizeUpdated,
-                                                                         INVOKE_FUNC,
-                                                                         u"method SizeUpdated",
-                                                                         {VT_UI4, VT_UI4},
-                                                                         {u"dx", u"dy"},
-                                                                         VT_EMPTY,
-                                                                         nullptr}});
-  return *info;
+  // Static objects, as DispatchInfo's: they go with the module when it is unloaded.
+  static kwz_platform::DispatchTypeInfo info(DIID__IKWZ_ScreenReceiverEvents,
+                                             u"_IKWZ_ScreenReceiverEvents",
+                                             u"_IScreenReceiverEvents Interface",
+                                             {DispatchMember{u"SizeUpdated",
+                                                             kDispSizeUpdated,
+                                                             INVOKE_FUNC,
+                                                             u"method SizeUpdated",
+                                                             {VT_UI4, VT_UI4},
+                                                             {u"dx", u"dy"},
+                                                             VT_EMPTY,
+                                                             nullptr}});
+  return info;
 }
 
 kwz_platform::CoClassTypeInfo& CKWZ_ScreenReceiver::ClassInfo() {
-  static auto* info = new kwz_platform::CoClassTypeInfo(
+  static kwz_platform::CoClassTypeInfo info(
       CLSID_KWZ_ScreenReceiver, u"KWZ_ScreenReceiver", u"KWZ_ScreenReceiver Class",
       TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL,
       {{const_cast<kwz_platform::DispatchTypeInfo*>(&DispatchInfo()), IMPLTYPEFLAG_FDEFAULT},
        {&EventsInfo(), IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}});
-  return *info;
+  return info;
 }
 
 // IOleObject

@@ -83,8 +83,8 @@ void CoUninitialize();
 
 #define CLSCTX_INPROC_SERVER 0x1u
 #define CLSCTX_ALL 0x17u
-// Only CLSID_StdGlobalInterfaceTable is creatable (REGDB_E_CLASSNOTREG otherwise); outer must
-// be null (CLASS_E_NOAGGREGATION).
+// CLSID_StdGlobalInterfaceTable (never aggregated: CLASS_E_NOAGGREGATION), or an in-process
+// server class registered under HKCR\CLSID (platform/com_activation.h).
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object);
 
 // The process's table of interfaces that other apartments may fetch. Register on the thread of

@@ -72,10 +72,12 @@ constexpr std::size_t kFirstSlots = 4;
 }  // namespace
 
 DispatchConnectionPoint::DispatchConnectionPoint(IConnectionPointContainer* owner,
-                                                 const IID& eventIid)
-    : owner_(owner), eventIid_(eventIid) {
-  CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                   IID_IGlobalInterfaceTable, reinterpret_cast<void**>(&table_));
+                                                 const IID& eventIid, IGlobalInterfaceTable* table)
+    : owner_(owner), eventIid_(eventIid), table_(table) {
+  if (table_ == nullptr) {
+    CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                     IID_IGlobalInterfaceTable, reinterpret_cast<void**>(&table_));
+  }
 }
 
 DispatchConnectionPoint::~DispatchConnectionPoint() {

@@ -174,10 +174,13 @@ void RevokeApartmentInterfaces(ThreadQueue* home) {
 
 }  // namespace kwz_platform
 
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, void** object) {
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
+                         void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  if (!IsEqualCLSID(clsid, CLSID_StdGlobalInterfaceTable)) return REGDB_E_CLASSNOTREG;
+  if (!IsEqualCLSID(clsid, CLSID_StdGlobalInterfaceTable)) {
+    return kwz_platform::CreateRegisteredInstance(clsid, outer, context, iid, object);
+  }
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   return kwz_platform::Table().QueryInterface(iid, object);
 }

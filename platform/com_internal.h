@@ -23,6 +23,10 @@ HRESULT CallInApartment(const std::shared_ptr<ThreadQueue>& home,
 // ended, else when that thread next runs its handed work.
 void ReleaseInApartment(const std::shared_ptr<ThreadQueue>& home, IUnknown* object);
 
+// CoCreateInstance of a class registered in the registry (platform/com_activation.cpp).
+HRESULT CreateRegisteredInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
+                                 void** object);
+
 // The closing apartment's thread: releases and revokes the interfaces it registered.
 void RevokeApartmentInterfaces(ThreadQueue* home);
 

@@ -20,7 +20,10 @@ namespace kwz_platform {
 // apartment; Fire from any thread.
 class DispatchConnectionPoint : public IConnectionPoint {
  public:
-  DispatchConnectionPoint(IConnectionPointContainer* owner, const IID& eventIid);
+  // table: the Global Interface Table that the sinks are kept in (the module's), AddRef'd
+  // here; null takes the process's own.
+  DispatchConnectionPoint(IConnectionPointContainer* owner, const IID& eventIid,
+                          IGlobalInterfaceTable* table = nullptr);
   // Revokes the sinks still advised. On the owner's thread.
   ~DispatchConnectionPoint();
   DispatchConnectionPoint(const DispatchConnectionPoint&) = delete;

@@ -102,7 +102,8 @@ class DispatchTypeLib final : public ITypeLib {
   using Interfaces = ComInterfaces<ComEntry<ITypeLib, IID_ITypeLib>>;
 
   DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
-                  std::vector<DispatchTypeInfo*> types);
+                  std::vector<DispatchTypeInfo*> types, WORD major = 1, WORD minor = 0,
+                  LCID lcid = 0, WORD flags = 0);
 
   HRESULT QueryInterface(REFIID iid, void** object) override;
   ULONG AddRef() override { return 2; }
@@ -112,12 +113,15 @@ class DispatchTypeLib final : public ITypeLib {
   HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) override;
   HRESULT GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
                            BSTR* helpFile) override;
+  HRESULT GetLibAttr(TLIBATTR** attr) override;
+  void ReleaseTLibAttr(TLIBATTR* attr) override;
 
  private:
   const GUID guid_;
   LPCOLESTR name_;
   LPCOLESTR help_;
   const std::vector<DispatchTypeInfo*> types_;
+  TLIBATTR attr_;
 };
 
 // How each argument type travels in a VARIANT.

@@ -93,7 +93,9 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
 // Cursors and icons. The system cursors are images of our own (32 x 32 with a transparency
 // mask). LoadCursorW with a null instance knows IDC_ARROW (hot spot at the tip, 0,0) and
 // IDC_HAND (hot spot at the tip of the index finger); the handles are shared and never freed.
+#ifndef MAKEINTRESOURCEW
 #define MAKEINTRESOURCEW(i) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
+#endif
 #define IDC_ARROW MAKEINTRESOURCEW(32512)
 #define IDC_HAND MAKEINTRESOURCEW(32649)
 HCURSOR LoadCursorW(HINSTANCE instance, LPCWSTR name);

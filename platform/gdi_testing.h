@@ -1,34 +1,15 @@
-// Seams of the GDI subset for tests and tools: the choice of backend, reading back what a window
-// shows, PNG output, the headless virtual displays and the X11 paint path.
-//
-// The backend is chosen at the first call that needs one: KWZ_GDI_BACKEND=headless or x11;
-// without it x11 when DISPLAY names a reachable server, else headless. An explicit x11 that
-// cannot connect falls back to headless (with a debug-output message).
+// Seams of the GDI subset for tests: the headless virtual displays and the X11 paint path. The
+// choice of backend and the window read-back are in platform/gdi_session.h.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
+#include "platform/gdi_session.h"
 #include "platform/winuser.h"
 
 namespace kwz_platform {
-
-enum class GdiBackendKind { kHeadless, kX11 };
-
-// Chooses the backend for windows created from now on (windows made before keep theirs).
-// displayName is the X display to connect to (null: $DISPLAY). Returns false, changing nothing,
-// when the X server cannot be reached or offers no 24-bit TrueColor visual.
-bool SelectGdiBackend(GdiBackendKind kind, const char* displayName = nullptr);
-GdiBackendKind CurrentGdiBackend();
-
-// What the window shows now, top row first, one 0xFFRRGGBB value per pixel, including every
-// ReleaseDC that returned before the call on any thread. False for a bad handle or a window
-// whose contents cannot be read.
-bool ReadWindowPixels(HWND window, std::vector<std::uint32_t>* pixels, int* width, int* height);
-// Writes pixels (0x..RRGGBB, top row first) as an 8-bit RGB PNG file.
-bool WritePixelsPng(const char* path, const std::uint32_t* pixels, int width, int height);
-bool WriteWindowPng(HWND window, const char* path);
 
 // The virtual displays of the headless backend, primary first (default: one 1920 x 1080).
 void SetHeadlessDisplays(const std::vector<SIZE>& sizes);

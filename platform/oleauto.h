@@ -257,6 +257,17 @@ class ITypeInfo : public IUnknown {
 };
 extern const IID IID_ITypeInfo;
 
+enum SYSKIND { SYS_WIN16, SYS_WIN32, SYS_MAC, SYS_WIN64 };
+#define LIBFLAG_FCONTROL 0x2u
+struct TLIBATTR {
+  GUID guid;
+  LCID lcid;
+  SYSKIND syskind;
+  WORD wMajorVerNum;
+  WORD wMinorVerNum;
+  WORD wLibFlags;
+};
+
 class ITypeLib : public IUnknown {
  public:
   virtual UINT GetTypeInfoCount() = 0;
@@ -265,11 +276,24 @@ class ITypeLib : public IUnknown {
   // index -1 describes the library.
   virtual HRESULT GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
                                    BSTR* helpFile) = 0;
+  virtual HRESULT GetLibAttr(TLIBATTR** attr) = 0;
+  virtual void ReleaseTLibAttr(TLIBATTR* attr) = 0;
 
  protected:
   ~ITypeLib() = default;
 };
 extern const IID IID_ITypeLib;
+
+// Type library registration (platform/oleauto_register.cpp): HKCR\TypeLib\{libid}\<major.minor>
+// with the library's help string, FLAGS, HELPDIR and <lcid>\win32 = fullPath, and for each
+// dispinterface HKCR\Interface\{iid} with its name, the proxy-stub class of dispatch interfaces
+// and TypeLib = {libid} (Version). Machine-wide in HKLM\Software\Classes; the ForUser forms in
+// HKCU\Software\Classes. Unregistration removes the interface keys that name the library and
+// version, and the library's version key (the library's key too when nothing else is left).
+HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir);
+HRESULT RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* fullPath, OLECHAR* helpDir);
+HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind);
+HRESULT UnRegisterTypeLibForUser(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind);
 
 // Error information.
 class IErrorInfo : public IUnknown {

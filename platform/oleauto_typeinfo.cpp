@@ -2,6 +2,8 @@
 #include "platform/coclass_typeinfo.h"
 #include "platform/com_object.h"
 #include "platform/dispatch_table.h"
+
+#include <new>
 #include "platform/widestring.h"
 #include "platform/winerror.h"
 
@@ -137,8 +139,11 @@ HRESULT DispatchTypeInfo::GetRefTypeInfo(HREFTYPE, ITypeInfo** info) {
 }
 
 DispatchTypeLib::DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
-                                 std::vector<DispatchTypeInfo*> types)
-    : guid_(guid), name_(name), help_(help), types_(std::move(types)) {
+                                 std::vector<DispatchTypeInfo*> types, WORD major, WORD minor,
+                                 LCID lcid, WORD flags)
+    : guid_(guid), name_(name), help_(help), types_(std::move(types)), attr_{guid,      lcid,
+                                                                             SYS_WIN32, major,
+                                                                             minor,     flags} {
   for (std::size_t i = 0; i < types_.size(); ++i) {
     types_[i]->lib_ = this;
     types_[i]->libIndex_ = static_cast<UINT>(i);
@@ -176,6 +181,16 @@ HRESULT DispatchTypeLib::GetDocumentation(INT index, BSTR* name, BSTR* doc, DWOR
     return TYPE_E_ELEMENTNOTFOUND;
   }
   return types_[index]->GetDocumentation(MEMBERID_NIL, name, doc, helpContext, helpFile);
+}
+
+HRESULT DispatchTypeLib::GetLibAttr(TLIBATTR** attr) {
+  if (attr == nullptr) return E_INVALIDARG;
+  *attr = new (std::nothrow) TLIBATTR(attr_);
+  return *attr != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+void DispatchTypeLib::ReleaseTLibAttr(TLIBATTR* attr) {
+  delete attr;
 }
 
 }  // namespace kwz_platform

@@ -45,6 +45,7 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define TYPE_E_ELEMENTNOTFOUND MakeHresult(0x8002802Bu)
 #define TYPE_E_LIBNOTREGISTERED MakeHresult(0x8002801Du)
 #define TYPE_E_CANTLOADLIBRARY MakeHresult(0x80029C4Au)
+#define TYPE_E_REGISTRYACCESS MakeHresult(0x8002801Cu)
 #define CLASS_E_NOAGGREGATION MakeHresult(0x80040110u)
 #define CLASS_E_CLASSNOTAVAILABLE MakeHresult(0x80040111u)
 #define REGDB_E_CLASSNOTREG MakeHresult(0x80040154u)
@@ -61,6 +62,12 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define CO_E_NOTINITIALIZED MakeHresult(0x800401F0u)
 #define CO_E_ALREADYINITIALIZED MakeHresult(0x800401F1u)
 #define CO_E_CLASSSTRING MakeHresult(0x800401F3u)
+#define CO_E_DLLNOTFOUND MakeHresult(0x800401F8u)
+#define CO_E_ERRORINDLL MakeHresult(0x800401F9u)
+// The self-registration codes share their values with CONNECT_E_NOCONNECTION and
+// CONNECT_E_ADVISELIMIT, under which names they are listed.
+#define SELFREG_E_CLASS MakeHresult(0x80040201u)
+#define SELFREG_E_TYPELIB MakeHresult(0x80040200u)
 #define RPC_E_CHANGED_MODE MakeHresult(0x80010106u)
 #define RPC_E_WRONG_THREAD MakeHresult(0x8001010Eu)
 #define RPC_E_DISCONNECTED MakeHresult(0x80010108u)
@@ -84,6 +91,16 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_INVALID_NAME 123u
 #define ERROR_ALREADY_EXISTS 183u
+#define ERROR_MORE_DATA 234u
+#define ERROR_NO_MORE_ITEMS 259u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
+#define ERROR_BADDB 1009u
+#define ERROR_BADKEY 1010u
+#define ERROR_KEY_DELETED 1018u
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812u
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813u
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814u
 #define ERROR_ENVVAR_NOT_FOUND 203u
 #define ERROR_NO_UNICODE_TRANSLATION 1113u
 #define ERROR_MAPPED_ALIGNMENT 1132u

@@ -1,9 +1,55 @@
 #!/usr/bin/env bash
 # The main job: a presenter on loopback streaming into the viewer.
+#
+#   scripts/demo.sh [SECONDS] [MODE]     (defaults: 8 seconds, h264)
+#
+# Installs what is missing, builds the release variant, registers the control's module for
+# the current user in a registry of the demo's own (nothing outside the demo's folder is
+# written), starts kwz-present with the synthetic desktop on 127.0.0.1, and shows the stream
+# in kwz-viewer: in an X window when DISPLAY is set, else headless. Either way the viewer writes
+# a PNG snapshot of the control window at exit and the path is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-echo "The viewer (kwz-viewer) is not built yet. What exists is the receiving path below it"
-echo "(sockets and multicast, reassembly, decoders, the drawing surface with headless and X11"
-echo "painting) and the presenter, build/release/apps/kwz-present/kwz-present (see --help)."
-echo "Run scripts/test.sh to build and test what exists."
-exit 0
+
+seconds="${1:-8}"
+mode="${2:-h264}"
+port="${KWZ_DEMO_PORT:-60004}"
+
+started=$(date +%s)
+scripts/install-deps.sh
+scripts/build.sh release
+build=build/release
+built=$(date +%s)
+
+demo="$(mktemp -d /tmp/kwz-demo.XXXXXX)"
+# A registry of the demo's own: the machine's store and the user's both below it.
+export ProgramData="$demo/machine" XDG_DATA_HOME="$demo/user"
+"$build/apps/kwz-regsvr/kwz-regsvr" --user "$PWD/$build/control/libkwz_screenreceiver.so"
+
+viewer_args=(--source-address 127.0.0.1 --source-port "$port" --size 1280x720
+             --seconds "$seconds" --snapshot "$demo/snapshot.png" --get video_pck_lost)
+if [ -z "${DISPLAY:-}" ]; then
+  viewer_args+=(--headless)
+  echo "demo: no DISPLAY, so the viewer runs headless for $seconds seconds"
+else
+  echo "demo: showing the stream on $DISPLAY for $seconds seconds"
+fi
+
+"$build/apps/kwz-viewer/kwz-viewer" "${viewer_args[@]}" &
+viewer=$!
+sleep 1  # the viewer's socket is open before the first frame is sent
+"$build/apps/kwz-present/kwz-present" --mode "$mode" --dest "127.0.0.1:$port" --size 1280x720 \
+  --fps 15 --seconds "$((seconds - 1))" &
+presenter=$!
+trap 'kill $viewer $presenter 2>/dev/null || true' EXIT
+
+status=0
+wait $presenter || status=$?
+wait $viewer || status=$?
+trap - EXIT
+if [ "$status" -ne 0 ]; then
+  echo "demo: failed (status $status)" >&2
+  exit "$status"
+fi
+echo "demo: snapshot of the viewer's window: $demo/snapshot.png"
+echo "demo: install and build took $((built - started)) s, the demo $(($(date +%s) - built)) s"

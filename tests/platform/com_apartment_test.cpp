@@ -8,6 +8,7 @@
 #include "platform/kernel.h"
 #include "platform/winuser.h"
 #include "tests/platform/ComTestObjects.h"
+#include "tests/platform/RegistryTestSupport.h"
 
 namespace {
 
@@ -278,10 +279,19 @@ TEST(ApartmentRulesTest, InitialisationAndTableArguments) {
   }).join();
   EXPECT_EQ(LiveComObjects(), 0);
 
+  // Classes other than the table's are looked up in the registry, and only from an apartment.
   IUnknown* object = nullptr;
   EXPECT_EQ(CoCreateInstance(kwz_test::IID_IGauge, nullptr, CLSCTX_ALL, IID_IUnknown,
                              reinterpret_cast<void**>(&object)),
-            REGDB_E_CLASSNOTREG);
+            CO_E_NOTINITIALIZED);
+  {
+    kwz_test::ScopedRegistry registry;
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    EXPECT_EQ(CoCreateInstance(kwz_test::IID_IGauge, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(&object)),
+              REGDB_E_CLASSNOTREG);
+    CoUninitialize();
+  }
   HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   DWORD index = 0;
   EXPECT_EQ(CoWaitForMultipleHandles(0, 20, 1, &never, &index), RPC_S_CALLPENDING);

@@ -1,0 +1,228 @@
+#include "apps/kwz-viewer/ViewerRun.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "apps/kwz-viewer/Automation.h"
+#include "apps/kwz-viewer/ControlSite.h"
+#include "platform/com_activation.h"
+#include "platform/consoleapi.h"
+#include "platform/dxerr.h"
+#include "platform/gdi_session.h"
+#include "platform/kernel.h"
+#include "platform/widestring.h"
+#include "platform/winerror.h"
+#include "platform/winuser.h"
+
+namespace kwz_viewer {
+namespace {
+
+constexpr const char16_t* kProgId = u"KWZ_ScreenReceiver.KWZ_ScreenReceiver";
+constexpr const char16_t* kFrameClass = u"KwzViewerFrame";
+
+// The frame that a console signal or the timer closes; null when there is none yet.
+std::atomic<HWND> g_frame{nullptr};
+ControlSite* g_site = nullptr;  // the frame's procedure resizes the control (main thread only)
+
+BOOL OnConsoleSignal(DWORD) {
+  const HWND frame = g_frame.load();
+  if (frame != nullptr) PostMessageW(frame, WM_CLOSE, 0, 0);
+  return TRUE;  // the viewer ends through its own shut-down, never by the signal
+}
+
+LRESULT FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      if (g_site != nullptr) {
+        g_site->Resize(RECT{0, 0, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+      }
+      return 0;
+    case WM_CLOSE:
+      // The loop ends first; the control window is read for the snapshot, deactivated, and only
+      // then is the frame destroyed.
+      PostQuitMessage(0);
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+// Closes the frame after the given time unless cancelled first.
+class Timer {
+ public:
+  explicit Timer(unsigned seconds)
+      : thread_([this, seconds] {
+          std::unique_lock<std::mutex> lock(lock_);
+          if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return cancelled_; })) {
+            OnConsoleSignal(CTRL_CLOSE_EVENT);
+          }
+        }) {}
+  ~Timer() {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      cancelled_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool cancelled_ = false;  // guarded by lock_
+  std::thread thread_;
+};
+
+int Fail(const CallError& error) {
+  PrintError(error.hr, error.description.c_str());
+  return 1;
+}
+
+// Everything the container sets before activation, by name, in the order a page would.
+bool Configure(DispatchCaller& control, const ViewerOptions& options, CallError* error) {
+  if (!options.sourceAddress.empty() &&
+      !control.PutText(u"SourceAddress", Widen(options.sourceAddress.c_str()), error)) {
+    return false;
+  }
+  if (!options.sourcePort.empty() &&
+      !control.PutText(u"SourcePort", Widen(options.sourcePort.c_str()), error)) {
+    return false;
+  }
+  if (!options.group.empty() &&
+      !control.Call(u"JoinMulticastGroup", {Widen(options.group.c_str())}, error)) {
+    return false;
+  }
+  if (!control.PutNumber(u"EnableStretch", options.stretch ? 1 : 0, error)) return false;
+  for (const auto& [key, value] : options.settings) {
+    if (!control.Call(u"SetProperties", {Widen(key.c_str()), Widen(value.c_str())}, error)) {
+      return false;
+    }
+  }
+  if (!options.serverAddress.empty() &&
+      !control.PutText(u"ServerAddress", Widen(options.serverAddress.c_str()), error)) {
+    return false;
+  }
+  if (!options.serverPort.empty() &&
+      !control.PutText(u"ServerPort", Widen(options.serverPort.c_str()), error)) {
+    return false;
+  }
+  return true;
+}
+
+HWND CreateFrame(const ViewerOptions& options) {
+  WNDCLASSW frameClass{};
+  frameClass.lpfnWndProc = FrameProc;
+  frameClass.lpszClassName = kFrameClass;
+  RegisterClassW(&frameClass);
+  return CreateWindowExW(0, kFrameClass, u"KWZ Screen Receiver", WS_OVERLAPPED | WS_VISIBLE, 0, 0,
+                         options.width, options.height, nullptr, nullptr, nullptr, nullptr);
+}
+
+// The part of a run that holds the control; the caller initialised COM.
+int RunControl(IDispatch* dispatch, const ViewerOptions& options) {
+  DispatchCaller control(dispatch);
+  CallError error;
+  if (!Configure(control, options, &error)) return Fail(error);
+  EventConnection events;
+  if (!events.Advise(dispatch, &error)) return Fail(error);
+
+  const HWND frame = CreateFrame(options);
+  if (frame == nullptr) {
+    events.Unadvise();
+    return Fail({HRESULT_FROM_WIN32(GetLastError()), "the viewer's window cannot be created"});
+  }
+  ControlSite site;
+  g_site = &site;
+  g_frame.store(frame);
+  SetConsoleCtrlHandler(OnConsoleSignal, TRUE);
+  int status = 0;
+  if (!site.Activate(dispatch, frame, RECT{0, 0, options.width, options.height}, &error) ||
+      !control.Call(u"Init", {}, &error) || !control.Call(u"Start", {}, &error) ||
+      (options.remoteControl && !control.Call(u"StartRemoteControl", {}, &error))) {
+    status = Fail(error);
+  } else {
+    Timer* timer = options.seconds ? new Timer(*options.seconds) : nullptr;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    delete timer;
+
+    if (!options.snapshot.empty() &&
+        !kwz_platform::WriteWindowPng(site.ControlWindow(), options.snapshot.c_str())) {
+      status = Fail({E_FAIL, "the snapshot cannot be written to " + options.snapshot});
+    }
+    for (const std::string& key : options.queries) {
+      std::u16string value;
+      if (!control.Call(u"GetProperties", {Widen(key.c_str())}, &error, &value)) {
+        status = Fail(error);
+        continue;
+      }
+      std::printf("%s=%s\n", key.c_str(), Narrow(value.c_str()).c_str());
+    }
+    std::fflush(stdout);
+    if (options.remoteControl) control.Call(u"EndRemoteControl", {}, &error);
+    if (!control.Call(u"Stop", {}, &error) && status == 0) status = Fail(error);
+  }
+  SetConsoleCtrlHandler(OnConsoleSignal, FALSE);
+  g_frame.store(nullptr);
+  site.Deactivate();
+  g_site = nullptr;
+  events.Unadvise();
+  if (IsWindow(frame)) DestroyWindow(frame);
+  // The frame's WM_QUIT, if destroying it posted one now, is not for anyone.
+  MSG leftover;
+  while (PeekMessageW(&leftover, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  return status;
+}
+
+}  // namespace
+
+void PrintError(long hr, const char* description) {
+  std::fprintf(stderr, "error: %s 0x%08X: %s\n", Narrow(DXGetErrorStringW(hr)).c_str(),
+               static_cast<unsigned>(hr), description);
+}
+
+int RunViewer(const ViewerOptions& options) {
+  if (options.parent) {
+    return Fail({E_NOTIMPL,
+                 "--parent: embedding in another program's X window is not available "
+                 "in this build"});
+  }
+  if (options.headless) kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+  if (FAILED(CoInitialize(nullptr))) return Fail({E_UNEXPECTED, "COM cannot be initialised"});
+  int status = 0;
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(kProgId, &clsid);
+  IDispatch* dispatch = nullptr;
+  if (SUCCEEDED(hr)) {
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                          reinterpret_cast<void**>(&dispatch));
+  }
+  if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == CO_E_DLLNOTFOUND) {
+    status = Fail({REGDB_E_CLASSNOTREG,
+                   "the control KWZ_ScreenReceiver.KWZ_ScreenReceiver is not registered or its "
+                   "module is missing; register it with: kwz-regsvr --user "
+                   "<build>/control/libkwz_screenreceiver.so"});
+  } else if (FAILED(hr)) {
+    status = Fail({hr, "the control cannot be created"});
+  } else {
+    status = RunControl(dispatch, options);
+    dispatch->Release();
+  }
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  return status;
+}
+
+}  // namespace kwz_viewer

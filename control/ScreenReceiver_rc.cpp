@@ -1,0 +1,70 @@
+// The module's resources: the registry scripts, the project name and the version record.
+// They are linked into the module's ".kwz_rsrc" section, where registration and tools read
+// them from the file.
+#include "control/resource.h"
+#include "platform/resource_section.h"
+
+namespace {
+
+KWZ_RESOURCE(kAppScript, "REGISTRY", IDR_KWZ_SCREENRECEIVERAPP, R"(HKCR
+{
+	NoRemove AppID
+	{
+		'%APPID%' = s 'KWZ_ScreenReceiver'
+		'KWZ_ScreenReceiver.DLL'
+		{
+			val AppID = s '%APPID%'
+		}
+	}
+}
+)");
+
+KWZ_RESOURCE(kClassScript, "REGISTRY", IDR_KWZ_SCREENRECEIVER, R"(HKCR
+{
+	KWZ_ScreenReceiver.KWZ_ScreenReceiver.1 = s 'KWZ_ScreenReceiver Class'
+	{
+		CLSID = s '{4B575A10-5C52-4E63-9A31-0D7E6F5A1001}'
+	}
+	KWZ_ScreenReceiver.KWZ_ScreenReceiver = s 'KWZ_ScreenReceiver Class'
+	{
+		CLSID = s '{4B575A10-5C52-4E63-9A31-0D7E6F5A1001}'
+		CurVer = s 'KWZ_ScreenReceiver.KWZ_ScreenReceiver.1'
+	}
+	NoRemove CLSID
+	{
+		ForceRemove {4B575A10-5C52-4E63-9A31-0D7E6F5A1001} = s 'KWZ_ScreenReceiver Class'
+		{
+			ProgID = s 'KWZ_ScreenReceiver.KWZ_ScreenReceiver.1'
+			VersionIndependentProgID = s 'KWZ_ScreenReceiver.KWZ_ScreenReceiver'
+			ForceRemove 'Programmable'
+			InprocServer32 = s '%MODULE%'
+			{
+				val ThreadingModel = s 'Apartment'
+			}
+			val AppID = s '%APPID%'
+			ForceRemove 'Control'
+			'ToolboxBitmap32' = s '%MODULE%, 102'
+			'MiscStatus' = s '0'
+			{
+				'1' = s '%OLEMISC%'
+			}
+			'TypeLib' = s '{4B575A10-5C52-4E63-9A31-0D7E6F5A1004}'
+			'Version' = s '1.0'
+		}
+	}
+}
+)");
+
+// RT_STRING entries hold one string each, by its own identifier.
+KWZ_RESOURCE(kProjectName, "#6", IDS_PROJNAME, "KWZ_ScreenReceiver");
+
+KWZ_RESOURCE(kVersion, "#16", VS_VERSION_INFO,
+             "CompanyName=KWZ\n"
+             "FileDescription=Screen Receiver Module\n"
+             "FileVersion=5.1.0.1\n"
+             "InternalName=KWZ_ScreenReceiver\n"
+             "OriginalFilename=KWZ_ScreenReceiver.DLL\n"
+             "ProductName=Screen Receiver Module\n"
+             "ProductVersion=5.1.0.1\n");
+
+}  // namespace

@@ -1,0 +1,32 @@
+// What a program decides about its windows as a whole: where they appear (an X server or the
+// headless virtual display) and saving what a window shows as a PNG file.
+//
+// The backend is chosen at the first call that needs one: KWZ_GDI_BACKEND=headless or x11;
+// without it x11 when DISPLAY names a reachable server, else headless. An explicit x11 that
+// cannot connect falls back to headless (with a debug-output message).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/winuser.h"
+
+namespace kwz_platform {
+
+enum class GdiBackendKind { kHeadless, kX11 };
+
+// Chooses the backend for windows created from now on (windows made before keep theirs).
+// displayName is the X display to connect to (null: $DISPLAY). Returns false, changing nothing,
+// when the X server cannot be reached or offers no 24-bit TrueColor visual.
+bool SelectGdiBackend(GdiBackendKind kind, const char* displayName = nullptr);
+GdiBackendKind CurrentGdiBackend();
+
+// What the window shows now, top row first, one 0xFFRRGGBB value per pixel, including every
+// ReleaseDC that returned before the call on any thread. False for a bad handle or a window
+// whose contents cannot be read.
+bool ReadWindowPixels(HWND window, std::vector<std::uint32_t>* pixels, int* width, int* height);
+// Writes pixels (0x..RRGGBB, top row first) as an 8-bit RGB PNG file.
+bool WritePixelsPng(const char* path, const std::uint32_t* pixels, int width, int height);
+bool WriteWindowPng(HWND window, const char* path);
+
+}  // namespace kwz_platform

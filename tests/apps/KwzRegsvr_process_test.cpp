@@ -1,0 +1,141 @@
+// kwz-regsvr and kwz-viewer as a user runs them, against a private registry: messages, exit
+// statuses and what registration leaves behind.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "platform/winreg.h"
+#include "tests/apps/ProgramRun.h"
+#include "tests/platform/RegistryTestSupport.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+using kwz_test::KeyExists;
+using kwz_test::RunProgram;
+using kwz_test::ScopedRegistry;
+
+constexpr const char* kClassKey = "CLSID\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1001}";
+constexpr int kTimeoutMs = 60000;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// These programs unload the module, and with it the codec libraries that only the module
+// needed; what those libraries allocated when they were loaded is then out of the leak checker's
+// sight and would be reported as lost. The module's own unloading is leak-checked in process by
+// the module tests, where the codec libraries stay loaded.
+std::string WithoutLeakCheck() {
+  const char* options = std::getenv("ASAN_OPTIONS");
+  return std::string(options != nullptr ? options : "") + ":detect_leaks=0";
+}
+
+kwz_test::ProgramResult RunUnloading(const char* path, const std::vector<std::string>& args) {
+  const std::string options = WithoutLeakCheck();
+  kwz_test::ScopedEnv asan("ASAN_OPTIONS", options.c_str());
+  return RunProgram(path, args, kTimeoutMs);
+}
+
+kwz_test::ProgramResult Regsvr(const std::vector<std::string>& args) {
+  return RunUnloading(KWZ_REGSVR_PATH, args);
+}
+
+TEST(KwzRegsvr, RegistersAndUnregistersPerUser) {
+  ScopedRegistry registry;
+  auto result = Regsvr({"--user", KWZ_MODULE_PATH});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(
+      Contains(result.out, std::string("DllRegisterServer in ") + KWZ_MODULE_PATH + " succeeded"))
+      << result.out;
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER,
+                        Widen((std::string("Software\\Classes\\") + kClassKey).c_str()).c_str()));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
+                         Widen((std::string("Software\\Classes\\") + kClassKey).c_str()).c_str()));
+
+  result = Regsvr({"/u", "--user", KWZ_MODULE_PATH});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(Contains(result.out, "DllUnregisterServer in ")) << result.out;
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, Widen(kClassKey).c_str()));
+
+  result = Regsvr({"/s", KWZ_MODULE_PATH});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "") << "/s is silent";
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
+                        Widen((std::string("Software\\Classes\\") + kClassKey).c_str()).c_str()));
+  result = Regsvr({"--unregister", KWZ_MODULE_PATH});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, Widen(kClassKey).c_str()));
+}
+
+// regsvr32's exit statuses, each with the message that says why.
+struct Failure {
+  const char* name;
+  std::vector<std::string> args;
+  int exitCode;
+  const char* message;
+};
+
+class KwzRegsvrFails : public ::testing::TestWithParam<Failure> {};
+
+TEST_P(KwzRegsvrFails, WithItsStatusAndMessage) {
+  ScopedRegistry registry;
+  const auto result = Regsvr(GetParam().args);
+  EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.err, GetParam().message)) << result.err;
+  EXPECT_FALSE(Contains(result.out, "succeeded"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KwzRegsvrFails,
+    ::testing::Values(
+        Failure{"no_module", {"--user"}, 1, "no module given"},
+        Failure{"unknown_option", {"--machine", KWZ_MODULE_PATH}, 1, "unknown option '--machine'"},
+        Failure{"two_modules", {"a.so", "b.so"}, 1, "only one module"},
+        Failure{"missing_file",
+                {"/nonexistent/libnothing.so"},
+                3,
+                "The module \"/nonexistent/libnothing.so\" failed to load"},
+        Failure{"not_a_server",
+                {KWZ_PLATFORM_PATH},
+                4,
+                "the entry-point DllRegisterServer was not found"},
+        Failure{"not_a_server_u",
+                {"/u", KWZ_PLATFORM_PATH},
+                4,
+                "the entry-point DllUnregisterServer was not found"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(KwzRegsvr, FailingEntryPointReportsItsResult) {
+  ScopedRegistry registry;
+  ASSERT_EQ(kwz_test::WriteText(HKEY_CURRENT_USER, u"Seed", nullptr, u"v"), ERROR_SUCCESS);
+  std::ofstream(registry.UserFile(), std::ios::trunc) << "KWZ-REGISTRY 1\n[Seed]\n";  // cut short
+  const auto result = Regsvr({"--user", KWZ_MODULE_PATH});
+  EXPECT_EQ(result.exitCode, 5);
+  EXPECT_TRUE(Contains(result.err,
+                       "the call to DllRegisterServer failed with error code "
+                       "0x800703F1 (ERROR_BADDB)"))
+      << result.err;
+}
+
+TEST(KwzViewer, UnregisteredControlSaysHowToRegister) {
+  ScopedRegistry registry;
+  const auto result = RunUnloading(KWZ_VIEWER_PATH, {"--headless", "--seconds", "1"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(Contains(result.err, "error: REGDB_E_CLASSNOTREG 0x80040154: ")) << result.err;
+  EXPECT_TRUE(Contains(result.err, "kwz-regsvr --user")) << result.err;
+}
+
+TEST(KwzViewer, BadArgumentsGiveAClearErrorAndStatusOne) {
+  const auto result = RunProgram(KWZ_VIEWER_PATH, {"--size", "wide"}, kTimeoutMs);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_TRUE(Contains(result.err, "error: E_INVALIDARG 0x80070057: --size: 'wide'")) << result.err;
+  EXPECT_EQ(result.out, "");
+  const auto help = RunProgram(KWZ_VIEWER_PATH, {"--help"}, kTimeoutMs);
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(Contains(help.out, "--snapshot FILE"));
+}
+
+}  // namespace
