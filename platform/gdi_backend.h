@@ -57,6 +57,8 @@ class NativeEventSource {
   virtual ~NativeEventSource() = default;
   // Readable when events may be waiting.
   virtual int PollDescriptor() const = 0;
+  // A second descriptor to wait on, or -1: where the window manager's requests arrive.
+  virtual int ManagerPollDescriptor() const { return -1; }
   virtual void Watch(NativeWindow& window, HWND handle) = 0;
   virtual void Unwatch(HWND handle) = 0;
   // Appends what has arrived, translated into window messages, in order.

@@ -16,6 +16,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/gdi_backend.h"
 
@@ -92,6 +93,13 @@ class X11Backend : public GdiBackend {
     return f(owner_);
   }
 
+  // The owner connection's socket: the window manager's requests (WM_PROTOCOLS client messages,
+  // sent to the window's creator) arrive there.
+  int OwnerDescriptor() const { return ownerDescriptor_; }
+  // Takes the owner connection's pending "delete window" requests for the given windows.
+  void TakeDeleteRequests(const std::unordered_map<Window, HWND>& windows,
+                          std::vector<HWND>* closing);
+
   void AddPaintConnection(PaintConnection* connection);
   void RemovePaintConnection(PaintConnection* connection);
   // Brings every thread's paints so far to the server, for reads from another connection.
@@ -102,6 +110,11 @@ class X11Backend : public GdiBackend {
   const VisualID visualId_;
   std::mutex ownerLock_;
   Display* owner_;  // guarded by ownerLock_
+  const int ownerDescriptor_;
+  const Atom protocolsAtom_;
+  const Atom deleteWindowAtom_;
+  // Delete requests read by a thread that does not own the window; bounded, oldest dropped.
+  std::vector<Window> pendingDeletes_;  // guarded by ownerLock_
   Visual* visual_;
   Colormap colormap_;
   std::mutex connectionsLock_;

@@ -21,6 +21,7 @@ ErrorRouting& Routing() {
 }
 
 thread_local int xErrors = 0;
+constexpr std::size_t kMaxPendingDeletes = 64;
 
 // Xlib calls this on the thread whose request failed, for every connection of the process.
 int OnXError(Display* display, XErrorEvent* event) {
@@ -121,6 +122,9 @@ X11Backend::X11Backend(std::string name, Display* owner, const XVisualInfo& visu
     : name_(std::move(name)),
       visualId_(visual.visualid),
       owner_(owner),
+      ownerDescriptor_(ConnectionNumber(owner)),
+      protocolsAtom_(XInternAtom(owner, "WM_PROTOCOLS", False)),
+      deleteWindowAtom_(XInternAtom(owner, "WM_DELETE_WINDOW", False)),
       visual_(visual.visual),
       colormap_(colormap) {}
 
@@ -141,6 +145,12 @@ std::unique_ptr<NativeWindow> X11Backend::CreateNativeWindow(NativeWindow* paren
     const Window xid = XCreateWindow(
         owner, parentXid, x, y, static_cast<unsigned>(std::max(width, 1)),
         static_cast<unsigned>(std::max(height, 1)), 0, 24, InputOutput, visual_, mask, &attributes);
+    // A top-level window asks the window manager to request its closing rather than kill the
+    // connection, so the close button becomes WM_CLOSE as on Windows.
+    if (parent == nullptr) {
+      Atom deleteWindow = deleteWindowAtom_;
+      XSetWMProtocols(owner, xid, &deleteWindow, 1);
+    }
     if (visible) XMapWindow(owner, xid);
     XSync(owner, False);
     if (TakeXErrors() != 0) return nullptr;
@@ -198,6 +208,44 @@ bool X11Backend::CursorPosition(POINT* where) {
     }
     *where = POINT{rootX, rootY};
     return true;
+  });
+}
+
+void X11Backend::TakeDeleteRequests(const std::unordered_map<Window, HWND>& windows,
+                                    std::vector<HWND>* closing) {
+  WithOwner([&](Display* owner) {
+    // Nothing else is selected on the owner connection; other client messages are dropped so
+    // that the queue cannot grow.
+    while (XPending(owner) > 0) {
+      XEvent event;
+      XNextEvent(owner, &event);
+      if (event.type != ClientMessage) continue;
+      const XClientMessageEvent& message = event.xclient;
+      if (message.message_type != protocolsAtom_ || message.format != 32 ||
+          static_cast<Atom>(message.data.l[0]) != deleteWindowAtom_) {
+        continue;
+      }
+      auto it = windows.find(message.window);
+      if (it != windows.end()) {
+        closing->push_back(it->second);
+      } else {
+        if (pendingDeletes_.size() >= kMaxPendingDeletes)
+          pendingDeletes_.erase(pendingDeletes_.begin());
+        pendingDeletes_.push_back(message.window);
+      }
+    }
+    // Requests for windows of other threads wait for their thread's turn.
+    for (auto it = pendingDeletes_.begin(); it != pendingDeletes_.end();) {
+      auto found = windows.find(*it);
+      if (found == windows.end()) {
+        ++it;
+        continue;
+      }
+      closing->push_back(found->second);
+      it = pendingDeletes_.erase(it);
+    }
+    TakeXErrors();
+    return 0;
   });
 }
 

@@ -42,7 +42,7 @@ bool ReportedFocusChange(const XFocusChangeEvent& focus) {
 
 class X11EventSource final : public NativeEventSource {
  public:
-  explicit X11EventSource(Display* display) : display_(display) {
+  X11EventSource(X11Backend* backend, Display* display) : backend_(backend), display_(display) {
     // Held keys then repeat as presses alone, so the key-down bitmap tells repeats apart.
     Bool supported = False;
     XkbSetDetectableAutoRepeat(display_, True, &supported);
@@ -53,6 +53,7 @@ class X11EventSource final : public NativeEventSource {
   ~X11EventSource() override { CloseOurDisplay(display_); }
 
   int PollDescriptor() const override { return ConnectionNumber(display_); }
+  int ManagerPollDescriptor() const override { return backend_->OwnerDescriptor(); }
 
   void Watch(NativeWindow& window, HWND handle) override {
     const Window xid = static_cast<X11Window&>(window).Xid();
@@ -82,6 +83,11 @@ class X11EventSource final : public NativeEventSource {
       if (it != windows_.end()) Translate(it->second, event, messages);
     }
     TakeXErrors();
+    std::vector<HWND> closing;
+    backend_->TakeDeleteRequests(windows_, &closing);
+    for (HWND window : closing) {
+      messages->push_back(MSG{window, WM_CLOSE, 0, 0, 0, POINT{0, 0}});
+    }
   }
 
  private:
@@ -178,6 +184,7 @@ class X11EventSource final : public NativeEventSource {
                     POINT{k.x_root, k.y_root}, messages);
   }
 
+  X11Backend* const backend_;
   Display* const display_;
   std::unordered_map<Window, HWND> windows_;
   InputTranslator translator_;
@@ -190,7 +197,7 @@ class X11EventSource final : public NativeEventSource {
 std::unique_ptr<NativeEventSource> X11Backend::CreateEventSource() {
   Display* display = OpenOurDisplay(name_.c_str());
   if (display == nullptr) return nullptr;
-  return std::make_unique<X11EventSource>(display);
+  return std::make_unique<X11EventSource>(this, display);
 }
 
 void X11Window::TakeFocus() {

@@ -176,6 +176,9 @@ std::vector<std::size_t> ThreadQueue::Sleep(DWORD milliseconds, const std::vecto
   polls.push_back(pollfd{wake_->PollDescriptor(), POLLIN, 0});
   for (auto& [backend, source] : native_) {
     polls.push_back(pollfd{source->PollDescriptor(), POLLIN, 0});
+    if (source->ManagerPollDescriptor() >= 0) {
+      polls.push_back(pollfd{source->ManagerPollDescriptor(), POLLIN, 0});
+    }
   }
   const std::size_t extraAt = polls.size();
   for (int fd : extra) polls.push_back(pollfd{fd, POLLIN, 0});

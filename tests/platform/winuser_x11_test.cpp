@@ -187,3 +187,89 @@ TEST_F(X11MessageTest, OtherThreadsReachTheLoopWhileItWaitsOnTheServer) {
 }
 
 }  // namespace
+
+namespace {
+std::vector<UINT>& Lifecycle() {
+  static std::vector<UINT> seen;
+  return seen;
+}
+
+LRESULT LifecycleProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_CLOSE || message == WM_DESTROY) Lifecycle().push_back(message);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool HasDeleteProtocol(Display* display, Window xid) {
+  Atom* protocols = nullptr;
+  int count = 0;
+  if (!XGetWMProtocols(display, xid, &protocols, &count)) return false;
+  const Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
+  bool found = false;
+  for (int i = 0; i < count; ++i) found = found || protocols[i] == deleteWindow;
+  XFree(protocols);
+  return found;
+}
+
+// What a window manager does when the user closes a window: a WM_PROTOCOLS client message sent
+// with no event mask, which the server delivers to the window's creator.
+void SendDeleteRequest(Display* display, Window xid) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = xid;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, xid, False, NoEventMask, &event);
+  XSync(display, False);
+}
+
+TEST_F(X11MessageTest, TheWindowManagersCloseBecomesWmCloseAndDestroysTheWindow) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = LifecycleProc;
+  wc.lpszClassName = u"KwzX11LifecycleTest";
+  RegisterClassExW(&wc);
+  const HWND top = CreateWindowExW(0, u"KwzX11LifecycleTest", u"", WS_OVERLAPPED | WS_VISIBLE, 0, 0,
+                                   120, 80, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(top, nullptr);
+  const HWND child = CreateWindowExW(0, u"KwzX11LifecycleTest", u"", WS_CHILD | WS_VISIBLE, 0, 0,
+                                     40, 40, top, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  Lifecycle().clear();
+
+  Display* other = XOpenDisplay(server_->Display().c_str());
+  ASSERT_NE(other, nullptr);
+  const Window xid = kwz_platform::X11WindowForTesting(top);
+  EXPECT_TRUE(HasDeleteProtocol(other, xid));
+  EXPECT_FALSE(HasDeleteProtocol(other, kwz_platform::X11WindowForTesting(child)))
+      << "only top-level windows deal with the window manager";
+  // A client message of another kind must be dropped, not taken for a close.
+  XEvent unrelated{};
+  unrelated.xclient.type = ClientMessage;
+  unrelated.xclient.window = xid;
+  unrelated.xclient.message_type = XInternAtom(other, "KWZ_UNRELATED", False);
+  unrelated.xclient.format = 32;
+  XSendEvent(other, xid, False, NoEventMask, &unrelated);
+  SendDeleteRequest(other, xid);
+  XCloseDisplay(other);
+
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread watchdog([&] {
+    if (WaitForSingleObject(stop, 10000) == WAIT_TIMEOUT) PostMessageW(window_, WM_APP, 0, 0);
+  });
+  MSG message;
+  while (IsWindow(top) && GetMessageW(&message, nullptr, 0, 0) > 0 && message.message != WM_APP) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  SetEvent(stop);
+  watchdog.join();
+  CloseHandle(stop);
+  EXPECT_FALSE(IsWindow(top));
+  EXPECT_FALSE(IsWindow(child));
+  // WM_CLOSE once, to the frame; WM_DESTROY to it and then its child.
+  EXPECT_EQ(Lifecycle(), (std::vector<UINT>{WM_CLOSE, WM_DESTROY, WM_DESTROY}));
+}
+
+}  // namespace
