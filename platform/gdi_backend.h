@@ -72,6 +72,10 @@ class GdiBackend {
   // parent is the parent window's native side or null for a top-level window.
   virtual std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y,
                                                            int width, int height, bool visible) = 0;
+  // The native side of another program's window, which ours may be made children of; null
+  // when id names no window there (or the backend has no foreign windows). bounds gets its
+  // size. The foreign window itself is never moved, shown or destroyed through it.
+  virtual std::unique_ptr<NativeWindow> WrapForeignWindow(std::uint64_t, RECT*) { return nullptr; }
   // The current size of each display, primary first.
   virtual std::vector<SIZE> Displays() = 0;
   // Copies what the primary display shows from (x, y) on into image; the parts of image that lie

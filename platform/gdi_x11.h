@@ -78,6 +78,7 @@ class X11Backend : public GdiBackend {
   GdiBackendKind Kind() const override { return GdiBackendKind::kX11; }
   std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y, int width,
                                                    int height, bool visible) override;
+  std::unique_ptr<NativeWindow> WrapForeignWindow(std::uint64_t id, RECT* bounds) override;
   std::vector<SIZE> Displays() override;
   bool ReadScreen(int x, int y, PixelImage& image) override;
   bool CursorPosition(POINT* where) override;
@@ -142,6 +143,19 @@ class X11Window : public NativeWindow {
   X11Backend* backend_;
   const Window xid_;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+// Another client's window that ours are embedded in: it belongs to that client, so only our
+// children are created, moved and destroyed through it.
+class ForeignX11Window final : public X11Window {
+ public:
+  using X11Window::X11Window;
+
+  void Destroy() override {}
+  void Move(int, int) override {}
+  void Resize(int, int) override {}
+  void Show(bool) override {}
+  void TakeFocus() override {}
 };
 
 }  // namespace kwz_platform

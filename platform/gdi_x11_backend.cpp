@@ -158,6 +158,25 @@ std::unique_ptr<NativeWindow> X11Backend::CreateNativeWindow(NativeWindow* paren
   });
 }
 
+std::unique_ptr<NativeWindow> X11Backend::WrapForeignWindow(std::uint64_t id, RECT* bounds) {
+  // XIDs are 29 bits; anything wider is not a window, whatever the server would make of it.
+  if (id == 0 || id > 0x1FFFFFFFu) return nullptr;
+  return WithOwner([&](Display* owner) -> std::unique_ptr<NativeWindow> {
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    // A bad id (or a pixmap's) raises an error that our handler counts.
+    const Status got = XGetGeometry(owner, static_cast<Window>(id), &root, &x, &y, &width, &height,
+                                    &border, &depth);
+    XWindowAttributes attributes{};
+    const Status isWindow =
+        got != 0 ? XGetWindowAttributes(owner, static_cast<Window>(id), &attributes) : 0;
+    if (TakeXErrors() != 0 || got == 0 || isWindow == 0) return nullptr;
+    *bounds = RECT{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+    return std::make_unique<ForeignX11Window>(this, static_cast<Window>(id));
+  });
+}
+
 std::vector<SIZE> X11Backend::Displays() {
   return WithOwner([](Display* owner) {
     std::vector<SIZE> sizes;

@@ -117,13 +117,15 @@ bool Configure(DispatchCaller& control, const ViewerOptions& options, CallError*
   return true;
 }
 
-HWND CreateFrame(const ViewerOptions& options) {
+// A top-level frame, or a child of the window given with --parent (host null otherwise).
+HWND CreateFrame(const ViewerOptions& options, HWND host) {
   WNDCLASSW frameClass{};
   frameClass.lpfnWndProc = FrameProc;
   frameClass.lpszClassName = kFrameClass;
   RegisterClassW(&frameClass);
-  return CreateWindowExW(0, kFrameClass, u"KWZ Screen Receiver", WS_OVERLAPPED | WS_VISIBLE, 0, 0,
-                         options.width, options.height, nullptr, nullptr, nullptr, nullptr);
+  const DWORD style = (host != nullptr ? WS_CHILD : WS_OVERLAPPED) | WS_VISIBLE;
+  return CreateWindowExW(0, kFrameClass, u"KWZ Screen Receiver", style, 0, 0, options.width,
+                         options.height, host, nullptr, nullptr, nullptr);
 }
 
 // The part of a run that holds the control; the caller initialised COM.
@@ -134,10 +136,26 @@ int RunControl(IDispatch* dispatch, const ViewerOptions& options) {
   EventConnection events;
   if (!events.Advise(dispatch, &error)) return Fail(error);
 
-  const HWND frame = CreateFrame(options);
+  HWND host = nullptr;
+  if (options.parent) {
+    host = kwz_platform::AttachForeignWindow(*options.parent);
+    if (host == nullptr) {
+      const DWORD why = GetLastError();
+      events.Unadvise();
+      char id[32];
+      std::snprintf(id, sizeof id, "0x%lx", *options.parent);
+      return Fail({HRESULT_FROM_WIN32(why),
+                   why == ERROR_NOT_SUPPORTED
+                       ? "--parent needs an X display to embed in"
+                       : std::string("--parent: ") + id + " is not a window on this X display"});
+    }
+  }
+  const HWND frame = CreateFrame(options, host);
   if (frame == nullptr) {
+    const DWORD why = GetLastError();
+    if (host != nullptr) DestroyWindow(host);
     events.Unadvise();
-    return Fail({HRESULT_FROM_WIN32(GetLastError()), "the viewer's window cannot be created"});
+    return Fail({HRESULT_FROM_WIN32(why), "the viewer's window cannot be created"});
   }
   ControlSite site;
   g_site = &site;
@@ -179,6 +197,7 @@ int RunControl(IDispatch* dispatch, const ViewerOptions& options) {
   g_site = nullptr;
   events.Unadvise();
   if (IsWindow(frame)) DestroyWindow(frame);
+  if (host != nullptr) DestroyWindow(host);
   // The frame's WM_QUIT, if destroying it posted one now, is not for anyone.
   MSG leftover;
   while (PeekMessageW(&leftover, nullptr, 0, 0, PM_REMOVE)) {
@@ -194,11 +213,6 @@ void PrintError(long hr, const char* description) {
 }
 
 int RunViewer(const ViewerOptions& options) {
-  if (options.parent) {
-    return Fail({E_NOTIMPL,
-                 "--parent: embedding in another program's X window is not available "
-                 "in this build"});
-  }
   if (options.headless) kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
   if (FAILED(CoInitialize(nullptr))) return Fail({E_UNEXPECTED, "COM cannot be initialised"});
   int status = 0;

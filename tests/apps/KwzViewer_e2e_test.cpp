@@ -8,14 +8,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "presenter/SyntheticDesktop.h"
+#include "tests/apps/PresenterPicture.h"
 #include "tests/apps/ProgramRun.h"
 #include "tests/platform/RegistryTestSupport.h"
 #include "tests/support/ChildProcess.h"
@@ -41,41 +40,6 @@ std::vector<std::uint8_t> ReadPngRgb(const std::string& path, int* width, int* h
   *width = static_cast<int>(image.width);
   *height = static_cast<int>(image.height);
   return pixels;
-}
-
-struct Comparison {
-  long mismatched = 0;
-  double psnr = 0;
-};
-
-// The snapshot against the presenter's frame, leaving out the box the cursor is drawn in.
-Comparison Compare(const std::vector<std::uint8_t>& shown, std::uint32_t frame) {
-  const SyntheticDesktop desktop(kWidth, kHeight);
-  const std::vector<std::uint8_t> bgra = desktop.Render(frame);
-  const auto cursor = desktop.CursorAt(frame);
-  Comparison result;
-  double squared = 0;
-  long samples = 0;
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x) {
-      if (x >= cursor.x - 8 && x < cursor.x + 48 && y >= cursor.y - 8 && y < cursor.y + 48) {
-        continue;
-      }
-      const std::uint8_t* want = &bgra[(y * kWidth + x) * 4];
-      const std::uint8_t* got = &shown[(y * kWidth + x) * 3];
-      bool same = true;
-      for (int c = 0; c < 3; ++c) {
-        const double d = double(got[c]) - double(want[2 - c]);
-        squared += d * d;
-        same = same && d == 0;
-        ++samples;
-      }
-      result.mismatched += same ? 0 : 1;
-    }
-  }
-  const double mse = squared / double(samples);
-  result.psnr = mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
-  return result;
 }
 
 struct E2eCase {
@@ -132,7 +96,8 @@ TEST_P(ViewerEndToEnd, SnapshotIsThePresentersPicture) {
   const std::vector<std::uint8_t> shown = ReadPngRgb(snapshot, &width, &height);
   ASSERT_EQ(width, kWidth);
   ASSERT_EQ(height, kHeight);
-  const Comparison c = Compare(shown, kFrames - 1);
+  const kwz_test::Comparison c =
+      kwz_test::ComparePresenterPicture(shown, kWidth, kHeight, kFrames - 1);
   if (GetParam().lossless) {
     EXPECT_EQ(c.mismatched, 0) << "PSNR " << c.psnr;
   } else {
