@@ -100,6 +100,8 @@ class X11Backend : public GdiBackend {
   // Takes the owner connection's pending "delete window" requests for the given windows.
   void TakeDeleteRequests(const std::unordered_map<Window, HWND>& windows,
                           std::vector<HWND>* closing);
+  // Drops a destroyed window's unread requests: its id may be given to a new window.
+  void ForgetDeleteRequests(Window xid);
 
   void AddPaintConnection(PaintConnection* connection);
   void RemovePaintConnection(PaintConnection* connection);

@@ -268,6 +268,12 @@ void X11Backend::TakeDeleteRequests(const std::unordered_map<Window, HWND>& wind
   });
 }
 
+void X11Backend::ForgetDeleteRequests(Window xid) {
+  std::lock_guard<std::mutex> guard(ownerLock_);
+  pendingDeletes_.erase(std::remove(pendingDeletes_.begin(), pendingDeletes_.end(), xid),
+                        pendingDeletes_.end());
+}
+
 void X11Backend::AddPaintConnection(PaintConnection* connection) {
   std::lock_guard<std::mutex> guard(connectionsLock_);
   connections_.insert(connection);
@@ -290,6 +296,7 @@ void X11Window::Destroy() {
     TakeXErrors();
     return 0;
   });
+  backend_->ForgetDeleteRequests(xid_);
 }
 
 void X11Window::Move(int x, int y) {
