@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -180,6 +181,40 @@ LONG Usable(Session& session, const HKEY__& key, Store store) {
   return session.Status(store);
 }
 
+// One registry call on a key: the handle resolved, both stores loaded under their locks and
+// the store that holds (or is to hold) the key chosen. status() is the call's answer when the
+// key cannot be used.
+class KeyCall {
+ public:
+  KeyCall(HKEY key, LPCWSTR subKey, bool writing, bool forCreate = false) {
+    if (!Resolve(key, subKey, &target_)) {
+      status_ = ERROR_INVALID_HANDLE;
+      return;
+    }
+    session_.emplace(writing);
+    place_ = Locate(*session_, target_, forCreate);
+    status_ = Usable(*session_, target_, place_.store);
+  }
+
+  LONG status() const { return status_; }
+  const HKEY__& target() const { return target_; }
+  const Place& place() const { return place_; }
+  Session& session() { return *session_; }
+  RegistryHive& hive() { return session_->Hive(place_.store); }
+  RegistryKey* Find() { return hive().Find(place_.path); }
+  // Marks the key's store changed and writes it.
+  LONG Commit() {
+    session_->Touch(place_.store);
+    return session_->Commit();
+  }
+
+ private:
+  HKEY__ target_{Store::kClasses, ""};
+  std::optional<Session> session_;
+  Place place_{Store::kMachine, ""};
+  LONG status_ = ERROR_SUCCESS;
+};
+
 std::string ValueName(LPCWSTR name) {
   return name != nullptr ? Narrow(name) : std::string();
 }
@@ -189,15 +224,10 @@ std::string ValueName(LPCWSTR name) {
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  HKEY__ target;
-  if (!Resolve(key, subKey, &target)) return ERROR_INVALID_HANDLE;
-  Session session(false);
-  const Place place = Locate(session, target, false);
-  if (const LONG status = Usable(session, target, place.store); status != ERROR_SUCCESS) {
-    return status;
-  }
-  if (session.Hive(place.store).Find(place.path) == nullptr) return ERROR_FILE_NOT_FOUND;
-  *result = new HKEY__(target);
+  KeyCall call(key, subKey, false);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  if (call.Find() == nullptr) return ERROR_FILE_NOT_FOUND;
+  *result = new HKEY__(call.target());
   return ERROR_SUCCESS;
 }
 
@@ -205,21 +235,17 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, 
                         DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  HKEY__ target;
-  if (!Resolve(key, subKey, &target)) return ERROR_INVALID_HANDLE;
-  Session session(true);
-  const Place place = Locate(session, target, true);
-  if (const LONG status = Usable(session, target, place.store); status != ERROR_SUCCESS) {
-    return status;
-  }
+  KeyCall call(key, subKey, true, true);
+  if (call.status() != ERROR_SUCCESS) return call.status();
   bool created = false;
-  session.Hive(place.store).Create(place.path, &created);
-  if (created) session.Touch(place.store);
-  if (const LONG status = session.Commit(); status != ERROR_SUCCESS) return status;
+  call.hive().Create(call.place().path, &created);
+  if (created) {
+    if (const LONG status = call.Commit(); status != ERROR_SUCCESS) return status;
+  }
   if (disposition != nullptr) {
     *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   }
-  *result = new HKEY__(target);
+  *result = new HKEY__(call.target());
   return ERROR_SUCCESS;
 }
 
@@ -235,34 +261,23 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
                        DWORD cbData) {
   if (type != REG_SZ) return ERROR_NOT_SUPPORTED;
   if (data == nullptr && cbData != 0) return ERROR_INVALID_PARAMETER;
-  HKEY__ target;
-  if (!Resolve(key, nullptr, &target)) return ERROR_INVALID_HANDLE;
   std::u16string text(cbData / sizeof(WCHAR), u'\0');
   if (!text.empty()) std::memcpy(text.data(), data, text.size() * sizeof(WCHAR));
   while (!text.empty() && text.back() == u'\0') text.pop_back();
-  Session session(true);
-  const Place place = Locate(session, target, false);
-  if (const LONG status = Usable(session, target, place.store); status != ERROR_SUCCESS) {
-    return status;
-  }
-  RegistryKey* found = session.Hive(place.store).Find(place.path);
+  KeyCall call(key, nullptr, true);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  RegistryKey* found = call.Find();
   if (found == nullptr) return ERROR_KEY_DELETED;
   found->values[ValueName(valueName)] = Narrow(text.c_str());
-  session.Touch(place.store);
-  return session.Commit();
+  return call.Commit();
 }
 
 LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE* data,
                          DWORD* cbData) {
   if (data != nullptr && cbData == nullptr) return ERROR_INVALID_PARAMETER;
-  HKEY__ target;
-  if (!Resolve(key, nullptr, &target)) return ERROR_INVALID_HANDLE;
-  Session session(false);
-  const Place place = Locate(session, target, false);
-  if (const LONG status = Usable(session, target, place.store); status != ERROR_SUCCESS) {
-    return status;
-  }
-  RegistryKey* found = session.Hive(place.store).Find(place.path);
+  KeyCall call(key, nullptr, false);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  RegistryKey* found = call.Find();
   if (found == nullptr) return ERROR_KEY_DELETED;
   auto it = found->values.find(ValueName(valueName));
   if (it == found->values.end()) return ERROR_FILE_NOT_FOUND;
@@ -279,42 +294,29 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE*
 }
 
 LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
-  HKEY__ target;
-  if (!Resolve(key, nullptr, &target)) return ERROR_INVALID_HANDLE;
-  Session session(true);
-  const Place place = Locate(session, target, false);
-  if (const LONG status = Usable(session, target, place.store); status != ERROR_SUCCESS) {
-    return status;
-  }
-  RegistryKey* found = session.Hive(place.store).Find(place.path);
+  KeyCall call(key, nullptr, true);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  RegistryKey* found = call.Find();
   if (found == nullptr) return ERROR_KEY_DELETED;
   if (found->values.erase(ValueName(valueName)) == 0) return ERROR_FILE_NOT_FOUND;
-  session.Touch(place.store);
-  return session.Commit();
+  return call.Commit();
 }
 
 namespace {
 
 LSTATUS DeleteKey(HKEY key, LPCWSTR subKey, bool tree) {
-  HKEY__ target;
-  if (!Resolve(key, subKey, &target)) return ERROR_INVALID_HANDLE;
-  Session session(true);
-  const Place place = Locate(session, target, false);
-  if (const LONG status = Usable(session, target, place.store); status != ERROR_SUCCESS) {
-    return status;
-  }
-  RegistryHive& hive = session.Hive(place.store);
-  RegistryKey* found = hive.Find(place.path);
+  KeyCall call(key, subKey, true);
+  if (call.status() != ERROR_SUCCESS) return call.status();
+  RegistryKey* found = call.Find();
   if (found == nullptr) return ERROR_FILE_NOT_FOUND;
   if (!tree && !found->subkeys.empty()) return ERROR_ACCESS_DENIED;
   if (tree && subKey == nullptr) {
     found->subkeys.clear();
     found->values.clear();
-  } else if (!hive.Remove(place.path)) {
+  } else if (!call.hive().Remove(call.place().path)) {
     return ERROR_ACCESS_DENIED;  // a store's root
   }
-  session.Touch(place.store);
-  return session.Commit();
+  return call.Commit();
 }
 
 }  // namespace
@@ -331,20 +333,15 @@ LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* cchName, DWORD*, LPWSTR, DWORD*,
                       void*) {
   if (name == nullptr || cchName == nullptr) return ERROR_INVALID_PARAMETER;
-  HKEY__ target;
-  if (!Resolve(key, nullptr, &target)) return ERROR_INVALID_HANDLE;
-  Session session(false);
-  const Place place = Locate(session, target, false);
-  if (const LONG status = Usable(session, target, place.store); status != ERROR_SUCCESS) {
-    return status;
-  }
+  KeyCall call(key, nullptr, false);
+  if (call.status() != ERROR_SUCCESS) return call.status();
   // The classes view lists the subkeys of both stores.
   std::map<std::string, int, kwz_platform::CaseLess> names;
-  std::vector<Store> stores{place.store};
-  if (target.store == Store::kClasses) stores = {Store::kUser, Store::kMachine};
+  std::vector<Store> stores{call.place().store};
+  if (call.target().store == Store::kClasses) stores = {Store::kUser, Store::kMachine};
   bool any = false;
   for (Store store : stores) {
-    const RegistryKey* found = session.Hive(store).Find(place.path);
+    const RegistryKey* found = call.session().Hive(store).Find(call.place().path);
     if (found == nullptr) continue;
     any = true;
     for (const auto& entry : found->subkeys) names.emplace(entry.first, 0);
