@@ -24,18 +24,8 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-// These programs unload the module, and with it the codec libraries that only the module
-// needed; what those libraries allocated when they were loaded is then out of the leak checker's
-// sight and would be reported as lost. The module's own unloading is leak-checked in process by
-// the module tests, where the codec libraries stay loaded.
-std::string WithoutLeakCheck() {
-  const char* options = std::getenv("ASAN_OPTIONS");
-  return std::string(options != nullptr ? options : "") + ":detect_leaks=0";
-}
-
 kwz_test::ProgramResult RunUnloading(const char* path, const std::vector<std::string>& args) {
-  const std::string options = WithoutLeakCheck();
-  kwz_test::ScopedEnv asan("ASAN_OPTIONS", options.c_str());
+  kwz_test::ScopedNoLeakCheck noLeakCheck;
   return RunProgram(path, args, kTimeoutMs);
 }
 

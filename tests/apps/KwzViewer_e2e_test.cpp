@@ -53,13 +53,7 @@ class ViewerEndToEnd : public ::testing::TestWithParam<E2eCase> {};
 TEST_P(ViewerEndToEnd, SnapshotIsThePresentersPicture) {
   kwz_test::ScopedRegistry registry;
   kwz_test::ScopedEnv display("DISPLAY", nullptr);
-  // kwz-regsvr and kwz-viewer unload the module and with it the codec libraries only it
-  // needed, whose load-time allocations the leak checker would then report as lost; the
-  // module's own unloading is leak-checked in process by the module tests.
-  const char* asanOptions = std::getenv("ASAN_OPTIONS");
-  const std::string noLeakCheck =
-      std::string(asanOptions != nullptr ? asanOptions : "") + ":detect_leaks=0";
-  kwz_test::ScopedEnv asan("ASAN_OPTIONS", noLeakCheck.c_str());
+  kwz_test::ScopedNoLeakCheck noLeakCheck;
   kwz_test::TempDir dir;
   const ProgramResult registered =
       RunProgram(KWZ_REGSVR_PATH, {"--user", KWZ_MODULE_PATH}, kTimeoutMs);

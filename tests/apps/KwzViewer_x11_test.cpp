@@ -35,6 +35,22 @@ constexpr int kTimeoutMs = 60000;
 // The viewer's own end, long after the test should have ended it.
 constexpr const char* kBackstopSeconds = "40";
 
+// A private Xvfb and registry, the module registered there per user, and the environment that
+// sends the programs to that display.
+struct ViewerSetup {
+  explicit ViewerSetup(const char* screen)
+      : server(screen), displayName("DISPLAY", server.Display().c_str()) {}
+  ProgramResult Register() const {
+    return RunProgram(KWZ_REGSVR_PATH, {"--user", KWZ_MODULE_PATH}, kTimeoutMs);
+  }
+
+  kwz_test::XvfbServer server;
+  kwz_test::ScopedRegistry registry;
+  kwz_test::ScopedEnv displayName;
+  kwz_test::ScopedEnv backend{"KWZ_GDI_BACKEND", nullptr};
+  kwz_test::ScopedNoLeakCheck noLeakCheck;
+};
+
 std::uint32_t Channel(unsigned long pixel, unsigned long mask) {
   const int shift = __builtin_ctzl(mask);
   return static_cast<std::uint32_t>(((pixel & mask) >> shift) * 255 / (mask >> shift));
@@ -98,21 +114,12 @@ struct X11Case {
 class ViewerInX11 : public ::testing::TestWithParam<X11Case> {};
 
 TEST_P(ViewerInX11, WindowShowsThePresentersPicture) {
-  kwz_test::XvfbServer server("640x480x24");
-  if (!server.Running()) GTEST_SKIP() << "no Xvfb: " << server.Error();
-  kwz_test::ScopedRegistry registry;
-  kwz_test::ScopedEnv displayName("DISPLAY", server.Display().c_str());
-  kwz_test::ScopedEnv backend("KWZ_GDI_BACKEND", nullptr);
-  // The codec libraries that only the unloaded module needed keep their load-time allocations.
-  const char* asanOptions = std::getenv("ASAN_OPTIONS");
-  const std::string noLeakCheck =
-      std::string(asanOptions != nullptr ? asanOptions : "") + ":detect_leaks=0";
-  kwz_test::ScopedEnv asan("ASAN_OPTIONS", noLeakCheck.c_str());
-  const ProgramResult registered =
-      RunProgram(KWZ_REGSVR_PATH, {"--user", KWZ_MODULE_PATH}, kTimeoutMs);
+  const ViewerSetup setup("640x480x24");
+  if (!setup.server.Running()) GTEST_SKIP() << "no Xvfb: " << setup.server.Error();
+  const ProgramResult registered = setup.Register();
   ASSERT_EQ(registered.exitCode, 0) << registered.err;
 
-  Display* display = XOpenDisplay(server.Display().c_str());
+  Display* display = XOpenDisplay(setup.server.Display().c_str());
   ASSERT_NE(display, nullptr);
   const Window root = DefaultRootWindow(display);
   Window host = 0;
@@ -201,18 +208,11 @@ INSTANTIATE_TEST_SUITE_P(Modes, ViewerInX11,
 
 // Ids that name no window on the display end the viewer with a clear error, not a crash.
 TEST(ViewerInX11Parent, BadParentIdIsAClearError) {
-  kwz_test::XvfbServer server("320x240x24");
-  if (!server.Running()) GTEST_SKIP() << "no Xvfb: " << server.Error();
-  kwz_test::ScopedRegistry registry;
-  kwz_test::ScopedEnv displayName("DISPLAY", server.Display().c_str());
-  kwz_test::ScopedEnv backend("KWZ_GDI_BACKEND", nullptr);
-  const char* asanOptions = std::getenv("ASAN_OPTIONS");
-  const std::string noLeakCheck =
-      std::string(asanOptions != nullptr ? asanOptions : "") + ":detect_leaks=0";
-  kwz_test::ScopedEnv asan("ASAN_OPTIONS", noLeakCheck.c_str());
-  ASSERT_EQ(RunProgram(KWZ_REGSVR_PATH, {"--user", KWZ_MODULE_PATH}, kTimeoutMs).exitCode, 0);
+  const ViewerSetup setup("320x240x24");
+  if (!setup.server.Running()) GTEST_SKIP() << "no Xvfb: " << setup.server.Error();
+  ASSERT_EQ(setup.Register().exitCode, 0);
 
-  Display* display = XOpenDisplay(server.Display().c_str());
+  Display* display = XOpenDisplay(setup.server.Display().c_str());
   ASSERT_NE(display, nullptr);
   // A pixmap's id is a real resource, only not a window.
   const Pixmap pixmap = XCreatePixmap(display, DefaultRootWindow(display), 8, 8, 24);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -96,5 +97,16 @@ ProgramResult RunProgram(const std::string& path, const std::vector<std::string>
   RunningProgram program(path, args);
   return program.Wait(timeoutMs);
 }
+
+namespace {
+
+std::string WithoutLeakCheck() {
+  const char* options = std::getenv("ASAN_OPTIONS");
+  return std::string(options != nullptr ? options : "") + ":detect_leaks=0";
+}
+
+}  // namespace
+
+ScopedNoLeakCheck::ScopedNoLeakCheck() : asan_("ASAN_OPTIONS", WithoutLeakCheck().c_str()) {}
 
 }  // namespace kwz_test

@@ -11,8 +11,6 @@
 #include "tests/control/ControlTestSupport.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/PrivateNetwork.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/Sanitizers.h"
 
 namespace kwz_test {
 namespace {
@@ -20,7 +18,6 @@ namespace {
 // Exit codes of the child: which check failed.
 enum ChildResult : int {
   kPassed = 0,
-  kNoNamespace = 77,
   kSetupFailed = 10,
   kInitFailed,
   kWrongMembership,
@@ -109,9 +106,8 @@ int Exercise(const AddressCase& c, IDispatch* dispatch, CKWZ_ScreenReceiver* con
   return kPassed;
 }
 
-// The child's whole life: a private network, a control, traffic on loopback.
+// The child's whole life in its private network: a control, traffic on loopback.
 int RunInPrivateNetwork(const AddressCase& c) {
-  if (!EnterPrivateHost()) return kNoNamespace;
   if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless)) {
     return kSetupFailed;
   }
@@ -135,14 +131,8 @@ int RunInPrivateNetwork(const AddressCase& c) {
 class ControlAddresses : public ::testing::TestWithParam<AddressCase> {};
 
 TEST_P(ControlAddresses, InitHandsTheEngineTheAddressesOfTheRules) {
-  // ThreadSanitizer cannot follow a child that starts threads after the fork of a process that
-  // had some; the other builds run this.
-  KWZ_SKIP_UNDER_TSAN("threads in a forked child");
   const AddressCase c = GetParam();
-  ChildProcess child([c](const ChildProcess::Channel&) { return RunInPrivateNetwork(c); });
-  const int status = child.Wait();
-  if (status == kNoNamespace) GTEST_SKIP() << "unprivileged network namespaces are not available";
-  EXPECT_EQ(status, kPassed);
+  ExpectPassesInPrivateHost([c] { return RunInPrivateNetwork(c); });
 }
 
 INSTANTIATE_TEST_SUITE_P(

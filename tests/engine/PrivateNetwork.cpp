@@ -16,7 +16,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "platform/winsock_testing.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Sanitizers.h"
 
 namespace kwz_test {
 namespace {
@@ -121,6 +125,16 @@ std::vector<std::uint32_t> JoinedGroups(const char* device) {
     groups.push_back(ntohl(networkWord));
   }
   return groups;
+}
+
+void ExpectPassesInPrivateHost(const std::function<int()>& body) {
+  KWZ_SKIP_UNDER_TSAN("threads in a forked child");
+  constexpr int kNoNamespace = 77;
+  ChildProcess child(
+      [&body](const ChildProcess::Channel&) { return EnterPrivateHost() ? body() : kNoNamespace; });
+  const int status = child.Wait();
+  if (status == kNoNamespace) GTEST_SKIP() << "unprivileged network namespaces are not available";
+  EXPECT_EQ(status, 0) << "the child's check that failed";
 }
 
 }  // namespace kwz_test

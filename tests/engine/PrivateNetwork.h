@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ bool EnterPrivateLoopbackNetwork(std::string* why);
 // its groups) becomes kPrivateHostAddress. False, the reason written to stderr, when the machine
 // does not allow unprivileged namespaces.
 bool EnterPrivateHost();
+
+// Runs body in a forked child that first enters the private host network (EnterPrivateHost)
+// and expects the child's exit status, body's result, to be 0. The test is skipped where the
+// machine allows no unprivileged namespaces, and under ThreadSanitizer, which cannot follow a
+// child that starts threads after the fork of a process that had some.
+void ExpectPassesInPrivateHost(const std::function<int()>& body);
 
 // The IPv4 groups (host order) that the namespace has joined on the interface named device.
 std::vector<std::uint32_t> JoinedGroups(const char* device);

@@ -114,6 +114,32 @@ class X11InputTest : public ::testing::Test {
     return kept;
   }
 
+  // A mapped window of another client on the test server, to take the focus away from ours.
+  class ForeignWindow {
+   public:
+    ForeignWindow() : display_(XOpenDisplay(server_->Display().c_str())) {
+      if (display_ == nullptr) return;
+      window_ =
+          XCreateSimpleWindow(display_, DefaultRootWindow(display_), 300, 300, 50, 50, 0, 0, 0);
+      XMapWindow(display_, window_);
+      XSync(display_, False);
+    }
+    ~ForeignWindow() {
+      if (display_ == nullptr) return;
+      XDestroyWindow(display_, window_);
+      XCloseDisplay(display_);
+    }
+    ForeignWindow(const ForeignWindow&) = delete;
+    ForeignWindow& operator=(const ForeignWindow&) = delete;
+
+    bool ok() const { return display_ != nullptr; }
+    std::string id() const { return std::to_string(window_); }
+
+   private:
+    Display* display_;
+    Window window_ = 0;
+  };
+
   static kwz_test::XvfbServer* server_;
   HWND window_ = nullptr;
   unsigned long xid_ = 0;
@@ -243,13 +269,9 @@ INSTANTIATE_TEST_SUITE_P(Keys, X11TypingTest, ::testing::ValuesIn(kTyping),
 
 TEST_F(X11InputTest, FocusFollowsTheServerOncePerChange) {
   // A window of another client takes the focus, then xdotool gives it back to ours.
-  Display* other = XOpenDisplay(server_->Display().c_str());
-  ASSERT_NE(other, nullptr);
-  const Window foreign =
-      XCreateSimpleWindow(other, DefaultRootWindow(other), 300, 300, 50, 50, 0, 0, 0);
-  XMapWindow(other, foreign);
-  XSync(other, False);
-  Xdotool({"windowfocus", "--sync", std::to_string(foreign)});
+  const ForeignWindow foreign;
+  ASSERT_TRUE(foreign.ok());
+  Xdotool({"windowfocus", "--sync", foreign.id()});
   PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); }, 5000);
   EXPECT_EQ(GetFocus(), nullptr);
   Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
@@ -263,21 +285,15 @@ TEST_F(X11InputTest, FocusFollowsTheServerOncePerChange) {
   EXPECT_EQ(focus[0].message, WM_KILLFOCUS);
   EXPECT_EQ(focus[0].wParam, 0u) << "the focus went outside the process";
   EXPECT_EQ(focus[1].message, WM_SETFOCUS);
-  XDestroyWindow(other, foreign);
-  XCloseDisplay(other);
 }
 
 TEST_F(X11InputTest, KeysHeldWhenTheFocusLeavesAreReleased) {
   Xdotool({"keydown", "shift"});
   PumpUntil([] { return !Only({WM_KEYDOWN}).empty(); }, 5000);
   EXPECT_LT(GetKeyState(VK_SHIFT), 0);
-  Display* other = XOpenDisplay(server_->Display().c_str());
-  ASSERT_NE(other, nullptr);
-  const Window foreign =
-      XCreateSimpleWindow(other, DefaultRootWindow(other), 300, 300, 50, 50, 0, 0, 0);
-  XMapWindow(other, foreign);
-  XSync(other, False);
-  Xdotool({"windowfocus", "--sync", std::to_string(foreign)});
+  const ForeignWindow foreign;
+  ASSERT_TRUE(foreign.ok());
+  Xdotool({"windowfocus", "--sync", foreign.id()});
   PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); }, 5000);
   EXPECT_EQ(GetKeyState(VK_SHIFT) & 0x8000, 0);
   Xdotool({"keyup", "shift"});
@@ -289,18 +305,12 @@ TEST_F(X11InputTest, KeysHeldWhenTheFocusLeavesAreReleased) {
   const auto chars = Only({WM_CHAR});
   ASSERT_EQ(chars.size(), 1u);
   EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('a')) << "Shift does not stick";
-  XDestroyWindow(other, foreign);
-  XCloseDisplay(other);
 }
 
 TEST_F(X11InputTest, LocksChangedElsewhereAreKnownWhenTheFocusComesBack) {
-  Display* other = XOpenDisplay(server_->Display().c_str());
-  ASSERT_NE(other, nullptr);
-  const Window foreign =
-      XCreateSimpleWindow(other, DefaultRootWindow(other), 300, 300, 50, 50, 0, 0, 0);
-  XMapWindow(other, foreign);
-  XSync(other, False);
-  Xdotool({"windowfocus", "--sync", std::to_string(foreign)});
+  const ForeignWindow foreign;
+  ASSERT_TRUE(foreign.ok());
+  Xdotool({"windowfocus", "--sync", foreign.id()});
   Xdotool({"key", "Caps_Lock"});
   Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
   PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); }, 5000);
@@ -315,8 +325,6 @@ TEST_F(X11InputTest, LocksChangedElsewhereAreKnownWhenTheFocusComesBack) {
   ASSERT_EQ(chars.size(), 1u);
   EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('A'));
   EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 0);
-  XDestroyWindow(other, foreign);
-  XCloseDisplay(other);
 }
 
 }  // namespace
