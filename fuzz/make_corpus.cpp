@@ -88,11 +88,11 @@ void RtpStreamSeeds(SeedWriter& w, const std::vector<kwz_fuzz::Message>& message
     Bytes seed = {static_cast<std::uint8_t>(s == 0 ? 1 : 3)};
     PutU32(&seed, s == 4 ? 0xFFFFFFF0u : 5000u);
     PutU16(&seed, s == 1 ? 65520 : 300);
-    PutU8(&seed, 6);                  // 7 messages
-    PutU8(&seed, s == 2 ? 10 : 100);  // 48 or 408 payload bytes
+    PutU8(&seed, 6);                 // 7 messages
+    PutU8(&seed, s == 2 ? 4 : 100);  // 48 or 432 payload bytes
     for (int m = 0; m < 7; ++m) {
       PutU8(&seed, m);
-      PutU16(&seed, 100 + 700 * m);
+      PutU16(&seed, 100 + 300 * m);
     }
     Append(&seed, scripts[s]);
     w.Write(seed);
@@ -124,12 +124,11 @@ void ZlibBlockSeeds(SeedWriter& w) {
   };
   // Grids that end on a whole block and grids whose last column and row are partial, 8 and
   // 32 bits (and the bit counts that copy nothing), each corner block, each kind of body.
-  const Geometry geometries[] = {{1366, 768, 0, 100, 100, 0, 2}, {1024, 768, 1, 100, 100, 1, 2},
-                                 {250, 150, 1, 100, 100, 2, 1},  {3, 3, 0, 1, 1, 0, 2},
-                                 {1023, 1, 0, 256, 1, 0, 2},     {17, 33, 1, 16, 16, 4, 2},
-                                 {640, 480, 2, 64, 64, 0, 2},    {640, 480, 3, 64, 64, 1, 2},
-                                 {99, 101, 1, 7, 5, 3, 1},       {100, 100, 1, 100, 100, 0, 0},
-                                 {1, 1024, 0, 1, 256, 2, 2},     {801, 601, 0, 100, 100, 0, 1}};
+  const Geometry geometries[] = {
+      {500, 300, 0, 100, 100, 0, 2}, {512, 512, 1, 100, 100, 1, 2}, {250, 150, 1, 100, 100, 2, 1},
+      {3, 3, 0, 1, 1, 0, 2},         {511, 1, 0, 256, 1, 0, 2},     {17, 33, 1, 16, 16, 4, 2},
+      {320, 240, 2, 64, 64, 0, 2},   {320, 240, 3, 64, 64, 1, 2},   {99, 101, 1, 7, 5, 3, 1},
+      {100, 100, 1, 100, 100, 0, 0}, {1, 512, 0, 1, 256, 2, 2},     {401, 301, 0, 100, 100, 0, 1}};
   for (const Geometry& g : geometries) {
     Bytes seed;
     PutU16(&seed, g.width - 1);

@@ -7,8 +7,9 @@
 //
 //   raw         byte 5: the packet capacity, 256 << (n % 10) bytes; then records of
 //               u16 length, u8 milliseconds that pass after it, that many bytes
-//   structured  u16 first sequence number, u8 message count - 1 (mod 12), u8 payload size / 4,
-//               then per message u8 stream mode and u16 body length (mod 4000); then pairs of
+//   structured  u16 first sequence number, u8 message count - 1 (mod 12), u8 (payload size - 32) /
+//   4,
+//               then per message u8 stream mode and u16 body length (mod 2000); then pairs of
 //               (op, parameter) that decide the arrival: op % 4 = 0 deliver the next datagram
 //               and let op / 4 ms pass, 1 drop it, 2 swap it with the one parameter % 24
 //               further on and deliver, 3 deliver a copy of the one parameter % 40 before it
@@ -100,7 +101,7 @@ void RunStructured(Reader& in, Harness& harness) {
   options.firstSequence = in.U16();
   options.ssrc = 0x5EED0001;
   const int messageCount = 1 + in.U8() % 12;
-  options.payloadSize = 8 + 4 * std::size_t{in.U8()};
+  options.payloadSize = 32 + 4 * std::size_t{in.U8()};
   presenter::RtpPacketizer packetizer(options);
 
   std::vector<Bytes> sent;
@@ -111,7 +112,7 @@ void RunStructured(Reader& in, Harness& harness) {
     fields.width = 64;
     fields.height = 48;
     // Led by the message's index, so that every message differs from every other.
-    Bytes body(4 + in.U16() % 4000);
+    Bytes body(4 + in.U16() % 2000);
     for (std::size_t b = 0; b < body.size(); ++b)
       body[b] = static_cast<std::uint8_t>(b * 31 + static_cast<std::size_t>(i) * 7);
     std::memcpy(body.data(), &i, sizeof i);

@@ -19,7 +19,7 @@ targets=("$@")
 max_len() {
   case "$1" in
     rtp_packet_fuzzer) echo 2048 ;;
-    rtp_stream_fuzzer) echo 16384 ;;
+    rtp_stream_fuzzer) echo 4096 ;;
     screen_message_fuzzer) echo 70000 ;;
     zlib_block_fuzzer) echo 16384 ;;
     decoder_fuzzer) echo 131072 ;;
@@ -49,7 +49,9 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build/fuzz -j "$(nproc)" --target kwz_fuzzers
 echo "=== fuzz: build $((SECONDS - start)) s"
 
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:suppressions=$PWD/scripts/asan.supp"
+# A small quarantine lets the per-input objects reuse memory: with the default one every input
+# faults in fresh pages, which costs most targets three quarters of their speed.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:quarantine_size_mb=16:suppressions=$PWD/scripts/asan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 unset KWZ_FUZZ_CODEC KWZ_DEBUG_OUTPUT
 # The control's registry and diagnostic log stay inside the build folder; the in-memory GDI
@@ -86,8 +88,8 @@ for target in "${targets[@]}"; do
     echo "=== fuzz: $target found a fault; the input is in $artifacts/$target/" >&2
     exit 1
   }
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$artifacts/$target/fuzz.log" | grep -o '[0-9]*$')
-  rate=$(grep -o 'stat::average_exec_per_sec: [0-9]*' "$artifacts/$target/fuzz.log" | grep -o '[0-9]*$')
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$artifacts/$target/fuzz.log" | grep -o '[0-9]*$')
+  rate=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$artifacts/$target/fuzz.log" | grep -o '[0-9]*$')
   echo "=== fuzz: $target ${runs:-?} runs, ${rate:-?}/s, no findings"
 done
 echo "=== fuzz: all targets passed in $((SECONDS - start)) s"
