@@ -1,9 +1,11 @@
 // libFuzzer target for CVideoDecoder::Decode of every codec. Input layout:
 //
 //   byte 0      codec: MPEG-4, H.264, VP8, VP9, JPEG (modulo 5)
-//   byte 1      output: bit 0-1 -> 32, 24, 16 bits; bit 2 -> flip RGB32; bit 3 -> 64x48 or 320x240
-//   then        packets, each a 16-bit little-endian length and that many bytes (a short last
-//               packet takes what is left)
+//   byte 1      output: bit 0-1 -> 32, 24, 16 bits; bit 2 -> flip RGB32; bit 3 -> 64x48 or 320x240;
+//               bit 4 -> how the packets are framed
+//   then        bit 4 clear: packets, each a 16-bit little-endian length and that many bytes (a
+//               short last packet takes what is left); bit 4 set: packets separated by the tag
+//               "KWZ!", so that a mutation inside one packet leaves the others whole
 //
 // KWZ_FUZZ_CODEC=0..4 in the environment pins the codec whatever byte 0 says, so that one codec
 // can be fuzzed on its own for a while.
@@ -14,9 +16,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <vector>
 
 #include "codec/CVideoDecoder.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/winerror.h"
 
 namespace {
@@ -27,6 +32,36 @@ int PinnedSelector() {
     return value == nullptr ? -1 : std::atoi(value) % 5;
   }();
   return pinned;
+}
+
+constexpr std::uint8_t kPacketTag[] = {'K', 'W', 'Z', '!'};
+
+// Cuts the input after the two leading bytes into packets, by length or at the tag.
+std::vector<std::vector<BYTE>> Packets(const std::uint8_t* data, size_t size, bool tagged) {
+  std::vector<std::vector<BYTE>> packets;
+  size_t at = 2;
+  if (tagged) {
+    const std::uint8_t* end = data + size;
+    const std::uint8_t* from = data + at;
+    while (from <= end) {
+      const std::uint8_t* tag =
+          std::search(from, end, std::begin(kPacketTag), std::end(kPacketTag));
+      packets.emplace_back(from, tag);
+      if (tag == end) break;
+      from = tag + sizeof kPacketTag;
+    }
+    return packets;
+  }
+  while (at < size) {
+    size_t length = data[at];
+    if (at + 1 < size) length |= static_cast<size_t>(data[at + 1]) << 8;
+    at += 2;
+    if (at > size) break;
+    length = std::min(length, size - at);
+    packets.emplace_back(data + at, data + at + length);
+    at += length;
+  }
+  return packets;
 }
 
 }  // namespace
@@ -54,26 +89,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   constexpr size_t kGuardBytes = 64;
   constexpr BYTE kGuard = 0xA5;
   std::vector<BYTE> out(decoder.FrameSize() + kGuardBytes, kGuard);
-  std::vector<BYTE> packet;
-  size_t at = 2;
-  while (at < size) {
-    size_t length = data[at];
-    if (at + 1 < size) length |= static_cast<size_t>(data[at + 1]) << 8;
-    at += 2;
-    if (at > size) break;
-    length = std::min(length, size - at);
-    // Exactly the packet and the 4 bytes the H.264 start code needs behind it.
-    packet.assign(data + at, data + at + length);
-    packet.resize(length + 4);
-    at += length;
+  for (const std::vector<BYTE>& packet : Packets(data, size, (data[1] & 0x10) != 0)) {
+    const size_t length = packet.size();
+    // Exactly the packet and the 4 bytes the H.264 start code needs behind it, in an
+    // allocation of its own so that AddressSanitizer sees a read past them.
+    std::unique_ptr<BYTE[]> exact(new BYTE[length + 4]());
+    std::copy(packet.begin(), packet.end(), exact.get());
     DWORD bytes = 0;
     bool changed = false;
     const HRESULT result =
-        decoder.Decode(packet.data(), static_cast<int>(length), out.data(), &bytes, &changed);
-    if (result != S_OK && result != 1) std::abort();
-    if (result == S_OK && bytes != decoder.FrameSize()) std::abort();
+        decoder.Decode(exact.get(), static_cast<int>(length), out.data(), &bytes, &changed);
+    KWZ_FUZZ_CHECK(result == S_OK || result == 1);
+    if (result == S_OK) KWZ_FUZZ_CHECK(bytes == decoder.FrameSize());
     for (size_t i = decoder.FrameSize(); i < out.size(); ++i) {
-      if (out[i] != kGuard) std::abort();
+      KWZ_FUZZ_CHECK(out[i] == kGuard);
     }
   }
   return 0;

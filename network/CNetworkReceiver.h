@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 #include "engine/packet/CPacket.h"
 #include "network/CNetwork.h"
@@ -36,6 +37,8 @@ class CNetworkReceiver : public CNetwork {
     m_bReorderEnabled.store(enabled, std::memory_order_relaxed);
   }
   bool IsReorderEnabled() const { return m_bReorderEnabled.load(std::memory_order_relaxed); }
+  // Datagrams waiting in the reorder queue; receiving thread only, for diagnostics and checks.
+  std::size_t QueuedDatagrams() const { return m_queue.Size(); }
 
   // Datagrams processed and losses (gaps, oversize messages) counted since the last call, which
   // sets both to 0. A count made by the receiving thread during the call lands in one call or

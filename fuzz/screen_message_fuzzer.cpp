@@ -1,0 +1,116 @@
+// libFuzzer target for screen messages from reassembly to the window: each message is cut into
+// datagrams as a presenter would send it, read back by the screen endpoint (acceptance,
+// header parse, body buffer growth), decoded into the drawing surface and drawn into a window
+// of the headless GDI backend, the way one pass of the engine does it. Input layout:
+//
+//   byte 0    bits 0-2: block geometry (table below); bit 3: stretch; bits 4-5: window size
+//   then      up to kMaxMessages messages, each a u16 little-endian length and that many
+//             bytes (a 29-byte screen header and its body, or anything else)
+//
+// Nothing may write outside its buffer (AddressSanitizer), read uninitialised pixels into the
+// window, or allocate without bound; an accepted body always fits the engine's buffer.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/CBMPManager.h"
+#include "engine/packet/ScreenPacketFormat.h"
+#include "fuzz/StreamHarness.h"
+#include "network/CScreenReceiver.h"
+#include "platform/gdi_session.h"
+#include "platform/ipp.h"
+#include "platform/winuser.h"
+#include "presenter/RtpPacketizer.h"
+
+namespace {
+
+using kwz_fuzz::Reader;
+using Harness = kwz_fuzz::StreamHarness<CScreenReceiver>;
+
+constexpr int kMaxMessages = 8;
+// What the engine's body buffer starts with.
+constexpr DWORD kBodyBufferSize = 180000;
+
+struct Size {
+  std::uint32_t width;
+  std::uint32_t height;
+};
+// The engine always uses 100x100 blocks; a few other grids check that nothing depends on it.
+constexpr Size kBlockSizes[] = {{100, 100}, {100, 100}, {100, 100}, {100, 100},
+                                {100, 100}, {64, 64},   {128, 32},  {256, 256}};
+constexpr Size kWindowSizes[] = {{64, 48}, {200, 150}, {1, 1}, {333, 257}};
+
+// Windows are made once per size and kept: making one per input would cost more than a pass.
+HWND WindowFor(int choice) {
+  static HWND windows[4] = {};
+  if (windows[choice] == nullptr) {
+    static const bool headless =
+        kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+    KWZ_FUZZ_CHECK(headless);
+    const Size size = kWindowSizes[choice];
+    windows[choice] = CreateWindowExW(0, u"STATIC", u"surface", WS_POPUP | WS_VISIBLE, 0, 0,
+                                      static_cast<int>(size.width), static_cast<int>(size.height),
+                                      nullptr, nullptr, nullptr, nullptr);
+    KWZ_FUZZ_CHECK(windows[choice] != nullptr);
+  }
+  return windows[choice];
+}
+
+// The engine's body buffer: an IPP allocation that the endpoint may replace.
+struct BodyBuffer {
+  BodyBuffer()
+      : data(w7_ippsMalloc_8u(static_cast<int>(kBodyBufferSize))), capacity(kBodyBufferSize) {}
+  ~BodyBuffer() { w7_ippsFree(data); }
+  BYTE* data;
+  DWORD capacity;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Reader in(data, size);
+  const std::uint8_t config = in.U8();
+  const Size block = kBlockSizes[config & 7];
+  const HWND window = WindowFor((config >> 4) & 3);
+
+  auto harness = std::make_unique<Harness>(0);
+  CBMPManager surface(block.width, block.height);
+  surface.SetStretch((config & 8) != 0);
+  BodyBuffer body;
+  presenter::RtpPacketizer::Options options;
+  options.payloadSize = 1400;
+  presenter::RtpPacketizer packetizer(options);
+
+  for (int m = 0; m < kMaxMessages && !in.Empty(); ++m) {
+    const std::vector<std::uint8_t> message = in.Bytes(in.U16());
+    packetizer.Packetize(message.data(), message.size(), 2u * static_cast<std::uint32_t>(m),
+                         [&](const std::uint8_t* d, std::size_t n) {
+                           harness->Deliver(std::vector<std::uint8_t>(d, d + n));
+                         });
+    BITMAPINFOHEADER header{};
+    DWORD blockIndex = 0;
+    DWORD bodyLength = body.capacity;
+    BYTE* const before = body.data;
+    const bool accepted =
+        harness->endpoint().Receive(&header, &blockIndex, &body.data, &bodyLength);
+    if (body.data != before) body.capacity = accepted ? header.biSizeImage : 0;
+    KWZ_FUZZ_CHECK(harness->tunnel().Pending() == 0);
+    if (!accepted) continue;
+
+    KWZ_FUZZ_CHECK(bodyLength + screen_packet::kHeaderSize == message.size());
+    KWZ_FUZZ_CHECK(bodyLength <= body.capacity);
+    KWZ_FUZZ_CHECK(header.biSizeImage <= screen_packet::kMaxImageSize);
+    const DWORD mode = header.biCompression;
+    KWZ_FUZZ_CHECK(mode < screen_packet::kStreamModeCount);
+    surface.SetStreamMode(mode);
+    header.biCompression = header.biBitCount / 8u;
+    const std::int32_t decoded = surface.DecodeMessage(header, blockIndex, body.data, bodyLength);
+    KWZ_FUZZ_CHECK(decoded >= -1);
+    DWORD cursorX = 0, cursorY = 0;
+    harness->endpoint().GetRemoteCursor(&cursorX, &cursorY);
+    surface.Draw(header, window, static_cast<std::uint16_t>(cursorX),
+                 static_cast<std::uint16_t>(cursorY));
+  }
+  return 0;
+}
