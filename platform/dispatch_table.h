@@ -117,7 +117,6 @@ class DispatchTypeLib final : public ITypeLib {
   void ReleaseTLibAttr(TLIBATTR* attr) override;
 
  private:
-  const GUID guid_;
   LPCOLESTR name_;
   LPCOLESTR help_;
   const std::vector<DispatchTypeInfo*> types_;

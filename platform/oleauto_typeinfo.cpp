@@ -141,9 +141,8 @@ HRESULT DispatchTypeInfo::GetRefTypeInfo(HREFTYPE, ITypeInfo** info) {
 DispatchTypeLib::DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
                                  std::vector<DispatchTypeInfo*> types, WORD major, WORD minor,
                                  LCID lcid, WORD flags)
-    : guid_(guid), name_(name), help_(help), types_(std::move(types)), attr_{guid,      lcid,
-                                                                             SYS_WIN32, major,
-                                                                             minor,     flags} {
+    : name_(name), help_(help), types_(std::move(types)), attr_{guid,  lcid,  SYS_WIN32,
+                                                                major, minor, flags} {
   for (std::size_t i = 0; i < types_.size(); ++i) {
     types_[i]->lib_ = this;
     types_[i]->libIndex_ = static_cast<UINT>(i);

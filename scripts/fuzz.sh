@@ -43,9 +43,8 @@ if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-# clang warns about things gcc does not; the gcc builds keep -Werror for the code itself.
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKWZ_FUZZ=ON -DKWZ_SANITIZE=address -DKWZ_WERROR=OFF "${launcher[@]}" >/dev/null
+  -DKWZ_FUZZ=ON -DKWZ_SANITIZE=address -DKWZ_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target kwz_fuzzers
 echo "=== fuzz: build $((SECONDS - start)) s"
 
