@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "codec/CodecIds.h"
+#include "codec/Vp9FrameSize.h"
 
 namespace kwz_codec {
 
@@ -43,18 +44,28 @@ bool VpxBackend::Open(int width, int height) {
 bool VpxBackend::Decode(const BYTE* data, int length, unsigned long deadlineUs,
                         YuvPicture* picture) {
   if (!m_context || length <= 0) return false;
-  // A frame header may announce up to 16383 × 16383 pixels (VP8) or 65536 × 65536 (VP9), and
-  // libvpx allocates and clears buffers of that size before it decodes a byte; such a picture
-  // could never be shown, so its size is reported from the header alone.
-  vpx_codec_stream_info_t info = {};
-  info.sz = sizeof(info);
-  vpx_codec_iface_t* iface = m_codecId == kCodecVp8 ? vpx_codec_vp8_dx() : vpx_codec_vp9_dx();
-  if (vpx_codec_peek_stream_info(iface, data, static_cast<unsigned>(length), &info) ==
-          VPX_CODEC_OK &&
-      (info.w > m_width || info.h > m_height)) {
+  // A frame header may announce up to 16383 x 16383 pixels (VP8, key frames only) or
+  // 65536 x 65536 (VP9, any frame), and libvpx allocates and clears buffers of that size
+  // before it decodes a byte; such a picture could never be shown, so its size is reported from
+  // the header alone.
+  unsigned statedWidth = 0, statedHeight = 0;
+  if (m_codecId == kCodecVp9) {
+    const Vp9Size stated = Vp9LargestStatedSize(data, static_cast<std::size_t>(length));
+    statedWidth = stated.width;
+    statedHeight = stated.height;
+  } else {
+    vpx_codec_stream_info_t info = {};
+    info.sz = sizeof(info);
+    if (vpx_codec_peek_stream_info(vpx_codec_vp8_dx(), data, static_cast<unsigned>(length),
+                                   &info) == VPX_CODEC_OK) {
+      statedWidth = info.w;
+      statedHeight = info.h;
+    }
+  }
+  if (statedWidth > m_width || statedHeight > m_height) {
     *picture = YuvPicture{};
-    picture->width = static_cast<int>(info.w);
-    picture->height = static_cast<int>(info.h);
+    picture->width = static_cast<int>(statedWidth);
+    picture->height = static_cast<int>(statedHeight);
     return true;
   }
   if (vpx_codec_decode(m_context.get(), data, static_cast<unsigned>(length), nullptr,
