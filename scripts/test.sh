@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the three variants and runs their tests: every test in the
 # normal and the AddressSanitizer+UndefinedBehaviorSanitizer builds, the thread and concurrency
-# suites in the ThreadSanitizer build.
+# suites in the ThreadSanitizer build, and the H.264 decoding suites in a libavcodec build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,4 +25,15 @@ run() {
 run release
 run asan
 run tsan -L concurrency
+
+# H.264 through libavcodec instead of OpenH264: the suites that decode it, in a release build of
+# only their targets.
+start=$SECONDS
+echo "=== avc264: build"
+avc_tests=(codec/codec_tests codec/codec_mutex_tests engine/engine_surface_tests
+           engine/engine_end_to_end_tests)
+scripts/build.sh avc264 "${avc_tests[@]##*/}"
+echo "=== avc264: test"
+for t in "${avc_tests[@]}"; do "build/avc264/tests/$t" --gtest_brief=1; done
+echo "=== avc264: $((SECONDS - start)) s"
 echo "=== all variants passed in $SECONDS s"
