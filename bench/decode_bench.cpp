@@ -59,7 +59,7 @@ class Baseline {
   explicit Baseline(TestCodec codec) : stream_(Stream(codec)) {
     const int id = kwz_test::CodecIdOf(codec);
     if (id == kwz_codec::kCodecH264) {
-      backend_ = kwz_codec::CreateOpenH264Backend();
+      backend_ = kwz_codec::CreateH264Backend();
     } else if (id == kwz_codec::kCodecVp8 || id == kwz_codec::kCodecVp9) {
       backend_ = kwz_codec::CreateVpxBackend(id);
     } else {

@@ -5,10 +5,11 @@
 //   - the latency from the last datagram of a frame leaving the sender to the end of the first
 //     paint after it (median and 99th percentile; paints timed by the paint observer),
 // next to the bare decode (and conversion to the bitmap's pixels) of the same messages in the
-// same run: zlib uncompress per block, the JPEG block decoder, or CVideoDecoder per frame.
-// Run build/<variant>/bench/pipeline_bench [seconds per mode, default 3] [one mode number].
+// same run: zlib uncompress per block, or the codec library's decode and libyuv's conversion.
+// In the block modes every frame is a whole screen of blocks.
+// Run build/<variant>/bench/pipeline_bench [--json] [seconds per mode, default 3] [one mode name];
+// --json adds one JSON line per mode on stdout (the table then goes to stderr).
 #include <time.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,9 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BareDecode.h"
 #include "bench/PaintTiming.h"
-#include "codec/CVideoDecoder.h"
-#include "codec/CodecIds.h"
 #include "engine/CScreenSharing.h"
 #include "platform/gdi_testing.h"
 #include "platform/winsock.h"
@@ -66,21 +66,28 @@ struct ModeCase {
   int bytesPerPixel;
 };
 
-// The messages of each frame, coded before anything is timed.
+bool BlockMode(const ModeCase& c) {
+  return c.mode == 1 || c.mode == 2;
+}
+
+// The messages of each frame, coded before anything is timed. In the block modes every frame is
+// a whole screen of blocks (a fresh streamer sends every block), so the rate of block rebuilds
+// is measured on a full 1080p screen each time.
 std::vector<std::vector<Message>> CodeFrames(const ModeCase& c, int frames) {
   presenter::ScreenStreamSettings settings;
   settings.streamMode = c.mode;
   settings.bytesPerPixel = c.bytesPerPixel;
   settings.frameRate = kFrameRate;
-  presenter::CScreenStreamer streamer(settings);
+  auto streamer = std::make_unique<presenter::CScreenStreamer>(settings);
   const SyntheticDesktop desktop(kWidth, kHeight);
   std::vector<std::vector<Message>> out;
   for (int n = 0; n < frames; ++n) {
+    if (BlockMode(c) && n > 0) streamer = std::make_unique<presenter::CScreenStreamer>(settings);
     const std::vector<std::uint8_t> screen = desktop.Render(static_cast<std::uint32_t>(n));
     presenter::ScreenFrame frame;
     frame.screen = presenter::BgraView{screen.data(), kWidth, kHeight, kWidth * 4};
     std::vector<Message> messages;
-    streamer.AddFrame(frame, [&](const std::uint8_t* m, std::size_t length) {
+    streamer->AddFrame(frame, [&](const std::uint8_t* m, std::size_t length) {
       messages.emplace_back(m, m + length);
     });
     out.push_back(std::move(messages));
@@ -91,57 +98,27 @@ std::vector<std::vector<Message>> CodeFrames(const ModeCase& c, int frames) {
 struct BareFigures {
   double cpuMsPerFrame = 0;  // process CPU: decoders that run threads of their own count too
   double medianMs = 0;       // wall time of one frame's messages
+  std::size_t failures = 0;  // bodies the library refused
 };
 
 // Decodes every frame's bodies as bare library calls into 32-bit pixels.
 BareFigures BareDecode(const ModeCase& c, const std::vector<std::vector<Message>>& frames) {
-  CVideoDecoder decoder;
-  BITMAPINFOHEADER format{};
-  format.biSize = sizeof format;
-  format.biPlanes = 1;
-  format.biBitCount = 32;
-  format.biCompression = BI_RGB;
-  if (c.mode == 2) {
-    format.biWidth = 100;
-    format.biHeight = 100;
-    decoder.SetCodecId(kwz_codec::kCodecMjpeg);
-  } else if (c.mode >= 3) {
-    format.biWidth = (kWidth + 15) / 16 * 16;
-    format.biHeight = (kHeight + 15) / 16 * 16;
-    decoder.SetCodecId(c.mode == 4   ? kwz_codec::kCodecH264
-                       : c.mode == 5 ? kwz_codec::kCodecVp8
-                                     : kwz_codec::kCodecVp9);
-    decoder.SetFlipRGB32(false);
-  }
-  if (c.mode >= 2 && (decoder.SetOutputFormat(&format) != 0 || decoder.Open() != 0)) {
-    std::fprintf(stderr, "%s: the decoder does not open\n", c.name);
-    return {};
-  }
-  std::vector<std::uint8_t> pixels(std::max<std::size_t>(decoder.FrameSize(), 100 * 100 * 4));
-  std::vector<std::uint8_t> packet;
+  kwz_bench::BareDecode bare(c.mode, (kWidth + 15) / 16 * 16, (kHeight + 15) / 16 * 16);
+  BareFigures figures;
   std::vector<double> walls;
   double start = 0;
   for (std::size_t n = 0; n < frames.size(); ++n) {
     if (n == kWarmUpFrames) start = ProcessCpuMs();
     const auto began = Clock::now();
     for (const Message& m : frames[n]) {
-      const std::size_t bodyLength = m.size() - presenter::kScreenHeaderSize;
-      packet.assign(m.begin() + presenter::kScreenHeaderSize, m.end());
-      packet.resize(bodyLength + 4);  // H.264 writes its start code behind the packet
-      if (c.mode == 1) {
-        uLongf length = static_cast<uLongf>(pixels.size());
-        uncompress(pixels.data(), &length, packet.data(), static_cast<uLong>(bodyLength));
-      } else {
-        DWORD bytes = 0;
-        bool sizeChanged = false;
-        decoder.Decode(packet.data(), static_cast<int>(bodyLength), pixels.data(), &bytes,
-                       &sizeChanged);
+      if (!bare.Body(m.data() + presenter::kScreenHeaderSize,
+                     m.size() - presenter::kScreenHeaderSize)) {
+        ++figures.failures;
       }
     }
     if (n >= kWarmUpFrames)
       walls.push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
   }
-  BareFigures figures;
   figures.cpuMsPerFrame =
       (ProcessCpuMs() - start) / static_cast<double>(frames.size() - kWarmUpFrames);
   figures.medianMs = Percentile(walls, 0.5);
@@ -254,36 +231,77 @@ USHORT FreeEvenPort() {
   return port;
 }
 
+double MessagesPerFrame(const std::vector<std::vector<Message>>& frames) {
+  std::size_t messages = 0;
+  for (std::size_t n = kWarmUpFrames; n < frames.size(); ++n) messages += frames[n].size();
+  return static_cast<double>(messages) / static_cast<double>(frames.size() - kWarmUpFrames);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  bool json = false;
+  int seconds = 3;
+  std::string only;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--json") {
+      json = true;
+    } else if (!arg.empty() && arg[0] >= '0' && arg[0] <= '9') {
+      seconds = std::max(1, std::atoi(arg.c_str()));
+    } else {
+      only = arg;
+    }
+  }
   const int frames = seconds * kFrameRate;
   kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
-  const ModeCase cases[] = {
-      {"zlib blocks", 1, 4}, {"jpeg blocks", 2, 4}, {"h264", 4, 4}, {"vp8", 5, 4}, {"vp9", 6, 4}};
-  std::printf("%d x %d, %d frames per mode at %d fps\n", kWidth, kHeight, frames, kFrameRate);
+  const ModeCase cases[] = {{"zlib32", 1, 4}, {"zlib8", 1, 1}, {"jpeg", 2, 4}, {"mpeg4", 3, 4},
+                            {"h264", 4, 4},   {"vp8", 5, 4},   {"vp9", 6, 4}};
+  // The table goes to stderr when stdout carries the machine-readable lines.
+  FILE* table = json ? stderr : stdout;
+  std::fprintf(table, "%d x %d, %d frames per mode at %d fps\n", kWidth, kHeight, frames,
+               kFrameRate);
   // rx_cpu: receiver CPU per frame; bare_cpu / bare_med: CPU and median wall time of the bare
   // decode per frame; lat: last datagram sent to the end of the next paint; timed: frames whose
   // next paint came before the following frame was sent; paints: paints per frame. In ms.
-  std::printf("%-12s %7s %8s %6s %8s %8s %8s %8s %7s %6s %s\n", "mode", "rx_cpu", "bare_cpu",
-              "cpu_x", "bare_med", "lat_med", "lat_p99", "lat-bare", "timed", "paints",
-              "lost/received");
-  const int only = argc > 2 ? std::atoi(argv[2]) : 0;
+  std::fprintf(table, "%-8s %7s %8s %6s %8s %8s %8s %8s %7s %6s %s\n", "mode", "rx_cpu", "bare_cpu",
+               "cpu_x", "bare_med", "lat_med", "lat_p99", "lat-bare", "timed", "paints",
+               "lost/received");
   for (const ModeCase& c : cases) {
-    if (only != 0 && c.mode != only) continue;
+    if (!only.empty() && only != c.name) continue;
     const auto coded = CodeFrames(c, frames);
+    if (MessagesPerFrame(coded) == 0) {
+      // The presenter's encoder may find no frame of this content that fits a message body.
+      std::fprintf(table, "%-8s the presenter coded no frame\n", c.name);
+      continue;
+    }
     const BareFigures bare = BareDecode(c, coded);
     const PipelineFigures f = RunPipeline(c, coded, FreeEvenPort());
-    std::string loss(f.loss.begin(), f.loss.end());
-    std::printf("%-12s %7.2f %8.2f %6.2f %8.2f %8.2f %8.2f %8.2f %3zu/%-3zu %6.2f %s\n", c.name,
-                f.cpuMsPerFrame, bare.cpuMsPerFrame,
-                bare.cpuMsPerFrame > 0 ? f.cpuMsPerFrame / bare.cpuMsPerFrame : 0, bare.medianMs,
-                f.medianLatencyMs, f.p99LatencyMs, f.medianLatencyMs - bare.medianMs,
-                f.paintedFrames, static_cast<std::size_t>(frames) - kWarmUpFrames, f.paintsPerFrame,
-                loss.c_str());
+    std::string loss;
+    for (char16_t ch : f.loss)
+      loss += ch >= 0x20 && ch < 0x7F && ch != '"' && ch != '\\' ? char(ch) : '?';
+    const std::size_t timedFrames = static_cast<std::size_t>(frames) - kWarmUpFrames;
+    std::fprintf(table, "%-8s %7.2f %8.2f %6.2f %8.2f %8.2f %8.2f %8.2f %3zu/%-3zu %6.2f %s\n",
+                 c.name, f.cpuMsPerFrame, bare.cpuMsPerFrame,
+                 bare.cpuMsPerFrame > 0 ? f.cpuMsPerFrame / bare.cpuMsPerFrame : 0, bare.medianMs,
+                 f.medianLatencyMs, f.p99LatencyMs, f.medianLatencyMs - bare.medianMs,
+                 f.paintedFrames, timedFrames, f.paintsPerFrame, loss.c_str());
+    if (bare.failures != 0) {
+      std::fprintf(table, "%-8s the bare decode refused %zu bodies\n", c.name, bare.failures);
+    }
+    if (json) {
+      std::printf(
+          "{\"mode\":\"%s\",\"rx_cpu_ms\":%.4f,\"bare_cpu_ms\":%.4f,\"bare_median_ms\":%.4f,"
+          "\"latency_median_ms\":%.4f,\"latency_p99_ms\":%.4f,\"blocks_per_frame\":%.2f,"
+          "\"block_mode\":%s,\"timed_frames\":%zu,\"frames\":%zu,\"bare_failures\":%zu,"
+          "\"loss\":\"%s\"}\n",
+          c.name, f.cpuMsPerFrame, bare.cpuMsPerFrame, bare.medianMs, f.medianLatencyMs,
+          f.p99LatencyMs, MessagesPerFrame(coded), BlockMode(c) ? "true" : "false", f.paintedFrames,
+          timedFrames, bare.failures, loss.c_str());
+      std::fflush(stdout);
+    }
   }
   WSACleanup();
   return 0;

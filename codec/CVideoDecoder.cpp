@@ -81,7 +81,7 @@ HRESULT CVideoDecoder::Open() {
         backend = CreateFfmpegBackend(m_codecId);
         break;
       case kCodecH264:
-        backend = CreateOpenH264Backend();
+        backend = CreateH264Backend();
         break;
       case kCodecVp8:
       case kCodecVp9:

@@ -8,10 +8,14 @@ namespace kwz_codec {
 
 // Identifiers carried by the engine's stream modes 2 to 6.
 constexpr int kCodecMpeg4 = 2;  // MPEG-4 Part 2 (FFmpeg)
-constexpr int kCodecH264 = 4;   // OpenH264
+constexpr int kCodecH264 = 4;   // OpenH264, or FFmpeg when built with KWZ_H264_AVCODEC
 constexpr int kCodecVp8 = 6;    // libvpx
 constexpr int kCodecVp9 = 7;    // libvpx
 constexpr int kCodecMjpeg = 9;  // Motion JPEG blocks (FFmpeg)
+
+// Which library decodes H.264 in this build: true for FFmpeg, whose context also takes the
+// avcodec mutex; false for OpenH264.
+bool H264ThroughAvcodec();
 
 constexpr DWORD MakeFourCC(const char (&code)[5]) {
   return static_cast<DWORD>(static_cast<BYTE>(code[0])) |

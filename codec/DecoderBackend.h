@@ -46,5 +46,7 @@ class IDecoderBackend {
 std::unique_ptr<IDecoderBackend> CreateFfmpegBackend(int codecId);
 std::unique_ptr<IDecoderBackend> CreateOpenH264Backend();
 std::unique_ptr<IDecoderBackend> CreateVpxBackend(int codecId);
+// OpenH264 or FFmpeg's h264, as the build chose.
+std::unique_ptr<IDecoderBackend> CreateH264Backend();
 
 }  // namespace kwz_codec

@@ -1,5 +1,6 @@
-// The FFmpeg (libavcodec) decoders behind CVideoDecoder: MPEG-4 Part 2 (identifier 2) and
-// Motion JPEG (identifier 9). Internal to codec/; used on the decoding thread only. The caller
+// The FFmpeg (libavcodec) decoders behind CVideoDecoder: MPEG-4 Part 2 (identifier 2), Motion
+// JPEG (identifier 9) and, in builds that choose it over OpenH264, H.264 (identifier 4, one
+// Annex-B access unit per packet). Internal to codec/; used on the decoding thread only. The caller
 // holds the avcodec mutex around Open and around destruction.
 #pragma once
 
@@ -33,6 +34,7 @@ class FfmpegBackend final : public IDecoderBackend {
   AvPacketPtr m_packet;
   std::vector<BYTE> m_padded;  // reused; grows to the largest packet seen
   Planar420 m_planar;          // JPEG pictures in other chroma layouts
+  bool m_awaitKey = true;      // H.264: nothing is shown until a key frame decodes whole
 };
 
 }  // namespace kwz_codec

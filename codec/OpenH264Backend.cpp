@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "codec/CodecIds.h"
 #include "platform/ipp.h"
 
 namespace kwz_codec {
@@ -19,6 +20,18 @@ void IppBufferDeleter::operator()(BYTE* buffer) const {
 
 std::unique_ptr<IDecoderBackend> CreateOpenH264Backend() {
   return std::make_unique<OpenH264Backend>();
+}
+
+bool H264ThroughAvcodec() {
+#ifdef KWZ_H264_AVCODEC
+  return true;
+#else
+  return false;
+#endif
+}
+
+std::unique_ptr<IDecoderBackend> CreateH264Backend() {
+  return H264ThroughAvcodec() ? CreateFfmpegBackend(kCodecH264) : CreateOpenH264Backend();
 }
 
 bool OpenH264Backend::Open(int width, int height) {

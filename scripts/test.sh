@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the three variants and runs their tests: every test in the
 # normal and the AddressSanitizer+UndefinedBehaviorSanitizer builds, the thread and concurrency
-# suites in the ThreadSanitizer build, and the fuzz targets (scripts/fuzz.sh).
+# suites in the ThreadSanitizer build, the H.264 decoding suites in a libavcodec build, and the
+# fuzz targets (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +26,18 @@ run() {
 run release
 run asan
 run tsan -L concurrency
+
+# H.264 through libavcodec instead of OpenH264: the suites that decode it, in a release build of
+# only their targets.
+start=$SECONDS
+echo "=== avc264: build"
+avc_tests=(codec/codec_tests codec/codec_mutex_tests engine/engine_surface_tests
+           engine/engine_end_to_end_tests)
+scripts/build.sh avc264 "${avc_tests[@]##*/}"
+echo "=== avc264: test"
+for t in "${avc_tests[@]}"; do "build/avc264/tests/$t" --gtest_brief=1; done
+echo "=== avc264: $((SECONDS - start)) s"
+
 # Every checked-in fuzz corpus replayed, then each fuzz target for 20 s: with the clang build
 # this adds about 11 minutes on two cores (30 s per target would pass the 12-minute budget).
 fuzz_start=$SECONDS

@@ -7,9 +7,11 @@
 #include <functional>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "codec/CVideoDecoder.h"
 #include "codec/CVideoEncoder.h"
+#include "codec/CodecIds.h"
 #include "platform/winerror.h"
 #include "runtime/CKWZ_AVCodec_MutexAutoLock.h"
 #include "tests/support/ChildProcess.h"
@@ -81,12 +83,24 @@ TEST_P(FfmpegDecoderMutex, OpenAndCloseWaitForAnotherProcess) {
   EXPECT_FALSE(decoder.IsOpened());
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegDecoderMutex,
-                         ::testing::Values(kwz_codec::kCodecMpeg4, kwz_codec::kCodecMjpeg));
+// H.264 is FFmpeg's in builds that decode it with libavcodec, and OpenH264's otherwise.
+std::vector<int> FfmpegCodecs() {
+  std::vector<int> ids = {kwz_codec::kCodecMpeg4, kwz_codec::kCodecMjpeg};
+  if (kwz_codec::H264ThroughAvcodec()) ids.push_back(kwz_codec::kCodecH264);
+  return ids;
+}
+
+std::vector<int> OtherCodecs() {
+  std::vector<int> ids = {kwz_codec::kCodecVp8, kwz_codec::kCodecVp9};
+  if (!kwz_codec::H264ThroughAvcodec()) ids.push_back(kwz_codec::kCodecH264);
+  return ids;
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegDecoderMutex, ::testing::ValuesIn(FfmpegCodecs()));
 
 // Only FFmpeg contexts need the mutex: other libraries open while another process holds it.
-TEST(DecoderMutex, OpenH264AndLibvpxOpenWithoutIt) {
-  for (int id : {kwz_codec::kCodecH264, kwz_codec::kCodecVp8, kwz_codec::kCodecVp9}) {
+TEST(DecoderMutex, OtherLibrariesOpenWithoutIt) {
+  for (int id : OtherCodecs()) {
     ChildProcess holder = StartHolder();
     ASSERT_EQ(holder.Receive(), 'L');
     CVideoDecoder decoder;

@@ -1,0 +1,88 @@
+#include "bench/BareDecode.h"
+
+#include <libyuv/convert_argb.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "codec/CodecIds.h"
+#include "codec/DecoderBackend.h"
+
+namespace kwz_bench {
+
+namespace {
+
+constexpr int kBlockSide = 100;
+
+std::uint32_t ReadLe32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+BareDecode::BareDecode(int mode, int width, int height)
+    : m_mode(mode), m_width(width), m_height(height) {
+  using namespace kwz_codec;
+  switch (mode) {
+    case 2:
+      m_backend = CreateFfmpegBackend(kCodecMjpeg);
+      break;
+    case 3:
+      m_backend = CreateFfmpegBackend(kCodecMpeg4);
+      break;
+    case 4:
+      m_backend = CreateH264Backend();
+      break;
+    case 5:
+    case 6:
+      m_backend = CreateVpxBackend(mode == 5 ? kCodecVp8 : kCodecVp9);
+      break;
+    default:
+      break;
+  }
+  const int pictureWidth = mode == 2 ? kBlockSide : width;
+  const int pictureHeight = mode == 2 ? kBlockSide : height;
+  if (m_backend && !m_backend->Open(pictureWidth, pictureHeight)) m_backend.reset();
+  // Blocks rebuild a screen: each goes to a place of its own in a screen-sized buffer, as any
+  // receiver must put them, rather than into one buffer that stays in the cache.
+  const std::size_t blocks = static_cast<std::size_t>((width + kBlockSide - 1) / kBlockSide) *
+                             ((height + kBlockSide - 1) / kBlockSide);
+  m_blockSlots = mode == 1 || mode == 2 ? blocks : 1;
+  m_slotBytes = mode == 1 || mode == 2 ? std::size_t{kBlockSide} * kBlockSide * 4
+                                       : static_cast<std::size_t>(width) * height * 4;
+  m_pixels.resize(m_blockSlots * m_slotBytes);
+}
+
+BareDecode::~BareDecode() = default;
+
+bool BareDecode::Body(const std::uint8_t* body, std::size_t length) {
+  std::uint8_t* const out = m_pixels.data() + m_nextSlot * m_slotBytes;
+  m_nextSlot = (m_nextSlot + 1) % m_blockSlots;
+  if (m_mode == 1) {
+    uLongf outLength = static_cast<uLongf>(m_slotBytes);
+    return uncompress(out, &outLength, body, static_cast<uLong>(length)) == Z_OK;
+  }
+  if (!m_backend) return false;
+  // The presenter's marker word in front of each VP8/VP9 frame is not the library's.
+  if ((m_mode == 5 || m_mode == 6) && length >= 4) {
+    const std::uint32_t word = ReadLe32(body);
+    if (word == kwz_codec::kVpxKeyFrameWord || word == kwz_codec::kVpxInterFrameWord) {
+      body += 4;
+      length -= 4;
+    }
+  }
+  kwz_codec::YuvPicture picture;
+  if (length == 0 || !m_backend->Decode(body, static_cast<int>(length), 0, &picture) ||
+      picture.planes[0] == nullptr) {
+    return false;
+  }
+  const int width = std::min(picture.width, m_mode == 2 ? kBlockSide : m_width);
+  const int height = std::min(picture.height, m_mode == 2 ? kBlockSide : m_height);
+  return libyuv::I420ToARGB(picture.planes[0], picture.strides[0], picture.planes[1],
+                            picture.strides[1], picture.planes[2], picture.strides[2], out,
+                            width * 4, width, height) == 0;
+}
+
+}  // namespace kwz_bench

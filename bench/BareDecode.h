@@ -1,0 +1,37 @@
+// The bare decode of a stream's message bodies, as a program that called the libraries itself
+// would do it: zlib's uncompress per block, or the codec library's decode followed by libyuv's
+// I420ToARGB into 32-bit pixels; the blocks of a screen each into a place of their own. The
+// pipeline benchmark times the receiver against it. Single-threaded; one instance per stream.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kwz_codec {
+class IDecoderBackend;
+}
+
+namespace kwz_bench {
+
+class BareDecode {
+ public:
+  // mode: 1 zlib blocks, 2 JPEG blocks, 3 to 6 video; width and height: the padded picture.
+  BareDecode(int mode, int width, int height);
+  ~BareDecode();
+
+  // Decodes one body; false when the library refused it.
+  bool Body(const std::uint8_t* body, std::size_t length);
+
+ private:
+  const int m_mode;
+  const int m_width;
+  const int m_height;
+  std::unique_ptr<kwz_codec::IDecoderBackend> m_backend;
+  std::size_t m_blockSlots = 1;  // block modes: one slot per block of the screen
+  std::size_t m_slotBytes = 0;
+  std::size_t m_nextSlot = 0;
+  std::vector<std::uint8_t> m_pixels;
+};
+
+}  // namespace kwz_bench

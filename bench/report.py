@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Prints the benchmark suite's table from the raw outputs that bench/run collects in one folder:
+Google Benchmark JSON (decode, receive, gdi, surface), the pipeline's JSON lines, the viewer's
+memory and, when present, the GStreamer peer's figures. Each row: the figure, its baseline from
+the same run, their ratio, and the goal with whether it is met."""
+import json
+import os
+import sys
+
+
+def load_json(path):
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return None
+
+
+def load_lines(path):
+    rows = []
+    try:
+        with open(path) as f:
+            for line in f:
+                line = line.strip()
+                if line.startswith("{"):
+                    try:
+                        rows.append(json.loads(line))
+                    except ValueError:
+                        pass
+    except OSError:
+        pass
+    return rows
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, figure, unit, value, baseline, goal="", met=None, ratio=None):
+        if ratio is None:
+            ratio = value / baseline if baseline else float("nan")
+        self.rows.append((figure, unit, value, baseline, ratio, goal, met))
+
+    def print(self):
+        head = ("figure", "unit", "value", "baseline", "ratio", "goal", "met")
+        lines = [head]
+        for figure, unit, value, baseline, ratio, goal, met in self.rows:
+            lines.append((figure, unit, fmt(value), fmt(baseline), f"{ratio:.2f}x", goal,
+                          "" if met is None else ("yes" if met else "NO")))
+        widths = [max(len(str(line[i])) for line in lines) for i in range(len(head))]
+        for n, line in enumerate(lines):
+            cells = [str(c).ljust(w) if i in (0, 1, 5, 6) else str(c).rjust(w)
+                     for i, (c, w) in enumerate(zip(line, widths))]
+            print("  ".join(cells).rstrip())
+            if n == 0:
+                print("  ".join("-" * w for w in widths))
+        missed = sum(1 for r in self.rows if r[6] is False)
+        goals = sum(1 for r in self.rows if r[6] is not None)
+        print(f"\n{goals - missed} of {goals} goals met")
+
+
+def fmt(value):
+    if value is None:
+        return "-"
+    if abs(value) >= 1000:
+        return f"{value:,.0f}"
+    if abs(value) >= 10:
+        return f"{value:.1f}"
+    return f"{value:.3f}"
+
+
+def benchmarks(folder, name):
+    data = load_json(os.path.join(folder, name + ".json")) or {}
+    for b in data.get("benchmarks", []):
+        if b.get("error_occurred"):
+            print(f"{name}: {b['name']}: {b.get('error_message', 'failed')}", file=sys.stderr)
+            continue
+        yield b
+
+
+def decode_rows(table, folder):
+    for b in benchmarks(folder, "decode_bench"):
+        if b["name"].startswith("BM_DecodeToBgra/"):
+            codec = b["name"].split("/", 1)[1].lower()
+            ratio = b["ratio"]
+            table.add(f"decode wrapper {codec}, CPU per 1080p frame (vs library + libyuv)", "ms",
+                      b["us_per_frame"] / 1000, b["baseline_us"] / 1000, "<= 1.25x",
+                      ratio <= 1.25, ratio)
+        elif b["name"] == "BM_ConvertToBgra":
+            table.add("I420 to BGRA conversion (vs libyuv)", "ms", b["us_per_frame"] / 1000,
+                      b["baseline_us"] / 1000, ratio=b["ratio"])
+
+
+def receive_rows(table, folder):
+    for b in benchmarks(folder, "receive_bench"):
+        body = b["name"].split("/")[1]
+        # The ratio is time per datagram against the bare recvfrom loop's.
+        table.add(f"receive path, {body} B bodies (vs recvfrom loop)", "dgram/s",
+                  b["dgrams_per_s"], b["baseline_dgrams_per_s"], ratio=b["ratio"])
+
+
+def paint_rows(table, folder, name, what):
+    for b in benchmarks(folder, name):
+        case = b["name"].split("/", 1)[1]
+        one_to_one = case.endswith("1to1")
+        ratio = b["ratio"]
+        table.add(f"{what} {case} (vs memcpy of the frame)", "ms", b["ms_per_paint"],
+                  b["baseline_ms"], "<= 2x" if one_to_one else "",
+                  ratio <= 2 if one_to_one else None, ratio)
+
+
+def pipeline_rows(table, folder):
+    rows = load_lines(os.path.join(folder, "pipeline.jsonl"))
+    for r in rows:
+        mode, rx, bare = r["mode"], r["rx_cpu_ms"], r["bare_cpu_ms"]
+        if r.get("bare_failures"):
+            print(f"pipeline {mode}: the bare decode refused {r['bare_failures']} bodies",
+                  file=sys.stderr)
+        if r["block_mode"]:
+            blocks = r["blocks_per_frame"]
+            rate = blocks * 1000 / rx if rx > 0 else 0
+            bare_rate = blocks * 1000 / bare if bare > 0 else 0
+            ratio = rate / bare_rate if bare_rate else float("nan")
+            table.add(f"block rebuild {mode}, 1080p screens (vs bare decode)", "blocks/s", rate,
+                      bare_rate, ">= 0.8x", ratio >= 0.8, ratio)
+        else:
+            ratio = rx / bare if bare > 0 else float("nan")
+            table.add(f"receiver CPU {mode}, per 1080p frame (vs library + libyuv)", "ms", rx,
+                      bare, "<= 1.25x", ratio <= 1.25, ratio)
+    for r in rows:
+        lat, bare = r["latency_median_ms"], r["bare_median_ms"]
+        table.add(f"latency {r['mode']} median, sent to painted (vs bare decode)", "ms", lat,
+                  bare, "<= bare + 2 ms", lat <= bare + 2 and r["timed_frames"] > 0)
+        table.add(f"latency {r['mode']} p99 ({r['timed_frames']}/{r['frames']} frames timed)",
+                  "ms", r["latency_p99_ms"], bare)
+
+
+def rss_rows(table, folder):
+    rows = load_lines(os.path.join(folder, "rss.jsonl"))
+    idle = next((r["rss_kb"] for r in rows if r["mode"] == "idle"), 0)
+    for r in rows:
+        if r["mode"] == "idle":
+            continue
+        table.add(f"viewer RSS streaming {r['mode']} at 1080p (vs idle viewer)", "MB",
+                  r["rss_kb"] / 1024, idle / 1024)
+
+
+def peer_rows(table, folder):
+    rows = load_lines(os.path.join(folder, "peer.jsonl"))
+    ours = [r for r in rows if r["receiver"] == "kwz-viewer"]
+    for peer in (r for r in rows if r["receiver"] != "kwz-viewer"):
+        for mine in ours:
+            # Held to the goal only against the same decoder library.
+            same = mine["decoder"] == peer["decoder"]
+            theirs = peer["cpu_ms_per_frame"]
+            ratio = mine["cpu_ms_per_frame"] / theirs if theirs else float("nan")
+            table.add(f"receiver CPU h264, kwz-viewer {mine['decoder']} (vs GStreamer "
+                      f"{peer['decoder']})", "ms/frame", mine["cpu_ms_per_frame"], theirs,
+                      "< 1x" if same else "", (ratio < 1) if same else None, ratio)
+
+
+def main():
+    folder = sys.argv[1] if len(sys.argv) > 1 else "."
+    table = Table()
+    decode_rows(table, folder)
+    pipeline_rows(table, folder)
+    receive_rows(table, folder)
+    paint_rows(table, folder, "gdi_bench", "paint")
+    paint_rows(table, folder, "surface_bench", "surface draw")
+    rss_rows(table, folder)
+    peer_rows(table, folder)
+    table.print()
+
+
+if __name__ == "__main__":
+    main()
