@@ -1,7 +1,7 @@
 // The presenter's real messages through the relay's decisions into the receiving path: cut into
 // datagrams, impaired (at random, seeded, or by an exact script), sent over loopback to a screen
 // endpoint whose reorder queue runs on a virtual clock, accepted, and decoded into a surface.
-// Every case crosses the sequence wrap at 65535. Whatever the fault:
+// Most cases cross the sequence wrap at 65535. Whatever the fault:
 // - every message delivered is byte for byte one the presenter sent (never spliced together);
 // - the loss counter is exact where the fault makes it so, else within what was dropped;
 // - one clean refresh from the presenter brings the picture back exactly.
