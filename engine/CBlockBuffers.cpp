@@ -1,34 +1,41 @@
 #include "engine/CBlockBuffers.h"
 
+#include <cstdint>
 #include <new>
 
 #include "platform/ipp.h"
 
 bool CBlockBuffers::Allocate(std::uint32_t count, std::uint32_t bytesEach) {
   Free();
-  if (count == 0 || bytesEach == 0 || bytesEach > 0x7FFFFFFFu) return false;
-  m_buffers = new (std::nothrow) BYTE*[count]();
-  if (m_buffers == nullptr) return false;
+  const std::uint64_t total = std::uint64_t{count} * bytesEach;
+  if (count == 0 || bytesEach == 0 || total > 0x7FFFFFFFu) return false;
+  m_slab = w7_ippsMalloc_8u(static_cast<int>(total));
+  if (m_slab == nullptr) return false;
+  try {
+    m_zeroed.assign(count, false);
+  } catch (const std::bad_alloc&) {
+    Free();
+    return false;
+  }
   m_count = count;
   m_bytesEach = bytesEach;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    m_buffers[i] = w7_ippsMalloc_8u(static_cast<int>(bytesEach));
-    if (m_buffers[i] == nullptr) {
-      Free();
-      return false;
-    }
-    // A short block copies its buffer whole; stale heap bytes must never reach the screen.
-    w7_ippsZero_8u(m_buffers[i], static_cast<int>(bytesEach));
-  }
   return true;
 }
 
-void CBlockBuffers::Free() {
-  if (m_buffers != nullptr) {
-    for (std::uint32_t i = 0; i < m_count; ++i) w7_ippsFree(m_buffers[i]);
-    delete[] m_buffers;
+BYTE* CBlockBuffers::operator[](std::uint32_t index) {
+  BYTE* buffer = m_slab + std::uint64_t{index} * m_bytesEach;
+  if (!m_zeroed[index]) {
+    w7_ippsZero_8u(buffer, static_cast<int>(m_bytesEach));
+    m_zeroed[index] = true;
   }
-  m_buffers = nullptr;
+  return buffer;
+}
+
+void CBlockBuffers::Free() {
+  w7_ippsFree(m_slab);
+  m_slab = nullptr;
+  m_zeroed.clear();
+  m_zeroed.shrink_to_fit();
   m_count = 0;
   m_bytesEach = 0;
 }

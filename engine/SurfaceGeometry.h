@@ -11,8 +11,9 @@
 
 namespace kwz_engine {
 
-// The receiving endpoint refuses larger screens already; the surface does not rely on it.
-constexpr std::uint64_t kMaxBitmapBytes = std::uint64_t{512} << 20;
+// The receiving endpoint refuses larger screens already; the surface does not rely on it. The
+// bound leaves room for the largest screen the endpoint accepts padded up to whole blocks.
+constexpr std::uint64_t kMaxBitmapBytes = std::uint64_t{160} << 20;
 
 // Bytes of a DIB of the given size: rows padded to 4 bytes.
 constexpr std::uint64_t DibImageSize(std::uint64_t bitCount, std::uint64_t width,

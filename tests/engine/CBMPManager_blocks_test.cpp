@@ -113,6 +113,10 @@ TEST(BlockGrid, MessagesThatDecodeNothingLeaveTheBitmapAlone) {
   std::vector<std::uint8_t> notZlib(600, 0x42);
   // Decompresses to more than the block holds.
   std::vector<std::uint8_t> oversized = Zlib(std::vector<std::uint8_t>(10000 * 3, 0x11));
+  // A bomb: under 64 KiB (one message) that inflates to 48 MiB; only the block's worth may be
+  // inflated.
+  std::vector<std::uint8_t> bomb = Zlib(std::vector<std::uint8_t>(48u << 20, 0));
+  ASSERT_LT(bomb.size(), 65536u);
   struct Case {
     const char* what;
     std::uint32_t mode, index;
@@ -123,6 +127,7 @@ TEST(BlockGrid, MessagesThatDecodeNothingLeaveTheBitmapAlone) {
       {"truncated zlib stream", kZlib, 20, truncated},
       {"not a zlib stream", kZlib, 20, notZlib},
       {"block larger than its buffer", kZlib, 20, oversized},
+      {"zlib bomb", kZlib, 20, bomb},
       {"empty body", kZlib, 20, {}},
       {"block index one past the grid", kZlib, 112, body},
       {"block index far past the grid", kZlib, 0xFFFF, body},

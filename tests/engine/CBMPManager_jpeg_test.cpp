@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+
+// libjpeg codes the pictures our own block encoder never makes (grey, 4:4:4), as other
+// senders may.
+#include <jpeglib.h>
 
 #include "tests/engine/SurfaceTestSupport.h"
 
@@ -62,6 +67,80 @@ int LargestDifference(const CBMPManager& surface, std::uint32_t bx, std::uint32_
   }
   return worst;
 }
+
+enum class Layout { kGrey, kColour444, kColour420 };
+
+// Codes a 100 x 100 block (bitmap memory order, BGRA) with libjpeg: grey from the green
+// channel, or colour with the given chroma sampling.
+std::vector<std::uint8_t> LibjpegBlock(const std::vector<std::uint8_t>& block, Layout layout) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr errors{};
+  c.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = 100;
+  c.image_height = 100;
+  const bool grey = layout == Layout::kGrey;
+  c.input_components = grey ? 1 : 3;
+  c.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 95, TRUE);
+  if (layout == Layout::kColour444) {
+    for (int i = 0; i < 3; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  }
+  jpeg_start_compress(&c, TRUE);
+  std::vector<std::uint8_t> row(300);
+  while (c.next_scanline < 100) {
+    const std::uint8_t* p = &block[c.next_scanline * 400];
+    for (int x = 0; x < 100; ++x) {
+      if (grey) {
+        row[x] = p[x * 4 + 1];
+      } else {
+        row[x * 3] = p[x * 4 + 2];  // R, G, B from B, G, R
+        row[x * 3 + 1] = p[x * 4 + 1];
+        row[x * 3 + 2] = p[x * 4];
+      }
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::vector<std::uint8_t> jpeg(out, out + size);
+  std::free(out);
+  return jpeg;
+}
+
+struct LayoutCase {
+  const char* name;
+  Layout layout;
+};
+
+class ForeignJpegBlocks : public ::testing::TestWithParam<LayoutCase> {};
+
+// Every chroma layout a JPEG block can come in lands in its place, in colour or as grey.
+TEST_P(ForeignJpegBlocks, LandAsTheirPicture) {
+  const Layout layout = GetParam().layout;
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  std::vector<std::uint8_t> block = SmoothBlock(100, 10);
+  if (layout == Layout::kGrey) {
+    for (std::size_t i = 0; i < block.size(); i += 4) block[i] = block[i + 2] = block[i + 1];
+  }
+  EXPECT_EQ(SendBlock(surface, kJpeg, header, 4, LibjpegBlock(block, layout)), 40000);
+  // Another coder's rounding of the colour conversion adds a little to the quantisation.
+  EXPECT_LE(LargestDifference(surface, 1, 1, block), 16);
+  // A neighbour is untouched.
+  EXPECT_EQ(Row(surface, 100, 0)[0], 0xFF);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ForeignJpegBlocks,
+                         ::testing::Values(LayoutCase{"Grey", Layout::kGrey},
+                                           LayoutCase{"Colour444", Layout::kColour444},
+                                           LayoutCase{"Colour420", Layout::kColour420}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JpegBlocks, BlockCodecOpensWithTheGridAndBlocksLandInMemoryOrder) {
   CBMPManager surface(100, 100);

@@ -133,6 +133,43 @@ TEST(VideoFrames, FramesThatGiveNoPictureKeepThePreviousOne) {
   }
 }
 
+// A viewer that joins in mid-stream meets inter frames first. H.264, VP8 and VP9 show nothing
+// for them; FFmpeg's MPEG-4 decoder conceals the missing reference and hands over a picture,
+// which the surface takes as it takes any (MPEG-4 is not held back until a key frame). Either
+// way the first key frame after them shows its own picture.
+struct JoinCase {
+  const char* name;
+  std::uint32_t mode;
+  bool interFramesShowNothing;
+};
+
+class JoinedMidStream : public ::testing::TestWithParam<JoinCase> {};
+
+TEST_P(JoinedMidStream, KeyFrameAfterInterFramesShowsItsPicture) {
+  const JoinCase& c = GetParam();
+  const SyntheticDesktop desktop(304, 208);
+  const auto bodies = EncodeFrames(static_cast<int>(c.mode), desktop, 3);
+  CBMPManager surface(100, 100);
+  surface.SetFrameRate(10);
+  const BITMAPINFOHEADER header = MessageHeader(304, 208, 4);
+  for (int n : {2, 1}) {
+    const std::int32_t result = SendFrame(surface, c.mode, header, bodies[n]);
+    if (c.interFramesShowNothing) {
+      EXPECT_EQ(result, -1) << n;
+    } else {
+      EXPECT_TRUE(result == -1 || result == 304 * 4 * 208) << result;
+    }
+  }
+  ASSERT_EQ(SendFrame(surface, c.mode, header, bodies[0]), 304 * 4 * 208);
+  const auto key = desktop.Render(0);
+  EXPECT_LT(MeanDifference(surface, key, 304, 208, 4, [](int r) { return r; }), 6.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, JoinedMidStream,
+                         ::testing::Values(JoinCase{"Mpeg4", 3, false}, JoinCase{"H264", 4, true},
+                                           JoinCase{"Vp8", 5, true}, JoinCase{"Vp9", 6, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // What the decoder cannot be set up for answers -1 every time, and never decodes with the
 // set-up of an earlier size.
 TEST(VideoFrames, DescriptionsTheDecoderRefusesAnswerMinusOne) {

@@ -63,15 +63,16 @@ TEST(BlockGridSizes, RefusesWhatNoBitmapCanHold) {
       {"no bits per pixel", noBits, 100, 100},
       {"five bytes per pixel", oddBits, 100, 100},
       {"largest 16-bit screen at 32 bits", MessageHeader(65535, 65535, 4), 100, 100},
-      {"16384 x 8192 padded past 512 MiB", MessageHeader(16384, 8192, 4), 100, 100},
+      {"16384 x 4096 past 160 MiB", MessageHeader(16384, 4096, 4), 100, 100},
       {"empty block", MessageHeader(1366, 768, 4), 0, 100},
       {"block larger than any bitmap", MessageHeader(16, 16, 4), 1u << 16, 1u << 16},
   };
   for (const Bad& bad : cases) {
     EXPECT_FALSE(ComputeBlockGrid(bad.header, bad.blockWidth, bad.blockHeight)) << bad.what;
   }
-  // The largest screen the endpoint lets through still fits when the grid does not grow it.
-  EXPECT_TRUE(ComputeBlockGrid(MessageHeader(16384, 8192, 4), 128, 128));
+  // The largest screen the endpoint lets through still fits, padded to whole blocks.
+  EXPECT_TRUE(ComputeBlockGrid(MessageHeader(16384, 2048, 4), 100, 100));
+  EXPECT_TRUE(ComputeBlockGrid(MessageHeader(7680, 4320, 4), 100, 100));
 }
 
 TEST(VideoGeometry, PadsToSixteenAndRefusesWhatNoBitmapCanHold) {
@@ -89,7 +90,9 @@ TEST(VideoGeometry, PadsToSixteenAndRefusesWhatNoBitmapCanHold) {
   EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(0, 768, 4)));
   EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(1366, 0, 4)));
   EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(65535, 65535, 4)));
-  EXPECT_TRUE(ComputeVideoGeometry(MessageHeader(16384, 8192, 4)));
+  EXPECT_TRUE(ComputeVideoGeometry(MessageHeader(16384, 2048, 4)));
+  EXPECT_TRUE(ComputeVideoGeometry(MessageHeader(7680, 4320, 4)));
+  EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(16384, 4096, 4)));
 }
 
 }  // namespace

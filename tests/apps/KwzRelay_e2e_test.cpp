@@ -1,0 +1,131 @@
+// kwz-present -> kwz-relay -> kwz-viewer, all as processes on loopback, the relay losing
+// datagrams in bursts. The presenter shows one still picture and resends every block each
+// second, so the viewer's snapshot must end exactly the presenter's picture however many blocks
+// the relay cost it; the viewer's loss counter must be nonzero and no larger than what the relay
+// dropped (each loss it counts is a gap the relay made).
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "presenter/SyntheticDesktop.h"
+#include "tests/apps/PresenterPicture.h"
+#include "tests/apps/ProgramRun.h"
+#include "tests/platform/RegistryTestSupport.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+using kwz_test::ProgramResult;
+using kwz_test::RunProgram;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr std::uint32_t kFrame = 40;
+constexpr int kTimeoutMs = 60000;
+
+std::vector<std::uint8_t> ReadPngRgb(const std::string& path, int* width, int* height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
+  *width = static_cast<int>(image.width);
+  *height = static_cast<int>(image.height);
+  return pixels;
+}
+
+bool WritePresenterPicture(const std::string& path) {
+  const std::vector<std::uint8_t> bgra = SyntheticDesktop(kWidth, kHeight).Render(kFrame);
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = kWidth;
+  image.height = kHeight;
+  image.format = PNG_FORMAT_BGRA;
+  return png_image_write_to_file(&image, path.c_str(), 0, bgra.data(), 0, nullptr) != 0;
+}
+
+TEST(RelayEndToEnd, PictureRecoversFromBurstyLossAtThePresentersRefresh) {
+  kwz_test::ScopedRegistry registry;
+  kwz_test::ScopedEnv display("DISPLAY", nullptr);
+  // As in the viewer's own end-to-end test: module unloading is leak-checked in process.
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  const std::string noLeakCheck =
+      std::string(asanOptions != nullptr ? asanOptions : "") + ":detect_leaks=0";
+  kwz_test::ScopedEnv asan("ASAN_OPTIONS", noLeakCheck.c_str());
+  kwz_test::TempDir dir;
+  const std::string picture = std::string(dir.path()) + "/presented.png";
+  ASSERT_TRUE(WritePresenterPicture(picture));
+  const ProgramResult registered =
+      RunProgram(KWZ_REGSVR_PATH, {"--user", KWZ_MODULE_PATH}, kTimeoutMs);
+  ASSERT_EQ(registered.exitCode, 0) << registered.err;
+
+  const int base = 45000 + 4 * (::getpid() % 400);
+  const std::string viewerPort = std::to_string(base);
+  const std::string relayPort = std::to_string(base + 2);
+  const std::string snapshot = std::string(dir.path()) + "/shown.png";
+  const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+
+  kwz_test::RunningProgram relay(
+      KWZ_RELAY_PATH, {"--listen", relayPort, "--to", viewerPort, "--loss", "5", "--burst", "3",
+                       "--seed", "11", "--seconds", "20"});
+  ASSERT_TRUE(relay.WaitForOut("-> 127.0.0.1:", kTimeoutMs)) << relay.OutSoFar();
+  ProgramResult viewer;
+  std::thread viewerThread([&] {
+    viewer = RunProgram(
+        KWZ_VIEWER_PATH,
+        {"--headless", "--source-address", "127.0.0.1", "--source-port", viewerPort, "--size", size,
+         "--seconds", "9", "--snapshot", snapshot, "--get", "video_pck_lost"},
+        kTimeoutMs);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // Small datagrams, so that every block is several of them and losses cost whole blocks.
+  const ProgramResult presenter = RunProgram(
+      KWZ_PRESENT_PATH,
+      {"--mode", "zlib", "--dest", "127.0.0.1:" + relayPort, "--source", "png:" + picture, "--fps",
+       "10", "--seconds", "6", "--refresh-seconds", "1", "--payload-size", "600"},
+      kTimeoutMs);
+  viewerThread.join();
+  relay.Interrupt();
+  const ProgramResult relayed = relay.Wait(kTimeoutMs);
+  ASSERT_EQ(presenter.exitCode, 0) << presenter.err;
+  ASSERT_EQ(viewer.exitCode, 0) << viewer.err;
+  ASSERT_EQ(relayed.exitCode, 0) << relayed.err;
+
+  // "received R sent S dropped D ..." and "video_pck_lost=L/N".
+  long relayReceived = -1, relaySent = -1, relayDropped = -1, lost = -1, received = -1;
+  const std::size_t statsAt = relayed.out.find("received ");
+  ASSERT_NE(statsAt, std::string::npos) << relayed.out;
+  ASSERT_EQ(std::sscanf(relayed.out.c_str() + statsAt, "received %ld sent %ld dropped %ld",
+                        &relayReceived, &relaySent, &relayDropped),
+            3)
+      << relayed.out;
+  const std::size_t lossAt = viewer.out.find("video_pck_lost=");
+  ASSERT_NE(lossAt, std::string::npos) << viewer.out;
+  ASSERT_EQ(std::sscanf(viewer.out.c_str() + lossAt, "video_pck_lost=%ld/%ld", &lost, &received), 2)
+      << viewer.out;
+  std::printf("relay: %s", relayed.out.c_str());
+  std::printf("viewer: lost %ld / received %ld\n", lost, received);
+  EXPECT_GT(relayDropped, 0);
+  EXPECT_GT(lost, 0);
+  EXPECT_LE(lost, relayDropped);
+  EXPECT_LE(received, relaySent);
+  EXPECT_GT(received, relaySent / 2);
+
+  int width = 0, height = 0;
+  const std::vector<std::uint8_t> shown = ReadPngRgb(snapshot, &width, &height);
+  ASSERT_EQ(width, kWidth);
+  ASSERT_EQ(height, kHeight);
+  const kwz_test::Comparison c = kwz_test::ComparePresenterPicture(shown, kWidth, kHeight, kFrame);
+  EXPECT_EQ(c.mismatched, 0) << "PSNR " << c.psnr;
+}
+
+}  // namespace

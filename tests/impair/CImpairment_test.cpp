@@ -1,0 +1,300 @@
+// The relay's decisions on a virtual clock: a datagram a millisecond, tagged with its arrival
+// number, so that what comes out can be traced back to what went in.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "impair/CImpairment.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// An RTP datagram whose sequence number is n and whose payload is n, 4 bytes big-endian.
+Bytes Datagram(std::uint32_t n) {
+  Bytes d{0x80,
+          0x71,
+          static_cast<std::uint8_t>(n >> 8),
+          static_cast<std::uint8_t>(n),
+          0,
+          0,
+          0,
+          0,
+          0x11,
+          0x22,
+          0x33,
+          0x44};
+  for (int i = 0; i < 4; ++i) d.push_back(static_cast<std::uint8_t>(n >> (24 - 8 * i)));
+  return d;
+}
+
+std::uint32_t Tag(const Bytes& d) {
+  if (d.size() < 16) return 0;
+  return (std::uint32_t{d[12]} << 24) | (d[13] << 16) | (d[14] << 8) | d[15];
+}
+
+// Pushes datagrams 1..count, one a millisecond, and takes what is due as time goes on.
+std::vector<ImpairedDatagram> Feed(CImpairment& impairment, std::uint32_t count) {
+  std::vector<ImpairedDatagram> out;
+  for (std::uint32_t n = 1; n <= count; ++n) {
+    impairment.Push(Datagram(n), n);
+    impairment.Take(n, &out);
+  }
+  impairment.Flush(&out);
+  return out;
+}
+
+std::vector<std::uint32_t> Tags(const std::vector<ImpairedDatagram>& out) {
+  std::vector<std::uint32_t> tags;
+  for (const auto& d : out) tags.push_back(Tag(d.bytes));
+  return tags;
+}
+
+void ExpectBalanced(const ImpairStats& s) {
+  EXPECT_EQ(s.sent, s.received - s.dropped + s.duplicated);
+}
+
+TEST(Impairment, SameSeedSameOutputOtherSeedOther) {
+  ImpairSettings settings;
+  settings.loss = 0.1;
+  settings.meanBurst = 3;
+  settings.duplicate = 0.05;
+  settings.reorder = 0.05;
+  settings.jitterMs = 4;
+  settings.seed = 42;
+  CImpairment a(settings), b(settings);
+  const auto outA = Feed(a, 5000);
+  const auto outB = Feed(b, 5000);
+  ASSERT_EQ(outA.size(), outB.size());
+  for (std::size_t i = 0; i < outA.size(); ++i) {
+    EXPECT_EQ(outA[i].bytes, outB[i].bytes);
+    EXPECT_EQ(outA[i].sendMs, outB[i].sendMs);
+  }
+  settings.seed = 43;
+  CImpairment c(settings);
+  EXPECT_NE(Tags(Feed(c, 5000)), Tags(outA));
+  ExpectBalanced(a.Stats());
+}
+
+// Long-run loss share and mean burst length, within five standard deviations (bursts: 10%).
+struct LossCase {
+  double loss;
+  double meanBurst;
+};
+
+class LossRate : public testing::TestWithParam<LossCase> {};
+
+TEST_P(LossRate, ShareAndBurstLengthAsAsked) {
+  constexpr std::uint32_t kCount = 200000;
+  ImpairSettings settings;
+  settings.loss = GetParam().loss;
+  settings.meanBurst = GetParam().meanBurst;
+  settings.seed = 7;
+  CImpairment impairment(settings);
+  const auto tags = Tags(Feed(impairment, kCount));
+  std::uint64_t lost = 0, bursts = 0;
+  std::uint32_t expected = 1;
+  for (std::uint32_t tag : tags) {
+    ASSERT_GE(tag, expected);  // nothing but loss: order kept
+    if (tag > expected) ++bursts;
+    lost += tag - expected;
+    expected = tag + 1;
+  }
+  lost += kCount + 1 - expected;
+  EXPECT_EQ(lost, impairment.Stats().dropped);
+  const double share = static_cast<double>(lost) / kCount;
+  // Bursts make the share vary more: its deviation grows about with the root of the burst.
+  const double sigma =
+      std::sqrt(settings.loss * (1 - settings.loss) / kCount * (2 * settings.meanBurst - 1));
+  EXPECT_NEAR(share, settings.loss, 5 * sigma);
+  const double meanBurst = static_cast<double>(lost) / static_cast<double>(bursts);
+  // Independent losses run on for 1 / (1 - loss) on average; bursts as long as asked.
+  const double expectedBurst =
+      settings.meanBurst <= 1 ? 1 / (1 - settings.loss) : settings.meanBurst;
+  EXPECT_NEAR(meanBurst, expectedBurst, 0.1 * expectedBurst);
+  ExpectBalanced(impairment.Stats());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, LossRate,
+                         testing::Values(LossCase{0.01, 1}, LossCase{0.05, 1}, LossCase{0.2, 1},
+                                         LossCase{0.01, 4}, LossCase{0.05, 4}, LossCase{0.2, 8}));
+
+TEST(Impairment, DuplicatesFollowTheirOriginal) {
+  ImpairSettings settings;
+  settings.duplicate = 0.1;
+  CImpairment impairment(settings);
+  const auto tags = Tags(Feed(impairment, 50000));
+  std::uint64_t doubled = 0;
+  for (std::size_t i = 1; i < tags.size(); ++i) {
+    ASSERT_GE(tags[i], tags[i - 1]);
+    if (tags[i] == tags[i - 1]) ++doubled;
+  }
+  EXPECT_EQ(doubled, impairment.Stats().duplicated);
+  EXPECT_NEAR(static_cast<double>(doubled) / 50000, 0.1, 5 * std::sqrt(0.09 / 50000));
+  ExpectBalanced(impairment.Stats());
+}
+
+TEST(Impairment, HeldDatagramsGoOutExactlyDepthLater) {
+  ImpairSettings settings;
+  settings.reorder = 0.003;  // rare enough that held ones seldom overlap
+  settings.reorderDepth = 25;
+  settings.holdLimitMs = 1000000;
+  CImpairment impairment(settings);
+  const auto tags = Tags(Feed(impairment, 40000));
+  ASSERT_EQ(tags.size(), 40000u);
+  // A datagram that went out late sits after datagrams that arrived after it; when it was the
+  // only one held at the time, exactly 25 of them.
+  std::uint64_t late = 0, exact = 0;
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    std::size_t after = 0;
+    for (std::size_t j = i; j > 0 && after <= 40; --j) after += tags[j - 1] > tags[i];
+    if (after > 0) ++late;
+    if (after == 25) ++exact;
+  }
+  EXPECT_EQ(late, impairment.Stats().reordered);
+  EXPECT_GT(late, 60u);
+  EXPECT_GT(exact, late * 8 / 10);
+  ExpectBalanced(impairment.Stats());
+}
+
+TEST(Impairment, HeldDatagramWithoutFollowersGoesOutAtTheHoldLimit) {
+  ImpairSettings settings;
+  settings.reorder = 1;
+  settings.holdLimitMs = 80;
+  CImpairment impairment(settings);
+  impairment.Push(Datagram(1), 1000);
+  std::vector<ImpairedDatagram> out;
+  impairment.Take(1079, &out);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(impairment.NextDue(), 1080u);
+  impairment.Take(1080, &out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].sendMs, 1080u);
+  EXPECT_EQ(impairment.NextDue(), CImpairment::kNothingDue);
+}
+
+TEST(Impairment, DelayAndJitterStayInTheirWindow) {
+  ImpairSettings settings;
+  settings.delayMs = 30;
+  settings.jitterMs = 20;
+  CImpairment impairment(settings);
+  std::vector<ImpairedDatagram> out;
+  std::vector<std::uint64_t> arrival(10001);
+  for (std::uint32_t n = 1; n <= 10000; ++n) {
+    arrival[n] = n;
+    impairment.Push(Datagram(n), n);
+    impairment.Take(n, &out);
+    for (const auto& d : out) EXPECT_LE(d.sendMs, n);  // never handed out early
+  }
+  impairment.Flush(&out);
+  ASSERT_EQ(out.size(), 10000u);
+  std::uint64_t previous = 0, outOfOrder = 0, lo = 1000, hi = 0;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const std::uint32_t tag = Tag(out[i].bytes);
+    const std::uint64_t extra = out[i].sendMs - arrival[tag];
+    lo = std::min(lo, extra);
+    hi = std::max(hi, extra);
+    EXPECT_GE(out[i].sendMs, previous);
+    previous = out[i].sendMs;
+    if (i > 0 && tag < Tag(out[i - 1].bytes)) ++outOfOrder;
+  }
+  EXPECT_EQ(lo, 30u);
+  EXPECT_EQ(hi, 50u);
+  EXPECT_GT(outOfOrder, 0u);  // jitter larger than the spacing reorders, as on a real link
+
+  settings.jitterMs = 0;
+  CImpairment steady(settings);
+  const auto tags = Tags(Feed(steady, 1000));
+  for (std::size_t i = 0; i < tags.size(); ++i) EXPECT_EQ(tags[i], i + 1);
+}
+
+// --- Scripted faults: exact outputs ---
+
+struct ScriptCase {
+  const char* name;
+  const char* script;
+  std::vector<std::uint32_t> tags;  // payload tags out, in order
+  ImpairStats stats;                // received, sent, dropped, duplicated, reordered, truncated
+};
+
+class Scripted : public testing::TestWithParam<ScriptCase> {};
+
+TEST_P(Scripted, ExactOutput) {
+  const ScriptCase& c = GetParam();
+  ImpairScript script;
+  std::string error;
+  ASSERT_TRUE(script.Parse(c.script, &error)) << error;
+  CImpairment impairment(ImpairSettings{}, script);
+  const auto out = Feed(impairment, 8);
+  EXPECT_EQ(Tags(out), c.tags);
+  const ImpairStats& s = impairment.Stats();
+  EXPECT_EQ(s.received, c.stats.received);
+  EXPECT_EQ(s.sent, c.stats.sent);
+  EXPECT_EQ(s.dropped, c.stats.dropped);
+  EXPECT_EQ(s.duplicated, c.stats.duplicated);
+  EXPECT_EQ(s.reordered, c.stats.reordered);
+  EXPECT_EQ(s.truncated, c.stats.truncated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Scripted,
+    testing::Values(
+        ScriptCase{"Nothing", "", {1, 2, 3, 4, 5, 6, 7, 8}, {8, 8, 0, 0, 0, 0}},
+        ScriptCase{"DropFirstAndLast", "drop 1; drop 8", {2, 3, 4, 5, 6, 7}, {8, 6, 2, 0, 0, 0}},
+        ScriptCase{"SwapTwo", "swap 2 5", {1, 3, 4, 5, 2, 6, 7, 8}, {8, 8, 0, 0, 1, 0}},
+        ScriptCase{"SwapNeighbours", "swap 4 5", {1, 2, 3, 5, 4, 6, 7, 8}, {8, 8, 0, 0, 1, 0}},
+        ScriptCase{
+            "SwapBehindADrop", "swap 2 5; drop 5", {1, 3, 4, 2, 6, 7, 8}, {8, 7, 1, 0, 1, 0}},
+        ScriptCase{"Duplicate", "dup 3", {1, 2, 3, 3, 4, 5, 6, 7, 8}, {8, 9, 0, 1, 0, 0}},
+        // Cut into the header: nothing to tag by.
+        ScriptCase{"Truncate", "truncate 6 5", {1, 2, 3, 4, 5, 0, 7, 8}, {8, 8, 0, 0, 0, 1}}),
+    [](const testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
+
+TEST(Impairment, TruncatedDatagramKeepsItsFirstBytes) {
+  ImpairScript script;
+  script.Add({ImpairAction::Kind::kTruncate, 1, 13});
+  script.Add({ImpairAction::Kind::kTruncate, 2, 1000});  // longer than the datagram: untouched
+  CImpairment impairment(ImpairSettings{}, script);
+  const auto out = Feed(impairment, 2);
+  ASSERT_EQ(out.size(), 2u);
+  const Bytes first = Datagram(1);
+  EXPECT_EQ(out[0].bytes, Bytes(first.begin(), first.begin() + 13));
+  EXPECT_EQ(out[1].bytes, Datagram(2));
+  EXPECT_EQ(impairment.Stats().truncated, 1u);
+}
+
+TEST(Impairment, SequenceJumpAndSsrcChangeRewriteEveryLaterHeader) {
+  ImpairScript script;
+  std::string error;
+  ASSERT_TRUE(script.Parse("seqjump 3 65000; seqjump 5 1000; ssrc 4 0xCAFEF00D", &error));
+  CImpairment impairment(ImpairSettings{}, script);
+  const auto out = Feed(impairment, 6);
+  ASSERT_EQ(out.size(), 6u);
+  const std::uint16_t sequences[] = {1, 2, 65003, 65004, 469, 470};  // wraps past 65535
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const Bytes& d = out[i].bytes;
+    EXPECT_EQ((d[2] << 8) | d[3], sequences[i]) << i;
+    const std::uint32_t ssrc = (std::uint32_t{d[8]} << 24) | (d[9] << 16) | (d[10] << 8) | d[11];
+    EXPECT_EQ(ssrc, i < 3 ? 0x11223344u : 0xCAFEF00Du) << i;
+    EXPECT_EQ(Tag(d), i + 1);  // the payload is left alone
+  }
+}
+
+TEST(Impairment, ScriptDoesNotShiftTheRandomDecisions) {
+  ImpairSettings settings;
+  settings.loss = 0.3;
+  settings.seed = 9;
+  CImpairment plain(settings);
+  ImpairScript script;
+  script.Add({ImpairAction::Kind::kDrop, 1, 0});
+  CImpairment scripted(settings, script);
+  auto a = Tags(Feed(plain, 1000));
+  auto b = Tags(Feed(scripted, 1000));
+  if (!a.empty() && a[0] == 1) a.erase(a.begin());
+  EXPECT_EQ(a, b);
+}
+
+}  // namespace
