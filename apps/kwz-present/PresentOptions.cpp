@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "apps/ParseNumber.h"
 #include "platform/winsock.h"
 #include "presenter/RtpPacketizer.h"
 
@@ -46,21 +47,7 @@ const char kUsage[] =
     "\n"
     "At exit one line tells what was sent. Exit status: 0 done, 1 failure, 2 bad arguments.\n";
 
-template <typename T>
-bool ParseNumber(std::string_view text, T* value, T low, T high) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  T parsed{};
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, parsed, base);
-  if (text.empty() || ec != std::errc() || ptr != end || parsed < low || parsed > high)
-    return false;
-  *value = parsed;
-  return true;
-}
+using kwz_apps::ParseNumber;
 
 bool ParseAddress(const std::string& text) {
   // inet_addr also takes short and octal forms; a destination is written as four decimals.

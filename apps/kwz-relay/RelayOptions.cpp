@@ -5,6 +5,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "apps/ParseNumber.h"
+
 namespace kwz_relay {
 namespace {
 
@@ -36,21 +38,7 @@ const char kUsage[] =
     "At exit one line gives received, sent, dropped, duplicated, reordered and truncated.\n"
     "Exit status: 0 done, 1 failure, 2 bad arguments.\n";
 
-template <typename T>
-bool ParseNumber(std::string_view text, T* value, T low, T high) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  T parsed{};
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, parsed, base);
-  if (text.empty() || ec != std::errc() || ptr != end || parsed < low || parsed > high)
-    return false;
-  *value = parsed;
-  return true;
-}
+using kwz_apps::ParseNumber;
 
 bool ParsePercent(std::string_view text, double* share) {
   double parsed = 0;
