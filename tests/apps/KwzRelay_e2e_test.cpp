@@ -24,24 +24,13 @@
 namespace {
 
 using kwz_test::ProgramResult;
+using kwz_test::ReadPngRgb;
 using kwz_test::RunProgram;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr std::uint32_t kFrame = 40;
 constexpr int kTimeoutMs = 60000;
-
-std::vector<std::uint8_t> ReadPngRgb(const std::string& path, int* width, int* height) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
-  *width = static_cast<int>(image.width);
-  *height = static_cast<int>(image.height);
-  return pixels;
-}
 
 bool WritePresenterPicture(const std::string& path) {
   const std::vector<std::uint8_t> bgra = SyntheticDesktop(kWidth, kHeight).Render(kFrame);
@@ -56,11 +45,7 @@ bool WritePresenterPicture(const std::string& path) {
 TEST(RelayEndToEnd, PictureRecoversFromBurstyLossAtThePresentersRefresh) {
   kwz_test::ScopedRegistry registry;
   kwz_test::ScopedEnv display("DISPLAY", nullptr);
-  // As in the viewer's own end-to-end test: module unloading is leak-checked in process.
-  const char* asanOptions = std::getenv("ASAN_OPTIONS");
-  const std::string noLeakCheck =
-      std::string(asanOptions != nullptr ? asanOptions : "") + ":detect_leaks=0";
-  kwz_test::ScopedEnv asan("ASAN_OPTIONS", noLeakCheck.c_str());
+  kwz_test::ScopedNoLeakCheck noLeakCheck;
   kwz_test::TempDir dir;
   const std::string picture = std::string(dir.path()) + "/presented.png";
   ASSERT_TRUE(WritePresenterPicture(picture));

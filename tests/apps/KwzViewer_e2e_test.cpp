@@ -3,7 +3,6 @@
 // presenter's last picture (exactly for lossless modes, by PSNR for lossy ones), the SizeUpdated
 // line must be printed, and a clean run loses no datagram.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <unistd.h>
 
@@ -22,25 +21,13 @@
 namespace {
 
 using kwz_test::ProgramResult;
+using kwz_test::ReadPngRgb;
 using kwz_test::RunProgram;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr int kFrames = 30;
 constexpr int kTimeoutMs = 60000;
-
-// RGB of a PNG file, top row first; empty when it cannot be read.
-std::vector<std::uint8_t> ReadPngRgb(const std::string& path, int* width, int* height) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
-  *width = static_cast<int>(image.width);
-  *height = static_cast<int>(image.height);
-  return pixels;
-}
 
 struct E2eCase {
   const char* mode;

@@ -1,5 +1,7 @@
 #include "tests/apps/PresenterPicture.h"
 
+#include <png.h>
+
 #include <cmath>
 
 #include "presenter/SyntheticDesktop.h"
@@ -34,6 +36,18 @@ Comparison ComparePresenterPicture(const std::vector<std::uint8_t>& shown, int w
   const double mse = samples == 0 ? 0 : squared / double(samples);
   result.psnr = mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
   return result;
+}
+
+std::vector<std::uint8_t> ReadPngRgb(const std::string& path, int* width, int* height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
+  *width = static_cast<int>(image.width);
+  *height = static_cast<int>(image.height);
+  return pixels;
 }
 
 }  // namespace kwz_test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kwz_test {
@@ -15,5 +16,8 @@ struct Comparison {
 // drew frame; the box the cursor is drawn in is left out.
 Comparison ComparePresenterPicture(const std::vector<std::uint8_t>& shown, int width, int height,
                                    std::uint32_t frame);
+
+// RGB of a PNG file, top row first; empty when it cannot be read.
+std::vector<std::uint8_t> ReadPngRgb(const std::string& path, int* width, int* height);
 
 }  // namespace kwz_test
