@@ -18,8 +18,14 @@ if(_kwz_san)
   target_compile_options(kwz_options INTERFACE ${_kwz_san})
   target_link_options(kwz_options INTERFACE ${_kwz_san})
 endif()
+# Line coverage with clang's source-based instrumentation (scripts/coverage.sh).
+if(KWZ_COVERAGE)
+  target_compile_options(kwz_options INTERFACE -fprofile-instr-generate -fcoverage-mapping)
+  target_link_options(kwz_options INTERFACE -fprofile-instr-generate)
+endif()
 # The fuzz tree gives libFuzzer coverage of the system's own code, not only of the fuzz target.
-if(KWZ_FUZZ)
+# A coverage tree only replays corpora, and its tests must link without libFuzzer's runtime.
+if(KWZ_FUZZ AND NOT KWZ_COVERAGE)
   target_compile_options(kwz_options INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
