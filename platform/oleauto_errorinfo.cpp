@@ -1,8 +1,8 @@
 // Error information: the error object and the calling thread's slot for it.
-#include <atomic>
 #include <mutex>
 #include <string>
 
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/oleauto.h"
 #include "platform/widestring.h"
@@ -11,27 +11,12 @@
 namespace {
 
 // Written by whoever creates it, read by whoever gets it later, possibly on another thread.
-class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
+class ErrorObject final
+    : public kwz_platform::ComObject<ErrorObject, IErrorInfo, ICreateErrorInfo> {
  public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IErrorInfo)) {
-      *object = static_cast<IErrorInfo*>(this);
-    } else if (IsEqualIID(iid, IID_ICreateErrorInfo)) {
-      *object = static_cast<ICreateErrorInfo*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  using Interfaces =
+      kwz_platform::ComInterfaces<kwz_platform::ComEntry<IErrorInfo, IID_IErrorInfo>,
+                                  kwz_platform::ComEntry<ICreateErrorInfo, IID_ICreateErrorInfo>>;
 
   HRESULT GetGUID(GUID* guid) override {
     if (guid == nullptr) return E_INVALIDARG;
@@ -64,7 +49,7 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
   }
 
  private:
-  ~ErrorObject() = default;
+  ~ErrorObject() override = default;
 
   HRESULT Copy(const std::u16string& from, BSTR* to) {
     if (to == nullptr) return E_INVALIDARG;
@@ -87,7 +72,6 @@ class ErrorObject final : public IErrorInfo, public ICreateErrorInfo {
     return S_OK;
   }
 
-  std::atomic<ULONG> refs_{1};
   std::mutex lock_;
   GUID guid_ = GUID_NULL;       // guarded by lock_
   std::u16string source_;       // guarded by lock_

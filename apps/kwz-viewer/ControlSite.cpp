@@ -1,39 +1,22 @@
 #include "apps/kwz-viewer/ControlSite.h"
 
-#include <atomic>
-
+#include "platform/com_object.h"
 #include "platform/winerror.h"
 
 namespace kwz_viewer {
 
 // The container's side of in-place activation: hands the control its parent window and
 // rectangle; everything a document container would add (menus, borders, undo) is declined.
-class ControlSite::Site final : public IOleClientSite, public IOleInPlaceSite {
+class ControlSite::Site final
+    : public kwz_platform::ComObject<Site, IOleClientSite, IOleInPlaceSite> {
  public:
+  using Interfaces = kwz_platform::ComInterfaces<
+      kwz_platform::ComEntry<IOleClientSite, IID_IOleClientSite>,
+      kwz_platform::ComEntry<IOleInPlaceSite, IID_IOleInPlaceSite, IID_IOleWindow>>;
+
   Site(HWND parent, const RECT& rect) : parent_(parent), rect_(rect) {}
 
   void SetRect(const RECT& rect) { rect_ = rect; }
-
-  // IUnknown
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-      *object = static_cast<IOleClientSite*>(this);
-    } else if (IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow)) {
-      *object = static_cast<IOleInPlaceSite*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   // IOleClientSite
   HRESULT SaveObject() override { return E_NOTIMPL; }
@@ -83,11 +66,10 @@ class ControlSite::Site final : public IOleClientSite, public IOleInPlaceSite {
   HRESULT OnPosRectChange(LPCRECT) override { return E_NOTIMPL; }
 
  private:
-  ~Site() = default;
+  ~Site() override = default;
 
   const HWND parent_;
   RECT rect_;
-  std::atomic<ULONG> refs_{1};
 };
 
 bool ControlSite::Activate(IUnknown* control, HWND parent, const RECT& rect, CallError* error) {
