@@ -1,7 +1,10 @@
 // Allocation, zeroing and region copies of the IPP subset.
 #include <stdlib.h>
+#include <sys/mman.h>
 
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include <libyuv/planar_functions.h>
 
@@ -10,6 +13,33 @@
 namespace {
 
 constexpr size_t kAlignment = 64;  // a cache line, and enough for any SIMD load
+
+// Bitmaps and body buffers are mapped from the system and unmapped when freed, as the Windows
+// heap does with its large blocks. Through the C heap, the first large buffer freed raises its
+// mmap threshold, and from then on buffers below it stay in the heap's arenas when freed: a
+// viewer that sees many screen sizes (or a sender that announces them) would keep resident
+// the most it ever held. Under AddressSanitizer every buffer stays on the heap, where its
+// bounds are checked.
+#if defined(__SANITIZE_ADDRESS__)
+#define KWZ_HEAP_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KWZ_HEAP_ONLY 1
+#endif
+#endif
+#ifdef KWZ_HEAP_ONLY
+constexpr bool kHeapOnly = true;
+#else
+constexpr bool kHeapOnly = false;
+#endif
+constexpr size_t kMappedFrom = 256 * 1024;
+
+// Otherwise every buffer starts one alignment unit after the header that says how it was
+// obtained.
+struct alignas(kAlignment) BlockHeader {
+  size_t mappedBytes;  // the mapping's length, or 0 for a heap block
+};
+static_assert(sizeof(BlockHeader) == kAlignment);
 
 IppStatus CopyRegion(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep, IppiSize roi,
                      int channels) {
@@ -27,11 +57,34 @@ Ipp8u* w7_ippsMalloc_8u(int len) {
   if (len < 1) return nullptr;
   // aligned_alloc wants a multiple of the alignment; the slack is never handed out.
   const size_t rounded = (static_cast<size_t>(len) + kAlignment - 1) / kAlignment * kAlignment;
-  return static_cast<Ipp8u*>(aligned_alloc(kAlignment, rounded));
+  if constexpr (kHeapOnly) return static_cast<Ipp8u*>(aligned_alloc(kAlignment, rounded));
+  const size_t total = rounded + sizeof(BlockHeader);
+  void* block = nullptr;
+  size_t mappedBytes = 0;
+  if (total >= kMappedFrom) {
+    block = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+    mappedBytes = total;
+  } else {
+    block = aligned_alloc(kAlignment, total);
+    if (block == nullptr) return nullptr;
+  }
+  auto* header = new (block) BlockHeader{mappedBytes};
+  return reinterpret_cast<Ipp8u*>(header + 1);
 }
 
 void w7_ippsFree(void* ptr) {
-  free(ptr);
+  if (ptr == nullptr) return;
+  if constexpr (kHeapOnly) {
+    free(ptr);
+    return;
+  }
+  BlockHeader* header = static_cast<BlockHeader*>(ptr) - 1;
+  if (header->mappedBytes != 0) {
+    munmap(header, header->mappedBytes);
+  } else {
+    free(header);
+  }
 }
 
 IppStatus w7_ippsZero_8u(Ipp8u* pDst, int len) {

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tests/support/ResidentMemory.h"
 
 namespace {
 
@@ -312,6 +315,35 @@ INSTANTIATE_TEST_SUITE_P(Regions, Copy,
                                            CopyCase{4, 100, 100}, CopyCase{4, 1, 5}),
                          CopyName);
 ;
+
+// A bitmap freed must leave the process, whatever the C heap has seen before: once a large
+// block has been freed through it, the heap keeps smaller large blocks in its arenas.
+TEST(Memory, LargeBuffersGoBackToTheSystemWhenFreed) {
+  if (!kwz_test::kMeasuresResidentMemory) GTEST_SKIP() << "the sanitizers keep freed memory";
+  constexpr std::size_t kMiB = 1 << 20;
+  auto touch = [](void* p, std::size_t bytes) {
+    volatile auto* bytesOf = static_cast<volatile std::uint8_t*>(p);
+    for (std::size_t i = 0; i < bytes; i += 4096) bytesOf[i] = 1;
+  };
+  // What a codec library does when it frees a large frame buffer.
+  void* library = std::malloc(24 * kMiB);
+  ASSERT_NE(library, nullptr);
+  touch(library, 24 * kMiB);
+  std::free(library);
+
+  const std::size_t before = kwz_test::ResidentBytes();
+  for (int bytes : {16 << 20, 9 << 20, 300 << 10}) {
+    Ipp8u* bitmap = w7_ippsMalloc_8u(bytes);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bitmap) % 64, 0u);
+    touch(bitmap, static_cast<std::size_t>(bytes));
+    bitmap[bytes - 1] = 2;
+    Ipp8u* small = w7_ippsMalloc_8u(64);  // keeps the heap's top from being trimmed
+    w7_ippsFree(bitmap);
+    EXPECT_LT(kwz_test::ResidentBytes(), before + 2 * kMiB) << bytes << " bytes stayed resident";
+    w7_ippsFree(small);
+  }
+}
 
 TEST(CopyErrors, Rejected) {
   std::vector<Ipp8u> a(400), b(400, kSentinel);
