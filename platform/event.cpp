@@ -3,20 +3,11 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/event_object.h"
 #include "platform/kernel.h"
 #include "platform/winerror.h"
-
-// ThreadSanitizer does not see the ordering that an eventfd gives, so tell it: whatever a thread
-// did before Set happens before whatever a waiter does after its wait succeeds.
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#define KWZ_TSAN_RELEASE(address) __tsan_release(address)
-#define KWZ_TSAN_ACQUIRE(address) __tsan_acquire(address)
-#else
-#define KWZ_TSAN_RELEASE(address) ((void)(address))
-#define KWZ_TSAN_ACQUIRE(address) ((void)(address))
-#endif
 
 namespace kwz_platform {
 
@@ -27,38 +18,89 @@ std::shared_ptr<EventObject> EventObject::Create(bool manualReset, bool initialS
                                                     : ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  return std::shared_ptr<EventObject>(new EventObject(fd, manualReset));
+  return std::shared_ptr<EventObject>(new EventObject(fd, manualReset, initialState));
 }
 
 EventObject::~EventObject() {
   close(fd_);
 }
 
-void EventObject::Set() {
-  KWZ_TSAN_RELEASE(this);
+void EventObject::WriteLocked() const {
   std::uint64_t one = 1;
   // The counter saturates far beyond anything reachable; a failed write means it is set.
   ssize_t written = write(fd_, &one, sizeof one);
   (void)written;
+  written_ = true;
 }
 
-void EventObject::Reset() {
+void EventObject::DrainLocked() const {
   std::uint64_t count;
   ssize_t got = read(fd_, &count, sizeof count);  // non-blocking: drains or finds it clear
   (void)got;
+  written_ = false;
+}
+
+void EventObject::Set() {
+  std::lock_guard<std::mutex> guard(lock_);
+  signalled_ = true;
+  if (!written_ && (exported_ || pollers_ > 0)) WriteLocked();
+}
+
+void EventObject::Reset() {
+  std::lock_guard<std::mutex> guard(lock_);
+  signalled_ = false;
+  if (written_) DrainLocked();
 }
 
 bool EventObject::TryAcquire() {
-  bool acquired;
-  if (manualReset_) {
-    pollfd p{fd_, POLLIN, 0};
-    acquired = poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
-  } else {
-    std::uint64_t count;
-    acquired = read(fd_, &count, sizeof count) == sizeof count;
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!signalled_) return false;
+  if (!manualReset_) {
+    signalled_ = false;
+    if (written_) DrainLocked();
   }
-  if (acquired) KWZ_TSAN_ACQUIRE(this);
-  return acquired;
+  return true;
+}
+
+int EventObject::PollDescriptor() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  exported_ = true;
+  if (signalled_ && !written_) WriteLocked();
+  return fd_;
+}
+
+void EventObject::BeginPoll() {
+  std::lock_guard<std::mutex> guard(lock_);
+  ++pollers_;
+  if (signalled_ && !written_) WriteLocked();
+}
+
+void EventObject::EndPoll() {
+  std::lock_guard<std::mutex> guard(lock_);
+  --pollers_;
+}
+
+void EventObject::AddSelected(const std::shared_ptr<SocketObject>& socket) {
+  std::lock_guard<std::mutex> guard(lock_);
+  selected_.push_back(socket);
+}
+
+void EventObject::RemoveSelected(const SocketObject* socket) {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::erase_if(selected_, [&](const std::weak_ptr<SocketObject>& entry) {
+    auto held = entry.lock();
+    return !held || held.get() == socket;
+  });
+}
+
+void EventObject::CollectSelected(std::pmr::vector<std::shared_ptr<SocketObject>>* out) {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::erase_if(selected_, [&](const std::weak_ptr<SocketObject>& entry) {
+    auto held = entry.lock();
+    if (!held) return true;
+    out->push_back(std::move(held));
+    return false;
+  });
 }
 
 DWORD EventObject::Wait(DWORD milliseconds) {
@@ -67,9 +109,12 @@ DWORD EventObject::Wait(DWORD milliseconds) {
     if (TryAcquire()) return WAIT_OBJECT_0;
     int remaining = deadline.RemainingForPoll();
     if (remaining == 0) return WAIT_TIMEOUT;
+    BeginPoll();
     pollfd p{fd_, POLLIN, 0};
     int ready = poll(&p, 1, remaining);
-    if (ready < 0 && errno != EINTR) {
+    const int error = errno;
+    EndPoll();
+    if (ready < 0 && error != EINTR) {
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }

@@ -103,19 +103,23 @@ int SocketObject::LocalName(Ipv4Endpoint* local) {
 }
 
 int SocketObject::ReceiveFrom(void* buffer, std::size_t length, Ipv4Endpoint* from, int* received) {
-  std::vector<std::shared_ptr<Descriptor>> descriptors = Descriptors();
   bool nonBlocking;
+  bool companions;
   {
     std::lock_guard<std::mutex> guard(lock_);
     nonBlocking = nonBlocking_;
+    companions = !companions_.empty();
   }
-  std::vector<pollfd> polled(descriptors.size());
-  for (std::size_t i = 0; i < descriptors.size(); ++i)
-    polled[i] = {descriptors[i]->fd(), POLLIN, 0};
+  std::vector<std::shared_ptr<Descriptor>> descriptors;
+  std::vector<pollfd> polled;
+  if (companions) {
+    descriptors = Descriptors();
+    for (const auto& descriptor : descriptors) polled.push_back({descriptor->fd(), POLLIN, 0});
+  }
   for (;;) {
     // Without companions the socket alone decides, blocking or not.
     int fd = main_->fd();
-    if (descriptors.size() > 1) {
+    if (companions) {
       int ready = ::poll(polled.data(), polled.size(), nonBlocking ? 0 : -1);
       if (ready < 0 && errno != EINTR) return LastWsaError();
       auto first = std::find_if(polled.begin(), polled.end(),
@@ -129,9 +133,8 @@ int SocketObject::ReceiveFrom(void* buffer, std::size_t length, Ipv4Endpoint* fr
     sockaddr_in address{};
     socklen_t addressLength = sizeof address;
     // MSG_TRUNC reports the whole datagram's size, so a cut one is told apart as on Windows.
-    ssize_t got =
-        ::recvfrom(fd, buffer, length, MSG_TRUNC | (descriptors.size() > 1 ? MSG_DONTWAIT : 0),
-                   reinterpret_cast<sockaddr*>(&address), &addressLength);
+    ssize_t got = ::recvfrom(fd, buffer, length, MSG_TRUNC | (companions ? MSG_DONTWAIT : 0),
+                             reinterpret_cast<sockaddr*>(&address), &addressLength);
     if (got < 0) {
       if ((errno == EAGAIN || errno == EWOULDBLOCK) && !nonBlocking)
         continue;  // another reader won
@@ -245,10 +248,18 @@ int SocketObject::DropMembership(std::uint32_t group, std::uint32_t interfaceAdd
 
 int SocketObject::PendingBytes(std::uint32_t* count) {
   std::uint64_t total = 0;
-  for (const auto& descriptor : Descriptors()) {
+  auto add = [&total](int fd) {
     int queued = 0;
-    if (::ioctl(descriptor->fd(), FIONREAD, &queued) != 0) return LastWsaError();
+    if (::ioctl(fd, FIONREAD, &queued) != 0) return LastWsaError();
     total += static_cast<std::uint64_t>(queued);
+    return 0;
+  };
+  if (!HasCompanions()) {
+    if (int error = add(main_->fd())) return error;
+  } else {
+    for (const auto& descriptor : Descriptors()) {
+      if (int error = add(descriptor->fd())) return error;
+    }
   }
   *count = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
   return 0;
@@ -264,11 +275,44 @@ int SocketObject::SetNonBlocking(bool nonBlocking) {
   return 0;
 }
 
+bool SocketObject::HasCompanions() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return !companions_.empty();
+}
+
 std::vector<std::shared_ptr<Descriptor>> SocketObject::Descriptors() {
   std::vector<std::shared_ptr<Descriptor>> result{main_};
   std::lock_guard<std::mutex> guard(lock_);
   for (const Companion& companion : companions_) result.push_back(companion.descriptor);
   return result;
+}
+
+void SocketObject::AppendDescriptors(std::pmr::vector<std::shared_ptr<Descriptor>>* out) {
+  out->push_back(main_);
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const Companion& companion : companions_) out->push_back(companion.descriptor);
+}
+
+void SocketObject::Select(const std::shared_ptr<EventObject>& event, long mask) {
+  std::lock_guard<std::mutex> guard(lock_);
+  selectedEvent_ = event;
+  selectedMask_ = event ? mask : 0;
+  recorded_.store(0, std::memory_order_relaxed);
+}
+
+std::shared_ptr<EventObject> SocketObject::SelectedEvent() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return selectedEvent_.lock();
+}
+
+long SocketObject::SelectedMaskFor(const EventObject* event) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return selectedEvent_.lock().get() == event ? selectedMask_ : 0;
+}
+
+long SocketObject::SelectedMask() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return selectedMask_;
 }
 
 }  // namespace kwz_platform

@@ -3,13 +3,17 @@
 // in one translation unit. Every method may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <vector>
 
 #include "platform/handle_table.h"
 
 namespace kwz_platform {
+
+class EventObject;
 
 // The one translation of errno values into Winsock error codes.
 int WsaErrorFromErrno(int error);
@@ -70,8 +74,21 @@ class SocketObject : public KernelObject {
   int SetNonBlocking(bool nonBlocking);
 
   // What network events poll: [0] is the socket itself, then one companion per membership that
-  // the socket's own binding would not receive.
+  // the socket's own binding would not receive. Appended to *out.
+  void AppendDescriptors(std::pmr::vector<std::shared_ptr<Descriptor>>* out);
   std::vector<std::shared_ptr<Descriptor>> Descriptors();
+
+  // The network-event selection (WSAEventSelect): the event and the FD_ bits, or none.
+  // Selecting anew clears the record below, as on Windows.
+  void Select(const std::shared_ptr<EventObject>& event, long mask);
+  std::shared_ptr<EventObject> SelectedEvent();
+  // The selected bits while the selection is into event, else 0.
+  long SelectedMaskFor(const EventObject* event);
+  long SelectedMask();
+
+  // Network events recorded by the waits that saw them, until an enumeration takes them.
+  void Record(long events) { recorded_.fetch_or(events, std::memory_order_relaxed); }
+  long TakeRecorded() { return recorded_.exchange(0, std::memory_order_relaxed); }
 
  private:
   struct Companion {
@@ -83,11 +100,17 @@ class SocketObject : public KernelObject {
   explicit SocketObject(int fd) : main_(std::make_shared<Descriptor>(fd)) {}
   int JoinOnCompanion(std::uint32_t group, std::uint32_t interfaceAddress);
 
+  // Without companions (the usual case) the calls use main_ alone and copy no list.
+  bool HasCompanions();
+
   const std::shared_ptr<Descriptor> main_;
+  std::atomic<long> recorded_{0};
   std::mutex lock_;
-  std::vector<Companion> companions_;  // guarded by lock_
-  bool nonBlocking_ = false;           // guarded by lock_
-  std::uint32_t receiveBuffer_ = 0;    // guarded by lock_; the size asked for, 0 until set
+  std::weak_ptr<EventObject> selectedEvent_;  // guarded by lock_
+  long selectedMask_ = 0;                     // guarded by lock_
+  std::vector<Companion> companions_;         // guarded by lock_
+  bool nonBlocking_ = false;                  // guarded by lock_
+  std::uint32_t receiveBuffer_ = 0;           // guarded by lock_; the size asked for, 0 until set
 };
 
 // Host names, for gethostname and gethostbyname.

@@ -15,8 +15,9 @@
 //   on that address (Linux delivers a group's datagrams only to sockets bound to the group or to
 //   INADDR_ANY). Each such membership is carried by a companion descriptor bound to group:port;
 //   reads, FIONREAD and network events cover the socket and its companions.
-// - WSAEventSelect makes the socket non-blocking; the event is signalled while the socket has a
-//   selected condition (FD_READ: a datagram is queued; FD_CLOSE: the socket was shut down).
+// - WSAEventSelect makes the socket non-blocking; a wait finds the event signalled while the
+//   socket has a selected condition (FD_READ: a datagram is queued; FD_CLOSE: the socket was
+//   shut down), and signals it then, so it stays signalled until reset.
 // Not kept: SO_REUSEADDR does not let a socket take over a port that another socket bound
 // without it (Linux refuses the second bind, Windows lets it steal the port).
 #pragma once
@@ -165,9 +166,12 @@ int WSAEventSelect(SOCKET s, WSAEVENT event, long networkEvents);
 // are not part of the subset (WSA_WAIT_FAILED with WSA_INVALID_PARAMETER).
 DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll, DWORD timeout,
                                BOOL alertable);
-// Reports the selected conditions the socket has now and resets the event, when given. The
-// conditions are levels: FD_READ is reported as long as a datagram is queued (Windows reports
-// it once more after each read that leaves data queued, which comes to the same).
+// Resets the event, when given, and reports the socket's network events: those recorded since
+// the last enumeration (a wait that finds a selected condition records it, as Windows records
+// the event when it occurs, so a datagram read meanwhile is still reported), or, with none
+// recorded, the selected conditions the socket has now. A wait finds FD_READ again while a
+// datagram is queued (Windows re-records it after each read that leaves data queued, which
+// comes to the same). Selecting anew clears the record.
 int WSAEnumNetworkEvents(SOCKET s, WSAEVENT event, LPWSANETWORKEVENTS networkEvents);
 
 // Host names. gethostbyname returns a per-thread entry, valid until the thread's next call.

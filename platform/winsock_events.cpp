@@ -1,14 +1,15 @@
-// Network events: WSA events are ordinary manual-reset events; a socket's selection is kept
-// beside it, and a wait polls the events' descriptors together with the selected sockets'.
+// Network events: WSA events are ordinary manual-reset events; a socket keeps its selection and
+// an event the sockets selected into it, and a wait polls the events' descriptors together with
+// the selected sockets'. As on Windows, the wait that sees a selected condition records it on
+// the socket and signals the event; the enumeration takes the record.
 #include <errno.h>
 #include <poll.h>
 
-#include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include "platform/event_object.h"
 #include "platform/kernel.h"
+#include "platform/network_wait_set.h"
 #include "platform/socket_object.h"
 #include "platform/winerror.h"
 #include "platform/winsock.h"
@@ -18,49 +19,6 @@ namespace {
 
 constexpr long kSupportedEvents = FD_READ | FD_CLOSE;
 
-struct Selection {
-  std::weak_ptr<SocketObject> socket;
-  std::weak_ptr<EventObject> event;
-  long mask;
-};
-
-// Entries of closed sockets or events expire with their objects and are pruned on the next
-// selection.
-struct Selections {
-  std::mutex lock;
-  std::vector<Selection> entries;  // guarded by lock
-};
-
-Selections& Registry() {
-  static Selections* registry = new Selections;
-  return *registry;
-}
-
-struct Selected {
-  std::shared_ptr<SocketObject> socket;
-  long mask;
-};
-
-std::vector<Selected> SelectedInto(const EventObject* event) {
-  std::vector<Selected> result;
-  Selections& registry = Registry();
-  std::lock_guard<std::mutex> guard(registry.lock);
-  for (const Selection& entry : registry.entries) {
-    auto socket = entry.socket.lock();
-    if (socket && entry.event.lock().get() == event) result.push_back({socket, entry.mask});
-  }
-  return result;
-}
-
-long MaskOf(const SocketObject* socket) {
-  Selections& registry = Registry();
-  std::lock_guard<std::mutex> guard(registry.lock);
-  for (const Selection& entry : registry.entries) {
-    if (entry.socket.lock().get() == socket) return entry.mask;
-  }
-  return 0;
-}
-
 std::shared_ptr<SocketObject> FindSocket(SOCKET s) {
   if (!WinsockStarted()) return nullptr;
   auto object = std::dynamic_pointer_cast<SocketObject>(LookupHandle(reinterpret_cast<HANDLE>(s)));
@@ -68,34 +26,17 @@ std::shared_ptr<SocketObject> FindSocket(SOCKET s) {
   return object;
 }
 
-// The poll entries through which a selected socket signals its event.
-void AddSocketPolls(const Selected& selected, std::size_t owner, std::vector<pollfd>* polls,
-                    std::vector<std::size_t>* owners,
-                    std::vector<std::shared_ptr<Descriptor>>* keepOpen) {
-  auto descriptors = selected.socket->Descriptors();
-  for (std::size_t i = 0; i < descriptors.size(); ++i) {
-    short events = 0;
-    if (selected.mask & FD_READ) events |= POLLIN;
-    if (i == 0 && (selected.mask & FD_CLOSE)) events |= POLLRDHUP;
-    if (events == 0) continue;
-    polls->push_back({descriptors[i]->fd(), events, 0});
-    owners->push_back(owner);
-    keepOpen->push_back(std::move(descriptors[i]));
-  }
-}
-
 // Which selected condition the socket has now.
 long ConditionsNow(SocketObject* socket, long mask) {
+  std::vector<std::shared_ptr<Descriptor>> descriptors = socket->Descriptors();
   std::vector<pollfd> polls;
-  for (const auto& descriptor : socket->Descriptors())
+  for (const auto& descriptor : descriptors)
     polls.push_back({descriptor->fd(), POLLIN | POLLRDHUP, 0});
   if (::poll(polls.data(), polls.size(), 0) <= 0) return 0;
   long conditions = 0;
-  for (std::size_t i = 0; i < polls.size(); ++i) {
-    if (polls[i].revents & POLLIN) conditions |= FD_READ;
-    if (i == 0 && (polls[i].revents & (POLLRDHUP | POLLHUP))) conditions |= FD_CLOSE;
-  }
-  return conditions & mask;
+  for (std::size_t i = 0; i < polls.size(); ++i)
+    conditions |= ConditionsOf(polls[i].revents, i == 0, mask);
+  return conditions;
 }
 
 }  // namespace
@@ -144,16 +85,12 @@ int WSAEventSelect(SOCKET s, WSAEVENT event, long networkEvents) {
     WSASetLastError(error);
     return SOCKET_ERROR;
   }
-  kwz_platform::Selections& registry = kwz_platform::Registry();
-  std::lock_guard<std::mutex> guard(registry.lock);
-  auto& entries = registry.entries;
-  entries.erase(std::remove_if(entries.begin(), entries.end(),
-                               [&](const kwz_platform::Selection& entry) {
-                                 auto selected = entry.socket.lock();
-                                 return !selected || selected == socket || entry.event.expired();
-                               }),
-                entries.end());
-  if (target) entries.push_back({socket, target, networkEvents});
+  // An entry left behind in an event by a racing selection is filtered by the wait, which asks
+  // the socket where its selection is.
+  auto previous = socket->SelectedEvent();
+  if (previous && previous != target) previous->RemoveSelected(socket.get());
+  socket->Select(target, networkEvents);
+  if (target && target != previous) target->AddSelected(socket);
   return 0;
 }
 
@@ -163,47 +100,23 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     WSASetLastError(WSA_INVALID_PARAMETER);
     return WSA_WAIT_FAILED;
   }
-  std::vector<std::shared_ptr<EventObject>> objects;
-  std::vector<pollfd> polls;
-  std::vector<std::size_t> owners;  // the event index each poll entry signals
-  std::vector<bool> ofSocket;       // entry polls a socket, not the event itself
-  std::vector<std::shared_ptr<kwz_platform::Descriptor>> keepOpen;
+  kwz_platform::NetworkWaitSet set;
+  set.Reserve(count);
   for (DWORD i = 0; i < count; ++i) {
-    auto object = std::dynamic_pointer_cast<EventObject>(kwz_platform::LookupHandle(events[i]));
-    if (!object) {
+    if (!set.AddEvent(events[i])) {
       WSASetLastError(WSA_INVALID_HANDLE);
       return WSA_WAIT_FAILED;
     }
-    polls.push_back({object->PollDescriptor(), POLLIN, 0});
-    owners.push_back(i);
-    ofSocket.push_back(false);
-    for (const auto& selected : kwz_platform::SelectedInto(object.get()))
-      kwz_platform::AddSocketPolls(selected, i, &polls, &owners, &keepOpen);
-    ofSocket.resize(polls.size(), true);
-    objects.push_back(std::move(object));
   }
-
   kwz_platform::WaitDeadline deadline(timeout);
   for (;;) {
-    int ready = ::poll(polls.data(), polls.size(), deadline.RemainingForPoll());
-    if (ready < 0 && errno != EINTR) {
+    if (!set.Poll(deadline.RemainingForPoll())) {
       WSASetLastError(kwz_platform::WsaErrorFromErrno(errno));
       return WSA_WAIT_FAILED;
     }
-    // A socket's condition signals its event, which then stays signalled until it is reset, as
-    // the network layer of Windows leaves it.
-    for (std::size_t p = 0; p < polls.size(); ++p) {
-      if (!ofSocket[p] || polls[p].revents == 0) continue;
-      if (polls[p].revents & polls[p].events) {
-        objects[owners[p]]->Set();
-      } else {
-        polls[p].fd = -1;  // an error condition nobody selected: stop polling it
-      }
-    }
     // The lowest signalled index wins; only that event is consumed.
-    for (DWORD i = 0; i < count; ++i) {
-      if (objects[i]->TryAcquire()) return WSA_WAIT_EVENT_0 + i;
-    }
+    const int signalled = set.Acquire();
+    if (signalled >= 0) return WSA_WAIT_EVENT_0 + static_cast<DWORD>(signalled);
     if (deadline.Expired() || deadline.RemainingForPoll() == 0) return WSA_WAIT_TIMEOUT;
   }
 }
@@ -221,11 +134,14 @@ int WSAEnumNetworkEvents(SOCKET s, WSAEVENT event, LPWSANETWORKEVENTS networkEve
       WSASetLastError(WSA_INVALID_HANDLE);
       return SOCKET_ERROR;
     }
-    // Reset first: a datagram that arrives after the check below signals the next wait anyway.
+    // Reset before taking the record: a condition recorded after it signals the event again.
     object->Reset();
   }
+  const long mask = socket->SelectedMask();
+  long recorded = socket->TakeRecorded() & mask;
+  // Nothing recorded (no wait saw a condition since the last enumeration): ask the socket.
+  if (recorded == 0) recorded = kwz_platform::ConditionsNow(socket.get(), mask);
   *networkEvents = WSANETWORKEVENTS{};
-  networkEvents->lNetworkEvents =
-      kwz_platform::ConditionsNow(socket.get(), kwz_platform::MaskOf(socket.get()));
+  networkEvents->lNetworkEvents = recorded;
   return 0;
 }

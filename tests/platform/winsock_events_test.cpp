@@ -2,9 +2,11 @@
 // bound to the loopback address.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/kernel.h"
 #include "platform/winsock.h"
@@ -68,6 +70,16 @@ class NetworkEvents : public ::testing::Test {
     int got = recvfrom(receiver_, buffer, sizeof buffer, 0, nullptr, nullptr);
     return got < 0 ? "error " + std::to_string(WSAGetLastError())
                    : std::string(buffer, static_cast<std::size_t>(got));
+  }
+  // Until the datagrams sent are queued, without a wait (loopback delivers at once, but not
+  // necessarily before sendto returns on every kernel).
+  void AwaitQueued() {
+    ULONG pending = 0;
+    for (int i = 0; i < 1000 && pending == 0; ++i) {
+      ASSERT_EQ(ioctlsocket(receiver_, FIONREAD, &pending), 0);
+      if (pending == 0) Sleep(1);
+    }
+    ASSERT_GT(pending, 0u);
   }
   bool Join(int option) {
     ip_mreq request{};
@@ -160,6 +172,122 @@ TEST_F(NetworkEvents, CancelledSelectionNoLongerSignals) {
   Send("127.0.0.1", "unseen");
   EXPECT_EQ(Wait(50), WSA_WAIT_TIMEOUT);
   EXPECT_EQ(Receive(), "unseen");
+}
+
+TEST_F(NetworkEvents, EachQueuedDatagramWakesOneWaitAndOneRead) {
+  const std::vector<std::string> sent = {"a", "bb", "ccc", "dddd", "eeeee"};
+  for (const std::string& payload : sent) Send("127.0.0.1", payload);
+  AwaitQueued();
+  std::vector<std::string> read;
+  while (Wait(0) == WSA_WAIT_EVENT_0 && read.size() <= sent.size()) {
+    EXPECT_EQ(Enumerate(), FD_READ);
+    read.push_back(Receive());
+  }
+  EXPECT_EQ(read, sent);
+  EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);
+}
+
+// The network event comes first in the array, so it wins over a stop event signalled at the
+// same time; the stop is still there once the network side is quiet.
+TEST_F(NetworkEvents, BothSignalledTheLowerIndexWins) {
+  Send("127.0.0.1", "data");
+  AwaitQueued();
+  ASSERT_TRUE(SetEvent(events_[1]));
+  EXPECT_EQ(Wait(0), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Enumerate(), FD_READ);
+  EXPECT_EQ(Receive(), "data");
+  EXPECT_EQ(Wait(0), WSA_WAIT_EVENT_0 + 1);
+  EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);  // the auto-reset stop event was consumed
+}
+
+// Windows records a network event when it occurs and the enumeration reports and clears the
+// record, whether or not the data is still there; without a record the socket is asked.
+TEST_F(NetworkEvents, EnumerationTakesTheRecordOfTheWaitOrAsksTheSocket) {
+  Send("127.0.0.1", "first");
+  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Receive(), "first");
+  EXPECT_EQ(Enumerate(), FD_READ);
+  EXPECT_EQ(Enumerate(), 0);
+
+  Send("127.0.0.1", "second");
+  AwaitQueued();
+  EXPECT_EQ(Enumerate(), FD_READ);  // no wait in between
+  EXPECT_EQ(Enumerate(), FD_READ);  // still queued
+  EXPECT_EQ(Receive(), "second");
+  EXPECT_EQ(Enumerate(), 0);
+}
+
+TEST_F(NetworkEvents, SelectingAnewClearsTheRecord) {
+  Send("127.0.0.1", "gone");
+  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Receive(), "gone");
+  ASSERT_EQ(WSAEventSelect(receiver_, events_[0], FD_READ | FD_CLOSE), 0);
+  EXPECT_EQ(Enumerate(), 0);
+}
+
+TEST_F(NetworkEvents, SelectionMovedToAnotherEventSignalsOnlyThatOne) {
+  WSAEVENT other = WSACreateEvent();
+  ASSERT_EQ(WSAEventSelect(receiver_, other, FD_READ), 0);
+  Send("127.0.0.1", "moved");
+  AwaitQueued();
+  EXPECT_EQ(WSAWaitForMultipleEvents(1, &events_[0], FALSE, 0, FALSE), WSA_WAIT_TIMEOUT);
+  EXPECT_EQ(WSAWaitForMultipleEvents(1, &other, FALSE, 0, FALSE), WSA_WAIT_EVENT_0);
+  WSANETWORKEVENTS network{};
+  ASSERT_EQ(WSAEnumNetworkEvents(receiver_, other, &network), 0);
+  EXPECT_EQ(network.lNetworkEvents, FD_READ);
+  WSACloseEvent(other);
+}
+
+// A wait that polls the network event must also wake when another wait signals it from a
+// socket's condition, as every waiter on Windows would.
+TEST_F(NetworkEvents, SignalFromOneWaitWakesAnotherWaiterOfTheEvent) {
+  std::atomic<DWORD> other{WAIT_FAILED};
+  std::thread waiter([&] { other = WaitForSingleObject(events_[0], 20000); });
+  Sleep(30);  // usually polling by now; either order must work
+  Send("127.0.0.1", "seen twice");
+  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  // Woken by the signal, not by its own time-out running out.
+  for (int waited = 0; waited < 5000 && other.load() == WAIT_FAILED; ++waited) Sleep(1);
+  EXPECT_EQ(other.load(), WAIT_OBJECT_0);
+  waiter.join();
+  EXPECT_EQ(WaitForSingleObject(events_[0], 0), WAIT_OBJECT_0);  // manual-reset: still set
+  EXPECT_EQ(Enumerate(), FD_READ);
+  EXPECT_EQ(WaitForSingleObject(events_[0], 0), WAIT_TIMEOUT);
+}
+
+// The wait keeps the closed socket's descriptor until it ends, then lets it go; later waits on
+// the event no longer poll it.
+TEST_F(NetworkEvents, SocketClosedWhileAWaitPollsIt) {
+  const int before = kwz_test::OpenDescriptorCount();
+  std::atomic<DWORD> woken{WSA_WAIT_FAILED};
+  std::thread waiter([&] { woken = Wait(10000); });
+  Sleep(20);
+  ASSERT_EQ(closesocket(receiver_), 0);
+  receiver_ = INVALID_SOCKET;
+  Sleep(20);
+  SetEvent(events_[1]);
+  waiter.join();
+  EXPECT_EQ(woken.load(), WSA_WAIT_EVENT_0 + 1);
+  EXPECT_EQ(kwz_test::OpenDescriptorCount(), before - 1);
+  EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);
+}
+
+TEST_F(NetworkEvents, EventClosedWhileSelected) {
+  ASSERT_TRUE(WSACloseEvent(events_[0]));
+  Send("127.0.0.1", "orphan");
+  AwaitQueued();
+  EXPECT_EQ(Wait(0), WSA_WAIT_FAILED);
+  EXPECT_EQ(WSAGetLastError(), WSA_INVALID_HANDLE);
+  WSANETWORKEVENTS network{};
+  EXPECT_EQ(WSAEnumNetworkEvents(receiver_, events_[0], &network), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSA_INVALID_HANDLE);
+  ASSERT_EQ(WSAEnumNetworkEvents(receiver_, nullptr, &network), 0);
+  EXPECT_EQ(network.lNetworkEvents, FD_READ);  // the selection outlives its event
+
+  events_[0] = WSACreateEvent();
+  ASSERT_EQ(WSAEventSelect(receiver_, events_[0], FD_READ | FD_CLOSE), 0);
+  EXPECT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Receive(), "orphan");
 }
 
 // A socket bound to the loopback address gets the groups it joined there, and only while joined.
