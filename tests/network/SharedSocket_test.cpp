@@ -141,7 +141,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RecordFault{"SecondMapping",
                     [](TestableNetwork& n) {
-                      n.create_shared_memory(12, SHARED_SOCKET_AUDIO);
+                      // Kept as the object keeps it, so its destructor unmaps the view and the
+                      // name goes away with it, as it must for the cases that follow.
+                      n.m_pSharedView = n.create_shared_memory(12, SHARED_SOCKET_AUDIO);
                       n.create_shared_memory(12, SHARED_SOCKET_VIDEO);
                     },
                     "create_shared_memory", 142, "Can't creare shared memory"},
