@@ -48,6 +48,12 @@ void EventObject::Reset() {
   (void)got;
 }
 
+bool EventObject::AcquireAfterPoll(bool polledSignalled) {
+  if (!manualReset_) return TryAcquire();
+  if (polledSignalled) KWZ_TSAN_ACQUIRE(this);
+  return polledSignalled;
+}
+
 bool EventObject::TryAcquire() {
   bool acquired;
   if (manualReset_) {

@@ -17,6 +17,10 @@ class EventObject : public KernelObject {
   void Reset();
   // Consumes the signal of an auto-reset event; reports a manual-reset event's state.
   bool TryAcquire();
+  // The same after a poll that covered the descriptor: a manual-reset event is signalled when
+  // that poll found it so (asking again would cost a call per event and wait); an auto-reset
+  // event's signal still has to be won against other waiters.
+  bool AcquireAfterPoll(bool polledSignalled);
   bool manual_reset() const { return manualReset_; }
 
   DWORD Wait(DWORD milliseconds) override;

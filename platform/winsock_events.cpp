@@ -183,6 +183,7 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     objects.push_back(std::move(object));
   }
 
+  std::vector<bool> signalled(count);  // per event, as the last poll left it
   kwz_platform::WaitDeadline deadline(timeout);
   for (;;) {
     int ready = ::poll(polls.data(), polls.size(), deadline.RemainingForPoll());
@@ -192,17 +193,21 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
     }
     // A socket's condition signals its event, which then stays signalled until it is reset, as
     // the network layer of Windows leaves it.
+    std::fill(signalled.begin(), signalled.end(), false);
     for (std::size_t p = 0; p < polls.size(); ++p) {
-      if (!ofSocket[p] || polls[p].revents == 0) continue;
-      if (polls[p].revents & polls[p].events) {
+      if (polls[p].revents == 0) continue;
+      if (!ofSocket[p]) {
+        signalled[owners[p]] = (polls[p].revents & POLLIN) != 0;
+      } else if (polls[p].revents & polls[p].events) {
         objects[owners[p]]->Set();
+        signalled[owners[p]] = true;
       } else {
         polls[p].fd = -1;  // an error condition nobody selected: stop polling it
       }
     }
     // The lowest signalled index wins; only that event is consumed.
     for (DWORD i = 0; i < count; ++i) {
-      if (objects[i]->TryAcquire()) return WSA_WAIT_EVENT_0 + i;
+      if (objects[i]->AcquireAfterPoll(signalled[i])) return WSA_WAIT_EVENT_0 + i;
     }
     if (deadline.Expired() || deadline.RemainingForPoll() == 0) return WSA_WAIT_TIMEOUT;
   }
