@@ -323,4 +323,55 @@ TEST_F(NetworkEvents, ClosingTheSocketClosesItsMemberships) {
   EXPECT_EQ(kwz_test::OpenDescriptorCount(), before - 1);
 }
 
+TEST_F(NetworkEvents, SocketEventWinsOverAStopSetBeforeItAndLeavesTheStopSignalled) {
+  Send("127.0.0.1", "first");
+  SetEvent(events_[1]);
+  // The datagram signals the network event during the wait; the lower index wins, and the
+  // auto-reset stop event, not chosen, keeps its signal for the next wait.
+  EXPECT_EQ(Wait(1000), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Wait(0), WSA_WAIT_EVENT_0);  // manual reset: still signalled until enumerated
+  EXPECT_EQ(Receive(), "first");
+  // The enumeration reports the read the wait recorded and resets the network event.
+  EXPECT_NE(Enumerate() & FD_READ, 0);
+  EXPECT_EQ(Wait(0), WSA_WAIT_EVENT_0 + 1);
+  EXPECT_EQ(Wait(0), static_cast<DWORD>(WSA_WAIT_TIMEOUT));  // that wait consumed it
+}
+
+// Plain events in one wait: which index wins, and what each event is left with.
+struct PlainWaitCase {
+  bool manual[3];
+  bool set[3];
+  DWORD winner;  // WSA_WAIT_TIMEOUT when none is set
+};
+
+class PlainEventWait : public ::testing::TestWithParam<PlainWaitCase> {};
+
+TEST_P(PlainEventWait, LowestSignalledWinsAndOnlyAnAutoResetWinnerIsConsumed) {
+  const PlainWaitCase& c = GetParam();
+  HANDLE events[3];
+  for (int i = 0; i < 3; ++i) {
+    events[i] = CreateEventW(nullptr, c.manual[i] ? TRUE : FALSE, c.set[i] ? TRUE : FALSE, nullptr);
+    ASSERT_NE(events[i], nullptr);
+  }
+  EXPECT_EQ(WSAWaitForMultipleEvents(3, events, FALSE, 0, FALSE), c.winner);
+  for (DWORD i = 0; i < 3; ++i) {
+    const bool consumed = i == c.winner - WSA_WAIT_EVENT_0 && !c.manual[i];
+    const bool stillSet = c.set[i] && !consumed;
+    EXPECT_EQ(WaitForSingleObject(events[i], 0), stillSet ? WAIT_OBJECT_0 : WAIT_TIMEOUT)
+        << "event " << i;
+    CloseHandle(events[i]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, PlainEventWait,
+    ::testing::Values(
+        PlainWaitCase{{true, true, true}, {false, false, false}, WSA_WAIT_TIMEOUT},
+        PlainWaitCase{{true, true, true}, {false, true, true}, WSA_WAIT_EVENT_0 + 1},
+        PlainWaitCase{{true, false, true}, {true, true, false}, WSA_WAIT_EVENT_0},
+        PlainWaitCase{{false, true, true}, {true, true, true}, WSA_WAIT_EVENT_0},
+        PlainWaitCase{{false, false, true}, {false, true, true}, WSA_WAIT_EVENT_0 + 1},
+        PlainWaitCase{{true, true, false}, {false, false, true}, WSA_WAIT_EVENT_0 + 2},
+        PlainWaitCase{{false, true, false}, {false, true, true}, WSA_WAIT_EVENT_0 + 1}));
+
 }  // namespace
