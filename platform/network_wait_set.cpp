@@ -97,4 +97,16 @@ int NetworkWaitSet::Acquire() {
   return -1;
 }
 
+int NetworkWaitSet::AcquireWithoutPoll() {
+  std::size_t entry = 0;
+  for (std::size_t i = 0; i < events_.size(); ++i) {
+    // A socket selected into this event may be readable without its event knowing yet.
+    for (; entry < entries_.size() && entries_[entry].event == i; ++entry) {
+      if (entries_[entry].socket != nullptr) return -1;
+    }
+    if (events_[i]->TryAcquire()) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 }  // namespace kwz_platform

@@ -38,6 +38,10 @@ class NetworkWaitSet {
   bool Poll(int timeoutMs);
   // The lowest signalled index, consuming an auto-reset event; -1 when none is.
   int Acquire();
+  // Acquire without a poll, for the indices whose state is all in memory: the lowest signalled
+  // event that no socket selected into an event at or before it could outrank. -1 when the
+  // answer needs a poll.
+  int AcquireWithoutPoll();
 
  private:
   struct Entry {

@@ -108,6 +108,11 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
       return WSA_WAIT_FAILED;
     }
   }
+  // A signalled event that no socket can outrank ends the wait at once, without a system call:
+  // the tunnel's and the stop event live in memory, and the tunnel's receiving thread waits on
+  // nothing else.
+  const int known = set.AcquireWithoutPoll();
+  if (known >= 0) return WSA_WAIT_EVENT_0 + static_cast<DWORD>(known);
   kwz_platform::WaitDeadline deadline(timeout);
   for (;;) {
     if (!set.Poll(deadline.RemainingForPoll())) {

@@ -337,6 +337,25 @@ TEST_F(NetworkEvents, SocketEventWinsOverAStopSetBeforeItAndLeavesTheStopSignall
   EXPECT_EQ(Wait(0), static_cast<DWORD>(WSA_WAIT_TIMEOUT));  // that wait consumed it
 }
 
+// A plain event's state is known without asking the system, a socket's readiness is not: a
+// signalled plain event behind a socket's event must not win before that socket is asked, while
+// one ahead of it may.
+TEST_F(NetworkEvents, PlainEventBehindAReadySocketWaitsItsTurn) {
+  HANDLE quiet = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE ready = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  Send("127.0.0.1", "data");
+  AwaitQueued();
+  const HANDLE behind[3] = {quiet, events_[0], ready};
+  EXPECT_EQ(WSAWaitForMultipleEvents(3, behind, FALSE, 0, FALSE), WSA_WAIT_EVENT_0 + 1);
+  const HANDLE ahead[3] = {ready, events_[0], quiet};
+  EXPECT_EQ(WSAWaitForMultipleEvents(3, ahead, FALSE, 0, FALSE), WSA_WAIT_EVENT_0);
+  EXPECT_EQ(Receive(), "data");
+  EXPECT_NE(Enumerate() & FD_READ, 0);
+  EXPECT_EQ(WSAWaitForMultipleEvents(3, behind, FALSE, 0, FALSE), WSA_WAIT_EVENT_0 + 2);
+  CloseHandle(quiet);
+  CloseHandle(ready);
+}
+
 // Plain events in one wait: which index wins, and what each event is left with.
 struct PlainWaitCase {
   bool manual[3];
