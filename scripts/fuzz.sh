@@ -15,19 +15,6 @@ all_targets=(rtp_packet_fuzzer rtp_stream_fuzzer screen_message_fuzzer zlib_bloc
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 
-# Longest input per target: a datagram, a short stream, a screen message, a block, a clip.
-max_len() {
-  case "$1" in
-    rtp_packet_fuzzer) echo 2048 ;;
-    rtp_stream_fuzzer) echo 4096 ;;
-    screen_message_fuzzer) echo 70000 ;;
-    zlib_block_fuzzer) echo 16384 ;;
-    decoder_fuzzer) echo 131072 ;;
-    yuv_convert_fuzzer) echo 8192 ;;
-    settings_fuzzer) echo 4096 ;;
-  esac
-}
-
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ is missing (scripts/install-deps.sh installs it)" >&2
   exit 1
@@ -48,19 +35,10 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build/fuzz -j "$(nproc)" --target kwz_fuzzers
 echo "=== fuzz: build $((SECONDS - start)) s"
 
-# A small quarantine lets the per-input objects reuse memory: with the default one every input
-# faults in fresh pages, which costs most targets three quarters of their speed.
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:quarantine_size_mb=16:suppressions=$PWD/scripts/asan.supp"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-unset KWZ_FUZZ_CODEC KWZ_DEBUG_OUTPUT
-# The control's registry and diagnostic log stay inside the build folder; the in-memory GDI
-# backend needs no display.
-export ProgramData="$PWD/build/fuzz/programdata" XDG_DATA_HOME="$PWD/build/fuzz/programdata"
-export KWZ_GDI_BACKEND=headless
-mkdir -p "$ProgramData"
+source scripts/fuzz-env.sh
+unset KWZ_FUZZ_CODEC  # every codec gets its turn
 artifacts="build/fuzz/artifacts"
 work="build/fuzz/work"
-common=(-timeout=20 -rss_limit_mb=2560 -print_final_stats=1)
 
 for target in "${targets[@]}"; do
   bin="build/fuzz/fuzz/$target"
@@ -68,7 +46,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$artifacts/$target"
   t0=$SECONDS
   if [ -d "$corpus" ]; then
-    "$bin" "${common[@]}" -runs=0 -artifact_prefix="$artifacts/$target/" "$corpus" \
+    "$bin" "${fuzz_common[@]}" -runs=0 -artifact_prefix="$artifacts/$target/" "$corpus" \
       >"$artifacts/$target/replay.log" 2>&1 || {
       tail -40 "$artifacts/$target/replay.log" >&2
       echo "=== fuzz: $target fails on its checked-in corpus" >&2
@@ -81,7 +59,7 @@ for target in "${targets[@]}"; do
   rm -rf "${work:?}/$target"
   mkdir -p "$work/$target"
   [ -d "$corpus" ] && cp -r "$corpus/." "$work/$target/"
-  "$bin" "${common[@]}" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
+  "$bin" "${fuzz_common[@]}" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
     -artifact_prefix="$artifacts/$target/" "$work/$target" >"$artifacts/$target/fuzz.log" 2>&1 || {
     tail -60 "$artifacts/$target/fuzz.log" >&2
     echo "=== fuzz: $target found a fault; the input is in $artifacts/$target/" >&2
