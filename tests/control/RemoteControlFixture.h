@@ -140,6 +140,19 @@ inline int ThreadCount() {
   return count;
 }
 
+// The thread count once no thread is still leaving: the same on two readings 10 ms apart (at
+// most 2 s). A baseline read at once may include the thread SetUp has just joined.
+inline int SettledThreadCount() {
+  int previous = ThreadCount();
+  for (int i = 0; i < 200; ++i) {
+    usleep(10000);
+    const int now = ThreadCount();
+    if (now == previous) return now;
+    previous = now;
+  }
+  return previous;
+}
+
 // Whether the process comes down to count threads within 2 s.
 inline bool ThreadCountSettlesAt(int count) {
   for (int i = 0; i < 200; ++i) {

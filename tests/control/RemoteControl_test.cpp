@@ -41,13 +41,13 @@ TEST_F(RemoteControlTest, ResendsTheMouseRecordAboutTenTimesASecondWithoutInput)
 
 TEST_F(RemoteControlTest, StartingTwiceLeavesOneThreadAndOneSocket) {
   CreateWindow();
-  const int threads = ThreadCount();
+  const int threads = SettledThreadCount();
   const int descriptors = OpenDescriptorCount();
   ASSERT_EQ(control_->StartRemoteControl(), S_OK);
   EXPECT_TRUE(control_->RemoteControlRunning());
   // The re-send thread opens what it needs on its first send; count after that.
   ASSERT_TRUE(NextRecord().has_value());
-  const int threadsOn = ThreadCount();
+  const int threadsOn = SettledThreadCount();
   const int descriptorsOn = OpenDescriptorCount();
   EXPECT_EQ(threadsOn, threads + 1);
   EXPECT_GT(descriptorsOn, descriptors);
@@ -77,7 +77,7 @@ TEST_F(RemoteControlTest, EndingWhenOffIsHarmless) {
 
 TEST_F(RemoteControlTest, ASocketThatCannotBeHadGivesSFalseAndNoThread) {
   CreateWindow();
-  const int threads = ThreadCount();
+  const int threads = SettledThreadCount();
   kwz_platform::FailNextSocket(WSAENOBUFS);
   EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
   EXPECT_FALSE(control_->RemoteControlRunning());
@@ -91,7 +91,7 @@ TEST_F(RemoteControlTest, ASocketThatCannotBeHadGivesSFalseAndNoThread) {
 
 TEST_F(RemoteControlTest, DeInitAndTheWindowsDestructionEndRemoteControl) {
   CreateWindow();
-  const int threads = ThreadCount();
+  const int threads = SettledThreadCount();
   ASSERT_EQ(script().Call(u"Init").hr, S_OK);
   ASSERT_EQ(control_->StartRemoteControl(), S_OK);
   ASSERT_TRUE(NextRecord().has_value());
