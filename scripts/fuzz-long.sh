@@ -3,7 +3,8 @@
 # replays the checked-in corpora through scripts/fuzz.sh, then fuzzes a scratch copy of the
 # target's corpus with one worker per core, and prints the executions, the rate and the wall
 # time. A finding stops the run and fails the script; its input is left in
-# build/fuzz/artifacts/<target>-long/.
+# build/fuzz/artifacts/<target>-long/. Stopped by hand (Ctrl-C), it prints the executions
+# so far and exits with 130.
 #
 #   scripts/fuzz-long.sh <target> <executions> [workers, default: the number of cores]
 #
@@ -45,13 +46,24 @@ for ((w = 0; w < jobs; w++)); do
     -artifact_prefix="$artifacts/" "$work" >"$artifacts/worker-$w.log" 2>&1 &
   pids+=($!)
 done
+# Without job control the workers ignore SIGINT, so a run stopped by hand (or by a time limit)
+# passes SIGTERM on: libFuzzer then prints its statistics and exits.
+interrupted=0
+stop_workers() {
+  interrupted=1
+  kill -TERM "${pids[@]}" 2>/dev/null || true
+}
+trap stop_workers INT TERM
 failed=0
 for ((left = jobs; left > 0; left--)); do
   if ! wait -n; then
+    [ "$interrupted" -eq 0 ] || break
     failed=1  # a finding ends the run: the other workers are stopped
     kill "${pids[@]}" 2>/dev/null || true
   fi
 done
+wait || true  # a signal while waiting ends the wait early; the workers still finish
+trap - INT TERM
 wall=$((SECONDS - start))
 done_runs=0
 for ((w = 0; w < jobs; w++)); do
@@ -63,6 +75,10 @@ if [ "$failed" -ne 0 ] || ls "$artifacts" | grep -qE '^(crash|leak|timeout|oom|s
   for ((w = 0; w < jobs; w++)); do tail -30 "$artifacts/worker-$w.log" >&2; done
   echo "=== fuzz-long: $name found a fault; see $artifacts/" >&2
   exit 1
+fi
+if [ "$interrupted" -ne 0 ]; then
+  echo "=== fuzz-long: $name stopped after $done_runs executions in $wall s, no findings" >&2
+  exit 130
 fi
 echo "=== fuzz-long: $name $done_runs executions in $wall s" \
   "($((done_runs / (wall > 0 ? wall : 1)))/s, $jobs workers), no findings"
