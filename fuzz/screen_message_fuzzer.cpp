@@ -1,7 +1,8 @@
 // libFuzzer target for screen messages from reassembly to the window: each message is cut into
 // datagrams as a presenter would send it, read back by the screen endpoint (acceptance,
 // header parse, body buffer growth), decoded into the drawing surface and drawn into a window
-// of the headless GDI backend, the way one pass of the engine does it. Input layout:
+// of the headless GDI backend, the way one pass of the engine does it (screens of up to a
+// million pixels; larger ones stop after acceptance). Input layout:
 //
 //   byte 0    bits 0-2: block geometry (table below); bit 3: stretch; bits 4-5: window size
 //   then      up to kMaxMessages messages, each a u16 little-endian length and that many
@@ -11,6 +12,7 @@
 // window, or allocate without bound; an accepted body always fits the engine's buffer.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -40,6 +42,11 @@ struct Size {
 constexpr Size kBlockSizes[] = {{100, 100}, {100, 100}, {100, 100}, {100, 100},
                                 {100, 100}, {64, 64},   {128, 32},  {256, 256}};
 constexpr Size kWindowSizes[] = {{64, 48}, {200, 150}, {1, 1}, {333, 257}};
+// Larger screens are accepted but not decoded or drawn, as image fuzzers cap their pictures:
+// a 32-byte message can ask for a 128 MB surface, and filling, decoding and scaling one costs
+// most of a second under AddressSanitizer, for paths a small screen takes too. The size limits
+// themselves have unit tests.
+constexpr std::uint64_t kMaxPaintedPixels = std::uint64_t{1} << 20;
 
 // Windows are made once per size and kept: making one per input would cost more than a pass.
 HWND WindowFor(int choice) {
@@ -55,6 +62,11 @@ HWND WindowFor(int choice) {
     KWZ_FUZZ_CHECK(windows[choice] != nullptr);
   }
   return windows[choice];
+}
+
+std::uint64_t Pixels(const BITMAPINFOHEADER& header) {
+  const auto extent = [](LONG n) { return static_cast<std::uint64_t>(std::abs(std::int64_t{n})); };
+  return extent(header.biWidth) * extent(header.biHeight);
 }
 
 // The engine's body buffer: an IPP allocation that the endpoint may replace.
@@ -103,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KWZ_FUZZ_CHECK(header.biSizeImage <= screen_packet::kMaxImageSize);
     const DWORD mode = header.biCompression;
     KWZ_FUZZ_CHECK(mode < screen_packet::kStreamModeCount);
+    if (Pixels(header) > kMaxPaintedPixels) continue;
     surface.SetStreamMode(mode);
     header.biCompression = header.biBitCount / 8u;
     const std::int32_t decoded = surface.DecodeMessage(header, blockIndex, body.data, bodyLength);
