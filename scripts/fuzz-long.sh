@@ -3,8 +3,8 @@
 # replays the checked-in corpora through scripts/fuzz.sh, then fuzzes a scratch copy of the
 # target's corpus with one worker per core, and prints the executions, the rate and the wall
 # time. A finding stops the run and fails the script; its input is left in
-# build/fuzz/artifacts/<target>-long/. Stopped by hand (Ctrl-C), it prints the executions
-# so far and exits with 130.
+# build/fuzz/artifacts/<target>-long/. Stopped by hand (Ctrl-C; SIGTERM for a run started in
+# the background, which ignores SIGINT), it prints the executions so far and exits with 130.
 #
 #   scripts/fuzz-long.sh <target> <executions> [workers, default: the number of cores]
 #
