@@ -9,6 +9,8 @@
 #   scripts/fuzz-long.sh <target> <executions> [workers, default: the number of cores]
 #
 # KWZ_FUZZ_CODEC=0..4 pins decoder_fuzzer to one codec (MPEG-4, H.264, VP8, VP9, JPEG).
+# KWZ_FUZZ_RESUME=1 goes on from the scratch corpus of the target's last long run, so that a
+# campaign longer than one sitting can be run in parts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,9 +34,14 @@ source scripts/fuzz-env.sh
 name="$target${codec:+-codec$codec}-long"
 artifacts="build/fuzz/artifacts/$name"
 work="build/fuzz/work/$name"
-rm -rf "$work" "$artifacts"
+rm -rf "$artifacts"
+if [ "${KWZ_FUZZ_RESUME-}" = 1 ] && [ -d "$work" ]; then
+  echo "=== fuzz-long: $name resumes a scratch corpus of $(ls "$work" | wc -l) inputs" >&2
+else
+  rm -rf "$work"
+fi
 mkdir -p "$work" "$artifacts"
-cp -r "fuzz/corpus/$target/." "$work/"
+cp -rn "fuzz/corpus/$target/." "$work/"
 
 start=$SECONDS
 # Workers share the corpus folder, each picking up what the others add (libFuzzer's own -jobs
