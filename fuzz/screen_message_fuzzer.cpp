@@ -16,6 +16,10 @@
 #include <memory>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "engine/CBMPManager.h"
 #include "engine/packet/ScreenPacketFormat.h"
 #include "fuzz/StreamHarness.h"
@@ -81,6 +85,10 @@ struct BodyBuffer {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // libavcodec reports every damaged frame on stderr: a line or two per input, which would fill
+  // a long run's logs with gigabytes and cost a write each.
+  static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+  (void)quiet;
   Reader in(data, size);
   const std::uint8_t config = in.U8();
   const Size block = kBlockSizes[config & 7];
