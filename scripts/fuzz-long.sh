@@ -84,7 +84,8 @@ done
 for unit in "$artifacts"/slow-unit-*; do
   [ -e "$unit" ] || continue
   again="$artifacts/again-${unit##*/slow-unit-}.log"
-  "build/fuzz/fuzz/$target" "${fuzz_common[@]}" "$unit" >"$again" 2>&1 || continue
+  "build/fuzz/fuzz/$target" "${fuzz_common[@]}" -artifact_prefix="$artifacts/again-" "$unit" \
+    >"$again" 2>&1 || continue
   ms=$(grep -o 'in [0-9]* ms' "$again" | grep -o '[0-9]*' | tail -n 1)
   if [ "${ms:-10000}" -lt 10000 ]; then
     mv "$unit" "$artifacts/stall-${unit##*/slow-unit-}"
