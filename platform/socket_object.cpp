@@ -110,10 +110,10 @@ int SocketObject::ReceiveFrom(void* buffer, std::size_t length, Ipv4Endpoint* fr
     nonBlocking = nonBlocking_;
     companions = !companions_.empty();
   }
-  std::vector<std::shared_ptr<Descriptor>> descriptors;
+  std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
   std::vector<pollfd> polled;
   if (companions) {
-    descriptors = Descriptors();
+    AppendDescriptors(&descriptors);
     for (const auto& descriptor : descriptors) polled.push_back({descriptor->fd(), POLLIN, 0});
   }
   for (;;) {
@@ -257,7 +257,9 @@ int SocketObject::PendingBytes(std::uint32_t* count) {
   if (!HasCompanions()) {
     if (int error = add(main_->fd())) return error;
   } else {
-    for (const auto& descriptor : Descriptors()) {
+    std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
+    AppendDescriptors(&descriptors);
+    for (const auto& descriptor : descriptors) {
       if (int error = add(descriptor->fd())) return error;
     }
   }
@@ -278,13 +280,6 @@ int SocketObject::SetNonBlocking(bool nonBlocking) {
 bool SocketObject::HasCompanions() {
   std::lock_guard<std::mutex> guard(lock_);
   return !companions_.empty();
-}
-
-std::vector<std::shared_ptr<Descriptor>> SocketObject::Descriptors() {
-  std::vector<std::shared_ptr<Descriptor>> result{main_};
-  std::lock_guard<std::mutex> guard(lock_);
-  for (const Companion& companion : companions_) result.push_back(companion.descriptor);
-  return result;
 }
 
 void SocketObject::AppendDescriptors(std::pmr::vector<std::shared_ptr<Descriptor>>* out) {

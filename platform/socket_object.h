@@ -76,7 +76,6 @@ class SocketObject : public KernelObject {
   // What network events poll: [0] is the socket itself, then one companion per membership that
   // the socket's own binding would not receive. Appended to *out.
   void AppendDescriptors(std::pmr::vector<std::shared_ptr<Descriptor>>* out);
-  std::vector<std::shared_ptr<Descriptor>> Descriptors();
 
   // The network-event selection (WSAEventSelect): the event and the FD_ bits, or none.
   // Selecting anew clears the record below, as on Windows.

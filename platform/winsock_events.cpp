@@ -28,7 +28,8 @@ std::shared_ptr<SocketObject> FindSocket(SOCKET s) {
 
 // Which selected condition the socket has now.
 long ConditionsNow(SocketObject* socket, long mask) {
-  std::vector<std::shared_ptr<Descriptor>> descriptors = socket->Descriptors();
+  std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
+  socket->AppendDescriptors(&descriptors);
   std::vector<pollfd> polls;
   for (const auto& descriptor : descriptors)
     polls.push_back({descriptor->fd(), POLLIN | POLLRDHUP, 0});
