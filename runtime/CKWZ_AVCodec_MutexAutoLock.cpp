@@ -3,12 +3,13 @@
 #include "platform/debug.h"
 #include "platform/winerror.h"
 
-CKWZ_AVCodec_MutexAutoLock::CKWZ_AVCodec_MutexAutoLock() : m_hMutex(nullptr), m_bLocked(false) {
-  m_hMutex = CreateMutexA(nullptr, FALSE, kName);
+CKWZ_AVCodec_MutexAutoLock::CKWZ_AVCodec_MutexAutoLock(const char* name)
+    : m_hMutex(nullptr), m_bLocked(false) {
+  m_hMutex = CreateMutexA(nullptr, FALSE, name);
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     // Keep a single handle for the object's lifetime.
     if (m_hMutex != nullptr) CloseHandle(m_hMutex);
-    m_hMutex = OpenMutexA(SYNCHRONIZE, FALSE, kName);
+    m_hMutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
   }
 }
 

@@ -7,7 +7,11 @@
 
 class CKWZ_AVCodec_MutexAutoLock {
  public:
-  CKWZ_AVCodec_MutexAutoLock();
+  static constexpr const char* kName = "KWZ_AVCODEC_MUTEX";
+
+  // name: tests pass one of their own, so that codecs busy elsewhere on the machine (a viewer, a
+  // fuzzer) cannot hold the lock they watch.
+  explicit CKWZ_AVCodec_MutexAutoLock(const char* name = kName);
   ~CKWZ_AVCodec_MutexAutoLock();
   CKWZ_AVCodec_MutexAutoLock(const CKWZ_AVCodec_MutexAutoLock&) = delete;
   CKWZ_AVCodec_MutexAutoLock& operator=(const CKWZ_AVCodec_MutexAutoLock&) = delete;
@@ -18,8 +22,6 @@ class CKWZ_AVCodec_MutexAutoLock {
   // Releases only a lock that Lock obtained.
   void Unlock();
   bool IsLocked() const { return m_bLocked; }
-
-  static constexpr const char* kName = "KWZ_AVCODEC_MUTEX";
 
  private:
   HANDLE m_hMutex;

@@ -13,34 +13,18 @@
 #include "codec/CVideoEncoder.h"
 #include "codec/CodecIds.h"
 #include "platform/winerror.h"
-#include "runtime/CKWZ_AVCodec_MutexAutoLock.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/CodecMutexHolder.h"
 
 namespace {
 
 using kwz_test::ChildProcess;
 using namespace std::chrono_literals;
 
-// Holds the mutex in a child until told to let go ('U'); reports 'L' when held, 'R' just
-// before releasing.
-ChildProcess StartHolder() {
-  return ChildProcess([](const ChildProcess::Channel& channel) {
-    CKWZ_AVCodec_MutexAutoLock lock;
-    lock.Lock();
-    if (!lock.IsLocked()) return 1;
-    channel.Send('L');
-    if (channel.Receive() == 'U') {
-      channel.Send('R');
-      lock.Unlock();
-    }
-    return 0;
-  });
-}
-
 // Runs call on another thread while a child holds the mutex; true when the call waited for
 // the child's release. Always releases the child, so a failure cannot hang the suite.
 bool WaitsForTheMutex(const std::function<HRESULT()>& call, HRESULT* result) {
-  ChildProcess holder = StartHolder();
+  ChildProcess holder = kwz_test::StartCodecMutexHolder();
   EXPECT_EQ(holder.Receive(), 'L');
   std::atomic<bool> done{false};
   std::future<HRESULT> future = std::async(std::launch::async, [&] {
@@ -101,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegDecoderMutex, ::testing::ValuesIn(FfmpegC
 // Only FFmpeg contexts need the mutex: other libraries open while another process holds it.
 TEST(DecoderMutex, OtherLibrariesOpenWithoutIt) {
   for (int id : OtherCodecs()) {
-    ChildProcess holder = StartHolder();
+    ChildProcess holder = kwz_test::StartCodecMutexHolder();
     ASSERT_EQ(holder.Receive(), 'L');
     CVideoDecoder decoder;
     BITMAPINFOHEADER header = Rgb32(320, 240);

@@ -2,37 +2,26 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/debug.h"
-#include "platform/widestring.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/CodecMutexHolder.h"
+#include "tests/support/DebugCapture.h"
 
 namespace {
 
 using kwz_test::ChildProcess;
+using kwz_test::DebugCapture;
 
-// Holds the machine-wide mutex in a child until told to let go ('U') or killed.
-ChildProcess StartHolder() {
-  return ChildProcess([](const ChildProcess::Channel& channel) {
-    CKWZ_AVCodec_MutexAutoLock lock;
-    lock.Lock();
-    if (!lock.IsLocked()) return 1;
-    channel.Send('L');
-    if (channel.Receive() == 'U') {
-      channel.Send('R');
-      lock.Unlock();
-    }
-    return 0;
-  });
-}
+// A name of the tests' own: a viewer or fuzzer on the same machine opens codecs under the real
+// name, and would otherwise make a probe that expects the mutex free fail now and then.
+constexpr const char* kTestName = "KWZ_AVCODEC_MUTEX_TEST";
 
 // Tries the mutex from a fresh process; 'Y' when it could be had within 100 ms.
-char ProbeFromAnotherProcess() {
-  ChildProcess probe([](const ChildProcess::Channel& channel) {
-    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, CKWZ_AVCodec_MutexAutoLock::kName);
+char ProbeFromAnotherProcess(const char* name = kTestName) {
+  ChildProcess probe([name](const ChildProcess::Channel& channel) {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, name);
     DWORD r = WaitForSingleObject(m, 100);
     bool had = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
     if (had) ReleaseMutex(m);  // exiting while holding it would leave it abandoned
@@ -42,31 +31,12 @@ char ProbeFromAnotherProcess() {
   return probe.Receive();
 }
 
-class DebugCapture {
- public:
-  DebugCapture() {
-    SetDebugOutputSink([this](const WCHAR* text) {
-      std::lock_guard<std::mutex> guard(lock_);
-      texts_.push_back(Narrow(text));
-    });
-  }
-  ~DebugCapture() { SetDebugOutputSink(nullptr); }
-  std::vector<std::string> texts() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return texts_;
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<std::string> texts_;
-};
-
 TEST(AVCodecMutex, SerialisesTwoProcesses) {
-  ChildProcess holder = StartHolder();
+  ChildProcess holder = kwz_test::StartCodecMutexHolder(kTestName);
   ASSERT_EQ(holder.Receive(), 'L');
   EXPECT_EQ(ProbeFromAnotherProcess(), 'N');
   holder.Send('U');
-  CKWZ_AVCodec_MutexAutoLock lock;
+  CKWZ_AVCodec_MutexAutoLock lock(kTestName);
   lock.Lock();  // blocks until the holder lets go
   EXPECT_TRUE(lock.IsLocked());
   EXPECT_EQ(holder.Receive(0), 'R');  // its release came first
@@ -78,8 +48,8 @@ TEST(AVCodecMutex, SerialisesTwoProcesses) {
 }
 
 TEST(AVCodecMutex, UnlockWithoutLockReleasesNothing) {
-  CKWZ_AVCodec_MutexAutoLock owner;
-  CKWZ_AVCodec_MutexAutoLock other;  // same thread, never locked
+  CKWZ_AVCodec_MutexAutoLock owner(kTestName);
+  CKWZ_AVCodec_MutexAutoLock other(kTestName);  // same thread, never locked
   owner.Lock();
   ASSERT_TRUE(owner.IsLocked());
   other.Unlock();
@@ -89,12 +59,12 @@ TEST(AVCodecMutex, UnlockWithoutLockReleasesNothing) {
 }
 
 TEST(AVCodecMutex, FreeAgainAfterTheHolderIsKilled) {
-  ChildProcess holder = StartHolder();
+  ChildProcess holder = kwz_test::StartCodecMutexHolder(kTestName);
   ASSERT_EQ(holder.Receive(), 'L');
   holder.Kill();
   DebugCapture debug;
   {
-    CKWZ_AVCodec_MutexAutoLock first;
+    CKWZ_AVCodec_MutexAutoLock first(kTestName);
     first.Lock();  // finds the mutex abandoned: reported, and the caller proceeds unlocked
     EXPECT_FALSE(first.IsLocked());
     first.Unlock();
@@ -102,7 +72,7 @@ TEST(AVCodecMutex, FreeAgainAfterTheHolderIsKilled) {
   EXPECT_EQ(debug.texts(),
             std::vector<std::string>{"CKWZ_AVCodec_MutexAutoLock::Lock() FAILED.\n"});
   EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');  // not kept by the failed Lock either
-  CKWZ_AVCodec_MutexAutoLock second;
+  CKWZ_AVCodec_MutexAutoLock second(kTestName);
   second.Lock();
   EXPECT_TRUE(second.IsLocked());
   second.Unlock();
@@ -110,10 +80,20 @@ TEST(AVCodecMutex, FreeAgainAfterTheHolderIsKilled) {
 
 TEST(AVCodecMutex, DestructionReleasesAHeldLock) {
   {
-    CKWZ_AVCodec_MutexAutoLock lock;
+    CKWZ_AVCodec_MutexAutoLock lock(kTestName);
     lock.Lock();
   }
   EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');
+}
+
+TEST(AVCodecMutex, DefaultIsTheNameTheCodecsShare) {
+  CKWZ_AVCodec_MutexAutoLock mine(kTestName);  // exists, never locked
+  CKWZ_AVCodec_MutexAutoLock lock;
+  lock.Lock();
+  ASSERT_TRUE(lock.IsLocked());
+  // Only the held case: a codec elsewhere on the machine may take the free mutex at any time.
+  EXPECT_EQ(ProbeFromAnotherProcess(CKWZ_AVCodec_MutexAutoLock::kName), 'N');
+  EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');  // the tests' own name is another mutex
 }
 
 }  // namespace
