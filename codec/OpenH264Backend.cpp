@@ -3,11 +3,25 @@
 #include <wels/codec_api.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "codec/CodecIds.h"
+#include "platform/debug.h"
 #include "platform/ipp.h"
 
 namespace kwz_codec {
+namespace {
+
+// OpenH264 writes a line to stderr for every damaged frame it meets. Stderr is the host's, and a
+// lossy network would fill it; the library's complaints go to the debugger output instead.
+void TraceToDebugOutput(void* /*context*/, int /*level*/, const char* message) {
+  if (message == nullptr) return;
+  std::string line(message);
+  if (line.empty() || line.back() != '\n') line += '\n';
+  OutputDebugStringA(line.c_str());
+}
+
+}  // namespace
 
 void OpenH264Deleter::operator()(ISVCDecoder* decoder) const {
   decoder->Uninitialize();
@@ -37,6 +51,8 @@ std::unique_ptr<IDecoderBackend> CreateH264Backend() {
 bool OpenH264Backend::Open(int width, int height) {
   ISVCDecoder* raw = nullptr;
   if (WelsCreateDecoder(&raw) != 0 || raw == nullptr) return false;
+  WelsTraceCallback trace = &TraceToDebugOutput;
+  raw->SetOption(DECODER_OPTION_TRACE_CALLBACK, &trace);
   SDecodingParam param = {};
   param.pFileNameRestructed = nullptr;
   param.uiCpuLoad = 0;

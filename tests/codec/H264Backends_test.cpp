@@ -3,13 +3,17 @@
 // so they must hand out the same pictures and refuse the same frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "codec/CodecIds.h"
 #include "codec/DecoderBackend.h"
 #include "tests/codec/TestEncoders.h"
+#include "tests/support/DebugCapture.h"
 
 namespace {
 
@@ -88,6 +92,38 @@ TEST(H264Backends, ShowNothingThatCannotBeDecodedWhole) {
     EXPECT_FALSE(Decode(*backends[b], cut, &picture)) << "backend " << b;
     EXPECT_FALSE(Decode(*backends[b], coded[4], &picture)) << "backend " << b;
     EXPECT_TRUE(Decode(*backends[b], coded[6], &picture)) << "backend " << b;
+  }
+}
+
+// Stderr is the host's: a lossy network must not fill it with the library's complaints, which go
+// to the debugger output instead.
+TEST(H264Backends, OpenH264ComplainsOnTheDebuggerOutputOnly) {
+  // The stream's own sequence parameter set, then a picture parameter set whose chroma QP
+  // offset is 13, beyond the allowed -12..12.
+  const std::vector<CodedFrame> coded = Stream(1, 1);
+  ASSERT_EQ(coded.size(), 1u);
+  const std::vector<std::uint8_t>& key = coded[0].data;
+  const std::uint8_t kStart[] = {0, 0, 0, 1};
+  auto sps = std::search(key.begin(), key.end(), std::begin(kStart), std::end(kStart));
+  ASSERT_TRUE(sps != key.end() && sps + 4 != key.end() && (sps[4] & 0x1F) == 7);
+  auto end = std::search(sps + 4, key.end(), std::begin(kStart), std::end(kStart));
+  CodedFrame damaged;
+  damaged.data.assign(sps, end);
+  damaged.data.insert(damaged.data.end(), {0, 0, 0, 1, 0x68, 0xCE, 0x30, 0xD4, 0x80});
+  kwz_test::DebugCapture debug;
+  testing::internal::CaptureStderr();
+  {
+    std::unique_ptr<IDecoderBackend> backend = kwz_codec::CreateOpenH264Backend();
+    ASSERT_TRUE(backend->Open(kWidth, kHeight));
+    YuvPicture picture;
+    EXPECT_FALSE(Decode(*backend, damaged, &picture));
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  const std::vector<std::string> texts = debug.texts();
+  ASSERT_FALSE(texts.empty());
+  for (const std::string& text : texts) {
+    EXPECT_NE(text.find("OpenH264"), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '\n') << text;
   }
 }
 
