@@ -11,6 +11,9 @@
 #include "tests/support/Sanitizers.h"
 #include "tests/support/XvfbServer.h"
 
+// After the platform's headers: Xlib's macros (None, Status, Bool) would clash with them.
+#include <X11/Xlib.h>
+
 namespace {
 
 using kwz_platform::GdiBackendKind;
@@ -176,6 +179,40 @@ TEST_F(GdiX11Test, WindowsResizeNestAndEnumerateTheScreen) {
   ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode));
   EXPECT_EQ(mode.dmPelsWidth, 1920u);
   DestroyWindow(parent);
+}
+
+// Nothing repaints a still screen, so the picture must survive another client's window passing
+// over it.
+TEST_F(GdiX11Test, PictureSurvivesBeingCovered) {
+  const int width = 160, height = 120;
+  TestDib dib = MakeDib(width, height, 32, true, Picture);
+  HWND headless = Window(GdiBackendKind::kHeadless, 0, 0, width, height);
+  HWND parent = Window(GdiBackendKind::kX11, 20, 20, width + 40, height + 40);
+  HWND child = CreateWindowExW(0, u"STATIC", u"", WS_CHILD | WS_VISIBLE, 20, 20, width, height,
+                               parent, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  PaintFrame(headless, dib, width, height, false);
+  PaintFrame(child, dib, width, height, false);
+  const WindowPixels expected = Read(headless);
+  ASSERT_EQ(Read(child).pixels, expected.pixels);
+
+  Display* other = XOpenDisplay(server_->Display().c_str());
+  ASSERT_NE(other, nullptr);
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = 0xFF0000;
+  attributes.override_redirect = True;
+  const ::Window cover =
+      XCreateWindow(other, DefaultRootWindow(other), 0, 0, 400, 300, 0, CopyFromParent, InputOutput,
+                    CopyFromParent, CWBackPixel | CWOverrideRedirect, &attributes);
+  XMapRaised(other, cover);
+  XSync(other, False);
+  XUnmapWindow(other, cover);
+  XSync(other, False);
+  EXPECT_EQ(Read(child).pixels, expected.pixels);
+  XDestroyWindow(other, cover);
+  XCloseDisplay(other);
+  DestroyWindow(parent);
+  DestroyWindow(headless);
 }
 
 // The window thread destroys the window while the painting thread's puts are in flight: the
