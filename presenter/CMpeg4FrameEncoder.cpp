@@ -44,8 +44,10 @@ CMpeg4FrameEncoder::CMpeg4FrameEncoder(const FrameEncoderSettings& settings)
     c->qmin = 2;
     c->qmax = 31;
     c->max_b_frames = 0;
-    // Key frames only when asked for (a viewer joins) or after a frame was dropped.
-    c->gop_size = 600 * settings.frameRate;
+    // Key frames when asked for (a viewer joins), after a frame was dropped, and every 600th
+    // frame: the longest interval libavcodec's MPEG-4 encoder allows (it cuts longer ones to
+    // that, with a warning on stderr).
+    c->gop_size = 600;
     c->thread_count = 1;
     opened = avcodec_open2(c, codec, nullptr) >= 0;
   }
