@@ -20,6 +20,11 @@ namespace {
 // RTP's usual clock for video.
 constexpr std::uint64_t kRtpClockHz = 90000;
 
+// A screen that a video encoder cannot fit into one message is skipped frame after frame, and
+// nothing reaches the viewers. When this many frames have passed and none went out, the user is
+// told why, once.
+constexpr std::uint64_t kUnsentBeforeWarning = 10;
+
 // Frames are counted at the pace of the clock (missed slots included), so a time limit is a
 // frame count too: N seconds are N × rate frame slots.
 std::uint64_t FrameLimit(const PresentOptions& options) {
@@ -81,6 +86,9 @@ int RunPresenter(const PresentOptions& options, const std::atomic<bool>& stop, s
   const std::uint64_t limit = FrameLimit(options);
   std::uint64_t frame = 0;
   presenter::ScreenFrame captured;
+  std::uint64_t encoderSkips = 0;
+  bool anySent = false;
+  bool warned = false;
   while (!stop.load(std::memory_order_relaxed) && frame < limit) {
     // Slots the loop missed are counted as skipped frames, and the source moves on past them.
     for (std::uint32_t missed = pacer.WaitForNextFrame(); missed != 0 && frame + 1 < limit;
@@ -97,9 +105,21 @@ int RunPresenter(const PresentOptions& options, const std::atomic<bool>& stop, s
             sender->Send(message, length, timestamp);
           });
       sent = outcome.accepted && !outcome.skipped;
+      if (outcome.skipped) ++encoderSkips;
     }
     sender->CountFrame(!sent);
     ++frame;
+    anySent = anySent || sent;
+    // Slots missed while the encoder struggled count too: nothing went out for them either.
+    if (!anySent && !warned && encoderSkips > 0 && frame >= kUnsentBeforeWarning) {
+      std::fprintf(errors,
+                   "kwz-present: none of the first %" PRIu64
+                   " frames was sent: the encoder cannot fit a %dx%d screen into one message in "
+                   "this mode; try a smaller --size or another --mode\n",
+                   frame, captured.screen.width, captured.screen.height);
+      std::fflush(errors);
+      warned = true;
+    }
   }
 
   if (remote) {

@@ -91,6 +91,49 @@ TEST(KwzPresent, UnreadableImageIsAFailureNotABadArgument) {
   EXPECT_NE(run.err.find("/nonexistent/screen.png"), std::string::npos) << run.err;
 }
 
+// MPEG-4 cannot code a whole 1080p desktop within one message: every frame is skipped, and the
+// user must learn why rather than watch a viewer that never shows anything.
+TEST(KwzPresent, ScreenTooLargeForTheModeIsExplainedOnce) {
+  UdpCollector collector;
+  ASSERT_TRUE(collector.ok());
+  const std::string dest = "127.0.0.1:" + std::to_string(collector.port());
+  const ProgramResult run = RunProgram(
+      KWZ_PRESENT_PATH,
+      {"--mode", "mpeg4", "--dest", dest, "--frames", "12", "--fps", "50", "--size", "1920x1080"},
+      kTimeoutMs);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  // Said once ten frame slots have passed; slow encoding may overrun that by a slot or two.
+  const std::string warning =
+      " frames was sent: the encoder cannot fit a 1920x1080 screen into "
+      "one message in this mode; try a smaller --size or another --mode";
+  const std::size_t at = run.err.find(warning);
+  ASSERT_NE(at, std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(warning, at + 1), std::string::npos) << run.err;
+  const std::size_t line = run.err.rfind("kwz-present: none of the first ", at);
+  ASSERT_NE(line, std::string::npos) << run.err;
+  unsigned long long first = 0;
+  ASSERT_EQ(std::sscanf(run.err.c_str() + line, "kwz-present: none of the first %llu", &first), 1);
+  EXPECT_GE(first, 10u);
+  EXPECT_LE(first, 12u);
+  EXPECT_NE(run.out.find("kwz-present: 12 frames (12 skipped), 0 messages"), std::string::npos)
+      << run.out;
+  EXPECT_TRUE(collector.Drain(100).empty());
+}
+
+// A mode that fits sends from the first frame and says nothing of skipping.
+TEST(KwzPresent, ScreenThatFitsIsNotWarnedAbout) {
+  UdpCollector collector;
+  ASSERT_TRUE(collector.ok());
+  const std::string dest = "127.0.0.1:" + std::to_string(collector.port());
+  const ProgramResult run = RunProgram(
+      KWZ_PRESENT_PATH,
+      {"--mode", "h264", "--dest", dest, "--frames", "12", "--fps", "50", "--size", "320x200"},
+      kTimeoutMs);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err.find("was sent"), std::string::npos) << run.err;
+  EXPECT_FALSE(collector.Drain(300).empty());
+}
+
 TEST(KwzPresent, LiveXScreenIsSentAtTheDisplaysSizeWithThePointerAsCursor) {
   XvfbServer server("320x240x24");
   if (!server.Running()) GTEST_SKIP() << "no Xvfb: " << server.Error();
