@@ -61,6 +61,8 @@ class PaintConnection {
   void WaitIdle(Slot& slot);
   bool MakeImage(Slot& slot, int width, int height);
   void FreeImage(Slot& slot);
+  void FreeEntry(Entry& entry);
+  void SizeMemory(Entry& entry, int width, int height);
   void PurgeDeadWindows();
 
   X11Backend* backend_;

@@ -130,19 +130,15 @@ X11Backend::X11Backend(std::string name, Display* owner, const XVisualInfo& visu
 
 std::unique_ptr<NativeWindow> X11Backend::CreateNativeWindow(NativeWindow* parent, int x, int y,
                                                              int width, int height, bool visible) {
-  // No background: the server must not clear what the painting thread put there. NorthWest
-  // bit gravity keeps the picture in place when the window grows or shrinks. The server keeps
-  // the picture while the window is covered or hidden, as a composited Windows desktop does: the
-  // engine repaints only when the presenter's screen changes, which for a still screen may be
-  // never.
+  // No background until the first paint gives the window its memory (see the paint
+  // connection): the server must not clear what was painted. NorthWest bit gravity keeps the
+  // picture in place when the window grows or shrinks.
   XSetWindowAttributes attributes{};
   attributes.background_pixmap = None;
   attributes.border_pixel = 0;
   attributes.colormap = colormap_;
   attributes.bit_gravity = NorthWestGravity;
-  attributes.backing_store = Always;
-  const unsigned long mask =
-      CWBackPixmap | CWBorderPixel | CWColormap | CWBitGravity | CWBackingStore;
+  const unsigned long mask = CWBackPixmap | CWBorderPixel | CWColormap | CWBitGravity;
   return WithOwner([&](Display* owner) -> std::unique_ptr<NativeWindow> {
     const Window parentXid =
         parent != nullptr ? static_cast<X11Window*>(parent)->Xid() : DefaultRootWindow(owner);

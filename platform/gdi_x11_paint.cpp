@@ -3,6 +3,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -38,12 +39,19 @@ struct PaintConnection::Slot {
   PixelImage view;
 };
 
+// Frames go into the window's memory, a pixmap that is also the window's background, and are
+// copied from there into the window. The server thus restores whatever it exposes (another
+// window moved away, the window shown again after being hidden or minimised) by itself, as a
+// composited Windows desktop does: nothing else would repaint a still screen.
 struct PaintConnection::Entry {
   Window xid = None;
   std::weak_ptr<void> alive;
   GC gc = nullptr;
   Slot slots[2];
   int next = 0;
+  Pixmap memory = None;
+  int memoryWidth = 0;
+  int memoryHeight = 0;
 };
 
 namespace {
@@ -77,11 +85,36 @@ PaintConnection::PaintConnection(X11Backend* backend, Display* display, Visual* 
 
 PaintConnection::~PaintConnection() {
   backend_->RemovePaintConnection(this);
-  for (auto& [xid, entry] : entries_) {
-    for (Slot& slot : entry->slots) FreeImage(slot);
-    XFreeGC(display_, entry->gc);
-  }
+  for (auto& [xid, entry] : entries_) FreeEntry(*entry);
   CloseOurDisplay(display_);
+}
+
+void PaintConnection::FreeEntry(Entry& entry) {
+  for (Slot& slot : entry.slots) FreeImage(slot);
+  // A window keeps its background after the pixmap's id is freed.
+  if (entry.memory != None) XFreePixmap(display_, entry.memory);
+  XFreeGC(display_, entry.gc);
+}
+
+// Sized to what is painted. A new memory starts black, with the old one's picture at its top
+// left as the window's bit gravity keeps it.
+void PaintConnection::SizeMemory(Entry& entry, int width, int height) {
+  if (entry.memory != None && entry.memoryWidth == width && entry.memoryHeight == height) return;
+  const Pixmap memory = XCreatePixmap(display_, entry.xid, static_cast<unsigned>(width),
+                                      static_cast<unsigned>(height), 24);
+  XSetForeground(display_, entry.gc, 0);
+  XFillRectangle(display_, memory, entry.gc, 0, 0, static_cast<unsigned>(width),
+                 static_cast<unsigned>(height));
+  if (entry.memory != None) {
+    XCopyArea(display_, entry.memory, memory, entry.gc, 0, 0,
+              static_cast<unsigned>(std::min(width, entry.memoryWidth)),
+              static_cast<unsigned>(std::min(height, entry.memoryHeight)), 0, 0);
+    XFreePixmap(display_, entry.memory);
+  }
+  XSetWindowBackgroundPixmap(display_, entry.xid, memory);
+  entry.memory = memory;
+  entry.memoryWidth = width;
+  entry.memoryHeight = height;
 }
 
 PaintConnection* PaintConnection::ForThisThread(X11Backend* backend) {
@@ -215,8 +248,7 @@ void PaintConnection::FreeImage(Slot& slot) {
 void PaintConnection::PurgeDeadWindows() {
   for (auto it = entries_.begin(); it != entries_.end();) {
     if (it->second->alive.expired()) {
-      for (Slot& slot : it->second->slots) FreeImage(slot);
-      XFreeGC(display_, it->second->gc);
+      FreeEntry(*it->second);
       it = entries_.erase(it);
     } else {
       ++it;
@@ -240,6 +272,7 @@ std::unique_ptr<PaintTarget> PaintConnection::BeginPaint(const X11Window& window
   if (slot.image == nullptr || slot.view.width != width || slot.view.height != height) {
     if (!MakeImage(slot, width, height)) return nullptr;
   }
+  SizeMemory(*entry, width, height);
   return std::make_unique<X11Target>(this, entry.get(), &slot);
 }
 
@@ -258,25 +291,32 @@ void PaintConnection::Put(Entry& entry, Slot& slot, const RECT& r) {
     }
   }
   if (slot.shared) {
-    XShmPutImage(display_, entry.xid, entry.gc, slot.image, r.left, r.top, r.left, r.top,
+    XShmPutImage(display_, entry.memory, entry.gc, slot.image, r.left, r.top, r.left, r.top,
                  static_cast<unsigned>(w), static_cast<unsigned>(h), True);
     ++slot.pendingPuts;
     SetLastPresentPath(GdiPresentPath::kSharedMemory);
   } else {
-    XPutImage(display_, entry.xid, entry.gc, slot.image, r.left, r.top, r.left, r.top,
+    XPutImage(display_, entry.memory, entry.gc, slot.image, r.left, r.top, r.left, r.top,
               static_cast<unsigned>(w), static_cast<unsigned>(h));
     SetLastPresentPath(GdiPresentPath::kPutImage);
   }
+  XCopyArea(display_, entry.memory, entry.xid, entry.gc, r.left, r.top, static_cast<unsigned>(w),
+            static_cast<unsigned>(h), r.left, r.top);
   XFlush(display_);
 }
 
 void PaintConnection::ReadUnder(Entry& entry, Slot& slot, const RECT& r) {
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return;
-  XImage* under = XGetImage(display_, entry.xid, r.left, r.top, static_cast<unsigned>(w),
+  // The memory holds what was painted even where the window is covered or hidden.
+  XImage* under = XGetImage(display_, entry.memory, r.left, r.top, static_cast<unsigned>(w),
                             static_cast<unsigned>(h), AllPlanes, ZPixmap);
   TakeXErrors();
-  if (under == nullptr) return;  // not viewable: what lies under stays unknown
+  if (under == nullptr) return;
+  // A pixmap has no visual, so the image comes without the colour masks that say its layout.
+  under->red_mask = visual_->red_mask;
+  under->green_mask = visual_->green_mask;
+  under->blue_mask = visual_->blue_mask;
   ImageToBgrx(under, 0, 0, w, h, slot.view.bits + r.top * slot.view.stride + r.left * 4,
               slot.view.stride);
   XDestroyImage(under);

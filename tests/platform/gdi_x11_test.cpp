@@ -182,8 +182,8 @@ TEST_F(GdiX11Test, WindowsResizeNestAndEnumerateTheScreen) {
 }
 
 // Nothing repaints a still screen, so the picture must survive another client's window passing
-// over it.
-TEST_F(GdiX11Test, PictureSurvivesBeingCovered) {
+// over it, and the window being hidden and shown again (minimised, or on another desktop).
+TEST_F(GdiX11Test, PictureSurvivesBeingCoveredAndHidden) {
   const int width = 160, height = 120;
   TestDib dib = MakeDib(width, height, 32, true, Picture);
   HWND headless = Window(GdiBackendKind::kHeadless, 0, 0, width, height);
@@ -208,9 +208,13 @@ TEST_F(GdiX11Test, PictureSurvivesBeingCovered) {
   XSync(other, False);
   XUnmapWindow(other, cover);
   XSync(other, False);
-  EXPECT_EQ(Read(child).pixels, expected.pixels);
+  EXPECT_EQ(Read(child).pixels, expected.pixels) << "after another window covered it";
   XDestroyWindow(other, cover);
   XCloseDisplay(other);
+
+  ShowWindow(parent, SW_HIDE);
+  ShowWindow(parent, SW_SHOW);
+  EXPECT_EQ(Read(child).pixels, expected.pixels) << "after it was hidden and shown";
   DestroyWindow(parent);
   DestroyWindow(headless);
 }
