@@ -36,6 +36,9 @@ enum class GdiPresentPath { kNone, kMemory, kSharedMemory, kPutImage };
 GdiPresentPath LastPresentPathForTesting();
 // Display connections opened from now on skip MIT-SHM and put images with XPutImage.
 void ForceXPutImageForTesting(bool force);
+// Events queued, after a round trip, on the calling thread's painting connections (X11). The
+// painting side reads only MIT-SHM completions, so anything else would pile up as it paints.
+int PendingPaintEventsForTesting();
 
 // Input for windows of the headless backend, delivered as the X11 backend delivers the server's
 // events: through the same translation (virtual keys, keystroke flags, double-clicks for

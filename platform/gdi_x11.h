@@ -50,6 +50,8 @@ class PaintConnection {
   void Recycle(std::unique_ptr<PaintTarget> target);
   // Waits until the server has processed every request sent so far.
   void Sync();
+  // Events read but not taken, after a round trip.
+  int PendingEvents();
 
   struct Slot;
   struct Entry;

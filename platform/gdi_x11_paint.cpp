@@ -28,6 +28,14 @@ void ForceXPutImageForTesting(bool force) {
   forcePutImage = force;
 }
 
+int PendingPaintEventsForTesting() {
+  int pending = 0;
+  for (auto& [backend, connection] : threadConnections.byBackend) {
+    if (connection) pending += connection->PendingEvents();
+  }
+  return pending;
+}
+
 // One back image. Two per window alternate, so the server may still be reading the last
 // frame's segment while the next one is painted into the other.
 struct PaintConnection::Slot {
@@ -97,7 +105,8 @@ void PaintConnection::FreeEntry(Entry& entry) {
 }
 
 // Sized to what is painted. A new memory starts black, with the old one's picture at its top
-// left as the window's bit gravity keeps it.
+// left as the window's bit gravity keeps it; the first one with what the window shows (a
+// painting thread that ended may have left a picture there).
 void PaintConnection::SizeMemory(Entry& entry, int width, int height) {
   if (entry.memory != None && entry.memoryWidth == width && entry.memoryHeight == height) return;
   const Pixmap memory = XCreatePixmap(display_, entry.xid, static_cast<unsigned>(width),
@@ -105,7 +114,10 @@ void PaintConnection::SizeMemory(Entry& entry, int width, int height) {
   XSetForeground(display_, entry.gc, 0);
   XFillRectangle(display_, memory, entry.gc, 0, 0, static_cast<unsigned>(width),
                  static_cast<unsigned>(height));
-  if (entry.memory != None) {
+  if (entry.memory == None) {
+    XCopyArea(display_, entry.xid, memory, entry.gc, 0, 0, static_cast<unsigned>(width),
+              static_cast<unsigned>(height), 0, 0);
+  } else {
     XCopyArea(display_, entry.memory, memory, entry.gc, 0, 0,
               static_cast<unsigned>(std::min(width, entry.memoryWidth)),
               static_cast<unsigned>(std::min(height, entry.memoryHeight)), 0, 0);
@@ -139,6 +151,11 @@ PaintConnection* PaintConnection::ForThisThread(X11Backend* backend) {
 
 void PaintConnection::Sync() {
   XSync(display_, False);
+}
+
+int PaintConnection::PendingEvents() {
+  XSync(display_, False);
+  return XEventsQueued(display_, QueuedAlready);
 }
 
 void PaintConnection::DrainCompletions() {
@@ -264,7 +281,11 @@ std::unique_ptr<PaintTarget> PaintConnection::BeginPaint(const X11Window& window
     entry = std::make_unique<Entry>();
     entry->xid = window.Xid();
     entry->alive = window.AliveToken();
-    entry->gc = XCreateGC(display_, window.Xid(), 0, nullptr);
+    // No GraphicsExpose or NoExpose events for our copies: nothing reads them, and without a
+    // completion to wait for (plain XPutImage) they would pile up in the connection's queue.
+    XGCValues values{};
+    values.graphics_exposures = False;
+    entry->gc = XCreateGC(display_, window.Xid(), GCGraphicsExposures, &values);
   }
   Slot& slot = entry->slots[entry->next];
   entry->next ^= 1;

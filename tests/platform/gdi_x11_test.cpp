@@ -219,6 +219,42 @@ TEST_F(GdiX11Test, PictureSurvivesBeingCoveredAndHidden) {
   DestroyWindow(headless);
 }
 
+// Copies inside the server answer with NoExpose events unless told not to; a painting thread
+// without MIT-SHM never reads its connection, so they would pile up frame after frame.
+TEST_F(GdiX11Test, PaintingLeavesNoEventsBehind) {
+  TestDib dib = MakeDib(120, 80, 32, true, Picture);
+  HWND window = Window(GdiBackendKind::kX11, 0, 0, 120, 80);
+  ASSERT_NE(window, nullptr);
+  kwz_platform::ForceXPutImageForTesting(true);
+  int pending = -1;
+  std::thread painter([&] {  // a thread of its own opens a connection without MIT-SHM
+    for (int frame = 0; frame < 20; ++frame) PaintFrame(window, dib, 120, 80, false);
+    EXPECT_EQ(kwz_platform::LastPresentPathForTesting(), GdiPresentPath::kPutImage);
+    pending = kwz_platform::PendingPaintEventsForTesting();
+  });
+  painter.join();
+  EXPECT_EQ(pending, 0);
+  DestroyWindow(window);
+}
+
+// A painting thread that ends takes its connection along; the next one (the engine started
+// again) must find the picture the window shows, not black, under a cursor it draws alone.
+TEST_F(GdiX11Test, NextPaintingThreadStartsFromWhatTheWindowShows) {
+  HWND window = Window(GdiBackendKind::kX11, 5, 5, 60, 40);
+  ASSERT_NE(window, nullptr);
+  std::thread([&] { kwz_test::Fill(window, 60, 40, 40); }).join();
+  std::thread([&] {
+    HDC dc = GetDC(window);
+    EXPECT_TRUE(DrawIcon(dc, 50, 30, LoadCursorW(nullptr, IDC_ARROW)));
+    ReleaseDC(window, dc);
+  }).join();
+  WindowPixels shown = Read(window);
+  EXPECT_EQ(shown.At(50, 30), 0xFF000000u);        // the arrow's tip
+  EXPECT_EQ(shown.At(59, 30), PaletteColour(40));  // beside it, inside its square
+  EXPECT_EQ(shown.At(10, 10), PaletteColour(40));
+  DestroyWindow(window);
+}
+
 // The window thread destroys the window while the painting thread's puts are in flight: the
 // errors stay on our connections and nothing crashes.
 TEST_F(GdiX11Test, PaintingThreadSurvivesTheWindowsDestruction) {
