@@ -124,8 +124,9 @@ std::u16string CScreenSharing::GetPacketLossReport() {
 void CScreenSharing::GetScreenRect(RECT* rect) const {
   rect->left = 0;
   rect->top = 0;
-  rect->right = m_screenWidth.load(std::memory_order_relaxed);
-  rect->bottom = m_screenHeight.load(std::memory_order_relaxed);
+  const std::uint64_t size = m_screenSize.load(std::memory_order_relaxed);
+  rect->right = static_cast<LONG>(static_cast<std::int32_t>(size & 0xFFFFFFFFu));
+  rect->bottom = static_cast<LONG>(static_cast<std::int32_t>(size >> 32));
 }
 
 void CScreenSharing::DrawSurface(HWND window) {
@@ -162,8 +163,9 @@ DWORD CScreenSharing::Run() {
     const DWORD mode = m_header.biCompression;
     m_dwStreamMode.store(mode, std::memory_order_relaxed);
     if (mode < screen_packet::kStreamModeCount) m_pSurface->SetStreamMode(mode);
-    m_screenWidth.store(m_header.biWidth, std::memory_order_relaxed);
-    m_screenHeight.store(m_header.biHeight, std::memory_order_relaxed);
+    m_screenSize.store(static_cast<std::uint32_t>(m_header.biWidth) |
+                           std::uint64_t{static_cast<std::uint32_t>(m_header.biHeight)} << 32,
+                       std::memory_order_relaxed);
     // From here on the field tells the surface the bytes per pixel.
     m_header.biCompression = m_header.biBitCount / 8u;
     m_pSurface->DecodeMessage(m_header, blockIndex, m_pBody, bodyLength);

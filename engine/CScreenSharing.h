@@ -102,9 +102,9 @@ class CScreenSharing : public CMediaThread {
   // The last accepted message; biCompression carries the bytes per pixel once the pass has
   // taken the stream mode out of it. Thread only.
   BITMAPINFOHEADER m_header{};
-  // Its width and height, mirrored for GetScreenRect on other threads.
-  std::atomic<LONG> m_screenWidth{0};
-  std::atomic<LONG> m_screenHeight{0};
+  // Its width (low half) and height (high half), mirrored for GetScreenRect on other threads.
+  // One word, so a reader without a lock never pairs one screen's width with another's height.
+  std::atomic<std::uint64_t> m_screenSize{0};
   CCriticalSection m_setupLock;
   CScreenReceiver* m_pEndpoint = nullptr;  // owned; replaced by Setup with the thread stopped
   // Covers replacing the endpoint against GetPacketLossReport, which may run on another thread
