@@ -293,7 +293,8 @@ std::unique_ptr<PaintTarget> PaintConnection::BeginPaint(const X11Window& window
   if (slot.image == nullptr || slot.view.width != width || slot.view.height != height) {
     if (!MakeImage(slot, width, height)) return nullptr;
   }
-  SizeMemory(*entry, width, height);
+  // X drawables cannot be empty; an empty window's memory is one pixel, as its image is.
+  SizeMemory(*entry, std::max(width, 1), std::max(height, 1));
   return std::make_unique<X11Target>(this, entry.get(), &slot);
 }
 
