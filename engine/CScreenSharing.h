@@ -18,9 +18,9 @@
 
 #include "engine/CBMPManager.h"
 #include "engine/IScreenSharing.h"
-#include "engine/packet/ScreenPacketFormat.h"
 #include "network/CScreenReceiver.h"
 #include "network/ITunnel.h"
+#include "packet/ScreenPacketFormat.h"
 #include "platform/wingdi.h"
 #include "platform/wintypes.h"
 #include "runtime/CCriticalSection.h"

@@ -25,10 +25,10 @@
 #include <memory>
 #include <vector>
 
-#include "engine/packet/CPacket.h"
 #include "fuzz/StreamHarness.h"
 #include "network/CNetworkReceiver.h"
 #include "network/NetworkErrors.h"
+#include "packet/CPacket.h"
 #include "presenter/RtpPacketizer.h"
 #include "presenter/ScreenMessageWriter.h"
 #include "runtime/NetResult.h"

@@ -21,9 +21,9 @@ extern "C" {
 }
 
 #include "engine/CBMPManager.h"
-#include "engine/packet/ScreenPacketFormat.h"
 #include "fuzz/StreamHarness.h"
 #include "network/CScreenReceiver.h"
+#include "packet/ScreenPacketFormat.h"
 #include "platform/gdi_session.h"
 #include "platform/ipp.h"
 #include "platform/winuser.h"

@@ -12,9 +12,9 @@
 #include <atomic>
 #include <cstddef>
 
-#include "engine/packet/CPacket.h"
 #include "network/CNetwork.h"
 #include "network/CReorderQueue.h"
+#include "packet/CPacket.h"
 #include "runtime/CCriticalSection.h"
 
 class CNetworkReceiver : public CNetwork {

@@ -6,8 +6,8 @@
 // Receive and GetRemoteCursor run on the engine's receiving thread only.
 #pragma once
 
-#include "engine/packet/CSSPacket.h"
 #include "network/CNetworkReceiver.h"
+#include "packet/CSSPacket.h"
 #include "platform/wingdi.h"
 
 class CScreenReceiver : public CNetworkReceiver {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/CBMPManager.h"
-#include "engine/packet/CSSPacket.h"
+#include "packet/CSSPacket.h"
 #include "presenter/CScreenStreamer.h"
 
 namespace kwz_test {

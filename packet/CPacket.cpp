@@ -1,4 +1,4 @@
-#include "engine/packet/CPacket.h"
+#include "packet/CPacket.h"
 
 #include <climits>
 

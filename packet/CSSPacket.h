@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "engine/packet/CPacket.h"
-#include "engine/packet/ScreenPacketFormat.h"
+#include "packet/CPacket.h"
+#include "packet/ScreenPacketFormat.h"
 #include "platform/wingdi.h"
 
 // The header bytes 0 to 28 as they travel (little-endian, packed); see ScreenPacketFormat.h.

@@ -1,4 +1,4 @@
-#include "engine/packet/CSSPacket.h"
+#include "packet/CSSPacket.h"
 
 #include <bit>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The screen message against the presenter's writer: header fields into the frame description,
 // the acceptance rules, and the bounds on geometry that comes off the wire.
-#include "engine/packet/CSSPacket.h"
+#include "packet/CSSPacket.h"
 
 #include <gtest/gtest.h>
 
