@@ -29,16 +29,10 @@ if(KWZ_FUZZ AND NOT KWZ_COVERAGE)
   target_compile_options(kwz_options INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
-# kwz_library(name [SHARED] SOURCES ... DEPS ...): one folder, one library target. SHARED is
-# for the platform alone: a container and the modules it loads must share one set of
-# apartments, windows and message queues, as they share the system's DLLs on Windows.
+# kwz_library(name SOURCES ... DEPS ... PRIVATE_DEPS ...): one folder, one static library.
 function(kwz_library name)
-  cmake_parse_arguments(ARG "SHARED" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
-  if(ARG_SHARED)
-    add_library(${name} SHARED ${ARG_SOURCES})
-  else()
-    add_library(${name} STATIC ${ARG_SOURCES})
-  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
   target_link_libraries(${name} PUBLIC kwz_options ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 

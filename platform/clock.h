@@ -5,6 +5,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 // Milliseconds since an arbitrary start (the boot), wrapping at 2^32 like the multimedia timer.
 DWORD timeGetTime();
 
@@ -23,3 +25,5 @@ void _ftime(_timeb* time);
 using errno_t = int;
 // Windows' argument order: destination first. Returns 0 or EINVAL.
 errno_t localtime_s(std::tm* result, const std::time_t* time);
+
+#pragma GCC visibility pop

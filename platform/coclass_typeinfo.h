@@ -10,6 +10,8 @@
 
 #include "platform/dispatch_table.h"
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 class CoClassTypeInfo final : public ITypeInfo {
@@ -54,3 +56,5 @@ class CoClassTypeInfo final : public ITypeInfo {
 };
 
 }  // namespace kwz_platform
+
+#pragma GCC visibility pop

@@ -11,6 +11,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 struct GUID {
   DWORD Data1;
   WORD Data2;
@@ -108,3 +110,5 @@ class IGlobalInterfaceTable : public IUnknown {
 // arguments or handles. Flags other than 0 are not supported (E_INVALIDARG).
 HRESULT CoWaitForMultipleHandles(DWORD flags, DWORD milliseconds, ULONG count,
                                  const HANDLE* handles, DWORD* index);
+
+#pragma GCC visibility pop

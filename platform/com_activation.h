@@ -10,6 +10,8 @@
 
 #include "platform/com.h"
 
+#pragma GCC visibility push(default)
+
 class IClassFactory : public IUnknown {
  public:
   // outer: the controlling unknown when the object is created inside an aggregate; iid must then
@@ -43,3 +45,5 @@ void CoFreeUnusedLibraries();
 
 LPVOID CoTaskMemAlloc(SIZE_T size);
 void CoTaskMemFree(LPVOID memory);
+
+#pragma GCC visibility pop

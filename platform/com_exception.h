@@ -4,6 +4,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 class CAtlException {
  public:
   explicit CAtlException(HRESULT hr) : m_hr(hr) {}
@@ -15,3 +17,5 @@ class CAtlException {
 [[noreturn]] inline void AtlThrow(HRESULT hr) {
   throw CAtlException(hr);
 }
+
+#pragma GCC visibility pop

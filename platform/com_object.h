@@ -24,6 +24,8 @@
 #include "platform/com.h"
 #include "platform/winerror.h"
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 // One row of an interface map: interface I of the object answers to each of kIids.
@@ -93,3 +95,5 @@ class ComObject : public Bases... {
 };
 
 }  // namespace kwz_platform
+
+#pragma GCC visibility pop

@@ -5,6 +5,8 @@
 
 #include "platform/com.h"
 
+#pragma GCC visibility push(default)
+
 template <typename T>
 class CComPtr {
  public:
@@ -38,3 +40,5 @@ class CComPtr {
  private:
   T* p_ = nullptr;
 };
+
+#pragma GCC visibility pop

@@ -13,6 +13,8 @@
 #include "platform/ocidl.h"
 #include "platform/oleauto.h"
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 // Part of the object that raises the events (a member or base): its reference counting and
@@ -65,3 +67,5 @@ HRESULT EnumerateConnectionPoints(const std::vector<IConnectionPoint*>& points,
                                   IEnumConnectionPoints** points_out);
 
 }  // namespace kwz_platform
+
+#pragma GCC visibility pop

@@ -8,6 +8,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 #define CTRL_C_EVENT 0u
 #define CTRL_BREAK_EVENT 1u
 #define CTRL_CLOSE_EVENT 2u
@@ -16,3 +18,5 @@ using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrlType);
 
 // Adds (add TRUE) or removes a handler. A null handler is not supported (FALSE).
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
+#pragma GCC visibility pop

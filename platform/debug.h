@@ -7,6 +7,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 void OutputDebugStringW(LPCWSTR text);
 void OutputDebugStringA(LPCSTR text);
 
@@ -14,3 +16,5 @@ void OutputDebugStringA(LPCSTR text);
 // empty function removes it. Returns the previous sink.
 using DebugOutputSink = std::function<void(const WCHAR* text)>;
 DebugOutputSink SetDebugOutputSink(DebugOutputSink sink);
+
+#pragma GCC visibility pop

@@ -29,6 +29,8 @@
 #include "platform/oleauto.h"
 #include "platform/winerror.h"
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 struct DispatchMember {
@@ -279,3 +281,5 @@ class DispatchImpl : public Interface {
 };
 
 }  // namespace kwz_platform
+
+#pragma GCC visibility pop

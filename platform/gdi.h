@@ -22,6 +22,8 @@
 #include "platform/wingdi.h"
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 using HDC = struct HDC__*;
 using HGDIOBJ = void*;
 using HBITMAP = struct HBITMAP__*;
@@ -195,3 +197,5 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 // beyond the display come out black.
 BOOL BitBlt(HDC dest, int xDest, int yDest, int width, int height, HDC source, int xSrc, int ySrc,
             DWORD rop);
+
+#pragma GCC visibility pop

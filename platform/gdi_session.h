@@ -11,6 +11,8 @@
 
 #include "platform/winuser.h"
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 enum class GdiBackendKind { kHeadless, kX11 };
@@ -38,3 +40,5 @@ bool WritePixelsPng(const char* path, const std::uint32_t* pixels, int width, in
 bool WriteWindowPng(HWND window, const char* path);
 
 }  // namespace kwz_platform
+
+#pragma GCC visibility pop

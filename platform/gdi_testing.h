@@ -9,6 +9,8 @@
 #include "platform/gdi_session.h"
 #include "platform/winuser.h"
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 // The virtual displays of the headless backend, primary first (default: one 1920 x 1080).
@@ -58,3 +60,5 @@ bool InjectMotionForTesting(HWND window, POINT client, DWORD time);
 bool InjectFocusForTesting(HWND window, bool gained);
 
 }  // namespace kwz_platform
+
+#pragma GCC visibility pop

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#pragma GCC visibility push(default)
+
 using Ipp8u = std::uint8_t;
 using Ipp16u = std::uint16_t;
 using Ipp32s = std::int32_t;
@@ -60,3 +62,5 @@ IppStatus w7_ippiYCbCr420ToBGR555_8u16u_P3C3R(const Ipp8u* pSrc[3], int srcStep[
 // horizontal axis), ippAxsVertical the left and right columns, ippAxsBoth does both.
 IppStatus w7_ippiMirror_8u_C4IR(Ipp8u* pSrcDst, int srcDstStep, IppiSize roiSize, IppiAxis flip);
 IppStatus w7_ippiMirror_8u_C3IR(Ipp8u* pSrcDst, int srcDstStep, IppiSize roiSize, IppiAxis flip);
+
+#pragma GCC visibility pop

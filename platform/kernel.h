@@ -10,6 +10,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
@@ -75,3 +77,5 @@ BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
 
 LONG InterlockedIncrement(volatile LONG* value);
 LONG InterlockedDecrement(volatile LONG* value);
+
+#pragma GCC visibility pop

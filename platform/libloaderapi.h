@@ -10,6 +10,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 using FARPROC = void (*)();
 using HRSRC = struct HRSRC__*;
 using HGLOBAL = void*;
@@ -53,3 +55,5 @@ int LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int bufferMax);
 namespace kwz_platform {
 bool ReadFileResource(const char* path, LPCWSTR name, LPCWSTR type, void* data, DWORD* size);
 }
+
+#pragma GCC visibility pop

@@ -9,6 +9,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 #define PAGE_READONLY 0x02u
 #define PAGE_READWRITE 0x04u
 #define FILE_MAP_WRITE 0x0002u
@@ -28,3 +30,5 @@ HANDLE OpenFileMappingW(DWORD desiredAccess, BOOL inheritHandle, LPCWSTR name);
 LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWORD offsetLow,
                      SIZE_T bytes);
 BOOL UnmapViewOfFile(LPCVOID baseAddress);
+
+#pragma GCC visibility pop

@@ -7,6 +7,8 @@
 #include "platform/oleauto.h"
 #include "platform/oleidl.h"
 
+#pragma GCC visibility push(default)
+
 class IConnectionPointContainer;
 
 struct CONNECTDATA {
@@ -182,3 +184,5 @@ class IQuickActivate : public IUnknown {
   ~IQuickActivate() = default;
 };
 extern const IID IID_IQuickActivate;
+
+#pragma GCC visibility pop

@@ -6,6 +6,8 @@
 
 #include "platform/com.h"
 
+#pragma GCC visibility push(default)
+
 using BSTR = OLECHAR*;
 using VARTYPE = USHORT;
 using VARIANT_BOOL = SHORT;
@@ -284,7 +286,7 @@ class ITypeLib : public IUnknown {
 };
 extern const IID IID_ITypeLib;
 
-// Type library registration (platform/oleauto_register.cpp): HKCR\TypeLib\{libid}\<major.minor>
+// Type library registration (com/oleauto_register.cpp): HKCR\TypeLib\{libid}\<major.minor>
 // with the library's help string, FLAGS, HELPDIR and <lcid>\win32 = fullPath, and for each
 // dispinterface HKCR\Interface\{iid} with its name, the proxy-stub class of dispatch interfaces
 // and TypeLib = {libid} (Version). Machine-wide in HKLM\Software\Classes; the ForUser forms in
@@ -338,3 +340,5 @@ HRESULT CreateErrorInfo(ICreateErrorInfo** info);
 // hands it over and clears it, S_FALSE with null when there is none.
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* info);
 HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);
+
+#pragma GCC visibility pop

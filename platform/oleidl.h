@@ -8,6 +8,8 @@
 #include "platform/gdi.h"
 #include "platform/winuser.h"
 
+#pragma GCC visibility push(default)
+
 class IMoniker;
 class IDataObject;
 class IEnumOLEVERB;
@@ -241,3 +243,5 @@ class IPersist : public IUnknown {
   ~IPersist() = default;
 };
 extern const IID IID_IPersist;
+
+#pragma GCC visibility pop

@@ -35,6 +35,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 class CRegObject {
  public:
   // key without the percent signs ("MODULE").
@@ -54,3 +56,5 @@ class CRegObject {
 // type library registration of modules).
 HRESULT AtlSetPerUserRegistration(bool perUser);
 HRESULT AtlGetPerUserRegistration(bool* perUser);
+
+#pragma GCC visibility pop

@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 inline constexpr char kResourceMagic[8] = {'K', 'W', 'Z', 'R', 'S', 'R', 'C', '\0'};
@@ -49,3 +51,5 @@ constexpr ResourceEntry<N - 1> MakeResource(const char (&type)[T], std::uint32_t
 #define KWZ_RESOURCE(variable, type, id, text)                             \
   [[gnu::section(".kwz_rsrc"), gnu::used]] constinit const auto variable = \
       kwz_platform::MakeResource(type, id, text)
+
+#pragma GCC visibility pop

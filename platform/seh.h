@@ -4,6 +4,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 // The exception code under which Windows raises a C++ exception.
 #define EXCEPTION_CPP 0xE06D7363u
 
@@ -15,3 +17,5 @@
 // the process is unknown, and Linux gives no way to unwind only the faulting thread safely, so
 // the process takes the default action and leaves a core dump (or a sanitizer report).
 BOOL CallWithExceptionHandler(void (*body)(void*), void* context, DWORD* code);
+
+#pragma GCC visibility pop

@@ -7,6 +7,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 #define INPUT_MOUSE 0u
 #define INPUT_KEYBOARD 1u
 
@@ -64,3 +66,5 @@ struct INPUT {
 // character typed through whichever key gives it. An input the display has no key for is
 // skipped and not counted.
 UINT SendInput(UINT count, INPUT* inputs, int size);
+
+#pragma GCC visibility pop

@@ -3,6 +3,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 #define CSIDL_COMMON_APPDATA 0x0023
 #define CSIDL_FLAG_CREATE 0x8000
 #define SHGFP_TYPE_CURRENT 0
@@ -13,3 +15,5 @@
 // MAX_PATH characters.
 HRESULT SHGetFolderPathA(HWND owner, int csidl, HANDLE token, DWORD flags, char* path);
 HRESULT SHGetFolderPathW(HWND owner, int csidl, HANDLE token, DWORD flags, WCHAR* path);
+
+#pragma GCC visibility pop

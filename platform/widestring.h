@@ -9,6 +9,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 // Truncation marker for the count argument of the _s formatting functions.
 #define _TRUNCATE (static_cast<size_t>(-1))
 
@@ -53,3 +55,5 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wideChar, int c
 std::u16string Widen(const char* utf8);
 std::string Narrow(const WCHAR* utf16);
 size_t WideLength(const WCHAR* text);
+
+#pragma GCC visibility pop

@@ -4,6 +4,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 constexpr HRESULT MakeHresult(std::uint32_t value) {
   return static_cast<HRESULT>(value);
 }
@@ -154,3 +156,5 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define WSATRY_AGAIN 11002
 #define WSANO_RECOVERY 11003
 #define WSANO_DATA 11004
+
+#pragma GCC visibility pop

@@ -4,6 +4,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 struct BITMAPINFOHEADER {
   DWORD biSize;
   LONG biWidth;
@@ -36,3 +38,5 @@ static_assert(sizeof(BITMAPINFO) == 44);
 
 #define BI_RGB 0u
 #define DIB_RGB_COLORS 0u
+
+#pragma GCC visibility pop

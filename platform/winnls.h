@@ -7,8 +7,12 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 using LCID = DWORD;
 
 LCID GetThreadLocale();
 // FALSE (ERROR_INVALID_PARAMETER) for 0.
 BOOL SetThreadLocale(LCID locale);
+
+#pragma GCC visibility pop

@@ -18,6 +18,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 using HKEY = struct HKEY__*;
 using PHKEY = HKEY*;
 using LSTATUS = LONG;
@@ -72,3 +74,5 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* cchName, DWORD*
 // Maps a predefined key onto another open key for the whole process (per-user registration
 // maps HKEY_CLASSES_ROOT onto HKCU\Software\Classes); a null newKey restores the mapping.
 LSTATUS RegOverridePredefKey(HKEY key, HKEY newKey);
+
+#pragma GCC visibility pop

@@ -25,6 +25,8 @@
 #include "platform/winerror.h"
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 using SOCKET = UINT_PTR;
 #define INVALID_SOCKET (~static_cast<SOCKET>(0))
 #define SOCKET_ERROR (-1)
@@ -185,3 +187,5 @@ struct hostent {
 #define h_addr h_addr_list[0]
 int gethostname(char* name, int length);
 hostent* gethostbyname(const char* name);
+
+#pragma GCC visibility pop

@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#pragma GCC visibility push(default)
+
 namespace kwz_platform {
 
 // Start-ups not yet balanced by a clean-up, in this process.
@@ -26,3 +28,5 @@ using HostResolver = std::function<bool(const char* name, std::vector<std::uint3
 HostResolver SetHostResolver(HostResolver resolver);
 
 }  // namespace kwz_platform
+
+#pragma GCC visibility pop

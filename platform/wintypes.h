@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#pragma GCC visibility push(default)
+
 using BYTE = std::uint8_t;
 using PBYTE = BYTE*;
 using WORD = std::uint16_t;
@@ -90,3 +92,5 @@ struct SYSTEMTIME {
 };
 
 static_assert(sizeof(RECT) == 16 && sizeof(POINT) == 8 && sizeof(SYSTEMTIME) == 16);
+
+#pragma GCC visibility pop

@@ -11,6 +11,8 @@
 #include "platform/gdi.h"
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 using WPARAM = UINT_PTR;
 using LPARAM = LONG_PTR;
 using LRESULT = LONG_PTR;
@@ -396,3 +398,5 @@ struct PAINTSTRUCT {
 };
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
+
+#pragma GCC visibility pop

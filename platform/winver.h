@@ -11,6 +11,8 @@
 
 #include "platform/wintypes.h"
 
+#pragma GCC visibility push(default)
+
 struct VS_FIXEDFILEINFO {
   DWORD dwSignature;  // 0xFEEF04BD
   DWORD dwStrucVersion;
@@ -37,3 +39,5 @@ BOOL GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD length, LPVOID da
 // (the language and code page of the record: US English, Unicode), "\VarFileInfo\Translation"
 // for that pair. *buffer points into block; *length counts characters for strings, bytes else.
 BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* length);
+
+#pragma GCC visibility pop

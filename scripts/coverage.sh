@@ -42,7 +42,7 @@ llvm-cov report -instr-profile "$dir/merged.profdata" "${objects[@]}" \
 awk -v root="$PWD/" '
   $1 ~ /\.(cpp|h)$/ && NF >= 10 {
     file = $1; sub(root, "", file); sub(/^.*\/\.\.\/\.\.\//, "", file); n = split(file, part, "/")
-    folder = (n > 2 && part[1] == "engine" && part[2] == "packet") ? "engine/packet" : part[1]
+    folder = (n > 2 && part[1] == "platform") ? part[1] "/" part[2] : part[1]
     lines[folder] += $8; missed[folder] += $9
   }
   END { for (f in lines) printf "%-16s %6d of %6d lines  %5.1f%%\n", f, lines[f] - missed[f], lines[f], 100 * (lines[f] - missed[f]) / lines[f] }

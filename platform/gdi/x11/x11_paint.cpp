@@ -1,0 +1,347 @@
+// The X11 backend's painting: per-thread connections and the back images they put, through
+// MIT-SHM where the server takes our segments, else with XPutImage.
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "gdi/x11/x11_backend.h"
+
+namespace kwz_platform {
+namespace {
+
+std::atomic<bool> forcePutImage{false};
+
+// Connections of this thread, one per backend; closed when the thread ends.
+struct ThreadConnections {
+  std::unordered_map<X11Backend*, std::unique_ptr<PaintConnection>> byBackend;
+};
+thread_local ThreadConnections threadConnections;
+
+}  // namespace
+
+void ForceXPutImageForTesting(bool force) {
+  forcePutImage = force;
+}
+
+int PendingPaintEventsForTesting() {
+  int pending = 0;
+  for (auto& [backend, connection] : threadConnections.byBackend) {
+    if (connection) pending += connection->PendingEvents();
+  }
+  return pending;
+}
+
+// One back image. Two per window alternate, so the server may still be reading the last
+// frame's segment while the next one is painted into the other.
+struct PaintConnection::Slot {
+  XImage* image = nullptr;
+  XShmSegmentInfo shm{};
+  bool shared = false;
+  int pendingPuts = 0;              // MIT-SHM puts whose completion has not arrived
+  std::vector<std::uint32_t> bgrx;  // the painted image, when the visual's layout differs
+  PixelImage view;
+};
+
+// Frames go into the window's memory, a pixmap that is also the window's background, and are
+// copied from there into the window. The server thus restores whatever it exposes (another
+// window moved away, the window shown again after being hidden or minimised) by itself, as a
+// composited Windows desktop does: nothing else would repaint a still screen.
+struct PaintConnection::Entry {
+  Window xid = None;
+  std::weak_ptr<void> alive;
+  GC gc = nullptr;
+  Slot slots[2];
+  int next = 0;
+  Pixmap memory = None;
+  int memoryWidth = 0;
+  int memoryHeight = 0;
+};
+
+namespace {
+
+class X11Target : public PaintTarget {
+ public:
+  X11Target(PaintConnection* connection, PaintConnection::Entry* entry, PaintConnection::Slot* slot)
+      : connection_(connection), entry_(entry), slot_(slot) {}
+  PixelImage& Image() override { return slot_->view; }
+  void Present(const std::vector<RECT>& dirty) override {
+    for (const RECT& r : dirty) connection_->Put(*entry_, *slot_, r);
+  }
+  void Underlay(const RECT& r) override { connection_->ReadUnder(*entry_, *slot_, r); }
+
+ private:
+  PaintConnection* connection_;
+  PaintConnection::Entry* entry_;  // kept while the window lives, and a DC keeps it alive
+  PaintConnection::Slot* slot_;
+};
+
+}  // namespace
+
+PaintConnection::PaintConnection(X11Backend* backend, Display* display, Visual* visual)
+    : backend_(backend), display_(display), visual_(visual) {
+  int major, minor;
+  Bool pixmaps;
+  shmAvailable_ = XShmQueryVersion(display_, &major, &minor, &pixmaps) == True;
+  if (shmAvailable_) completionType_ = XShmGetEventBase(display_) + ShmCompletion;
+  backend_->AddPaintConnection(this);
+}
+
+PaintConnection::~PaintConnection() {
+  backend_->RemovePaintConnection(this);
+  for (auto& [xid, entry] : entries_) FreeEntry(*entry);
+  CloseOurDisplay(display_);
+}
+
+void PaintConnection::FreeEntry(Entry& entry) {
+  for (Slot& slot : entry.slots) FreeImage(slot);
+  // A window keeps its background after the pixmap's id is freed.
+  if (entry.memory != None) XFreePixmap(display_, entry.memory);
+  XFreeGC(display_, entry.gc);
+}
+
+// Sized to what is painted. A new memory starts black, with the old one's picture at its top
+// left as the window's bit gravity keeps it; the first one with what the window shows (a
+// painting thread that ended may have left a picture there).
+void PaintConnection::SizeMemory(Entry& entry, int width, int height) {
+  if (entry.memory != None && entry.memoryWidth == width && entry.memoryHeight == height) return;
+  const Pixmap memory = XCreatePixmap(display_, entry.xid, static_cast<unsigned>(width),
+                                      static_cast<unsigned>(height), 24);
+  XSetForeground(display_, entry.gc, 0);
+  XFillRectangle(display_, memory, entry.gc, 0, 0, static_cast<unsigned>(width),
+                 static_cast<unsigned>(height));
+  if (entry.memory == None) {
+    XCopyArea(display_, entry.xid, memory, entry.gc, 0, 0, static_cast<unsigned>(width),
+              static_cast<unsigned>(height), 0, 0);
+  } else {
+    XCopyArea(display_, entry.memory, memory, entry.gc, 0, 0,
+              static_cast<unsigned>(std::min(width, entry.memoryWidth)),
+              static_cast<unsigned>(std::min(height, entry.memoryHeight)), 0, 0);
+    XFreePixmap(display_, entry.memory);
+  }
+  XSetWindowBackgroundPixmap(display_, entry.xid, memory);
+  entry.memory = memory;
+  entry.memoryWidth = width;
+  entry.memoryHeight = height;
+}
+
+PaintConnection* PaintConnection::ForThisThread(X11Backend* backend) {
+  auto& slot = threadConnections.byBackend[backend];
+  if (!slot) {
+    Display* display = OpenOurDisplay(backend->Name().c_str());
+    if (display == nullptr) return nullptr;
+    XVisualInfo wanted{};
+    wanted.visualid = backend->VisualId();
+    int count = 0;
+    XVisualInfo* found = XGetVisualInfo(display, VisualIDMask, &wanted, &count);
+    if (found == nullptr) {
+      CloseOurDisplay(display);
+      return nullptr;
+    }
+    Visual* visual = found->visual;
+    XFree(found);
+    slot = std::make_unique<PaintConnection>(backend, display, visual);
+  }
+  return slot.get();
+}
+
+void PaintConnection::Sync() {
+  XSync(display_, False);
+}
+
+int PaintConnection::PendingEvents() {
+  XSync(display_, False);
+  return XEventsQueued(display_, QueuedAlready);
+}
+
+void PaintConnection::DrainCompletions() {
+  while (XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type != completionType_) continue;
+    const auto& done = reinterpret_cast<const XShmCompletionEvent&>(event);
+    for (auto& [xid, entry] : entries_) {
+      for (Slot& slot : entry->slots) {
+        if (slot.shared && slot.shm.shmseg == done.shmseg && slot.pendingPuts > 0) {
+          --slot.pendingPuts;
+        }
+      }
+    }
+  }
+}
+
+// The server must be done reading a segment before we write it again.
+void PaintConnection::WaitIdle(Slot& slot) {
+  if (slot.pendingPuts == 0) return;
+  DrainCompletions();
+  if (slot.pendingPuts == 0) return;
+  // After a round trip the server has handled the puts; a put that failed (its window was
+  // destroyed) sends no completion, so the count is cleared rather than waited out.
+  XSync(display_, False);
+  TakeXErrors();
+  DrainCompletions();
+  slot.pendingPuts = 0;
+}
+
+bool PaintConnection::MakeImage(Slot& slot, int width, int height) {
+  FreeImage(slot);
+  const int w = std::max(width, 1), h = std::max(height, 1);
+  if (shmAvailable_ && !forcePutImage) {
+    slot.image = XShmCreateImage(display_, visual_, 24, ZPixmap, nullptr, &slot.shm,
+                                 static_cast<unsigned>(w), static_cast<unsigned>(h));
+    if (slot.image != nullptr) {
+      const size_t bytes = static_cast<size_t>(slot.image->bytes_per_line) * h;
+      slot.shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+      void* address = slot.shm.shmid >= 0 ? shmat(slot.shm.shmid, nullptr, 0) : nullptr;
+      bool attached = false;
+      if (address != nullptr && address != reinterpret_cast<void*>(-1)) {
+        slot.shm.shmaddr = slot.image->data = static_cast<char*>(address);
+        slot.shm.readOnly = False;
+        // A server in another IPC namespace (remote X, sandboxes) refuses the segment
+        // asynchronously: only the round trip shows the error.
+        TakeXErrors();
+        XShmAttach(display_, &slot.shm);
+        XSync(display_, False);
+        attached = TakeXErrors() == 0;
+        if (!attached) shmdt(address);
+      }
+      // Marked for removal now, so it goes away with its last attachment even if we crash.
+      if (slot.shm.shmid >= 0) shmctl(slot.shm.shmid, IPC_RMID, nullptr);
+      if (attached) {
+        slot.shared = true;
+      } else {
+        slot.image->data = nullptr;
+        XDestroyImage(slot.image);
+        slot.image = nullptr;
+        shmAvailable_ = false;  // this connection puts plain images from now on
+      }
+    }
+  }
+  if (slot.image == nullptr) {
+    slot.image = XCreateImage(display_, visual_, 24, ZPixmap, 0, nullptr, static_cast<unsigned>(w),
+                              static_cast<unsigned>(h), 32, 0);
+    if (slot.image == nullptr) return false;
+    slot.image->data =
+        static_cast<char*>(std::malloc(static_cast<size_t>(slot.image->bytes_per_line) * h));
+    if (slot.image->data == nullptr) {
+      XDestroyImage(slot.image);
+      slot.image = nullptr;
+      return false;
+    }
+  }
+  if (IsBgrxImage(slot.image)) {
+    slot.view = PixelImage{reinterpret_cast<std::uint8_t*>(slot.image->data), width, height,
+                           slot.image->bytes_per_line};
+  } else {
+    // Another layout (byte order, masks): paint in BGRX and convert at the put.
+    slot.bgrx.assign(static_cast<size_t>(w) * h, 0);
+    slot.view = PixelImage{reinterpret_cast<std::uint8_t*>(slot.bgrx.data()), width, height,
+                           static_cast<std::ptrdiff_t>(w) * 4};
+  }
+  return true;
+}
+
+void PaintConnection::FreeImage(Slot& slot) {
+  if (slot.image == nullptr) return;
+  WaitIdle(slot);
+  if (slot.shared) {
+    XShmDetach(display_, &slot.shm);
+    slot.image->data = nullptr;
+    XDestroyImage(slot.image);
+    shmdt(slot.shm.shmaddr);
+  } else {
+    XDestroyImage(slot.image);  // frees the malloc'ed data
+  }
+  slot.image = nullptr;
+  slot.shared = false;
+  slot.bgrx.clear();
+  slot.view = PixelImage{};
+}
+
+void PaintConnection::PurgeDeadWindows() {
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    if (it->second->alive.expired()) {
+      FreeEntry(*it->second);
+      it = entries_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+std::unique_ptr<PaintTarget> PaintConnection::BeginPaint(const X11Window& window, int width,
+                                                         int height) {
+  PurgeDeadWindows();
+  auto& entry = entries_[window.Xid()];
+  if (!entry) {
+    entry = std::make_unique<Entry>();
+    entry->xid = window.Xid();
+    entry->alive = window.AliveToken();
+    // No GraphicsExpose or NoExpose events for our copies: nothing reads them, and without a
+    // completion to wait for (plain XPutImage) they would pile up in the connection's queue.
+    XGCValues values{};
+    values.graphics_exposures = False;
+    entry->gc = XCreateGC(display_, window.Xid(), GCGraphicsExposures, &values);
+  }
+  Slot& slot = entry->slots[entry->next];
+  entry->next ^= 1;
+  WaitIdle(slot);
+  if (slot.image == nullptr || slot.view.width != width || slot.view.height != height) {
+    if (!MakeImage(slot, width, height)) return nullptr;
+  }
+  // X drawables cannot be empty; an empty window's memory is one pixel, as its image is.
+  SizeMemory(*entry, std::max(width, 1), std::max(height, 1));
+  return std::make_unique<X11Target>(this, entry.get(), &slot);
+}
+
+void PaintConnection::Recycle(std::unique_ptr<PaintTarget>) {
+  // The images stay with their window's entry; nothing else to keep.
+}
+
+void PaintConnection::Put(Entry& entry, Slot& slot, const RECT& r) {
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return;
+  if (!slot.bgrx.empty()) {
+    for (int y = r.top; y < r.bottom; ++y) {
+      for (int x = r.left; x < r.right; ++x) {
+        XPutPixel(slot.image, x, y, slot.bgrx[static_cast<size_t>(y) * slot.view.width + x]);
+      }
+    }
+  }
+  if (slot.shared) {
+    XShmPutImage(display_, entry.memory, entry.gc, slot.image, r.left, r.top, r.left, r.top,
+                 static_cast<unsigned>(w), static_cast<unsigned>(h), True);
+    ++slot.pendingPuts;
+    SetLastPresentPath(GdiPresentPath::kSharedMemory);
+  } else {
+    XPutImage(display_, entry.memory, entry.gc, slot.image, r.left, r.top, r.left, r.top,
+              static_cast<unsigned>(w), static_cast<unsigned>(h));
+    SetLastPresentPath(GdiPresentPath::kPutImage);
+  }
+  XCopyArea(display_, entry.memory, entry.xid, entry.gc, r.left, r.top, static_cast<unsigned>(w),
+            static_cast<unsigned>(h), r.left, r.top);
+  XFlush(display_);
+}
+
+void PaintConnection::ReadUnder(Entry& entry, Slot& slot, const RECT& r) {
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return;
+  // The memory holds what was painted even where the window is covered or hidden.
+  XImage* under = XGetImage(display_, entry.memory, r.left, r.top, static_cast<unsigned>(w),
+                            static_cast<unsigned>(h), AllPlanes, ZPixmap);
+  TakeXErrors();
+  if (under == nullptr) return;
+  // A pixmap has no visual, so the image comes without the colour masks that say its layout.
+  under->red_mask = visual_->red_mask;
+  under->green_mask = visual_->green_mask;
+  under->blue_mask = visual_->blue_mask;
+  ImageToBgrx(under, 0, 0, w, h, slot.view.bits + r.top * slot.view.stride + r.left * 4,
+              slot.view.stride);
+  XDestroyImage(under);
+}
+
+}  // namespace kwz_platform

@@ -1,0 +1,202 @@
+// HALFTONE's area averaging against the plain floating-point average, on each path the scaler
+// has: reductions and enlargements, odd sizes, one-pixel targets, clipped targets, rows read
+// upwards, and the 3:2 reduction with and without columns left over for the plain code.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/platform/AreaAverage.h"
+
+#include "gdi/area_scale.h"
+
+namespace {
+
+using kwz_platform::AreaScale;
+using kwz_platform::AreaScaleSeparable;
+using kwz_platform::AreaScaleThreeToTwo;
+using kwz_platform::BgrxSource;
+using kwz_platform::PixelImage;
+using kwz_platform::ScaleTarget;
+
+constexpr std::uint8_t kSentinel = 0xC3;
+constexpr int kMarginX = 3, kMarginY = 2;  // around the target inside the image
+
+// A BGRX picture in a buffer with padded rows, stored top-down or bottom-up.
+struct Picture {
+  int width, height;
+  bool bottomUp;
+  std::ptrdiff_t stride;
+  std::vector<std::uint8_t> bytes;
+
+  Picture(int w, int h, bool up, std::uint32_t seed, bool stripes)
+      : width(w), height(h), bottomUp(up), stride(static_cast<std::ptrdiff_t>(w) * 4 + 8) {
+    std::mt19937 random(seed);
+    bytes.assign(static_cast<std::size_t>(stride) * h, 0xEE);  // padding shows if read
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        for (int ch = 0; ch < 4; ++ch) {
+          // Stripes of 0 and 255 are the worst case for weights that are off.
+          const int v = stripes ? ((x + y + ch) % 2) * 255 : static_cast<int>(random() & 255);
+          bytes[Offset(x, y) + ch] = static_cast<std::uint8_t>(v);
+        }
+      }
+    }
+  }
+  std::size_t Offset(int x, int y) const {
+    const int row = bottomUp ? height - 1 - y : y;
+    return static_cast<std::size_t>(row * stride + x * 4);
+  }
+  int Channel(int x, int y, int ch) const { return bytes[Offset(x, y) + ch]; }
+  BgrxSource Source() const {
+    const std::uint8_t* top = bytes.data() + Offset(0, 0);
+    return BgrxSource{top, bottomUp ? -stride : stride, width, height};
+  }
+};
+
+// An image with a margin of sentinel bytes around the target rectangle.
+struct Canvas {
+  std::vector<std::uint8_t> bytes;
+  PixelImage image;
+  Canvas(int targetWidth, int targetHeight) {
+    image.width = targetWidth + 2 * kMarginX;
+    image.height = targetHeight + 2 * kMarginY;
+    image.stride = static_cast<std::ptrdiff_t>(image.width) * 4;
+    bytes.assign(static_cast<std::size_t>(image.stride) * image.height, kSentinel);
+    image.bits = bytes.data();
+  }
+  std::uint8_t At(int x, int y, int ch) const {
+    return bytes[static_cast<std::size_t>(y * image.stride + x * 4 + ch)];
+  }
+};
+
+ScaleTarget WholeTarget(int width, int height) {
+  return ScaleTarget{kMarginX, kMarginY, width, height,
+                     RECT{kMarginX, kMarginY, kMarginX + width, kMarginY + height}};
+}
+
+// Every target pixel within one level of the exact average; nothing outside the clip written.
+void ExpectAreaAverage(const Picture& picture, const Canvas& canvas, const ScaleTarget& target) {
+  const auto reference = kwz_test::ReferenceAreaAverage(
+      [&](int x, int y, int ch) { return picture.Channel(x, y, ch); }, picture.width,
+      picture.height, target.width, target.height);
+  const RECT& clip = target.clip;
+  for (int y = 0; y < canvas.image.height; ++y) {
+    for (int x = 0; x < canvas.image.width; ++x) {
+      const bool inside = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
+      for (int ch = 0; ch < 4; ++ch) {
+        if (!inside) {
+          ASSERT_EQ(canvas.At(x, y, ch), kSentinel) << "written outside at " << x << "," << y;
+          continue;
+        }
+        const double want = reference.At(x - target.x, y - target.y)[ch];
+        ASSERT_LE(std::fabs(canvas.At(x, y, ch) - want), 1.0)
+            << "pixel " << x - target.x << "," << y - target.y << " channel " << ch;
+      }
+    }
+  }
+}
+
+struct Ratio {
+  int sw, sh, dw, dh;
+};
+
+std::string Name(const Ratio& r) {
+  return std::to_string(r.sw) + "x" + std::to_string(r.sh) + "_to_" + std::to_string(r.dw) + "x" +
+         std::to_string(r.dh);
+}
+
+class AreaScaleRatios : public ::testing::TestWithParam<Ratio> {
+ protected:
+  void TearDown() override { kwz_platform::UsePortableAreaScaleForTesting(false); }
+};
+
+// Each path: the 3:2 kernel where it applies, the separable one with vector rows, and the
+// plain loops that CPUs without AVX2 take.
+TEST_P(AreaScaleRatios, EveryPathMatchesTheExactAverage) {
+  const Ratio r = GetParam();
+  for (int combination = 0; combination < 8; ++combination) {
+    const bool stripes = combination & 1, bottomUp = combination & 2, portable = combination & 4;
+    SCOPED_TRACE(std::string(stripes ? "stripes" : "noise") + (bottomUp ? " bottom-up" : "") +
+                 (portable ? " portable" : ""));
+    kwz_platform::UsePortableAreaScaleForTesting(portable);
+    const Picture picture(r.sw, r.sh, bottomUp, static_cast<std::uint32_t>(r.sw * 31 + r.dh),
+                          stripes);
+    const ScaleTarget target = WholeTarget(r.dw, r.dh);
+    Canvas chosen(r.dw, r.dh), separable(r.dw, r.dh);
+    AreaScale(picture.Source(), target, chosen.image);
+    AreaScaleSeparable(picture.Source(), target, separable.image);
+    ExpectAreaAverage(picture, chosen, target);
+    ExpectAreaAverage(picture, separable, target);
+  }
+}
+
+// A clipped target shows exactly the pixels of the whole one in its part (clipped targets always
+// take the separable path, so the whole one is made there too).
+TEST_P(AreaScaleRatios, ClippedTargetShowsItsPartOfTheWholeOne) {
+  const Ratio r = GetParam();
+  const Picture picture(r.sw, r.sh, true, 7, false);
+  const ScaleTarget whole = WholeTarget(r.dw, r.dh);
+  Canvas full(r.dw, r.dh);
+  AreaScaleSeparable(picture.Source(), whole, full.image);
+  ScaleTarget part = whole;
+  part.clip =
+      RECT{kMarginX + r.dw / 3, kMarginY + r.dh / 2, kMarginX + r.dw - r.dw / 4, kMarginY + r.dh};
+  if (part.clip.left >= part.clip.right) part.clip.right = part.clip.left + 1;
+  Canvas clipped(r.dw, r.dh);
+  AreaScale(picture.Source(), part, clipped.image);
+  for (int y = 0; y < clipped.image.height; ++y) {
+    for (int x = 0; x < clipped.image.width; ++x) {
+      const bool inside =
+          x >= part.clip.left && x < part.clip.right && y >= part.clip.top && y < part.clip.bottom;
+      for (int ch = 0; ch < 4; ++ch) {
+        ASSERT_EQ(clipped.At(x, y, ch), inside ? full.At(x, y, ch) : kSentinel)
+            << x << "," << y << " channel " << ch;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ratios, AreaScaleRatios,
+    ::testing::Values(
+        // 3:2: whole vector groups, one group and the plain code's, only the plain code's.
+        Ratio{192, 108, 128, 72}, Ratio{9, 9, 6, 6}, Ratio{15, 6, 10, 4}, Ratio{3, 3, 2, 2},
+        // Other reductions: 2:1, odd sizes, one pixel wide or in all, a long thin strip.
+        Ratio{40, 30, 20, 15}, Ratio{37, 23, 11, 7}, Ratio{37, 23, 1, 5}, Ratio{50, 40, 1, 1},
+        Ratio{1000, 4, 7, 1}, Ratio{120, 90, 119, 89}, Ratio{97, 61, 69, 43}, Ratio{120, 30, 11, 4},
+        // Enlargements, alone and mixed with a reduction on the other axis.
+        Ratio{7, 5, 19, 13}, Ratio{1, 17, 5, 6}, Ratio{13, 4, 13, 9}, Ratio{2, 2, 640, 3}),
+    [](const ::testing::TestParamInfo<Ratio>& info) { return Name(info.param); });
+
+// Which targets the 3:2 path takes: only exact 3:2 on both axes, and only unclipped.
+TEST(AreaScaleThreeToTwo, TakesOnlyUnclippedExactThreeToTwo) {
+#if defined(__x86_64__) || defined(__i386__)
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2: the 3:2 path never applies";
+  const Picture picture(12, 9, true, 3, false);
+  struct Case {
+    int dw, dh;
+    bool clipped, taken;
+  };
+  for (Case c : {Case{8, 6, false, true}, Case{8, 6, true, false}, Case{8, 5, false, false},
+                 Case{7, 6, false, false}, Case{6, 6, false, false}}) {
+    SCOPED_TRACE(std::to_string(c.dw) + "x" + std::to_string(c.dh) + (c.clipped ? " clipped" : ""));
+    ScaleTarget target = WholeTarget(c.dw, c.dh);
+    if (c.clipped) target.clip.right -= 1;
+    Canvas canvas(c.dw, c.dh);
+    EXPECT_EQ(AreaScaleThreeToTwo(picture.Source(), target, canvas.image), c.taken);
+    if (c.taken) {
+      ExpectAreaAverage(picture, canvas, target);
+    } else {
+      for (std::uint8_t b : canvas.bytes) ASSERT_EQ(b, kSentinel);
+    }
+  }
+#else
+  GTEST_SKIP() << "the 3:2 path is for x86 only";
+#endif
+}
+
+}  // namespace

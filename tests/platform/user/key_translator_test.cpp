@@ -1,0 +1,261 @@
+// The translators behind the input messages, as pure functions: key events to key messages with
+// their keystroke flags, Windows' double-click rule, and the keyboard state that the messages
+// leave behind.
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <vector>
+
+#include "user/double_click_tracker.h"
+#include "user/key_table.h"
+#include "user/key_translator.h"
+#include "user/keyboard_state.h"
+
+namespace {
+
+using kwz_platform::KeyContext;
+using kwz_platform::KeyMessage;
+
+struct Stroke {
+  unsigned code;
+  bool down;
+  KeyContext context;
+};
+
+struct KeyCase {
+  const char* name;
+  std::vector<Stroke> strokes;
+  std::vector<KeyMessage> expected;
+};
+
+constexpr KeyContext kPlain{};
+constexpr KeyContext kNumLock{0, false, false, false, false, true};
+constexpr KeyContext kAltGr{0, true, false, false, false, false};
+constexpr KeyContext kServerAlt{0, false, true, false, false, false};
+constexpr KeyContext kAzertyA{'A', false, false, false, false, false};
+
+// lParam as Windows documents it: repeat 1, scan code, then the flag bits.
+constexpr LPARAM L(unsigned scan, unsigned flags = 0) {
+  return static_cast<LPARAM>(1u | scan << 16 | flags);
+}
+constexpr unsigned kExt = 1u << 24;
+constexpr unsigned kAlt = 1u << 29;
+constexpr unsigned kPrev = 1u << 30;
+constexpr unsigned kUp = 1u << 31 | kPrev;
+
+const KeyCase kKeyCases[] = {
+    {"LetterDownUp",
+     {{KEY_A, true, kPlain}, {KEY_A, false, kPlain}},
+     {{WM_KEYDOWN, 'A', L(0x1E)}, {WM_KEYUP, 'A', L(0x1E, kUp)}}},
+    {"AutoRepeatSetsThePreviousStateBit",
+     {{KEY_A, true, kPlain}, {KEY_A, true, kPlain}, {KEY_A, false, kPlain}},
+     {{WM_KEYDOWN, 'A', L(0x1E)},
+      {WM_KEYDOWN, 'A', L(0x1E, kPrev)},
+      {WM_KEYUP, 'A', L(0x1E, kUp)}}},
+    {"ArrowIsExtendedKeypadArrowIsNot",
+     {{KEY_LEFT, true, kPlain}, {KEY_LEFT, false, kPlain}, {KEY_KP4, true, kPlain}},
+     {{WM_KEYDOWN, VK_LEFT, L(0x4B, kExt)},
+      {WM_KEYUP, VK_LEFT, L(0x4B, kExt | kUp)},
+      {WM_KEYDOWN, VK_LEFT, L(0x4B)}}},
+    {"KeypadDigitsNeedNumLockAndNoShift",
+     {{KEY_KP4, true, kNumLock},
+      {KEY_LEFTSHIFT, true, kNumLock},
+      {KEY_KP8, true, kNumLock},
+      {KEY_KPDOT, true, kPlain}},
+     {{WM_KEYDOWN, VK_NUMPAD4, L(0x4B)},
+      {WM_KEYDOWN, VK_SHIFT, L(0x2A)},
+      {WM_KEYDOWN, VK_UP, L(0x48)},
+      {WM_KEYDOWN, VK_DELETE, L(0x53)}}},
+    {"AltAloneIsASystemKeyDownAndUp",
+     {{KEY_LEFTALT, true, kPlain}, {KEY_LEFTALT, false, kPlain}},
+     {{WM_SYSKEYDOWN, VK_MENU, L(0x38, kAlt)}, {WM_SYSKEYUP, VK_MENU, L(0x38, kUp)}}},
+    {"KeysWithAltHeldAreSystemKeysWithTheContextBit",
+     {{KEY_RIGHTALT, true, kPlain},
+      {KEY_F, true, kPlain},
+      {KEY_F, false, kPlain},
+      {KEY_RIGHTALT, false, kPlain},
+      {KEY_F, true, kPlain}},
+     {{WM_SYSKEYDOWN, VK_MENU, L(0x38, kExt | kAlt)},
+      {WM_SYSKEYDOWN, 'F', L(0x21, kAlt)},
+      {WM_SYSKEYUP, 'F', L(0x21, kAlt | kUp)},
+      {WM_SYSKEYUP, VK_MENU, L(0x38, kExt | kUp)},
+      {WM_KEYDOWN, 'F', L(0x21)}}},
+    {"AltHeldBeforeTheFocusCameCounts",
+     {{KEY_F, true, kServerAlt}},
+     {{WM_SYSKEYDOWN, 'F', L(0x21, kAlt)}}},
+    {"CtrlWithAltMakesOrdinaryKeys",
+     {{KEY_LEFTCTRL, true, kPlain}, {KEY_LEFTALT, true, kPlain}, {KEY_Q, true, kPlain}},
+     {{WM_KEYDOWN, VK_CONTROL, L(0x1D)},
+      {WM_KEYDOWN, VK_MENU, L(0x38, kAlt)},
+      {WM_KEYDOWN, 'Q', L(0x10, kAlt)}}},
+    {"F10IsASystemKeyUnlessCtrlIsHeld",
+     {{KEY_F10, true, kPlain},
+      {KEY_F10, false, kPlain},
+      {KEY_RIGHTCTRL, true, kPlain},
+      {KEY_F10, true, kPlain}},
+     {{WM_SYSKEYDOWN, VK_F10, L(0x44)},
+      {WM_SYSKEYUP, VK_F10, L(0x44, kUp)},
+      {WM_KEYDOWN, VK_CONTROL, L(0x1D, kExt)},
+      {WM_KEYDOWN, VK_F10, L(0x44)}}},
+    {"AltGrIsALeftCtrlAndARightAlt",
+     {{KEY_RIGHTALT, true, kAltGr}, {KEY_Q, true, kPlain}, {KEY_RIGHTALT, false, kPlain}},
+     {{WM_KEYDOWN, VK_CONTROL, L(0x1D)},
+      {WM_KEYDOWN, VK_MENU, L(0x38, kExt | kAlt)},
+      {WM_KEYDOWN, 'Q', L(0x10, kAlt)},
+      {WM_KEYUP, VK_MENU, L(0x38, kExt | kUp)},
+      {WM_KEYUP, VK_CONTROL, L(0x1D, kUp)}}},
+    {"LettersFollowTheLayoutOtherKeysTheirPosition",
+     {{KEY_Q, true, kAzertyA}, {KEY_SEMICOLON, true, KeyContext{'M'}}, {KEY_1, true, kPlain}},
+     {{WM_KEYDOWN, 'A', L(0x10)}, {WM_KEYDOWN, 'M', L(0x27)}, {WM_KEYDOWN, '1', L(0x02)}}},
+    {"ShiftControlAndAltReportTheGenericKey",
+     {{KEY_RIGHTSHIFT, true, kPlain}, {KEY_RIGHTCTRL, false, kPlain}},
+     {{WM_KEYDOWN, VK_SHIFT, L(0x36)}, {WM_KEYUP, VK_CONTROL, L(0x1D, kExt | kUp)}}},
+    {"PauseAndNumLockShareAScanCode",
+     {{KEY_PAUSE, true, kPlain}, {KEY_NUMLOCK, true, kPlain}, {KEY_SYSRQ, true, kPlain}},
+     {{WM_KEYDOWN, VK_PAUSE, L(0x45)},
+      {WM_KEYDOWN, VK_NUMLOCK, L(0x45, kExt)},
+      {WM_KEYDOWN, VK_SNAPSHOT, L(0x37, kExt)}}},
+    {"KeysOutsideTheTableAreDropped",
+     {{0, true, kPlain}, {KEY_MAX, true, kPlain}, {255, true, kPlain}, {1000, true, kPlain}},
+     {}},
+};
+
+class KeyTranslatorTest : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(KeyTranslatorTest, GivesWindowsMessages) {
+  kwz_platform::KeyStrokeTranslator translator;
+  std::vector<KeyMessage> got;
+  for (const Stroke& s : GetParam().strokes) translator.Translate(s.code, s.down, s.context, &got);
+  ASSERT_EQ(got.size(), GetParam().expected.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(got[i].message, GetParam().expected[i].message);
+    EXPECT_EQ(got[i].wParam, GetParam().expected[i].wParam);
+    EXPECT_EQ(got[i].lParam, GetParam().expected[i].lParam) << std::hex << got[i].lParam;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, KeyTranslatorTest, ::testing::ValuesIn(kKeyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(KeyTranslator, ReleasingEverythingEndsRepeatsAndAlt) {
+  kwz_platform::KeyStrokeTranslator translator;
+  std::vector<KeyMessage> got;
+  translator.Translate(KEY_LEFTALT, true, kPlain, &got);
+  translator.Translate(KEY_A, true, kPlain, &got);
+  translator.ReleaseAll();
+  translator.Translate(KEY_A, true, kPlain, &got);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[2].message, WM_KEYDOWN);
+  EXPECT_EQ(got[2].lParam, L(0x1E)) << "neither a repeat nor with Alt";
+}
+
+TEST(KeyTable, ScanCodesLeadBackToTheirKeys) {
+  // Every key of the table is found again from its scan code and extended flag.
+  for (unsigned code = 1; code < kwz_platform::kEvdevKeys; ++code) {
+    const auto key = kwz_platform::LookupEvdevKey(code);
+    if (key.scan == 0) continue;
+    SCOPED_TRACE(code);
+    EXPECT_NE(key.vk, 0);
+    const unsigned back = kwz_platform::EvdevKeyForScan(key.scan, key.extended);
+    // Media keys share scan codes with letters only through the extended flag.
+    EXPECT_EQ(kwz_platform::LookupEvdevKey(back).scan, key.scan);
+    EXPECT_EQ(kwz_platform::LookupEvdevKey(back).extended, key.extended);
+  }
+  EXPECT_EQ(kwz_platform::EvdevKeyForScan(0x4B, false), static_cast<unsigned>(KEY_KP4));
+  EXPECT_EQ(kwz_platform::EvdevKeyForScan(0x4B, true), static_cast<unsigned>(KEY_LEFT));
+  EXPECT_EQ(kwz_platform::EvdevKeyForScan(0, false), 0u);
+  EXPECT_EQ(kwz_platform::LookupEvdevKey(100000).scan, 0);
+}
+
+// --- Double-clicks -------------------------------------------------------------------------
+
+struct Press {
+  int window;  // 1 or 2
+  unsigned button;
+  POINT where;
+  DWORD time;
+  bool doubleClick;
+};
+
+struct ClickCase {
+  const char* name;
+  std::vector<Press> presses;
+};
+
+const ClickCase kClickCases[] = {
+    {"SecondPressInTimeAndPlace",
+     {{1, 1, {100, 100}, 1000, false}, {1, 1, {100, 100}, 1499, true}}},
+    {"TooLate", {{1, 1, {100, 100}, 1000, false}, {1, 1, {100, 100}, 1500, false}}},
+    {"ThirdPressStartsAfresh",
+     {{1, 1, {5, 5}, 0, false},
+      {1, 1, {5, 5}, 100, true},
+      {1, 1, {5, 5}, 200, false},
+      {1, 1, {5, 5}, 300, true}}},
+    {"TheRectangleIsFourPixelsAroundTheFirstPress",
+     {{1, 1, {10, 10}, 0, false},
+      {1, 1, {8, 11}, 10, true},
+      {1, 1, {10, 10}, 20, false},
+      {1, 1, {12, 10}, 30, false},
+      {1, 1, {12, 7}, 40, false},
+      {1, 1, {13, 8}, 50, true}}},
+    {"OtherButtonOrWindowBreaksIt",
+     {{1, 1, {0, 0}, 0, false},
+      {1, 3, {0, 0}, 10, false},
+      {1, 3, {0, 0}, 20, true},
+      {1, 2, {0, 0}, 30, false},
+      {2, 2, {0, 0}, 40, false}}},
+    {"TheClockMayWrap", {{1, 1, {0, 0}, 0xFFFFFF00u, false}, {1, 1, {0, 0}, 0x50, true}}},
+};
+
+class DoubleClickTest : public ::testing::TestWithParam<ClickCase> {};
+
+TEST_P(DoubleClickTest, FollowsWindowsRule) {
+  kwz_platform::DoubleClickTracker tracker;
+  for (size_t i = 0; i < GetParam().presses.size(); ++i) {
+    const Press& p = GetParam().presses[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(tracker.Press(reinterpret_cast<HWND>(static_cast<uintptr_t>(p.window)), p.button,
+                            p.where, p.time),
+              p.doubleClick);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clicks, DoubleClickTest, ::testing::ValuesIn(kClickCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Keyboard state ------------------------------------------------------------------------
+
+TEST(KeyboardState, SidesMakeTheGenericKeyAndLocksToggleOncePerPress) {
+  kwz_platform::KeyboardState state;
+  auto take = [&](UINT message, WPARAM vk, LPARAM lParam) {
+    state.Take(MSG{nullptr, message, vk, lParam, 0, POINT{0, 0}});
+  };
+  take(WM_KEYDOWN, VK_SHIFT, L(0x2A));
+  take(WM_KEYDOWN, VK_SHIFT, L(0x36));
+  take(WM_KEYUP, VK_SHIFT, L(0x2A, kUp));
+  EXPECT_EQ(state.Keys()[VK_LSHIFT] & 0x80, 0);
+  EXPECT_EQ(state.Keys()[VK_RSHIFT] & 0x80, 0x80);
+  EXPECT_EQ(state.Keys()[VK_SHIFT] & 0x80, 0x80) << "the right Shift is still down";
+  take(WM_KEYUP, VK_SHIFT, L(0x36, kUp));
+  EXPECT_EQ(state.Keys()[VK_SHIFT] & 0x80, 0);
+
+  take(WM_SYSKEYDOWN, VK_MENU, L(0x38, kExt | kAlt));
+  EXPECT_EQ(state.Keys()[VK_RMENU] & 0x80, 0x80);
+  EXPECT_EQ(state.Keys()[VK_LMENU] & 0x80, 0);
+  EXPECT_EQ(state.Keys()[VK_MENU] & 0x80, 0x80);
+
+  take(WM_KEYDOWN, VK_CAPITAL, L(0x3A));
+  take(WM_KEYDOWN, VK_CAPITAL, L(0x3A, kPrev));  // auto-repeat
+  take(WM_KEYUP, VK_CAPITAL, L(0x3A, kUp));
+  EXPECT_EQ(state.Keys()[VK_CAPITAL], 0x01);
+  take(WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+  EXPECT_EQ(state.Keys()[VK_LBUTTON] & 0x80, 0x80);
+  take(WM_CHAR, 'a', 0);  // not a key event
+  state.ReleaseAll();
+  EXPECT_EQ(state.Keys()[VK_MENU], 0x01) << "toggles survive; the press toggled it";
+  EXPECT_EQ(state.Keys()[VK_LBUTTON] & 0x80, 0);
+  EXPECT_EQ(state.Keys()[VK_CAPITAL], 0x01);
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// Characters of keys (ToUnicode's work): Windows' Ctrl characters, Shift and Caps Lock, AltGr,
+// letters placed by the layout, and dead keys, on the US table and on xkbcommon layouts.
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "gdi/x11/keyboard_layout_xkb.h"
+#include "user/keyboard_layout.h"
+
+namespace {
+
+using kwz_platform::KeyboardLayout;
+
+std::array<BYTE, 256> State(std::initializer_list<UINT> down, bool caps = false) {
+  std::array<BYTE, 256> state{};
+  for (UINT vk : down) state[vk] = 0x80;
+  if (caps) state[VK_CAPITAL] = 0x01;
+  return state;
+}
+
+struct Typed {
+  int result;
+  std::u16string chars;
+};
+
+Typed Type(KeyboardLayout& layout, UINT vk, UINT scan, const std::array<BYTE, 256>& state,
+           UINT flags = 0) {
+  WCHAR buffer[8] = {};
+  const int result = kwz_platform::TypeKey(layout, vk, scan, state.data(), buffer, 8, flags);
+  const int count = result < 0 ? 1 : result;
+  return Typed{result, std::u16string(buffer, buffer + count)};
+}
+
+struct CharCase {
+  const char* name;
+  UINT vk;
+  UINT scan;
+  std::initializer_list<UINT> down;
+  bool caps;
+  int result;
+  std::u16string chars;
+};
+
+const CharCase kCharCases[] = {
+    {"Letter", 'A', 0x1E, {}, false, 1, u"a"},
+    {"ShiftedLetter", 'A', 0x1E, {VK_SHIFT}, false, 1, u"A"},
+    {"CapsLetter", 'A', 0x1E, {}, true, 1, u"A"},
+    {"CapsAndShiftCancel", 'A', 0x1E, {VK_SHIFT}, true, 1, u"a"},
+    {"CapsLeavesDigitsAlone", '1', 0x02, {}, true, 1, u"1"},
+    {"ShiftedDigit", '1', 0x02, {VK_SHIFT}, false, 1, u"!"},
+    {"AltDoesNotChangeTheCharacter", 'A', 0x1E, {VK_MENU}, false, 1, u"a"},
+    {"Return", VK_RETURN, 0x1C, {}, false, 1, u"\r"},
+    {"KeypadEnterByItsExtendedScan", VK_RETURN, 0x1C | KF_EXTENDED, {}, false, 1, u"\r"},
+    {"ArrowGivesNothing", VK_LEFT, 0x4B | KF_EXTENDED, {}, false, 0, u""},
+    {"DeleteGivesNothing", VK_DELETE, 0x53 | KF_EXTENDED, {}, false, 0, u""},
+    {"ShiftAloneGivesNothing", VK_SHIFT, 0x2A, {VK_SHIFT}, false, 0, u""},
+    {"ReleaseGivesNothing", 'A', 0x1E | 0x8000, {}, false, 0, u""},
+    // Windows' Ctrl table.
+    {"CtrlLetter", 'A', 0x1E, {VK_CONTROL}, false, 1, u"\x01"},
+    {"CtrlShiftLetter", 'Z', 0x2C, {VK_CONTROL, VK_SHIFT}, false, 1, u"\x1a"},
+    {"CtrlOpenBracket", VK_OEM_4, 0x1A, {VK_CONTROL}, false, 1, u"\x1b"},
+    {"CtrlBackslash", VK_OEM_5, 0x2B, {VK_CONTROL}, false, 1, u"\x1c"},
+    {"CtrlCloseBracket", VK_OEM_6, 0x1B, {VK_CONTROL}, false, 1, u"\x1d"},
+    {"CtrlAt", '2', 0x03, {VK_CONTROL, VK_SHIFT}, false, 1, std::u16string(1, u'\0')},
+    {"CtrlCaret", '6', 0x07, {VK_CONTROL, VK_SHIFT}, false, 1, u"\x1e"},
+    {"CtrlUnderscore", VK_OEM_MINUS, 0x0C, {VK_CONTROL, VK_SHIFT}, false, 1, u"\x1f"},
+    {"CtrlDigitGivesNothing", '3', 0x04, {VK_CONTROL}, false, 0, u""},
+    {"CtrlMinusGivesNothing", VK_OEM_MINUS, 0x0C, {VK_CONTROL}, false, 0, u""},
+    {"CtrlReturn", VK_RETURN, 0x1C, {VK_CONTROL}, false, 1, u"\n"},
+    {"CtrlBackspace", VK_BACK, 0x0E, {VK_CONTROL}, false, 1, u"\x7f"},
+    {"CtrlSpace", VK_SPACE, 0x39, {VK_CONTROL}, false, 1, u" "},
+    {"CtrlAltIsAltGrAndUsHasNone", 'Q', 0x10, {VK_CONTROL, VK_MENU}, false, 0, u""},
+};
+
+enum class Layout { kUsTable, kXkbUs };
+
+std::shared_ptr<KeyboardLayout> MakeLayout(Layout which) {
+  if (which == Layout::kUsTable) return kwz_platform::MakeUsKeyboardLayout();
+  return kwz_platform::XkbKeyboardLayout::FromNames("us", nullptr);
+}
+
+class CharacterTest : public ::testing::TestWithParam<std::tuple<Layout, CharCase>> {};
+
+TEST_P(CharacterTest, MatchesWindows) {
+  const auto& [which, c] = GetParam();
+  auto layout = MakeLayout(which);
+  if (!layout) GTEST_SKIP() << "xkbcommon has no layout data (xkb-data)";
+  const Typed typed = Type(*layout, c.vk, c.scan, State(c.down, c.caps));
+  EXPECT_EQ(typed.result, c.result);
+  EXPECT_EQ(typed.chars.substr(0, std::max(typed.result, 0)), c.chars);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, CharacterTest,
+                         ::testing::Combine(::testing::Values(Layout::kUsTable, Layout::kXkbUs),
+                                            ::testing::ValuesIn(kCharCases)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param) == Layout::kUsTable
+                                                  ? "UsTable_"
+                                                  : "XkbUs_") +
+                                  std::get<1>(info.param).name;
+                         });
+
+TEST(KeyboardLayout, BadArgumentsGiveNothing) {
+  auto layout = kwz_platform::MakeUsKeyboardLayout();
+  WCHAR buffer[2];
+  const auto state = State({});
+  EXPECT_EQ(kwz_platform::TypeKey(*layout, 'A', 0x1E, nullptr, buffer, 2, 0), 0);
+  EXPECT_EQ(kwz_platform::TypeKey(*layout, 0x1234, 0x1E, state.data(), buffer, 2, 0), 0);
+  EXPECT_EQ(kwz_platform::TypeKey(*layout, 'A', 0x1E, state.data(), nullptr, 5, 0), 0);
+  EXPECT_EQ(kwz_platform::TypeKey(*layout, 'A', 0x1E, state.data(), buffer, 0, 0), 0);
+}
+
+class XkbLayoutTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<kwz_platform::XkbKeyboardLayout> Load(const char* name) {
+    auto layout = kwz_platform::XkbKeyboardLayout::FromNames(name, nullptr);
+    return layout;
+  }
+};
+
+TEST_F(XkbLayoutTest, GermanDeadKeysCombineOrGiveBothCharacters) {
+  auto de = Load("de");
+  if (!de) GTEST_SKIP() << "xkbcommon has no layout data (xkb-data)";
+  const auto none = State({});
+  // ^ is a dead key on the German layout's key left of 1 (VK_OEM_3 by position).
+  Typed dead = Type(*de, VK_OEM_3, 0x29, none);
+  EXPECT_EQ(dead.result, -1);
+  EXPECT_EQ(dead.chars, u"^");
+  Typed combined = Type(*de, 'A', 0x1E, none);
+  EXPECT_EQ(combined.result, 1);
+  EXPECT_EQ(combined.chars, u"\u00e2");
+
+  // A key the dead key cannot go with: both characters, and the next key stands alone.
+  EXPECT_EQ(Type(*de, VK_OEM_3, 0x29, none).result, -1);
+  Typed both = Type(*de, 'X', 0x2D, none);
+  EXPECT_EQ(both.result, 2);
+  EXPECT_EQ(both.chars, u"^x");
+  EXPECT_EQ(Type(*de, 'A', 0x1E, none).chars, u"a");
+
+  // Shift between the dead key and its letter does not break the sequence.
+  EXPECT_EQ(Type(*de, VK_OEM_PLUS, 0x0D, none).result, -1);  // dead acute
+  EXPECT_EQ(Type(*de, VK_SHIFT, 0x2A, State({VK_SHIFT})).result, 0);
+  EXPECT_EQ(Type(*de, 'E', 0x12, State({VK_SHIFT})).chars, u"\u00c9");
+
+  // Flag 0x4 looks at the key without leaving a dead key pending.
+  EXPECT_EQ(Type(*de, VK_OEM_3, 0x29, none, 0x4).result, -1);
+  EXPECT_EQ(Type(*de, 'A', 0x1E, none).chars, u"a");
+}
+
+TEST_F(XkbLayoutTest, AltGrGivesTheThirdLevelOrNothing) {
+  auto de = Load("de");
+  if (!de) GTEST_SKIP() << "xkbcommon has no layout data (xkb-data)";
+  const auto altGr = State({VK_CONTROL, VK_MENU, VK_LCONTROL, VK_RMENU});
+  EXPECT_EQ(Type(*de, 'Q', 0x10, altGr).chars, u"@");
+  EXPECT_EQ(Type(*de, 'E', 0x12, altGr).chars, u"\u20ac");
+  EXPECT_EQ(Type(*de, VK_SPACE, 0x39, altGr).result, 0) << "a key with no AltGr character";
+  EXPECT_TRUE(de->IsAltGr(KEY_RIGHTALT));
+  EXPECT_FALSE(de->IsAltGr(KEY_LEFTALT));
+  auto us = Load("us");
+  ASSERT_NE(us, nullptr);
+  EXPECT_FALSE(us->IsAltGr(KEY_RIGHTALT));
+}
+
+TEST_F(XkbLayoutTest, LettersAreWhereTheLayoutPutsThem) {
+  auto fr = Load("fr");
+  auto de = Load("de");
+  if (!fr || !de) GTEST_SKIP() << "xkbcommon has no layout data (xkb-data)";
+  EXPECT_EQ(fr->LetterVk(KEY_Q), 'A');
+  EXPECT_EQ(fr->LetterVk(KEY_SEMICOLON), 'M');
+  EXPECT_EQ(fr->LetterVk(KEY_1), 0) << "not a letter: the position decides";
+  EXPECT_EQ(de->LetterVk(KEY_Y), 'Z');
+  const auto none = State({});
+  EXPECT_EQ(Type(*fr, 'A', 0x10, none).chars, u"a");
+  EXPECT_EQ(Type(*fr, '1', 0x02, none).chars, u"&");
+  EXPECT_EQ(Type(*fr, '1', 0x02, State({VK_SHIFT})).chars, u"1");
+  // Ctrl goes by the virtual key, wherever the letter is; without a scan code the letter is
+  // found by its virtual key.
+  EXPECT_EQ(Type(*fr, 'A', 0x10, State({VK_CONTROL})).chars, u"\x01");
+  EXPECT_EQ(Type(*fr, 'Q', 0, none).chars, u"q");
+}
+
+}  // namespace
