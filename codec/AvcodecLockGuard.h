@@ -1,4 +1,4 @@
-// Holds the machine-wide avcodec mutex for a scope. Internal to codec/.
+// Holds the avcodec mutex for a scope. Internal to codec/.
 #pragma once
 
 #include "runtime/CKWZ_AVCodec_MutexAutoLock.h"

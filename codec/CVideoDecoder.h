@@ -6,7 +6,7 @@
 //
 // Threads: the engine calls SetOutputFormat, Open, Close and the setters from its decoding
 // thread under its own lock; Decode holds the decoder's own critical section. Every FFmpeg
-// context open and release holds the machine-wide avcodec mutex.
+// context open and release holds the avcodec mutex.
 #pragma once
 
 #include <memory>

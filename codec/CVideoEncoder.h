@@ -3,7 +3,7 @@
 // closes it; the presenter also calls Encode. No exception leaves it.
 //
 // Threads: every call comes from the one thread that owns the encoder. Every FFmpeg context
-// open and release holds the machine-wide avcodec mutex.
+// open and release holds the avcodec mutex.
 #pragma once
 
 #include "codec/CodecIds.h"

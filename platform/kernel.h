@@ -33,9 +33,11 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 
-// Machine-wide named mutexes. They live in shared memory, are recursive for their owning thread,
-// and become WAIT_ABANDONED (never stuck) when the owning thread or process ends while holding
-// them. CreateMutexA reports ERROR_ALREADY_EXISTS through GetLastError when the name exists.
+// Named mutexes, shared by every process of the calling user (as a session's names are on
+// Windows). They live in shared memory, are recursive for their owning thread, and become
+// WAIT_ABANDONED (never stuck) when the owning thread or process ends while holding them.
+// CreateMutexA reports ERROR_ALREADY_EXISTS through GetLastError when the name exists, and
+// fails with ERROR_ACCESS_DENIED when another user holds an object under the name.
 #define SYNCHRONIZE 0x00100000u
 #define MUTEX_ALL_ACCESS 0x001F0001u
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);

@@ -6,7 +6,7 @@
 // handed in is therefore the padded screen in bottom-up order (CPaddedPicture, kBottomUp).
 //
 // Owned by one streamer; used on its thread only. The JPEG encoder opens an FFmpeg context under
-// the machine-wide codec mutex.
+// the codec mutex.
 #pragma once
 
 #include <cstdint>

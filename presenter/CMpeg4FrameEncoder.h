@@ -19,7 +19,7 @@ struct AVPacket;
 class CMpeg4FrameEncoder : public CFrameEncoderBase {
  public:
   // Raises exc_frame_encoder when FFmpeg has no mpeg4 encoder or refuses the settings. Opening
-  // and closing hold the machine-wide codec mutex.
+  // and closing hold the codec mutex.
   explicit CMpeg4FrameEncoder(const FrameEncoderSettings& settings);
   ~CMpeg4FrameEncoder() override;
 

@@ -1,6 +1,6 @@
-// A lock on the machine-wide mutex "KWZ_AVCODEC_MUTEX", which serialises every FFmpeg codec
-// context open and close of every process on the machine. The codec wrappers call Lock before
-// and Unlock after each such call.
+// A lock on the named mutex "KWZ_AVCODEC_MUTEX", which serialises every FFmpeg codec context
+// open and close of every process of the user (another user's processes can neither hold nor
+// touch it). The codec wrappers call Lock before and Unlock after each such call.
 #pragma once
 
 #include "platform/kernel.h"

@@ -1,7 +1,12 @@
-// Named mutexes shared by every process of the machine: a robust, process-shared, recursive
-// pthread mutex in a POSIX shared-memory object. Robustness gives Windows' abandonment: when the
-// owner dies holding it, the next waiter acquires it with WAIT_ABANDONED instead of waiting for
-// ever.
+// Named mutexes shared by every process of the user who runs them: a robust, process-shared,
+// recursive pthread mutex in a POSIX shared-memory object. Robustness gives Windows' abandonment:
+// when the owner dies holding it, the next waiter acquires it with WAIT_ABANDONED instead of
+// waiting for ever.
+//
+// A name belongs to the user, as a Windows session's names do: the object's name carries the
+// user id, only its owner may read or write it, and an object that another user made under
+// that name is refused. Shared by every user, a local user could hold a lock for ever or
+// overwrite it under every other user's processes.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -105,7 +110,7 @@ class MutexObject : public KernelObject {
 
 // Windows names may hold '\' (e.g. "Global\X"); shared-memory names may not hold '/'.
 std::string SharedMemoryName(const char* name) {
-  std::string result = "/kwz-mutex-";
+  std::string result = "/kwz-mutex-" + std::to_string(geteuid()) + "-";
   for (const char* p = name; *p != '\0'; ++p) result += (*p == '/' || *p == '\\') ? '_' : *p;
   return result;
 }
@@ -128,14 +133,19 @@ SharedMutexBlock* MapBlock(const char* name, bool create, bool* existed) {
   MappedBlocks& blocks = Blocks();
   std::lock_guard<std::mutex> guard(blocks.lock);
 
-  int fd = shm_open(shmName.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+  int fd = shm_open(shmName.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
   if (fd < 0) {
     SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  if (create) fchmod(fd, 0666);  // machine-wide: every user's processes share it
-  flock(fd, LOCK_EX);
   struct stat info;
+  if (fstat(fd, &info) != 0 || info.st_uid != geteuid()) {
+    close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  if ((info.st_mode & 077) != 0) fchmod(fd, 0600);  // ours, but left open to others
+  flock(fd, LOCK_EX);
   SharedMutexBlock* block = nullptr;
   bool ready =
       fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(sizeof(SharedMutexBlock));

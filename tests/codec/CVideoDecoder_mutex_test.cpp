@@ -1,4 +1,4 @@
-// FFmpeg context opens and releases wait for the machine-wide avcodec mutex: a second process
+// FFmpeg context opens and releases wait for the avcodec mutex: a second process
 // holds it, and the wrapper's call must not finish before that process lets go.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The checks every whole-frame encoder must pass, instantiated per stream mode by the suites
-// (MPEG-4 apart, since it takes the machine-wide codec mutex). Each coded frame is decoded with
+// (MPEG-4 apart, since it takes the codec mutex). Each coded frame is decoded with
 // the codec library itself and compared with the picture it came from.
 #pragma once
 

@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -18,8 +20,10 @@ using kwz_test::ChildProcess;
 class NamedMutex : public ::testing::Test {
  protected:
   NamedMutex() : name_("KWZ_TEST_MUTEX_" + std::to_string(getpid())) {}
-  ~NamedMutex() override { shm_unlink(("/kwz-mutex-" + name_).c_str()); }
+  ~NamedMutex() override { shm_unlink(SharedName().c_str()); }
   const char* name() const { return name_.c_str(); }
+  // The shared-memory object behind the name: the user's own.
+  std::string SharedName() const { return "/kwz-mutex-" + std::to_string(geteuid()) + "-" + name_; }
 
  private:
   std::string name_;
@@ -114,6 +118,33 @@ TEST_F(NamedMutex, IsAbandonedNotStuckWhenTheHolderIsKilled) {
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
   EXPECT_TRUE(ReleaseMutex(mutex));
   CloseHandle(mutex);
+}
+
+// The name is the user's: another user can neither wait on the mutex nor write it, and an
+// object that another user put under the name is refused rather than shared.
+TEST_F(NamedMutex, BelongsToTheUserAlone) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name());
+  ASSERT_NE(mutex, nullptr);
+  struct stat info {};
+  ASSERT_EQ(stat(("/dev/shm" + SharedName()).c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, geteuid());
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  CloseHandle(mutex);
+  shm_unlink(SharedName().c_str());
+
+  if (geteuid() != 0) GTEST_SKIP() << "making another user's object needs root";
+  int fd = shm_open(SharedName().c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+  ASSERT_EQ(fchmod(fd, 0666), 0);
+  close(fd);
+  for (bool create : {true, false}) {
+    SetLastError(0);
+    HANDLE foreign =
+        create ? CreateMutexA(nullptr, FALSE, name()) : OpenMutexA(SYNCHRONIZE, FALSE, name());
+    EXPECT_EQ(foreign, nullptr) << create;
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << create;
+  }
 }
 
 TEST(UnnamedMutex, IsPrivateAndWorks) {
