@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/wintypes.h"
+#include "runtime/PictureLimits.h"
 
 namespace kwz_codec {
 
@@ -34,9 +35,5 @@ constexpr DWORD kFormatNone = MakeFourCC("NONE");
 // word reads 00 00 01 10 on the wire).
 constexpr DWORD kVpxKeyFrameWord = 0x10010000u;
 constexpr DWORD kVpxInterFrameWord = 0xEFFEFFFFu;
-
-// Largest picture side either wrapper accepts, so that buffer sizes stay bounded whatever size
-// a packet header announces (8K screens fit).
-constexpr LONG kMaxPictureSide = 8192;
 
 }  // namespace kwz_codec

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "runtime/PictureLimits.h"
+
 namespace screen_packet {
 
 constexpr std::uint32_t kHeaderSize = 29;
@@ -29,11 +31,12 @@ constexpr std::uint32_t kInitialCapacity = 180000;
 
 // Width, height and bytes per pixel come off the wire, and the decoded image size they imply
 // decides how much the receiver and the engine allocate. A message beyond these bounds is
-// treated as malformed, so no datagram can ask for more than kMaxImageSize bytes. The size
-// bound takes an 8K screen (7680 x 4320 at 32 bits, 126.6 MiB) and keeps a hostile sender's
-// largest screen, which the block modes fill white at once, well inside what a viewer may
-// spend on memory.
-constexpr std::uint32_t kMaxDimension = 16384;
+// treated as malformed, so no datagram can ask for more than kMaxImageSize bytes. The side
+// bound is the decoders' own, so every screen accepted is one they open; the size bound takes
+// an 8K screen (7680 x 4320 at 32 bits, 126.6 MiB) and keeps a hostile sender's largest
+// screen, which the block modes fill white at once, well inside what a viewer may spend on
+// memory.
+constexpr std::uint32_t kMaxDimension = kMaxPictureSide;
 constexpr std::uint64_t kMaxImageSize = std::uint64_t{128} << 20;
 
 }  // namespace screen_packet

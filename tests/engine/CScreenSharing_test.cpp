@@ -277,10 +277,10 @@ INSTANTIATE_TEST_SUITE_P(
     Geometry, EngineBodyBuffer,
     ::testing::Values(Growth{"BelowCapacity", 200, 100, 4, true, 180000},
                       Growth{"AboveCapacity", 1000, 1000, 4, true, 4000000},
-                      Growth{"WidestAllowed", 16384, 8, 4, true, 524288},
-                      Growth{"TooWide", 16385, 8, 4, false, 180000},
+                      Growth{"WidestAllowed", 8192, 8, 4, true, 262144},
+                      Growth{"TooWide", 8193, 8, 4, false, 180000},
                       Growth{"TooTall", 8, 20000, 4, false, 180000},
-                      Growth{"ImageAboveTheLimit", 16384, 16384, 4, false, 180000}),
+                      Growth{"ImageAboveTheLimit", 8192, 8192, 4, false, 180000}),
     [](const ::testing::TestParamInfo<Growth>& info) { return info.param.name; });
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST(BlockGridSizes, RefusesWhatNoBitmapCanHold) {
     EXPECT_FALSE(ComputeBlockGrid(bad.header, bad.blockWidth, bad.blockHeight)) << bad.what;
   }
   // The largest screen the endpoint lets through still fits, padded to whole blocks.
-  EXPECT_TRUE(ComputeBlockGrid(MessageHeader(16384, 2048, 4), 100, 100));
+  EXPECT_TRUE(ComputeBlockGrid(MessageHeader(8192, 4096, 4), 100, 100));
   EXPECT_TRUE(ComputeBlockGrid(MessageHeader(7680, 4320, 4), 100, 100));
 }
 
@@ -90,7 +90,7 @@ TEST(VideoGeometry, PadsToSixteenAndRefusesWhatNoBitmapCanHold) {
   EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(0, 768, 4)));
   EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(1366, 0, 4)));
   EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(65535, 65535, 4)));
-  EXPECT_TRUE(ComputeVideoGeometry(MessageHeader(16384, 2048, 4)));
+  EXPECT_TRUE(ComputeVideoGeometry(MessageHeader(8192, 4096, 4)));
   EXPECT_TRUE(ComputeVideoGeometry(MessageHeader(7680, 4320, 4)));
   EXPECT_FALSE(ComputeVideoGeometry(MessageHeader(16384, 4096, 4)));
 }
