@@ -85,8 +85,9 @@ void BM_ReceiveScreenMessages(benchmark::State& state) {
   kwz_bench::LoopbackUdp sender(1 << 16);
   const double baseline = BaselineSecondsPerDatagram(bodyLength, sender);
 
-  HANDLE stop = CreateEventW(nullptr, TRUE, TRUE, nullptr);  // set: drain, never wait
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ExposedReceiver receiver;
+  receiver.SetWaitMs(0);  // drain, never wait
   if (receiver.Open(0, "127.0.0.1", stop) != 0) {
     state.SkipWithError("Open failed");
     CloseHandle(stop);

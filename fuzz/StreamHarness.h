@@ -1,8 +1,9 @@
 // A CNetworkReceiver-derived endpoint fed through a tunnel on a virtual clock, for the targets
 // that push datagrams through sequence extension, the reorder queue and reassembly.
 //
-// The stop event stays signalled, so a wait with no datagram pending ends at once instead of
-// lasting its time-out. Single-threaded: libFuzzer's thread builds, feeds and destroys it.
+// The targets wait 0 ms, so a wait with no datagram pending ends at once (NET_TIMEOUT) instead of
+// lasting its time-out; the stop event is never set. Single-threaded: libFuzzer's thread builds,
+// feeds and destroys it.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,7 @@ template <class Endpoint>
 class StreamHarness {
  public:
   explicit StreamHarness(DWORD clockStart)
-      : stop_(CreateEventW(nullptr, TRUE, TRUE, nullptr)), endpoint_(&VirtualNow) {
+      : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), endpoint_(&VirtualNow) {
     g_virtualNow = clockStart;
     endpoint_.SetTunnelFactory(&factory_);
     KWZ_FUZZ_CHECK(endpoint_.Open(0, "127.0.0.1", stop_) == 0);

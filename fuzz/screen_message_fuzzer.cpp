@@ -95,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const HWND window = WindowFor((config >> 4) & 3);
 
   auto harness = std::make_unique<Harness>(0);
+  harness->endpoint().SetWaitMs(0);
   CBMPManager surface(block.width, block.height);
   surface.SetStretch((config & 8) != 0);
   BodyBuffer body;

@@ -91,7 +91,7 @@ void CNetwork::AttachTunnel() {
   DetachTunnel();
   ITunnel* tunnel = m_pTunnelFactory->CreateReceiver(TunnelAddress{0, socketLayer.GetLocalPort()});
   socketLayer.SetTunnel(tunnel);
-  if (tunnel == nullptr) return;  // nothing to wait on: the receiving wait then fails
+  if (tunnel == nullptr) return;  // no network event: the receiving wait waits for the stop
   tunnel->SetOption(m_bTunnelOption);
   m_hEvents[0] = tunnel->GetEvent();
 }
@@ -100,15 +100,22 @@ void CNetwork::DetachTunnel() {
   CRtpSocket& socketLayer = m_Endpoint.Socket();
   ITunnel* tunnel = socketLayer.GetTunnel();
   if (tunnel == nullptr || m_pTunnelFactory == nullptr) return;
+  m_hEvents[0] = nullptr;  // the event went with the instance
   m_pTunnelFactory->Release(tunnel);
   socketLayer.SetTunnel(nullptr);
 }
 
 int CNetwork::WaitAndRead(BYTE* buffer, DWORD* length, RtpPacketInfo* info, DWORD timeout) {
-  const DWORD woken = WSAWaitForMultipleEvents(2, m_hEvents, FALSE, timeout, FALSE);
-  if (woken == WSA_WAIT_EVENT_0 + 1) return NET_STOPPED;
+  // The stop event goes first: the wait reports the lowest signalled event, and under a flood
+  // the network event is always signalled, so a stop behind it would wait for a quiet moment
+  // that may never come. Without a network event (a tunnel factory that gave no instance) the
+  // stop event is waited on alone, so the caller waits its time instead of spinning.
+  const HANDLE events[2] = {m_hEvents[1], m_hEvents[0]};
+  const DWORD count = m_hEvents[0] != nullptr ? 2 : 1;
+  const DWORD woken = WSAWaitForMultipleEvents(count, events, FALSE, timeout, FALSE);
+  if (woken == WSA_WAIT_EVENT_0) return NET_STOPPED;
   if (woken == WSA_WAIT_TIMEOUT) return NET_TIMEOUT;
-  if (woken != WSA_WAIT_EVENT_0) return NET_WAIT_FAILED;
+  if (woken != WSA_WAIT_EVENT_0 + 1) return NET_WAIT_FAILED;
 
   if (m_pTunnelFactory == nullptr) {
     WSANETWORKEVENTS events{};

@@ -54,7 +54,8 @@ class CNetwork {
   // Hands the tunnel instance back to the factory, if there is one.
   void DetachTunnel();
 
-  // The receiving primitive: waits at most timeout ms for a datagram or the stop event, then
+  // The receiving primitive: waits at most timeout ms for a datagram or the stop event (which
+  // wins when both are signalled; without a tunnel instance, for the stop event alone), then
   // reads and parses one datagram into buffer (capacity *length, at least 65535). Returns
   // NET_PACKET with *info describing it, NET_STOPPED (stop event, or the socket was closed),
   // NET_TIMEOUT, NET_WAIT_FAILED, or RTPERR_NO_RTP_DATA when the read after a network event

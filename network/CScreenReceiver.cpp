@@ -11,7 +11,7 @@ CScreenReceiver::~CScreenReceiver() = default;
 bool CScreenReceiver::Receive(BITMAPINFOHEADER* header, DWORD* blockIndex, BYTE** buffer,
                               DWORD* bufferSize) {
   m_packet.m_bPayloadType = screen_packet::kPayloadType;
-  if (ReceiveMessage(&m_packet, kWaitMs) != static_cast<int>(NET_PACKET)) return false;
+  if (ReceiveMessage(&m_packet, m_dwWaitMs) != static_cast<int>(NET_PACKET)) return false;
 
   m_packet.LoadHeader();
   if (m_packet.Check() != ScreenPacketVerdict::kAccepted) return false;

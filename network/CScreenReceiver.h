@@ -12,7 +12,8 @@
 
 class CScreenReceiver : public CNetworkReceiver {
  public:
-  // How long each wait for a datagram lasts before Receive gives up for this call.
+  // How long each wait for a datagram lasts before Receive gives up for this call, unless
+  // SetWaitMs says otherwise.
   static constexpr DWORD kWaitMs = 1000;
 
   explicit CScreenReceiver(CReorderQueue::Clock clock = nullptr);
@@ -31,6 +32,11 @@ class CScreenReceiver : public CNetworkReceiver {
   // both when the presenter's cursor is off the shared area.
   void GetRemoteCursor(DWORD* x, DWORD* y) const;
 
+  // The wait of each Receive: 0 takes only what has arrived, as a caller that drains the socket
+  // between its own steps (a replay of recorded traffic) does.
+  void SetWaitMs(DWORD milliseconds) { m_dwWaitMs = milliseconds; }
+
  private:
   CSSPacket m_packet;  // grows to the largest decoded image met
+  DWORD m_dwWaitMs = kWaitMs;
 };

@@ -23,16 +23,15 @@ using kwz_test::Message;
 
 constexpr int kPacket = static_cast<int>(NET_PACKET);
 constexpr int kStopped = static_cast<int>(NET_STOPPED);
+constexpr int kDrained = static_cast<int>(NET_TIMEOUT);  // nothing more can be completed now
 
 class Reassembly : public testing::Test {
  protected:
-  void SetUp() override { SetEvent(link_.stop()); }
-
   CNetworkReceiver& receiver() { return link_.receiver(); }
-  // The next message from what was sent so far, or NET_STOPPED when none can be completed.
+  // The next message from what was sent so far, or NET_TIMEOUT when none can be completed.
   int Next() {
     packet_.m_bPayloadType = 113;
-    return receiver().ReceiveMessage(&packet_, 1000);
+    return receiver().ReceiveMessage(&packet_, 0);
   }
   Bytes Delivered() const { return Bytes(packet_.m_pData, packet_.m_pData + packet_.m_dwLength); }
   void ExpectCounters(DWORD lost, DWORD received) {
@@ -68,7 +67,7 @@ TEST_F(Reassembly, InOrderMessagesOfOneOrMoreDatagrams) {
     EXPECT_EQ(packet_.m_dwSequence, lastSequence + (i == 0 ? 3 : 1));
     lastSequence = packet_.m_dwSequence;
   }
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
   ExpectCounters(0, 6);
   ExpectCounters(0, 0);  // the read cleared them
 }
@@ -98,7 +97,7 @@ TEST_P(OneThreeTwo, HealedWithReorderingElseLostFlagOnTheNext) {
     EXPECT_EQ(packet_.m_dwLost, 1u);
     ExpectCounters(1, 6);
   }
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reordering, OneThreeTwo, testing::Bool(),
@@ -112,7 +111,7 @@ TEST_F(Reassembly, BeforeTheFirstMessageDatagramsKeepArrivalOrder) {
   const Bytes second = Message(500, 2);
   link_.SendInOrder(Datagrams(*sender_, Message(1500, 1), 100), {1, 0});
   link_.SendAll(Datagrams(*sender_, second, 200));
-  EXPECT_EQ(Next(), kStopped);  // the next message waits behind the missing datagram
+  EXPECT_EQ(Next(), kDrained);  // the next message waits behind the missing datagram
   kwz_test::AdvanceClock(100);
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(Delivered(), second);
@@ -127,9 +126,9 @@ TEST_F(Reassembly, MissingDatagramIsGivenUpAfter100Ms) {
   link_.SendAll(Datagrams(*sender_, second, 300));
   ASSERT_EQ(Next(), kPacket);
 
-  EXPECT_EQ(Next(), kStopped);  // three datagrams wait for the missing one
+  EXPECT_EQ(Next(), kDrained);  // three datagrams wait for the missing one
   kwz_test::AdvanceClock(99);
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
   kwz_test::AdvanceClock(1);
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(Delivered(), second);
@@ -152,7 +151,7 @@ TEST_F(Reassembly, MissingDatagramIsGivenUpWhenTwentyAreQueued) {
     EXPECT_EQ(Delivered(), singles[i]);
     EXPECT_EQ(packet_.m_dwLost, i == 0 ? 1u : 0u);
   }
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
   ExpectCounters(1, 23);
 }
 
@@ -167,7 +166,7 @@ TEST_F(Reassembly, LateDuplicatesAreDropped) {
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(Delivered(), second);
   EXPECT_EQ(packet_.m_dwLost, 0u);
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
   ExpectCounters(0, 4);  // the duplicates never count
 }
 
@@ -248,11 +247,11 @@ TEST_F(Reassembly, NewSourceMidMessageWaitsForItsNextStart) {
   ASSERT_EQ(Next(), kPacket);
   // The new source's datagrams are not the one expected from the old source, so they wait in
   // the queue until they are given up.
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
   kwz_test::AdvanceClock(100);
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(Delivered(), next);
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
 }
 
 TEST_F(Reassembly, MessageLargerThanThePacketIsRefused) {
@@ -262,12 +261,12 @@ TEST_F(Reassembly, MessageLargerThanThePacketIsRefused) {
   link_.SendAll(oversize);
   link_.SendAll(Datagrams(*sender_, fits, 200));
   small.m_bPayloadType = 113;
-  EXPECT_EQ(receiver().ReceiveMessage(&small, 1000), static_cast<int>(NET_TOO_LARGE));
+  EXPECT_EQ(receiver().ReceiveMessage(&small, 0), static_cast<int>(NET_TOO_LARGE));
   // The rest of the refused message is dropped without moving the expected number, so the
   // next start waits in the queue until it is given up.
-  EXPECT_EQ(receiver().ReceiveMessage(&small, 1000), kStopped);
+  EXPECT_EQ(receiver().ReceiveMessage(&small, 0), kDrained);
   kwz_test::AdvanceClock(100);
-  ASSERT_EQ(receiver().ReceiveMessage(&small, 1000), kPacket);
+  ASSERT_EQ(receiver().ReceiveMessage(&small, 0), kPacket);
   EXPECT_EQ(Bytes(small.m_pData, small.m_pData + small.m_dwLength), fits);
   EXPECT_EQ(small.m_dwLost, 0u);
   // The rest of the oversize message was read and dropped while waiting for a start.
@@ -308,7 +307,7 @@ TEST_F(Reassembly, PartialMessageSurvivesAnEndedCall) {
   const Bytes message = Message(2500, 1);
   const auto cut = Datagrams(*sender_, message, 100);
   link_.SendInOrder(cut, {0, 1});
-  EXPECT_EQ(Next(), kStopped);
+  EXPECT_EQ(Next(), kDrained);
   link_.Send(cut[2]);
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(Delivered(), message);
@@ -329,6 +328,23 @@ TEST(WaitAndRead, TimeOutStopAndFailedWait) {
   kwz_test::LoopbackLink<CNetworkReceiver>::Exposed broken;
   ASSERT_EQ(broken.Open(0, "127.0.0.1", reinterpret_cast<HANDLE>(0x7777)), 0);
   EXPECT_EQ(broken.WaitAndRead(buffer, &length, &info, 10), static_cast<int>(NET_WAIT_FAILED));
+}
+
+// A flood keeps the network event signalled for good; the stop must still be seen before the
+// next datagram's work, not when the socket runs dry.
+TEST(WaitAndRead, StopOutranksDatagramsWaitingToBeRead) {
+  kwz_test::LoopbackLink<CNetworkReceiver> link;
+  BYTE buffer[65536];
+  DWORD length = sizeof buffer;
+  RtpPacketInfo info;
+  presenter::RtpPacketizer sender(kwz_test::PacketizerOptions());
+  link.SendAll(Datagrams(sender, Message(50, 1), 100));
+  link.SendAll(Datagrams(sender, Message(50, 2), 200));
+  SetEvent(link.stop());
+  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 1000), kStopped);
+  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 1000), kStopped);
+  ResetEvent(link.stop());
+  EXPECT_EQ(link.receiver().WaitAndRead(buffer, &length, &info, 1000), kPacket);
 }
 
 TEST(WaitAndRead, StopFromAnotherThreadEndsAPendingReceive) {

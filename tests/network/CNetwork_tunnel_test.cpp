@@ -58,6 +58,7 @@ class TestTunnelFactory : public ITunnelFactory {
   }
   ITunnel* CreateReceiver(TunnelAddress local) override {
     receiverAddresses.push_back(local);
+    if (exhausted) return nullptr;
     auto* tunnel = new TestTunnel;
     live.push_back(tunnel);
     return tunnel;
@@ -76,6 +77,7 @@ class TestTunnelFactory : public ITunnelFactory {
     ADD_FAILURE() << "released an instance this factory does not hold";
   }
 
+  bool exhausted = false;  // CreateReceiver gives no instance
   std::vector<TunnelAddress> receiverAddresses;
   std::vector<ITunnel*> released;
   std::vector<TestTunnel*> live;
@@ -179,6 +181,27 @@ TEST_F(TunnelEndpoint, DetachHandsTheInstanceBackOnce) {
   network_.DetachTunnel();
   EXPECT_EQ(factory_.released.size(), 1u);
   EXPECT_TRUE(factory_.live.empty());
+  EXPECT_EQ(network_.m_hEvents[0], nullptr);
+}
+
+// A factory that gives no instance leaves nothing to receive from: the wait then waits for the
+// stop event alone, as long as it was asked to, instead of failing at once (which made the
+// engine's thread spin), and never on the event of an instance handed back before.
+TEST_F(TunnelEndpoint, WithoutAnInstanceTheWaitWaitsForTheStop) {
+  ASSERT_EQ(network_.Open(60004, "127.0.0.1", stop_), 0);
+  network_.AttachTunnel();
+  HANDLE oldEvent = factory_.live.at(0)->GetEvent();
+  factory_.exhausted = true;
+  network_.AttachTunnel();
+  EXPECT_EQ(network_.m_hEvents[0], nullptr);
+  SetEvent(oldEvent);
+
+  BYTE buffer[65536];
+  DWORD length = sizeof buffer;
+  RtpPacketInfo info{};
+  EXPECT_EQ(network_.WaitAndRead(buffer, &length, &info, 0), static_cast<int>(NET_TIMEOUT));
+  SetEvent(stop_);
+  EXPECT_EQ(network_.WaitAndRead(buffer, &length, &info, 5000), static_cast<int>(NET_STOPPED));
 }
 
 TEST(TunnelTeardown, DestructionHandsBackTheInstanceAndLeavesItsEventAlone) {

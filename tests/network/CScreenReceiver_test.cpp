@@ -20,7 +20,7 @@ using kwz_test::Message;
 class ScreenReceiver : public testing::Test {
  protected:
   void SetUp() override {
-    SetEvent(link_.stop());  // a call ends instead of waiting once nothing is left
+    link_.receiver().SetWaitMs(0);  // a call ends instead of waiting once nothing is left
     buffer_ = w7_ippsMalloc_8u(kEngineCapacity);
     capacity_ = kEngineCapacity;
   }
