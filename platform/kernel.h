@@ -57,11 +57,12 @@ UINT_PTR _beginthreadex(void* security, unsigned stackSize, _beginthreadex_proc_
 [[noreturn]] void _endthreadex(unsigned exitCode);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
 DWORD GetCurrentThreadId();
-// Linux cannot kill one thread of a process. This asks the thread to cancel (deferred
-// cancellation): it ends at its next cancellation point (a sleep, a wait, a blocking socket
-// call), unwinding its stack, and waits up to 500 ms for that. A thread that only computes
-// never reaches one and keeps running, detached from its handle. In both cases the handle
-// reports the thread as ended with the given exit code from then on.
+// Linux cannot kill one thread of a process, so the thread is parked for good instead: a signal
+// whose handler never returns, so that it executes no further instruction of the program
+// whatever it was doing (computing, waiting on a lock, blocked in a system call). What it
+// holds stays held and its stack is not freed, as on Windows. Returns once the thread is
+// parked (or, for one held in an uninterruptible kernel wait, after a second, the signal
+// pending); the handle reports the thread as ended with the given exit code from then on.
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 
 void Sleep(DWORD milliseconds);

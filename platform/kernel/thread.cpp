@@ -1,6 +1,7 @@
-#include <cxxabi.h>
 #include <errno.h>
 #include <pthread.h>
+#include <semaphore.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <mutex>
 
 #include "platform/kernel.h"
-#include "platform/seh.h"
 #include "platform/winerror.h"
 
 #include "kernel/event_object.h"
@@ -17,9 +17,23 @@
 namespace kwz_platform {
 namespace {
 
+// The signal that parks a thread for TerminateThread. Real-time signals are queued and never
+// merged away; glibc keeps its own below SIGRTMIN, and this one sits at the other end.
+int ParkSignal() {
+  return SIGRTMAX - 1;
+}
+
+class ThreadObject;
+thread_local ThreadObject* t_current = nullptr;
+
+void OnPark(int);
+
 class ThreadObject : public KernelObject {
  public:
-  explicit ThreadObject(std::shared_ptr<EventObject> ended) : ended_(std::move(ended)) {}
+  explicit ThreadObject(std::shared_ptr<EventObject> ended) : ended_(std::move(ended)) {
+    sem_init(&parked_, 0, 0);
+  }
+  ~ThreadObject() override { sem_destroy(&parked_); }
 
   DWORD Wait(DWORD milliseconds) override { return ended_->Wait(milliseconds); }
   int PollDescriptor() const override { return ended_->PollDescriptor(); }
@@ -43,17 +57,40 @@ class ThreadObject : public KernelObject {
       if (finished_ || terminated_) return TRUE;
       terminated_ = true;
       exitCode_ = code;
-      // The thread has not left its start routine, so its pthread_t is still valid.
-      pthread_cancel(thread_);
+      InstallParkHandler();
+      // The thread has not reached Finish, so its pthread_t is still valid.
+      pthread_kill(thread_, ParkSignal());
     }
-    if (ended_->Wait(500) != WAIT_OBJECT_0) ended_->Set();  // see TerminateThread in kernel.h
+    // From here the signal is pending: the thread runs no instruction of ours before the
+    // handler, which never returns. The acknowledgement only says that it got there; a thread
+    // held in the kernel (an uninterruptible wait) gets there when it comes back.
+    timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += kParkAcknowledgeSeconds;
+    while (sem_clockwait(&parked_, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
+    }
+    ended_->Set();
     return TRUE;
   }
 
   pthread_t thread_{};
   DWORD pendingExit_ = 0;  // written by _endthreadex on the thread itself
+  sem_t parked_;           // posted by the parked thread's handler (async-signal-safe)
 
  private:
+  static constexpr time_t kParkAcknowledgeSeconds = 1;
+
+  static void InstallParkHandler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+      struct sigaction park {};
+      park.sa_handler = OnPark;
+      park.sa_flags = SA_ONSTACK;
+      sigfillset(&park.sa_mask);
+      sigaction(ParkSignal(), &park, nullptr);
+    });
+  }
+
   std::shared_ptr<EventObject> ended_;
   std::mutex lock_;
   bool finished_ = false;
@@ -67,17 +104,23 @@ struct StartBlock {
   void* argument;
 };
 
-thread_local ThreadObject* t_current = nullptr;
+// The thread never returns from here, so it executes nothing more of the program; whatever it
+// holds stays held, as after TerminateThread on Windows. Its stack and start block are never
+// freed, which also keeps its ThreadObject alive for the post.
+void OnPark(int) {
+  if (t_current != nullptr) sem_post(&t_current->parked_);
+  sigset_t all;
+  sigfillset(&all);
+  for (;;) sigsuspend(&all);
+}
 
-// Runs on every way out of a thread: return, _endthreadex and cancellation all unwind through
-// its destructor. Without a return value the thread left through _endthreadex (or was
-// cancelled, when its handle keeps the termination code).
+// Runs on both ways out of a thread: a return and _endthreadex, which unwinds through its
+// destructor. Without a return value the thread left through _endthreadex. (A terminated thread
+// takes neither: it stays parked.)
 class ExitGuard {
  public:
   explicit ExitGuard(StartBlock* block) : block_(block) {}
   ~ExitGuard() {
-    int old;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
     block_->self->Finish(returned_ ? code_ : block_->self->pendingExit_);
     delete block_;
   }
@@ -159,20 +202,5 @@ void Sleep(DWORD milliseconds) {
   timespec delay{static_cast<time_t>(milliseconds / 1000),
                  static_cast<long>(milliseconds % 1000) * 1000000L};
   while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
-  }
-}
-
-// The forced-unwind "exception" of thread exit has no object, which UBSan's null-reference check
-// reports when the handler binds it; binding it is the documented way to let it pass.
-__attribute__((no_sanitize("null"))) BOOL CallWithExceptionHandler(void (*body)(void*),
-                                                                   void* context, DWORD* code) {
-  try {
-    body(context);
-    return FALSE;
-  } catch (abi::__forced_unwind&) {
-    throw;  // thread exit and cancellation must finish unwinding
-  } catch (...) {
-    if (code != nullptr) *code = EXCEPTION_CPP;
-    return TRUE;
   }
 }

@@ -10,8 +10,10 @@
 #include <utility>
 
 #include "platform/widestring.h"
+#include "runtime/CMediaThread.h"
 #include "runtime/base_exception.h"
 #include "tests/engine/EngineFixture.h"
+#include "tests/support/Sanitizers.h"
 
 namespace kwz_test {
 namespace {
@@ -125,6 +127,33 @@ TEST_F(EnginePicture, ZlibBlocksRebuildThePictureInTheWindow) {
   SendPicture(second);
   EXPECT_TRUE(WaitUntil([&] { return WindowShows(second); }));
   EXPECT_EQ(engine_->StreamMode(), 1u);
+}
+
+// A worker thread of the process that faults ends alone: the engine's thread goes on receiving
+// and painting the stream.
+TEST_F(EnginePicture, AnotherThreadsFaultLeavesTheStreamShowing) {
+  if (kUnderSanitizer) GTEST_SKIP() << "faults are the sanitizer's to report";
+  class Faulting : public CMediaThread {
+   public:
+    ~Faulting() override { Stop(); }
+    DWORD Run() override {
+      volatile int* nothing = nullptr;
+      return static_cast<DWORD>(*nothing);
+    }
+  };
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  ASSERT_TRUE(engine_->Start());
+  const auto first = Picture(kWidth, kHeight, 4);
+  SendPicture(first);
+  ASSERT_TRUE(WaitUntil([&] { return WindowShows(first); }));
+
+  Faulting faulting;
+  ASSERT_TRUE(faulting.Start());
+  ASSERT_TRUE(WaitUntil([&] { return !faulting.IsRunning(); }));
+  const auto second = Picture(kWidth, kHeight, 5);
+  SendPicture(second);
+  EXPECT_TRUE(WaitUntil([&] { return WindowShows(second); }));
+  EXPECT_TRUE(engine_->IsRunning());
 }
 
 TEST_F(EnginePicture, CursorOfTheLastMessageIsDrawnOverThePicture) {

@@ -12,6 +12,23 @@
 #define KWZ_UNDER_TSAN 0
 #endif
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KWZ_UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KWZ_UNDER_SANITIZER 1
+#endif
+#endif
+#ifndef KWZ_UNDER_SANITIZER
+#define KWZ_UNDER_SANITIZER 0
+#endif
+
+namespace kwz_test {
+// The sanitizer builds report hardware faults and end the process, where the others contain
+// them in the faulting thread.
+constexpr bool kUnderSanitizer = KWZ_UNDER_SANITIZER != 0;
+}  // namespace kwz_test
+
 // For what ThreadSanitizer does not model: it loses track of a cancelled thread's locks, and of
 // a robust mutex taken over from a dead owner by a timed wait. The other builds run these tests.
 #define KWZ_SKIP_UNDER_TSAN(why)                                           \
