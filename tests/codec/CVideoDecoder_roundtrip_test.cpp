@@ -62,7 +62,7 @@ TEST_P(DecoderRoundTrip, EveryFrameDecodesCloseToTheSourceInTheRightOrientation)
   }
 }
 
-// Rows in the design's order: MPEG-4 Part 2, H.264, VP8, VP9, JPEG blocks; 32, 24 bits.
+// Rows in codec-identifier order: MPEG-4 Part 2, H.264, VP8, VP9, JPEG blocks; 32, 24 bits.
 INSTANTIATE_TEST_SUITE_P(
     Codecs, DecoderRoundTrip,
     ::testing::Values(

@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(Codecs, VpxGate, ::testing::Values(TestCodec::kVp8, Tes
 
 // --- MPEG-4 and H.264 joined mid-stream: the key frame brings the right picture ---
 // OpenH264 (error concealment off) shows nothing before it; FFmpeg's MPEG-4 decoder decodes
-// inter frames against a grey stand-in reference, which the design takes as a picture.
+// inter frames against a grey stand-in reference, and what it returns is shown as a picture.
 
 struct JoinCase {
   TestCodec codec;
