@@ -263,16 +263,6 @@ INSTANTIATE_TEST_SUITE_P(Reorder, EngineLossReport, ::testing::Bool(),
                            return info.param ? "ReorderOn" : "ReorderOff";
                          });
 
-// --- Multicast ----------------------------------------------------------------------------------
-
-TEST_F(EngineSetup, DefaultGroupIsReceivedOnTheLoopbackInterface) {
-  ASSERT_EQ(engine_->Setup(), S_OK);  // local 127.0.0.1, group left at its default
-  ASSERT_TRUE(engine_->Start());
-  ScreenSender group(CScreenSharing::kDefaultGroupAddress, port_);
-  group.Send(Geometry(720, 400), {});
-  EXPECT_TRUE(WaitUntil([&] { return SameRect(ScreenRect(), 720, 400); }));
-}
-
 // --- The body buffer's growth -------------------------------------------------------------------
 
 struct Growth {
