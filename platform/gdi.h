@@ -114,6 +114,11 @@ struct ICONINFO {
 BOOL GetIconInfo(HICON icon, ICONINFO* info);
 // Deletes a bitmap made by GetIconInfo; FALSE for anything else or a second time.
 BOOL DeleteObject(HGDIOBJ object);
+// An icon from a 32-bit DIB section (hbmColor) whose fourth byte is each pixel's opacity: 0
+// transparent, anything else opaque. hbmMask is not read. Up to 256 x 256.
+HICON CreateIconIndirect(const ICONINFO* info);
+// Frees an icon made by CreateIconIndirect; FALSE for the shared system cursors.
+BOOL DestroyIcon(HICON icon);
 // Draws the icon with its top-left corner at (x, y) (no hot spot is subtracted); pixels that the
 // mask leaves transparent keep what is under them. Parts outside the client area are clipped.
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon);

@@ -25,11 +25,13 @@ GdiBackendKind CurrentGdiBackend();
 
 // A window handle for another program's window (an X window id on the backend's display), so
 // that windows of ours can be created as its children, as a player embeds its picture in a
-// page's window. The handle is a child window of no one, with the default procedure, owned by
-// the calling thread; DestroyWindow destroys our children of it and the handle, never the
-// foreign window. Null with ERROR_INVALID_WINDOW_HANDLE when id names no window there, or with
-// ERROR_NOT_SUPPORTED on a backend without foreign windows (headless).
-HWND AttachForeignWindow(std::uint64_t id);
+// page's window. The handle is a child window of no one, owned by the calling thread; its
+// procedure (the default one when null) gets WM_SIZE when the other program resizes the window,
+// and no input, which stays that program's. GetWindowRect answers where it is on the screen.
+// DestroyWindow destroys our children of it and the handle, never the foreign window. Null with
+// ERROR_INVALID_WINDOW_HANDLE when id names no window there, or with ERROR_NOT_SUPPORTED on a
+// backend without foreign windows (headless).
+HWND AttachForeignWindow(std::uint64_t id, WNDPROC proc = nullptr);
 
 // What the window shows now, top row first, one 0xFFRRGGBB value per pixel, including every
 // ReleaseDC that returned before the call on any thread. False for a bad handle or a window

@@ -81,6 +81,7 @@ struct CREATESTRUCTW {
 #define WM_KILLFOCUS 0x0008u
 #define WM_PAINT 0x000Fu
 #define WM_CLOSE 0x0010u
+#define WM_ERASEBKGND 0x0014u
 #define WM_QUIT 0x0012u
 #define WM_MOUSEACTIVATE 0x0021u
 #define WM_NCCREATE 0x0081u
@@ -300,9 +301,27 @@ BOOL IsWindowVisible(HWND window);
 // The parent of a child window; null for a top-level window or a bad handle.
 HWND GetParent(HWND window);
 BOOL GetClientRect(HWND window, RECT* rect);
+// Screen coordinates as the display shows the window: after a window manager framed or moved a
+// top-level window, and inside another program's window, the display is asked; windows have no
+// frame of their own, so the client area's corner is the window's.
 BOOL GetWindowRect(HWND window, RECT* rect);
-// Accepted and checked; repainting on request comes with the window's messages.
+BOOL ClientToScreen(HWND window, POINT* point);
+BOOL ScreenToClient(HWND window, POINT* point);
+// The deepest visible window of this process at a screen point (the newest among siblings), or
+// null; other programs' windows that cover it are not considered.
+HWND WindowFromPoint(POINT point);
+// The title that the desktop shows for a top-level window (a child keeps it as text).
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+// Copies at most capacity - 1 units and a terminator; returns the units copied.
+int GetWindowTextW(HWND window, LPWSTR text, int capacity);
+// Adds rect (null: the client area) to the window's update region; erase asks BeginPaint to send
+// WM_ERASEBKGND first. WM_PAINT comes from GetMessageW and PeekMessageW when nothing else passes
+// the filter, once per invalidation (a procedure that never validates is not asked again). A
+// new window starts invalid, with erase; a resize does so too for classes with CS_HREDRAW or
+// CS_VREDRAW; parts that the display uncovers are invalidated without erase, because the
+// display restores the last picture there itself.
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+BOOL ValidateRect(HWND window, const RECT* rect);
 
 // The pointer's position on the primary display, in screen pixels. FALSE when it cannot be
 // told (the pointer is on another screen of the X display).
@@ -384,10 +403,12 @@ int SetWindowRgn(HWND window, HRGN region, BOOL redraw);
 #define WM_CTLCOLORSTATIC 0x0138u
 #define WM_PARENTNOTIFY 0x0210u
 
-// Painting in answer to WM_PAINT. BeginPaint gives a DC of the window (as GetDC does) with the
-// client rectangle as the area to paint; the window is not erased (fErase is TRUE: the
-// background is left to the window's owner). EndPaint releases the DC; what was painted shows
-// then.
+// Painting in answer to WM_PAINT. BeginPaint takes the window's update region (rcPaint: its
+// bounding rectangle, empty when nothing was invalid) and gives a DC of the window, as GetDC
+// does. When the update asked for erasing it sends WM_ERASEBKGND with the DC first; fErase is
+// TRUE when that message answered 0 (nothing erased). DefWindowProcW erases with the class
+// brush, which may be a system colour index plus one (COLOR_WINDOW + 1: white). EndPaint
+// releases the DC; what was painted shows then.
 struct PAINTSTRUCT {
   HDC hdc;
   BOOL fErase;

@@ -143,10 +143,11 @@ HRESULT SizeUpdatedSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* p
   std::printf("SizeUpdated %u %u\n", static_cast<unsigned>(dx.ulVal),
               static_cast<unsigned>(dy.ulVal));
   std::fflush(stdout);
+  if (listener_) listener_(dx.ulVal, dy.ulVal);
   return S_OK;
 }
 
-bool EventConnection::Advise(IUnknown* control, CallError* error) {
+bool EventConnection::Advise(IUnknown* control, SizeListener listener, CallError* error) {
   IConnectionPointContainer* container = nullptr;
   HRESULT hr =
       control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
@@ -171,7 +172,7 @@ bool EventConnection::Advise(IUnknown* control, CallError* error) {
   }
   IID events = IID_NULL;
   point->GetConnectionInterface(&events);
-  auto* sink = new SizeUpdatedSink(events);
+  auto* sink = new SizeUpdatedSink(events, std::move(listener));
   hr = point->Advise(sink, &cookie_);
   sink->Release();
   if (FAILED(hr)) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,15 @@ class DispatchCaller {
   IDispatch* target_;
 };
 
+// Called with each new size of the shared screen, on the viewer's main thread.
+using SizeListener = std::function<void(unsigned width, unsigned height)>;
+
 // Answers the control's event dispinterface (whatever its IID: the one the connection point
-// names) and prints "SizeUpdated <dx> <dy>" for DISPID 1.
+// names), prints "SizeUpdated <dx> <dy>" for DISPID 1 and tells the listener.
 class SizeUpdatedSink final : public IDispatch {
  public:
-  explicit SizeUpdatedSink(const IID& events) : events_(events) {}
+  SizeUpdatedSink(const IID& events, SizeListener listener)
+      : events_(events), listener_(std::move(listener)) {}
 
   HRESULT QueryInterface(REFIID iid, void** object) override;
   ULONG AddRef() override { return ++refs_; }
@@ -55,13 +60,14 @@ class SizeUpdatedSink final : public IDispatch {
 
  private:
   const IID events_;
+  const SizeListener listener_;
   std::atomic<ULONG> refs_{1};
 };
 
 // Advises a SizeUpdatedSink on the control's first outgoing dispinterface; Unadvise undoes it.
 class EventConnection {
  public:
-  bool Advise(IUnknown* control, CallError* error);
+  bool Advise(IUnknown* control, SizeListener listener, CallError* error);
   void Unadvise();
 
  private:

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/com_activation.h"
 #include "platform/consoleapi.h"
 #include "platform/dxerr.h"
+#include "platform/gdi.h"
 #include "platform/gdi_session.h"
 #include "platform/kernel.h"
 #include "platform/widestring.h"
@@ -23,7 +25,9 @@ namespace kwz_viewer {
 namespace {
 
 constexpr const char16_t* kProgId = u"KWZ_ScreenReceiver.KWZ_ScreenReceiver";
-constexpr const char16_t* kFrameClass = u"KwzViewerFrame";
+// The desktop groups the viewer's windows by this class name (WM_CLASS on X11), and the
+// desktop entry names it too.
+constexpr const char16_t* kFrameClass = u"KwzViewer";
 
 // The frame that a console signal or the timer closes; null when there is none yet.
 std::atomic<HWND> g_frame{nullptr};
@@ -53,6 +57,70 @@ LRESULT FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
+}
+
+// A host window of another program (--parent): the frame fills it as it is resized.
+LRESULT HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SIZE) {
+    const HWND frame = g_frame.load();
+    if (frame != nullptr) {
+      SetWindowPos(frame, nullptr, 0, 0, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam),
+                   SWP_NOMOVE | SWP_NOZORDER);
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Where the stream comes from, as the title shows it.
+std::string SourceText(const ViewerOptions& options) {
+  const std::string& address = !options.group.empty() ? options.group : options.sourceAddress;
+  return (address.empty() ? std::string("any address") : address) + ":" +
+         (options.sourcePort.empty() ? std::string("?") : options.sourcePort);
+}
+
+// "kwz-viewer — SOURCE — waiting for a stream", then the shared screen's size and how it is
+// shown once the first picture has arrived.
+std::u16string FrameTitle(const ViewerOptions& options, unsigned width, unsigned height) {
+  std::string title = "kwz-viewer \u2014 " + SourceText(options) + " \u2014 ";
+  if (width == 0 || height == 0) {
+    title += "waiting for a stream";
+  } else {
+    title += std::to_string(width) + "\u00D7" + std::to_string(height) +
+             (options.stretch ? ", stretched" : ", actual size");
+  }
+  return Widen(title.c_str());
+}
+
+// The viewer's icon, drawn here: a monitor with a blue screen and a pointer on it.
+HICON MakeIcon() {
+  constexpr int kSide = 32;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = kSide;
+  info.bmiHeader.biHeight = -kSide;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr) return nullptr;
+  auto* pixels = static_cast<std::uint32_t*>(bits);
+  for (int y = 0; y < kSide; ++y) {
+    for (int x = 0; x < kSide; ++x) {
+      std::uint32_t argb = 0;                                       // transparent
+      if (y >= 3 && y < 23 && x >= 1 && x < 31) argb = 0xFF303030;  // bezel
+      if (y >= 5 && y < 21 && x >= 3 && x < 29) argb = 0xFF1E64C8;  // screen
+      if ((y >= 23 && y < 27 && x >= 14 && x < 18) || (y >= 27 && y < 29 && x >= 9 && x < 23)) {
+        argb = 0xFF505050;  // stand
+      }
+      if (y >= 8 && y < 17 && x >= 10 && x - 10 <= y - 8 && x - 10 < 6) argb = 0xFFFFFFFF;
+      pixels[y * kSide + x] = argb;
+    }
+  }
+  ICONINFO icon{TRUE, 0, 0, nullptr, bitmap};
+  HICON made = CreateIconIndirect(&icon);
+  DeleteObject(bitmap);
+  return made;
 }
 
 // Closes the frame after the given time unless cancelled first.
@@ -117,15 +185,22 @@ bool Configure(DispatchCaller& control, const ViewerOptions& options, CallError*
   return true;
 }
 
-// A top-level frame, or a child of the window given with --parent (host null otherwise).
+// A top-level frame, or a child of the window given with --parent (host null otherwise) that
+// fills it.
 HWND CreateFrame(const ViewerOptions& options, HWND host) {
+  static HICON icon = MakeIcon();
   WNDCLASSW frameClass{};
   frameClass.lpfnWndProc = FrameProc;
+  frameClass.hIcon = icon;
+  frameClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  frameClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<UINT_PTR>(COLOR_WINDOW + 1));
   frameClass.lpszClassName = kFrameClass;
   RegisterClassW(&frameClass);
   const DWORD style = (host != nullptr ? WS_CHILD : WS_OVERLAPPED) | WS_VISIBLE;
-  return CreateWindowExW(0, kFrameClass, u"KWZ Screen Receiver", style, 0, 0, options.width,
-                         options.height, host, nullptr, nullptr, nullptr);
+  RECT size{0, 0, options.width, options.height};
+  if (host != nullptr) GetClientRect(host, &size);
+  return CreateWindowExW(0, kFrameClass, FrameTitle(options, 0, 0).c_str(), style, 0, 0, size.right,
+                         size.bottom, host, nullptr, nullptr, nullptr);
 }
 
 // The part of a run that holds the control; the caller initialised COM.
@@ -134,11 +209,23 @@ int RunControl(IDispatch* dispatch, const ViewerOptions& options) {
   CallError error;
   if (!Configure(control, options, &error)) return Fail(error);
   EventConnection events;
-  if (!events.Advise(dispatch, &error)) return Fail(error);
+  // Without stretching, a frame of its own takes the shared screen's size, as the control's
+  // window does; a host's frame keeps the host's.
+  const bool followScreen = !options.stretch && !options.parent;
+  auto onSize = [&options, followScreen](unsigned width, unsigned height) {
+    const HWND frame = g_frame.load();
+    if (frame == nullptr) return;
+    SetWindowTextW(frame, FrameTitle(options, width, height).c_str());
+    if (followScreen) {
+      SetWindowPos(frame, nullptr, 0, 0, static_cast<int>(width), static_cast<int>(height),
+                   SWP_NOMOVE | SWP_NOZORDER);
+    }
+  };
+  if (!events.Advise(dispatch, onSize, &error)) return Fail(error);
 
   HWND host = nullptr;
   if (options.parent) {
-    host = kwz_platform::AttachForeignWindow(*options.parent);
+    host = kwz_platform::AttachForeignWindow(*options.parent, HostProc);
     if (host == nullptr) {
       const DWORD why = GetLastError();
       events.Unadvise();
@@ -162,8 +249,10 @@ int RunControl(IDispatch* dispatch, const ViewerOptions& options) {
   g_frame.store(frame);
   SetConsoleCtrlHandler(OnConsoleSignal, TRUE);
   int status = 0;
-  if (!site.Activate(dispatch, frame, RECT{0, 0, options.width, options.height}, &error) ||
-      !control.Call(u"Init", {}, &error) || !control.Call(u"Start", {}, &error) ||
+  RECT client{};
+  GetClientRect(frame, &client);
+  if (!site.Activate(dispatch, frame, client, &error) || !control.Call(u"Init", {}, &error) ||
+      !control.Call(u"Start", {}, &error) ||
       (options.remoteControl && !control.Call(u"StartRemoteControl", {}, &error))) {
     status = Fail(error);
   } else {

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/gdi_testing.h"
@@ -37,6 +39,29 @@ class PaintTarget {
   virtual void Underlay(const RECT& r) = 0;
 };
 
+// The pointer shapes a window class can name.
+enum class NativeCursor { kDefault, kArrow, kHand };
+
+// What a new native window looks like. The title, class name and icon concern top-level
+// windows only: they are how the desktop names and groups the program's windows.
+struct NativeWindowSpec {
+  class NativeWindow* parent = nullptr;  // null for a top-level window
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  bool visible = false;
+  std::u16string title;
+  std::u16string className;
+  // 0xRRGGBB that uncovered or newly grown parts show before anything is painted there: the
+  // class background. None: they keep whatever was there, as with a class without a brush.
+  std::optional<std::uint32_t> background;
+  NativeCursor cursor = NativeCursor::kDefault;
+  int iconWidth = 0;
+  int iconHeight = 0;
+  std::vector<std::uint32_t> iconArgb;  // top row first
+};
+
 // The native side of one window. Lives as long as the window's record, which DCs may keep past
 // DestroyWindow; Destroy is called once, under the record's lock, as are Resize, Move and Show.
 class NativeWindow {
@@ -53,6 +78,11 @@ class NativeWindow {
   virtual bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) = 0;
   // Gives the window the display's keyboard focus if it is shown; on the window's thread.
   virtual void TakeFocus() {}
+  virtual void SetTitle(const std::u16string&) {}
+  // Where the window's top-left corner is on the screen as the display shows it (after a window
+  // manager framed or moved it, inside another program's window). False when the backend has
+  // no such knowledge: the positions the program asked for tell then.
+  virtual bool ScreenOrigin(POINT*) { return false; }
 };
 
 // The input of the windows that one thread owns, read on that thread as messages.
@@ -65,7 +95,11 @@ class NativeEventSource {
   virtual int ManagerPollDescriptor() const { return -1; }
   virtual void Watch(NativeWindow& window, HWND handle) = 0;
   virtual void Unwatch(HWND handle) = 0;
-  // Appends what has arrived, translated into window messages, in order.
+  // Appends what has arrived, translated into window messages, in order. Besides input, a
+  // source reports the display's own changes as messages the queue acts on: WM_SETFOCUS and
+  // WM_KILLFOCUS, WM_SIZE (the display resized a top-level or foreign window: lParam the new
+  // client size) and WM_PAINT (a part was uncovered: wParam MAKELONG(left, top), lParam
+  // MAKELONG(width, height)).
   virtual void Drain(std::vector<MSG>* messages) = 0;
 };
 
@@ -73,9 +107,7 @@ class GdiBackend {
  public:
   virtual ~GdiBackend() = default;
   virtual GdiBackendKind Kind() const = 0;
-  // parent is the parent window's native side or null for a top-level window.
-  virtual std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y,
-                                                           int width, int height, bool visible) = 0;
+  virtual std::unique_ptr<NativeWindow> CreateNativeWindow(const NativeWindowSpec& spec) = 0;
   // The native side of another program's window, which ours may be made children of; null
   // when id names no window there (or the backend has no foreign windows). bounds gets its
   // size. The foreign window itself is never moved, shown or destroyed through it.

@@ -115,6 +115,38 @@ BOOL GetIconInfo(HICON icon, ICONINFO* info) {
   return TRUE;
 }
 
+HICON CreateIconIndirect(const ICONINFO* info) {
+  constexpr int kMaxIconSide = 256;
+  auto colour = info != nullptr ? Bitmaps().Find(info->hbmColor) : nullptr;
+  if (!colour || colour->bitCount != 32 || colour->width <= 0 || colour->height <= 0 ||
+      colour->width > kMaxIconSide || colour->height > kMaxIconSide ||
+      colour->bits.size() < static_cast<size_t>(colour->width) * colour->height * 4) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto icon = std::make_shared<CursorImage>();
+  icon->width = colour->width;
+  icon->height = colour->height;
+  icon->hotX = info->fIcon ? static_cast<DWORD>(colour->width / 2) : info->xHotspot;
+  icon->hotY = info->fIcon ? static_cast<DWORD>(colour->height / 2) : info->yHotspot;
+  icon->argb.resize(static_cast<size_t>(icon->width) * icon->height);
+  for (int y = 0; y < icon->height; ++y) {
+    // Bottom-up sections keep the picture's top row last.
+    const int row = colour->topDown ? y : icon->height - 1 - y;
+    const std::uint8_t* in = colour->bits.data() + static_cast<size_t>(row) * colour->width * 4;
+    for (int x = 0; x < icon->width; ++x, in += 4) {
+      const std::uint32_t rgb = in[0] | in[1] << 8 | in[2] << 16;
+      icon->argb[static_cast<size_t>(y) * icon->width + x] = in[3] != 0 ? 0xFF000000u | rgb : 0;
+    }
+  }
+  return reinterpret_cast<HICON>(Cursors().Insert(std::move(icon)));
+}
+
+BOOL DestroyIcon(HICON icon) {
+  if (icon == nullptr || icon == System().arrow || icon == System().hand) return FALSE;
+  return Cursors().Remove(icon) ? TRUE : FALSE;
+}
+
 BOOL DeleteObject(HGDIOBJ object) {
   return Bitmaps().Remove(object) ? TRUE : FALSE;
 }

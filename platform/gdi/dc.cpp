@@ -92,6 +92,40 @@ bool CoveredByDirty(const DeviceContext& context, const RECT& r) {
   return false;
 }
 
+std::optional<std::uint32_t> ClassBrushColour(HBRUSH brush) {
+  // The system colours that window classes use as backgrounds, as a default desktop has them.
+  static constexpr struct {
+    int index;
+    std::uint32_t rgb;
+  } kSystemColours[] = {
+      {1, 0x000000},   // COLOR_BACKGROUND
+      {5, 0xFFFFFF},   // COLOR_WINDOW
+      {8, 0x000000},   // COLOR_WINDOWTEXT
+      {12, 0xABABAB},  // COLOR_APPWORKSPACE
+      {15, 0xF0F0F0},  // COLOR_BTNFACE
+  };
+  const auto value = reinterpret_cast<std::uintptr_t>(brush);
+  for (const auto& colour : kSystemColours) {
+    if (value == static_cast<std::uintptr_t>(colour.index) + 1) return colour.rgb;
+  }
+  return std::nullopt;
+}
+
+bool FillDc(HDC dc, const RECT& r, std::uint32_t colour) {
+  auto context = FindDc(dc);
+  if (!context || !context->target) return false;
+  PixelImage& image = context->target->Image();
+  const RECT clipped{std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0),
+                     std::min<LONG>(r.right, image.width), std::min<LONG>(r.bottom, image.height)};
+  if (clipped.left >= clipped.right || clipped.top >= clipped.bottom) return true;
+  for (LONG y = clipped.top; y < clipped.bottom; ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(image.bits + y * image.stride);
+    std::fill(row + clipped.left, row + clipped.right, 0xFF000000u | colour);
+  }
+  AddDirty(*context, clipped);
+  return true;
+}
+
 }  // namespace kwz_platform
 
 using namespace kwz_platform;

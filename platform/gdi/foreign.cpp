@@ -8,7 +8,7 @@
 
 namespace kwz_platform {
 
-HWND AttachForeignWindow(std::uint64_t id) {
+HWND AttachForeignWindow(std::uint64_t id, WNDPROC proc) {
   GdiBackend* backend = &ActiveGdiBackend();
   if (backend->Kind() != GdiBackendKind::kX11) {
     SetLastError(ERROR_NOT_SUPPORTED);
@@ -27,12 +27,14 @@ HWND AttachForeignWindow(std::uint64_t id) {
     return nullptr;
   }
   record->backend = backend;
-  // Its input and geometry belong to its own program: no messages reach the handle.
+  record->proc = proc;
+  // Its input belongs to its own program; only its size changes reach the handle.
   record->style = WS_CHILD | WS_VISIBLE;
   record->width = bounds.right;
   record->height = bounds.bottom;
   record->visible = true;
   record->handle = reinterpret_cast<HWND>(Windows().Insert(record));
+  record->queue->WatchNative(*backend, *record->native, record->handle);
   return record->handle;
 }
 

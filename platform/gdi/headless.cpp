@@ -49,10 +49,11 @@ class HeadlessTarget : public PaintTarget {
 
 class HeadlessWindow : public NativeWindow {
  public:
-  HeadlessWindow(int width, int height)
+  HeadlessWindow(int width, int height, std::uint32_t background)
       : width_(width),
         height_(height),
-        surface_(static_cast<size_t>(width) * static_cast<size_t>(height), 0) {}
+        background_(background),
+        surface_(static_cast<size_t>(width) * static_cast<size_t>(height), background) {}
 
   void Destroy() override {
     std::lock_guard<std::mutex> guard(lock_);
@@ -63,7 +64,8 @@ class HeadlessWindow : public NativeWindow {
 
   // Keeps the overlapping part where it was, as NorthWest bit gravity does on X11.
   void Resize(int width, int height) override {
-    std::vector<std::uint32_t> resized(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    std::vector<std::uint32_t> resized(static_cast<size_t>(width) * static_cast<size_t>(height),
+                                       background_);
     std::lock_guard<std::mutex> guard(lock_);
     const int rows = std::min(height, height_);
     const int cols = std::min(width, width_);
@@ -147,6 +149,7 @@ class HeadlessWindow : public NativeWindow {
   std::mutex lock_;
   int width_;                              // guarded by lock_
   int height_;                             // guarded by lock_
+  const std::uint32_t background_;         // what grown parts show until painted
   std::vector<std::uint32_t> surface_;     // guarded by lock_
   std::unique_ptr<HeadlessTarget> spare_;  // guarded by lock_
   bool destroyed_ = false;                 // guarded by lock_
@@ -162,9 +165,8 @@ void HeadlessTarget::Underlay(const RECT& r) {
 class HeadlessBackend : public GdiBackend {
  public:
   GdiBackendKind Kind() const override { return GdiBackendKind::kHeadless; }
-  std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow*, int, int, int width, int height,
-                                                   bool) override {
-    return std::make_unique<HeadlessWindow>(width, height);
+  std::unique_ptr<NativeWindow> CreateNativeWindow(const NativeWindowSpec& spec) override {
+    return std::make_unique<HeadlessWindow>(spec.width, spec.height, spec.background.value_or(0));
   }
   std::vector<SIZE> Displays() override {
     HeadlessDisplays& displays = kwz_platform::Displays();

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -35,6 +37,13 @@ class ObjectTable {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
     return it == objects_.end() ? nullptr : it->second;
+  }
+  std::vector<std::shared_ptr<T>> All() {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<std::shared_ptr<T>> all;
+    all.reserve(objects_.size());
+    for (const auto& [value, object] : objects_) all.push_back(object);
+    return all;
   }
   // The removed object is handed back so that it dies outside the table lock.
   std::shared_ptr<T> Remove(const void* handle) {
@@ -62,6 +71,8 @@ struct WindowRecord {
   GdiBackend* backend = nullptr;
   DWORD style = 0;
   UINT classStyle = 0;  // CS_DBLCLKS decides whether second presses are double-clicks
+  // The class brush that WM_ERASEBKGND fills with: a system colour index plus one, or null.
+  HBRUSH classBackground = nullptr;
   HWND parent = nullptr;
   std::mutex lock;  // guards the fields below
   std::vector<HWND> children;
@@ -70,6 +81,11 @@ struct WindowRecord {
   int width = 0;
   int height = 0;
   bool visible = false;  // WS_VISIBLE now: ShowWindow and SetWindowPos change it
+  std::u16string title;
+  // The part waiting for WM_PAINT, and whether BeginPaint erases it first.
+  bool updatePending = false;
+  bool updateErase = false;
+  RECT update{};
   bool destroyed = false;
   bool destroying = false;
   std::shared_ptr<NativeWindow> native;  // DCs keep it alive past DestroyWindow
@@ -90,6 +106,12 @@ struct DeviceContext {
   // picture: the rest of a recycled image is stale.
   std::vector<RECT> dirty;
 };
+
+// The colour of a class brush (a system colour index plus one), or none for brushes that are
+// not system colours.
+std::optional<std::uint32_t> ClassBrushColour(HBRUSH brush);
+// Fills r of a window DC with a colour (0xRRGGBB); for WM_ERASEBKGND.
+bool FillDc(HDC dc, const RECT& r, std::uint32_t colour);
 
 // Records a painted rectangle. Past a handful the ones so far are shown at once, to keep the
 // list short: GDI paints immediately anyway.

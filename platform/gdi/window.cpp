@@ -29,6 +29,10 @@ struct WindowClass {
   ATOM atom = 0;
   WNDPROC proc = nullptr;
   UINT style = 0;
+  HBRUSH background = nullptr;
+  HCURSOR cursor = nullptr;
+  HICON icon = nullptr;
+  std::u16string displayName;  // as registered: top-level windows show it to the desktop
 };
 
 struct ClassTable {
@@ -40,7 +44,8 @@ struct ClassTable {
 ClassTable& Classes() {
   static auto* table = [] {
     auto* t = new ClassTable;  // never destroyed
-    t->classes.push_back(WindowClass{u"static", 0xC000 - 1, nullptr});
+    t->classes.push_back(
+        WindowClass{u"static", 0xC000 - 1, nullptr, 0, nullptr, nullptr, nullptr, u"Static"});
     return t;
   }();
   return *table;
@@ -81,6 +86,53 @@ std::shared_ptr<WindowRecord> LiveWindow(HWND window) {
   return record;
 }
 
+NativeCursor NativeCursorOf(HCURSOR cursor) {
+  if (cursor == nullptr) return NativeCursor::kDefault;
+  if (cursor == LoadCursorW(nullptr, IDC_HAND)) return NativeCursor::kHand;
+  return NativeCursor::kArrow;
+}
+
+// The screen position of a window's top-left corner: what the display says for the nearest
+// window that it places (after a window manager framed or moved it, inside another program's
+// window), plus the positions asked for below that; client areas have no frame.
+POINT ScreenOrigin(std::shared_ptr<WindowRecord> record) {
+  POINT below{0, 0};  // from the current window's corner to the asked-for window's
+  while (record) {
+    std::shared_ptr<NativeWindow> native;
+    HWND parent = nullptr;
+    POINT asked{0, 0};
+    {
+      std::lock_guard<std::mutex> guard(record->lock);
+      native = record->native;
+      parent = record->parent;
+      asked = POINT{record->x, record->y};
+    }
+    POINT origin{0, 0};
+    if (native->ScreenOrigin(&origin)) return POINT{origin.x + below.x, origin.y + below.y};
+    below.x += asked.x;
+    below.y += asked.y;
+    record = Windows().Find(parent);
+  }
+  return below;
+}
+
+// Adds (sign 1) or takes away (-1) the window's screen origin.
+BOOL ShiftByOrigin(HWND window, POINT* point, int sign) {
+  auto record = LiveWindow(window);
+  if (!record || point == nullptr) return FALSE;
+  const POINT origin = ScreenOrigin(record);
+  point->x += sign * origin.x;
+  point->y += sign * origin.y;
+  return TRUE;
+}
+
+// Windows repaints the whole of a window whose class asks for it when its size changes.
+void InvalidateAfterResize(const std::shared_ptr<WindowRecord>& record) {
+  if ((record->classStyle & (CS_HREDRAW | CS_VREDRAW)) != 0) {
+    InvalidateRect(record->handle, nullptr, TRUE);
+  }
+}
+
 }  // namespace
 }  // namespace kwz_platform
 
@@ -99,8 +151,10 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
     return 0;
   }
   const ATOM atom = table.nextAtom++;
-  table.classes.push_back(WindowClass{Folded(windowClass->lpszClassName), atom,
-                                      windowClass->lpfnWndProc, windowClass->style});
+  table.classes.push_back(WindowClass{
+      Folded(windowClass->lpszClassName), atom, windowClass->lpfnWndProc, windowClass->style,
+      windowClass->hbrBackground, windowClass->hCursor, windowClass->hIcon,
+      std::u16string(windowClass->lpszClassName, WideLength(windowClass->lpszClassName))});
   return atom;
 }
 
@@ -138,6 +192,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  NativeWindowSpec spec;
   {
     ClassTable& table = Classes();
     std::lock_guard<std::mutex> guard(table.lock);
@@ -148,6 +203,14 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     }
     record->proc = it->proc;
     record->classStyle = it->style;
+    record->classBackground = it->background;
+    spec.className = it->displayName;
+    spec.cursor = NativeCursorOf(it->cursor);
+    if (auto icon = Cursors().Find(it->icon)) {
+      spec.iconWidth = icon->width;
+      spec.iconHeight = icon->height;
+      spec.iconArgb = icon->argb;
+    }
   }
   std::shared_ptr<WindowRecord> parentRecord;
   if (parent != nullptr) {
@@ -164,6 +227,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
   record->width = ClampSide(width, kDefaultWidth);
   record->height = ClampSide(height, width == CW_USEDEFAULT ? kDefaultHeight : 0);
   record->visible = (style & WS_VISIBLE) != 0;
+  if (windowName != nullptr) record->title.assign(windowName, WideLength(windowName));
 
   std::shared_ptr<NativeWindow> parentNative;
   GdiBackend* backend = &ActiveGdiBackend();
@@ -175,9 +239,15 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     }
     parentNative = parentRecord->native;
   }
-  record->native =
-      backend->CreateNativeWindow(parentNative.get(), record->x, record->y, record->width,
-                                  record->height, (style & WS_VISIBLE) != 0);
+  spec.parent = parentNative.get();
+  spec.x = record->x;
+  spec.y = record->y;
+  spec.width = record->width;
+  spec.height = record->height;
+  spec.visible = record->visible;
+  spec.title = record->title;
+  spec.background = ClassBrushColour(record->classBackground);
+  record->native = backend->CreateNativeWindow(spec);
   if (!record->native) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -204,6 +274,8 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
   }
   if (!IsWindow(handle)) return nullptr;  // the procedure destroyed it while being created
   NotifyWindow(record, WM_SIZE, SIZE_RESTORED, MAKELPARAM(record->width, record->height));
+  // A new window is painted, background first, once the loop gets to it.
+  InvalidateRect(handle, nullptr, TRUE);
   return handle;
 }
 
@@ -237,6 +309,7 @@ BOOL DestroyWindow(HWND window) {
     record->destroyed = true;
     record->native->Destroy();
   }
+  TakeUpdate(*record, nullptr, nullptr);
   if (auto parent = Windows().Find(record->parent)) {
     std::lock_guard<std::mutex> guard(parent->lock);
     auto& siblings = parent->children;
@@ -253,6 +326,7 @@ BOOL SetWindowPos(HWND window, HWND, int x, int y, int cx, int cy, UINT flags) {
   auto record = LiveWindow(window);
   if (!record) return FALSE;
   bool resized = false;
+  bool shown = false;
   {
     std::lock_guard<std::mutex> guard(record->lock);
     if (record->destroyed) return FALSE;
@@ -272,6 +346,7 @@ BOOL SetWindowPos(HWND window, HWND, int x, int y, int cx, int cy, UINT flags) {
       }
     }
     if ((flags & SWP_SHOWWINDOW) != 0) {
+      shown = !record->visible && record->updatePending;
       record->visible = true;
       record->native->Show(true);
     }
@@ -283,18 +358,27 @@ BOOL SetWindowPos(HWND window, HWND, int x, int y, int cx, int cy, UINT flags) {
   if (resized) {
     NotifyWindow(record, WM_SIZE, SIZE_RESTORED,
                  MAKELPARAM(std::clamp(cx, 0, kMaxWindowSide), std::clamp(cy, 0, kMaxWindowSide)));
+    InvalidateAfterResize(record);
   }
+  if (shown) record->queue->AddInvalid(window);
   return TRUE;
 }
 
 BOOL ShowWindow(HWND window, int command) {
   auto record = LiveWindow(window);
   if (!record) return FALSE;
-  std::lock_guard<std::mutex> guard(record->lock);
-  const bool was = record->visible;
-  if (record->destroyed) return was ? TRUE : FALSE;
-  record->visible = command != SW_HIDE;
-  if (record->visible != was) record->native->Show(record->visible);
+  bool was = false;
+  bool paint = false;
+  {
+    std::lock_guard<std::mutex> guard(record->lock);
+    was = record->visible;
+    if (record->destroyed) return was ? TRUE : FALSE;
+    record->visible = command != SW_HIDE;
+    if (record->visible != was) record->native->Show(record->visible);
+    paint = record->visible && !was && record->updatePending;
+  }
+  // The queue skipped it while hidden: wake it for the paint.
+  if (paint) record->queue->AddInvalid(window);
   return was ? TRUE : FALSE;
 }
 
@@ -325,28 +409,126 @@ BOOL GetClientRect(HWND window, RECT* rect) {
 BOOL GetWindowRect(HWND window, RECT* rect) {
   auto record = LiveWindow(window);
   if (!record || rect == nullptr) return FALSE;
-  LONG left = 0, top = 0, width = 0, height = 0;
-  {
-    std::lock_guard<std::mutex> guard(record->lock);
-    left = record->x;
-    top = record->y;
-    width = record->width;
-    height = record->height;
-  }
-  // Child positions are relative to the parent's client area, which has no frame.
-  for (auto parent = Windows().Find(record->parent); parent;
-       parent = Windows().Find(parent->parent)) {
-    std::lock_guard<std::mutex> guard(parent->lock);
-    left += parent->x;
-    top += parent->y;
-  }
-  *rect = RECT{left, top, left + width, top + height};
+  const POINT origin = ScreenOrigin(record);
+  std::lock_guard<std::mutex> guard(record->lock);
+  *rect = RECT{origin.x, origin.y, origin.x + record->width, origin.y + record->height};
   return TRUE;
 }
 
-BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
-  return LiveWindow(window) ? TRUE : FALSE;
+BOOL ClientToScreen(HWND window, POINT* point) {
+  return ShiftByOrigin(window, point, 1);
 }
+
+BOOL ScreenToClient(HWND window, POINT* point) {
+  return ShiftByOrigin(window, point, -1);
+}
+
+HWND WindowFromPoint(POINT point) {
+  // The deepest visible window of ours under the point; among siblings the newest, which is on
+  // top. Windows of other programs that cover ours are not known here.
+  HWND found = nullptr;
+  int foundDepth = -1;
+  for (const auto& record : Windows().All()) {
+    if (!IsWindowVisible(record->handle)) continue;
+    RECT r{};
+    if (!GetWindowRect(record->handle, &r) || point.x < r.left || point.x >= r.right ||
+        point.y < r.top || point.y >= r.bottom) {
+      continue;
+    }
+    int depth = 0;
+    for (auto p = Windows().Find(record->parent); p; p = Windows().Find(p->parent)) ++depth;
+    if (depth > foundDepth ||
+        (depth == foundDepth && reinterpret_cast<std::uintptr_t>(record->handle) >
+                                    reinterpret_cast<std::uintptr_t>(found))) {
+      found = record->handle;
+      foundDepth = depth;
+    }
+  }
+  return found;
+}
+
+BOOL SetWindowTextW(HWND window, LPCWSTR text) {
+  auto record = LiveWindow(window);
+  if (!record) return FALSE;
+  std::lock_guard<std::mutex> guard(record->lock);
+  record->title.assign(text != nullptr ? text : u"", text != nullptr ? WideLength(text) : 0);
+  if (!record->destroyed) record->native->SetTitle(record->title);
+  return TRUE;
+}
+
+int GetWindowTextW(HWND window, LPWSTR text, int capacity) {
+  auto record = LiveWindow(window);
+  if (!record || text == nullptr || capacity <= 0) return 0;
+  std::lock_guard<std::mutex> guard(record->lock);
+  const int count = std::min<int>(static_cast<int>(record->title.size()), capacity - 1);
+  std::copy_n(record->title.data(), count, text);
+  text[count] = u'\0';
+  return count;
+}
+
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
+  auto record = LiveWindow(window);
+  if (!record) return FALSE;
+  {
+    std::lock_guard<std::mutex> guard(record->lock);
+    if (record->destroyed) return TRUE;
+    const RECT client{0, 0, record->width, record->height};
+    RECT r = rect != nullptr ? *rect : client;
+    r = RECT{std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0), std::min(r.right, client.right),
+             std::min(r.bottom, client.bottom)};
+    if (r.left >= r.right || r.top >= r.bottom) return TRUE;
+    record->update = !record->updatePending ? r
+                                            : RECT{std::min(record->update.left, r.left),
+                                                   std::min(record->update.top, r.top),
+                                                   std::max(record->update.right, r.right),
+                                                   std::max(record->update.bottom, r.bottom)};
+    record->updatePending = true;
+    record->updateErase = record->updateErase || erase != FALSE;
+  }
+  record->queue->AddInvalid(window);
+  return TRUE;
+}
+
+BOOL ValidateRect(HWND window, const RECT*) {
+  auto record = LiveWindow(window);
+  if (!record) return FALSE;
+  TakeUpdate(*record, nullptr, nullptr);
+  return TRUE;
+}
+
+namespace kwz_platform {
+
+bool TakeUpdate(WindowRecord& record, RECT* update, bool* erase) {
+  bool pending = false;
+  {
+    std::lock_guard<std::mutex> guard(record.lock);
+    pending = record.updatePending;
+    if (update != nullptr) *update = pending ? record.update : RECT{};
+    if (erase != nullptr) *erase = pending && record.updateErase;
+    record.updatePending = false;
+    record.updateErase = false;
+    record.update = RECT{};
+  }
+  if (pending) record.queue->RemoveInvalid(record.handle);
+  return pending;
+}
+
+void NativeSizeChanged(HWND window, int width, int height) {
+  auto record = Windows().Find(window);
+  if (!record) return;
+  width = std::clamp(width, 0, kMaxWindowSide);
+  height = std::clamp(height, 0, kMaxWindowSide);
+  {
+    std::lock_guard<std::mutex> guard(record->lock);
+    if (record->destroyed || (record->width == width && record->height == height)) return;
+    record->width = width;
+    record->height = height;
+  }
+  NotifyWindow(record, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+  InvalidateAfterResize(record);
+}
+
+}  // namespace kwz_platform
 
 namespace kwz_platform {
 

@@ -1,6 +1,8 @@
 // Each thread's queue of posted messages and handed work.
 #include "user/message_queue.h"
 
+#include <algorithm>
+
 #include <errno.h>
 #include <poll.h>
 
@@ -62,6 +64,22 @@ bool ThreadQueue::Hand(Work work, bool apartmentCall) {
   return true;
 }
 
+void ThreadQueue::AddInvalid(HWND window) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (closed_) return;
+    if (std::find(invalid_.begin(), invalid_.end(), window) == invalid_.end()) {
+      invalid_.push_back(window);
+    }
+  }
+  wake_->Set();
+}
+
+void ThreadQueue::RemoveInvalid(HWND window) {
+  std::lock_guard<std::mutex> guard(lock_);
+  invalid_.erase(std::remove(invalid_.begin(), invalid_.end(), window), invalid_.end());
+}
+
 void ThreadQueue::Quit(int code) {
   quit_ = true;
   quitCode_ = code;
@@ -97,6 +115,7 @@ void ThreadQueue::Close() {
     apartmentOpen_ = false;
     refused.swap(handed_);
     posted_.clear();
+    invalid_.clear();
   }
   input_.clear();
   for (Handed& h : refused) h.work(false);
@@ -127,11 +146,25 @@ void ThreadQueue::PumpNative() {
   std::vector<MSG> messages;
   for (auto& [backend, source] : native_) source->Drain(&messages);
   for (const MSG& message : messages) {
-    // The focus moves at once, as SetFocus moves it, rather than when the queue gets there.
-    if (message.message == WM_SETFOCUS || message.message == WM_KILLFOCUS) {
-      NativeFocusChanged(message.hwnd, message.message == WM_SETFOCUS);
-    } else {
-      input_.push_back(message);
+    switch (message.message) {
+      case WM_SETFOCUS:
+      case WM_KILLFOCUS:
+        // The focus moves at once, as SetFocus moves it, rather than when the queue gets there.
+        NativeFocusChanged(message.hwnd, message.message == WM_SETFOCUS);
+        break;
+      case WM_SIZE:
+        NativeSizeChanged(message.hwnd, LOWORD(message.lParam), HIWORD(message.lParam));
+        break;
+      case WM_PAINT: {
+        const LONG left = static_cast<SHORT>(LOWORD(message.wParam));
+        const LONG top = static_cast<SHORT>(HIWORD(message.wParam));
+        const RECT uncovered{left, top, left + LOWORD(message.lParam),
+                             top + HIWORD(message.lParam)};
+        InvalidateRect(message.hwnd, &uncovered, FALSE);
+        break;
+      }
+      default:
+        input_.push_back(message);
     }
   }
 }
@@ -168,6 +201,21 @@ bool ThreadQueue::TakePosted(HWND window, UINT first, UINT last, bool remove, MS
       ThreadKeyboardState().Take(*message);
     }
     return true;
+  }
+  if ((first == 0 && last == 0) || (WM_PAINT >= first && WM_PAINT <= last)) {
+    std::vector<HWND> invalid;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      invalid = invalid_;
+    }
+    // Hidden windows are painted once they are shown.
+    for (HWND candidate : invalid) {
+      const MSG paint{candidate, WM_PAINT, 0, 0, 0, POINT{0, 0}};
+      if (!passes(paint) || !IsWindowVisible(candidate)) continue;
+      *message = paint;
+      if (remove) RemoveInvalid(candidate);
+      return true;
+    }
   }
   return false;
 }

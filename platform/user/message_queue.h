@@ -44,6 +44,11 @@ class ThreadQueue {
   // Any thread. A call (apartmentCall) is refused once the apartment is closed too.
   bool Hand(Work work, bool apartmentCall);
 
+  // Any thread: the window has an update pending (WM_PAINT comes when nothing else does), or
+  // no longer has.
+  void AddInvalid(HWND window);
+  void RemoveInvalid(HWND window);
+
   // Owner thread only.
   void Quit(int code);
   void OpenApartment();
@@ -55,7 +60,7 @@ class ThreadQueue {
   void PumpNative();
   // Takes the first message that passes the filter: posted messages first, then WM_QUIT, then
   // input, as Windows orders them (so a WM_CHAR that TranslateMessage posts comes before the
-  // next key).
+  // next key), then WM_PAINT for a window with an update pending.
   bool TakePosted(HWND window, UINT first, UINT last, bool remove, MSG* message);
   // Sleeps until something may have arrived, at most milliseconds (INFINITE: no limit), also
   // waking for the extra descriptors. Returns the indexes of extra descriptors that are ready.
@@ -81,6 +86,7 @@ class ThreadQueue {
   std::deque<MSG> posted_;      // guarded by lock_
   std::deque<MSG> input_;       // owner thread only
   std::deque<Handed> handed_;   // guarded by lock_
+  std::vector<HWND> invalid_;   // guarded by lock_; oldest first
   bool closed_ = false;         // guarded by lock_
   bool apartmentOpen_ = false;  // guarded by lock_
   // Owner thread only:

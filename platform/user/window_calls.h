@@ -22,6 +22,12 @@ LRESULT NotifyWindow(const std::shared_ptr<WindowRecord>& record, UINT message, 
 // The display gave the window the keyboard focus or took it away: the messages SetFocus sends,
 // without touching the display's focus. Nothing when our record already agrees. Window's thread.
 void NativeFocusChanged(HWND window, bool gained);
+// The display resized a window (a window manager, or the program a foreign window belongs to):
+// the record takes the size and the window gets WM_SIZE, as for SetWindowPos.
+void NativeSizeChanged(HWND window, int width, int height);
+// Takes the window's pending update (for BeginPaint) and clears it; false when none was pending.
+bool TakeUpdate(WindowRecord& record, RECT* update, bool* erase);
+
 // A destroyed window loses the focus without messages.
 void ForgetFocus(HWND window);
 

@@ -57,13 +57,26 @@ LRESULT NotifyWindow(const std::shared_ptr<WindowRecord>& record, UINT message, 
 
 using namespace kwz_platform;
 
-LRESULT DefWindowProcW(HWND window, UINT message, WPARAM, LPARAM) {
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_NCCREATE:
       return TRUE;
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      if (BeginPaint(window, &paint) != nullptr) EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_ERASEBKGND: {
+      auto record = Windows().Find(window);
+      if (!record) return 0;
+      const auto colour = ClassBrushColour(record->classBackground);
+      RECT client{};
+      if (!colour || !GetClientRect(window, &client)) return 0;
+      return FillDc(reinterpret_cast<HDC>(wParam), client, *colour) ? 1 : 0;
+    }
     default:
       return 0;
   }

@@ -5,16 +5,25 @@
 #include "platform/winerror.h"
 #include "platform/winuser.h"
 
+#include "gdi/objects.h"
+#include "user/window_calls.h"
+
+using namespace kwz_platform;
+
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
-  if (paint == nullptr || !IsWindow(window)) {
+  auto record = Windows().Find(window);
+  if (paint == nullptr || !record) {
     SetLastError(paint == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
     return nullptr;
   }
   std::memset(paint, 0, sizeof *paint);
-  GetClientRect(window, &paint->rcPaint);
-  // No erase was done here, so the owner is told that the background still needs one.
-  paint->fErase = TRUE;
+  bool erase = false;
+  TakeUpdate(*record, &paint->rcPaint, &erase);
   paint->hdc = GetDC(window);
+  if (erase && paint->hdc != nullptr) {
+    paint->fErase =
+        SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0) ? FALSE : TRUE;
+  }
   return paint->hdc;
 }
 

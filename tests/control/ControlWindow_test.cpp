@@ -1,4 +1,4 @@
-// The control window's messages in their order of precedence: painting that draws nothing,
+// The control window's messages in their order of precedence: painting that only erases,
 // reflected notifications, the dialog code, the focus a click takes, and keys and buttons that
 // arrive as the platform delivers them from the keyboard and the pointer.
 #include <gtest/gtest.h>
@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/gdi.h"
+#include "platform/gdi_session.h"
 #include "platform/gdi_testing.h"
 #include "tests/control/RemoteControlFixture.h"
 
@@ -55,18 +57,37 @@ TEST_F(ControlWindowTest, AsksTheDialogForArrowAndTabKeysAndSendsNothingForIt) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(ControlWindowTest, PaintingDrawsNothingIntoTheEnginesPicture) {
-  std::atomic<int> releases{0};
-  std::atomic<int> painted{0};
-  kwz_platform::SetPaintObserverForTesting([&](HWND window, bool drew) {
-    if (window != window_) return;
-    ++releases;
-    if (drew) ++painted;
-  });
+// Every pixel of the window, or 0 when they differ.
+std::uint32_t WindowColour(HWND window) {
+  std::vector<std::uint32_t> pixels;
+  int width = 0, height = 0;
+  if (!kwz_platform::ReadWindowPixels(window, &pixels, &width, &height) || pixels.empty()) return 0;
+  for (std::uint32_t p : pixels) {
+    if (p != pixels.front()) return 0;
+  }
+  return pixels.front();
+}
+
+TEST_F(ControlWindowTest, PaintingErasesToTheClassBackgroundAndDrawsNothingElse) {
+  constexpr std::uint32_t kWhite = 0xFFFFFFFF, kRed = 0xFFFF0000;
+  // A new window is invalid: its first paint erases it to COLOR_WINDOW.
   EXPECT_EQ(SendMessageW(window_, WM_PAINT, 0, 0), 0);
-  kwz_platform::SetPaintObserverForTesting({});
-  EXPECT_EQ(releases.load(), 1);  // the paint's DC was taken and given back
-  EXPECT_EQ(painted.load(), 0);
+  EXPECT_EQ(WindowColour(window_), kWhite);
+
+  // The engine's picture, stood in for by one red pixel stretched over the window.
+  BITMAPINFO info{};
+  info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 1, 1, 1, 32, 0, 0, 0, 0, 0, 0};
+  const std::uint32_t red = 0x00FF0000;
+  HDC dc = GetDC(window_);
+  ASSERT_NE(dc, nullptr);
+  StretchDIBits(dc, 0, 0, 640, 480, 0, 0, 1, 1, &red, &info, DIB_RGB_COLORS, SRCCOPY);
+  ReleaseDC(window_, dc);
+
+  SendMessageW(window_, WM_PAINT, 0, 0);  // nothing invalid: the control draws nothing
+  EXPECT_EQ(WindowColour(window_), kRed);
+  InvalidateRect(window_, nullptr, TRUE);
+  SendMessageW(window_, WM_PAINT, 0, 0);
+  EXPECT_EQ(WindowColour(window_), kWhite);
 }
 
 TEST_F(ControlWindowTest, ReflectedNotificationsAreAnsweredAsTheOriginalMessages) {

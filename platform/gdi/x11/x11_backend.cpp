@@ -1,6 +1,13 @@
 // The X11 backend: the error handler, the owner connection and the windows.
+#include <X11/Xatom.h>
+#include <X11/cursorfont.h>
+#include <errno.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+
+#include "platform/widestring.h"
 
 #include "gdi/x11/x11_backend.h"
 
@@ -44,6 +51,13 @@ std::uint32_t ChannelOf(unsigned long pixel, unsigned long mask) {
   const unsigned long bits = mask >> shift;
   const unsigned long value = (pixel & mask) >> shift;
   return static_cast<std::uint32_t>(value * 255 / bits);
+}
+
+unsigned long PlaceChannel(std::uint32_t value, unsigned long mask) {
+  if (mask == 0) return 0;
+  const int shift = __builtin_ctzl(mask);
+  const unsigned long bits = mask >> shift;
+  return ((value * bits + 127) / 255) << shift & mask;
 }
 
 // Xlib ends the process when a connection breaks; a lost X server must not take the
@@ -125,38 +139,97 @@ X11Backend::X11Backend(std::string name, Display* owner, const XVisualInfo& visu
       ownerDescriptor_(ConnectionNumber(owner)),
       protocolsAtom_(XInternAtom(owner, "WM_PROTOCOLS", False)),
       deleteWindowAtom_(XInternAtom(owner, "WM_DELETE_WINDOW", False)),
+      utf8Atom_(XInternAtom(owner, "UTF8_STRING", False)),
       visual_(visual.visual),
       colormap_(colormap) {}
 
-std::unique_ptr<NativeWindow> X11Backend::CreateNativeWindow(NativeWindow* parent, int x, int y,
-                                                             int width, int height, bool visible) {
-  // No background until the first paint gives the window its memory (see the paint
-  // connection): the server must not clear what was painted. NorthWest bit gravity keeps the
-  // picture in place when the window grows or shrinks.
+unsigned long X11Backend::PixelOf(std::uint32_t rgb) const {
+  return PlaceChannel(rgb >> 16 & 0xFF, visual_->red_mask) |
+         PlaceChannel(rgb >> 8 & 0xFF, visual_->green_mask) |
+         PlaceChannel(rgb & 0xFF, visual_->blue_mask);
+}
+
+std::unique_ptr<NativeWindow> X11Backend::CreateNativeWindow(const NativeWindowSpec& spec) {
+  // The class background fills what the server uncovers until the first paint gives the window
+  // its memory (see the paint connection); without one the server leaves such parts alone.
+  // NorthWest bit gravity keeps the picture in place when the window grows or shrinks.
   XSetWindowAttributes attributes{};
   attributes.background_pixmap = None;
   attributes.border_pixel = 0;
   attributes.colormap = colormap_;
   attributes.bit_gravity = NorthWestGravity;
-  const unsigned long mask = CWBackPixmap | CWBorderPixel | CWColormap | CWBitGravity;
+  unsigned long mask = CWBorderPixel | CWColormap | CWBitGravity;
+  if (spec.background) {
+    attributes.background_pixel = PixelOf(*spec.background);
+    mask |= CWBackPixel;
+  } else {
+    mask |= CWBackPixmap;
+  }
   return WithOwner([&](Display* owner) -> std::unique_ptr<NativeWindow> {
-    const Window parentXid =
-        parent != nullptr ? static_cast<X11Window*>(parent)->Xid() : DefaultRootWindow(owner);
+    const Window parentXid = spec.parent != nullptr ? static_cast<X11Window*>(spec.parent)->Xid()
+                                                    : DefaultRootWindow(owner);
     // X windows cannot be empty; the records keep the size the caller asked for.
-    const Window xid = XCreateWindow(
-        owner, parentXid, x, y, static_cast<unsigned>(std::max(width, 1)),
-        static_cast<unsigned>(std::max(height, 1)), 0, 24, InputOutput, visual_, mask, &attributes);
-    // A top-level window asks the window manager to request its closing rather than kill the
-    // connection, so the close button becomes WM_CLOSE as on Windows.
-    if (parent == nullptr) {
-      Atom deleteWindow = deleteWindowAtom_;
-      XSetWMProtocols(owner, xid, &deleteWindow, 1);
+    const Window xid = XCreateWindow(owner, parentXid, spec.x, spec.y,
+                                     static_cast<unsigned>(std::max(spec.width, 1)),
+                                     static_cast<unsigned>(std::max(spec.height, 1)), 0, 24,
+                                     InputOutput, visual_, mask, &attributes);
+    if (spec.cursor != NativeCursor::kDefault) {
+      const Cursor cursor =
+          XCreateFontCursor(owner, spec.cursor == NativeCursor::kHand ? XC_hand2 : XC_left_ptr);
+      XDefineCursor(owner, xid, cursor);
+      XFreeCursor(owner, cursor);  // the window keeps it
     }
-    if (visible) XMapWindow(owner, xid);
+    if (spec.parent == nullptr) SetIdentity(owner, xid, spec);
+    if (spec.visible) XMapWindow(owner, xid);
     XSync(owner, False);
     if (TakeXErrors() != 0) return nullptr;
-    return std::make_unique<X11Window>(this, xid);
+    auto window = std::make_unique<X11Window>(this, xid, spec.parent == nullptr);
+    window->SetFill(attributes.background_pixel);
+    return window;
   });
+}
+
+void X11Backend::SetIdentity(Display* owner, Window xid, const NativeWindowSpec& spec) {
+  // The instance name is the program's, as Xlib programs take it from argv[0]; the class is
+  // the window class the program registered.
+  std::string className = Narrow(spec.className.c_str());
+  XClassHint classHint{program_invocation_short_name, className.data()};
+  XSizeHints sizeHints{};
+  sizeHints.flags = PMinSize;
+  sizeHints.min_width = 1;
+  sizeHints.min_height = 1;
+  XWMHints wmHints{};
+  wmHints.flags = InputHint | StateHint;
+  wmHints.input = True;
+  wmHints.initial_state = NormalState;
+  // Also WM_CLIENT_MACHINE, which tells the desktop whose process _NET_WM_PID counts on.
+  XSetWMProperties(owner, xid, nullptr, nullptr, nullptr, 0, &sizeHints, &wmHints, &classHint);
+  const long pid = static_cast<long>(getpid());
+  XChangeProperty(owner, xid, XInternAtom(owner, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+  if (!spec.iconArgb.empty()) {
+    // Format 32 properties travel as longs, whatever their width.
+    std::vector<long> icon{spec.iconWidth, spec.iconHeight};
+    icon.insert(icon.end(), spec.iconArgb.begin(), spec.iconArgb.end());
+    XChangeProperty(owner, xid, XInternAtom(owner, "_NET_WM_ICON", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(icon.data()),
+                    static_cast<int>(icon.size()));
+  }
+  SetTitle(owner, xid, spec.title);
+  // A top-level window asks the window manager to request its closing rather than kill the
+  // connection, so the close button becomes WM_CLOSE as on Windows.
+  Atom deleteWindow = deleteWindowAtom_;
+  XSetWMProtocols(owner, xid, &deleteWindow, 1);
+}
+
+void X11Backend::SetTitle(Display* owner, Window xid, const std::u16string& title) {
+  const std::string utf8 = Narrow(title.c_str());
+  const auto* text = reinterpret_cast<const unsigned char*>(utf8.data());
+  const int length = static_cast<int>(utf8.size());
+  for (const char* name : {"WM_NAME", "_NET_WM_NAME", "WM_ICON_NAME", "_NET_WM_ICON_NAME"}) {
+    XChangeProperty(owner, xid, XInternAtom(owner, name, False), utf8Atom_, 8, PropModeReplace,
+                    text, length);
+  }
 }
 
 std::unique_ptr<NativeWindow> X11Backend::WrapForeignWindow(std::uint64_t id, RECT* bounds) {
@@ -298,6 +371,27 @@ void X11Window::Destroy() {
     return 0;
   });
   backend_->ForgetDeleteRequests(xid_);
+}
+
+void X11Window::SetTitle(const std::u16string& title) {
+  if (!topLevel_) return;
+  backend_->WithOwner([&](Display* owner) {
+    backend_->SetTitle(owner, xid_, title);
+    XFlush(owner);
+    return 0;
+  });
+}
+
+bool X11Window::ScreenOrigin(POINT* origin) {
+  return backend_->WithOwner([&](Display* owner) {
+    int x = 0, y = 0;
+    Window child = 0;
+    const Bool same =
+        XTranslateCoordinates(owner, xid_, DefaultRootWindow(owner), 0, 0, &x, &y, &child);
+    if (TakeXErrors() != 0 || !same) return false;
+    *origin = POINT{x, y};
+    return true;
+  });
 }
 
 void X11Window::Move(int x, int y) {

@@ -15,6 +15,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,7 +69,8 @@ class PaintConnection {
   bool MakeImage(Slot& slot, int width, int height);
   void FreeImage(Slot& slot);
   void FreeEntry(Entry& entry);
-  void SizeMemory(Entry& entry, int width, int height);
+  // Whether a new memory was made (and made the background).
+  bool SizeMemory(Entry& entry, int width, int height);
   void PurgeDeadWindows();
 
   X11Backend* backend_;
@@ -84,8 +86,7 @@ class X11Backend : public GdiBackend {
   X11Backend(std::string name, Display* owner, const XVisualInfo& visual, Colormap colormap);
 
   GdiBackendKind Kind() const override { return GdiBackendKind::kX11; }
-  std::unique_ptr<NativeWindow> CreateNativeWindow(NativeWindow* parent, int x, int y, int width,
-                                                   int height, bool visible) override;
+  std::unique_ptr<NativeWindow> CreateNativeWindow(const NativeWindowSpec& spec) override;
   std::unique_ptr<NativeWindow> WrapForeignWindow(std::uint64_t id, RECT* bounds) override;
   std::vector<SIZE> Displays() override;
   bool ReadScreen(int x, int y, PixelImage& image) override;
@@ -93,6 +94,8 @@ class X11Backend : public GdiBackend {
   std::unique_ptr<NativeEventSource> CreateEventSource() override;
 
   const std::string& Name() const { return name_; }
+  // The pixel value of 0xRRGGBB in our windows' visual.
+  unsigned long PixelOf(std::uint32_t rgb) const;
   VisualID VisualId() const { return visualId_; }
 
   // Runs f with the owner connection, under its lock.
@@ -111,6 +114,9 @@ class X11Backend : public GdiBackend {
   // Drops a destroyed window's unread requests: its id may be given to a new window.
   void ForgetDeleteRequests(Window xid);
 
+  // WM_NAME, _NET_WM_NAME and the icon names, on the owner connection.
+  void SetTitle(Display* owner, Window xid, const std::u16string& title);
+
   void AddPaintConnection(PaintConnection* connection);
   void RemovePaintConnection(PaintConnection* connection);
   // Brings every thread's paints so far to the server, for reads from another connection.
@@ -122,8 +128,12 @@ class X11Backend : public GdiBackend {
   std::mutex ownerLock_;
   Display* owner_;  // guarded by ownerLock_
   const int ownerDescriptor_;
+  // Names the desktop reads a top-level window by.
+  void SetIdentity(Display* owner, Window xid, const NativeWindowSpec& spec);
+
   const Atom protocolsAtom_;
   const Atom deleteWindowAtom_;
+  const Atom utf8Atom_;
   // Delete requests read by a thread that does not own the window; bounded, oldest dropped.
   std::vector<Window> pendingDeletes_;  // guarded by ownerLock_
   Visual* visual_;
@@ -134,7 +144,8 @@ class X11Backend : public GdiBackend {
 
 class X11Window : public NativeWindow {
  public:
-  X11Window(X11Backend* backend, Window xid) : backend_(backend), xid_(xid) {}
+  X11Window(X11Backend* backend, Window xid, bool topLevel = false)
+      : backend_(backend), xid_(xid), topLevel_(topLevel) {}
 
   void Destroy() override;
   void Move(int x, int y) override;
@@ -144,28 +155,45 @@ class X11Window : public NativeWindow {
   void Recycle(std::unique_ptr<PaintTarget> target) override;
   bool ReadPixels(std::vector<std::uint32_t>* pixels, int* width, int* height) override;
   void TakeFocus() override;
+  void SetTitle(const std::u16string& title) override;
+  bool ScreenOrigin(POINT* origin) override;
 
   Window Xid() const { return xid_; }
+  // A window manager may resize it: its size is read back from the display.
+  bool TopLevel() const { return topLevel_; }
+  // What a new memory of the window starts as: the class background, or black.
+  unsigned long Fill() const { return fill_; }
+  void SetFill(unsigned long pixel) { fill_ = pixel; }
+  // Each painting thread keeps a memory of the window that is also its background; the last
+  // one to paint must be the background, or uncovering would bring back another thread's
+  // older picture. Answers whether the background was another memory's (or none).
+  bool ClaimBackground(std::uint64_t memoryId) const {
+    return backgroundOwner_.exchange(memoryId, std::memory_order_relaxed) != memoryId;
+  }
   // Expires with the window object: a paint connection drops the window's images then.
   std::weak_ptr<void> AliveToken() const { return alive_; }
 
  private:
   X11Backend* backend_;
   const Window xid_;
+  const bool topLevel_;
+  unsigned long fill_ = 0;
+  mutable std::atomic<std::uint64_t> backgroundOwner_{0};
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 // Another client's window that ours are embedded in: it belongs to that client, so only our
-// children are created, moved and destroyed through it.
+// children are created, moved and destroyed through it; its size is read back as it changes.
 class ForeignX11Window final : public X11Window {
  public:
-  using X11Window::X11Window;
+  ForeignX11Window(X11Backend* backend, Window xid) : X11Window(backend, xid, true) {}
 
   void Destroy() override {}
   void Move(int, int) override {}
   void Resize(int, int) override {}
   void Show(bool) override {}
   void TakeFocus() override {}
+  void SetTitle(const std::u16string&) override {}
 };
 
 }  // namespace kwz_platform

@@ -7,6 +7,7 @@
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/debug.h"
 
@@ -20,7 +21,10 @@ namespace kwz_platform {
 namespace {
 
 constexpr long kInputMask = ButtonPressMask | ButtonReleaseMask | PointerMotionMask | KeyPressMask |
-                            KeyReleaseMask | FocusChangeMask;
+                            KeyReleaseMask | FocusChangeMask | ExposureMask | StructureNotifyMask;
+// Another program's window: only its size is followed. Its input is that program's (and the
+// server lets only one client select button presses on a window).
+constexpr long kForeignMask = StructureNotifyMask;
 constexpr unsigned kEvdevOffset = 8;
 
 WPARAM MouseKeys(unsigned state) {
@@ -57,8 +61,11 @@ class X11EventSource final : public NativeEventSource {
   int ManagerPollDescriptor() const override { return backend_->OwnerDescriptor(); }
 
   void Watch(NativeWindow& window, HWND handle) override {
-    const Window xid = static_cast<X11Window&>(window).Xid();
-    XSelectInput(display_, xid, kInputMask);
+    auto& x11 = static_cast<X11Window&>(window);
+    const Window xid = x11.Xid();
+    XSelectInput(display_, xid,
+                 dynamic_cast<ForeignX11Window*>(&window) != nullptr ? kForeignMask : kInputMask);
+    if (x11.TopLevel()) topLevels_.insert(xid);
     // Events sent from now on must find the selection in place.
     XSync(display_, False);
     TakeXErrors();
@@ -67,7 +74,12 @@ class X11EventSource final : public NativeEventSource {
 
   void Unwatch(HWND handle) override {
     for (auto it = windows_.begin(); it != windows_.end();) {
-      it = it->second == handle ? windows_.erase(it) : std::next(it);
+      if (it->second == handle) {
+        topLevels_.erase(it->first);
+        it = windows_.erase(it);
+      } else {
+        ++it;
+      }
     }
   }
 
@@ -137,6 +149,24 @@ class X11EventSource final : public NativeEventSource {
       case KeyPress:
       case KeyRelease:
         return Key(window, event.xkey, messages);
+      case ConfigureNotify: {
+        // Our own children change size only when we ask; a window manager or another program
+        // resizes top-level and foreign windows, and only the newest size counts.
+        if (topLevels_.count(event.xconfigure.window) == 0) return;
+        XEvent newer;
+        while (XCheckTypedWindowEvent(display_, event.xconfigure.window, ConfigureNotify, &newer)) {
+          event = newer;
+        }
+        const XConfigureEvent& c = event.xconfigure;
+        messages->push_back(MSG{window, WM_SIZE, 0, MAKELPARAM(c.width, c.height), 0, POINT{0, 0}});
+        return;
+      }
+      case Expose: {
+        const XExposeEvent& e = event.xexpose;
+        messages->push_back(MSG{window, WM_PAINT, static_cast<WPARAM>(MAKELPARAM(e.x, e.y)),
+                                MAKELPARAM(e.width, e.height), 0, POINT{0, 0}});
+        return;
+      }
       case FocusIn:
       case FocusOut: {
         if (!ReportedFocusChange(event.xfocus)) return;
@@ -188,6 +218,7 @@ class X11EventSource final : public NativeEventSource {
   X11Backend* const backend_;
   Display* const display_;
   std::unordered_map<Window, HWND> windows_;
+  std::unordered_set<Window> topLevels_;
   InputTranslator translator_;
   std::shared_ptr<XkbKeyboardLayout> layout_;
   unsigned numLockMask_ = 0;

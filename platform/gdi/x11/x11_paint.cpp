@@ -53,6 +53,8 @@ struct PaintConnection::Slot {
 // composited Windows desktop does: nothing else would repaint a still screen.
 struct PaintConnection::Entry {
   Window xid = None;
+  std::uint64_t id = 0;  // never reused, unlike the entry's address
+  unsigned long fill = 0;
   std::weak_ptr<void> alive;
   GC gc = nullptr;
   Slot slots[2];
@@ -104,14 +106,16 @@ void PaintConnection::FreeEntry(Entry& entry) {
   XFreeGC(display_, entry.gc);
 }
 
-// Sized to what is painted. A new memory starts black, with the old one's picture at its top
-// left as the window's bit gravity keeps it; the first one with what the window shows (a
-// painting thread that ended may have left a picture there).
-void PaintConnection::SizeMemory(Entry& entry, int width, int height) {
-  if (entry.memory != None && entry.memoryWidth == width && entry.memoryHeight == height) return;
+// Sized to what is painted. A new memory starts as the class background, with the old one's
+// picture at its top left as the window's bit gravity keeps it; the first one with what the
+// window shows (a painting thread that ended, or another thread, may have left a picture there).
+bool PaintConnection::SizeMemory(Entry& entry, int width, int height) {
+  if (entry.memory != None && entry.memoryWidth == width && entry.memoryHeight == height) {
+    return false;
+  }
   const Pixmap memory = XCreatePixmap(display_, entry.xid, static_cast<unsigned>(width),
                                       static_cast<unsigned>(height), 24);
-  XSetForeground(display_, entry.gc, 0);
+  XSetForeground(display_, entry.gc, entry.fill);
   XFillRectangle(display_, memory, entry.gc, 0, 0, static_cast<unsigned>(width),
                  static_cast<unsigned>(height));
   if (entry.memory == None) {
@@ -127,6 +131,7 @@ void PaintConnection::SizeMemory(Entry& entry, int width, int height) {
   entry.memory = memory;
   entry.memoryWidth = width;
   entry.memoryHeight = height;
+  return true;
 }
 
 PaintConnection* PaintConnection::ForThisThread(X11Backend* backend) {
@@ -276,10 +281,13 @@ void PaintConnection::PurgeDeadWindows() {
 std::unique_ptr<PaintTarget> PaintConnection::BeginPaint(const X11Window& window, int width,
                                                          int height) {
   PurgeDeadWindows();
+  static std::atomic<std::uint64_t> nextEntryId{1};
   auto& entry = entries_[window.Xid()];
   if (!entry) {
     entry = std::make_unique<Entry>();
     entry->xid = window.Xid();
+    entry->id = nextEntryId.fetch_add(1, std::memory_order_relaxed);
+    entry->fill = window.Fill();
     entry->alive = window.AliveToken();
     // No GraphicsExpose or NoExpose events for our copies: nothing reads them, and without a
     // completion to wait for (plain XPutImage) they would pile up in the connection's queue.
@@ -294,7 +302,14 @@ std::unique_ptr<PaintTarget> PaintConnection::BeginPaint(const X11Window& window
     if (!MakeImage(slot, width, height)) return nullptr;
   }
   // X drawables cannot be empty; an empty window's memory is one pixel, as its image is.
-  SizeMemory(*entry, std::max(width, 1), std::max(height, 1));
+  const bool fresh = SizeMemory(*entry, std::max(width, 1), std::max(height, 1));
+  if (window.ClaimBackground(entry->id) && !fresh) {
+    // Another thread painted the window since this memory was last the background.
+    XCopyArea(display_, entry->xid, entry->memory, entry->gc, 0, 0,
+              static_cast<unsigned>(entry->memoryWidth), static_cast<unsigned>(entry->memoryHeight),
+              0, 0);
+    XSetWindowBackgroundPixmap(display_, entry->xid, entry->memory);
+  }
   return std::make_unique<X11Target>(this, entry.get(), &slot);
 }
 
