@@ -57,13 +57,19 @@ LRESULT NotifyWindow(const std::shared_ptr<WindowRecord>& record, UINT message, 
 
 using namespace kwz_platform;
 
-LRESULT DefWindowProcW(HWND window, UINT message, WPARAM, LPARAM) {
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_NCCREATE:
       return TRUE;
     case WM_CLOSE:
       DestroyWindow(window);
       return 0;
+    case WM_MOUSEACTIVATE:
+      // A child's parent has the first say, as a container may keep the clicks of its children.
+      if (const HWND parent = GetParent(window)) {
+        if (const LRESULT answer = SendMessageW(parent, message, wParam, lParam)) return answer;
+      }
+      return MA_ACTIVATE;
     default:
       return 0;
   }
