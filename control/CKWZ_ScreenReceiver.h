@@ -26,10 +26,10 @@
 #include "control/ScreenReceiverGuids.h"
 #include "engine/CScreenSharing.h"
 #include "engine/IScreenSharing.h"
-#include "platform/coclass_typeinfo.h"
-#include "platform/com_ptr.h"
 #include "network/ITunnel.h"
 #include "network/InputRecord.h"
+#include "platform/coclass_typeinfo.h"
+#include "platform/com_ptr.h"
 #include "platform/connection_point.h"
 #include "platform/dispatch_table.h"
 #include "platform/ocidl.h"
@@ -52,12 +52,14 @@ class CProxy_IKWZ_ScreenReceiverEvents : public kwz_platform::DispatchConnection
 
 // In-place activation: the control is window-only. A container sites it (SetClientSite or
 // QuickActivate) and activates it with DoVerb; the window then lives until InPlaceDeactivate,
-// Close or the last Release. Live members of the container-facing interfaces:
+// Close or the last Release. An in-place active control also becomes UI-active, telling its
+// in-place site and taking the keyboard focus, when its window gets the focus or a click, and
+// tells a client site that is an IOleControlSite when it takes and loses the focus.
+// Live members of the container-facing interfaces:
 //   IOleObject: SetClientSite, GetClientSite, SetHostNames (ignored), Close, DoVerb (PRIMARY,
-//     SHOW, UIACTIVATE and INPLACEACTIVATE activate in place; HIDE hides), GetUserClassID,
-//     SetExtent, GetExtent, GetMiscStatus.
-//   IOleInPlaceObject: GetWindow, InPlaceDeactivate, UIDeactivate (nothing is UI-active),
-//     SetObjectRects.
+//     SHOW, UIACTIVATE and INPLACEACTIVATE activate in place, UIACTIVATE UI-activates too;
+//     HIDE hides), GetUserClassID, SetExtent, GetExtent, GetMiscStatus.
+//   IOleInPlaceObject: GetWindow, InPlaceDeactivate, UIDeactivate, SetObjectRects.
 //   IViewObjectEx: Draw (an empty picture), GetExtent, GetViewStatus.
 //   IPersistStreamInit: GetClassID, IsDirty (never), InitNew.
 //   IProvideClassInfo2: GetClassInfo, GetGUID.
@@ -226,6 +228,8 @@ class CKWZ_ScreenReceiver final
   CScreenSharing* Engine() const { return m_pEngine; }
   // For diagnostics and tests: whether the re-send thread exists and runs.
   bool RemoteControlRunning() const;
+  // For diagnostics and tests: whether the window's focus handler saw it take the focus last.
+  bool HasFocus() const;
 
  private:
   friend class RemoteControlThread;
@@ -242,6 +246,12 @@ class CKWZ_ScreenReceiver final
 
   // The in-place activation that DoVerb's activating verbs share.
   HRESULT ActivateInPlace(HWND parent, LPCRECT position);
+  // Tells the in-place site, then takes the focus; nothing when UI-active already or not
+  // in-place active.
+  HRESULT ActivateUI();
+  // The control base's part in WM_SETFOCUS, WM_KILLFOCUS and WM_MOUSEACTIVATE: UI activation
+  // and the container's focus notification, before the message goes on.
+  void OnActivationMessage(UINT message);
 
   static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // The control's own message map; false for a message it does not claim.
@@ -324,6 +334,7 @@ class CKWZ_ScreenReceiver final
   CComPtr<IOleClientSite> m_spClientSite;
   CComPtr<IOleInPlaceSite> m_spInPlaceSite;  // held while in-place active
   bool m_bInPlaceActive = false;
+  bool m_bUIActive = false;                // only while in-place active
   SIZEL m_sizeExtent{2 * 2540, 2 * 2540};  // HIMETRIC: two inches until the container says
 
   CProxy_IKWZ_ScreenReceiverEvents m_eventPoint{this};

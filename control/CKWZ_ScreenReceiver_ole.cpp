@@ -74,7 +74,10 @@ HRESULT CKWZ_ScreenReceiver::Close(DWORD) {
 
 HRESULT CKWZ_ScreenReceiver::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND parent,
                                     LPCRECT position) {
-  if (ActivatesInPlace(verb)) return ActivateInPlace(parent, position);
+  if (ActivatesInPlace(verb)) {
+    const HRESULT hr = ActivateInPlace(parent, position);
+    return SUCCEEDED(hr) && verb == OLEIVERB_UIACTIVATE ? ActivateUI() : hr;
+  }
   if (verb == OLEIVERB_HIDE) {
     if (const HWND window = Window()) ShowWindow(window, SW_HIDE);
     return S_OK;
@@ -133,6 +136,34 @@ HRESULT CKWZ_ScreenReceiver::ActivateInPlace(HWND parent, LPCRECT position) {
   return S_OK;
 }
 
+HRESULT CKWZ_ScreenReceiver::ActivateUI() {
+  if (!m_bInPlaceActive || m_bUIActive) return S_OK;
+  CComPtr<IOleInPlaceSite> site = m_spInPlaceSite;
+  // Set before the site hears of it: taking the focus below comes back through the window's
+  // WM_SETFOCUS, which must not activate again.
+  m_bUIActive = true;
+  const HRESULT hr = site->OnUIActivate();
+  if (FAILED(hr)) {
+    m_bUIActive = false;
+    return hr;
+  }
+  const HWND window = Window();
+  if (window != nullptr && GetFocus() != window) SetFocus(window);
+  return S_OK;
+}
+
+void CKWZ_ScreenReceiver::OnActivationMessage(UINT message) {
+  if (!m_bInPlaceActive) return;
+  // A container learns that its control is the active one before it hears of the focus.
+  if (message != WM_KILLFOCUS && !m_bUIActive) ActivateUI();
+  if (message == WM_MOUSEACTIVATE) return;
+  CComPtr<IOleControlSite> site;
+  if (m_spClientSite) {
+    m_spClientSite->QueryInterface(IID_IOleControlSite, reinterpret_cast<void**>(&site));
+  }
+  if (site) site->OnFocus(message == WM_SETFOCUS ? TRUE : FALSE);
+}
+
 HRESULT CKWZ_ScreenReceiver::GetUserClassID(CLSID* clsid) {
   return GetClassID(clsid);
 }
@@ -168,6 +199,7 @@ HRESULT CKWZ_ScreenReceiver::GetWindow(HWND* window) {
 
 HRESULT CKWZ_ScreenReceiver::InPlaceDeactivate() {
   if (!m_bInPlaceActive) return S_OK;
+  UIDeactivate();
   m_bInPlaceActive = false;
   DestroyControlWindow();
   // Told last, and through a reference of our own: the site may release us when told.
@@ -178,6 +210,11 @@ HRESULT CKWZ_ScreenReceiver::InPlaceDeactivate() {
 }
 
 HRESULT CKWZ_ScreenReceiver::UIDeactivate() {
+  if (!m_bUIActive) return S_OK;
+  m_bUIActive = false;
+  // The focus stays where it is: whatever takes it next is what usually deactivates us.
+  CComPtr<IOleInPlaceSite> site = m_spInPlaceSite;
+  if (site) site->OnUIDeactivate(FALSE);
   return S_OK;
 }
 

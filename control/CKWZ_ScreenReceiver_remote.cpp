@@ -70,6 +70,11 @@ bool CKWZ_ScreenReceiver::RemoteControlRunning() const {
   return m_pRemoteThread != nullptr && m_pRemoteThread->IsRunning();
 }
 
+bool CKWZ_ScreenReceiver::HasFocus() const {
+  CCritSecLock remote(&m_csRemote);
+  return m_bHasFocus;
+}
+
 void CKWZ_ScreenReceiver::CloseRemoteTransport() {
   // The instance goes back to the factory that gave it, even when "enable_tunnel" has been
   // changed since.

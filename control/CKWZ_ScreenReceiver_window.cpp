@@ -81,8 +81,11 @@ LRESULT CKWZ_ScreenReceiver::WindowProc(HWND window, UINT message, WPARAM wParam
     return 0;
   }
 
-  // The control base: painting is its own; the focus and activation messages it only watches
-  // and passes on.
+  // The control base: painting is its own; the focus and activation messages it passes on
+  // once it has told the container.
+  if (message == WM_SETFOCUS || message == WM_KILLFOCUS || message == WM_MOUSEACTIVATE) {
+    control->OnActivationMessage(message);
+  }
   if (message == WM_PAINT) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);

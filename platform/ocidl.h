@@ -142,6 +142,37 @@ class IProvideClassInfo2 : public IProvideClassInfo {
 };
 extern const IID IID_IProvideClassInfo2;
 
+struct POINTF {
+  float x;
+  float y;
+};
+
+// IOleControlSite::TransformCoords: what is converted, and in which direction.
+#define XFORMCOORDS_POSITION 0x1u
+#define XFORMCOORDS_SIZE 0x2u
+#define XFORMCOORDS_HIMETRICTOCONTAINER 0x4u
+#define XFORMCOORDS_CONTAINERTOHIMETRIC 0x8u
+
+// The container's side of a control beyond the client site: chiefly where the control says that
+// it took or lost the keyboard focus, so that the container can track which of its controls
+// holds it.
+class IOleControlSite : public IUnknown {
+ public:
+  virtual HRESULT OnControlInfoChanged() = 0;
+  // While locked, the container keeps the control in-place active.
+  virtual HRESULT LockInPlaceActive(BOOL lock) = 0;
+  virtual HRESULT GetExtendedControl(IDispatch** extended) = 0;
+  virtual HRESULT TransformCoords(POINTL* himetric, POINTF* container, DWORD flags) = 0;
+  // S_FALSE: the container did not use the keystroke.
+  virtual HRESULT TranslateAccelerator(MSG* message, DWORD modifiers) = 0;
+  virtual HRESULT OnFocus(BOOL gotFocus) = 0;
+  virtual HRESULT ShowPropertyFrame() = 0;
+
+ protected:
+  ~IOleControlSite() = default;
+};
+extern const IID IID_IOleControlSite;
+
 // What the container hands the control in one call instead of many; cbSize tells how much of
 // the structure the container knows.
 struct QACONTAINER {

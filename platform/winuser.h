@@ -127,6 +127,8 @@ struct CREATESTRUCTW {
 #define MA_ACTIVATEANDEAT 2
 #define MA_NOACTIVATE 3
 #define MA_NOACTIVATEANDEAT 4
+// Where in a window a press landed (WM_MOUSEACTIVATE's low word of lParam).
+#define HTCLIENT 1
 
 // WM_GETDLGCODE answers: the keys a control wants from a dialog's navigation.
 #define DLGC_WANTARROWS 0x0001

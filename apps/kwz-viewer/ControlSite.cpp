@@ -1,22 +1,28 @@
 #include "apps/kwz-viewer/ControlSite.h"
 
 #include "platform/com_object.h"
+#include "platform/ocidl.h"
 #include "platform/winerror.h"
 
 namespace kwz_viewer {
 
 // The container's side of in-place activation: hands the control its parent window and
-// rectangle; everything a document container would add (menus, borders, undo) is declined.
+// rectangle, and keeps what the control says of its UI activation and focus; everything a
+// document container would add (menus, borders, undo, property frames, extended controls) is
+// declined.
 class ControlSite::Site final
-    : public kwz_platform::ComObject<Site, IOleClientSite, IOleInPlaceSite> {
+    : public kwz_platform::ComObject<Site, IOleClientSite, IOleInPlaceSite, IOleControlSite> {
  public:
   using Interfaces = kwz_platform::ComInterfaces<
       kwz_platform::ComEntry<IOleClientSite, IID_IOleClientSite>,
-      kwz_platform::ComEntry<IOleInPlaceSite, IID_IOleInPlaceSite, IID_IOleWindow>>;
+      kwz_platform::ComEntry<IOleInPlaceSite, IID_IOleInPlaceSite, IID_IOleWindow>,
+      kwz_platform::ComEntry<IOleControlSite, IID_IOleControlSite>>;
 
   Site(HWND parent, const RECT& rect) : parent_(parent), rect_(rect) {}
 
   void SetRect(const RECT& rect) { rect_ = rect; }
+  bool UIActive() const { return uiActive_; }
+  bool Focused() const { return focused_; }
 
   // IOleClientSite
   HRESULT SaveObject() override { return E_NOTIMPL; }
@@ -41,7 +47,10 @@ class ControlSite::Site final
   HRESULT ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
   HRESULT CanInPlaceActivate() override { return S_OK; }
   HRESULT OnInPlaceActivate() override { return S_OK; }
-  HRESULT OnUIActivate() override { return S_OK; }
+  HRESULT OnUIActivate() override {
+    uiActive_ = true;
+    return S_OK;
+  }
   HRESULT GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
                            LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
     if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr ||
@@ -59,17 +68,39 @@ class ControlSite::Site final
     return S_OK;
   }
   HRESULT Scroll(SIZE) override { return E_NOTIMPL; }
-  HRESULT OnUIDeactivate(BOOL) override { return S_OK; }
+  HRESULT OnUIDeactivate(BOOL) override {
+    uiActive_ = false;
+    return S_OK;
+  }
   HRESULT OnInPlaceDeactivate() override { return S_OK; }
   HRESULT DiscardUndoState() override { return E_NOTIMPL; }
   HRESULT DeactivateAndUndo() override { return E_NOTIMPL; }
   HRESULT OnPosRectChange(LPCRECT) override { return E_NOTIMPL; }
+
+  // IOleControlSite. The viewer has no keyboard interface of its own: it has no mnemonics to
+  // reread, takes no accelerators, and deactivates the control only when it ends.
+  HRESULT OnControlInfoChanged() override { return S_OK; }
+  HRESULT LockInPlaceActive(BOOL) override { return E_NOTIMPL; }
+  HRESULT GetExtendedControl(IDispatch** extended) override {
+    if (extended == nullptr) return E_POINTER;
+    *extended = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
+  HRESULT TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
+  HRESULT OnFocus(BOOL gotFocus) override {
+    focused_ = gotFocus != FALSE;
+    return S_OK;
+  }
+  HRESULT ShowPropertyFrame() override { return E_NOTIMPL; }
 
  private:
   ~Site() override = default;
 
   const HWND parent_;
   RECT rect_;
+  bool uiActive_ = false;
+  bool focused_ = false;
 };
 
 bool ControlSite::Activate(IUnknown* control, HWND parent, const RECT& rect, CallError* error) {
@@ -97,6 +128,14 @@ bool ControlSite::Activate(IUnknown* control, HWND parent, const RECT& rect, Cal
     return false;
   }
   return true;
+}
+
+bool ControlSite::ControlUIActive() const {
+  return site_ != nullptr && site_->UIActive();
+}
+
+bool ControlSite::ControlHasFocus() const {
+  return site_ != nullptr && site_->Focused();
 }
 
 void ControlSite::Resize(const RECT& rect) {

@@ -24,6 +24,10 @@ class ControlSite {
   bool Activate(IUnknown* control, HWND parent, const RECT& rect, CallError* error);
   // The control's window while active, else null.
   HWND ControlWindow() const { return window_; }
+  // What the control last told the site: that it is UI-active (a click or the focus makes it
+  // so), and that it holds the keyboard focus.
+  bool ControlUIActive() const;
+  bool ControlHasFocus() const;
   // Moves the active control to rect (IOleInPlaceObject::SetObjectRects).
   void Resize(const RECT& rect);
   // InPlaceDeactivate, Close and unsiting; nothing when not active.

@@ -8,11 +8,38 @@ namespace {
 
 constexpr int kWheelDelta = 120;
 
+bool IsButtonPress(UINT message) {
+  for (unsigned button = 1; button <= 3; ++button) {
+    if (message == ButtonMessage(button, true, false) ||
+        message == ButtonMessage(button, true, true)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+HWND TopLevelOf(HWND window) {
+  for (HWND parent = GetParent(window); parent != nullptr; parent = GetParent(window)) {
+    window = parent;
+  }
+  return window;
+}
+
 }  // namespace
 
 bool WantsDoubleClicks(HWND window) {
   auto record = Windows().Find(window);
   return record && (record->classStyle & CS_DBLCLKS) != 0;
+}
+
+bool PressGoesOn(const MSG& input) {
+  if (!IsButtonPress(input.message)) return true;
+  const HWND top = TopLevelOf(input.hwnd);
+  const HWND focus = GetFocus();
+  if (input.hwnd == top && focus != nullptr && TopLevelOf(focus) == top) return true;
+  const LRESULT answer = SendMessageW(input.hwnd, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(top),
+                                      MAKELPARAM(HTCLIENT, input.message));
+  return answer != MA_ACTIVATEANDEAT && answer != MA_NOACTIVATEANDEAT;
 }
 
 void InputTranslator::Key(HWND window, unsigned evdev, bool down, const KeyContext& context,

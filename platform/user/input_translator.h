@@ -42,4 +42,10 @@ class InputTranslator {
 // Whether the window's class asked for double-clicks (CS_DBLCLKS).
 bool WantsDoubleClicks(HWND window);
 
+// As a button press from the input queue is handed out: a window other than the active one
+// (here, the top-level window that holds the focus) is first asked with WM_MOUSEACTIVATE, and
+// false means its answer eats the press. Activation itself is the display's: a MA_ACTIVATE
+// answer changes nothing here. Other input always goes on. The window's thread only.
+bool PressGoesOn(const MSG& input);
+
 }  // namespace kwz_platform

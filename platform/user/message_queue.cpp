@@ -9,6 +9,7 @@
 #include "platform/kernel.h"
 
 #include "kernel/handle_table.h"
+#include "user/input_translator.h"
 #include "user/keyboard_state.h"
 #include "user/window_calls.h"
 
@@ -179,28 +180,30 @@ bool ThreadQueue::TakePosted(HWND window, UINT first, UINT last, bool remove, MS
     }
     return (first == 0 && last == 0) || (m.message >= first && m.message <= last);
   };
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (auto it = posted_.begin(); it != posted_.end(); ++it) {
-      if (!passes(*it)) continue;
-      *message = *it;
-      if (remove) posted_.erase(it);
+  // Until a message goes out: a press may be eaten on the way, and the window asked about it
+  // may have posted or taken messages meanwhile.
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      for (auto it = posted_.begin(); it != posted_.end(); ++it) {
+        if (!passes(*it)) continue;
+        *message = *it;
+        if (remove) posted_.erase(it);
+        return true;
+      }
+    }
+    if (quit_ && ((first == 0 && last == 0) || (WM_QUIT >= first && WM_QUIT <= last))) {
+      *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, 0, POINT{0, 0}};
+      if (remove) quit_ = false;
       return true;
     }
-  }
-  if (quit_ && ((first == 0 && last == 0) || (WM_QUIT >= first && WM_QUIT <= last))) {
-    *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode_), 0, 0, POINT{0, 0}};
-    if (remove) quit_ = false;
-    return true;
-  }
-  for (auto it = input_.begin(); it != input_.end(); ++it) {
-    if (!passes(*it)) continue;
+    const auto it = std::find_if(input_.begin(), input_.end(), passes);
+    if (it == input_.end()) break;
     *message = *it;
-    if (remove) {
-      input_.erase(it);
-      ThreadKeyboardState().Take(*message);
-    }
-    return true;
+    if (!remove) return true;
+    input_.erase(it);
+    ThreadKeyboardState().Take(*message);
+    if (PressGoesOn(*message)) return true;
   }
   if ((first == 0 && last == 0) || (WM_PAINT >= first && WM_PAINT <= last)) {
     std::vector<HWND> invalid;

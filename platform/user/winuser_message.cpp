@@ -57,7 +57,7 @@ LRESULT NotifyWindow(const std::shared_ptr<WindowRecord>& record, UINT message, 
 
 using namespace kwz_platform;
 
-LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM) {
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_NCCREATE:
       return TRUE;
@@ -77,6 +77,12 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM) {
       if (!colour || !GetClientRect(window, &client)) return 0;
       return FillDc(reinterpret_cast<HDC>(wParam), client, *colour) ? 1 : 0;
     }
+    case WM_MOUSEACTIVATE:
+      // A child's parent has the first say, as a container may keep the clicks of its children.
+      if (const HWND parent = GetParent(window)) {
+        if (const LRESULT answer = SendMessageW(parent, message, wParam, lParam)) return answer;
+      }
+      return MA_ACTIVATE;
     default:
       return 0;
   }

@@ -184,6 +184,83 @@ INSTANTIATE_TEST_SUITE_P(
         ActivationCase{"PrimaryWithAPlainClientSite", OLEIVERB_PRIMARY, false, true, false}),
     [](const ::testing::TestParamInfo<ActivationCase>& info) { return info.param.name; });
 
+// How the control comes to be active with the focus, and what its site hears on the way. The
+// probe is the control's own focus flag: the site hears each step before the control's focus
+// handler runs.
+enum class Taking { kSetFocus, kClick, kUIActivateVerb, kClickWithFocusAfterUIDeactivate };
+
+struct FocusCase {
+  const char* name;
+  Taking how;
+  std::vector<SiteEvent> told;
+};
+
+class FocusAndActivation : public InPlace, public ::testing::WithParamInterface<FocusCase> {
+ protected:
+  void Click(HWND window) {
+    static DWORD time = 1000000;  // presses far apart: none is a double-click
+    time += 100000;
+    ASSERT_TRUE(kwz_platform::InjectButtonForTesting(window, 1, true, POINT{5, 5}, time));
+    ASSERT_TRUE(kwz_platform::InjectButtonForTesting(window, 1, false, POINT{5, 5}, time + 10));
+  }
+};
+
+TEST_P(FocusAndActivation, TellTheSiteBeforeTheControlsOwnFocusHandler) {
+  const FocusCase& c = GetParam();
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  ASSERT_EQ(Activate(OLEIVERB_INPLACEACTIVATE), S_OK);
+  const HWND window = control_->Window();
+  ASSERT_NE(window, nullptr);
+  site_->probe = [this] { return control_->HasFocus(); };
+  if (c.how == Taking::kClickWithFocusAfterUIDeactivate) {
+    SetFocus(window);
+    EXPECT_EQ(inPlace_->UIDeactivate(), S_OK);
+    ASSERT_EQ(GetFocus(), window);
+  }
+  site_->events.clear();
+
+  switch (c.how) {
+    case Taking::kSetFocus:
+      SetFocus(window);
+      break;
+    case Taking::kUIActivateVerb:
+      ASSERT_EQ(Activate(OLEIVERB_UIACTIVATE), S_OK);
+      break;
+    case Taking::kClick:
+    case Taking::kClickWithFocusAfterUIDeactivate:
+      Click(window);
+      PumpUntil([&] { return site_->events.size() >= c.told.size(); });
+      break;
+  }
+  EXPECT_EQ(site_->events, c.told);
+  EXPECT_EQ(GetFocus(), window);
+  EXPECT_TRUE(control_->HasFocus());
+
+  // Losing the focus does not UI-deactivate; the container does that, here with Close.
+  site_->events.clear();
+  SetFocus(container_->Get());
+  EXPECT_FALSE(control_->HasFocus());
+  EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+  const std::vector<SiteEvent> after{
+      {"OnFocus(FALSE)", true}, {"OnUIDeactivate(FALSE)", false}, {"OnInPlaceDeactivate", false}};
+  EXPECT_EQ(site_->events, after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Control, FocusAndActivation,
+    ::testing::Values(
+        FocusCase{
+            "SetFocus", Taking::kSetFocus, {{"OnUIActivate", false}, {"OnFocus(TRUE)", false}}},
+        FocusCase{"Click", Taking::kClick, {{"OnUIActivate", false}, {"OnFocus(TRUE)", false}}},
+        FocusCase{"UIActivateVerb",
+                  Taking::kUIActivateVerb,
+                  {{"OnUIActivate", false}, {"OnFocus(TRUE)", false}}},
+        // The window kept the focus: the click only UI-activates again.
+        FocusCase{"ClickWithFocusAfterUIDeactivate",
+                  Taking::kClickWithFocusAfterUIDeactivate,
+                  {{"OnUIActivate", true}}}),
+    [](const ::testing::TestParamInfo<FocusCase>& info) { return info.param.name; });
+
 TEST_F(InPlace, HideHidesAndShowShowsAgain) {
   ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
   ASSERT_EQ(Activate(OLEIVERB_INPLACEACTIVATE), S_OK);

@@ -2,6 +2,11 @@
 // rectangle and records what the control tells it.
 #pragma once
 
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
 #include "platform/com_object.h"
 #include "platform/ocidl.h"
 #include "platform/winerror.h"
@@ -9,13 +14,24 @@
 
 namespace kwz_test {
 
-// A client site; with inPlace it is also the in-place site, whose window is window and whose
-// rectangle for the control is position. Container's thread only.
-class TestContainerSite final
-    : public kwz_platform::ComObject<TestContainerSite, IOleClientSite, IOleInPlaceSite> {
+// One thing the control told its site, and what the test's probe answered just then.
+struct SiteEvent {
+  std::string what;
+  bool probe = false;
+  bool operator==(const SiteEvent&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& out, const SiteEvent& e) {
+  return out << e.what << (e.probe ? "+" : "-");
+}
+
+// A client site that is also a control site; with inPlace it is also the in-place site, whose
+// window is window and whose rectangle for the control is position. Container's thread only.
+class TestContainerSite final : public kwz_platform::ComObject<TestContainerSite, IOleClientSite,
+                                                               IOleInPlaceSite, IOleControlSite> {
  public:
   using Interfaces =
-      kwz_platform::ComInterfaces<kwz_platform::ComEntry<IOleClientSite, IID_IOleClientSite>>;
+      kwz_platform::ComInterfaces<kwz_platform::ComEntry<IOleClientSite, IID_IOleClientSite>,
+                                  kwz_platform::ComEntry<IOleControlSite, IID_IOleControlSite>>;
 
   TestContainerSite(HWND window, RECT position, bool inPlace = true)
       : window_(window), position_(position), inPlace_(inPlace) {
@@ -33,6 +49,9 @@ class TestContainerSite final
   int activations = 0;
   int deactivations = 0;
   int shown = 0;
+  // UI activation, focus and in-place deactivation, in the order told.
+  std::vector<SiteEvent> events;
+  std::function<bool()> probe = [] { return false; };
 
   // IOleClientSite
   HRESULT SaveObject() override { return E_NOTIMPL; }
@@ -59,7 +78,7 @@ class TestContainerSite final
     ++activations;
     return S_OK;
   }
-  HRESULT OnUIActivate() override { return S_OK; }
+  HRESULT OnUIActivate() override { return Record("OnUIActivate"); }
   HRESULT GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
                            LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
     if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr ||
@@ -74,17 +93,38 @@ class TestContainerSite final
     return S_OK;
   }
   HRESULT Scroll(SIZE) override { return E_NOTIMPL; }
-  HRESULT OnUIDeactivate(BOOL) override { return S_OK; }
+  HRESULT OnUIDeactivate(BOOL undoable) override {
+    return Record(undoable ? "OnUIDeactivate(TRUE)" : "OnUIDeactivate(FALSE)");
+  }
   HRESULT OnInPlaceDeactivate() override {
     ++deactivations;
-    return S_OK;
+    return Record("OnInPlaceDeactivate");
   }
   HRESULT DiscardUndoState() override { return E_NOTIMPL; }
   HRESULT DeactivateAndUndo() override { return E_NOTIMPL; }
   HRESULT OnPosRectChange(LPCRECT) override { return E_NOTIMPL; }
 
+  // IOleControlSite
+  HRESULT OnControlInfoChanged() override { return S_OK; }
+  HRESULT LockInPlaceActive(BOOL) override { return E_NOTIMPL; }
+  HRESULT GetExtendedControl(IDispatch** extended) override {
+    *extended = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
+  HRESULT TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
+  HRESULT OnFocus(BOOL gotFocus) override {
+    return Record(gotFocus ? "OnFocus(TRUE)" : "OnFocus(FALSE)");
+  }
+  HRESULT ShowPropertyFrame() override { return E_NOTIMPL; }
+
  private:
   ~TestContainerSite() override { --LiveComObjects(); }
+
+  HRESULT Record(const char* what) {
+    events.push_back({what, probe()});
+    return S_OK;
+  }
 
   const HWND window_;
   const RECT position_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -27,15 +28,27 @@ std::vector<Seen>& Log() {
   return log;
 }
 
-bool Recorded(UINT message) {
+// What the windows listed answer to WM_MOUSEACTIVATE (0: the default procedure's answer); only
+// their WM_MOUSEACTIVATE messages are recorded.
+std::map<HWND, LRESULT>& ActivationAnswers() {
+  static std::map<HWND, LRESULT> answers;
+  return answers;
+}
+
+bool Recorded(HWND window, UINT message) {
+  if (message == WM_MOUSEACTIVATE) return ActivationAnswers().count(window) != 0;
   return message == WM_SETFOCUS || message == WM_KILLFOCUS ||
          (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
          (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
 }
 
 LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (Recorded(message)) {
+  if (Recorded(window, message)) {
     Log().push_back(Seen{window, message, wParam, lParam, GetKeyState(VK_SHIFT) < 0, GetFocus()});
+  }
+  if (message == WM_MOUSEACTIVATE) {
+    const auto answer = ActivationAnswers().find(window);
+    if (answer != ActivationAnswers().end() && answer->second != 0) return answer->second;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -44,14 +57,18 @@ class InputTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = RecordingProc;
-    wc.lpszClassName = u"KwzInputTestPlain";
-    ASSERT_NE(RegisterClassExW(&wc), 0);
-    wc.style = CS_DBLCLKS;
-    wc.lpszClassName = u"KwzInputTestDouble";
-    ASSERT_NE(RegisterClassExW(&wc), 0);
+    // Once for every suite built on this fixture.
+    static const bool registered = [] {
+      WNDCLASSEXW wc{};
+      wc.cbSize = sizeof wc;
+      wc.lpfnWndProc = RecordingProc;
+      wc.lpszClassName = u"KwzInputTestPlain";
+      const bool plain = RegisterClassExW(&wc) != 0;
+      wc.style = CS_DBLCLKS;
+      wc.lpszClassName = u"KwzInputTestDouble";
+      return plain && RegisterClassExW(&wc) != 0;
+    }();
+    ASSERT_TRUE(registered);
   }
   void SetUp() override {
     window_ = CreateWindowExW(0, u"KwzInputTestDouble", u"", WS_VISIBLE, 100, 50, 320, 240, nullptr,
@@ -61,6 +78,7 @@ class InputTest : public ::testing::Test {
     Log().clear();
   }
   void TearDown() override {
+    ActivationAnswers().clear();
     DestroyWindow(window_);
     Pump();
   }
@@ -111,6 +129,79 @@ TEST_F(InputTest, ClicksBecomeDoubleClicksOnlyForClassesThatAskAndOnlyOnce) {
   EXPECT_EQ(Log()[6].window, plain);
   DestroyWindow(plain);
 }
+
+// A press into a window other than the active one (the top-level window holding the focus)
+// first asks the window; a child's default answer is its parent's.
+struct ActivationCase {
+  const char* name;
+  bool intoChild;        // the press lands in a child of the test's window
+  bool focused;          // the test's window holds the focus
+  LRESULT answer;        // of the window pressed; 0: the default procedure's
+  LRESULT parentAnswer;  // of the test's window when asked by its child
+  std::vector<UINT> seen;
+};
+
+class MouseActivation : public InputTest, public ::testing::WithParamInterface<ActivationCase> {};
+
+TEST_P(MouseActivation, IsAskedBeforeThePressWhichItsAnswerMayEat) {
+  const ActivationCase& c = GetParam();
+  HWND child = CreateWindowExW(0, u"KwzInputTestPlain", u"", WS_CHILD | WS_VISIBLE, 5, 5, 50, 50,
+                               window_, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  const HWND pressed = c.intoChild ? child : window_;
+  ActivationAnswers()[pressed] = c.answer;
+  if (c.intoChild) ActivationAnswers()[window_] = c.parentAnswer;
+  if (c.focused) SetFocus(window_);
+  Pump();
+  Log().clear();
+  // Far apart in time from any other case's presses: none of them is a double-click.
+  static DWORD time = 1000000;
+  time += 100000;
+  ASSERT_TRUE(kwz_platform::InjectButtonForTesting(pressed, 1, true, POINT{2, 3}, time));
+  ASSERT_TRUE(kwz_platform::InjectButtonForTesting(pressed, 1, false, POINT{2, 3}, time + 10));
+  Pump();
+  EXPECT_EQ(Messages(), c.seen);
+  if (!c.seen.empty() && c.seen[0] == WM_MOUSEACTIVATE) {
+    EXPECT_EQ(Log()[0].window, pressed);
+    EXPECT_EQ(Log()[0].wParam, reinterpret_cast<WPARAM>(window_)) << "the top-level window";
+    EXPECT_EQ(Log()[0].lParam, MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN));
+  }
+  DestroyWindow(child);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presses, MouseActivation,
+    ::testing::Values(ActivationCase{"DefaultAnswerLetsThePressThrough",
+                                     false,
+                                     false,
+                                     0,
+                                     0,
+                                     {WM_MOUSEACTIVATE, WM_LBUTTONDOWN, WM_LBUTTONUP}},
+                      ActivationCase{"ActivateAndEatDropsThePressOnly",
+                                     false,
+                                     false,
+                                     MA_ACTIVATEANDEAT,
+                                     0,
+                                     {WM_MOUSEACTIVATE, WM_LBUTTONUP}},
+                      ActivationCase{"NoActivateAndEatDropsThePressOnly",
+                                     false,
+                                     false,
+                                     MA_NOACTIVATEANDEAT,
+                                     0,
+                                     {WM_MOUSEACTIVATE, WM_LBUTTONUP}},
+                      ActivationCase{"TheActiveWindowIsNotAsked",
+                                     false,
+                                     true,
+                                     MA_NOACTIVATEANDEAT,
+                                     0,
+                                     {WM_LBUTTONDOWN, WM_LBUTTONUP}},
+                      ActivationCase{"AChildIsAskedAndItsParentDecides",
+                                     true,
+                                     true,
+                                     0,
+                                     MA_NOACTIVATEANDEAT,
+                                     {WM_MOUSEACTIVATE, WM_MOUSEACTIVATE, WM_LBUTTONUP}}),
+    [](const ::testing::TestParamInfo<ActivationCase>& info) { return info.param.name; });
 
 TEST_F(InputTest, ModifierFlagsAndTheWheelCarryWhatIsHeld) {
   Key(KEY_LEFTSHIFT, true);
