@@ -9,6 +9,8 @@ packages=(
   libclang-rt-14-dev llvm-14
   libpng-dev libx11-dev libxext-dev libx11-xcb-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   libxtst-dev xvfb xdotool
+  # a window manager for the tests of what a desktop does to windows
+  openbox
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev
   libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev

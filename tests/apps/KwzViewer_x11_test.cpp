@@ -13,96 +13,15 @@
 #include <vector>
 
 #include "tests/apps/PresenterPicture.h"
-#include "tests/apps/ProgramRun.h"
-#include "tests/platform/RegistryTestSupport.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/XvfbServer.h"
-
-// Last: Xlib defines macros (None, Bool) that other headers use as names.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/apps/X11ViewerSupport.h"
 
 namespace {
 
-using kwz_test::ProgramResult;
-using kwz_test::RunningProgram;
-using kwz_test::RunProgram;
+using namespace kwz_test;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr int kFrames = 30;
-constexpr int kTimeoutMs = 60000;
-// The viewer's own end, long after the test should have ended it.
-constexpr const char* kBackstopSeconds = "40";
-
-// A private Xvfb and registry, the module registered there per user, and the environment that
-// sends the programs to that display.
-struct ViewerSetup {
-  explicit ViewerSetup(const char* screen)
-      : server(screen), displayName("DISPLAY", server.Display().c_str()) {}
-  ProgramResult Register() const {
-    return RunProgram(KWZ_REGSVR_PATH, {"--user", KWZ_MODULE_PATH}, kTimeoutMs);
-  }
-
-  kwz_test::XvfbServer server;
-  kwz_test::ScopedRegistry registry;
-  kwz_test::ScopedEnv displayName;
-  kwz_test::ScopedEnv backend{"KWZ_GDI_BACKEND", nullptr};
-  kwz_test::ScopedNoLeakCheck noLeakCheck;
-};
-
-std::uint32_t Channel(unsigned long pixel, unsigned long mask) {
-  const int shift = __builtin_ctzl(mask);
-  return static_cast<std::uint32_t>(((pixel & mask) >> shift) * 255 / (mask >> shift));
-}
-
-// RGB of the window's top-left width x height as the server shows it; empty when unreadable.
-std::vector<std::uint8_t> Screenshot(Display* display, Window window, int width, int height) {
-  XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(width),
-                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
-  if (image == nullptr) return {};
-  std::vector<std::uint8_t> rgb;
-  rgb.reserve(static_cast<std::size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const unsigned long pixel = XGetPixel(image, x, y);
-      rgb.push_back(static_cast<std::uint8_t>(Channel(pixel, image->red_mask)));
-      rgb.push_back(static_cast<std::uint8_t>(Channel(pixel, image->green_mask)));
-      rgb.push_back(static_cast<std::uint8_t>(Channel(pixel, image->blue_mask)));
-    }
-  }
-  XDestroyImage(image);
-  return rgb;
-}
-
-std::vector<Window> Children(Display* display, Window window) {
-  Window root = 0, parent = 0;
-  Window* children = nullptr;
-  unsigned count = 0;
-  std::vector<Window> result;
-  if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return result;
-  result.assign(children, children + count);
-  if (children != nullptr) XFree(children);
-  return result;
-}
-
-bool IsMapped(Display* display, Window window) {
-  XWindowAttributes attributes{};
-  return XGetWindowAttributes(display, window, &attributes) != 0 &&
-         attributes.map_state == IsViewable;
-}
-
-// What a window manager sends when the user closes the window.
-void RequestClose(Display* display, Window window) {
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-  XSendEvent(display, window, False, NoEventMask, &event);
-  XSync(display, False);
-}
 
 struct X11Case {
   const char* mode;

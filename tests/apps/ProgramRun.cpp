@@ -43,7 +43,7 @@ RunningProgram::RunningProgram(const std::string& path, const std::vector<std::s
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
+  if (posix_spawnp(&pid, path.c_str(), &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
   posix_spawn_file_actions_destroy(&actions);
 }
 

@@ -28,6 +28,7 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
   // What the program has written to its standard output so far.
   std::string OutSoFar() const;
   // Waits until the output holds text, at most timeoutMs.

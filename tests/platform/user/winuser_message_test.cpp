@@ -160,6 +160,42 @@ TEST_F(MessageTest, PeekFiltersByWindowAndRangeAndCanLeaveTheMessage) {
   DestroyWindow(b);
 }
 
+// WM_PAINT: after everything else, once for any number of invalidations, with their bounding
+// rectangle; hidden windows wait until shown; erasing only when asked, with the class brush.
+TEST_F(MessageTest, PaintComesLastOncePerUpdateAndOnlyWhenShown) {
+  HWND window = Make();  // hidden: its initial update waits
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  ShowWindow(window, SW_SHOW);
+  PostMessageW(window, WM_APP, 1, 0);
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, WM_APP);
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, WM_PAINT);
+  PAINTSTRUCT paint;
+  ASSERT_NE(BeginPaint(window, &paint), nullptr);
+  EXPECT_EQ(paint.rcPaint.right, 320);
+  EXPECT_TRUE(paint.fErase) << "no class brush erased it: the owner must";
+  EndPaint(window, &paint);
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+
+  const RECT a{10, 20, 30, 40}, b{50, 5, 60, 25};
+  InvalidateRect(window, &a, FALSE);
+  InvalidateRect(window, &b, FALSE);
+  Log().clear();
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, WM_PAINT);
+  ASSERT_NE(BeginPaint(window, &paint), nullptr);
+  EXPECT_EQ(paint.rcPaint.left, 10);
+  EXPECT_EQ(paint.rcPaint.top, 5);
+  EXPECT_EQ(paint.rcPaint.right, 60);
+  EXPECT_EQ(paint.rcPaint.bottom, 40);
+  EndPaint(window, &paint);
+  EXPECT_TRUE(MessagesOf(window).empty()) << "no WM_ERASEBKGND without erase";
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  DestroyWindow(window);
+}
+
 TEST_F(MessageTest, SentMessagesRunAtOnceAndCloseDestroysByDefault) {
   HWND window = Make();
   Log().clear();
