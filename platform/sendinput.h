@@ -63,8 +63,10 @@ struct INPUT {
 // 0..65535 over the primary display, otherwise by dx, dy pixels; button flags press or release.
 // Keyboard: wVk names the key (US layout positions; KEYEVENTF_EXTENDEDKEY picks the right-hand
 // Ctrl and Alt, and the navigation block over the keypad), or with KEYEVENTF_UNICODE wScan is a
-// character typed through whichever key gives it. An input the display has no key for is
-// skipped and not counted.
+// character typed through whichever key of the display's layout gives it, at the level and in
+// the group that give it, whatever the locks; a character no key gives is typed through a
+// keycode lent for the stroke. The whole stroke goes with the press; its release types nothing.
+// An input the display has no key for is skipped and not counted.
 UINT SendInput(UINT count, INPUT* inputs, int size);
 
 #pragma GCC visibility pop

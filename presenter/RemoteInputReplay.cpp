@@ -137,18 +137,26 @@ void RemoteInputReplay::TranslateMouse(const InputRecord& record, std::vector<IN
 }
 
 void RemoteInputReplay::TranslateKey(const InputRecord& record, std::vector<INPUT>* out) {
+  const DWORD unit = record.wParam & 0xFFFF;
+  const bool ctrl = (record.lParam & kKeyFlagCtrl) != 0;
   const bool alt = (record.lParam & kKeyFlagContext) != 0;
+  // Windows holds Ctrl and Alt for AltGr, so a printable character that came with both is what
+  // AltGr gave at the viewer: it is typed as that character, which this machine's layout may
+  // place on another level or key, and Ctrl and Alt around it would make it a shortcut.
+  if (record.message == kInputMessageCharacter && ctrl && alt && unit >= 0x20 && unit != 0x7F) {
+    Tap(Character(static_cast<WORD>(unit), 0), out);
+    return;
+  }
   std::vector<INPUT> keys;
   if (record.message == kInputMessageCharacter) {
-    const DWORD unit = record.wParam & 0xFFFF;
-    const WORD underCtrl = (record.lParam & kKeyFlagCtrl) != 0 ? KeyUnderCtrl(unit) : 0;
+    const WORD underCtrl = ctrl ? KeyUnderCtrl(unit) : 0;
     if (underCtrl != 0) {
       keys.push_back(Key(kVkControl, 0));
       Tap(Key(underCtrl, 0), &keys);
       keys.push_back(Key(kVkControl, KEYEVENTF_KEYUP));
     } else if (WORD vk = KeyOfControlCharacter(unit)) {
       Tap(Key(vk, 0), &keys);
-    } else if ((record.lParam & kKeyFlagCtrl) != 0) {
+    } else if (ctrl) {
       keys.push_back(Key(kVkControl, 0));
       Tap(Character(static_cast<WORD>(unit), 0), &keys);
       keys.push_back(Key(kVkControl, KEYEVENTF_KEYUP));

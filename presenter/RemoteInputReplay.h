@@ -6,7 +6,8 @@
 // button when its bits change to pressed and releases it when they change to released, types a
 // character record as one key stroke, holds an extended key from its press to its release, and
 // taps every other key (press and release together), since its release never comes. A record
-// with the context bit (Alt held at the viewer) is typed with Alt held around it.
+// with the context bit (Alt held at the viewer) is typed with Alt held around it, except a
+// character that came with Ctrl and Alt both, which is what AltGr gave and is typed alone.
 //
 // Ownership and threads: one object per listening socket, used by its thread only.
 #pragma once

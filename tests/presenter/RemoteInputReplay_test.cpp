@@ -88,10 +88,17 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"character",
                    {Keyboard(0x0102, 0x61, 0x001E0001), Keyboard(0x0102, 0xE9, 0x00030001)},
                    "charDown(0x61) charUp(0x61) | charDown(0xE9) charUp(0xE9) | "},
-        // Ctrl+a arrives as character 1 with bit 25: Ctrl held around the A key.
+        // Ctrl+a arrives as character 1 with bit 25: Ctrl held around the A key, and Alt
+        // around both when the context bit says Alt was held too.
         ReplayCase{"ctrl letter",
-                   {Keyboard(0x0102, 0x01, 0x021E0001)},
-                   "keyDown(0x11) keyDown(0x41) keyUp(0x41) keyUp(0x11) | "},
+                   {Keyboard(0x0102, 0x01, 0x021E0001), Keyboard(0x0102, 0x01, 0x221E0001)},
+                   "keyDown(0x11) keyDown(0x41) keyUp(0x41) keyUp(0x11) | keyDown(0x12) "
+                   "keyDown(0x11) keyDown(0x41) keyUp(0x41) keyUp(0x11) keyUp(0x12) | "},
+        // AltGr comes as Ctrl and Alt: '@' (AltGr+Q on a German keyboard) is the character
+        // alone, with neither held.
+        ReplayCase{"altgr character",
+                   {Keyboard(0x0102, 0x40, 0x22100001)},
+                   "charDown(0x40) charUp(0x40) | "},
         // Enter, Tab, Backspace and Escape come as control characters without Ctrl.
         ReplayCase{"control characters",
                    {Keyboard(0x0102, 0x0D, 0x001C0001), Keyboard(0x0102, 0x1B, 0x00010001)},

@@ -11,6 +11,7 @@
 #include "platform/winerror.h"
 
 #include "gdi/backend.h"
+#include "gdi/x11/character_stroke.h"
 #include "gdi/x11/x11_backend.h"
 
 namespace kwz_platform {
@@ -93,7 +94,7 @@ class InputConnection {
     if (!Open(displayName)) return false;
     const bool injected =
         input.type == INPUT_MOUSE ? Mouse(input.mi) : input.type == INPUT_KEYBOARD && Key(input.ki);
-    XFlush(display_);
+    DrainEvents();
     return injected;
   }
 
@@ -145,21 +146,28 @@ class InputConnection {
 
   bool Key(const KEYBDINPUT& ki) {
     const bool release = (ki.dwFlags & KEYEVENTF_KEYUP) != 0;
-    const KeySym sym = (ki.dwFlags & KEYEVENTF_UNICODE) != 0
-                           ? SymOfCharacter(ki.wScan)
-                           : SymOfVirtualKey(ki.wVk, (ki.dwFlags & KEYEVENTF_EXTENDEDKEY) != 0);
+    if ((ki.dwFlags & KEYEVENTF_UNICODE) != 0) {
+      // The whole stroke goes with the press: the level's modifiers, a switched group or a lent
+      // keycode must not outlast the call, and a release comes in a call of its own at times.
+      const KeySym sym = SymOfCharacter(ki.wScan);
+      return sym != NoSymbol && TypeCharacter(display_, sym, !release);
+    }
+    const KeySym sym = SymOfVirtualKey(ki.wVk, (ki.dwFlags & KEYEVENTF_EXTENDEDKEY) != 0);
     if (sym == NoSymbol) return false;
     const KeyCode code = XKeysymToKeycode(display_, sym);
     if (code == 0) return false;
-    // A character on the shifted level of its key is typed with Shift held around the press.
-    const bool shifted = (ki.dwFlags & KEYEVENTF_UNICODE) != 0 && !release &&
-                         XkbKeycodeToKeysym(display_, code, 0, 0) != sym &&
-                         XkbKeycodeToKeysym(display_, code, 0, 1) == sym;
-    const KeyCode shift = shifted ? XKeysymToKeycode(display_, XK_Shift_L) : 0;
-    if (shift != 0) XTestFakeKeyEvent(display_, shift, True, CurrentTime);
     XTestFakeKeyEvent(display_, code, release ? False : True, CurrentTime);
-    if (shift != 0) XTestFakeKeyEvent(display_, shift, False, CurrentTime);
     return true;
+  }
+
+  // Nothing here asks for events, but every client gets the keymap's changes; they are read so
+  // that they do not pile up and so that key lookups follow the new keymap.
+  void DrainEvents() {
+    while (XPending(display_) > 0) {
+      XEvent event;
+      XNextEvent(display_, &event);
+      if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+    }
   }
 
   std::mutex lock_;
