@@ -51,6 +51,14 @@ struct Desktop {
   Display* display = nullptr;
 };
 
+std::string Utf8Property(Display* display, Window window, const char* name);
+
+// Shown by the window manager: placed, framed and mapped, so that it moves the window no more
+// of its own accord.
+bool Managed(Display* display, Window window) {
+  return IsMapped(display, window) && !Utf8Property(display, window, "WM_STATE").empty();
+}
+
 // The first window that xdotool finds for a search, as a user would look it up; 0 for none.
 Window Search(const std::vector<std::string>& query) {
   std::vector<std::string> args{"search"};
@@ -172,7 +180,8 @@ TEST(ViewerOnADesktop, FoundNamedMovedAndClosedAsAnyApplication) {
   // Found by its process and by its class, as a task bar or a script finds it.
   Window frame = 0;
   ASSERT_TRUE(WaitUntil([&] {
-    return (frame = Search({"--pid", std::to_string(viewer.Pid())}));
+    frame = Search({"--pid", std::to_string(viewer.Pid())});
+    return frame != 0 && Managed(display, frame);
   })) << viewer.OutSoFar();
   EXPECT_EQ(Search({"--classname", "kwz-viewer"}), frame);
   EXPECT_EQ(Search({"--class", "KwzViewer"}), frame);
@@ -197,11 +206,12 @@ TEST(ViewerOnADesktop, FoundNamedMovedAndClosedAsAnyApplication) {
   EXPECT_NE(parent, root);
 
   // Moved by the user: records count from the control's corner where the screen shows it.
-  XMoveWindow(display, frame, 300, 250);
-  XSync(display, False);
   const Window control = ControlOf(display, frame);
   ASSERT_NE(control, 0u);
-  ASSERT_TRUE(WaitUntil([&] { return OnScreen(display, control).x > 250; }));
+  const POINT placed = OnScreen(display, control);
+  XMoveWindow(display, frame, placed.x > 200 ? 100 : 300, 250);
+  XSync(display, False);
+  ASSERT_TRUE(WaitUntil([&] { return OnScreen(display, control).x != placed.x; }));
   const POINT corner = OnScreen(display, control);
   Pointer(display, corner.x + 10, corner.y + 10);
   EXPECT_TRUE(records.WaitFor(10, 10));
@@ -296,7 +306,8 @@ TEST_P(ViewerResizedOnADesktop, ShowsThePictureAtTheNewSize) {
   RunningProgram viewer(KWZ_VIEWER_PATH, args);
   Window frame = 0;
   ASSERT_TRUE(WaitUntil([&] {
-    return (frame = Search({"--pid", std::to_string(viewer.Pid())}));
+    frame = Search({"--pid", std::to_string(viewer.Pid())});
+    return frame != 0 && Managed(display, frame);
   })) << viewer.OutSoFar();
 
   RunningProgram presenter(KWZ_PRESENT_PATH,
@@ -353,6 +364,7 @@ TEST(ViewerInAHostOnADesktop, FollowsItsHostWhereverItGoes) {
       XCreateSimpleWindow(display, DefaultRootWindow(display), 100, 100, 400, 300, 0, 0, 0);
   XMapWindow(display, host);
   XSync(display, False);
+  ASSERT_TRUE(WaitUntil([&] { return Managed(display, host); }));
   MouseRecords records;
   RunningProgram viewer(
       KWZ_VIEWER_PATH,
@@ -367,13 +379,14 @@ TEST(ViewerInAHostOnADesktop, FollowsItsHostWhereverItGoes) {
   })) << viewer.OutSoFar();
   EXPECT_EQ(SizeOf(display, frame).cx, 400);
 
+  const POINT placed = OnScreen(display, host);
   XResizeWindow(display, host, 500, 350);
-  XMoveWindow(display, host, 350, 260);
+  XMoveWindow(display, host, placed.x > 200 ? 100 : 300, 260);
   XSync(display, False);
   const Window control = ControlOf(display, frame);
   ASSERT_TRUE(WaitUntil([&] {
     const SIZE size = SizeOf(display, control);
-    return size.cx == 500 && size.cy == 350 && OnScreen(display, host).x > 300;
+    return size.cx == 500 && size.cy == 350 && OnScreen(display, host).x != placed.x;
   })) << "the viewer does not follow its host's size";
   const POINT corner = OnScreen(display, control);
   Pointer(display, corner.x + 10, corner.y + 10);
