@@ -13,6 +13,8 @@ packages=(
   zlib1g-dev
   libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev
   ffmpeg
+  # The programs' manual pages
+  help2man
 )
 
 missing=()
