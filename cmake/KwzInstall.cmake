@@ -1,7 +1,8 @@
-# What `cmake --install` puts where (GNU directory layout). The programs go to bin/; the platform
-# library and the control's module are theirs alone, so they go to a private lib/kwz/ that the
-# programs' and the module's run paths name relative to themselves: an installed tree works
-# wherever it is unpacked, and nothing joins the system's library path.
+# What `cmake --install` puts where (GNU directory layout), and the Debian package that `cpack`
+# (or the `package` target) makes of it. The programs go to bin/; the platform library and the
+# control's module are theirs alone, so they go to a private lib/kwz/ that the programs' and the
+# module's run paths name relative to themselves: an installed tree works wherever it is
+# unpacked, and nothing joins the system's library path.
 include(GNUInstallDirs)
 
 set(kwz_programs kwz-present kwz-regsvr kwz-relay kwz-viewer)
@@ -44,3 +45,38 @@ if(KWZ_HELP2MAN)
 else()
   message(STATUS "help2man not found: the programs get no manual pages")
 endif()
+
+# The Debian package. Its maintainer scripts register the module at its installed path.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kwz-screen-receiver)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR KWZ)
+set(KWZ_PACKAGE_MAINTAINER "KWZ Screen Receiver maintainers <kwz-maintainers@example.org>"
+    CACHE STRING "The Debian package's maintainer")
+set(CPACK_PACKAGE_CONTACT ${KWZ_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "LAN screen receiver control, viewer and presenter")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "A control that receives a presenter's screen as RTP over UDP unicast or"
+  "IPv4 multicast, decodes it (zlib or Motion JPEG blocks, MPEG-4 Part 2,"
+  "H.264, VP8, VP9) and paints it into its window, with remote control back"
+  "to the presenter. kwz-viewer shows a stream through the control,"
+  "kwz-present shares a screen, kwz-relay impairs a stream on purpose and"
+  "kwz-regsvr registers the control's module, which this package registers"
+  "machine-wide.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+set(KWZ_PACKAGE_REGSVR ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/kwz-regsvr)
+set(KWZ_PACKAGE_MODULE
+    ${CPACK_PACKAGING_INSTALL_PREFIX}/${kwz_private_libdir}/libkwz_screenreceiver.so)
+set(_kwz_scripts)
+foreach(script postinst prerm postrm)
+  configure_file(packaging/${script}.in ${PROJECT_BINARY_DIR}/packaging/${script} @ONLY)
+  list(APPEND _kwz_scripts ${PROJECT_BINARY_DIR}/packaging/${script})
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_kwz_scripts})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
