@@ -1,12 +1,14 @@
 // The entry of the programs that run until done or interrupted (kwz-present, kwz-relay): parse
-// the options, answer --help or a bad argument (exit 2), then run with a stop flag that Ctrl-C
-// and a polite kill set, so the program's closing summary is still written.
+// the options, answer --help, --version or a bad argument (exit 2), then run with a stop flag that
+// Ctrl-C and a polite kill set, so the program's closing summary is still written.
 #pragma once
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <string>
+
+#include "apps/ProgramVersion.h"
 
 namespace kwz_apps {
 
@@ -16,7 +18,7 @@ extern "C" inline void OnStopSignal(int) {
   g_stopRequested.store(true, std::memory_order_relaxed);
 }
 
-// ParseResult is the program's own enum with kRun, kHelp and kBadArguments.
+// ParseResult is the program's own enum with kRun, kHelp, kVersion and kBadArguments.
 template <typename Options, typename ParseResult>
 int RunUntilStopped(const char* program, int argc, char** argv,
                     ParseResult (*parse)(int, const char* const*, Options*, std::string*),
@@ -28,6 +30,8 @@ int RunUntilStopped(const char* program, int argc, char** argv,
     case ParseResult::kHelp:
       std::fputs(usage(), stdout);
       return 0;
+    case ParseResult::kVersion:
+      return PrintVersion(program);
     case ParseResult::kBadArguments:
       std::fprintf(stderr, "%s: %s\n", program, error.c_str());
       return 2;

@@ -3,7 +3,8 @@
 #
 #   scripts/demo.sh [SECONDS] [MODE]     (defaults: 8 seconds, h264)
 #
-# Installs what is missing, builds the release variant, registers the control's module for
+# Installs what is missing, builds in the release variant only what it runs (the three programs
+# and the control's module; scripts/test.sh builds the rest), registers the control's module for
 # the current user in a registry of the demo's own (nothing outside the demo's folder is
 # written), starts kwz-present with the synthetic desktop on 127.0.0.1, and shows the stream
 # in kwz-viewer: in an X window when DISPLAY is set, else headless. Either way the viewer writes
@@ -17,7 +18,7 @@ port="${KWZ_DEMO_PORT:-60004}"
 
 started=$(date +%s)
 scripts/install-deps.sh
-scripts/build.sh release
+scripts/build.sh release kwz-present kwz-viewer kwz-regsvr kwz_screenreceiver
 build=build/release
 built=$(date +%s)
 

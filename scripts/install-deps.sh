@@ -15,6 +15,9 @@ packages=(
   zlib1g-dev
   libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev
   ffmpeg
+  # The manual pages (help2man), the Debian package's computed dependencies (dpkg-shlibdeps)
+  # and the check of its desktop entry
+  help2man dpkg-dev desktop-file-utils
 )
 
 missing=()

@@ -15,7 +15,7 @@ namespace {
 constexpr std::size_t kMaxUdpPayload = 65507;
 
 const char kUsage[] =
-    "usage: kwz-present [options]\n"
+    "Usage: kwz-present [options]\n"
     "Sends a screen as RTP screen messages (payload type 113) over UDP.\n"
     "\n"
     "  --dest ADDR:PORT       destination, unicast or a multicast group (default 127.0.0.1:60004)\n"
@@ -44,6 +44,7 @@ const char kUsage[] =
     "                         --multicast-if address, print each one decoded and, with an x11\n"
     "                         source, replay it into that display (XTEST)\n"
     "  --help                 this text\n"
+    "  --version              the program's version\n"
     "\n"
     "At exit one line tells what was sent. Exit status: 0 done, 1 failure, 2 bad arguments.\n";
 
@@ -120,6 +121,7 @@ ParseResult ParsePresentOptions(int argc, const char* const* argv, PresentOption
   for (int i = 1; i < argc; ++i) {
     const std::string_view name = argv[i];
     if (name == "--help" || name == "-h") return ParseResult::kHelp;
+    if (name == "--version") return ParseResult::kVersion;
     if (!name.starts_with("--")) return bad("unexpected argument '" + std::string(name) + "'");
     if (i + 1 >= argc) return bad(std::string(name) + " needs a value (see --help)");
     const std::string value = argv[++i];

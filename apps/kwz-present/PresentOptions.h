@@ -31,7 +31,7 @@ struct PresentOptions {
   std::optional<std::uint16_t> remotePort;
 };
 
-enum class ParseResult { kRun, kHelp, kBadArguments };
+enum class ParseResult { kRun, kHelp, kVersion, kBadArguments };
 
 // Reads argv[1..argc-1]. kBadArguments sets *error to one line saying what is wrong.
 ParseResult ParsePresentOptions(int argc, const char* const* argv, PresentOptions* options,

@@ -1,6 +1,7 @@
 // kwz-regsvr: registers or unregisters an in-process server module, as regsvr32 does.
 //
 //   kwz-regsvr [/u | --unregister] [--user] [/s] MODULE
+//   kwz-regsvr --help | --version
 //
 // Exit status as regsvr32's: 0 done, 1 bad arguments, 2 COM would not start, 3 the module did
 // not load, 4 it lacks the entry point, 5 the entry point failed.
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "apps/ProgramVersion.h"
 #include "platform/com.h"
 #include "platform/dxerr.h"
 #include "platform/libloaderapi.h"
@@ -19,10 +21,18 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kwz-regsvr [/u | --unregister] [--user] [/s] MODULE\n"
-    "  Registers the in-process server MODULE (a shared library exporting DllRegisterServer),\n"
-    "  or unregisters it with /u. --user registers for the current user only\n"
-    "  (HKCU\\Software\\Classes) instead of machine-wide; /s prints nothing on success.\n";
+    "Usage: kwz-regsvr [/u | --unregister] [--user] [/s] MODULE\n"
+    "Registers the in-process server MODULE (a shared library exporting DllRegisterServer) by\n"
+    "calling that entry point, or unregisters it through DllUnregisterServer.\n"
+    "\n"
+    "  /u, --unregister   unregister instead of registering\n"
+    "  --user             for the current user only (HKCU\\Software\\Classes), not machine-wide\n"
+    "  /s, --silent       print nothing on success\n"
+    "  --help             this text\n"
+    "  --version          the program's version\n"
+    "\n"
+    "Exit status: 0 done, 1 bad arguments, 2 COM would not start, 3 the module did not load,\n"
+    "4 it lacks the entry point, 5 the entry point failed.\n";
 
 struct Options {
   bool unregister = false;
@@ -31,8 +41,10 @@ struct Options {
   std::string module;
 };
 
-// 0 to go on, else the exit status (help: 0 after printing).
-int Parse(int argc, char** argv, Options* options, bool* help) {
+enum class Answer { kNone, kHelp, kVersion };
+
+// 0 to go on, else the exit status (help and version: 0, answered by the caller).
+int Parse(int argc, char** argv, Options* options, Answer* answer) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "/u" || arg == "-u" || arg == "--unregister") {
@@ -42,7 +54,10 @@ int Parse(int argc, char** argv, Options* options, bool* help) {
     } else if (arg == "/s" || arg == "-s" || arg == "--silent") {
       options->silent = true;
     } else if (arg == "--help" || arg == "-h" || arg == "/?") {
-      *help = true;
+      *answer = Answer::kHelp;
+      return 0;
+    } else if (arg == "--version") {
+      *answer = Answer::kVersion;
       return 0;
     } else if (!arg.empty() && arg[0] == '-') {
       std::fprintf(stderr, "kwz-regsvr: unknown option '%s'\n%s", arg.c_str(), kUsage);
@@ -81,11 +96,13 @@ std::string ErrorText(HRESULT hr) {
 
 int main(int argc, char** argv) {
   Options options;
-  bool help = false;
-  if (const int status = Parse(argc, argv, &options, &help); status != 0 || help) {
-    if (help) std::fputs(kUsage, stdout);
-    return status;
+  Answer answer = Answer::kNone;
+  if (const int status = Parse(argc, argv, &options, &answer); status != 0) return status;
+  if (answer == Answer::kHelp) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
+  if (answer == Answer::kVersion) return kwz_apps::PrintVersion("kwz-regsvr");
   const char* entry = options.unregister ? "DllUnregisterServer" : "DllRegisterServer";
   if (FAILED(CoInitialize(nullptr))) {
     std::fprintf(stderr, "kwz-regsvr: COM could not be initialised.\n");

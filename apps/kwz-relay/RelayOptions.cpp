@@ -11,7 +11,7 @@ namespace kwz_relay {
 namespace {
 
 const char kUsage[] =
-    "usage: kwz-relay --listen PORT --to PORT [options]\n"
+    "Usage: kwz-relay --listen PORT --to PORT [options]\n"
     "Forwards UDP datagrams from 127.0.0.1:PORT to 127.0.0.1:PORT, impairing them on the way.\n"
     "Both ends are always on the loopback interface: there is no way to name another address.\n"
     "\n"
@@ -31,6 +31,7 @@ const char kUsage[] =
     "  --count N              stop after N datagrams were received\n"
     "  --seconds N            stop after N seconds (default: run until interrupted)\n"
     "  --help                 this text\n"
+    "  --version              the program's version\n"
     "\n"
     "Script entries, N counting received datagrams from 1: drop N | dup N | swap N M |\n"
     "truncate N K | seqjump N K (add K to the RTP sequence from N on) | ssrc N X (the RTP SSRC\n"
@@ -82,6 +83,7 @@ ParseResult ParseRelayOptions(int argc, const char* const* argv, RelayOptions* o
   for (int i = 1; i < argc; ++i) {
     const std::string_view name = argv[i];
     if (name == "--help" || name == "-h") return ParseResult::kHelp;
+    if (name == "--version") return ParseResult::kVersion;
     if (!name.starts_with("--")) return bad("unexpected argument '" + std::string(name) + "'");
     if (i + 1 >= argc) return bad(std::string(name) + " needs a value");
     const std::string_view value = argv[++i];

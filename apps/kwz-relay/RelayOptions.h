@@ -20,7 +20,7 @@ struct RelayOptions {
   std::optional<std::uint32_t> seconds;  // --seconds: stop after this long
 };
 
-enum class ParseResult { kRun, kHelp, kBadArguments };
+enum class ParseResult { kRun, kHelp, kVersion, kBadArguments };
 
 // Reads argv[1..argc-1]. kBadArguments sets *error to one line saying what is wrong.
 ParseResult ParseRelayOptions(int argc, const char* const* argv, RelayOptions* options,

@@ -48,6 +48,8 @@ ParseResult ParseViewerOptions(int argc, const char* const* argv, ViewerOptions*
     std::string text;
     if (arg == "--help" || arg == "-h") {
       return ParseResult::kHelp;
+    } else if (arg == "--version") {
+      return ParseResult::kVersion;
     } else if (arg == "--stretch") {
       options->stretch = true;
     } else if (arg == "--remote-control") {
@@ -130,7 +132,7 @@ ParseResult ParseViewerOptions(int argc, const char* const* argv, ViewerOptions*
 }
 
 const char* ViewerUsage() {
-  return "usage: kwz-viewer [options]\n"
+  return "Usage: kwz-viewer [options]\n"
          "Shows the screen that kwz-present (or any presenter) streams, through the\n"
          "KWZ_ScreenReceiver.KWZ_ScreenReceiver control, in a window of its own.\n"
          "\n"
@@ -149,6 +151,7 @@ const char* ViewerUsage() {
          "  --snapshot FILE         at exit, write the control window's pixels as PNG\n"
          "  --seconds N             exit after N seconds (else: window closed, Ctrl+C, SIGTERM)\n"
          "  --help                  this text\n"
+         "  --version               the program's version\n"
          "\n"
          "stdout: one line 'SizeUpdated <dx> <dy>' per event, then the --get lines.\n"
          "errors: 'error: <name> 0x<code>: <description>' on stderr, exit status 1.\n"

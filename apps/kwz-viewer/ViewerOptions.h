@@ -28,7 +28,7 @@ struct ViewerOptions {
   std::optional<unsigned> seconds;      // --seconds N
 };
 
-enum class ParseResult { kRun, kHelp, kBadArguments };
+enum class ParseResult { kRun, kHelp, kVersion, kBadArguments };
 
 // Reads argv[1..argc-1]. kBadArguments sets *error to one line saying what is wrong.
 ParseResult ParseViewerOptions(int argc, const char* const* argv, ViewerOptions* options,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "apps/ProgramVersion.h"
 #include "apps/kwz-viewer/ViewerOptions.h"
 #include "apps/kwz-viewer/ViewerRun.h"
 #include "platform/winerror.h"
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
     case kwz_viewer::ParseResult::kHelp:
       std::fputs(kwz_viewer::ViewerUsage(), stdout);
       return 0;
+    case kwz_viewer::ParseResult::kVersion:
+      return kwz_apps::PrintVersion("kwz-viewer");
     case kwz_viewer::ParseResult::kBadArguments:
       kwz_viewer::PrintError(E_INVALIDARG, (error + " (see kwz-viewer --help)").c_str());
       return 1;
