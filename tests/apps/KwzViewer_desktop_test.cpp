@@ -4,6 +4,9 @@
 // the screen shows, which only a window manager's frames and moves put to the test.
 #include <gtest/gtest.h>
 
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -396,5 +399,114 @@ TEST(ViewerInAHostOnADesktop, FollowsItsHostWhereverItGoes) {
   EXPECT_EQ(viewer.Wait(kTimeoutMs).exitCode, 0);
   XDestroyWindow(display, host);
 }
+
+// The keys typed into a window of its own on another display, which holds that display's focus:
+// what a program on the presenter's desktop receives.
+class KeyCatcher {
+ public:
+  explicit KeyCatcher(Display* display) : display_(display) {
+    window_ = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 200, 200, 0, 0, 0);
+    XSelectInput(display, window_, KeyPressMask | ExposureMask);
+    XMapWindow(display, window_);
+    XSync(display, False);
+  }
+  bool Focused() {
+    XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+    XSync(display_, False);
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    return focus == window_;
+  }
+  // The next character typed, as the display's own keymap reads it; 0 when none comes.
+  KeySym NextCharacter() {
+    bool found = false;
+    KeySym symbol = NoSymbol;
+    WaitUntil([&] {
+      while (!found && XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type != KeyPress) continue;
+        char text[8];
+        if (XLookupString(&event.xkey, text, sizeof text, &symbol, nullptr) > 0) found = true;
+      }
+      return found;
+    });
+    return found ? symbol : NoSymbol;
+  }
+
+ private:
+  Display* display_;
+  Window window_ = 0;
+};
+
+// AltGr+Q on a German keyboard at the viewer is '@' on the presenter's desktop, whatever its
+// layout puts '@' on (the third level of Q on a German one, Shift+2 on a US one).
+class RemoteTypingAcrossLayouts : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RemoteTypingAcrossLayouts, AltGrCharacterArrivesAsTheCharacter) {
+  Desktop viewerDesktop;
+  if (viewerDesktop.display == nullptr) GTEST_SKIP() << viewerDesktop.Problem();
+  ASSERT_EQ(viewerDesktop.setup.Register().exitCode, 0);
+  XvfbServer presenterServer("640x480x24");
+  ASSERT_TRUE(presenterServer.Running()) << presenterServer.Error();
+  // Connections stay open from here on: a display left with no client goes back to its
+  // default keymap.
+  Display* presenterDisplay = XOpenDisplay(presenterServer.Display().c_str());
+  ASSERT_NE(presenterDisplay, nullptr);
+  KeyCatcher catcher(presenterDisplay);
+  ASSERT_EQ(RunProgram("setxkbmap", {"-display", presenterServer.Display(), GetParam()}, kTimeoutMs)
+                .exitCode,
+            0);
+  ASSERT_EQ(
+      RunProgram("setxkbmap", {"-display", viewerDesktop.setup.server.Display(), "de"}, kTimeoutMs)
+          .exitCode,
+      0);
+  ASSERT_TRUE(WaitUntil([&] { return catcher.Focused(); }));
+
+  const std::string port = PortFor(3), remote = PortFor(4);
+  RunningProgram presenter(KWZ_PRESENT_PATH, {"--source", "x11:" + presenterServer.Display(),
+                                              "--dest", "127.0.0.1:" + port, "--remote-port",
+                                              remote, "--seconds", kBackstopSeconds});
+  ASSERT_TRUE(presenter.WaitForOut("taking remote-control records", kTimeoutMs))
+      << presenter.OutSoFar();
+  RunningProgram viewer(KWZ_VIEWER_PATH, {"--source-address", "127.0.0.1", "--source-port", port,
+                                          "--remote-control", "--server-address", "127.0.0.1",
+                                          "--server-port", remote, "--seconds", kBackstopSeconds});
+  Display* display = viewerDesktop.display;
+  Window frame = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    frame = Search({"--pid", std::to_string(viewer.Pid())});
+    return frame != 0 && Managed(display, frame) && ControlOf(display, frame) != 0;
+  })) << viewer.OutSoFar();
+  const Window control = ControlOf(display, frame);
+  XSetInputFocus(display, control, RevertToParent, CurrentTime);
+  XSync(display, False);
+  ASSERT_TRUE(WaitUntil([&] {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    return focus == control;
+  }));
+
+  // AltGr is the right Alt key of a German keyboard (evdev's KEY_RIGHTALT, X keycode 108).
+  constexpr KeyCode kAltGr = 100 + 8;
+  const KeyCode q = XKeysymToKeycode(display, XK_q);
+  for (const auto& [key, down] : {std::pair{kAltGr, True}, std::pair{q, True}, std::pair{q, False},
+                                  std::pair{kAltGr, False}}) {
+    XTestFakeKeyEvent(display, key, down, CurrentTime);
+  }
+  XSync(display, False);
+  EXPECT_EQ(catcher.NextCharacter(), static_cast<KeySym>(XK_at)) << presenter.OutSoFar();
+
+  viewer.Interrupt();
+  EXPECT_EQ(viewer.Wait(kTimeoutMs).exitCode, 0);
+  presenter.Interrupt();
+  EXPECT_EQ(presenter.Wait(kTimeoutMs).exitCode, 0);
+  XCloseDisplay(presenterDisplay);
+}
+
+INSTANTIATE_TEST_SUITE_P(PresenterLayouts, RemoteTypingAcrossLayouts, ::testing::Values("de", "us"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
