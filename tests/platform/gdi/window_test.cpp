@@ -72,6 +72,17 @@ TEST_F(GdiWindowTest, ChildWindowsSitInTheirParentAndDieWithIt) {
   EXPECT_EQ(r.left, 0);
   EXPECT_EQ(r.right, 64);
   EXPECT_EQ(r.bottom, 48);
+  POINT p{1, 2};
+  ASSERT_TRUE(ClientToScreen(child, &p));
+  EXPECT_EQ(p.x, 111);
+  EXPECT_EQ(p.y, 72);
+  ASSERT_TRUE(ScreenToClient(parent, &p));
+  EXPECT_EQ(p.x, 11);
+  EXPECT_EQ(p.y, 22);
+  // The deepest window under a point, else its parent, else none of ours.
+  EXPECT_EQ(WindowFromPoint(POINT{120, 80}), child);
+  EXPECT_EQ(WindowFromPoint(POINT{300, 80}), parent);
+  EXPECT_EQ(WindowFromPoint(POINT{99, 80}), nullptr);
   EXPECT_TRUE(DestroyWindow(parent));
   EXPECT_FALSE(IsWindow(child));
   EXPECT_FALSE(IsWindow(parent));

@@ -255,6 +255,20 @@ TEST_F(GdiX11Test, NextPaintingThreadStartsFromWhatTheWindowShows) {
   DestroyWindow(window);
 }
 
+// The window's thread erases it and the engine's thread paints it, in turns: what uncovering
+// brings back is what was painted last, by whichever thread.
+TEST_F(GdiX11Test, UncoveringShowsTheLastPaintOfAnyThread) {
+  HWND window = Window(GdiBackendKind::kX11, 5, 5, 60, 40);
+  ASSERT_NE(window, nullptr);
+  kwz_test::Fill(window, 60, 40, 40);
+  std::thread([&] { kwz_test::Fill(window, 60, 40, 80); }).join();
+  kwz_test::Fill(window, 60, 40, 120);
+  ShowWindow(window, SW_HIDE);
+  ShowWindow(window, SW_SHOW);
+  EXPECT_EQ(Read(window).At(30, 20), PaletteColour(120));
+  DestroyWindow(window);
+}
+
 // The window thread destroys the window while the painting thread's puts are in flight: the
 // errors stay on our connections and nothing crashes.
 TEST_F(GdiX11Test, PaintingThreadSurvivesTheWindowsDestruction) {
