@@ -46,6 +46,12 @@ LRESULT FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         g_site->Resize(RECT{0, 0, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
       }
       return 0;
+    case WM_SETFOCUS:
+      // The desktop activates the frame; typing belongs to the control inside, as in any
+      // container.
+      if (g_site != nullptr && g_site->ControlWindow() != nullptr)
+        SetFocus(g_site->ControlWindow());
+      return 0;
     case WM_CLOSE:
       // The loop ends first; the control window is read for the snapshot, deactivated, and only
       // then is the frame destroyed.
@@ -256,6 +262,8 @@ int RunControl(IDispatch* dispatch, const ViewerOptions& options) {
       (options.remoteControl && !control.Call(u"StartRemoteControl", {}, &error))) {
     status = Fail(error);
   } else {
+    // The desktop may have activated the frame before the control was there to take the focus.
+    if (GetFocus() == frame) SetFocus(site.ControlWindow());
     Timer* timer = options.seconds ? new Timer(*options.seconds) : nullptr;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

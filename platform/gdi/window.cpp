@@ -244,7 +244,9 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
   spec.y = record->y;
   spec.width = record->width;
   spec.height = record->height;
-  spec.visible = record->visible;
+  // Shown only once its events are selected: a window manager may focus, place or uncover it at
+  // once, and those events must not be missed.
+  spec.visible = false;
   spec.title = record->title;
   spec.background = ClassBrushColour(record->classBackground);
   record->native = backend->CreateNativeWindow(spec);
@@ -259,6 +261,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     parentRecord->children.push_back(record->handle);
   }
   record->queue->WatchNative(*backend, *record->native, record->handle);
+  if (record->visible) record->native->Show(true);
 
   HWND handle = record->handle;
   CREATESTRUCTW create{param,      instance,       menu,

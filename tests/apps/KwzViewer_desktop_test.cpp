@@ -317,6 +317,12 @@ TEST_P(ViewerResizedOnADesktop, ShowsThePictureAtTheNewSize) {
                            {"--mode", "zlib", "--dest", "127.0.0.1:" + port, "--size", "640x480",
                             "--fps", "10", "--frames", std::to_string(kStreamFrames)});
   ASSERT_TRUE(viewer.WaitForOut("SizeUpdated 640 480\n", 20000)) << viewer.OutSoFar();
+  // Stretched, the window keeps its size; else it takes the shared screen's first.
+  const SIZE followed = c.stretch ? SIZE{320, 240} : SIZE{kStreamWidth, kStreamHeight};
+  ASSERT_TRUE(WaitUntil([&] {
+    const SIZE size = SizeOf(display, frame);
+    return size.cx == followed.cx && size.cy == followed.cy;
+  }));
   XResizeWindow(display, frame, static_cast<unsigned>(c.resized.cx),
                 static_cast<unsigned>(c.resized.cy));
   XSync(display, False);
@@ -479,8 +485,9 @@ TEST_P(RemoteTypingAcrossLayouts, AltGrCharacterArrivesAsTheCharacter) {
     frame = Search({"--pid", std::to_string(viewer.Pid())});
     return frame != 0 && Managed(display, frame) && ControlOf(display, frame) != 0;
   })) << viewer.OutSoFar();
+  // The window manager activates the frame; the viewer hands the focus on to the control.
   const Window control = ControlOf(display, frame);
-  XSetInputFocus(display, control, RevertToParent, CurrentTime);
+  XSetInputFocus(display, frame, RevertToParent, CurrentTime);
   XSync(display, False);
   ASSERT_TRUE(WaitUntil([&] {
     Window focus = 0;
