@@ -17,7 +17,8 @@ using HRSRC = struct HRSRC__*;
 using HGLOBAL = void*;
 
 // Loads the shared object at path (symbols kept local to it); null with the last error set
-// to ERROR_MOD_NOT_FOUND when it cannot be loaded.
+// to ERROR_MOD_NOT_FOUND when it cannot be loaded. A bare file name is looked for in the
+// program's folder, then the current folder, then the system's library search.
 HMODULE LoadLibraryW(LPCWSTR path);
 BOOL FreeLibrary(HMODULE module);
 // Null with ERROR_PROC_NOT_FOUND when the module does not export name.

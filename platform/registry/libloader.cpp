@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -113,6 +114,31 @@ std::string ModulePath(HMODULE module) {
   return path;
 }
 
+std::string CurrentFolder() {
+  char folder[4096];
+  return ::getcwd(folder, sizeof folder) != nullptr ? std::string(folder) : std::string();
+}
+
+bool IsFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// What to hand dlopen for a module name. Programs written for Windows name their modules bare
+// and expect them to be found beside the program or in the current folder, where dlopen alone
+// does not look; so those two folders come first, then dlopen's own search. Relative paths are
+// made absolute now, so the module's path stays right when the current folder changes later.
+std::string FileToLoad(const std::string& name) {
+  if (name.front() == '/') return name;
+  if (name.find('/') != std::string::npos) return CurrentFolder() + "/" + name;
+  const std::string program = ModulePath(nullptr);
+  const std::string programFolder = program.substr(0, program.rfind('/'));
+  for (const std::string& folder : {programFolder, CurrentFolder()}) {
+    if (!folder.empty() && IsFile(folder + "/" + name)) return folder + "/" + name;
+  }
+  return name;
+}
+
 // Handles found stay valid while their module is loaded; they are kept per module and path.
 std::mutex g_resourceLock;
 std::map<std::pair<std::string, std::string>, std::unique_ptr<HRSRC__>> g_resources;
@@ -124,7 +150,9 @@ HMODULE LoadLibraryW(LPCWSTR path) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  void* handle = ::dlopen(Narrow(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string name = Narrow(path);
+  // dlopen takes an empty name for the program itself, which is no module to load.
+  void* handle = name.empty() ? nullptr : ::dlopen(FileToLoad(name).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
   return static_cast<HMODULE>(handle);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -14,6 +15,7 @@
 namespace {
 
 using kwz_test::KeyExists;
+using kwz_test::ReadText;
 using kwz_test::RunProgram;
 using kwz_test::ScopedRegistry;
 
@@ -24,9 +26,10 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-kwz_test::ProgramResult RunUnloading(const char* path, const std::vector<std::string>& args) {
+kwz_test::ProgramResult RunUnloading(const std::string& path, const std::vector<std::string>& args,
+                                     const std::string& folder = {}) {
   kwz_test::ScopedNoLeakCheck noLeakCheck;
-  return RunProgram(path, args, kTimeoutMs);
+  return RunProgram(path, args, kTimeoutMs, folder);
 }
 
 kwz_test::ProgramResult Regsvr(const std::vector<std::string>& args) {
@@ -59,6 +62,47 @@ TEST(KwzRegsvr, RegistersAndUnregistersPerUser) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, Widen(kClassKey).c_str()));
 }
+
+// A module named without its folder is found as regsvr32 finds it (beside the program, or in the
+// current folder), and the class is registered with the full path of the file loaded, so that
+// containers find it from any folder.
+struct NamedModule {
+  const char* name;
+  bool programBesideModule;  // run a copy of kwz-regsvr from a folder that links the module
+  bool inModuleFolder;       // run in the module's folder, else in "/"
+  const char* prefix;        // before the module's file name
+  int exitCode;
+};
+
+class KwzRegsvrFindsModule : public ::testing::TestWithParam<NamedModule> {};
+
+TEST_P(KwzRegsvrFindsModule, AndRegistersItsFullPath) {
+  const NamedModule& c = GetParam();
+  ScopedRegistry registry;
+  const std::filesystem::path module = std::filesystem::canonical(KWZ_MODULE_PATH);
+  kwz_test::TempDir dir;
+  std::string program = KWZ_REGSVR_PATH;
+  if (c.programBesideModule) {
+    program = std::string(dir.path()) + "/kwz-regsvr";
+    std::filesystem::copy_file(KWZ_REGSVR_PATH, program);
+    std::filesystem::create_symlink(module, std::string(dir.path()) / module.filename());
+  }
+  const auto result =
+      RunUnloading(program, {"--user", c.prefix + module.filename().string()},
+                   c.inModuleFolder ? module.parent_path().string() : std::string("/"));
+  ASSERT_EQ(result.exitCode, c.exitCode) << result.out << result.err;
+  if (c.exitCode != 0) return;
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT,
+                     Widen((std::string(kClassKey) + "\\InprocServer32").c_str()).c_str()),
+            module.string());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KwzRegsvrFindsModule,
+                         ::testing::Values(NamedModule{"current_folder", false, true, "", 0},
+                                           NamedModule{"relative_path", false, true, "./", 0},
+                                           NamedModule{"program_folder", true, false, "", 0},
+                                           NamedModule{"elsewhere", false, false, "", 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // regsvr32's exit statuses, each with the message that says why.
 struct Failure {

@@ -28,7 +28,8 @@ std::string ReadAll(const std::string& path) {
 
 }  // namespace
 
-RunningProgram::RunningProgram(const std::string& path, const std::vector<std::string>& args)
+RunningProgram::RunningProgram(const std::string& path, const std::vector<std::string>& args,
+                               const std::string& folder)
     : dir_(std::make_unique<TempDir>()),
       outPath_(std::string(dir_->path()) + "/out"),
       errPath_(std::string(dir_->path()) + "/err") {
@@ -38,6 +39,7 @@ RunningProgram::RunningProgram(const std::string& path, const std::vector<std::s
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -93,8 +95,8 @@ ProgramResult RunningProgram::Wait(int timeoutMs) {
 }
 
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
-                         int timeoutMs) {
-  RunningProgram program(path, args);
+                         int timeoutMs, const std::string& folder) {
+  RunningProgram program(path, args, folder);
   return program.Wait(timeoutMs);
 }
 

@@ -22,7 +22,9 @@ struct ProgramResult {
 // A program started with its output going to files, which can be read while it runs.
 class RunningProgram {
  public:
-  RunningProgram(const std::string& path, const std::vector<std::string>& args);
+  // folder: the program's working folder; empty for the test's own.
+  RunningProgram(const std::string& path, const std::vector<std::string>& args,
+                 const std::string& folder = {});
   ~RunningProgram();  // kills the program if still running
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
@@ -45,9 +47,9 @@ class RunningProgram {
   pid_t pid_ = -1;
 };
 
-// Runs path with args and waits up to timeoutMs, then kills it.
+// Runs path with args (in folder, when given) and waits up to timeoutMs, then kills it.
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
-                         int timeoutMs);
+                         int timeoutMs, const std::string& folder = {});
 
 // kwz-regsvr and kwz-viewer unload the control's module, and with it the codec libraries that
 // only the module needed; what those libraries allocated when they were loaded is then out of
