@@ -111,11 +111,11 @@ HRESULT DllUnregisterServer() {
   if (module.empty()) return E_UNEXPECTED;
   HRESULT hr = UpdateRegistryFromResource(IDR_KWZ_SCREENRECEIVER, false, module);
   if (FAILED(hr)) return hr;
-  // A type library that is no longer registered is no reason to keep the rest.
-  const HRESULT lib = PerUser() ? UnRegisterTypeLibForUser(LIBID_KWZ_ScreenReceiverLib, 1, 0,
-                                                           kScreenReceiverLibLocale, SYS_WIN32)
-                                : UnRegisterTypeLib(LIBID_KWZ_ScreenReceiverLib, 1, 0,
-                                                    kScreenReceiverLibLocale, SYS_WIN32);
-  if (FAILED(lib) && lib != TYPE_E_REGISTRYACCESS) return lib;
+  // The application identity goes only once the class is wholly gone, type library included.
+  hr = PerUser() ? UnRegisterTypeLibForUser(LIBID_KWZ_ScreenReceiverLib, 1, 0,
+                                            kScreenReceiverLibLocale, SYS_WIN32)
+                 : UnRegisterTypeLib(LIBID_KWZ_ScreenReceiverLib, 1, 0, kScreenReceiverLibLocale,
+                                     SYS_WIN32);
+  if (FAILED(hr)) return hr;
   return UpdateRegistryFromResource(IDR_KWZ_SCREENRECEIVERAPP, false, module);
 }
