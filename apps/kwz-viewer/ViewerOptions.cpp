@@ -118,6 +118,12 @@ ParseResult ParseViewerOptions(int argc, const char* const* argv, ViewerOptions*
       return ParseResult::kBadArguments;
     }
   }
+  // The control cannot start without an address to receive on; saying so here beats the
+  // control's own "Invalid local address." after the window is up.
+  if (options->sourceAddress.empty() && options->group.empty()) {
+    *error = "no stream source: give --source-address ADDR or --group ADDR";
+    return ParseResult::kBadArguments;
+  }
   if (options->remoteControl && (options->serverAddress.empty() || options->serverPort.empty())) {
     *error = "--remote-control needs --server-address and --server-port";
     return ParseResult::kBadArguments;
@@ -139,6 +145,7 @@ const char* ViewerUsage() {
          "  --source-address ADDR   local address to receive on (SourceAddress)\n"
          "  --source-port PORT      UDP port of the stream (SourcePort)\n"
          "  --group ADDR            multicast group to join (JoinMulticastGroup)\n"
+         "                          one of --source-address and --group is required\n"
          "  --stretch               stretch the screen to the window (EnableStretch)\n"
          "  --size WxH              initial client size (default 800x600)\n"
          "  --set KEY=VALUE         a named setting (SetProperties); repeatable\n"
@@ -155,7 +162,8 @@ const char* ViewerUsage() {
          "\n"
          "stdout: one line 'SizeUpdated <dx> <dy>' per event, then the --get lines.\n"
          "errors: 'error: <name> 0x<code>: <description>' on stderr, exit status 1.\n"
-         "The control's module must be registered: kwz-regsvr [--user] libkwz_screenreceiver.so\n";
+         "The control's module must be registered: kwz-regsvr [--user] <path to\n"
+         "libkwz_screenreceiver.so> (the package's is /usr/lib/kwz/libkwz_screenreceiver.so).\n";
 }
 
 }  // namespace kwz_viewer

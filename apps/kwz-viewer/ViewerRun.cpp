@@ -323,8 +323,9 @@ int RunViewer(const ViewerOptions& options) {
   if (hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == CO_E_DLLNOTFOUND) {
     status = Fail({REGDB_E_CLASSNOTREG,
                    "the control KWZ_ScreenReceiver.KWZ_ScreenReceiver is not registered or its "
-                   "module is missing; register it with: kwz-regsvr --user "
-                   "<build>/control/libkwz_screenreceiver.so"});
+                   "module is missing; register it with: kwz-regsvr [--user] <path to "
+                   "libkwz_screenreceiver.so> (the package's is in /usr/lib/kwz/, a "
+                   "build's in <build>/control/)"});
   } else if (FAILED(hr)) {
     status = Fail({hr, "the control cannot be created"});
   } else {

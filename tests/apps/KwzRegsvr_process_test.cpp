@@ -156,10 +156,12 @@ TEST(KwzRegsvr, FailingEntryPointReportsItsResult) {
 
 TEST(KwzViewer, UnregisteredControlSaysHowToRegister) {
   ScopedRegistry registry;
-  const auto result = RunUnloading(KWZ_VIEWER_PATH, {"--headless", "--seconds", "1"});
+  const auto result = RunUnloading(
+      KWZ_VIEWER_PATH, {"--headless", "--seconds", "1", "--source-address", "127.0.0.1"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_TRUE(Contains(result.err, "error: REGDB_E_CLASSNOTREG 0x80040154: ")) << result.err;
-  EXPECT_TRUE(Contains(result.err, "kwz-regsvr --user")) << result.err;
+  EXPECT_TRUE(Contains(result.err, "kwz-regsvr [--user] <path to libkwz_screenreceiver.so>"))
+      << result.err;
 }
 
 TEST(KwzViewer, BadArgumentsGiveAClearErrorAndStatusOne) {

@@ -139,7 +139,8 @@ TEST(ViewerInX11Parent, BadParentIdIsAClearError) {
   for (const std::string& id : {std::string("0x1fffff0"), std::to_string(pixmap)}) {
     SCOPED_TRACE(id);
     const ProgramResult run =
-        RunProgram(KWZ_VIEWER_PATH, {"--parent", id, "--seconds", "5"}, kTimeoutMs);
+        RunProgram(KWZ_VIEWER_PATH,
+                   {"--source-address", "127.0.0.1", "--parent", id, "--seconds", "5"}, kTimeoutMs);
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE(run.err.find("is not a window on this X display"), std::string::npos) << run.err;
   }

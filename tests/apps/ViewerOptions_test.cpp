@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, ViewerOptionsAccepted,
     ::testing::Values(
         Accepted{"defaults",
-                 {},
+                 {"--group", "224.76.12.19"},
                  [](const ViewerOptions& o) {
                    EXPECT_EQ(o.width, 800);
                    EXPECT_EQ(o.height, 600);
@@ -58,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                    EXPECT_TRUE(o.stretch);
                  }},
         Accepted{"repeated_settings_keep_order",
-                 {"--set", "b=2", "--set", "a=x=y", "--get", "video_pck_lost", "--get", "k"},
+                 {"--source-address", "127.0.0.1", "--set", "b=2", "--set", "a=x=y", "--get",
+                  "video_pck_lost", "--get", "k"},
                  [](const ViewerOptions& o) {
                    ASSERT_EQ(o.settings.size(), 2u);
                    EXPECT_EQ(o.settings[0], std::make_pair(std::string("b"), std::string("2")));
@@ -66,14 +67,15 @@ INSTANTIATE_TEST_SUITE_P(
                    EXPECT_EQ(o.queries, (std::vector<std::string>{"video_pck_lost", "k"}));
                  }},
         Accepted{"remote_control",
-                 {"--server-address", "127.0.0.1", "--server-port", "0", "--remote-control"},
+                 {"--source-address", "127.0.0.1", "--server-address", "127.0.0.1", "--server-port",
+                  "0", "--remote-control"},
                  [](const ViewerOptions& o) {
                    EXPECT_TRUE(o.remoteControl);
                    EXPECT_EQ(o.serverPort, "0");
                  }},
         Accepted{"window",
-                 {"--size", "1x16384", "--parent", "0x2c00005", "--snapshot", "out.png",
-                  "--seconds", "0"},
+                 {"--group", "224.76.12.19", "--size", "1x16384", "--parent", "0x2c00005",
+                  "--snapshot", "out.png", "--seconds", "0"},
                  [](const ViewerOptions& o) {
                    EXPECT_EQ(o.width, 1);
                    EXPECT_EQ(o.height, 16384);
@@ -82,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                    EXPECT_EQ(o.seconds.value_or(99), 0u);
                  }},
         Accepted{"headless_asked",
-                 {"--headless"},
+                 {"--source-address", "127.0.0.1", "--headless"},
                  [](const ViewerOptions& o) { EXPECT_TRUE(o.headless); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -104,30 +106,37 @@ TEST_P(ViewerOptionsRejected, SaysWhatIsWrong) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, ViewerOptionsRejected,
-    ::testing::Values(
-        Rejected{"unknown", {"--sauce-port", "1"}, "unknown argument '--sauce-port'"},
-        Rejected{"missing_value", {"--source-port"}, "--source-port needs a value"},
-        Rejected{"port_too_large", {"--source-port", "65536"}, "not a port number"},
-        Rejected{"port_negative", {"--server-port", "-1"}, "not a port number"},
-        Rejected{"port_trailing_text", {"--source-port", "60004x"}, "not a port number"},
-        Rejected{"size_without_x", {"--size", "800"}, "not WIDTHxHEIGHT"},
-        Rejected{"size_zero", {"--size", "0x600"}, "not WIDTHxHEIGHT"},
-        Rejected{"size_huge", {"--size", "99999999999x2"}, "not WIDTHxHEIGHT"},
-        Rejected{"set_without_equals", {"--set", "key"}, "not KEY=VALUE"},
-        Rejected{"set_without_key", {"--set", "=v"}, "not KEY=VALUE"},
-        Rejected{"empty_get", {"--get", ""}, "needs a key"},
-        Rejected{"parent_zero", {"--parent", "0"}, "not an X window id"},
-        Rejected{"parent_text", {"--parent", "window"}, "not an X window id"},
-        Rejected{"seconds_negative", {"--seconds", "-5"}, "not a number of seconds"},
-        Rejected{"remote_without_server", {"--remote-control"}, "needs --server-address"},
-        Rejected{"parent_headless", {"--headless", "--parent", "12"}, "needs an X display"}),
+    ::testing::Values(Rejected{"unknown", {"--sauce-port", "1"}, "unknown argument '--sauce-port'"},
+                      Rejected{"missing_value", {"--source-port"}, "--source-port needs a value"},
+                      Rejected{"port_too_large", {"--source-port", "65536"}, "not a port number"},
+                      Rejected{"port_negative", {"--server-port", "-1"}, "not a port number"},
+                      Rejected{
+                          "port_trailing_text", {"--source-port", "60004x"}, "not a port number"},
+                      Rejected{"size_without_x", {"--size", "800"}, "not WIDTHxHEIGHT"},
+                      Rejected{"size_zero", {"--size", "0x600"}, "not WIDTHxHEIGHT"},
+                      Rejected{"size_huge", {"--size", "99999999999x2"}, "not WIDTHxHEIGHT"},
+                      Rejected{"set_without_equals", {"--set", "key"}, "not KEY=VALUE"},
+                      Rejected{"set_without_key", {"--set", "=v"}, "not KEY=VALUE"},
+                      Rejected{"empty_get", {"--get", ""}, "needs a key"},
+                      Rejected{"parent_zero", {"--parent", "0"}, "not an X window id"},
+                      Rejected{"parent_text", {"--parent", "window"}, "not an X window id"},
+                      Rejected{"seconds_negative", {"--seconds", "-5"}, "not a number of seconds"},
+                      Rejected{"remote_without_server",
+                               {"--group", "224.76.12.19", "--remote-control"},
+                               "needs --server-address"},
+                      Rejected{"parent_headless",
+                               {"--source-address", "127.0.0.1", "--headless", "--parent", "12"},
+                               "needs an X display"},
+                      Rejected{"no_source",
+                               {"--source-port", "60010", "--headless"},
+                               "give --source-address ADDR or --group ADDR"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ViewerOptions, NoDisplayMeansHeadless) {
   ScopedEnv display("DISPLAY", nullptr);
   ViewerOptions options;
   std::string error;
-  ASSERT_EQ(Parse({}, &options, &error), ParseResult::kRun);
+  ASSERT_EQ(Parse({"--source-address", "127.0.0.1"}, &options, &error), ParseResult::kRun);
   EXPECT_TRUE(options.headless);
   EXPECT_EQ(Parse({"--help"}, &options, &error), ParseResult::kHelp);
 }
