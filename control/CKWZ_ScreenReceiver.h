@@ -326,6 +326,9 @@ class CKWZ_ScreenReceiver final
   bool m_bInitialized = false;
   bool m_bInitPending = false;
   bool m_bStartPending = false;
+  // Set while ReleaseEngine waits for the engine's thread; Init and Start that this thread
+  // runs meanwhile (from a SizeUpdated handler) are refused.
+  bool m_bReleasingEngine = false;
   CCriticalSection m_csEngine;  // serialises Init, DeInit and Start
 
   std::atomic<HWND> m_hWnd{nullptr};  // read by the engine's thread

@@ -2,6 +2,7 @@
 
 #include "control/AutomationBoundary.h"
 #include "control/CKWZ_ScreenReceiver.h"
+#include "control/ScreenReceiverGuids.h"
 #include "network/TunnelRegistry.h"
 #include "platform/com.h"
 #include "platform/kernel.h"
@@ -14,6 +15,19 @@ unsigned StopEngineThread(void* engine) {
   return 0;
 }
 
+// While DeInit (or Stop, or Init replacing a failed engine) waits for the engine's thread, this
+// thread keeps serving incoming calls, so a container's SizeUpdated handler can call Init or
+// Start in the middle of the teardown. Such a call is refused rather than run afterwards:
+// running it once the teardown ends would hand back a running engine from the DeInit that the
+// container called to be rid of it, and would need a queue of deferred calls with its own
+// ordering rules. Refusing leaves DeInit's result as asked, and the handler can call again once
+// DeInit has returned. E_UNEXPECTED is COM's answer to a call made at a time the object cannot
+// serve it. Other threads never get here: they wait on m_csEngine and run after the teardown.
+HRESULT RefuseWhileReleasing(const char16_t* description) {
+  kwz_control::SetThreadErrorInfo(description, CLSID_KWZ_ScreenReceiver, kScreenReceiverProgId);
+  return E_UNEXPECTED;
+}
+
 }  // namespace
 
 HRESULT CKWZ_ScreenReceiver::Init() {
@@ -23,6 +37,9 @@ HRESULT CKWZ_ScreenReceiver::Init() {
 
 HRESULT CKWZ_ScreenReceiver::InitBody() {
   CCritSecLock guard(&m_csEngine);
+  if (m_bReleasingEngine) {
+    return RefuseWhileReleasing(u"Init called while the engine is being stopped and released");
+  }
   if (m_bInitialized) return S_OK;
   const HWND window = m_hWnd.load(std::memory_order_relaxed);
   if (window == nullptr) {
@@ -58,6 +75,9 @@ HRESULT CKWZ_ScreenReceiver::InitBody() {
 
 HRESULT CKWZ_ScreenReceiver::Start() {
   CCritSecLock guard(&m_csEngine);
+  if (m_bReleasingEngine) {
+    return RefuseWhileReleasing(u"Start called while the engine is being stopped and released");
+  }
   if (m_bInitPending) {
     m_bStartPending = true;
   } else if (m_pEngine != nullptr && m_bInitialized) {
@@ -96,11 +116,13 @@ void CKWZ_ScreenReceiver::ReleaseEngine() {
   // lets that pass finish instead of running into the stop's time limit.
   const UINT_PTR helper = _beginthreadex(nullptr, 0, &StopEngineThread, engine, 0, nullptr);
   if (helper != 0) {
+    m_bReleasingEngine = true;
     HANDLE handle = reinterpret_cast<HANDLE>(helper);
     DWORD index = 0;
     if (FAILED(CoWaitForMultipleHandles(0, INFINITE, 1, &handle, &index))) {
       WaitForSingleObject(handle, INFINITE);
     }
+    m_bReleasingEngine = false;
     CloseHandle(handle);
   }
   delete engine;  // its own Stop finds the thread ended

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "tests/control/ReceiverOnLoopback.h"
 
@@ -91,6 +92,102 @@ TEST_F(ReceiverOnLoopback, DeInitDeliversAnEventAlreadyOnItsWay) {
   EXPECT_EQ(point->Unadvise(cookie), S_OK);
   point.Release();
   sink->Release();
+}
+
+// Advised from the multithreaded apartment, so the engine's thread runs it itself: it holds
+// that thread inside the firing, before the calls to the sinks advised after it, until let go.
+class GateSink final : public RecordingSink {
+ public:
+  GateSink() : RecordingSink(true, DIID__IKWZ_ScreenReceiverEvents) {}
+  HRESULT Invoke(DISPID dispid, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+    SetEvent(entered);
+    WaitForSingleObject(release, 10000);
+    return RecordingSink::Invoke(dispid, iid, locale, flags, params, result, exception, argError);
+  }
+  HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+ private:
+  ~GateSink() override {
+    CloseHandle(entered);
+    CloseHandle(release);
+  }
+};
+
+// A container whose SizeUpdated handler calls Init and then Start, the first time only.
+class RestartingSink final : public RecordingSink {
+ public:
+  explicit RestartingSink(IDispatch* control)
+      : RecordingSink(true, DIID__IKWZ_ScreenReceiverEvents), control_(control) {}
+  HRESULT Invoke(DISPID dispid, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+    if (Calls().empty()) {
+      Script s(control_);
+      results.push_back(s.Call(u"Init"));
+      results.push_back(s.Call(u"Start"));
+    }
+    return RecordingSink::Invoke(dispid, iid, locale, flags, params, result, exception, argError);
+  }
+  std::vector<ScriptResult> results;  // the container's thread only
+
+ private:
+  ~RestartingSink() override = default;
+  IDispatch* control_;  // borrowed
+};
+
+// The engine's SizeUpdated is on its way when the container calls DeInit, whose wait runs the
+// handler: the Init and Start that the handler makes are refused with an explanation instead
+// of reporting success with the engine gone, and the control can be started again afterwards.
+TEST_F(ReceiverOnLoopback, InitAndStartFromAHandlerThatDeInitRunsAreRefused) {
+  Script s = script();
+  CreateWindow(640, 480);
+  CComPtr<IConnectionPoint> point = EventPoint(dispatch_);
+  ASSERT_TRUE(point);
+  GateSink* gate = new GateSink();
+  DWORD gateCookie = 0;
+  std::thread([&] {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    EXPECT_EQ(point->Advise(gate, &gateCookie), S_OK);
+    CoUninitialize();
+  }).join();
+  ASSERT_EQ(gateCookie, 1u);  // fired first
+  RestartingSink* sink = new RestartingSink(dispatch_);
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+
+  // This thread serves no call until DeInit waits, so the handler can run only inside it.
+  SendPicture(3);
+  ASSERT_EQ(WaitForSingleObject(gate->entered, 10000), WAIT_OBJECT_0);
+  SetEvent(gate->release);
+  EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
+
+  ASSERT_EQ(sink->results.size(), 2u);
+  const char16_t* members[] = {u"Init", u"Start"};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const ScriptResult& r = sink->results[i];
+    EXPECT_EQ(r.hr, DISP_E_EXCEPTION) << Narrow(members[i]);
+    EXPECT_EQ(r.scode, E_UNEXPECTED) << Narrow(members[i]);
+    EXPECT_NE(r.description.find(members[i]), std::u16string::npos)
+        << Narrow(r.description.c_str());
+    EXPECT_EQ(r.source, kScreenReceiverProgId);
+  }
+  EXPECT_FALSE(PortHeld());
+
+  // Nothing of the refused calls stays behind: the next Init and Start receive again.
+  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
+  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+  SendPicture(4);
+  EXPECT_TRUE(PumpUntil([&] { return sink->Calls().size() == 2; }));
+  EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
+
+  EXPECT_EQ(point->Unadvise(cookie), S_OK);
+  EXPECT_EQ(point->Unadvise(gateCookie), S_OK);
+  point.Release();
+  sink->Release();
+  gate->Release();
 }
 
 TEST_F(ControlTest, AdviseAndUnadviseCookies) {
