@@ -65,7 +65,6 @@ class IConnectionPointContainer : public IUnknown {
 };
 extern const IID IID_IConnectionPointContainer;
 
-class IStream;
 class IAdviseSinkEx;
 class IPropertyNotifySink;
 class IFont;
@@ -76,6 +75,38 @@ class IServiceProvider;
 struct ULARGE_INTEGER {
   unsigned long long QuadPart;
 };
+struct LARGE_INTEGER {
+  long long QuadPart;
+};
+struct STATSTG;
+
+class ISequentialStream : public IUnknown {
+ public:
+  virtual HRESULT Read(void* data, ULONG size, ULONG* read) = 0;
+  virtual HRESULT Write(const void* data, ULONG size, ULONG* written) = 0;
+
+ protected:
+  ~ISequentialStream() = default;
+};
+extern const IID IID_ISequentialStream;
+
+class IStream : public ISequentialStream {
+ public:
+  virtual HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) = 0;
+  virtual HRESULT SetSize(ULARGE_INTEGER size) = 0;
+  virtual HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read,
+                         ULARGE_INTEGER* written) = 0;
+  virtual HRESULT Commit(DWORD flags) = 0;
+  virtual HRESULT Revert() = 0;
+  virtual HRESULT LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER size, DWORD type) = 0;
+  virtual HRESULT UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER size, DWORD type) = 0;
+  virtual HRESULT Stat(STATSTG* stat, DWORD flags) = 0;
+  virtual HRESULT Clone(IStream** clone) = 0;
+
+ protected:
+  ~IStream() = default;
+};
+extern const IID IID_IStream;
 using OLE_COLOR = DWORD;
 using HPALETTE = struct HPALETTE__*;
 
@@ -215,5 +246,51 @@ class IQuickActivate : public IUnknown {
   ~IQuickActivate() = default;
 };
 extern const IID IID_IQuickActivate;
+
+// What a control tells its container of its keyboard mnemonics.
+struct CONTROLINFO {
+  ULONG cb;
+  HACCEL hAccel;
+  USHORT cAccel;
+  DWORD dwFlags;
+};
+
+class IOleControl : public IUnknown {
+ public:
+  virtual HRESULT GetControlInfo(CONTROLINFO* info) = 0;
+  virtual HRESULT OnMnemonic(MSG* message) = 0;
+  virtual HRESULT OnAmbientPropertyChange(DISPID id) = 0;
+  // Nested: events stay frozen until each freeze has been thawed.
+  virtual HRESULT FreezeEvents(BOOL freeze) = 0;
+
+ protected:
+  ~IOleControl() = default;
+};
+extern const IID IID_IOleControl;
+
+class IOleInPlaceObjectWindowless : public IOleInPlaceObject {
+ public:
+  virtual HRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
+  virtual HRESULT GetDropTarget(IDropTarget** target) = 0;
+
+ protected:
+  ~IOleInPlaceObjectWindowless() = default;
+};
+extern const IID IID_IOleInPlaceObjectWindowless;
+
+// A counted array of GUIDs whose elements the receiver frees with CoTaskMemFree.
+struct CAUUID {
+  ULONG cElems;
+  GUID* pElems;
+};
+
+class ISpecifyPropertyPages : public IUnknown {
+ public:
+  virtual HRESULT GetPages(CAUUID* pages) = 0;
+
+ protected:
+  ~ISpecifyPropertyPages() = default;
+};
+extern const IID IID_ISpecifyPropertyPages;
 
 #pragma GCC visibility pop

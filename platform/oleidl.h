@@ -12,11 +12,11 @@
 
 class IMoniker;
 class IDataObject;
-class IEnumOLEVERB;
 class IAdviseSink;
+class IOleInPlaceActiveObject;
+class IEnumOLEVERB;
 class IEnumSTATDATA;
 class IOleContainer;
-class IOleInPlaceActiveObject;
 struct DVTARGETDEVICE;
 struct LOGPALETTE;
 
@@ -243,5 +243,96 @@ class IPersist : public IUnknown {
   ~IPersist() = default;
 };
 extern const IID IID_IPersist;
+
+class IStorage;
+class IEnumFORMATETC;
+class IStream;
+class IDropTarget;
+
+using CLIPFORMAT = WORD;
+
+// What a data object is asked for: a clipboard format, in one aspect and medium.
+struct FORMATETC {
+  CLIPFORMAT cfFormat;
+  DVTARGETDEVICE* ptd;
+  DWORD dwAspect;
+  LONG lindex;
+  DWORD tymed;
+};
+
+// The medium that carries data; tymed says which member is live.
+struct STGMEDIUM {
+  DWORD tymed;
+  union {
+    void* hGlobal;
+    LPOLESTR lpszFileName;
+    IStream* pstm;
+    IStorage* pstg;
+  };
+  IUnknown* pUnkForRelease;
+};
+
+// Advise flags of IViewObject::SetAdvise and IDataObject::DAdvise.
+#define ADVF_NODATA 0x1u
+#define ADVF_PRIMEFIRST 0x2u
+#define ADVF_ONLYONCE 0x4u
+
+class IAdviseSink : public IUnknown {
+ public:
+  virtual void OnDataChange(FORMATETC* format, STGMEDIUM* medium) = 0;
+  virtual void OnViewChange(DWORD aspect, LONG index) = 0;
+  virtual void OnRename(IMoniker* moniker) = 0;
+  virtual void OnSave() = 0;
+  virtual void OnClose() = 0;
+
+ protected:
+  ~IAdviseSink() = default;
+};
+extern const IID IID_IAdviseSink;
+
+class IDataObject : public IUnknown {
+ public:
+  virtual HRESULT GetData(FORMATETC* format, STGMEDIUM* medium) = 0;
+  virtual HRESULT GetDataHere(FORMATETC* format, STGMEDIUM* medium) = 0;
+  virtual HRESULT QueryGetData(FORMATETC* format) = 0;
+  virtual HRESULT GetCanonicalFormatEtc(FORMATETC* format, FORMATETC* canonical) = 0;
+  virtual HRESULT SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) = 0;
+  virtual HRESULT EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) = 0;
+  virtual HRESULT DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) = 0;
+  virtual HRESULT DUnadvise(DWORD connection) = 0;
+  virtual HRESULT EnumDAdvise(IEnumSTATDATA** advises) = 0;
+
+ protected:
+  ~IDataObject() = default;
+};
+extern const IID IID_IDataObject;
+
+class IOleInPlaceActiveObject : public IOleWindow {
+ public:
+  // S_OK when the object used the keystroke, S_FALSE to let the container have it.
+  virtual HRESULT TranslateAccelerator(LPMSG message) = 0;
+  virtual HRESULT OnFrameWindowActivate(BOOL activate) = 0;
+  virtual HRESULT OnDocWindowActivate(BOOL activate) = 0;
+  virtual HRESULT ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) = 0;
+  virtual HRESULT EnableModeless(BOOL enable) = 0;
+
+ protected:
+  ~IOleInPlaceActiveObject() = default;
+};
+extern const IID IID_IOleInPlaceActiveObject;
+
+class IPersistStorage : public IPersist {
+ public:
+  virtual HRESULT IsDirty() = 0;
+  virtual HRESULT InitNew(IStorage* storage) = 0;
+  virtual HRESULT Load(IStorage* storage) = 0;
+  virtual HRESULT Save(IStorage* storage, BOOL sameAsLoad) = 0;
+  virtual HRESULT SaveCompleted(IStorage* storage) = 0;
+  virtual HRESULT HandsOffStorage() = 0;
+
+ protected:
+  ~IPersistStorage() = default;
+};
+extern const IID IID_IPersistStorage;
 
 #pragma GCC visibility pop
