@@ -172,8 +172,19 @@ HRESULT CKWZ_ScreenReceiver::InternalQueryInterface(REFIID iid, void** object) {
   } else if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2) ||
              IsEqualIID(iid, IID_IViewObjectEx)) {
     *object = static_cast<IViewObjectEx*>(this);
-  } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject)) {
-    *object = static_cast<IOleInPlaceObject*>(this);
+  } else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject) ||
+             IsEqualIID(iid, IID_IOleInPlaceObjectWindowless)) {
+    *object = static_cast<IOleInPlaceObjectWindowless*>(this);
+  } else if (IsEqualIID(iid, IID_IOleInPlaceActiveObject)) {
+    *object = static_cast<IOleInPlaceActiveObject*>(this);
+  } else if (IsEqualIID(iid, IID_IOleControl)) {
+    *object = static_cast<IOleControl*>(this);
+  } else if (IsEqualIID(iid, IID_IPersistStorage)) {
+    *object = static_cast<IPersistStorage*>(this);
+  } else if (IsEqualIID(iid, IID_ISpecifyPropertyPages)) {
+    *object = static_cast<ISpecifyPropertyPages*>(this);
+  } else if (IsEqualIID(iid, IID_IDataObject)) {
+    *object = static_cast<IDataObject*>(this);
   } else if (IsEqualIID(iid, IID_IQuickActivate)) {
     *object = static_cast<IQuickActivate*>(this);
   } else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2)) {

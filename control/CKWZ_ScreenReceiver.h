@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "control/CKWZ_ScreenReceiverModule.h"
 #include "control/IKWZ_ScreenReceiver.h"
@@ -61,19 +62,33 @@ class CProxy_IKWZ_ScreenReceiverEvents : public kwz_platform::DispatchConnection
 //     HIDE hides), GetUserClassID, SetExtent, GetExtent, GetMiscStatus.
 //   IOleInPlaceObject: GetWindow, InPlaceDeactivate, UIDeactivate, SetObjectRects.
 //   IViewObjectEx: Draw (an empty picture), GetExtent, GetViewStatus.
-//   IPersistStreamInit: GetClassID, IsDirty (never), InitNew.
+//   IPersistStreamInit, IPersistStorage: the control keeps no persisted properties, so it is
+//     never dirty, and InitNew, Load and Save succeed, reading and writing nothing.
+//   IOleControl: no mnemonics; FreezeEvents nests and is counted.
+//   IOleInPlaceActiveObject: takes no accelerators (S_FALSE); the window notifications are
+//     acknowledged.
+//   IOleInPlaceObjectWindowless: the control is windowed, so it handles no message that the
+//     container forwards (S_FALSE) and has no drop target.
+//   IOleObject, IViewObject: advise sinks are held until Unadvise, or until SetAdvise replaces
+//     them; they hear OnClose when the control closes.
+//   ISpecifyPropertyPages: no pages. IDataObject: no formats, no data advises.
 //   IProvideClassInfo2: GetClassInfo, GetGUID.
 //   IQuickActivate: QuickActivate, SetContentExtent, GetContentExtent.
 // Every other member of those interfaces answers E_NOTIMPL.
 class CKWZ_ScreenReceiver final
     : public kwz_platform::DispatchImpl<CKWZ_ScreenReceiver, IKWZ_ScreenReceiver>,
       public IPersistStreamInit,
+      public IOleControl,
       public IOleObject,
+      public IOleInPlaceActiveObject,
       public IViewObjectEx,
-      public IOleInPlaceObject,
+      public IOleInPlaceObjectWindowless,
       public ISupportErrorInfo,
       public IConnectionPointContainer,
+      public IPersistStorage,
+      public ISpecifyPropertyPages,
       public IQuickActivate,
+      public IDataObject,
       public IProvideClassInfo2,
       public KWZ_Properties,
       public IScreenSharing {
@@ -147,6 +162,43 @@ class CKWZ_ScreenReceiver final
   HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
   HRESULT InitNew() override;
 
+  // IPersistStorage; GetClassID and IsDirty are IPersistStreamInit's. The storage is not kept:
+  // there is nothing to write into it later.
+  HRESULT InitNew(IStorage* storage) override;
+  HRESULT Load(IStorage* storage) override;
+  HRESULT Save(IStorage* storage, BOOL sameAsLoad) override;
+  HRESULT SaveCompleted(IStorage* storage) override;
+  HRESULT HandsOffStorage() override;
+
+  // IOleControl
+  HRESULT GetControlInfo(CONTROLINFO* info) override;
+  HRESULT OnMnemonic(MSG* message) override;
+  HRESULT OnAmbientPropertyChange(DISPID id) override;
+  HRESULT FreezeEvents(BOOL freeze) override;
+  // For diagnostics and tests: how many freezes the container has not yet thawed.
+  LONG FrozenEvents() const { return m_nFreezeEvents; }
+
+  // IOleInPlaceActiveObject; GetWindow and ContextSensitiveHelp are IOleInPlaceObject's.
+  HRESULT TranslateAccelerator(LPMSG message) override;
+  HRESULT OnFrameWindowActivate(BOOL activate) override;
+  HRESULT OnDocWindowActivate(BOOL activate) override;
+  HRESULT ResizeBorder(LPCRECT border, IOleInPlaceUIWindow* window, BOOL frame) override;
+  HRESULT EnableModeless(BOOL enable) override;
+
+  // ISpecifyPropertyPages
+  HRESULT GetPages(CAUUID* pages) override;
+
+  // IDataObject
+  HRESULT GetData(FORMATETC* format, STGMEDIUM* medium) override;
+  HRESULT GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
+  HRESULT QueryGetData(FORMATETC* format) override;
+  HRESULT GetCanonicalFormatEtc(FORMATETC* format, FORMATETC* canonical) override;
+  HRESULT SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override;
+  HRESULT EnumFormatEtc(DWORD direction, IEnumFORMATETC** formats) override;
+  HRESULT DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) override;
+  HRESULT DUnadvise(DWORD connection) override;
+  HRESULT EnumDAdvise(IEnumSTATDATA** advises) override;
+
   // IOleObject
   HRESULT SetClientSite(IOleClientSite* site) override;
   HRESULT GetClientSite(IOleClientSite** site) override;
@@ -202,6 +254,10 @@ class CKWZ_ScreenReceiver final
   HRESULT UIDeactivate() override;
   HRESULT SetObjectRects(LPCRECT position, LPCRECT clip) override;
   HRESULT ReactivateAndUndo() override;
+
+  // IOleInPlaceObjectWindowless
+  HRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  HRESULT GetDropTarget(IDropTarget** target) override;
 
   // IQuickActivate. QuickActivate sites the control with pClientSite, advises pUnkEventSink on
   // the event connection point (a sink that is not the event interface is simply not
@@ -339,6 +395,20 @@ class CKWZ_ScreenReceiver final
   bool m_bInPlaceActive = false;
   bool m_bUIActive = false;                // only while in-place active
   SIZEL m_sizeExtent{2 * 2540, 2 * 2540};  // HIMETRIC: two inches until the container says
+
+  LONG m_nFreezeEvents = 0;
+
+  // IOleObject::Advise connections, by cookie; cookies are never reused.
+  struct OleAdvise {
+    DWORD cookie;
+    CComPtr<IAdviseSink> sink;
+  };
+  std::vector<OleAdvise> m_oleAdvises;
+  DWORD m_nLastAdviseCookie = 0;
+  // IViewObject::SetAdvise: one sink at a time.
+  CComPtr<IAdviseSink> m_spViewAdviseSink;
+  DWORD m_nViewAdviseAspects = 0;
+  DWORD m_nViewAdviseFlags = 0;
 
   CProxy_IKWZ_ScreenReceiverEvents m_eventPoint{this};
 };

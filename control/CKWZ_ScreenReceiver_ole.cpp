@@ -3,6 +3,7 @@
 // through CreateControlWindow, whose creation runs a held-back Init and Start, and deactivation
 // destroys it through DestroyControlWindow, whose destruction runs DeInit.
 #include <cstddef>
+#include <vector>
 
 #include "control/CKWZ_ScreenReceiver.h"
 #include "platform/winerror.h"
@@ -69,7 +70,31 @@ HRESULT CKWZ_ScreenReceiver::Close(DWORD) {
   // A window made without activation goes too: nothing may paint after Close.
   DestroyControlWindow();
   m_spInPlaceSite.Release();
+  // Through a copy: a sink may unadvise while it is told.
+  const std::vector<OleAdvise> advises = m_oleAdvises;
+  for (const OleAdvise& advise : advises) advise.sink->OnClose();
   return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::Advise(IAdviseSink* sink, DWORD* connection) {
+  if (connection == nullptr) return E_POINTER;
+  *connection = 0;
+  if (sink == nullptr) return E_INVALIDARG;
+  if (m_nLastAdviseCookie == ~DWORD{0}) return E_OUTOFMEMORY;  // no cookie left to hand out
+  *connection = ++m_nLastAdviseCookie;
+  m_oleAdvises.push_back({*connection, sink});
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::Unadvise(DWORD connection) {
+  for (auto it = m_oleAdvises.begin(); it != m_oleAdvises.end(); ++it) {
+    if (it->cookie != connection) continue;
+    // Released after it has left the list: the sink's release may come back into the control.
+    CComPtr<IAdviseSink> sink = it->sink;
+    m_oleAdvises.erase(it);
+    return S_OK;
+  }
+  return OLE_E_NOCONNECTION;
 }
 
 HRESULT CKWZ_ScreenReceiver::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND parent,
@@ -243,13 +268,32 @@ HRESULT CKWZ_ScreenReceiver::GetExtent(DWORD, LONG, DVTARGETDEVICE*, LPSIZEL siz
   return S_OK;
 }
 
+// One sink at a time: a new one, or none, replaces the last.
+HRESULT CKWZ_ScreenReceiver::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+  m_spViewAdviseSink = sink;
+  m_nViewAdviseAspects = sink != nullptr ? aspects : 0;
+  m_nViewAdviseFlags = sink != nullptr ? flags : 0;
+  return S_OK;
+}
+
+// Each of the three is optional.
+HRESULT CKWZ_ScreenReceiver::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
+  if (aspects != nullptr) *aspects = m_nViewAdviseAspects;
+  if (flags != nullptr) *flags = m_nViewAdviseFlags;
+  if (sink != nullptr) {
+    *sink = m_spViewAdviseSink;
+    if (*sink != nullptr) (*sink)->AddRef();
+  }
+  return S_OK;
+}
+
 HRESULT CKWZ_ScreenReceiver::GetViewStatus(DWORD* status) {
   if (status == nullptr) return E_POINTER;
   *status = kViewStatus;
   return S_OK;
 }
 
-// IPersistStreamInit: the control keeps no persisted properties.
+// IPersistStreamInit and IPersistStorage: the control keeps no persisted properties.
 
 HRESULT CKWZ_ScreenReceiver::GetClassID(CLSID* clsid) {
   if (clsid == nullptr) return E_POINTER;
@@ -263,6 +307,137 @@ HRESULT CKWZ_ScreenReceiver::IsDirty() {
 
 HRESULT CKWZ_ScreenReceiver::InitNew() {
   return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::Load(IStream* stream) {
+  return stream != nullptr ? S_OK : E_POINTER;
+}
+
+HRESULT CKWZ_ScreenReceiver::Save(IStream* stream, BOOL) {
+  return stream != nullptr ? S_OK : E_POINTER;
+}
+
+HRESULT CKWZ_ScreenReceiver::GetSizeMax(ULARGE_INTEGER* size) {
+  if (size == nullptr) return E_POINTER;
+  size->QuadPart = 0;
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::InitNew(IStorage* storage) {
+  return storage != nullptr ? S_OK : E_POINTER;
+}
+
+HRESULT CKWZ_ScreenReceiver::Load(IStorage* storage) {
+  return storage != nullptr ? S_OK : E_POINTER;
+}
+
+HRESULT CKWZ_ScreenReceiver::Save(IStorage* storage, BOOL) {
+  return storage != nullptr ? S_OK : E_POINTER;
+}
+
+// A null storage is the container saying that the one it saved into stays where it is.
+HRESULT CKWZ_ScreenReceiver::SaveCompleted(IStorage*) {
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::HandsOffStorage() {
+  return S_OK;
+}
+
+// IOleControl
+
+HRESULT CKWZ_ScreenReceiver::GetControlInfo(CONTROLINFO* info) {
+  if (info == nullptr) return E_POINTER;
+  info->cb = sizeof(CONTROLINFO);
+  info->hAccel = nullptr;
+  info->cAccel = 0;
+  info->dwFlags = 0;
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::OnAmbientPropertyChange(DISPID) {
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::FreezeEvents(BOOL freeze) {
+  // A thaw without a freeze is the container's mistake; it must not leave the count negative.
+  if (freeze) {
+    ++m_nFreezeEvents;
+  } else if (m_nFreezeEvents > 0) {
+    --m_nFreezeEvents;
+  }
+  return S_OK;
+}
+
+// IOleInPlaceActiveObject: the keys that the window wants reach it through its own messages.
+
+HRESULT CKWZ_ScreenReceiver::TranslateAccelerator(LPMSG) {
+  return S_FALSE;
+}
+
+HRESULT CKWZ_ScreenReceiver::OnFrameWindowActivate(BOOL) {
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::OnDocWindowActivate(BOOL) {
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) {
+  return S_OK;
+}
+
+HRESULT CKWZ_ScreenReceiver::EnableModeless(BOOL) {
+  return S_OK;
+}
+
+// IOleInPlaceObjectWindowless: the control always has a window, which gets its messages itself.
+
+HRESULT CKWZ_ScreenReceiver::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* result) {
+  if (result != nullptr) *result = 0;
+  return S_FALSE;
+}
+
+HRESULT CKWZ_ScreenReceiver::GetDropTarget(IDropTarget** target) {
+  if (target == nullptr) return E_POINTER;
+  *target = nullptr;
+  return E_NOTIMPL;
+}
+
+// ISpecifyPropertyPages
+
+HRESULT CKWZ_ScreenReceiver::GetPages(CAUUID* pages) {
+  if (pages == nullptr) return E_POINTER;
+  *pages = CAUUID{0, nullptr};
+  return S_OK;
+}
+
+// IDataObject: the control renders no data in any format.
+
+HRESULT CKWZ_ScreenReceiver::GetData(FORMATETC*, STGMEDIUM*) {
+  return DV_E_FORMATETC;
+}
+
+HRESULT CKWZ_ScreenReceiver::GetDataHere(FORMATETC*, STGMEDIUM*) {
+  return DV_E_FORMATETC;
+}
+
+HRESULT CKWZ_ScreenReceiver::QueryGetData(FORMATETC*) {
+  return DV_E_FORMATETC;
+}
+
+HRESULT CKWZ_ScreenReceiver::DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD* connection) {
+  if (connection != nullptr) *connection = 0;
+  return OLE_E_ADVISENOTSUPPORTED;
+}
+
+HRESULT CKWZ_ScreenReceiver::DUnadvise(DWORD) {
+  return OLE_E_ADVISENOTSUPPORTED;
+}
+
+HRESULT CKWZ_ScreenReceiver::EnumDAdvise(IEnumSTATDATA** advises) {
+  if (advises != nullptr) *advises = nullptr;
+  return OLE_E_ADVISENOTSUPPORTED;
 }
 
 // IQuickActivate
@@ -318,15 +493,6 @@ HRESULT CKWZ_ScreenReceiver::GetGUID(DWORD kind, GUID* guid) {
 
 // The members that this control does not support.
 
-HRESULT CKWZ_ScreenReceiver::Load(IStream*) {
-  return E_NOTIMPL;
-}
-HRESULT CKWZ_ScreenReceiver::Save(IStream*, BOOL) {
-  return E_NOTIMPL;
-}
-HRESULT CKWZ_ScreenReceiver::GetSizeMax(ULARGE_INTEGER*) {
-  return E_NOTIMPL;
-}
 HRESULT CKWZ_ScreenReceiver::SetMoniker(DWORD, IMoniker*) {
   return E_NOTIMPL;
 }
@@ -351,12 +517,6 @@ HRESULT CKWZ_ScreenReceiver::IsUpToDate() {
 HRESULT CKWZ_ScreenReceiver::GetUserType(DWORD, LPOLESTR*) {
   return E_NOTIMPL;
 }
-HRESULT CKWZ_ScreenReceiver::Advise(IAdviseSink*, DWORD*) {
-  return E_NOTIMPL;
-}
-HRESULT CKWZ_ScreenReceiver::Unadvise(DWORD) {
-  return E_NOTIMPL;
-}
 HRESULT CKWZ_ScreenReceiver::EnumAdvise(IEnumSTATDATA**) {
   return E_NOTIMPL;
 }
@@ -370,12 +530,6 @@ HRESULT CKWZ_ScreenReceiver::Freeze(DWORD, LONG, void*, DWORD*) {
   return E_NOTIMPL;
 }
 HRESULT CKWZ_ScreenReceiver::Unfreeze(DWORD) {
-  return E_NOTIMPL;
-}
-HRESULT CKWZ_ScreenReceiver::SetAdvise(DWORD, DWORD, IAdviseSink*) {
-  return E_NOTIMPL;
-}
-HRESULT CKWZ_ScreenReceiver::GetAdvise(DWORD*, DWORD*, IAdviseSink**) {
   return E_NOTIMPL;
 }
 HRESULT CKWZ_ScreenReceiver::GetRect(DWORD, LPRECTL) {
@@ -395,5 +549,17 @@ HRESULT CKWZ_ScreenReceiver::ContextSensitiveHelp(BOOL) {
   return E_NOTIMPL;
 }
 HRESULT CKWZ_ScreenReceiver::ReactivateAndUndo() {
+  return E_NOTIMPL;
+}
+HRESULT CKWZ_ScreenReceiver::OnMnemonic(MSG*) {
+  return E_NOTIMPL;
+}
+HRESULT CKWZ_ScreenReceiver::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) {
+  return E_NOTIMPL;
+}
+HRESULT CKWZ_ScreenReceiver::SetData(FORMATETC*, STGMEDIUM*, BOOL) {
+  return E_NOTIMPL;
+}
+HRESULT CKWZ_ScreenReceiver::EnumFormatEtc(DWORD, IEnumFORMATETC**) {
   return E_NOTIMPL;
 }

@@ -1,9 +1,13 @@
 // The control as an OLE container sees it: sited, activated in place by DoVerb in the container's
 // window, placed, hidden, deactivated and re-activated; quick activation with an event sink;
-// the class information that tells a container the control's event interface.
+// the class information that tells a container the control's event interface; the rest of what
+// a full container asks of it: control info, event freezing, accelerators, persistence and
+// advise sinks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "platform/gdi_testing.h"
 #include "tests/control/ReceiverOnLoopback.h"
@@ -24,6 +28,60 @@ RECT ScreenRectOf(HWND window) {
   RECT r{-1, -1, -1, -1};
   GetWindowRect(window, &r);
   return r;
+}
+
+// A stream in memory: Save writes into it and Load reads back what was written.
+class MemoryStream final : public kwz_platform::ComObject<MemoryStream, IStream> {
+ public:
+  using Interfaces = kwz_platform::ComInterfaces<
+      kwz_platform::ComEntry<IStream, IID_IStream, IID_ISequentialStream>>;
+  std::vector<unsigned char> bytes;
+  std::size_t position = 0;
+
+  HRESULT Read(void* data, ULONG size, ULONG* read) override {
+    const ULONG n = static_cast<ULONG>(std::min<std::size_t>(size, bytes.size() - position));
+    std::copy_n(bytes.data() + position, n, static_cast<unsigned char*>(data));
+    position += n;
+    if (read != nullptr) *read = n;
+    return n == size ? S_OK : S_FALSE;
+  }
+  HRESULT Write(const void* data, ULONG size, ULONG* written) override {
+    const auto* in = static_cast<const unsigned char*>(data);
+    bytes.insert(bytes.end(), in, in + size);
+    if (written != nullptr) *written = size;
+    return S_OK;
+  }
+  HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+  HRESULT SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  HRESULT CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT Commit(DWORD) override { return E_NOTIMPL; }
+  HRESULT Revert() override { return E_NOTIMPL; }
+  HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  HRESULT Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+};
+
+class CountingAdviseSink final : public kwz_platform::ComObject<CountingAdviseSink, IAdviseSink> {
+ public:
+  using Interfaces =
+      kwz_platform::ComInterfaces<kwz_platform::ComEntry<IAdviseSink, IID_IAdviseSink>>;
+  int closes = 0;
+
+  void OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  void OnViewChange(DWORD, LONG) override {}
+  void OnRename(IMoniker*) override {}
+  void OnSave() override {}
+  void OnClose() override { ++closes; }
+};
+
+template <typename I>
+CComPtr<I> Query(IUnknown* from, REFIID iid) {
+  CComPtr<I> to;
+  EXPECT_EQ(from->QueryInterface(iid, reinterpret_cast<void**>(&to)), S_OK);
+  return to;
 }
 
 std::vector<std::uint32_t> PixelsOf(HWND window) {
@@ -302,6 +360,131 @@ TEST_F(InPlace, ClientSiteIsKeptAndHandedBack) {
   EXPECT_EQ(site_->References(), 2u);  // ours and the control's
   EXPECT_EQ(ole_->SetClientSite(nullptr), S_OK);
   EXPECT_EQ(site_->References(), 1u);
+}
+
+TEST_F(InPlace, FullContainerSitesActivatesPersistsAndAdvises) {
+  // Every interface that a full container asks for leads back to the one object.
+  CComPtr<IUnknown> identity = Query<IUnknown>(dispatch_, IID_IUnknown);
+  for (const IID* iid :
+       {&IID_IOleControl, &IID_IOleInPlaceActiveObject, &IID_IOleInPlaceObjectWindowless,
+        &IID_IPersistStorage, &IID_ISpecifyPropertyPages, &IID_IDataObject, &IID_IPersistStreamInit,
+        &IID_IViewObjectEx, &IID_IOleWindow}) {
+    CComPtr<IUnknown> asked = Query<IUnknown>(dispatch_, *iid);
+    ASSERT_NE(asked.get(), nullptr);
+    EXPECT_EQ(Query<IUnknown>(asked, IID_IUnknown).get(), identity.get());
+  }
+  CComPtr<IPersistStreamInit> stream = Query<IPersistStreamInit>(dispatch_, IID_IPersistStreamInit);
+  CComPtr<IPersistStorage> storage = Query<IPersistStorage>(dispatch_, IID_IPersistStorage);
+  CComPtr<IOleControl> control = Query<IOleControl>(dispatch_, IID_IOleControl);
+  CComPtr<IOleInPlaceActiveObject> active =
+      Query<IOleInPlaceActiveObject>(dispatch_, IID_IOleInPlaceActiveObject);
+  CComPtr<IOleInPlaceObjectWindowless> windowless =
+      Query<IOleInPlaceObjectWindowless>(dispatch_, IID_IOleInPlaceObjectWindowless);
+  CComPtr<IViewObjectEx> view = Query<IViewObjectEx>(dispatch_, IID_IViewObjectEx);
+
+  ASSERT_EQ(stream->InitNew(), S_OK);
+  ASSERT_EQ(ole_->SetClientSite(site_), S_OK);
+  CONTROLINFO info{};
+  info.cAccel = 9;
+  ASSERT_EQ(control->GetControlInfo(&info), S_OK);
+  EXPECT_EQ(info.cb, sizeof info);
+  EXPECT_EQ(info.cAccel, 0);
+  EXPECT_EQ(info.hAccel, nullptr);
+  // Freezes nest; a thaw too many leaves the events thawed.
+  for (const auto& [freeze, frozen] :
+       {std::pair{TRUE, 1}, {TRUE, 2}, {FALSE, 1}, {FALSE, 0}, {FALSE, 0}}) {
+    EXPECT_EQ(control->FreezeEvents(freeze), S_OK);
+    EXPECT_EQ(control_->FrozenEvents(), frozen);
+  }
+
+  ASSERT_EQ(Activate(OLEIVERB_INPLACEACTIVATE), S_OK);
+  HWND window = nullptr;
+  EXPECT_EQ(active->GetWindow(&window), S_OK);
+  EXPECT_EQ(window, control_->Window());
+  MSG key{control_->Window(), WM_KEYDOWN, 'A', 0, 0, {}};
+  EXPECT_EQ(active->TranslateAccelerator(&key), S_FALSE);
+  // Windowed: the container has no messages to forward and gets no drop target.
+  LRESULT result = 1;
+  EXPECT_EQ(windowless->OnWindowMessage(WM_KEYDOWN, 'A', 0, &result), S_FALSE);
+  IDropTarget* drop = nullptr;
+  EXPECT_EQ(windowless->GetDropTarget(&drop), E_NOTIMPL);
+
+  // A save writes no more than GetSizeMax promised, and loading it back reads all of it.
+  MemoryStream* memory = new MemoryStream;
+  ULARGE_INTEGER sizeMax{~0ull};
+  EXPECT_EQ(stream->GetSizeMax(&sizeMax), S_OK);
+  EXPECT_EQ(stream->Save(memory, TRUE), S_OK);
+  EXPECT_LE(memory->bytes.size(), sizeMax.QuadPart);
+  EXPECT_EQ(stream->Load(memory), S_OK);
+  EXPECT_EQ(memory->position, memory->bytes.size());
+  EXPECT_EQ(stream->IsDirty(), S_FALSE);
+  EXPECT_EQ(stream->Save(nullptr, TRUE), E_POINTER);
+  memory->Release();
+
+  // The control never touches a storage, so any pointer stands for one; null is refused, but
+  // not by SaveCompleted, where it means that the storage saved into stays.
+  auto* anyStorage = reinterpret_cast<IStorage*>(&info);
+  EXPECT_EQ(storage->InitNew(anyStorage), S_OK);
+  EXPECT_EQ(storage->Save(anyStorage, TRUE), S_OK);
+  EXPECT_EQ(storage->SaveCompleted(nullptr), S_OK);
+  EXPECT_EQ(storage->HandsOffStorage(), S_OK);
+  EXPECT_EQ(storage->Load(anyStorage), S_OK);
+  EXPECT_EQ(storage->Load(nullptr), E_POINTER);
+  EXPECT_EQ(storage->IsDirty(), S_FALSE);
+
+  // The view's sink is held until replaced and handed back with its aspects and flags.
+  CountingAdviseSink* sink = new CountingAdviseSink;
+  EXPECT_EQ(view->SetAdvise(DVASPECT_CONTENT, ADVF_PRIMEFIRST, sink), S_OK);
+  EXPECT_EQ(sink->References(), 2u);
+  DWORD aspects = 0, flags = 0;
+  CComPtr<IAdviseSink> gotSink;
+  EXPECT_EQ(view->GetAdvise(&aspects, &flags, &gotSink), S_OK);
+  EXPECT_EQ(aspects, static_cast<DWORD>(DVASPECT_CONTENT));
+  EXPECT_EQ(flags, ADVF_PRIMEFIRST);
+  EXPECT_EQ(gotSink.get(), static_cast<IAdviseSink*>(sink));
+  gotSink.Release();
+  EXPECT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, nullptr), S_OK);
+  EXPECT_EQ(sink->References(), 1u);
+
+  // The object's sinks hear that it closes, and each goes with its own cookie.
+  DWORD first = 0, second = 0;
+  ASSERT_EQ(ole_->Advise(sink, &first), S_OK);
+  ASSERT_EQ(ole_->Advise(sink, &second), S_OK);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(sink->References(), 3u);
+  EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+  EXPECT_EQ(sink->closes, 2);
+  EXPECT_EQ(ole_->Unadvise(first), S_OK);
+  EXPECT_EQ(sink->References(), 2u);
+  EXPECT_EQ(ole_->Unadvise(first), OLE_E_NOCONNECTION);
+  EXPECT_EQ(ole_->Unadvise(second), S_OK);
+  EXPECT_EQ(sink->References(), 1u);
+  EXPECT_EQ(ole_->Advise(nullptr, &first), E_INVALIDARG);
+  sink->Release();
+}
+
+TEST_F(ControlTest, NoPropertyPagesNoDataNoDataAdvises) {
+  CAUUID pages{7, reinterpret_cast<GUID*>(&pages)};
+  EXPECT_EQ(Query<ISpecifyPropertyPages>(dispatch_, IID_ISpecifyPropertyPages)->GetPages(&pages),
+            S_OK);
+  EXPECT_EQ(pages.cElems, 0u);
+  EXPECT_EQ(pages.pElems, nullptr);
+
+  CComPtr<IDataObject> data = Query<IDataObject>(dispatch_, IID_IDataObject);
+  FORMATETC format{1, nullptr, DVASPECT_CONTENT, -1, 1};
+  STGMEDIUM medium{};
+  DWORD cookie = 5;
+  const std::pair<HRESULT, HRESULT> calls[] = {
+      {data->GetData(&format, &medium), DV_E_FORMATETC},
+      {data->GetDataHere(&format, &medium), DV_E_FORMATETC},
+      {data->QueryGetData(&format), DV_E_FORMATETC},
+      {data->DAdvise(&format, 0, nullptr, &cookie), OLE_E_ADVISENOTSUPPORTED},
+      {data->DUnadvise(1), OLE_E_ADVISENOTSUPPORTED},
+  };
+  for (std::size_t i = 0; i < std::size(calls); ++i) {
+    EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;
+  }
+  EXPECT_EQ(cookie, 0u);
 }
 
 TEST_F(ControlTest, StatusExtentsAndClassOfAControlNeverActivated) {
