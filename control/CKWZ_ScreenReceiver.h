@@ -29,7 +29,6 @@
 #include "engine/IScreenSharing.h"
 #include "network/ITunnel.h"
 #include "network/InputRecord.h"
-#include "platform/coclass_typeinfo.h"
 #include "platform/com_ptr.h"
 #include "platform/connection_point.h"
 #include "platform/dispatch_table.h"
@@ -108,14 +107,17 @@ class CKWZ_ScreenReceiver final
   static LONG ObjectCount();
 
   static const kwz_platform::DispatchTypeInfo& DispatchInfo();
-  // The event dispinterface and the coclass, as the type library describes them.
-  static kwz_platform::DispatchTypeInfo& EventsInfo();
-  static kwz_platform::CoClassTypeInfo& ClassInfo();
+  // The event dispinterface; the type library lists it with the coclass.
+  static const kwz_platform::DispatchTypeInfo& EventsInfo();
 
   // IUnknown
   HRESULT QueryInterface(REFIID iid, void** object) override;
   ULONG AddRef() override;
   ULONG Release() override;
+
+  // IDispatch: the interface's type information from the control's type library, so that a
+  // container can go on from it to the library and the coclass.
+  HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
 
   // IKWZ_ScreenReceiver
   HRESULT Init() override;

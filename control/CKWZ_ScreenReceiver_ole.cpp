@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "control/CKWZ_ScreenReceiver.h"
+#include "control/ScreenReceiverTypeLib.h"
 #include "platform/winerror.h"
 
 namespace {
@@ -20,7 +21,7 @@ constexpr ULONG kQaContainerKnown = offsetof(QACONTAINER, pUnkEventSink) + sizeo
 
 }  // namespace
 
-kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::EventsInfo() {
+const kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::EventsInfo() {
   using kwz_platform::DispatchMember;
   // Static objects, as DispatchInfo's: they go with the module when it is unloaded.
   static kwz_platform::DispatchTypeInfo info(DIID__IKWZ_ScreenReceiverEvents,
@@ -37,13 +38,12 @@ kwz_platform::DispatchTypeInfo& CKWZ_ScreenReceiver::EventsInfo() {
   return info;
 }
 
-kwz_platform::CoClassTypeInfo& CKWZ_ScreenReceiver::ClassInfo() {
-  static kwz_platform::CoClassTypeInfo info(
-      CLSID_KWZ_ScreenReceiver, u"KWZ_ScreenReceiver", u"KWZ_ScreenReceiver Class",
-      TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL,
-      {{const_cast<kwz_platform::DispatchTypeInfo*>(&DispatchInfo()), IMPLTYPEFLAG_FDEFAULT},
-       {&EventsInfo(), IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}});
-  return info;
+HRESULT CKWZ_ScreenReceiver::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  ITypeLib* lib = ScreenReceiverTypeLib();
+  return lib != nullptr ? lib->GetTypeInfoOfGuid(IID_IKWZ_ScreenReceiver, info) : E_OUTOFMEMORY;
 }
 
 // IOleObject
@@ -476,9 +476,9 @@ HRESULT CKWZ_ScreenReceiver::GetContentExtent(LPSIZEL size) {
 
 HRESULT CKWZ_ScreenReceiver::GetClassInfo(ITypeInfo** info) {
   if (info == nullptr) return E_POINTER;
-  *info = &ClassInfo();
-  (*info)->AddRef();
-  return S_OK;
+  *info = nullptr;
+  ITypeLib* lib = ScreenReceiverTypeLib();
+  return lib != nullptr ? lib->GetTypeInfoOfGuid(CLSID_KWZ_ScreenReceiver, info) : E_OUTOFMEMORY;
 }
 
 HRESULT CKWZ_ScreenReceiver::GetGUID(DWORD kind, GUID* guid) {

@@ -8,6 +8,7 @@
 #include "control/ScreenReceiverTypeLib.h"
 #include "control/resource.h"
 #include "platform/com_activation.h"
+#include "platform/com_ptr.h"
 #include "platform/libloaderapi.h"
 #include "platform/oleauto.h"
 #include "platform/registrar.h"
@@ -100,9 +101,13 @@ HRESULT DllRegisterServer() {
   if (FAILED(hr)) return hr;
   hr = UpdateRegistryFromResource(IDR_KWZ_SCREENRECEIVER, true, module);
   if (FAILED(hr)) return hr;
+  // What is registered is what the module file carries, as any reader of it will find it.
+  CComPtr<ITypeLib> lib;
+  hr = LoadTypeLibEx(module.c_str(), REGKIND_NONE, &lib);
+  if (FAILED(hr)) return hr;
   std::u16string path = module;
-  return PerUser() ? RegisterTypeLibForUser(ScreenReceiverTypeLib(), path.data(), nullptr)
-                   : RegisterTypeLib(ScreenReceiverTypeLib(), path.c_str(), nullptr);
+  return PerUser() ? RegisterTypeLibForUser(lib, path.data(), nullptr)
+                   : RegisterTypeLib(lib, path.c_str(), nullptr);
 }
 
 HRESULT DllUnregisterServer() {
@@ -112,10 +117,11 @@ HRESULT DllUnregisterServer() {
   HRESULT hr = UpdateRegistryFromResource(IDR_KWZ_SCREENRECEIVER, false, module);
   if (FAILED(hr)) return hr;
   // The application identity goes only once the class is wholly gone, type library included.
-  hr = PerUser() ? UnRegisterTypeLibForUser(LIBID_KWZ_ScreenReceiverLib, 1, 0,
-                                            kScreenReceiverLibLocale, SYS_WIN32)
-                 : UnRegisterTypeLib(LIBID_KWZ_ScreenReceiverLib, 1, 0, kScreenReceiverLibLocale,
-                                     SYS_WIN32);
+  hr = PerUser()
+           ? UnRegisterTypeLibForUser(LIBID_KWZ_ScreenReceiverLib, kScreenReceiverLibMajor,
+                                      kScreenReceiverLibMinor, kScreenReceiverLibLocale, SYS_WIN32)
+           : UnRegisterTypeLib(LIBID_KWZ_ScreenReceiverLib, kScreenReceiverLibMajor,
+                               kScreenReceiverLibMinor, kScreenReceiverLibLocale, SYS_WIN32);
   if (FAILED(hr)) return hr;
   return UpdateRegistryFromResource(IDR_KWZ_SCREENRECEIVERAPP, false, module);
 }

@@ -1,14 +1,18 @@
-// The control's type library, KWZ_ScreenReceiverLib 1.0 (locale 1033): IKWZ_ScreenReceiver and
-// the event dispinterface _IKWZ_ScreenReceiverEvents. Registration records it; containers
-// read member names and help strings from it.
+// The control's type library, KWZ_ScreenReceiverLib 1.0 (locale 1033): the dual interface
+// IKWZ_ScreenReceiver, the event dispinterface _IKWZ_ScreenReceiverEvents and the coclass that
+// implements the one and raises the other. The module carries it as its TYPELIB resource,
+// written at build time from the same description, so that registration and tools can read it
+// from the file.
 //
-// Lifetime: built on first use and kept until the module is unloaded (reference counting does
-// not free it).
 // Threads: any.
 #pragma once
 
 #include "platform/oleauto.h"
+#include "platform/typelib_image.h"
 
+kwz_platform::TypeLibData ScreenReceiverTypeLibData();
+
+// Built on first use and kept until the module is unloaded.
 ITypeLib* ScreenReceiverTypeLib();
 
 inline constexpr WORD kScreenReceiverLibMajor = 1;

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -27,6 +28,7 @@
 
 #include "platform/com_object.h"
 #include "platform/oleauto.h"
+#include "platform/typelib_image.h"
 #include "platform/winerror.h"
 
 #pragma GCC visibility push(default)
@@ -38,22 +40,21 @@ struct DispatchMember {
   DISPID dispid;
   INVOKEKIND kind;
   LPCOLESTR help;
-  std::vector<VARTYPE> params;  // declaration order
-  std::vector<LPCOLESTR> paramNames;
-  VARTYPE retval;  // VT_EMPTY: none
+  std::vector<VARTYPE> params;        // declaration order
+  std::vector<LPCOLESTR> paramNames;  // one more names the [out, retval]
+  VARTYPE retval;                     // VT_EMPTY: none
   // Runs the member on object with args already coerced to params; a retval goes to *result.
   HRESULT (*call)(void* object, VARIANT* args, VARIANT* result);
 };
 
-class DispatchTypeLib;
-
-// The description of one dispinterface. Objects of this class are kept for the process's
-// lifetime (reference counting does not free them).
-class DispatchTypeInfo final : public ITypeInfo {
+// The description of one dispinterface and the engine of its IDispatch. Objects of this class
+// are kept for the process's lifetime.
+class DispatchTypeInfo final {
  public:
-  using Interfaces = ComInterfaces<ComEntry<ITypeInfo, IID_ITypeInfo>>;
-
   DispatchTypeInfo(REFIID iid, LPCOLESTR name, LPCOLESTR help, std::vector<DispatchMember> members);
+  ~DispatchTypeInfo();
+  DispatchTypeInfo(const DispatchTypeInfo&) = delete;
+  DispatchTypeInfo& operator=(const DispatchTypeInfo&) = delete;
 
   const IID& Iid() const { return iid_; }
   const std::vector<DispatchMember>& Members() const { return members_; }
@@ -67,62 +68,24 @@ class DispatchTypeInfo final : public ITypeInfo {
   // result, texts from the thread's error information) when the member fails.
   HRESULT Invoke(void* object, DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* exception, UINT* argError) const;
+  // Names are matched ignoring case; parameter names give their positions.
+  HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) const;
 
-  HRESULT QueryInterface(REFIID iid, void** object) override;
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT GetTypeAttr(TYPEATTR** attr) override;
-  void ReleaseTypeAttr(TYPEATTR* attr) override;
-  HRESULT GetFuncDesc(UINT index, FUNCDESC** desc) override;
-  void ReleaseFuncDesc(FUNCDESC* desc) override;
-  HRESULT GetNames(MEMBERID member, BSTR* names, UINT capacity, UINT* count) override;
-  HRESULT GetDocumentation(MEMBERID member, BSTR* name, BSTR* doc, DWORD* helpContext,
-                           BSTR* helpFile) override;
-  HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override;
-  HRESULT GetContainingTypeLib(ITypeLib** lib, UINT* index) override;
-  // A dispinterface lists no interfaces of its own here: TYPE_E_ELEMENTNOTFOUND.
-  HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* reference) override;
-  HRESULT GetImplTypeFlags(UINT index, INT* flags) override;
-  HRESULT GetRefTypeInfo(HREFTYPE reference, ITypeInfo** info) override;
+  // The interface as a type library lists it; typeFlags are its TYPEFLAG_*.
+  TypeLibType Describe(WORD typeFlags = 0) const;
+  // Type information of the interface alone, for IDispatch::GetTypeInfo of an object whose
+  // interface belongs to no library: built on first use and kept.
+  HRESULT GetTypeInfo(ITypeInfo** info) const;
 
  private:
-  friend class DispatchTypeLib;
   const DispatchMember* Select(DISPID member, WORD flags) const;
-  const DispatchMember* Named(MEMBERID member) const;
 
   const IID iid_;
   LPCOLESTR name_;
   LPCOLESTR help_;
   const std::vector<DispatchMember> members_;
-  DispatchTypeLib* lib_ = nullptr;  // set once, by the library that lists this type
-  UINT libIndex_ = 0;
-};
-
-// A library of dispinterfaces, kept for the process's lifetime like its types.
-class DispatchTypeLib final : public ITypeLib {
- public:
-  using Interfaces = ComInterfaces<ComEntry<ITypeLib, IID_ITypeLib>>;
-
-  DispatchTypeLib(REFGUID guid, LPCOLESTR name, LPCOLESTR help,
-                  std::vector<DispatchTypeInfo*> types, WORD major = 1, WORD minor = 0,
-                  LCID lcid = 0, WORD flags = 0);
-
-  HRESULT QueryInterface(REFIID iid, void** object) override;
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  UINT GetTypeInfoCount() override { return static_cast<UINT>(types_.size()); }
-  HRESULT GetTypeInfo(UINT index, ITypeInfo** info) override;
-  HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) override;
-  HRESULT GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
-                           BSTR* helpFile) override;
-  HRESULT GetLibAttr(TLIBATTR** attr) override;
-  void ReleaseTLibAttr(TLIBATTR* attr) override;
-
- private:
-  LPCOLESTR name_;
-  LPCOLESTR help_;
-  const std::vector<DispatchTypeInfo*> types_;
-  TLIBATTR attr_;
+  mutable std::once_flag libOnce_;
+  mutable ITypeLib* lib_ = nullptr;
 };
 
 // How each argument type travels in a VARIANT.
@@ -234,11 +197,12 @@ DispatchMember DispMethod(LPCOLESTR name, DISPID dispid, LPCOLESTR help,
 }
 
 template <auto F, typename Object = typename MemberTraits<F>::Class>
-DispatchMember DispPropGet(LPCOLESTR name, DISPID dispid, LPCOLESTR help) {
+DispatchMember DispPropGet(LPCOLESTR name, DISPID dispid, LPCOLESTR help,
+                           LPCOLESTR retvalName = u"pVal") {
   using T = MemberTraits<F>;
   static_assert(T::kRetval && T::kIn == 0, "a getter takes only its [out, retval] pointer");
-  return DispatchMember{name,        dispid, INVOKE_PROPERTYGET, help,
-                        T::Params(), {},     T::Retval(),        &T::template Call<Object>};
+  return DispatchMember{name,        dispid,       INVOKE_PROPERTYGET, help,
+                        T::Params(), {retvalName}, T::Retval(),        &T::template Call<Object>};
 }
 
 template <auto F, typename Object = typename MemberTraits<F>::Class>
@@ -263,14 +227,11 @@ class DispatchImpl : public Interface {
     if (info == nullptr) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    *info = const_cast<DispatchTypeInfo*>(&Derived::DispatchInfo());
-    (*info)->AddRef();
-    return S_OK;
+    return Derived::DispatchInfo().GetTypeInfo(info);
   }
   HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return const_cast<DispatchTypeInfo&>(Derived::DispatchInfo())
-        .GetIDsOfNames(names, count, dispids);
+    return Derived::DispatchInfo().GetIDsOfNames(names, count, dispids);
   }
   HRESULT Invoke(DISPID member, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* exception, UINT* argError) override {

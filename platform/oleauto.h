@@ -54,6 +54,7 @@ enum VARENUM : VARTYPE {
   VT_UINT = 23,
   VT_VOID = 24,
   VT_HRESULT = 25,
+  VT_PTR = 26,
   VT_BYREF = 0x4000,
   VT_TYPEMASK = 0x0FFF,
 };
@@ -170,57 +171,89 @@ class IDispatch : public IUnknown {
 };
 extern const IID IID_IDispatch;
 
-// Type information: what a container needs to list members and their help strings.
+// Type information, laid out as Windows lays it out: containers and tools read these structures
+// and call these interfaces by slot.
 enum TYPEKIND {
   TKIND_ENUM,
   TKIND_RECORD,
   TKIND_MODULE,
   TKIND_INTERFACE,
   TKIND_DISPATCH,
-  TKIND_COCLASS
+  TKIND_COCLASS,
+  TKIND_ALIAS,
+  TKIND_UNION
 };
 enum INVOKEKIND { INVOKE_FUNC = 1, INVOKE_PROPERTYGET = 2, INVOKE_PROPERTYPUT = 4 };
-enum FUNCKIND { FUNC_DISPATCH = 4 };
-enum CALLCONV { CC_STDCALL = 4 };
+enum FUNCKIND { FUNC_VIRTUAL, FUNC_PUREVIRTUAL, FUNC_NONVIRTUAL, FUNC_STATIC, FUNC_DISPATCH };
+enum CALLCONV { CC_CDECL = 1, CC_STDCALL = 4 };
+using HREFTYPE = DWORD;
 
+// vt VT_PTR points at the pointed-to type through lptdesc.
 struct TYPEDESC {
+  union {
+    TYPEDESC* lptdesc;
+    HREFTYPE hreftype;
+  };
   VARTYPE vt;
 };
+#define PARAMFLAG_NONE 0x0u
 #define PARAMFLAG_FIN 0x1u
 #define PARAMFLAG_FOUT 0x2u
 #define PARAMFLAG_FRETVAL 0x8u
-struct ELEMDESC {
-  TYPEDESC tdesc;
+struct PARAMDESC {
+  void* pparamdescex;
   USHORT wParamFlags;
 };
+struct IDLDESC {
+  ULONG_PTR dwReserved;
+  USHORT wIDLFlags;
+};
+struct ELEMDESC {
+  TYPEDESC tdesc;
+  union {
+    IDLDESC idldesc;
+    PARAMDESC paramdesc;
+  };
+};
 
-// TYPEATTR::wTypeFlags of a coclass.
+#define TYPEFLAG_FAPPOBJECT 0x1u
 #define TYPEFLAG_FCANCREATE 0x2u
+#define TYPEFLAG_FHIDDEN 0x10u
 #define TYPEFLAG_FCONTROL 0x20u
+#define TYPEFLAG_FDUAL 0x40u
+#define TYPEFLAG_FNONEXTENSIBLE 0x80u
+#define TYPEFLAG_FOLEAUTOMATION 0x100u
+#define TYPEFLAG_FDISPATCHABLE 0x1000u
 // How a coclass uses each interface it lists.
 #define IMPLTYPEFLAG_FDEFAULT 0x1
 #define IMPLTYPEFLAG_FSOURCE 0x2
-using HREFTYPE = DWORD;
 
 struct TYPEATTR {
   GUID guid;
   LCID lcid;
+  DWORD dwReserved;
   MEMBERID memidConstructor;
   MEMBERID memidDestructor;
+  LPOLESTR lpstrSchema;
   ULONG cbSizeInstance;
   TYPEKIND typekind;
   WORD cFuncs;
   WORD cVars;
   WORD cImplTypes;
   WORD cbSizeVft;
+  WORD cbAlignment;
   WORD wTypeFlags;
   WORD wMajorVerNum;
   WORD wMinorVerNum;
+  TYPEDESC tdescAlias;
+  IDLDESC idldescType;
 };
 
-// In a dispinterface description the retval is the function's type, not a parameter.
+// In a dispinterface's description an [out, retval] is the function's type; in an interface's
+// it is the last parameter and the function returns HRESULT.
 struct FUNCDESC {
   MEMBERID memid;
+  SCODE* lprgscode;
   ELEMDESC* lprgelemdescParam;
   FUNCKIND funckind;
   INVOKEKIND invkind;
@@ -228,31 +261,43 @@ struct FUNCDESC {
   SHORT cParams;
   SHORT cParamsOpt;
   SHORT oVft;
+  SHORT cScodes;
   ELEMDESC elemdescFunc;
   WORD wFuncFlags;
 };
-
+struct VARDESC;
+class ITypeComp;
 class ITypeLib;
 
 class ITypeInfo : public IUnknown {
  public:
   virtual HRESULT GetTypeAttr(TYPEATTR** attr) = 0;
-  virtual void ReleaseTypeAttr(TYPEATTR* attr) = 0;
+  virtual HRESULT GetTypeComp(ITypeComp** comp) = 0;
   // index counts 0 to cFuncs - 1; TYPE_E_ELEMENTNOTFOUND beyond.
   virtual HRESULT GetFuncDesc(UINT index, FUNCDESC** desc) = 0;
-  virtual void ReleaseFuncDesc(FUNCDESC* desc) = 0;
+  virtual HRESULT GetVarDesc(UINT index, VARDESC** desc) = 0;
   // The member's name, then its parameters' names.
   virtual HRESULT GetNames(MEMBERID member, BSTR* names, UINT capacity, UINT* count) = 0;
+  // Index counts 0 to cImplTypes - 1; for the dispatch half of a dual interface, -1 gives its
+  // interface half. The reference resolves through GetRefTypeInfo.
+  virtual HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* reference) = 0;
+  virtual HRESULT GetImplTypeFlags(UINT index, INT* flags) = 0;
+  virtual HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
+  virtual HRESULT Invoke(void* instance, MEMBERID member, WORD flags, DISPPARAMS* params,
+                         VARIANT* result, EXCEPINFO* exception, UINT* argError) = 0;
   // MEMBERID_NIL describes the type itself. Any out pointer may be null.
   virtual HRESULT GetDocumentation(MEMBERID member, BSTR* name, BSTR* doc, DWORD* helpContext,
                                    BSTR* helpFile) = 0;
-  virtual HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
-  virtual HRESULT GetContainingTypeLib(ITypeLib** lib, UINT* index) = 0;
-  // A coclass's interfaces: index counts 0 to cImplTypes - 1; the reference resolves through
-  // GetRefTypeInfo to the interface's own type information.
-  virtual HRESULT GetRefTypeOfImplType(UINT index, HREFTYPE* reference) = 0;
-  virtual HRESULT GetImplTypeFlags(UINT index, INT* flags) = 0;
+  virtual HRESULT GetDllEntry(MEMBERID member, INVOKEKIND kind, BSTR* dll, BSTR* name,
+                              WORD* ordinal) = 0;
   virtual HRESULT GetRefTypeInfo(HREFTYPE reference, ITypeInfo** info) = 0;
+  virtual HRESULT AddressOfMember(MEMBERID member, INVOKEKIND kind, void** address) = 0;
+  virtual HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) = 0;
+  virtual HRESULT GetMops(MEMBERID member, BSTR* mops) = 0;
+  virtual HRESULT GetContainingTypeLib(ITypeLib** lib, UINT* index) = 0;
+  virtual void ReleaseTypeAttr(TYPEATTR* attr) = 0;
+  virtual void ReleaseFuncDesc(FUNCDESC* desc) = 0;
+  virtual void ReleaseVarDesc(VARDESC* desc) = 0;
 
  protected:
   ~ITypeInfo() = default;
@@ -260,7 +305,9 @@ class ITypeInfo : public IUnknown {
 extern const IID IID_ITypeInfo;
 
 enum SYSKIND { SYS_WIN16, SYS_WIN32, SYS_MAC, SYS_WIN64 };
+#define LIBFLAG_FRESTRICTED 0x1u
 #define LIBFLAG_FCONTROL 0x2u
+#define LIBFLAG_FHIDDEN 0x4u
 struct TLIBATTR {
   GUID guid;
   LCID lcid;
@@ -274,11 +321,18 @@ class ITypeLib : public IUnknown {
  public:
   virtual UINT GetTypeInfoCount() = 0;
   virtual HRESULT GetTypeInfo(UINT index, ITypeInfo** info) = 0;
+  virtual HRESULT GetTypeInfoType(UINT index, TYPEKIND* kind) = 0;
   virtual HRESULT GetTypeInfoOfGuid(REFGUID guid, ITypeInfo** info) = 0;
+  virtual HRESULT GetLibAttr(TLIBATTR** attr) = 0;
+  virtual HRESULT GetTypeComp(ITypeComp** comp) = 0;
   // index -1 describes the library.
   virtual HRESULT GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
                                    BSTR* helpFile) = 0;
-  virtual HRESULT GetLibAttr(TLIBATTR** attr) = 0;
+  // Whether the library names a type, member or parameter so, ignoring case; when it does, the
+  // name is rewritten in the library's own case.
+  virtual HRESULT IsName(LPOLESTR name, ULONG hash, BOOL* found) = 0;
+  virtual HRESULT FindName(LPOLESTR name, ULONG hash, ITypeInfo** infos, MEMBERID* members,
+                           USHORT* found) = 0;
   virtual void ReleaseTLibAttr(TLIBATTR* attr) = 0;
 
  protected:
@@ -286,12 +340,28 @@ class ITypeLib : public IUnknown {
 };
 extern const IID IID_ITypeLib;
 
+// Loading a type library (com/typelib_load.cpp). path names a module, whose TYPELIB resource 1
+// holds the library, or a file that holds a library image alone. TYPE_E_CANTLOADLIBRARY when
+// neither is found, TYPE_E_INVDATAREAD when the image is malformed. REGKIND_DEFAULT registers
+// the library when path is not absolute, as a library found by a search must be to be found
+// again; REGKIND_REGISTER always, REGKIND_NONE never.
+enum REGKIND { REGKIND_DEFAULT, REGKIND_REGISTER, REGKIND_NONE };
+HRESULT LoadTypeLib(LPCOLESTR path, ITypeLib** lib);
+HRESULT LoadTypeLibEx(LPCOLESTR path, REGKIND kind, ITypeLib** lib);
+// The registered library of that identity: of the versions with the same major and a minor at
+// least minor, the highest registered in lcid, its language's default locale, the language
+// alone or the neutral locale, in that order; the current user's registration before the
+// machine's. TYPE_E_LIBNOTREGISTERED when there is none.
+HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLib** lib);
+HRESULT QueryPathOfRegTypeLib(REFGUID libId, USHORT major, USHORT minor, LCID lcid, BSTR* path);
+
 // Type library registration (com/oleauto_register.cpp): HKCR\TypeLib\{libid}\<major.minor>
 // with the library's help string, FLAGS, HELPDIR and <lcid>\win32 = fullPath, and for each
-// dispinterface HKCR\Interface\{iid} with its name, the proxy-stub class of dispatch interfaces
-// and TypeLib = {libid} (Version). Machine-wide in HKLM\Software\Classes; the ForUser forms in
-// HKCU\Software\Classes. Unregistration removes the interface keys that name the library and
-// version, and the library's version key (the library's key too when nothing else is left).
+// dispinterface HKCR\Interface\{iid} with its name, the proxy-stub class of dispinterfaces (of
+// interfaces marshalled by type information, for a dual one) and TypeLib = {libid} (Version).
+// Machine-wide in HKLM\Software\Classes; the ForUser forms in HKCU\Software\Classes. Unregistration
+// removes the interface keys that name the library and version, and the library's version key (the
+// library's key too when nothing else is left).
 HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir);
 HRESULT RegisterTypeLibForUser(ITypeLib* lib, OLECHAR* fullPath, OLECHAR* helpDir);
 HRESULT UnRegisterTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, SYSKIND syskind);

@@ -48,6 +48,8 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define TYPE_E_LIBNOTREGISTERED MakeHresult(0x8002801Du)
 #define TYPE_E_CANTLOADLIBRARY MakeHresult(0x80029C4Au)
 #define TYPE_E_REGISTRYACCESS MakeHresult(0x8002801Cu)
+#define TYPE_E_INVDATAREAD MakeHresult(0x80028018u)
+#define TYPE_E_WRONGTYPEKIND MakeHresult(0x8002802Au)
 #define CLASS_E_NOAGGREGATION MakeHresult(0x80040110u)
 #define CLASS_E_CLASSNOTAVAILABLE MakeHresult(0x80040111u)
 #define REGDB_E_CLASSNOTREG MakeHresult(0x80040154u)

@@ -1,4 +1,4 @@
-// Invoke and GetIDsOfNames over a dispatch table.
+// Invoke and GetIDsOfNames over a dispatch table, and its description as a library lists it.
 #include <vector>
 
 #include "platform/com_ptr.h"
@@ -7,16 +7,6 @@
 
 namespace kwz_platform {
 namespace {
-
-bool SameNameIgnoringCase(LPCOLESTR a, LPCOLESTR b) {
-  auto fold = [](OLECHAR c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<OLECHAR>(c - u'A' + u'a') : c;
-  };
-  for (; *a != u'\0' && *b != u'\0'; ++a, ++b) {
-    if (fold(*a) != fold(*b)) return false;
-  }
-  return *a == *b;
-}
 
 // The failure of the member, described for the caller from the thread's error information.
 void FillException(EXCEPINFO* exception, HRESULT failure) {
@@ -43,6 +33,10 @@ DispatchTypeInfo::DispatchTypeInfo(REFIID iid, LPCOLESTR name, LPCOLESTR help,
                                    std::vector<DispatchMember> members)
     : iid_(iid), name_(name), help_(help), members_(std::move(members)) {}
 
+DispatchTypeInfo::~DispatchTypeInfo() {
+  if (lib_ != nullptr) lib_->Release();
+}
+
 const DispatchMember* DispatchTypeInfo::Select(DISPID member, WORD flags) const {
   for (const DispatchMember& m : members_) {
     if (m.dispid != member) continue;
@@ -52,14 +46,6 @@ const DispatchMember* DispatchTypeInfo::Select(DISPID member, WORD flags) const 
     }
     if ((flags & DISPATCH_METHOD) != 0 && m.kind == INVOKE_FUNC) return &m;
     if ((flags & DISPATCH_PROPERTYGET) != 0 && m.kind == INVOKE_PROPERTYGET) return &m;
-  }
-  return nullptr;
-}
-
-const DispatchMember* DispatchTypeInfo::Named(MEMBERID member) const {
-  // A property's getter and setter share the DISPID; the first entry names it.
-  for (const DispatchMember& m : members_) {
-    if (m.dispid == member) return &m;
   }
   return nullptr;
 }
@@ -115,29 +101,35 @@ HRESULT DispatchTypeInfo::Invoke(void* object, DISPID member, WORD flags, DISPPA
   return S_OK;
 }
 
-HRESULT DispatchTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) {
-  if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
-  for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-  // Of a property's entries or a method's, the one with the most parameter names.
-  const DispatchMember* found = nullptr;
+HRESULT DispatchTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) const {
+  CComPtr<ITypeInfo> info;
+  const HRESULT hr = GetTypeInfo(&info);
+  return SUCCEEDED(hr) ? info->GetIDsOfNames(names, count, ids) : hr;
+}
+
+TypeLibType DispatchTypeInfo::Describe(WORD typeFlags) const {
+  TypeLibType type{iid_, TKIND_DISPATCH, typeFlags, name_, help_, {}, {}};
   for (const DispatchMember& m : members_) {
-    if (names[0] != nullptr && SameNameIgnoringCase(m.name, names[0]) &&
-        (found == nullptr || m.paramNames.size() > found->paramNames.size())) {
-      found = &m;
+    TypeLibFunc func{m.dispid, m.kind, m.name, m.help != nullptr ? m.help : u"", {}, m.retval, u""};
+    for (std::size_t i = 0; i < m.params.size(); ++i) {
+      const LPCOLESTR name = i < m.paramNames.size() ? m.paramNames[i] : u"";
+      func.params.push_back({name, m.params[i], PARAMFLAG_FIN});
     }
-  }
-  if (found == nullptr) return DISP_E_UNKNOWNNAME;
-  ids[0] = found->dispid;
-  HRESULT hr = S_OK;
-  for (UINT i = 1; i < count; ++i) {
-    for (std::size_t p = 0; p < found->paramNames.size(); ++p) {
-      if (names[i] != nullptr && SameNameIgnoringCase(found->paramNames[p], names[i])) {
-        ids[i] = static_cast<MEMBERID>(p);
-      }
+    if (m.retval != VT_EMPTY && m.paramNames.size() > m.params.size()) {
+      func.resultName = m.paramNames.back();
     }
-    if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+    type.funcs.push_back(std::move(func));
   }
-  return hr;
+  return type;
+}
+
+HRESULT DispatchTypeInfo::GetTypeInfo(ITypeInfo** info) const {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  std::call_once(libOnce_, [this] {
+    CreateTypeLibFromData(TypeLibData{GUID_NULL, 0, 1, 0, 0, name_, u"", {Describe()}}, &lib_);
+  });
+  return lib_ != nullptr ? lib_->GetTypeInfo(0, info) : E_OUTOFMEMORY;
 }
 
 }  // namespace kwz_platform

@@ -10,8 +10,10 @@
 
 namespace {
 
-// The proxy-stub class of dispatch interfaces (PSDispatch).
+// The proxy-stub classes of dispinterfaces (PSDispatch) and of dual interfaces, which are
+// marshalled by their type information (PSOAInterface).
 constexpr const char16_t* kPSDispatch = u"{00020420-0000-0000-C000-000000000046}";
+constexpr const char16_t* kPSOAInterface = u"{00020424-0000-0000-C000-000000000046}";
 
 struct KeyCloser {
   void operator()(HKEY__* key) const { RegCloseKey(key); }
@@ -99,6 +101,8 @@ HRESULT Register(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir, bool perU
       continue;
     }
     const bool dispatch = typeAttr->typekind == TKIND_DISPATCH;
+    const char16_t* proxy =
+        (typeAttr->wTypeFlags & TYPEFLAG_FDUAL) != 0 ? kPSOAInterface : kPSDispatch;
     const GUID iid = typeAttr->guid;
     info->ReleaseTypeAttr(typeAttr);
     BSTR typeName = nullptr;
@@ -107,10 +111,9 @@ HRESULT Register(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir, bool perU
     if (!dispatch) continue;
     const std::u16string key = u"Interface\\" + GuidText(iid);
     status = Write(classes.get(), key, BstrText(typeName).c_str());
-    if (status == ERROR_SUCCESS)
-      status = Write(classes.get(), key + u"\\ProxyStubClsid", kPSDispatch);
+    if (status == ERROR_SUCCESS) status = Write(classes.get(), key + u"\\ProxyStubClsid", proxy);
     if (status == ERROR_SUCCESS) {
-      status = Write(classes.get(), key + u"\\ProxyStubClsid32", kPSDispatch);
+      status = Write(classes.get(), key + u"\\ProxyStubClsid32", proxy);
     }
     if (status == ERROR_SUCCESS) {
       status = Write(classes.get(), key + u"\\TypeLib", libId.c_str(), u"Version", version);

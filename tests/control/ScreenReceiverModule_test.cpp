@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "control/ScreenReceiverGuids.h"
+#include "control/ScreenReceiverTypeLib.h"
 #include "platform/com_activation.h"
 #include "platform/libloaderapi.h"
 #include "platform/registrar.h"
@@ -110,6 +112,16 @@ TEST_F(ModuleTest, RegistrationWritesTheClassContainersLookFor) {
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT,
                      u"Interface\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1002}\\TypeLib", u"Version"),
             "1.0");
+  // The dual interface is marshalled by its type information, the events as a dispinterface.
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT,
+                     u"Interface\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1002}\\ProxyStubClsid32"),
+            "{00020424-0000-0000-C000-000000000046}");
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT,
+                     u"Interface\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1003}\\ProxyStubClsid32"),
+            "{00020420-0000-0000-C000-000000000046}");
+  CComPtr<ITypeLib> registered;
+  ASSERT_EQ(LoadRegTypeLib(LIBID_KWZ_ScreenReceiverLib, 1, 0, 1033, &registered), S_OK);
+  EXPECT_EQ(registered->GetTypeInfoCount(), 3u);
   // Per-user registration leaves the machine alone.
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Sub(u"Software\\Classes", kClassKey).c_str()));
 
@@ -312,6 +324,19 @@ TEST_F(ModuleTest, VersionRecordAndStringsReadFromTheFile) {
   FreeLibrary(module);
   // A file that is no module of ours has no record.
   EXPECT_EQ(GetFileVersionInfoSizeW(u"/proc/self/status", nullptr), 0u);
+}
+
+// The library a tool reads from the file is the one the control answers with in memory.
+TEST_F(ModuleTest, TypeLibraryInTheFileIsTheControlsOwn) {
+  DWORD size = 0;
+  ASSERT_TRUE(kwz_platform::ReadFileResource(KWZ_MODULE_PATH, MAKEINTRESOURCEW(1), u"TYPELIB",
+                                             nullptr, &size));
+  std::vector<unsigned char> image(size);
+  ASSERT_TRUE(kwz_platform::ReadFileResource(KWZ_MODULE_PATH, MAKEINTRESOURCEW(1), u"TYPELIB",
+                                             image.data(), &size));
+  kwz_platform::TypeLibData data;
+  ASSERT_TRUE(kwz_platform::ReadTypeLibImage(image.data(), image.size(), &data));
+  EXPECT_EQ(data, ScreenReceiverTypeLibData());
 }
 
 // What a broken registration gives a container.

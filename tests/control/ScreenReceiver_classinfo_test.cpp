@@ -76,14 +76,97 @@ TEST_F(ControlTest, ClassInfoListsTheDefaultInterfaceAndTheEventSource) {
   EXPECT_TRUE(IsEqualGUID(other, GUID_NULL));
 }
 
+// A container that binds early walks from the class to its library and to the interface half of
+// the dual interface, then calls members by the slots the library gives.
+TEST_F(ControlTest, TypeLibraryLeadsFromTheClassToSlotsThatReachTheRightMembers) {
+  CComPtr<IProvideClassInfo2> provide;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&provide)),
+            S_OK);
+  CComPtr<ITypeInfo> coclass;
+  ASSERT_EQ(provide->GetClassInfo(&coclass), S_OK);
+  CComPtr<ITypeLib> lib;
+  UINT index = 0;
+  ASSERT_EQ(coclass->GetContainingTypeLib(&lib, &index), S_OK);
+  TLIBATTR* libAttr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&libAttr), S_OK);
+  EXPECT_EQ(libAttr->guid, LIBID_KWZ_ScreenReceiverLib);
+  EXPECT_EQ(libAttr->lcid, 1033u);
+  EXPECT_EQ(libAttr->wMajorVerNum, 1);
+  EXPECT_EQ(libAttr->wMinorVerNum, 0);
+  lib->ReleaseTLibAttr(libAttr);
+  BSTR libName = nullptr;
+  BSTR libHelp = nullptr;
+  ASSERT_EQ(lib->GetDocumentation(-1, &libName, &libHelp, nullptr, nullptr), S_OK);
+  EXPECT_EQ(TakeBstr(libName), u"KWZ_ScreenReceiverLib");
+  EXPECT_EQ(TakeBstr(libHelp), u"KWZ_ScreenReceiver 1.0 Type Library");
+  CComPtr<ITypeInfo> listed;
+  ASSERT_EQ(lib->GetTypeInfo(index, &listed), S_OK);
+  EXPECT_EQ(GuidOf(listed), CLSID_KWZ_ScreenReceiver);
+
+  // IDispatch's type information is the dispatch half; -1 leads to the half called by slot.
+  CComPtr<ITypeInfo> dispatchHalf;
+  ASSERT_EQ(dispatch_->GetTypeInfo(0, 0, &dispatchHalf), S_OK);
+  HREFTYPE reference = 0;
+  ASSERT_EQ(dispatchHalf->GetRefTypeOfImplType(~0u, &reference), S_OK);
+  CComPtr<ITypeInfo> vtable;
+  ASSERT_EQ(dispatchHalf->GetRefTypeInfo(reference, &vtable), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+  EXPECT_EQ(attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FNONEXTENSIBLE),
+            TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FNONEXTENSIBLE);
+  const WORD functions = attr->cFuncs;
+  vtable->ReleaseTypeAttr(attr);
+  ASSERT_EQ(functions, 28);
+
+  // Each property written through the slot the library gives and read back by its name through
+  // IDispatch, which binds names to members: a slot out of order reaches another member.
+  auto* object = static_cast<IKWZ_ScreenReceiver*>(control_);
+  void** slots = *reinterpret_cast<void***>(object);
+  int properties = 0;
+  for (UINT i = 0; i < functions; ++i) {
+    FUNCDESC* desc = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(i, &desc), S_OK);
+    EXPECT_EQ(desc->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));
+    const bool put = desc->invkind == INVOKE_PROPERTYPUT;
+    const VARTYPE vt = put ? desc->lprgelemdescParam[0].tdesc.vt : VARTYPE{VT_EMPTY};
+    const MEMBERID memid = desc->memid;
+    void* slot = slots[desc->oVft / sizeof(void*)];
+    vtable->ReleaseFuncDesc(desc);
+    if (!put) continue;
+    ++properties;
+    const LONG number = 40 + static_cast<LONG>(i);
+    if (vt == VT_I4) {
+      ASSERT_EQ(reinterpret_cast<HRESULT (*)(IKWZ_ScreenReceiver*, LONG)>(slot)(object, number),
+                S_OK);
+    } else {
+      ASSERT_EQ(vt, VT_BSTR);
+      BSTR text = SysAllocString(FormatWide(u"%ld", static_cast<long>(number)).c_str());
+      ASSERT_EQ(reinterpret_cast<HRESULT (*)(IKWZ_ScreenReceiver*, BSTR)>(slot)(object, text),
+                S_OK);
+      SysFreeString(text);
+    }
+    const std::u16string name = NameOf(vtable, memid);
+    const ScriptResult got = script().Get(name.c_str());
+    const std::u16string read =
+        vt == VT_BSTR ? got.text : FormatWide(u"%ld", static_cast<long>(got.number));
+    // EnableStretch reads back 1 for any value that is not 0; the rest as given.
+    EXPECT_EQ(read, name == u"EnableStretch" ? u"1" : FormatWide(u"%ld", static_cast<long>(number)))
+        << Narrow(name.c_str());
+  }
+  EXPECT_EQ(properties, 9);
+}
+
 TEST_F(ControlTest, EventInterfaceDescribesSizeUpdated) {
   CComPtr<IProvideClassInfo> provide;
   ASSERT_EQ(dispatch_->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&provide)),
             S_OK);
   CComPtr<ITypeInfo> coclass;
   ASSERT_EQ(provide->GetClassInfo(&coclass), S_OK);
+  HREFTYPE reference = 0;
+  ASSERT_EQ(coclass->GetRefTypeOfImplType(1, &reference), S_OK);
   CComPtr<ITypeInfo> events;
-  ASSERT_EQ(coclass->GetRefTypeInfo(1, &events), S_OK);
+  ASSERT_EQ(coclass->GetRefTypeInfo(reference, &events), S_OK);
   FUNCDESC* desc = nullptr;
   ASSERT_EQ(events->GetFuncDesc(0, &desc), S_OK);
   EXPECT_EQ(desc->memid, kDispSizeUpdated);

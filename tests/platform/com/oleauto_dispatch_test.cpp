@@ -310,26 +310,6 @@ TEST(DispatchTest, TypeInformationListsMembersAndHelpStrings) {
   SysFreeString(typeDoc);
 }
 
-TEST(DispatchTest, LibraryFindsItsTypes) {
-  static auto* lib = new kwz_platform::DispatchTypeLib(
-      kwz_test::IID_GaugeEvents, u"GaugeLib", u"Gauge 1.0 Type Library",
-      {const_cast<kwz_platform::DispatchTypeInfo*>(&Gauge::DispatchInfo())});
-  EXPECT_EQ(lib->GetTypeInfoCount(), 1u);
-  CComPtr<ITypeInfo> byGuid;
-  ASSERT_EQ(lib->GetTypeInfoOfGuid(kwz_test::IID_IGauge, &byGuid), S_OK);
-  CComPtr<ITypeLib> containing;
-  UINT index = 9;
-  ASSERT_EQ(byGuid->GetContainingTypeLib(&containing, &index), S_OK);
-  EXPECT_EQ(containing.get(), static_cast<ITypeLib*>(lib));
-  EXPECT_EQ(index, 0u);
-  BSTR help = nullptr;
-  ASSERT_EQ(lib->GetDocumentation(-1, nullptr, &help, nullptr, nullptr), S_OK);
-  EXPECT_EQ(std::u16string(help), u"Gauge 1.0 Type Library");
-  SysFreeString(help);
-  CComPtr<ITypeInfo> missing;
-  EXPECT_EQ(lib->GetTypeInfoOfGuid(kwz_test::IID_GaugeEvents, &missing), TYPE_E_ELEMENTNOTFOUND);
-}
-
 TEST(ErrorInfoTest, EachThreadHasItsOwnAndGetConsumesIt) {
   CComPtr<ICreateErrorInfo> create;
   ASSERT_EQ(CreateErrorInfo(&create), S_OK);

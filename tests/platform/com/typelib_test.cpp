@@ -1,0 +1,379 @@
+// Type libraries as tools and containers read them: the image written and read back, refused
+// when damaged, the two halves of a dual interface, and libraries found through the registry.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/com_ptr.h"
+#include "platform/typelib_image.h"
+#include "platform/widestring.h"
+#include "tests/platform/RegistryTestSupport.h"
+
+namespace {
+
+using kwz_platform::TypeLibData;
+using kwz_platform::TypeLibFunc;
+using kwz_platform::TypeLibType;
+
+constexpr GUID kLib = {0x6A1B0001, 0x1111, 0x4222, {0x83, 0x33, 0, 0, 0, 0, 0, 1}};
+constexpr GUID kGauge = {0x6A1B0002, 0x1111, 0x4222, {0x83, 0x33, 0, 0, 0, 0, 0, 2}};
+constexpr GUID kEvents = {0x6A1B0003, 0x1111, 0x4222, {0x83, 0x33, 0, 0, 0, 0, 0, 3}};
+constexpr GUID kClass = {0x6A1B0004, 0x1111, 0x4222, {0x83, 0x33, 0, 0, 0, 0, 0, 4}};
+
+// A dual interface with a property and a method, an event interface and the class of both.
+TypeLibData Sample() {
+  TypeLibType gauge{
+      kGauge,
+      TKIND_DISPATCH,
+      TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION,
+      u"IGauge",
+      u"IGauge Interface",
+      {TypeLibFunc{1, INVOKE_PROPERTYGET, u"Level", u"property Level", {}, VT_I4, u"pVal"},
+       TypeLibFunc{1,
+                   INVOKE_PROPERTYPUT,
+                   u"Level",
+                   u"property Level",
+                   {{u"", VT_I4, PARAMFLAG_FIN}},
+                   VT_EMPTY,
+                   u""},
+       TypeLibFunc{2,
+                   INVOKE_FUNC,
+                   u"Scale",
+                   u"method Scale",
+                   {{u"by", VT_R8, PARAMFLAG_FIN}, {u"name", VT_BSTR, PARAMFLAG_FIN}},
+                   VT_BSTR,
+                   u"result"}},
+      {}};
+  TypeLibType events{
+      kEvents,
+      TKIND_DISPATCH,
+      0,
+      u"_GaugeEvents",
+      u"",
+      {TypeLibFunc{1, INVOKE_FUNC, u"Moved", u"", {{u"to", VT_UI4, PARAMFLAG_FIN}}, VT_EMPTY, u""}},
+      {}};
+  TypeLibType coclass{
+      kClass,
+      TKIND_COCLASS,
+      TYPEFLAG_FCANCREATE,
+      u"Gauge",
+      u"Gauge Class",
+      {},
+      {{0, IMPLTYPEFLAG_FDEFAULT}, {1, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}}};
+  return {kLib,
+          0x409,
+          1,
+          2,
+          LIBFLAG_FCONTROL,
+          u"GaugeLib",
+          u"Gauge 1.2 Type Library",
+          {gauge, events, coclass}};
+}
+
+CComPtr<ITypeLib> Build(const TypeLibData& data) {
+  CComPtr<ITypeLib> lib;
+  EXPECT_EQ(kwz_platform::CreateTypeLibFromData(data, &lib), S_OK);
+  return lib;
+}
+
+std::u16string Take(BSTR text) {
+  std::u16string out = text != nullptr ? text : u"";
+  SysFreeString(text);
+  return out;
+}
+
+TEST(TypeLibImageTest, ReadsBackWhatWasWritten) {
+  const std::vector<unsigned char> image = kwz_platform::WriteTypeLibImage(Sample());
+  TypeLibData read;
+  ASSERT_TRUE(kwz_platform::ReadTypeLibImage(image.data(), image.size(), &read));
+  EXPECT_EQ(read, Sample());
+}
+
+TEST(TypeLibImageTest, RefusesDamagedImagesAndLeavesTheOutputAlone) {
+  const std::vector<unsigned char> good = kwz_platform::WriteTypeLibImage(Sample());
+  // Every cut of the image is refused: no count may promise what is not there.
+  for (std::size_t size = 0; size < good.size(); ++size) {
+    TypeLibData read;
+    EXPECT_FALSE(kwz_platform::ReadTypeLibImage(good.data(), size, &read)) << size;
+  }
+  auto with = [](auto change) {
+    TypeLibData data = Sample();
+    change(data);
+    return kwz_platform::WriteTypeLibImage(data);
+  };
+  std::vector<unsigned char> trailing = good;
+  trailing.push_back(0);
+  std::vector<unsigned char> magic = good;
+  magic[7] = '2';
+  // The type count (right after the library's header and texts) made huge.
+  std::vector<unsigned char> huge = good;
+  const std::size_t typeCount = 8 + 16 + 4 + 6 + 2 + 2 * 8 + 2 + 2 * 22;
+  ASSERT_EQ(huge[typeCount], 3);
+  huge[typeCount] = 0xFF;
+  huge[typeCount + 1] = 0xFF;
+  const std::vector<std::pair<const char*, std::vector<unsigned char>>> cases = {
+      {"a byte after the end", trailing},
+      {"another magic", magic},
+      {"a count beyond the image", huge},
+      {"an unknown kind", with([](TypeLibData& d) { d.types[0].kind = TKIND_UNION; })},
+      {"an unknown invoke kind",
+       with([](TypeLibData& d) { d.types[0].funcs[0].kind = INVOKEKIND(3); })},
+      {"a type no argument has",
+       with([](TypeLibData& d) { d.types[0].funcs[2].params[0].vt = VT_PTR; })},
+      {"a retval flag on a parameter",
+       with([](TypeLibData& d) { d.types[0].funcs[2].params[0].flags = PARAMFLAG_FRETVAL; })},
+      {"a coclass with functions",
+       with([](TypeLibData& d) { d.types[2].funcs = d.types[1].funcs; })},
+      {"an interface that implements", with([](TypeLibData& d) {
+         d.types[1].impls = {{0, 0}};
+       })},
+      {"a reference beyond the library",
+       with([](TypeLibData& d) { d.types[2].impls[1].type = 3; })},
+      {"a coclass implementing a coclass",
+       with([](TypeLibData& d) { d.types[2].impls[1].type = 2; })},
+  };
+  for (const auto& [what, image] : cases) {
+    TypeLibData read;
+    read.name = u"untouched";
+    EXPECT_FALSE(kwz_platform::ReadTypeLibImage(image.data(), image.size(), &read)) << what;
+    EXPECT_EQ(read.name, u"untouched") << what;
+  }
+  std::vector<unsigned char> oversized(kwz_platform::kMaxTypeLibImage + 1);
+  std::copy(good.begin(), good.end(), oversized.begin());
+  TypeLibData read;
+  EXPECT_FALSE(kwz_platform::ReadTypeLibImage(oversized.data(), oversized.size(), &read));
+  ITypeLib* lib = nullptr;
+  TypeLibData invalid = Sample();
+  invalid.types[2].impls[0].type = 7;
+  EXPECT_EQ(kwz_platform::CreateTypeLibFromData(invalid, &lib), E_INVALIDARG);
+  EXPECT_EQ(lib, nullptr);
+}
+
+TEST(TypeLibTest, ADualInterfaceHasADispatchHalfAndAnInterfaceHalf) {
+  CComPtr<ITypeInfo> dispatch;
+  {
+    CComPtr<ITypeLib> lib = Build(Sample());
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(kGauge, &dispatch), S_OK);
+  }
+  // The type information keeps its library alive.
+  CComPtr<ITypeLib> containing;
+  UINT index = 9;
+  ASSERT_EQ(dispatch->GetContainingTypeLib(&containing, &index), S_OK);
+  EXPECT_EQ(index, 0u);
+  EXPECT_EQ(containing->GetTypeInfoCount(), 3u);
+
+  HREFTYPE reference = 0;
+  ASSERT_EQ(dispatch->GetRefTypeOfImplType(~0u, &reference), S_OK);
+  CComPtr<ITypeInfo> vtable;
+  ASSERT_EQ(dispatch->GetRefTypeInfo(reference, &vtable), S_OK);
+
+  struct Half {
+    ITypeInfo* info;
+    TYPEKIND kind;
+    WORD slots;
+    FUNCKIND funcKind;
+  };
+  for (const Half& half : {Half{dispatch, TKIND_DISPATCH, 7, FUNC_DISPATCH},
+                           Half{vtable, TKIND_INTERFACE, 10, FUNC_PUREVIRTUAL}}) {
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(half.info->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, half.kind);
+    EXPECT_EQ(attr->guid, kGauge);
+    EXPECT_EQ(attr->cFuncs, 3);
+    EXPECT_EQ(attr->cbSizeVft, half.slots * sizeof(void*));
+    EXPECT_NE(attr->wTypeFlags & TYPEFLAG_FDUAL, 0u);
+    EXPECT_EQ(attr->wMajorVerNum, 1);
+    EXPECT_EQ(attr->wMinorVerNum, 2);
+    half.info->ReleaseTypeAttr(attr);
+    for (UINT i = 0; i < 3; ++i) {
+      FUNCDESC* desc = nullptr;
+      ASSERT_EQ(half.info->GetFuncDesc(i, &desc), S_OK);
+      EXPECT_EQ(desc->funckind, half.funcKind);
+      EXPECT_EQ(desc->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << "slots in order";
+      half.info->ReleaseFuncDesc(desc);
+    }
+  }
+
+  // Scale(by, name) as each half puts it: the result as the function's type, or as a last
+  // [out, retval] pointer with HRESULT returned.
+  FUNCDESC* byDispatch = nullptr;
+  ASSERT_EQ(dispatch->GetFuncDesc(2, &byDispatch), S_OK);
+  EXPECT_EQ(byDispatch->cParams, 2);
+  EXPECT_EQ(byDispatch->elemdescFunc.tdesc.vt, VT_BSTR);
+  dispatch->ReleaseFuncDesc(byDispatch);
+  FUNCDESC* bySlot = nullptr;
+  ASSERT_EQ(vtable->GetFuncDesc(2, &bySlot), S_OK);
+  ASSERT_EQ(bySlot->cParams, 3);
+  EXPECT_EQ(bySlot->elemdescFunc.tdesc.vt, VT_HRESULT);
+  EXPECT_EQ(bySlot->lprgelemdescParam[0].tdesc.vt, VT_R8);
+  EXPECT_EQ(bySlot->lprgelemdescParam[2].tdesc.vt, VT_PTR);
+  EXPECT_EQ(bySlot->lprgelemdescParam[2].tdesc.lptdesc->vt, VT_BSTR);
+  EXPECT_EQ(bySlot->lprgelemdescParam[2].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+  vtable->ReleaseFuncDesc(bySlot);
+
+  BSTR names[4] = {};
+  UINT count = 0;
+  ASSERT_EQ(vtable->GetNames(2, names, 4, &count), S_OK);
+  ASSERT_EQ(count, 4u);
+  EXPECT_EQ(Take(names[0]), u"Scale");
+  EXPECT_EQ(Take(names[1]), u"by");
+  EXPECT_EQ(Take(names[2]), u"name");
+  EXPECT_EQ(Take(names[3]), u"result");
+  ASSERT_EQ(dispatch->GetNames(1, names, 4, &count), S_OK);
+  EXPECT_EQ(count, 1u) << "a property's value is not named on the dispatch half";
+  Take(names[0]);
+
+  LPOLESTR lookup[] = {const_cast<LPOLESTR>(u"SCALE"), const_cast<LPOLESTR>(u"Name")};
+  MEMBERID ids[2] = {};
+  ASSERT_EQ(dispatch->GetIDsOfNames(lookup, 2, ids), S_OK);
+  EXPECT_EQ(ids[0], 2);
+  EXPECT_EQ(ids[1], 1);
+
+  FUNCDESC* none = nullptr;
+  EXPECT_EQ(vtable->GetFuncDesc(3, &none), TYPE_E_ELEMENTNOTFOUND);
+  VARDESC* variable = nullptr;
+  EXPECT_EQ(vtable->GetVarDesc(0, &variable), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(vtable->GetRefTypeOfImplType(~0u, &reference), TYPE_E_ELEMENTNOTFOUND);
+}
+
+TEST(TypeLibTest, ACoclassListsItsInterfacesAndTheLibraryAnswersForItsNames) {
+  CComPtr<ITypeLib> lib = Build(Sample());
+  CComPtr<ITypeInfo> coclass;
+  ASSERT_EQ(lib->GetTypeInfo(2, &coclass), S_OK);
+  TYPEKIND kind = TKIND_ENUM;
+  ASSERT_EQ(lib->GetTypeInfoType(2, &kind), S_OK);
+  EXPECT_EQ(kind, TKIND_COCLASS);
+  std::vector<std::pair<TYPEKIND, INT>> listed;
+  for (UINT i = 0; i < 2; ++i) {
+    HREFTYPE reference = 0;
+    INT flags = 0;
+    ASSERT_EQ(coclass->GetRefTypeOfImplType(i, &reference), S_OK);
+    ASSERT_EQ(coclass->GetImplTypeFlags(i, &flags), S_OK);
+    CComPtr<ITypeInfo> type;
+    ASSERT_EQ(coclass->GetRefTypeInfo(reference, &type), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(type->GetTypeAttr(&attr), S_OK);
+    listed.emplace_back(attr->typekind, flags);
+    type->ReleaseTypeAttr(attr);
+  }
+  // The dual interface by its interface half, the event interface as a dispinterface.
+  EXPECT_EQ(listed, (std::vector<std::pair<TYPEKIND, INT>>{
+                        {TKIND_INTERFACE, IMPLTYPEFLAG_FDEFAULT},
+                        {TKIND_DISPATCH, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}}));
+  HREFTYPE beyond = 0;
+  EXPECT_EQ(coclass->GetRefTypeOfImplType(2, &beyond), TYPE_E_ELEMENTNOTFOUND);
+  CComPtr<ITypeInfo> bogus;
+  EXPECT_EQ(coclass->GetRefTypeInfo(0x7FFF, &bogus), TYPE_E_ELEMENTNOTFOUND);
+  void* object = nullptr;
+  CComPtr<ITypeInfo> events;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(kEvents, &events), S_OK);
+  EXPECT_EQ(events->CreateInstance(nullptr, IID_IUnknown, &object), TYPE_E_WRONGTYPEKIND);
+
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+  EXPECT_EQ(attr->guid, kLib);
+  EXPECT_EQ(attr->lcid, 0x409u);
+  EXPECT_EQ(attr->wLibFlags, LIBFLAG_FCONTROL);
+  lib->ReleaseTLibAttr(attr);
+  BSTR name = nullptr;
+  BSTR help = nullptr;
+  ASSERT_EQ(lib->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Take(name), u"GaugeLib");
+  EXPECT_EQ(Take(help), u"Gauge 1.2 Type Library");
+  ASSERT_EQ(lib->GetDocumentation(2, &name, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Take(name), u"Gauge");
+
+  for (const char16_t* asked : {u"igauge", u"LEVEL", u"to"}) {
+    std::u16string buffer = asked;
+    BOOL found = FALSE;
+    ASSERT_EQ(lib->IsName(buffer.data(), 0, &found), S_OK);
+    EXPECT_TRUE(found) << Narrow(asked);
+  }
+  std::u16string spelled = u"igauge";
+  BOOL found = FALSE;
+  lib->IsName(spelled.data(), 0, &found);
+  EXPECT_EQ(spelled, u"IGauge") << "rewritten in the library's case";
+  std::u16string unknown = u"Gauges";
+  ASSERT_EQ(lib->IsName(unknown.data(), 0, &found), S_OK);
+  EXPECT_FALSE(found);
+}
+
+class TypeLibFileTest : public ::testing::Test {
+ protected:
+  std::u16string Write(const char* name, const std::vector<unsigned char>& bytes) {
+    const std::string path = std::string(folder_.path()) + "/" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return Widen(path.c_str());
+  }
+
+  kwz_test::ScopedRegistry registry_;
+  kwz_test::TempDir folder_;
+};
+
+TEST_F(TypeLibFileTest, LoadsFilesAndFindsRegisteredLibrariesByVersionAndLocale) {
+  const std::u16string v12 = Write("gauge12.tlb", kwz_platform::WriteTypeLibImage(Sample()));
+  TypeLibData older = Sample();
+  older.minor = 0;
+  older.lcid = 0;
+  const std::u16string v10 = Write("gauge10.tlb", kwz_platform::WriteTypeLibImage(older));
+
+  CComPtr<ITypeLib> lib;
+  ASSERT_EQ(LoadTypeLib(v12.c_str(), &lib), S_OK);
+  EXPECT_EQ(lib->GetTypeInfoCount(), 3u);
+  BSTR path = nullptr;
+  EXPECT_EQ(QueryPathOfRegTypeLib(kLib, 1, 0, 0x409, &path), TYPE_E_LIBNOTREGISTERED)
+      << "a library named by its full path is not registered by default";
+  lib.Release();
+  for (const std::u16string& file : {v12, v10}) {
+    ASSERT_EQ(LoadTypeLibEx(file.c_str(), REGKIND_REGISTER, &lib), S_OK);
+    lib.Release();
+  }
+
+  struct Case {
+    WORD major;
+    WORD minor;
+    LCID lcid;
+    HRESULT expected;
+    std::u16string path;
+  };
+  const Case cases[] = {
+      {1, 0, 0x409, S_OK, v12},  // the highest minor version of the major asked for
+      {1, 1, 0x409, S_OK, v12},
+      {1, 2, 0x809, S_OK, v12},  // English (UK) falls back to the language's default, 409
+      {1, 0, 0x407, S_OK, v10},  // German: only 1.0 has a neutral registration
+      {1, 3, 0x409, TYPE_E_LIBNOTREGISTERED, u""},
+      {2, 0, 0x409, TYPE_E_LIBNOTREGISTERED, u""},
+  };
+  for (const Case& c : cases) {
+    BSTR found = nullptr;
+    EXPECT_EQ(QueryPathOfRegTypeLib(kLib, c.major, c.minor, c.lcid, &found), c.expected)
+        << c.major << "." << c.minor << " " << c.lcid;
+    EXPECT_EQ(Take(found), c.path);
+  }
+  ASSERT_EQ(LoadRegTypeLib(kLib, 1, 1, 0x409, &lib), S_OK);
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
+  EXPECT_EQ(attr->wMinorVerNum, 2);
+  lib->ReleaseTLibAttr(attr);
+  CComPtr<ITypeLib> missing;
+  EXPECT_EQ(LoadRegTypeLib(kEvents, 1, 0, 0, &missing), TYPE_E_LIBNOTREGISTERED);
+}
+
+TEST_F(TypeLibFileTest, MissingAndDamagedFilesAreRefused) {
+  std::vector<unsigned char> damaged = kwz_platform::WriteTypeLibImage(Sample());
+  damaged.resize(damaged.size() / 2);
+  const std::u16string cut = Write("cut.tlb", damaged);
+  const std::u16string absent = Widen((std::string(folder_.path()) + "/absent.tlb").c_str());
+  CComPtr<ITypeLib> lib;
+  EXPECT_EQ(LoadTypeLib(absent.c_str(), &lib), TYPE_E_CANTLOADLIBRARY);
+  EXPECT_EQ(LoadTypeLib(cut.c_str(), &lib), TYPE_E_INVDATAREAD);
+  EXPECT_EQ(LoadTypeLib(u"", &lib), E_INVALIDARG);
+  EXPECT_EQ(lib.get(), nullptr);
+}
+
+}  // namespace
