@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "control/ScreenReceiverTypeLib.h"
 #include "fuzz/CorpusSources.h"
 #include "fuzz/FuzzSupport.h"
 
@@ -223,6 +224,16 @@ void SettingsSeeds(SeedWriter& w) {
   }
 }
 
+void TypeLibSeeds(SeedWriter& w) {
+  // The control's own library, and one cut down to its coclass and events.
+  kwz_platform::TypeLibData data = ScreenReceiverTypeLibData();
+  const std::vector<unsigned char> full = kwz_platform::WriteTypeLibImage(data);
+  w.Write(Bytes(full.begin(), full.end()));
+  data.types[0].funcs.resize(2);
+  const std::vector<unsigned char> small = kwz_platform::WriteTypeLibImage(data);
+  w.Write(Bytes(small.begin(), small.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,7 +259,9 @@ int main(int argc, char** argv) {
       {"yuv_convert_fuzzer",
        [](SeedWriter& w, const std::vector<kwz_fuzz::Message>&) { YuvSeeds(w); }},
       {"settings_fuzzer",
-       [](SeedWriter& w, const std::vector<kwz_fuzz::Message>&) { SettingsSeeds(w); }}};
+       [](SeedWriter& w, const std::vector<kwz_fuzz::Message>&) { SettingsSeeds(w); }},
+      {"typelib_image_fuzzer",
+       [](SeedWriter& w, const std::vector<kwz_fuzz::Message>&) { TypeLibSeeds(w); }}};
   for (const Target& target : targets) {
     SeedWriter writer(folder, target.name);
     target.write(writer, messages);
