@@ -76,6 +76,12 @@ class Reader {
     const unsigned count = U16();
     return ok_ && Left() >= count * minimum ? count : Fail<unsigned>();
   }
+  // A number stored as an enumeration, refused beyond the values the enumeration can hold.
+  template <typename Enum>
+  Enum Enumerated(unsigned largest) {
+    const unsigned value = U16();
+    return value <= largest ? static_cast<Enum>(value) : Fail<Enum>();
+  }
   bool Magic() {
     if (!Take(8)) return false;
     if (std::memcmp(data_, kMagic, 8) != 0) ok_ = false;
@@ -163,7 +169,7 @@ bool ReadTypeLibImage(const unsigned char* image, std::size_t size, TypeLibData*
   lib.types.resize(in.Count(kMinType));
   for (TypeLibType& type : lib.types) {
     type.guid = in.Guid();
-    type.kind = static_cast<TYPEKIND>(in.U16());
+    type.kind = in.Enumerated<TYPEKIND>(TKIND_UNION);
     type.flags = static_cast<WORD>(in.U16());
     type.name = in.Text();
     type.help = in.Text();
@@ -171,7 +177,7 @@ bool ReadTypeLibImage(const unsigned char* image, std::size_t size, TypeLibData*
     const unsigned impls = in.U16();
     for (TypeLibFunc& func : type.funcs) {
       func.memid = static_cast<MEMBERID>(in.U32());
-      func.kind = static_cast<INVOKEKIND>(in.U16());
+      func.kind = in.Enumerated<INVOKEKIND>(INVOKE_PROPERTYPUT);
       func.result = static_cast<VARTYPE>(in.U16());
       func.name = in.Text();
       func.help = in.Text();

@@ -96,7 +96,10 @@ class DataTypeInfo final : public ITypeInfo {
  private:
   const TypeLibType& Type() const;
   const TypeLibFunc* Member(MEMBERID member) const;
-  bool Dual() const { return (Type().flags & TYPEFLAG_FDUAL) != 0; }
+  // Only a dispinterface has an interface half; the flag means nothing on a coclass.
+  bool Dual() const {
+    return Type().kind == TKIND_DISPATCH && (Type().flags & TYPEFLAG_FDUAL) != 0;
+  }
 
   DataTypeLib* const lib_;
   const UINT index_;
