@@ -97,6 +97,16 @@ HRESULT CKWZ_ScreenReceiver::Unadvise(DWORD connection) {
   return OLE_E_NOCONNECTION;
 }
 
+HRESULT CKWZ_ScreenReceiver::EnumAdvise(IEnumSTATDATA** advises) {
+  std::vector<STATDATA> entries;
+  entries.reserve(m_oleAdvises.size());
+  // IOleObject::Advise takes no format or flags, so the entries carry none.
+  for (const OleAdvise& advise : m_oleAdvises) {
+    entries.push_back(STATDATA{FORMATETC{}, 0, advise.sink, advise.cookie});
+  }
+  return kwz_platform::EnumerateAdvises(entries, advises);
+}
+
 HRESULT CKWZ_ScreenReceiver::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND parent,
                                     LPCRECT position) {
   if (ActivatesInPlace(verb)) {
@@ -515,9 +525,6 @@ HRESULT CKWZ_ScreenReceiver::IsUpToDate() {
   return E_NOTIMPL;
 }
 HRESULT CKWZ_ScreenReceiver::GetUserType(DWORD, LPOLESTR*) {
-  return E_NOTIMPL;
-}
-HRESULT CKWZ_ScreenReceiver::EnumAdvise(IEnumSTATDATA**) {
   return E_NOTIMPL;
 }
 HRESULT CKWZ_ScreenReceiver::SetColorScheme(LOGPALETTE*) {

@@ -1,4 +1,5 @@
-// Connection points for outgoing dispinterfaces, and the enumerators that containers walk.
+// Connection points for outgoing dispinterfaces, and the enumerators that containers walk
+// (connections, connection points and an object's advise sinks).
 //
 // DispatchConnectionPoint keeps every advised sink as a cookie of the Global Interface Table,
 // so an event may be fired from any thread initialised for COM: each sink is then called in its
@@ -65,6 +66,9 @@ HRESULT FindConnectionPointAmong(const std::vector<IConnectionPoint*>& points, R
                                  IConnectionPoint** found);
 HRESULT EnumerateConnectionPoints(const std::vector<IConnectionPoint*>& points,
                                   IEnumConnectionPoints** points_out);
+// For IOleObject::EnumAdvise: an enumerator over a copy of the entries, holding its own
+// reference to each sink, so the object may unadvise while a container walks the list.
+HRESULT EnumerateAdvises(const std::vector<STATDATA>& advises, IEnumSTATDATA** out);
 
 }  // namespace kwz_platform
 

@@ -112,7 +112,8 @@ struct ICONINFO {
 // Fills the hot spot and creates the mask and colour bitmaps, which the caller deletes with
 // DeleteObject.
 BOOL GetIconInfo(HICON icon, ICONINFO* info);
-// Deletes a bitmap made by GetIconInfo; FALSE for anything else or a second time.
+// Deletes a bitmap (from GetIconInfo, CreateDIBSection or LoadBitmapW); FALSE for anything
+// else or a second time.
 BOOL DeleteObject(HGDIOBJ object);
 // An icon from a 32-bit DIB section (hbmColor) whose fourth byte is each pixel's opacity: 0
 // transparent, anything else opaque. hbmMask is not read. Up to 256 x 256.
@@ -122,6 +123,30 @@ BOOL DestroyIcon(HICON icon);
 // Draws the icon with its top-left corner at (x, y) (no hot spot is subtracted); pixels that the
 // mask leaves transparent keep what is under them. Parts outside the client area are clipped.
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
+
+// Bitmaps. LoadBitmapW reads the module's RT_BITMAP resource name (a BITMAPINFOHEADER, its
+// colour table and the rows, as resource compilers write them: bottom-up, BI_RGB, 1, 4, 8, 24
+// or 32 bits per pixel, sides up to 4096) into a 32-bit bitmap, which the caller deletes with
+// DeleteObject. A null instance is the program itself, as for FindResourceW (there are no
+// system bitmaps). Null with ERROR_RESOURCE_NAME_NOT_FOUND when the resource is absent and
+// ERROR_INVALID_DATA when it is not such a bitmap or is shorter than its rows; a pixel whose
+// index is beyond the colour table comes out black.
+HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name);
+
+struct BITMAP {
+  LONG bmType;
+  LONG bmWidth;
+  LONG bmHeight;
+  LONG bmWidthBytes;
+  WORD bmPlanes;
+  WORD bmBitsPixel;
+  LPVOID bmBits;
+};
+// For a bitmap and a buffer of at least sizeof(BITMAP): its size and bit count, and bmBits the
+// pixels of the bitmaps that have them in memory (DIB sections and loaded bitmaps, 32-bit rows
+// bottom row first unless the section was made top-down), else null. Returns the bytes written,
+// sizeof(BITMAP) for a null buffer, 0 for anything else.
+int GetObjectW(HGDIOBJ object, int size, LPVOID buffer);
 
 // Display enumeration. Headless: one or more virtual displays (1920 x 1080 by default). X11:
 // one device per X screen, with the screen's current size.

@@ -37,6 +37,7 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
 #define MAKEINTRESOURCEW(i) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(i))))
 #endif
 #define IS_INTRESOURCE(p) ((reinterpret_cast<ULONG_PTR>(p) >> 16) == 0)
+#define RT_BITMAP MAKEINTRESOURCEW(2)
 #define RT_STRING MAKEINTRESOURCEW(6)
 #define RT_VERSION MAKEINTRESOURCEW(16)
 

@@ -290,6 +290,29 @@ class IAdviseSink : public IUnknown {
 };
 extern const IID IID_IAdviseSink;
 
+// One advise connection of an object, as IOleObject::EnumAdvise and IDataObject::EnumDAdvise
+// list them.
+struct STATDATA {
+  FORMATETC formatetc;
+  DWORD advf;
+  IAdviseSink* pAdvSink;
+  DWORD dwConnection;
+};
+
+// Next hands out AddRef'ed sinks (the caller releases them) and gives S_FALSE when fewer than
+// asked remain; Skip gives S_FALSE when it runs past the end.
+class IEnumSTATDATA : public IUnknown {
+ public:
+  virtual HRESULT Next(ULONG count, STATDATA* items, ULONG* fetched) = 0;
+  virtual HRESULT Skip(ULONG count) = 0;
+  virtual HRESULT Reset() = 0;
+  virtual HRESULT Clone(IEnumSTATDATA** copy) = 0;
+
+ protected:
+  ~IEnumSTATDATA() = default;
+};
+extern const IID IID_IEnumSTATDATA;
+
 class IDataObject : public IUnknown {
  public:
   virtual HRESULT GetData(FORMATETC* format, STGMEDIUM* medium) = 0;

@@ -89,6 +89,7 @@ constexpr HRESULT MakeHresult(std::uint32_t value) {
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_INVALID_DATA 13u
 #define ERROR_GEN_FAILURE 31u
 #define ERROR_OUTOFMEMORY 14u
 #define ERROR_NOT_SUPPORTED 50u

@@ -16,6 +16,12 @@ void Hold(CONNECTDATA& item) {
 void Drop(CONNECTDATA& item) {
   if (item.pUnk != nullptr) item.pUnk->Release();
 }
+void Hold(STATDATA& item) {
+  if (item.pAdvSink != nullptr) item.pAdvSink->AddRef();
+}
+void Drop(STATDATA& item) {
+  if (item.pAdvSink != nullptr) item.pAdvSink->Release();
+}
 void Hold(IConnectionPoint* item) {
   item->AddRef();
 }
@@ -221,6 +227,12 @@ HRESULT EnumerateConnectionPoints(const std::vector<IConnectionPoint*>& points,
   if (out == nullptr) return E_POINTER;
   *out = new SnapshotEnum<IEnumConnectionPoints, IConnectionPoint*, IID_IEnumConnectionPoints>(
       points, 0);
+  return S_OK;
+}
+
+HRESULT EnumerateAdvises(const std::vector<STATDATA>& advises, IEnumSTATDATA** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = new SnapshotEnum<IEnumSTATDATA, STATDATA, IID_IEnumSTATDATA>(advises, 0);
   return S_OK;
 }
 

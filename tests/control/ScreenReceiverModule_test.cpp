@@ -3,13 +3,17 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "control/ScreenReceiverGuids.h"
 #include "control/ScreenReceiverTypeLib.h"
+#include "control/resource.h"
 #include "platform/com_activation.h"
+#include "platform/gdi.h"
 #include "platform/libloaderapi.h"
 #include "platform/registrar.h"
 #include "platform/winnls.h"
@@ -294,7 +298,7 @@ TEST_F(ModuleTest, AggregatedControlSharesTheOuterIdentity) {
   EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 
-TEST_F(ModuleTest, VersionRecordAndStringsReadFromTheFile) {
+TEST_F(ModuleTest, VersionRecordStringsAndToolboxBitmapReadFromTheFile) {
   DWORD handle = 1;
   const DWORD size = GetFileVersionInfoSizeW(kModule.c_str(), &handle);
   ASSERT_GT(size, 0u);
@@ -321,7 +325,19 @@ TEST_F(ModuleTest, VersionRecordAndStringsReadFromTheFile) {
   EXPECT_EQ(LoadStringW(module, 100, name, 4), 3) << "cut to fit";
   EXPECT_EQ(Narrow(name), "KWZ");
   EXPECT_EQ(FindResourceW(module, MAKEINTRESOURCEW(103), u"REGISTRY"), nullptr);
+  HBITMAP toolbox = LoadBitmapW(module, MAKEINTRESOURCEW(IDB_KWZ_SCREENRECEIVER));
   FreeLibrary(module);
+  // The toolbox picture: a 17 x 16 drawing, light grey in its corners.
+  BITMAP picture{};
+  ASSERT_EQ(GetObjectW(toolbox, sizeof picture, &picture), static_cast<int>(sizeof picture));
+  ASSERT_EQ(picture.bmWidth, 17);
+  ASSERT_EQ(picture.bmHeight, 16);
+  const auto* pixels = static_cast<const std::uint32_t*>(picture.bmBits);
+  const std::uint32_t topLeft = pixels[15 * 17] & 0xFFFFFF;  // bottom-up rows
+  EXPECT_EQ(topLeft, 0xC0C0C0u);
+  EXPECT_TRUE(std::any_of(pixels, pixels + 17 * 16,
+                          [&](std::uint32_t pixel) { return (pixel & 0xFFFFFF) != topLeft; }));
+  EXPECT_TRUE(DeleteObject(toolbox));
   // A file that is no module of ours has no record.
   EXPECT_EQ(GetFileVersionInfoSizeW(u"/proc/self/status", nullptr), 0u);
 }

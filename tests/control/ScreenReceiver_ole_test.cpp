@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "platform/gdi_testing.h"
 #include "tests/control/ReceiverOnLoopback.h"
@@ -446,16 +447,35 @@ TEST_F(InPlace, FullContainerSitesActivatesPersistsAndAdvises) {
   EXPECT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, nullptr), S_OK);
   EXPECT_EQ(sink->References(), 1u);
 
-  // The object's sinks hear that it closes, and each goes with its own cookie.
+  // The object's sinks hear that it closes, and each goes with its own cookie. The container
+  // can list them; each entry it is handed holds a reference of its own.
+  auto listedCookies = [&] {
+    std::vector<DWORD> cookies;
+    CComPtr<IEnumSTATDATA> advises;
+    EXPECT_EQ(ole_->EnumAdvise(&advises), S_OK);
+    STATDATA entry{};
+    while (advises && advises->Next(1, &entry, nullptr) == S_OK) {
+      const FORMATETC& f = entry.formatetc;
+      EXPECT_TRUE(f.cfFormat == 0 && f.ptd == nullptr && f.dwAspect == 0 && f.lindex == 0 &&
+                  f.tymed == 0);
+      EXPECT_EQ(entry.advf, 0u);
+      EXPECT_EQ(entry.pAdvSink, static_cast<IAdviseSink*>(sink));
+      entry.pAdvSink->Release();
+      cookies.push_back(entry.dwConnection);
+    }
+    return cookies;
+  };
   DWORD first = 0, second = 0;
   ASSERT_EQ(ole_->Advise(sink, &first), S_OK);
   ASSERT_EQ(ole_->Advise(sink, &second), S_OK);
   EXPECT_NE(first, second);
+  EXPECT_EQ(listedCookies(), (std::vector<DWORD>{first, second}));
   EXPECT_EQ(sink->References(), 3u);
   EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
   EXPECT_EQ(sink->closes, 2);
   EXPECT_EQ(ole_->Unadvise(first), S_OK);
   EXPECT_EQ(sink->References(), 2u);
+  EXPECT_EQ(listedCookies(), std::vector<DWORD>{second});
   EXPECT_EQ(ole_->Unadvise(first), OLE_E_NOCONNECTION);
   EXPECT_EQ(ole_->Unadvise(second), S_OK);
   EXPECT_EQ(sink->References(), 1u);

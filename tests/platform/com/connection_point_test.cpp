@@ -1,6 +1,7 @@
 // Connection points: the cookie rules of Advise and Unadvise, firing, enumeration.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <vector>
 
 #include "tests/platform/ComTestObjects.h"
@@ -21,6 +22,21 @@ class BrokenSink final : public IUnknown {
   }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
+};
+
+class QuietAdviseSink final : public kwz_platform::ComObject<QuietAdviseSink, IAdviseSink> {
+ public:
+  using Interfaces =
+      kwz_platform::ComInterfaces<kwz_platform::ComEntry<IAdviseSink, IID_IAdviseSink>>;
+  QuietAdviseSink() { ++LiveComObjects(); }
+  void OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+  void OnViewChange(DWORD, LONG) override {}
+  void OnRename(IMoniker*) override {}
+  void OnSave() override {}
+  void OnClose() override {}
+
+ private:
+  ~QuietAdviseSink() override { --LiveComObjects(); }
 };
 
 class ConnectionPointTest : public ::testing::Test {
@@ -145,6 +161,56 @@ TEST_F(ConnectionPointTest, ContainerAndEnumeratorsListWhatIsLive) {
   ASSERT_EQ(connections->Clone(&clone), S_OK);
   EXPECT_EQ(clone->Skip(2), S_FALSE);
   raiser->Point().Unadvise(cy);
+}
+
+TEST_F(ConnectionPointTest, AdviseEnumeratorCountsSkipsAndClonesFromItsPosition) {
+  std::vector<CComPtr<QuietAdviseSink>> sinks(3);
+  std::vector<STATDATA> advises;
+  for (DWORD i = 0; i < sinks.size(); ++i) {
+    sinks[i].Attach(new QuietAdviseSink);
+    advises.push_back(STATDATA{FORMATETC{}, 0, sinks[i], 10 + i});
+  }
+  struct Case {
+    const char* what;
+    ULONG skip;
+    HRESULT skipped;
+    bool clone;  // the rest is read from a clone made after the skip
+    ULONG ask;
+    HRESULT answer;
+    std::vector<DWORD> cookies;
+  };
+  const Case cases[] = {
+      {"all at once", 0, S_OK, false, 3, S_OK, {10, 11, 12}},
+      {"more than are left", 1, S_OK, false, 5, S_FALSE, {11, 12}},
+      {"skip past the end", 4, S_FALSE, false, 2, S_FALSE, {}},
+      {"clone keeps the position", 2, S_OK, true, 2, S_FALSE, {12}},
+  };
+  for (const Case& c : cases) {
+    CComPtr<IEnumSTATDATA> list;
+    ASSERT_EQ(kwz_platform::EnumerateAdvises(advises, &list), S_OK);
+    EXPECT_EQ(list->Skip(c.skip), c.skipped) << c.what;
+    CComPtr<IEnumSTATDATA> clone;
+    if (c.clone) {
+      ASSERT_EQ(list->Clone(&clone), S_OK);
+    }
+    IEnumSTATDATA* from = c.clone ? clone.get() : list.get();
+    STATDATA got[5] = {};
+    ULONG fetched = 99;
+    EXPECT_EQ(from->Next(c.ask, got, &fetched), c.answer) << c.what;
+    std::vector<DWORD> cookies;
+    for (ULONG i = 0; i < fetched && i < std::size(got); ++i) {
+      cookies.push_back(got[i].dwConnection);
+      EXPECT_EQ(got[i].pAdvSink, sinks[got[i].dwConnection - 10].get()) << c.what;
+      got[i].pAdvSink->Release();
+    }
+    EXPECT_EQ(cookies, c.cookies) << c.what;
+    // Reset starts the copy over, however far the enumerator got.
+    ASSERT_EQ(from->Reset(), S_OK);
+    EXPECT_EQ(from->Next(1, got, nullptr), S_OK);
+    EXPECT_EQ(got[0].dwConnection, 10u) << c.what;
+    got[0].pAdvSink->Release();
+  }
+  for (auto& sink : sinks) EXPECT_EQ(sink->References(), 1u) << "every sink handed out came back";
 }
 
 }  // namespace
