@@ -108,9 +108,10 @@ HRESULT Register(ITypeLib* lib, LPCOLESTR fullPath, LPCOLESTR helpDir, bool perU
     BSTR typeName = nullptr;
     info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr);
     info->Release();
+    const std::u16string name = BstrText(typeName);
     if (!dispatch) continue;
     const std::u16string key = u"Interface\\" + GuidText(iid);
-    status = Write(classes.get(), key, BstrText(typeName).c_str());
+    status = Write(classes.get(), key, name.c_str());
     if (status == ERROR_SUCCESS) status = Write(classes.get(), key + u"\\ProxyStubClsid", proxy);
     if (status == ERROR_SUCCESS) {
       status = Write(classes.get(), key + u"\\ProxyStubClsid32", proxy);
