@@ -68,8 +68,6 @@ class DispatchTypeInfo final {
   // result, texts from the thread's error information) when the member fails.
   HRESULT Invoke(void* object, DISPID member, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* exception, UINT* argError) const;
-  // Names are matched ignoring case; parameter names give their positions.
-  HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) const;
 
   // The interface as a type library lists it; typeFlags are its TYPEFLAG_*.
   TypeLibType Describe(WORD typeFlags = 0) const;
@@ -229,9 +227,17 @@ class DispatchImpl : public Interface {
     if (index != 0) return DISP_E_BADINDEX;
     return Derived::DispatchInfo().GetTypeInfo(info);
   }
-  HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* dispids) override {
+  // Names resolve through the type information the object hands out, so an object whose
+  // interface belongs to a library answers from that library.
+  HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                        DISPID* dispids) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return Derived::DispatchInfo().GetIDsOfNames(names, count, dispids);
+    ITypeInfo* info = nullptr;
+    const HRESULT hr = this->GetTypeInfo(0, locale, &info);
+    if (FAILED(hr)) return hr;
+    const HRESULT found = info->GetIDsOfNames(names, count, dispids);
+    info->Release();
+    return found;
   }
   HRESULT Invoke(DISPID member, REFIID iid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* exception, UINT* argError) override {

@@ -101,12 +101,6 @@ HRESULT DispatchTypeInfo::Invoke(void* object, DISPID member, WORD flags, DISPPA
   return S_OK;
 }
 
-HRESULT DispatchTypeInfo::GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) const {
-  CComPtr<ITypeInfo> info;
-  const HRESULT hr = GetTypeInfo(&info);
-  return SUCCEEDED(hr) ? info->GetIDsOfNames(names, count, ids) : hr;
-}
-
 TypeLibType DispatchTypeInfo::Describe(WORD typeFlags) const {
   TypeLibType type{iid_, TKIND_DISPATCH, typeFlags, name_, help_, {}, {}};
   for (const DispatchMember& m : members_) {

@@ -19,17 +19,16 @@ using kwz_platform::kMaxTypeLibImage;
 
 // The module's TYPELIB resource 1, else the whole file when it is an image by itself.
 bool ReadImage(const std::string& path, std::vector<unsigned char>* image) {
-  DWORD size = 0;
-  if (kwz_platform::ReadFileResource(path.c_str(), MAKEINTRESOURCEW(1), u"TYPELIB", nullptr,
+  // One read into room for the largest image: the file's resource section is parsed once.
+  image->resize(kMaxTypeLibImage + 1);
+  DWORD size = static_cast<DWORD>(image->size());
+  if (kwz_platform::ReadFileResource(path.c_str(), MAKEINTRESOURCEW(1), u"TYPELIB", image->data(),
                                      &size)) {
-    if (size > kMaxTypeLibImage) return false;
     image->resize(size);
-    return kwz_platform::ReadFileResource(path.c_str(), MAKEINTRESOURCEW(1), u"TYPELIB",
-                                          image->data(), &size);
+    return true;
   }
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
-  image->resize(kMaxTypeLibImage + 1);
   file.read(reinterpret_cast<char*>(image->data()), static_cast<std::streamsize>(image->size()));
   image->resize(static_cast<std::size_t>(file.gcount()));
   return true;

@@ -293,14 +293,6 @@ TEST(DispatchTest, TypeInformationListsMembersAndHelpStrings) {
   EXPECT_EQ(seen[6].type, VT_UI4);
   EXPECT_EQ(seen[6].help, u"method Where");
 
-  BSTR names[4] = {};
-  UINT got = 0;
-  ASSERT_EQ(info->GetNames(kwz_test::kAdd, names, 4, &got), S_OK);
-  ASSERT_EQ(got, 3u);
-  EXPECT_EQ(std::u16string(names[0]), u"Add");
-  EXPECT_EQ(std::u16string(names[2]), u"b");
-  for (UINT i = 0; i < got; ++i) SysFreeString(names[i]);
-  EXPECT_EQ(info->GetNames(77, names, 4, &got), TYPE_E_ELEMENTNOTFOUND);
 
   BSTR typeName = nullptr, typeDoc = nullptr;
   ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &typeName, &typeDoc, nullptr, nullptr), S_OK);
