@@ -16,7 +16,7 @@ packages=(
   libavcodec-dev libavutil-dev libopenh264-dev libvpx-dev libyuv-dev libjpeg-dev
   ffmpeg
   # kwz-web: HTTP and WebSocket (Boost.Beast on Asio), and the browser its tests drive
-  libboost-dev chromium chromium-driver python3-selenium
+  libboost-dev chromium chromium-driver python3-selenium python3-websocket
   # The manual pages (help2man), the Debian package's computed dependencies (dpkg-shlibdeps)
   # and the check of its desktop entry
   help2man dpkg-dev desktop-file-utils
