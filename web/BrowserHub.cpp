@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "web/BrowserRemoteControl.h"
 #include "web/BrowserSession.h"
 
 namespace kwz_web {
@@ -12,11 +13,11 @@ bool NeedsDecodedFrames(std::uint8_t caps, int streamMode) {
     case 3:
       return true;  // no browser decodes MPEG-4 Part 2
     case 4:
-      return (caps & kCapsH264) == 0;
+      return (caps & kCodecH264) == 0;
     case 5:
-      return (caps & kCapsVp8) == 0;
+      return (caps & kCodecVp8) == 0;
     case 6:
-      return (caps & kCapsVp9) == 0;
+      return (caps & kCodecVp9) == 0;
     default:
       return false;
   }
@@ -37,6 +38,7 @@ void BrowserHub::OnFrame(const BrowserFramePtr& frame, bool decoded) {
     m_rawMode = frame->fields.streamMode;
     m_screenWidth = frame->fields.width;
     m_screenHeight = frame->fields.height;
+    if (m_callbacks.remote) m_callbacks.remote->SetScreenSize(m_screenWidth, m_screenHeight);
     m_raw.Add(frame);
   }
   for (const auto& session : m_sessions) {
@@ -55,11 +57,9 @@ void BrowserHub::Join(const std::shared_ptr<BrowserSession>& session) {
 }
 
 void BrowserHub::Leave(BrowserSession* session) {
-  const bool controlled = m_controller == session;
-  if (controlled) m_controller = nullptr;
+  if (m_controller == session) m_controller = nullptr;
   std::erase_if(m_sessions, [session](const auto& s) { return s.get() == session; });
   UpdateDecodedModes();
-  if (controlled && m_callbacks.controlReleased) m_callbacks.controlReleased();
   SendStatus();
 }
 
@@ -91,16 +91,19 @@ void BrowserHub::OnControl(BrowserSession* session, bool take) {
   if (!RemoteControlEnabled()) return;
   if (take && m_controller == nullptr) {
     m_controller = session;
+    m_callbacks.remote->Start();
   } else if (!take && m_controller == session) {
     m_controller = nullptr;
-    if (m_callbacks.controlReleased) m_callbacks.controlReleased();
   }
   SendStatus();
 }
 
-bool BrowserHub::OnInput(BrowserSession* session, const std::uint8_t* data, std::size_t length) {
-  // Watchers' input is checked but not acted on.
-  return m_callbacks.input && m_callbacks.input(data, length, session == m_controller);
+void BrowserHub::OnPointer(BrowserSession* session, const BrowserPointer& pointer) {
+  if (session == m_controller && m_callbacks.remote) m_callbacks.remote->OnPointer(pointer);
+}
+
+void BrowserHub::OnKey(BrowserSession* session, const BrowserKey& key) {
+  if (session == m_controller && m_callbacks.remote) m_callbacks.remote->OnKey(key);
 }
 
 const char* BrowserHub::ControlStateFor(const BrowserSession* session) const {

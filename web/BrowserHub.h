@@ -14,18 +14,15 @@
 #include <vector>
 
 #include "web/BrowserFrame.h"
+#include "web/BrowserInputMessage.h"
 #include "web/LateJoinCache.h"
 
 namespace kwz_web {
 
+class BrowserRemoteControl;
 class BrowserSession;
 
-// Video codecs a browser decodes itself: bit 0 H.264 (mode 4), bit 1 VP8, bit 2 VP9.
-constexpr std::uint8_t kCapsH264 = 0x01;
-constexpr std::uint8_t kCapsVp8 = 0x02;
-constexpr std::uint8_t kCapsVp9 = 0x04;
-
-// Whether a browser with these codecs is sent frames of this stream mode re-coded as blocks.
+// Whether a browser that decodes these codecs (kCodecH264, kCodecVp8, kCodecVp9) is sent frames of this stream mode re-coded as blocks.
 bool NeedsDecodedFrames(std::uint8_t caps, int streamMode);
 
 struct HubCounters {
@@ -40,12 +37,9 @@ class BrowserHub {
     std::function<void(std::uint32_t)> setDecodedModes;
     // The receiving counters, for the status line.
     std::function<HubCounters()> counters;
-    // A pointer or key message: false when it is malformed; when act is set (it comes from
-    // the browser that holds control) it is also carried out. Null: the gateway was started
-    // without remote control, and such messages are malformed.
-    std::function<bool(const std::uint8_t*, std::size_t, bool act)> input;
-    // The browser that held control let go or left.
-    std::function<void()> controlReleased;
+    // Where the input of the browser that holds control goes. Null: the gateway was started
+    // without remote control, and every browser only watches.
+    BrowserRemoteControl* remote = nullptr;
   };
 
   explicit BrowserHub(Callbacks callbacks);
@@ -62,14 +56,16 @@ class BrowserHub {
   void Resync(BrowserSession* session);
   // A request to take (true) or let go of (false) remote control.
   void OnControl(BrowserSession* session, bool take);
-  // False for a malformed message, whose browser is then disconnected.
-  bool OnInput(BrowserSession* session, const std::uint8_t* data, std::size_t length);
+  // Input is carried out for the browser that holds control and dropped for the others.
+  void OnPointer(BrowserSession* session, const BrowserPointer& pointer);
+  void OnKey(BrowserSession* session, const BrowserKey& key);
 
   // Sends every browser its status line.
   void SendStatus();
 
   std::size_t Browsers() const { return m_sessions.size(); }
-  bool RemoteControlEnabled() const { return static_cast<bool>(m_callbacks.input); }
+  bool RemoteControlEnabled() const { return m_callbacks.remote != nullptr; }
+  bool HasController() const { return m_controller != nullptr; }
   // The shared screen's size, from the newest frame; 0 x 0 before any.
   std::uint16_t ScreenWidth() const { return m_screenWidth; }
   std::uint16_t ScreenHeight() const { return m_screenHeight; }

@@ -6,16 +6,13 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 
 #include "web/BrowserHub.h"
+#include "web/BrowserInputMessage.h"
 
 namespace kwz_web {
 namespace {
 
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;
-
-constexpr std::size_t kCapsSize = 2;
-constexpr std::size_t kControlSize = 2;
-constexpr std::size_t kPointerSize = 12;
 
 }  // namespace
 
@@ -86,24 +83,18 @@ bool BrowserSession::CountInput() {
 }
 
 bool BrowserSession::Handle(const std::uint8_t* data, std::size_t length) {
-  if (length == 0 || !CountInput()) return false;
-  switch (static_cast<BrowserMessageKind>(data[0])) {
-    case BrowserMessageKind::kCaps:
-      if (length != kCapsSize || (data[1] & ~(kCapsH264 | kCapsVp8 | kCapsVp9)) != 0) return false;
-      m_hub.OnCaps(this, data[1]);
-      return true;
-    case BrowserMessageKind::kControl:
-      if (length != kControlSize || data[1] > 1) return false;
-      m_hub.OnControl(this, data[1] == 1);
-      return true;
-    case BrowserMessageKind::kPointer:
-    case BrowserMessageKind::kKey:
-      if (data[0] == static_cast<std::uint8_t>(BrowserMessageKind::kPointer) &&
-          length != kPointerSize)
-        return false;
-      return m_hub.OnInput(this, data, length);
+  const std::optional<BrowserInputMessage> message = ParseBrowserInputMessage(data, length);
+  if (!message || !CountInput()) return false;
+  if (const auto* caps = std::get_if<BrowserCaps>(&*message)) {
+    m_hub.OnCaps(this, caps->codecs);
+  } else if (const auto* control = std::get_if<BrowserControl>(&*message)) {
+    m_hub.OnControl(this, control->take);
+  } else if (const auto* pointer = std::get_if<BrowserPointer>(&*message)) {
+    m_hub.OnPointer(this, *pointer);
+  } else if (const auto* key = std::get_if<BrowserKey>(&*message)) {
+    m_hub.OnKey(this, *key);
   }
-  return false;
+  return true;
 }
 
 void BrowserSession::Send(const BrowserFramePtr& frame, bool replay) {

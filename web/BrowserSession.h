@@ -28,9 +28,6 @@ namespace kwz_web {
 
 class BrowserHub;
 
-// Kinds of the messages a browser sends, the first byte of each.
-enum class BrowserMessageKind : std::uint8_t { kCaps = 1, kControl = 2, kPointer = 3, kKey = 4 };
-
 class BrowserSession : public std::enable_shared_from_this<BrowserSession> {
  public:
   static constexpr std::size_t kMaxQueued = std::size_t{8} << 20;

@@ -2,6 +2,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -10,6 +11,7 @@
 #include <random>
 
 #include "web/BrowserHub.h"
+#include "web/BrowserRemoteControl.h"
 #include "web/HttpListener.h"
 #include "web/PageAssets.h"
 
@@ -19,6 +21,9 @@ namespace {
 namespace asio = boost::asio;
 
 constexpr auto kStatusPeriod = std::chrono::seconds(1);
+// The mouse record goes out again this often while a browser holds control, as the control
+// re-sends it, so the presenter's side sees the cursor follow moves that send nothing.
+constexpr auto kResendPeriod = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -36,10 +41,13 @@ std::string RandomToken() {
 struct WebGateway::State {
   explicit State(GatewayOptions gatewayOptions)
       : options(std::move(gatewayOptions)),
+        controlSocket(context),
+        remote(MakeRemoteControl()),
         hub(HubCallbacks()),
         feed([this](const BrowserFramePtr& frame, bool decoded) { Post(frame, decoded); }),
         signals(context, SIGINT, SIGTERM),
-        statusTimer(context) {
+        statusTimer(context),
+        resendTimer(context) {
     if (options.token.empty()) options.token = RandomToken();
   }
 
@@ -47,7 +55,39 @@ struct WebGateway::State {
     BrowserHub::Callbacks callbacks;
     callbacks.setDecodedModes = [this](std::uint32_t modes) { feed.SetDecodedModes(modes); };
     callbacks.counters = [this] { return HubCounters{feed.Lost(), feed.Received()}; };
+    callbacks.remote = remote.get();
     return callbacks;
+  }
+
+  std::unique_ptr<BrowserRemoteControl> MakeRemoteControl() {
+    if (!options.serverAddress) return nullptr;
+    return std::make_unique<BrowserRemoteControl>([this](const InputRecord& record) {
+      BYTE bytes[kInputRecordSize];
+      WriteInputRecord(record, bytes);
+      boost::system::error_code ignored;  // a lost record is followed by the next
+      controlSocket.send_to(asio::buffer(bytes), server, 0, ignored);
+    });
+  }
+
+  bool OpenRemoteControl(std::string* error) {
+    if (!remote) return true;
+    boost::system::error_code code;
+    server = {asio::ip::make_address_v4(*options.serverAddress, code), options.serverPort};
+    if (!code) controlSocket.open(asio::ip::udp::v4(), code);
+    if (code) {
+      *error = "cannot send remote control to " + *options.serverAddress + ": " + code.message();
+      return false;
+    }
+    return true;
+  }
+
+  void ResendTick() {
+    resendTimer.expires_after(kResendPeriod);
+    resendTimer.async_wait([this](boost::system::error_code error) {
+      if (error) return;
+      if (hub.HasController()) remote->Resend();
+      ResendTick();
+    });
   }
 
   // On the feed's thread: hands the frame to the network thread, unless that thread is so far
@@ -74,11 +114,15 @@ struct WebGateway::State {
 
   GatewayOptions options;
   asio::io_context context{1};
+  asio::ip::udp::socket controlSocket;
+  asio::ip::udp::endpoint server;
+  std::unique_ptr<BrowserRemoteControl> remote;  // null without remote control
   BrowserHub hub;
   ScreenFeed feed;
   std::shared_ptr<HttpListener> listener;
   asio::signal_set signals;
   asio::steady_timer statusTimer;
+  asio::steady_timer resendTimer;
   std::atomic<unsigned> pending{0};
 };
 
@@ -104,6 +148,7 @@ bool WebGateway::Open(std::string* error) {
     *error = "not an IPv4 address: " + s.options.httpAddress;
     return false;
   }
+  if (!s.OpenRemoteControl(error)) return false;
   s.listener = std::make_shared<HttpListener>(s.context, s.options.token, PageHtml(), s.hub);
   std::string why;
   if (!s.listener->Listen({address, s.options.httpPort}, &why)) {
@@ -128,6 +173,7 @@ void WebGateway::Run() {
     if (!error) Stop();
   });
   s.StatusTick();
+  if (s.remote) s.ResendTick();
   s.context.run();
   s.feed.Stop();
 }
@@ -138,6 +184,7 @@ void WebGateway::Stop() {
     s.listener->Stop();
     s.signals.cancel();
     s.statusTimer.cancel();
+    s.resendTimer.cancel();
     s.context.stop();
   });
 }
