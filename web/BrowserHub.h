@@ -22,7 +22,8 @@ namespace kwz_web {
 class BrowserRemoteControl;
 class BrowserSession;
 
-// Whether a browser that decodes these codecs (kCodecH264, kCodecVp8, kCodecVp9) is sent frames of this stream mode re-coded as blocks.
+// Whether a browser that decodes these codecs (kCodecH264, kCodecVp8, kCodecVp9) is sent frames of
+// this stream mode re-coded as blocks.
 bool NeedsDecodedFrames(std::uint8_t caps, int streamMode);
 
 struct HubCounters {

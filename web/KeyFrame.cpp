@@ -51,6 +51,21 @@ bool IsVp9KeyFrame(const std::uint8_t* body, std::size_t length) {
   return read(bit) == 0;
 }
 
+// A VP8 or VP9 body may start with a 4-byte word that says what the frame is: the decoder
+// skips it and takes the rest as the frame.
+constexpr std::uint32_t kVpxKeyMarker = 0x10010000;    // bytes 00 00 01 10
+constexpr std::uint32_t kVpxInterMarker = 0xEFFEFFFF;  // bytes FF FF FE EF
+
+// -1 when the body has no marker word, else whether it marks a key frame.
+int VpxMarker(const std::uint8_t* body, std::size_t length) {
+  if (length < 4) return -1;
+  const std::uint32_t word = body[0] | body[1] << 8 | body[2] << 16 |
+                             static_cast<std::uint32_t>(body[3]) << 24;
+  if (word == kVpxKeyMarker) return 1;
+  if (word == kVpxInterMarker) return 0;
+  return -1;
+}
+
 }  // namespace
 
 bool IsKeyFrame(std::uint8_t streamMode, const std::uint8_t* body, std::size_t length) {
@@ -61,9 +76,9 @@ bool IsKeyFrame(std::uint8_t streamMode, const std::uint8_t* body, std::size_t l
     case 4:
       return IsH264KeyFrame(body, length);
     case 5:
-      return IsVp8KeyFrame(body, length);
     case 6:
-      return IsVp9KeyFrame(body, length);
+      if (const int marked = VpxMarker(body, length); marked >= 0) return marked == 1;
+      return streamMode == 5 ? IsVp8KeyFrame(body, length) : IsVp9KeyFrame(body, length);
     default:
       return false;
   }

@@ -11,7 +11,8 @@ namespace kwz_web {
 
 // streamMode 3 (MPEG-4 Part 2: an intra-coded VOP), 4 (H.264: an IDR slice), 5 (VP8: a key
 // frame with its start code) or 6 (VP9: a key frame of profile 0 to 3). False for any other
-// mode and for bytes too short to tell.
+// mode and for bytes too short to tell. A VP8 or VP9 body that starts with the 4-byte word
+// marking a key or an inter frame is what the word says.
 bool IsKeyFrame(std::uint8_t streamMode, const std::uint8_t* body, std::size_t length);
 
 }  // namespace kwz_web

@@ -261,6 +261,13 @@
     countPicture();
   }
 
+  // VP8 and VP9 frames may start with a word marking a key (00 00 01 10) or an inter frame
+  // (FF FF FE EF), which is not part of the coded frame.
+  function hasVpxMarker(b) {
+    return b.length >= 4 && ((b[0] === 0 && b[1] === 0 && b[2] === 1 && b[3] === 0x10) ||
+                             (b[0] === 0xFF && b[1] === 0xFF && b[2] === 0xFE && b[3] === 0xEF));
+  }
+
   function onVideoMessage(f, body, key) {
     if (!CODECS[f.mode] || typeof VideoDecoder === 'undefined') return;
     const id = `${f.mode}/${f.bpp}/${Math.ceil(f.width / 16)}/${Math.ceil(f.height / 16)}`;
@@ -278,6 +285,7 @@
       return;
     }
     video.needKey = false;
+    if (f.mode >= 5 && hasVpxMarker(body)) body = body.subarray(4);
     try {
       video.decoder.decode(new EncodedVideoChunk({type: key ? 'key' : 'delta',
                                                   timestamp: video.timestamp++, data: body}));
