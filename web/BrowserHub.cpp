@@ -112,6 +112,12 @@ const char* BrowserHub::ControlStateFor(const BrowserSession* session) const {
   return m_controller == session ? "you" : "other";
 }
 
+std::size_t BrowserHub::QueuedBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& session : m_sessions) bytes += session->QueuedBytes();
+  return bytes;
+}
+
 void BrowserHub::SendStatus() {
   const HubCounters counters = m_callbacks.counters ? m_callbacks.counters() : HubCounters{};
   const std::string common = "{\"type\":\"status\",\"lost\":" + std::to_string(counters.lost) +

@@ -65,6 +65,8 @@ class BrowserHub {
   void SendStatus();
 
   std::size_t Browsers() const { return m_sessions.size(); }
+  // Bytes waiting to be written to browsers, all together; for diagnostics and tests.
+  std::size_t QueuedBytes() const;
   bool RemoteControlEnabled() const { return m_callbacks.remote != nullptr; }
   bool HasController() const { return m_controller != nullptr; }
   // The shared screen's size, from the newest frame; 0 x 0 before any.

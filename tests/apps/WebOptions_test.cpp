@@ -1,0 +1,107 @@
+// kwz-web's command line: the stream, the page and remote control as asked, and every
+// inconsistent or malformed request refused with a reason.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "apps/kwz-web/WebOptions.h"
+#include "web/HttpListener.h"
+
+namespace {
+
+using kwz_webapp::ParseResult;
+
+ParseResult Parse(std::vector<std::string> args, kwz_web::GatewayOptions* options,
+                  std::string* error) {
+  args.insert(args.begin(), "kwz-web");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  return kwz_webapp::ParseWebOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+TEST(WebOptions, EverySetting) {
+  kwz_web::GatewayOptions o;
+  std::string error;
+  ASSERT_EQ(Parse({"--source-address", "127.0.0.1", "--source-port", "47010", "--group",
+                   "239.1.2.3", "--http", "127.0.0.1:0", "--server-address", "127.0.0.2",
+                   "--server-port", "47100", "--remote-control", "--token", "abcdefABCDEF0123"},
+                  &o, &error),
+            ParseResult::kRun)
+      << error;
+  EXPECT_EQ(o.source.address, "127.0.0.1");
+  EXPECT_EQ(o.source.port, 47010);
+  EXPECT_EQ(o.source.group, "239.1.2.3");
+  EXPECT_EQ(o.httpAddress, "127.0.0.1");
+  EXPECT_EQ(o.httpPort, 0);
+  EXPECT_EQ(o.serverAddress, "127.0.0.2");
+  EXPECT_EQ(o.serverPort, 47100);
+  EXPECT_EQ(o.token, "abcdefABCDEF0123");
+}
+
+TEST(WebOptions, PageOnLoopbackWithoutRemoteControlByDefault) {
+  kwz_web::GatewayOptions o;
+  std::string error;
+  ASSERT_EQ(Parse({"--source-address", "0.0.0.0", "--source-port", "60004"}, &o, &error),
+            ParseResult::kRun);
+  EXPECT_EQ(o.httpAddress, "127.0.0.1");
+  EXPECT_EQ(o.httpPort, 8080);
+  EXPECT_FALSE(o.serverAddress);
+  EXPECT_TRUE(o.token.empty());  // a random one is made at start
+}
+
+TEST(WebOptions, MistakesAreRefusedWithTheirReason) {
+  const std::vector<std::string> source = {"--source-address", "127.0.0.1", "--source-port",
+                                           "47010"};
+  struct Case {
+    std::vector<std::string> extra;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{"--source-port", "47011"}, "even port"},
+      {{"--source-address", "localhost"}, "not an IPv4 address"},
+      {{"--group", "10.0.0.1"}, "not an IPv4 multicast group"},
+      {{"--http", "127.0.0.1"}, "ADDRESS:PORT"},
+      {{"--http", "127.0.0.1:65536"}, "ADDRESS:PORT"},
+      {{"--remote-control"}, "needs --server-address"},
+      {{"--server-address", "127.0.0.1", "--server-port", "5"}, "go with --remote-control"},
+      {{"--token", "short"}, "16 to 64 letters"},
+      {{"--token", "abcdefghijklmnop/"}, "16 to 64 letters"},
+      {{"--frobnicate", "1"}, "unknown option"},
+      {{"stray"}, "unexpected argument"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = source;
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    kwz_web::GatewayOptions o;
+    std::string error;
+    EXPECT_EQ(Parse(args, &o, &error), ParseResult::kBadArguments) << c.extra[0];
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+  }
+  kwz_web::GatewayOptions o;
+  std::string error;
+  EXPECT_EQ(Parse({"--source-port", "47010"}, &o, &error), ParseResult::kBadArguments);
+}
+
+TEST(WebAccess, OnlyTheTokenOpensThePageAndTheSocket) {
+  const char* token = "0123456789abcdef";
+  struct Case {
+    const char* target;
+    const char* path;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"/?token=0123456789abcdef", "/", true},
+      {"/ws?codecs=vp9&token=0123456789abcdef", "/ws", true},
+      {"/", "/", false},
+      {"/?token=0123456789abcdeg", "/", false},
+      {"/?token=0123456789abcdef0", "/", false},
+      {"/?xtoken=0123456789abcdef", "/", false},
+      {"/ws?token=0123456789abcdef", "/", false},
+      {"/index.html?token=0123456789abcdef", "/", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(kwz_web::TargetMatches(c.target, c.path, token), c.allowed) << c.target;
+}
+
+}  // namespace

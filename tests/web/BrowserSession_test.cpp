@@ -1,0 +1,142 @@
+// A browser that reads slower than the stream arrives, over a real WebSocket on loopback: the
+// gateway's queue for it stays bounded however much is sent, and once it reads again it catches
+// up from the current picture instead of replaying what it missed.
+#include "web/BrowserSession.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/websocket.hpp>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "web/BrowserHub.h"
+#include "web/HttpListener.h"
+
+namespace kwz_web {
+namespace {
+
+namespace asio = boost::asio;
+namespace websocket = boost::beast::websocket;
+using tcp = asio::ip::tcp;
+
+constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
+constexpr std::size_t kBody = 60000;
+
+// A block of a 400 x 300 screen whose body starts with tag.
+BrowserFramePtr Block(std::uint16_t index, std::uint32_t tag) {
+  ScreenFields f;
+  f.streamMode = 1;
+  f.bytesPerPixel = 4;
+  f.width = 400;
+  f.height = 300;
+  f.blockIndex = index;
+  std::vector<std::uint8_t> body(kBody, 0x5A);
+  for (int i = 0; i < 4; ++i) body[i] = static_cast<std::uint8_t>(tag >> (8 * i));
+  return MakeScreenFrame(f, body.data(), body.size(), false);
+}
+
+std::uint32_t TagOf(const std::string& wire) {
+  const std::size_t body = kFrameFlagsSize + 29;
+  std::uint32_t tag = 0;
+  for (int i = 0; i < 4; ++i)
+    tag |= std::uint32_t{static_cast<std::uint8_t>(wire[body + i])} << (8 * i);
+  return tag;
+}
+
+class SlowBrowser : public ::testing::Test {
+ protected:
+  template <typename F>
+  auto OnNetworkThread(F f) {
+    std::packaged_task<decltype(f())()> task(std::move(f));
+    auto result = task.get_future();
+    asio::post(m_io, [&task] { task(); });
+    return result.get();
+  }
+
+  void SetUp() override {
+    m_listener = std::make_shared<HttpListener>(m_io, kToken, "page", m_hub);
+    std::string error;
+    ASSERT_TRUE(m_listener->Listen({asio::ip::address_v4::loopback(), 0}, &error)) << error;
+    m_listener->Accept();
+    m_thread = std::thread([this] { m_io.run(); });
+  }
+  void TearDown() override {
+    OnNetworkThread([this] {
+      m_listener->Stop();
+      m_work.reset();
+      return 0;
+    });
+    m_io.stop();
+    m_thread.join();
+  }
+
+  asio::io_context m_io{1};
+  asio::executor_work_guard<asio::io_context::executor_type> m_work{m_io.get_executor()};
+  BrowserHub m_hub{BrowserHub::Callbacks{}};
+  std::shared_ptr<HttpListener> m_listener;
+  std::thread m_thread;
+};
+
+TEST_F(SlowBrowser, QueueStaysBoundedAndTheBrowserCatchesUpFromThePicture) {
+  OnNetworkThread([this] {
+    m_hub.OnFrame(Block(0, 1), false);
+    return 0;
+  });
+
+  asio::io_context clientIo;
+  websocket::stream<tcp::socket> ws(clientIo);
+  ws.next_layer().connect({asio::ip::address_v4::loopback(), m_listener->LocalEndpoint().port()});
+  ws.handshake("127.0.0.1", std::string("/ws?token=") + kToken);
+  ws.binary(true);
+  const std::uint8_t caps[] = {1, 7};
+  ws.write(asio::buffer(caps));
+  boost::beast::flat_buffer buffer;
+  // The picture so far arrives first (status lines may come between).
+  for (bool seen = false; !seen;) {
+    ws.read(buffer);
+    seen = ws.got_binary() && TagOf(boost::beast::buffers_to_string(buffer.data())) == 1;
+    buffer.consume(buffer.size());
+  }
+
+  // The browser stops reading while the stream goes on.
+  std::size_t most = 0;
+  for (std::uint32_t n = 2; n < 1500; ++n) {
+    const std::size_t queued = OnNetworkThread([&] {
+      m_hub.OnFrame(Block(static_cast<std::uint16_t>(n % 12), n), false);
+      return m_hub.QueuedBytes();
+    });
+    ASSERT_LE(queued, BrowserSession::kMaxQueued + kBody + 64) << "frame " << n;
+    most = std::max(most, queued);
+  }
+  EXPECT_GT(most, BrowserSession::kMaxQueued / 2) << "the browser's socket never filled";
+  const std::uint32_t last = 1500;
+  OnNetworkThread([&] {
+    m_hub.OnFrame(Block(3, last), false);
+    return 0;
+  });
+
+  // Reading again, it reaches the newest frame without the whole backlog.
+  int frames = 0;
+  for (bool seen = false; !seen;) {
+    ws.read(buffer);
+    if (ws.got_binary()) {
+      ++frames;
+      seen = TagOf(boost::beast::buffers_to_string(buffer.data())) == last;
+    }
+    buffer.consume(buffer.size());
+  }
+  EXPECT_LT(frames, 1000);
+  ws.close(websocket::close_code::normal);
+}
+
+}  // namespace
+}  // namespace kwz_web
