@@ -23,3 +23,6 @@ if(NOT X11_Xtst_FOUND)
 endif()
 # Characters of keys under the server's keyboard layout, dead keys included.
 pkg_check_modules(KWZ_XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon xkbcommon-x11 x11-xcb)
+
+# kwz-web's HTTP and WebSocket server (Boost.Beast on Asio, header-only).
+find_package(Boost 1.74 REQUIRED)

@@ -74,11 +74,15 @@
   // ---- painting and the frame rate ----------------------------------------------------------
 
   const paintTimes = [];
+  // When the last pictures were painted, in Unix milliseconds, for measuring latency.
+  const paints = [];
   function countPicture() {
     state.frames++;
     const now = performance.now();
     paintTimes.push(now);
     while (paintTimes.length && now - paintTimes[0] > 1000) paintTimes.shift();
+    paints.push(performance.timeOrigin + now);
+    if (paints.length > 1000) paints.shift();
   }
 
   // A block screen is painted at most once a frame interval, however many blocks arrive in it,
@@ -508,7 +512,7 @@
   viewport.addEventListener('keydown', (e) => onKey(e, 0));
   viewport.addEventListener('keyup', (e) => onKey(e, 1));
 
-  window.kwz = {state: () => ({...state})};
+  window.kwz = {state: () => ({...state}), paints: () => paints.slice()};
   layout();
   showStatus();
   connect();
