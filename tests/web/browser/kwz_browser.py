@@ -7,6 +7,7 @@ here orders events by sleeping or judges a duration.
 """
 
 import base64
+import importlib.util
 import math
 import os
 import select
@@ -35,6 +36,9 @@ SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 # Sanitizer builds and a busy machine make everything slower; the deadlines only bound hangs.
 TIMEOUT = float(os.environ.get('KWZ_BROWSER_TIMEOUT', '60'))
 
+# The least PSNR a lossy mode must reach, as the viewer's end-to-end tests ask.
+MIN_PSNR = 25.0
+
 # Without these Chromium reaches for the network, which is closed here, and stalls; the last
 # three keep windows that are not in front painting and running timers.
 CHROMIUM_FLAGS = [
@@ -50,9 +54,7 @@ def main():
     missing = [path for path in (CHROMIUM, CHROMEDRIVER) if not os.access(path, os.X_OK)]
     if webdriver is None:
         missing.append('python3-selenium')
-    try:
-        import websocket  # noqa: F401  (the hostile peers need it)
-    except ImportError:
+    if importlib.util.find_spec('websocket') is None:  # the hostile peers' client
         missing.append('python3-websocket')
     if missing:
         print('skipped: missing ' + ', '.join(missing))
@@ -388,9 +390,9 @@ class Browser:
         width, height, data = found
         return Picture.from_rgba(width, height, base64.b64decode(data))
 
-    def wait_picture(self, matches, what, timeout=TIMEOUT):
-        """Polls the canvas until matches(picture) holds; on time-out saves the last picture
-        beside the test's files and names it in the failure."""
+    def wait_picture(self, matches, what, reference=None, timeout=TIMEOUT):
+        """Polls the canvas until matches(picture) holds and returns that picture. On time-out
+        the failure tells how far the last picture was from reference and where it is saved."""
         last = [None]
 
         def check():
@@ -405,8 +407,12 @@ class Browser:
             path = os.path.join(tempfile.gettempdir(), 'kwz-browser-%d-%d.png' %
                                 (os.getpid(), int(time.time() * 1000)))
             write_png(path, last[0])
-            raise AssertionError('%s; the canvas (%s) is saved as %s' %
-                                 (failure, last[0], path)) from None
+            distance = ''
+            if reference is not None:
+                distance = ', %d pixels differ from the reference, PSNR %.1f dB' % (
+                    mismatched_pixels(last[0], reference), psnr(last[0], reference))
+            raise AssertionError('%s; the canvas is %s%s, saved as %s' %
+                                 (failure, last[0], distance, path)) from None
 
 
 class UdpServer:
@@ -431,3 +437,36 @@ class UdpServer:
                 raise AssertionError('a datagram of %d bytes: %r' % (len(data), data))
             self.records.append(self.RECORD.unpack(data))
         return self.records
+
+
+class WebTest(unittest.TestCase):
+    """Starts the programs and the browser for a test and ends them after it; cleanup takes
+    addCleanup's place when a part of a test needs them gone sooner (an ExitStack's callback).
+    kwz-web must end with status 0 whatever the test did to it."""
+
+    def start_web(self, source_port, server_port=None, cleanup=None):
+        web, url = start_web(source_port, server_port)
+        (cleanup or self.addCleanup)(self._stop_web, web)
+        return url
+
+    def _stop_web(self, web):
+        status = web.stop()
+        self.assertEqual(status, 0, 'kwz-web ended with status %s' % status)
+
+    def start_present(self, port, mode, cleanup=None, **options):
+        present = start_present(port, mode, **options)
+        (cleanup or self.addCleanup)(present.stop)
+        return present
+
+    def start_browser(self, **size):
+        browser = Browser(**size)
+        self.addCleanup(browser.close)
+        return browser
+
+    def picture_file(self, picture):
+        """Writes picture as a PNG file that lives as long as the test; returns its path."""
+        folder = tempfile.TemporaryDirectory(prefix='kwz-browser-')
+        self.addCleanup(folder.cleanup)
+        path = os.path.join(folder.name, 'picture.png')
+        write_png(path, picture)
+        return path
