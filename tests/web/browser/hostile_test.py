@@ -81,7 +81,7 @@ class HostileTest(kb.WebTest):
     def test_a_rule_breaker_is_disconnected_and_the_others_keep_receiving(self):
         server = kb.UdpServer()  # takes the flood's records
         self.addCleanup(server.close)
-        port = kb.free_port()
+        port = kb.stream_port()
         url = self.start_web(port, server_port=server.port)
         self.start_present(port, 1, size=(320, 240))  # the synthetic screen changes every frame
         browser = self.start_browser()
@@ -110,7 +110,7 @@ class HostileTest(kb.WebTest):
                 self.assertIsNone(listener.closed, 'the listener was disconnected')
 
     def test_a_wrong_or_missing_token_is_refused(self):
-        url = self.start_web(kb.free_port())
+        url = self.start_web(kb.stream_port())
         base, token = url.split('?token=')
         wrong = base + '?token=' + ('x' if token[0] != 'x' else 'y') + token[1:]
         opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))

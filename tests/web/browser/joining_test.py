@@ -19,7 +19,7 @@ class JoiningTest(kb.WebTest):
                 ('zlib', 1, lambda shown: shown == reference),
                 ('h264', 4, lambda shown: kb.psnr(shown, reference) >= kb.MIN_PSNR)):
             with self.subTest(mode=name), contextlib.ExitStack() as stack:
-                port = kb.free_port()
+                port = kb.stream_port()
                 url = self.start_web(port, cleanup=stack.callback)
                 self.start_present(port, mode, cleanup=stack.callback, source=source, refresh=0)
                 # The first page proves that the gateway has the stream; the second joins a
@@ -33,7 +33,7 @@ class JoiningTest(kb.WebTest):
 
     def test_twenty_pages_at_once_all_show_the_picture(self):
         reference = kb.reference_picture()
-        port = kb.free_port()
+        port = kb.stream_port()
         url = self.start_web(port)
         self.start_present(port, 1, source='png:' + self.picture_file(reference))
         browser = self.start_browser(width=400, height=320)

@@ -74,17 +74,20 @@ def wait_for(condition, what, timeout=TIMEOUT, interval=0.05):
         time.sleep(interval)
 
 
-def free_port(kind=socket.SOCK_DGRAM):
-    """A port on 127.0.0.1 that nothing holds right now."""
-    with socket.socket(socket.AF_INET, kind) as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
+def stream_port():
+    """A UDP port on 127.0.0.1 that nothing holds right now; even, as RTP streams use."""
+    while True:
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.bind(('127.0.0.1', 0))
+            port = s.getsockname()[1]
+        if port % 2 == 0:
+            return port
 
 
 def program_path(variable):
     path = os.environ.get(variable)
     if not path:
-        raise unittest.SkipTest('%s is not set (run these tests through ctest)' % variable)
+        raise AssertionError('%s is not set (run these tests through ctest)' % variable)
     return path
 
 
@@ -123,6 +126,7 @@ class Program:
             self.process.kill()
             status = self.process.wait()
         self._reader.join(timeout=TIMEOUT)
+        self.process.stdout.close()
         return status
 
 
@@ -378,9 +382,18 @@ class Browser:
             'return window.kwz && window.kwz.state ? window.kwz.state() : null')
 
     def wait_state(self, condition, what, timeout=TIMEOUT):
-        """Polls the page's state until condition(state) holds; returns that state."""
-        return wait_for(lambda: (lambda s: s if s and condition(s) else None)(self.state()),
-                        what, timeout)
+        """Polls the page's state until condition(state) holds; returns that state. A failure
+        shows the last state."""
+        last = [None]
+
+        def check():
+            last[0] = self.state()
+            return last[0] if last[0] and condition(last[0]) else None
+
+        try:
+            return wait_for(check, what, timeout)
+        except AssertionError as failure:
+            raise AssertionError('%s; the page\'s state is %s' % (failure, last[0])) from None
 
     def canvas(self, selector='#screen'):
         """The canvas's pixels as a Picture, or None while it has no size."""
@@ -403,7 +416,7 @@ class Browser:
             return wait_for(check, what, timeout, interval=0.2)
         except AssertionError as failure:
             if last[0] is None:
-                raise
+                raise AssertionError('%s; the canvas never had a size' % failure) from None
             path = os.path.join(tempfile.gettempdir(), 'kwz-browser-%d-%d.png' %
                                 (os.getpid(), int(time.time() * 1000)))
             write_png(path, last[0])

@@ -67,7 +67,7 @@ class RemoteControlTest(kb.WebTest):
     def setUp(self):
         self.server = kb.UdpServer()
         self.addCleanup(self.server.close)
-        port = kb.free_port()
+        port = kb.stream_port()
         self.url = self.start_web(port, server_port=self.server.port)
         self.reference = kb.reference_picture()
         self.start_present(port, 1, source='png:' + self.picture_file(self.reference))
