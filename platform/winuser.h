@@ -370,6 +370,15 @@ SHORT GetKeyState(int virtualKey);
 int ToUnicode(UINT vk, UINT scanCode, const BYTE* keyState, LPWSTR buffer, int bufferSize,
               UINT flags);
 
+// MapVirtualKeyW's translations from a scan code (set 1, as key messages carry it; 0xE0 in the
+// high byte for a key sent with the E0 prefix, so 0xE04B is the Left arrow and 0x4B the keypad's
+// 4) to a virtual key: VK_SHIFT, VK_CONTROL and VK_MENU for either side, or with _EX the sided
+// VK_LSHIFT to VK_RMENU. Keypad keys give their virtual key without NumLock (VK_HOME for 0x47),
+// whatever the lock's state. 0 for a code no key sends and for the other map types.
+#define MAPVK_VSC_TO_VK 1u
+#define MAPVK_VSC_TO_VK_EX 3u
+UINT MapVirtualKeyW(UINT code, UINT mapType);
+
 // The keyboard focus. SetFocus sends WM_KILLFOCUS (wParam: the window that gets the focus) to
 // the window that had it and WM_SETFOCUS (wParam: the one that lost it) to window before it
 // returns, and on X11 gives the window the server's input focus when it is viewable. Returns the

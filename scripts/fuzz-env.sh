@@ -15,7 +15,7 @@ unset KWZ_DEBUG_OUTPUT
 fuzz_common=(-timeout=20 -rss_limit_mb=2560 -print_final_stats=1)
 
 # Longest input per target: a datagram, a short stream, a screen message, a block, a clip, a
-# type library.
+# type library, a burst of browser input.
 max_len() {
   case "$1" in
     rtp_packet_fuzzer) echo 2048 ;;
@@ -26,5 +26,6 @@ max_len() {
     yuv_convert_fuzzer) echo 8192 ;;
     settings_fuzzer) echo 4096 ;;
     typelib_image_fuzzer) echo 8192 ;;
+    browser_input_fuzzer) echo 4096 ;;
   esac
 }

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 shift || true
 all_targets=(rtp_packet_fuzzer rtp_stream_fuzzer screen_message_fuzzer zlib_block_fuzzer
-  decoder_fuzzer yuv_convert_fuzzer settings_fuzzer typelib_image_fuzzer)
+  decoder_fuzzer yuv_convert_fuzzer settings_fuzzer typelib_image_fuzzer browser_input_fuzzer)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 

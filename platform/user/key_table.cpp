@@ -177,4 +177,17 @@ unsigned EvdevKeyForScan(unsigned scan, bool extended) {
   return 0;
 }
 
+BYTE SidedModifierVk(BYTE vk, BYTE scan, bool extended) {
+  switch (vk) {
+    case VK_SHIFT:
+      return scan == 0x36 ? VK_RSHIFT : VK_LSHIFT;
+    case VK_CONTROL:
+      return extended ? VK_RCONTROL : VK_LCONTROL;
+    case VK_MENU:
+      return extended ? VK_RMENU : VK_LMENU;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace kwz_platform

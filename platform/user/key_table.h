@@ -22,6 +22,9 @@ struct PhysicalKey {
 PhysicalKey LookupEvdevKey(unsigned code);
 // The evdev code of the key with this scan code and extended flag; 0 when none.
 unsigned EvdevKeyForScan(unsigned scan, bool extended);
+// For VK_SHIFT, VK_CONTROL and VK_MENU, the key of the side that sends scan (VK_LSHIFT to
+// VK_RMENU); 0 for other virtual keys.
+BYTE SidedModifierVk(BYTE vk, BYTE scan, bool extended);
 
 constexpr unsigned kEvdevLeftCtrl = 29;
 constexpr unsigned kEvdevLeftShift = 42;

@@ -1,6 +1,8 @@
 // The thread's keyboard state.
 #include "user/keyboard_state.h"
 
+#include "user/key_table.h"
+
 namespace kwz_platform {
 namespace {
 
@@ -9,18 +11,7 @@ constexpr BYTE kToggled = 0x01;
 
 // The left or right key behind a VK_SHIFT, VK_CONTROL or VK_MENU message.
 BYTE Sided(BYTE vk, LPARAM lParam) {
-  const BYTE scan = static_cast<BYTE>((lParam >> 16) & 0xFF);
-  const bool extended = ((lParam >> 24) & 1) != 0;
-  switch (vk) {
-    case VK_SHIFT:
-      return scan == 0x36 ? VK_RSHIFT : VK_LSHIFT;
-    case VK_CONTROL:
-      return extended ? VK_RCONTROL : VK_LCONTROL;
-    case VK_MENU:
-      return extended ? VK_RMENU : VK_LMENU;
-    default:
-      return 0;
-  }
+  return SidedModifierVk(vk, static_cast<BYTE>((lParam >> 16) & 0xFF), ((lParam >> 24) & 1) != 0);
 }
 
 }  // namespace

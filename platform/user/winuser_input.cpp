@@ -5,6 +5,7 @@
 #include "platform/winerror.h"
 
 #include "gdi/objects.h"
+#include "user/key_table.h"
 #include "user/keyboard_layout.h"
 #include "user/keyboard_state.h"
 #include "user/message_queue.h"
@@ -92,6 +93,18 @@ SHORT GetKeyState(int virtualKey) {
 int ToUnicode(UINT vk, UINT scanCode, const BYTE* keyState, LPWSTR buffer, int bufferSize,
               UINT flags) {
   return TypeKey(ThreadKeyboardLayout(), vk, scanCode, keyState, buffer, bufferSize, flags);
+}
+
+UINT MapVirtualKeyW(UINT code, UINT mapType) {
+  if (mapType != MAPVK_VSC_TO_VK && mapType != MAPVK_VSC_TO_VK_EX) return 0;
+  const UINT prefix = code >> 8;
+  if (prefix != 0 && prefix != 0xE0) return 0;
+  const BYTE scan = static_cast<BYTE>(code & 0xFF);
+  const bool extended = prefix == 0xE0;
+  const PhysicalKey key = LookupEvdevKey(EvdevKeyForScan(scan, extended));
+  if (mapType == MAPVK_VSC_TO_VK) return key.vk;
+  const BYTE sided = SidedModifierVk(key.vk, scan, extended);
+  return sided != 0 ? sided : key.vk;
 }
 
 HWND SetFocus(HWND window) {

@@ -1,0 +1,51 @@
+// MapVirtualKeyW from scan codes: the E0 prefix that tells the navigation block from the keypad,
+// the sided modifiers of the _EX form, and codes that no key sends.
+#include <gtest/gtest.h>
+
+#include "platform/winuser.h"
+
+namespace {
+
+struct MapCase {
+  const char* name;
+  UINT code;
+  UINT vk;    // MAPVK_VSC_TO_VK
+  UINT vkEx;  // MAPVK_VSC_TO_VK_EX
+};
+
+const MapCase kMapCases[] = {
+    {"Letter", 0x1E, 'A', 'A'},
+    {"KeypadFourIsLeftWithoutNumLock", 0x4B, VK_LEFT, VK_LEFT},
+    {"ArrowLeft", 0xE04B, VK_LEFT, VK_LEFT},
+    {"KeypadEnter", 0xE01C, VK_RETURN, VK_RETURN},
+    {"KeypadDivide", 0xE035, VK_DIVIDE, VK_DIVIDE},
+    {"LeftShift", 0x2A, VK_SHIFT, VK_LSHIFT},
+    {"RightShift", 0x36, VK_SHIFT, VK_RSHIFT},
+    {"LeftCtrl", 0x1D, VK_CONTROL, VK_LCONTROL},
+    {"RightCtrl", 0xE01D, VK_CONTROL, VK_RCONTROL},
+    {"LeftAlt", 0x38, VK_MENU, VK_LMENU},
+    {"RightAlt", 0xE038, VK_MENU, VK_RMENU},
+    {"NumLock", 0xE045, VK_NUMLOCK, VK_NUMLOCK},
+    {"F10", 0x44, VK_F10, VK_F10},
+    {"NoSuchExtendedKey", 0xE01E, 0, 0},
+    {"OtherPrefix", 0xE11E, 0, 0},
+    {"ScanZero", 0, 0, 0},
+};
+
+class MapVirtualKeyTest : public ::testing::TestWithParam<MapCase> {};
+
+TEST_P(MapVirtualKeyTest, ScanCodeToVirtualKey) {
+  const MapCase& c = GetParam();
+  EXPECT_EQ(MapVirtualKeyW(c.code, MAPVK_VSC_TO_VK), c.vk);
+  EXPECT_EQ(MapVirtualKeyW(c.code, MAPVK_VSC_TO_VK_EX), c.vkEx);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, MapVirtualKeyTest, ::testing::ValuesIn(kMapCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MapVirtualKey, OtherMapTypesGiveNothing) {
+  EXPECT_EQ(MapVirtualKeyW('A', 0), 0u);      // MAPVK_VK_TO_VSC
+  EXPECT_EQ(MapVirtualKeyW(0x1E, 0x7F), 0u);  // not a map type
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+// Browser keys and clicks as records: the key rules that differ from key to key (which message
+// Windows would post, the keystroke flags, whose characters), and the mouse record's buttons and
+// position. The record rules themselves are the control's and are tested there.
+#include "web/BrowserRemoteControl.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/winuser.h"
+#include "tests/web/BrowserKeyEvents.h"
+
+namespace kwz_web {
+namespace {
+
+using kwz_test::BrowserKeyEvent;
+using kwz_test::BrowserPointerEvent;
+
+constexpr std::uint8_t kCtrl = kModifierCtrl;
+constexpr std::uint8_t kAlt = kModifierAlt;
+constexpr std::uint8_t kShift = kModifierShift;
+constexpr std::uint8_t kRepeat = kModifierRepeat;
+constexpr std::uint8_t kAltGraph = kModifierAltGraph;
+
+struct Sent {
+  WORD message;
+  DWORD wParam;
+  DWORD lParam;
+  bool operator==(const Sent&) const = default;
+};
+
+void PrintTo(const Sent& s, std::ostream* os) {
+  *os << std::hex << "{0x" << s.message << ", 0x" << s.wParam << ", 0x" << s.lParam << "}"
+      << std::dec;
+}
+
+struct KeyCase {
+  const char* name;
+  std::vector<BrowserKey> keys;
+  std::vector<Sent> sent;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BrowserKeys : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(BrowserKeys, BecomeTheControlsRecords) {
+  std::vector<Sent> sent;
+  BrowserRemoteControl remote([&](const InputRecord& r) {
+    EXPECT_EQ(r.type, kInputRecordKeyboard);
+    EXPECT_EQ(r.x, 0);
+    EXPECT_EQ(r.buttons, 0u);
+    sent.push_back({r.message, r.wParam, r.lParam});
+  });
+  remote.Start();
+  for (const BrowserKey& key : GetParam().keys) remote.OnKey(key);
+  EXPECT_EQ(sent, GetParam().sent);
+}
+
+const KeyCase kKeyCases[] = {
+    {"Letter", {BrowserKeyEvent("KeyA", true, 0, u"a")}, {{0x0102, 'a', 0x001E0001}}},
+    {"ShiftLetter",
+     {BrowserKeyEvent("ShiftLeft", true, kShift), BrowserKeyEvent("KeyA", true, kShift, u"A")},
+     {{0x0100, VK_SHIFT, 0x002A0001}, {0x0102, 'A', 0x001E0001}}},
+    // Ctrl itself goes unsent; the character is Windows' control character, with bit 25.
+    {"CtrlLetter",
+     {BrowserKeyEvent("ControlLeft", true, kCtrl), BrowserKeyEvent("KeyA", true, kCtrl, u"a"),
+      BrowserKeyEvent("ControlLeft", false)},
+     {{0x0102, 0x01, 0x021E0001}}},
+    // AZERTY's A key, where QWERTY has Q: Ctrl+A all the same.
+    {"CtrlLetterElsewhere",
+     {BrowserKeyEvent("KeyQ", true, kCtrl, u"a")},
+     {{0x0102, 0x01, 0x02100001}}},
+    {"CtrlBracket",
+     {BrowserKeyEvent("BracketLeft", true, kCtrl, u"[")},
+     {{0x0102, 0x1B, 0x021A0001}}},
+    // AltGr as Linux browsers report it: the key's AltGr character with Ctrl and Alt held as
+    // Windows holds them, and the right Alt's release as an extended key-up.
+    {"AltGrCharacter",
+     {BrowserKeyEvent("AltRight", true, kAltGraph), BrowserKeyEvent("KeyQ", true, kAltGraph, u"@"),
+      BrowserKeyEvent("KeyQ", false, kAltGraph), BrowserKeyEvent("AltRight", false)},
+     {{0x0102, '@', 0x22100001}, {0x0100, VK_MENU, 0xC1380001}}},
+    // As Windows browsers report it: the same.
+    {"AltGrAsCtrlAlt",
+     {BrowserKeyEvent("ControlLeft", true, kCtrl),
+      BrowserKeyEvent("AltRight", true, kCtrl | kAlt | kAltGraph),
+      BrowserKeyEvent("KeyQ", true, kCtrl | kAlt | kAltGraph, u"@"),
+      BrowserKeyEvent("AltRight", false, kCtrl), BrowserKeyEvent("ControlLeft", false)},
+     {{0x0102, '@', 0x22100001}, {0x0100, VK_MENU, 0xC1380001}}},
+    {"AltAlone",
+     {BrowserKeyEvent("AltLeft", true, kAlt), BrowserKeyEvent("AltLeft", false)},
+     {{0x0100, VK_MENU, 0x20380001}}},
+    {"AltLetter",
+     {BrowserKeyEvent("AltLeft", true, kAlt), BrowserKeyEvent("KeyA", true, kAlt, u"a"),
+      BrowserKeyEvent("KeyA", false, kAlt)},
+     {{0x0100, VK_MENU, 0x20380001}, {0x0102, 'a', 0x201E0001}}},
+    {"F10",
+     {BrowserKeyEvent("F10", true), BrowserKeyEvent("F10", false)},
+     {{0x0100, VK_F10, 0x00440001}}},
+    {"ArrowDownRepeatUp",
+     {BrowserKeyEvent("ArrowLeft", true), BrowserKeyEvent("ArrowLeft", true, kRepeat),
+      BrowserKeyEvent("ArrowLeft", false)},
+     {{0x0100, VK_LEFT, 0x014B0001}, {0x0100, VK_LEFT, 0x414B0001}, {0x0100, VK_LEFT, 0xC14B0001}}},
+    {"LetterReleased", {BrowserKeyEvent("KeyA", false, 0, u"a")}, {}},
+    // The keypad's 7 types a digit with NumLock on; with Ctrl it gives no character and its
+    // NumLock key goes instead. Without NumLock it is Home.
+    {"KeypadDigit",
+     {BrowserKeyEvent("Numpad7", true, 0, u"7"), BrowserKeyEvent("Numpad7", true, kCtrl, u"7"),
+      BrowserKeyEvent("Numpad7", true)},
+     {{0x0102, '7', 0x00470001}, {0x0100, VK_NUMPAD7, 0x00470001}, {0x0100, VK_HOME, 0x00470001}}},
+    // Keys the browser names rather than types still give Windows' characters.
+    {"EnterEscapeBackspace",
+     {BrowserKeyEvent("Enter", true), BrowserKeyEvent("NumpadEnter", true),
+      BrowserKeyEvent("Escape", true), BrowserKeyEvent("Backspace", true)},
+     {{0x0102, '\r', 0x001C0001},
+      {0x0102, '\r', 0x011C0001},
+      {0x0102, 0x1B, 0x00010001},
+      {0x0102, '\b', 0x000E0001}}},
+    // A dead key alone is sent as the key; the browser's composed character follows.
+    {"DeadKeyThenLetter",
+     {BrowserKeyEvent("Quote", true, 0, u"", true), BrowserKeyEvent("KeyE", true, 0, u"\u00E9")},
+     {{0x0100, VK_OEM_7, 0x00280001}, {0x0102, 0xE9, 0x00120001}}},
+    // Two UTF-16 units are two characters to the control, which sends neither.
+    {"NonBmpCharacter", {BrowserKeyEvent("KeyA", true, 0, u"\U0001F600")}, {}},
+    {"UnknownCode", {BrowserKeyEvent("Fn", true), BrowserKeyEvent("Lang1", true)}, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Keys, BrowserKeys, ::testing::ValuesIn(kKeyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct MouseCase {
+  const char* name;
+  std::vector<BrowserPointer> pointer;
+  std::vector<InputRecord> sent;  // the last Resend's record last
+};
+
+void PrintTo(const MouseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class BrowserMouse : public ::testing::TestWithParam<MouseCase> {};
+
+InputRecord Mouse(LONG x, LONG y, DWORD buttons) {
+  return InputRecord{x, y, buttons, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF};
+}
+
+TEST_P(BrowserMouse, KeepsTheControlsMouseRecord) {
+  std::vector<InputRecord> sent;
+  BrowserRemoteControl remote([&](const InputRecord& r) { sent.push_back(r); });
+  remote.SetScreenSize(640, 480);
+  remote.Start();
+  for (const BrowserPointer& p : GetParam().pointer) remote.OnPointer(p);
+  remote.Resend();
+  EXPECT_EQ(sent, GetParam().sent);
+}
+
+constexpr auto kMove = PointerAction::kMove;
+constexpr auto kDown = PointerAction::kDown;
+constexpr auto kUp = PointerAction::kUp;
+constexpr auto kDouble = PointerAction::kDoubleClick;
+constexpr auto kLeft = PointerButton::kLeft;
+constexpr auto kRight = PointerButton::kRight;
+
+const MouseCase kMouseCases[] = {
+    {"LeftClick",
+     {BrowserPointerEvent(kDown, kLeft, 30, 40), BrowserPointerEvent(kUp, kLeft, 30, 40)},
+     {Mouse(30, 40, 0x2), Mouse(30, 40, 0x1), Mouse(30, 40, 0x1)}},
+    {"LeftDoubleClick",
+     {BrowserPointerEvent(kDown, kLeft, 1, 2), BrowserPointerEvent(kUp, kLeft, 1, 2),
+      BrowserPointerEvent(kDouble, kLeft, 1, 2), BrowserPointerEvent(kUp, kLeft, 1, 2)},
+     {Mouse(1, 2, 0x2), Mouse(1, 2, 0x1), Mouse(1, 2, 0x4), Mouse(1, 2, 0x1), Mouse(1, 2, 0x1)}},
+    {"RightDoubleClickIsASecondPress",
+     {BrowserPointerEvent(kDown, kRight, 1, 2), BrowserPointerEvent(kUp, kRight, 1, 2),
+      BrowserPointerEvent(kDouble, kRight, 1, 2)},
+     {Mouse(1, 2, 0x20), Mouse(1, 2, 0x10), Mouse(1, 2, 0x20), Mouse(1, 2, 0x20)}},
+    // Moves send nothing; the next record carries the position, the far edges included.
+    {"MovesShowInTheNextRecord",
+     {BrowserPointerEvent(kMove, kLeft, 5, 6), BrowserPointerEvent(kMove, kLeft, 640, 480)},
+     {Mouse(640, 480, 0)}},
+    {"OutsideTheScreenKeepsThePosition",
+     {BrowserPointerEvent(kDown, kLeft, 30, 40), BrowserPointerEvent(kUp, kLeft, 641, 10),
+      BrowserPointerEvent(kMove, kLeft, -1, 10), BrowserPointerEvent(kMove, kLeft, 10, 481)},
+     {Mouse(30, 40, 0x2), Mouse(30, 40, 0x1), Mouse(30, 40, 0x1)}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Pointer, BrowserMouse, ::testing::ValuesIn(kMouseCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BrowserRemoteControl, AKeyMovesTheMouseRecordAndStartResetsIt) {
+  std::vector<InputRecord> sent;
+  BrowserRemoteControl remote([&](const InputRecord& r) { sent.push_back(r); });
+  remote.SetScreenSize(100, 100);
+  remote.Start();
+  remote.OnPointer(BrowserPointerEvent(kDown, kLeft, 7, 8));
+  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 9, 10));
+  remote.OnKey(BrowserKeyEvent("KeyA", true, 0, u"a"));
+  remote.Resend();
+  remote.Start();
+  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 500, 500));
+  remote.Resend();
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_EQ(sent[2], Mouse(9, 10, 0x2));
+  EXPECT_EQ(sent[3], Mouse(0, 0, 0));
+}
+
+}  // namespace
+}  // namespace kwz_web

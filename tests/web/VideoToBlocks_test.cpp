@@ -1,0 +1,75 @@
+// Video that a browser cannot decode reaches it as zlib blocks: fed to a viewer's surface, the
+// blocks rebuild exactly the picture the video decodes to, frame by frame, and a picture that
+// did not change sends nothing.
+#include "web/VideoToBlocks.h"
+
+#include <gtest/gtest.h>
+
+#include "presenter/SyntheticDesktop.h"
+#include "tests/web/WebStreamTestSupport.h"
+
+namespace kwz_test {
+namespace {
+
+constexpr int kWidth = 330;  // neither whole blocks nor whole macroblocks
+constexpr int kHeight = 250;
+
+struct Case {
+  int mode;
+  int bytesPerPixel;
+  bool settles;  // the codec decodes a repeated picture to the same pixels
+};
+
+class VideoToBlocksTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(VideoToBlocksTest, BlocksRebuildTheVideoPicture) {
+  presenter::ScreenStreamSettings settings;
+  settings.streamMode = GetParam().mode;
+  settings.bytesPerPixel = GetParam().bytesPerPixel;
+  settings.frameRate = 10;
+  presenter::CScreenStreamer streamer(settings);
+  SyntheticDesktop desktop(kWidth, kHeight);
+  kwz_web::VideoToBlocks recoder;
+  ViewerHarness viewer;   // the video itself
+  ViewerHarness browser;  // what a browser rebuilds from the blocks
+  std::vector<kwz_web::BrowserFramePtr> blocks;
+  std::vector<std::uint8_t> last;
+  for (std::uint32_t n = 0; n < 6; ++n) {
+    last = desktop.Render(n);
+    for (const SentMessage& m : StreamFrame(streamer, FrameOf(last, kWidth, kHeight))) {
+      blocks.clear();
+      recoder.Decode(*BrowserFrameOf(m), &blocks);
+      ASSERT_GT(viewer.Take(m), 0);
+      if (n == 0) {
+        EXPECT_EQ(blocks.size(), 4u * 3u) << "the first picture goes whole";
+      }
+      for (const auto& block : blocks) {
+        ASSERT_EQ(block->fields.streamMode, 1);
+        ASSERT_EQ(block->fields.bytesPerPixel, 4);
+        EXPECT_EQ(block->fields.cursorX, m.cursorX);
+        EXPECT_EQ(browser.Take(SentMessageOf(*block)), 100 * 100 * 4);
+      }
+      ASSERT_EQ(browser.VisibleBgr(kWidth, kHeight), viewer.VisibleBgr(kWidth, kHeight))
+          << "frame " << n;
+    }
+  }
+
+  // The same picture again: once the decoded pixels stop changing, nothing is sent.
+  if (!GetParam().settles) return;
+  std::size_t sent = 0;
+  for (int repeat = 0; repeat < 4; ++repeat) {
+    for (const SentMessage& m : StreamFrame(streamer, FrameOf(last, kWidth, kHeight))) {
+      blocks.clear();
+      recoder.Decode(*BrowserFrameOf(m), &blocks);
+      sent = blocks.size();
+    }
+  }
+  EXPECT_EQ(sent, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, VideoToBlocksTest,
+                         ::testing::Values(Case{3, 4, true}, Case{4, 4, false}, Case{5, 4, false},
+                                           Case{6, 3, false}));
+
+}  // namespace
+}  // namespace kwz_test

@@ -1,0 +1,155 @@
+// The key codes of the UI Events KeyboardEvent code values for a PC keyboard, each with the make
+// code a PS/2 keyboard sends for that key in set 1. NumLock is 0xE045 and Pause 0x45 as Windows'
+// key messages carry them. Keys a PC keyboard lacks (IntlRo, Lang1, the Japanese conversion
+// keys, the browser and launch keys) are left out: the key table knows no virtual key for them.
+#include "web/DomKeyCodes.h"
+
+#include "platform/winuser.h"
+
+namespace kwz_web {
+namespace {
+
+struct Row {
+  std::string_view code;
+  UINT scanCode;
+  BYTE numLockVk;
+};
+
+constexpr Row kRows[] = {
+    {"Escape", 0x01, 0},
+    {"Digit1", 0x02, 0},
+    {"Digit2", 0x03, 0},
+    {"Digit3", 0x04, 0},
+    {"Digit4", 0x05, 0},
+    {"Digit5", 0x06, 0},
+    {"Digit6", 0x07, 0},
+    {"Digit7", 0x08, 0},
+    {"Digit8", 0x09, 0},
+    {"Digit9", 0x0A, 0},
+    {"Digit0", 0x0B, 0},
+    {"Minus", 0x0C, 0},
+    {"Equal", 0x0D, 0},
+    {"Backspace", 0x0E, 0},
+    {"Tab", 0x0F, 0},
+    {"KeyQ", 0x10, 0},
+    {"KeyW", 0x11, 0},
+    {"KeyE", 0x12, 0},
+    {"KeyR", 0x13, 0},
+    {"KeyT", 0x14, 0},
+    {"KeyY", 0x15, 0},
+    {"KeyU", 0x16, 0},
+    {"KeyI", 0x17, 0},
+    {"KeyO", 0x18, 0},
+    {"KeyP", 0x19, 0},
+    {"BracketLeft", 0x1A, 0},
+    {"BracketRight", 0x1B, 0},
+    {"Enter", 0x1C, 0},
+    {"ControlLeft", 0x1D, 0},
+    {"KeyA", 0x1E, 0},
+    {"KeyS", 0x1F, 0},
+    {"KeyD", 0x20, 0},
+    {"KeyF", 0x21, 0},
+    {"KeyG", 0x22, 0},
+    {"KeyH", 0x23, 0},
+    {"KeyJ", 0x24, 0},
+    {"KeyK", 0x25, 0},
+    {"KeyL", 0x26, 0},
+    {"Semicolon", 0x27, 0},
+    {"Quote", 0x28, 0},
+    {"Backquote", 0x29, 0},
+    {"ShiftLeft", 0x2A, 0},
+    {"Backslash", 0x2B, 0},
+    {"KeyZ", 0x2C, 0},
+    {"KeyX", 0x2D, 0},
+    {"KeyC", 0x2E, 0},
+    {"KeyV", 0x2F, 0},
+    {"KeyB", 0x30, 0},
+    {"KeyN", 0x31, 0},
+    {"KeyM", 0x32, 0},
+    {"Comma", 0x33, 0},
+    {"Period", 0x34, 0},
+    {"Slash", 0x35, 0},
+    {"ShiftRight", 0x36, 0},
+    {"NumpadMultiply", 0x37, 0},
+    {"AltLeft", 0x38, 0},
+    {"Space", 0x39, 0},
+    {"CapsLock", 0x3A, 0},
+    {"F1", 0x3B, 0},
+    {"F2", 0x3C, 0},
+    {"F3", 0x3D, 0},
+    {"F4", 0x3E, 0},
+    {"F5", 0x3F, 0},
+    {"F6", 0x40, 0},
+    {"F7", 0x41, 0},
+    {"F8", 0x42, 0},
+    {"F9", 0x43, 0},
+    {"F10", 0x44, 0},
+    {"Pause", 0x45, 0},
+    {"ScrollLock", 0x46, 0},
+    {"Numpad7", 0x47, VK_NUMPAD7},
+    {"Numpad8", 0x48, VK_NUMPAD8},
+    {"Numpad9", 0x49, VK_NUMPAD9},
+    {"NumpadSubtract", 0x4A, 0},
+    {"Numpad4", 0x4B, VK_NUMPAD4},
+    {"Numpad5", 0x4C, VK_NUMPAD5},
+    {"Numpad6", 0x4D, VK_NUMPAD6},
+    {"NumpadAdd", 0x4E, 0},
+    {"Numpad1", 0x4F, VK_NUMPAD1},
+    {"Numpad2", 0x50, VK_NUMPAD2},
+    {"Numpad3", 0x51, VK_NUMPAD3},
+    {"Numpad0", 0x52, VK_NUMPAD0},
+    {"NumpadDecimal", 0x53, VK_DECIMAL},
+    {"IntlBackslash", 0x56, 0},
+    {"F11", 0x57, 0},
+    {"F12", 0x58, 0},
+    {"F13", 0x64, 0},
+    {"F14", 0x65, 0},
+    {"F15", 0x66, 0},
+    {"F16", 0x67, 0},
+    {"F17", 0x68, 0},
+    {"F18", 0x69, 0},
+    {"F19", 0x6A, 0},
+    {"F20", 0x6B, 0},
+    {"F21", 0x6C, 0},
+    {"F22", 0x6D, 0},
+    {"F23", 0x6E, 0},
+    {"F24", 0x76, 0},
+    {"MediaTrackPrevious", 0xE010, 0},
+    {"MediaTrackNext", 0xE019, 0},
+    {"NumpadEnter", 0xE01C, 0},
+    {"ControlRight", 0xE01D, 0},
+    {"AudioVolumeMute", 0xE020, 0},
+    {"MediaPlayPause", 0xE022, 0},
+    {"MediaStop", 0xE024, 0},
+    {"AudioVolumeDown", 0xE02E, 0},
+    {"AudioVolumeUp", 0xE030, 0},
+    {"NumpadDivide", 0xE035, 0},
+    {"PrintScreen", 0xE037, 0},
+    {"AltRight", 0xE038, 0},
+    {"NumLock", 0xE045, 0},
+    {"Home", 0xE047, 0},
+    {"ArrowUp", 0xE048, 0},
+    {"PageUp", 0xE049, 0},
+    {"ArrowLeft", 0xE04B, 0},
+    {"ArrowRight", 0xE04D, 0},
+    {"End", 0xE04F, 0},
+    {"ArrowDown", 0xE050, 0},
+    {"PageDown", 0xE051, 0},
+    {"Insert", 0xE052, 0},
+    {"Delete", 0xE053, 0},
+    {"MetaLeft", 0xE05B, 0},
+    {"MetaRight", 0xE05C, 0},
+    {"ContextMenu", 0xE05D, 0},
+    {"Sleep", 0xE05F, 0},
+};
+
+}  // namespace
+
+std::optional<DomKey> LookupDomKey(std::string_view code) {
+  for (const Row& row : kRows) {
+    if (row.code == code) return DomKey{row.scanCode, row.numLockVk};
+  }
+  return std::nullopt;
+}
+
+}  // namespace kwz_web
