@@ -195,9 +195,11 @@ class Picture:
         return 'Picture(%dx%d)' % (self.width, self.height)
 
 
-def reference_picture(width=320, height=240):
+def reference_picture(width=320, height=232):
     """Smooth gradients for the video codecs, with sharp edges, one-pixel lines and a small
-    checkerboard that a wrong row order, offset or palette cannot pass."""
+    checkerboard that a wrong row order, offset or palette cannot pass (a shift by one pixel
+    costs about 17 dB). The height is no multiple of 16, so that the video codecs' padding rows
+    must be cropped, nor of 100, so that the block grid is padded too."""
     rgb = bytearray(width * height * 3)
     for y in range(height):
         for x in range(width):
