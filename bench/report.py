@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints the benchmark suite's table from the raw outputs that bench/run collects in one folder:
 Google Benchmark JSON (decode, receive, gdi, surface), the pipeline's JSON lines, the viewer's
-memory and, when present, the GStreamer peer's figures. Each row: the figure, its baseline from
+memory, the web gateway's figures and, when present, the GStreamer peer's figures. Each row: the figure, its baseline from
 the same run, their ratio, and the goal with whether it is met."""
 import json
 import os
@@ -145,6 +145,24 @@ def rss_rows(table, folder):
                   r["rss_kb"] / 1024, idle / 1024)
 
 
+def web_rows(table, folder):
+    rows = load_lines(os.path.join(folder, "web.jsonl"))
+    gateway = {r["browsers"]: r for r in rows if r.get("bench") == "web"}
+    alone = gateway.get(0)
+    for count, r in sorted(gateway.items()):
+        if count == 0 or not alone:
+            continue
+        per_browser = (r["cpu_us_per_frame"] - alone["cpu_us_per_frame"]) / count
+        # A browser costs the gateway less than receiving the frame does.
+        table.add(f"gateway CPU per browser per 1080p H.264 frame, {count} browsers (vs the "
+                  "gateway receiving alone)", "us", per_browser, alone["cpu_us_per_frame"],
+                  "< 1x", per_browser < alone["cpu_us_per_frame"])
+    for r in (r for r in rows if r.get("bench") == "web_latency"):
+        for name in ("median", "p99"):
+            table.add(f"web latency {name}, last datagram to canvas, 1080p H.264 (vs the frame "
+                      "interval)", "ms", r[f"{name}_ms"], r["frame_interval_ms"])
+
+
 def peer_rows(table, folder):
     rows = load_lines(os.path.join(folder, "peer.jsonl"))
     ours = [r for r in rows if r["receiver"] == "kwz-viewer"]
@@ -167,6 +185,7 @@ def main():
     receive_rows(table, folder)
     paint_rows(table, folder, "gdi_bench", "paint")
     paint_rows(table, folder, "surface_bench", "surface draw")
+    web_rows(table, folder)
     rss_rows(table, folder)
     peer_rows(table, folder)
     table.print()

@@ -120,7 +120,8 @@ std::size_t BrowserHub::QueuedBytes() const {
 
 void BrowserHub::SendStatus() {
   const HubCounters counters = m_callbacks.counters ? m_callbacks.counters() : HubCounters{};
-  const std::string common = "{\"type\":\"status\",\"lost\":" + std::to_string(counters.lost) +
+  const std::string common = "{\"type\":\"status\",\"source\":" + std::to_string(m_rawMode) +
+                             ",\"lost\":" + std::to_string(counters.lost) +
                              ",\"received\":" + std::to_string(counters.received) +
                              ",\"browsers\":" + std::to_string(m_sessions.size()) +
                              ",\"control\":\"";

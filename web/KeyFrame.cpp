@@ -59,8 +59,8 @@ constexpr std::uint32_t kVpxInterMarker = 0xEFFEFFFF;  // bytes FF FF FE EF
 // -1 when the body has no marker word, else whether it marks a key frame.
 int VpxMarker(const std::uint8_t* body, std::size_t length) {
   if (length < 4) return -1;
-  const std::uint32_t word = body[0] | body[1] << 8 | body[2] << 16 |
-                             static_cast<std::uint32_t>(body[3]) << 24;
+  const std::uint32_t word =
+      body[0] | body[1] << 8 | body[2] << 16 | static_cast<std::uint32_t>(body[3]) << 24;
   if (word == kVpxKeyMarker) return 1;
   if (word == kVpxInterMarker) return 0;
   return -1;

@@ -43,8 +43,8 @@ struct WebGateway::State {
       : options(std::move(gatewayOptions)),
         controlSocket(context),
         remote(MakeRemoteControl()),
-        hub(HubCallbacks()),
         feed([this](const BrowserFramePtr& frame, bool decoded) { Post(frame, decoded); }),
+        hub(HubCallbacks()),
         signals(context, SIGINT, SIGTERM),
         statusTimer(context),
         resendTimer(context) {
@@ -117,8 +117,9 @@ struct WebGateway::State {
   asio::ip::udp::socket controlSocket;
   asio::ip::udp::endpoint server;
   std::unique_ptr<BrowserRemoteControl> remote;  // null without remote control
-  BrowserHub hub;
+  // The hub goes first: closing its browsers reads and updates the feed.
   ScreenFeed feed;
+  BrowserHub hub;
   std::shared_ptr<HttpListener> listener;
   asio::signal_set signals;
   asio::steady_timer statusTimer;

@@ -29,7 +29,7 @@
   const cursorCtx = cursorCanvas.getContext('2d');
 
   const state = {
-    connected: false, mode: -1, bpp: 0, width: 0, height: 0, frames: 0,
+    connected: false, mode: -1, source: -1, bpp: 0, width: 0, height: 0, frames: 0,
     lost: 0, received: 0, browsers: 0, control: 'off',
   };
 
@@ -356,6 +356,7 @@
       return;
     }
     if (status.type !== 'status') return;
+    state.source = status.source;
     state.lost = status.lost;
     state.received = status.received;
     state.browsers = status.browsers;
@@ -374,7 +375,10 @@
     } else if (state.mode < 0) {
       parts.push('waiting for the stream');
     } else {
-      parts.push(`${state.width}\u00D7${state.height}`, `${MODE_NAMES[state.mode]} ${state.bpp}-bit`,
+      // Video that this browser cannot decode arrives as blocks; the source's coding is named.
+      const source = state.source >= 0 ? state.source : state.mode;
+      const recoded = source !== state.mode && source >= 3 ? ' (decoded by the gateway)' : '';
+      parts.push(`${state.width}\u00D7${state.height}`, `${MODE_NAMES[source]}${recoded}`,
                  `${paintTimes.length} fps`);
     }
     parts.push(`lost ${state.lost} of ${state.lost + state.received} datagrams`,
