@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""Opens kwz-web's page in headless Chromium, waits for a picture and writes the page's screen
+canvas as a PNG file: the demo's proof that a browser shows the stream.
+
+    scripts/web-snapshot.py URL PNG [timeout seconds, default 30]
+"""
+import base64
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+
+def main():
+    url, png = sys.argv[1], sys.argv[2]
+    timeout = float(sys.argv[3]) if len(sys.argv) > 3 else 30
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                 "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
+                 "--user-data-dir=" + tempfile.mkdtemp(prefix="kwz-demo-chromium-")):
+        options.add_argument(flag)
+    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        browser.get(url)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            state = browser.execute_script("return window.kwz.state()")
+            if state["frames"] > 0:
+                break
+            time.sleep(0.2)
+        else:
+            sys.exit("web-snapshot: the page showed no picture")
+        time.sleep(1)  # a few more pictures, so the snapshot is not the first block
+        data = browser.execute_script(
+            "return document.getElementById('screen').toDataURL('image/png').split(',')[1]")
+        with open(png, "wb") as f:
+            f.write(base64.b64decode(data))
+        print(browser.find_element("id", "status").text)
+    finally:
+        browser.quit()
+
+
+if __name__ == "__main__":
+    main()
