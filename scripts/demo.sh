@@ -42,7 +42,7 @@ if [ "$shown_in" = web ]; then
     --size 1280x720 --fps 15 --seconds "$seconds" &
   presenter=$!
   if [ -x /usr/bin/chromium ] && /usr/bin/python3 -c "import selenium" 2>/dev/null; then
-    /usr/bin/python3 scripts/web-snapshot.py "$url" "$demo/snapshot.png"
+    /usr/bin/python3 scripts/web_snapshot.py "$url" "$demo/snapshot.png"
     echo "demo: snapshot of the page's canvas: $demo/snapshot.png"
   fi
   wait $presenter

@@ -134,6 +134,14 @@
     return blocks;
   }
 
+  // JPEG blocks carry video-range YCbCr (luma 16 to 235) under a JPEG's full-range label: the
+  // receiver converts them as video range, a browser's image decoder as full range. Stretching
+  // the browser's result from 16..235 to 0..255 shows what the receiver shows.
+  const VIDEO_RANGE = new Uint8Array(256);
+  for (let v = 0; v < 256; ++v) {
+    VIDEO_RANGE[v] = Math.max(0, Math.min(255, Math.round(((v - 16) * 255) / 219)));
+  }
+
   // Puts a decoded block in place. Its rows come bottom row first, as the presenter's bitmap
   // keeps them; kind is 1 (palette indices), 4 (BGRA) or 'rgba' (a decoded JPEG's pixels).
   function placeBlock(b, index, data, kind) {
@@ -151,8 +159,9 @@
           b.pixels[out + x] = (0xFF000000 | (data[at] << 16) | (data[at + 1] << 8) | data[at + 2]) >>> 0;
         }
       } else {
+        const r = VIDEO_RANGE;
         for (let x = 0; x < BLOCK; ++x, at += 4) {
-          b.pixels[out + x] = (0xFF000000 | (data[at + 2] << 16) | (data[at + 1] << 8) | data[at]) >>> 0;
+          b.pixels[out + x] = (0xFF000000 | (r[data[at + 2]] << 16) | (r[data[at + 1]] << 8) | r[data[at]]) >>> 0;
         }
       }
     }
@@ -240,8 +249,12 @@
       },
     });
     try {
+      // The presenter converts with BT.601's video-range matrix and says nothing of it in the
+      // stream; a browser would otherwise guess BT.709.
       v.decoder.configure({codec: CODECS[f.mode], codedWidth: Math.ceil(f.width / 16) * 16,
-                           codedHeight: Math.ceil(f.height / 16) * 16, optimizeForLatency: true});
+                           codedHeight: Math.ceil(f.height / 16) * 16, optimizeForLatency: true,
+                           colorSpace: {primaries: 'smpte170m', transfer: 'smpte170m',
+                                        matrix: 'smpte170m', fullRange: false}});
     } catch (e) {
       return null;
     }

@@ -37,7 +37,7 @@ SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 TIMEOUT = float(os.environ.get('KWZ_BROWSER_TIMEOUT', '60'))
 
 # The least PSNR a lossy mode must reach, as the viewer's end-to-end tests ask.
-MIN_PSNR = 25.0
+MIN_PSNR = 30.0
 
 # Without these Chromium reaches for the network, which is closed here, and stalls; the last
 # three keep windows that are not in front painting and running timers.
