@@ -26,6 +26,16 @@ void CNetworkReceiver::TakeCounters(DWORD* lost, DWORD* received) {
   *received = m_dwReceived.exchange(0, std::memory_order_relaxed);
 }
 
+void CNetworkReceiver::ForgetSource() {
+  CCritSecLock guard(&m_lock);
+  m_queue.Clear();
+  m_dwCurrentSource = 0;
+  m_bResynchronising = 1;
+  m_dwExpected = 0;
+  m_dwFill = 0;
+  m_Endpoint.ResetSource();
+}
+
 int CNetworkReceiver::ReceiveMessage(CPacket* packet, DWORD timeout) {
   CCritSecLock guard(&m_lock);
   DWORD callLost = 0;

@@ -45,6 +45,13 @@ class CNetworkReceiver : public CNetwork {
   // the next, never in neither.
   void TakeCounters(DWORD* lost, DWORD* received);
 
+  // Drops the message being assembled and the reorder queue and forgets the followed source and
+  // its sequence count, keeping the socket and the counters. For a caller that knows the stream
+  // starts over (a presenter restarted under the same identifier, a replay run again), whose
+  // numbers would otherwise be taken for late duplicates. Takes the receiver's lock, so it
+  // waits for a ReceiveMessage in progress.
+  void ForgetSource();
+
  private:
   // One datagram through steps of the assembly; returns true when the message is complete.
   enum class Step { kContinue, kComplete, kTooLarge };

@@ -32,11 +32,15 @@ class CRtpEndpoint {
 
   static constexpr DWORD kMaxDatagram = 65535;
 
+  // Forgets the followed source and its sequence count, keeping the socket: the next datagram
+  // starts a new count even when it carries the old source's identifier. Receiving thread, or
+  // while it is stopped.
+  void ResetSource();
+
   bool IsCreated() const { return m_bCreated != 0; }
   CRtpSocket& Socket() { return m_socket; }
 
  private:
-  void ResetSource();
   // One datagram from the socket or the tunnel: its size, or 0 when nothing is pending.
   int ReceiveDatagram(BYTE* buffer, DWORD capacity);
 

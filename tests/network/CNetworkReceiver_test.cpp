@@ -9,6 +9,7 @@
 #include <chrono>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "network/NetworkErrors.h"
@@ -311,6 +312,35 @@ TEST_F(Reassembly, PartialMessageSurvivesAnEndedCall) {
   link_.Send(cut[2]);
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(Delivered(), message);
+}
+
+TEST_F(Reassembly, AfterForgetSourceTheSameStreamGivesTheSameMessagesAgain) {
+  // A follow, a healed reordering, and a message cut short with a datagram left in the queue:
+  // every piece of state the receiver carries from one message to the next.
+  std::vector<Bytes> stream = Datagrams(*sender_, Message(10, 0), 100);
+  const auto first = Datagrams(*sender_, Message(2500, 1), 200);
+  const auto partial = Datagrams(*sender_, Message(2500, 2), 300);
+  for (const Bytes* d : {&first[0], &first[2], &first[1], &partial[0], &partial[2]})
+    stream.push_back(*d);
+  using Outcome = std::vector<std::tuple<int, Bytes, DWORD>>;
+  auto replay = [&] {
+    link_.SendAll(stream);
+    Outcome outcome;
+    for (int round = 0; round < 2; ++round) {
+      for (int result; (result = Next()) != kDrained;)
+        outcome.emplace_back(result, Delivered(), packet_.m_dwLost);
+      kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);  // lets the cut message go
+    }
+    DWORD lost = 0, received = 0;
+    receiver().TakeCounters(&lost, &received);
+    outcome.emplace_back(0, Bytes{}, lost);
+    outcome.emplace_back(0, Bytes{}, received);
+    return outcome;
+  };
+  const Outcome fresh = replay();
+  ASSERT_EQ(fresh.size(), 4u);  // two messages and the counters
+  receiver().ForgetSource();
+  EXPECT_EQ(replay(), fresh);
 }
 
 // --- The wait itself ---
