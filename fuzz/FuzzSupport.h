@@ -112,6 +112,7 @@ class QueueTunnel final : public ITunnel {
   std::size_t Pending() const { return queued_.size(); }
   // Datagrams the endpoint has read so far.
   std::size_t HandedOut() const { return handedOut_; }
+  void RestartCount() { handedOut_ = 0; }
 
  private:
   HANDLE event_;

@@ -4,6 +4,10 @@
 // The targets wait 0 ms, so a wait with no datagram pending ends at once (NET_TIMEOUT) instead of
 // lasting its time-out; the stop event is never set. Single-threaded: libFuzzer's thread builds,
 // feeds and destroys it.
+//
+// Opening the endpoint costs more than most inputs, so a target may keep one harness for the
+// whole run and Restart it before each input: the receiver then forgets its source, as a fresh
+// one knows none.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +30,10 @@ class StreamHarness {
  public:
   explicit StreamHarness(DWORD clockStart)
       : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), endpoint_(&VirtualNow) {
-    g_virtualNow = clockStart;
     endpoint_.SetTunnelFactory(&factory_);
     KWZ_FUZZ_CHECK(endpoint_.Open(0, "127.0.0.1", stop_) == 0);
     endpoint_.AttachTunnel();
+    Restart(clockStart);
   }
   ~StreamHarness() {
     endpoint_.DetachTunnel();
@@ -37,6 +41,16 @@ class StreamHarness {
   }
   StreamHarness(const StreamHarness&) = delete;
   StreamHarness& operator=(const StreamHarness&) = delete;
+
+  // Back to the state of a harness just built; the previous input left nothing pending.
+  void Restart(DWORD clockStart) {
+    KWZ_FUZZ_CHECK(tunnel().Pending() == 0);
+    g_virtualNow = clockStart;
+    endpoint_.ForgetSource();
+    DWORD lost = 0, received = 0;
+    endpoint_.TakeCounters(&lost, &received);
+    tunnel().RestartCount();
+  }
 
   Endpoint& endpoint() { return endpoint_; }
   QueueTunnel& tunnel() { return factory_.Tunnel(); }
