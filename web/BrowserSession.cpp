@@ -52,8 +52,8 @@ void BrowserSession::Close() {
 }
 
 void BrowserSession::Read() {
-  m_ws.async_read(m_in, [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
-    self->OnRead(error, bytes);
+  m_ws.async_read(m_in, [weak = weak_from_this()](beast::error_code error, std::size_t bytes) {
+    if (const auto self = weak.lock()) self->OnRead(error, bytes);
   });
 }
 
@@ -122,8 +122,8 @@ void BrowserSession::Write() {
   const BrowserFramePtr& frame = m_queue.front();
   m_ws.text(frame->text);
   m_ws.async_write(boost::asio::buffer(frame->wire),
-                   [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
-                     self->OnWrite(error, bytes);
+                   [weak = weak_from_this()](beast::error_code error, std::size_t bytes) {
+                     if (const auto self = weak.lock()) self->OnWrite(error, bytes);
                    });
 }
 

@@ -8,6 +8,10 @@
 // than kMaxMessage bytes, more than kMaxInputPerSecond input messages in a second) is
 // disconnected; nothing it sent has any effect.
 //
+// Ownership: the hub holds each session from the handshake on; its reads and writes hold it
+// only weakly. Beast keeps an operation that waits behind another inside the stream, so a
+// strong hold there would keep the session alive for ever once the network thread has stopped.
+//
 // Threads: the gateway's network thread only.
 #pragma once
 
