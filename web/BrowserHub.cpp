@@ -36,9 +36,8 @@ void BrowserHub::OnFrame(const BrowserFramePtr& frame, bool decoded) {
   } else {
     if (frame->fields.streamMode != m_rawMode) m_decoded.Clear();
     m_rawMode = frame->fields.streamMode;
-    m_screenWidth = frame->fields.width;
-    m_screenHeight = frame->fields.height;
-    if (m_callbacks.remote) m_callbacks.remote->SetScreenSize(m_screenWidth, m_screenHeight);
+    if (m_callbacks.remote)
+      m_callbacks.remote->SetScreenSize(frame->fields.width, frame->fields.height);
     m_raw.Add(frame);
   }
   for (const auto& session : m_sessions) {

@@ -64,14 +64,10 @@ class BrowserHub {
   // Sends every browser its status line.
   void SendStatus();
 
-  std::size_t Browsers() const { return m_sessions.size(); }
   // Bytes waiting to be written to browsers, all together; for diagnostics and tests.
   std::size_t QueuedBytes() const;
   bool RemoteControlEnabled() const { return m_callbacks.remote != nullptr; }
   bool HasController() const { return m_controller != nullptr; }
-  // The shared screen's size, from the newest frame; 0 x 0 before any.
-  std::uint16_t ScreenWidth() const { return m_screenWidth; }
-  std::uint16_t ScreenHeight() const { return m_screenHeight; }
 
  private:
   std::vector<BrowserFramePtr> SnapshotFor(const BrowserSession& session) const;
@@ -83,8 +79,6 @@ class BrowserHub {
   LateJoinCache m_raw;
   LateJoinCache m_decoded;
   int m_rawMode = -1;
-  std::uint16_t m_screenWidth = 0;
-  std::uint16_t m_screenHeight = 0;
   BrowserSession* m_controller = nullptr;  // one of m_sessions, or null
   std::uint32_t m_decodedModes = 0;
 };

@@ -29,8 +29,6 @@ class LateJoinCache {
   void Clear();
 
   std::size_t Bytes() const { return m_bytes; }
-  // The stream mode of the newest frame; -1 before any.
-  int StreamMode() const { return m_last ? m_last->fields.streamMode : -1; }
 
  private:
   // What a picture is rebuilt on: frames of another geometry start a new picture.
