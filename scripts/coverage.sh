@@ -27,8 +27,13 @@ ctest --test-dir "$dir" -j "$(nproc)" >"$dir/ctest.log" 2>&1 ||
 export KWZ_GDI_BACKEND=headless ProgramData="$PWD/$dir/programdata" XDG_DATA_HOME="$PWD/$dir/programdata"
 mkdir -p "$ProgramData"
 for corpus in fuzz/corpus/*/; do
-  target="$(basename "$corpus")_fuzzer"
-  [ -x "$dir/fuzz/$target" ] && "$dir/fuzz/$target" -runs=0 "$corpus" >/dev/null 2>&1
+  target="$(basename "$corpus")"
+  if [ ! -x "$dir/fuzz/$target" ]; then
+    echo "coverage: no fuzz target for the corpus $corpus" >&2
+    exit 1
+  fi
+  "$dir/fuzz/$target" -runs=0 "$corpus" >"$dir/$target.log" 2>&1 ||
+    echo "coverage: $target failed on its corpus (see $dir/$target.log)" >&2
 done
 
 llvm-profdata merge -sparse "$profiles"/*.profraw -o "$dir/merged.profdata"
