@@ -26,7 +26,9 @@ endif()
 # The fuzz tree gives libFuzzer coverage of the system's own code, not only of the fuzz target.
 # A coverage tree only replays corpora, and its tests must link without libFuzzer's runtime.
 if(KWZ_FUZZ AND NOT KWZ_COVERAGE)
-  target_compile_options(kwz_options INTERFACE -fsanitize=fuzzer-no-link)
+  target_compile_options(
+    kwz_options INTERFACE -fsanitize=fuzzer-no-link
+    -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/fuzz/coverage-ignore.txt)
 endif()
 
 # kwz_library(name SOURCES ... DEPS ... PRIVATE_DEPS ...): one folder, one static library.
