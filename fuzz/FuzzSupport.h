@@ -27,6 +27,39 @@ namespace kwz_fuzz {
     }                                                                                    \
   } while (0)
 
+// With KWZ_FUZZ_REPEAT in the environment (the corpus replay sets it) a target that keeps state
+// from one input to the next runs each input twice in a row and checks that both runs had the
+// same outcome: whatever it keeps must be reset in between.
+inline bool RepeatInputs() {
+  static const bool repeat = std::getenv("KWZ_FUZZ_REPEAT") != nullptr;
+  return repeat;
+}
+
+// What an input did, folded into one number; it folds only when inputs are repeated, so that
+// fuzzing does not pay for hashing.
+class Outcome {
+ public:
+  void Add(std::uint64_t value) {
+    if (RepeatInputs()) hash_ = (hash_ ^ value) * 0x100000001B3u;  // FNV-1a over words
+  }
+  void Add(const void* data, std::size_t size) {
+    if (!RepeatInputs()) return;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (std::size_t i = 0; i < size; ++i) Add(bytes[i]);
+  }
+  std::uint64_t value() const { return hash_; }
+
+ private:
+  std::uint64_t hash_ = 0xCBF29CE484222325u;
+};
+
+// Runs an input (run returns its Outcome's value), twice when inputs are repeated.
+template <class Run>
+void RunInput(Run&& run) {
+  const std::uint64_t first = run();
+  if (RepeatInputs()) KWZ_FUZZ_CHECK(run() == first);
+}
+
 // Reads the input front to back; past the end every number is 0 and every span empty, so a
 // target never has to care where the input stops.
 class Reader {

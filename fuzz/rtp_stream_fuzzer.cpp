@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "fuzz/StreamHarness.h"
+#include "fuzz/mutate/InputMutators.h"
 #include "network/CNetworkReceiver.h"
 #include "network/NetworkErrors.h"
 #include "packet/CPacket.h"
@@ -70,13 +71,27 @@ void Flush(Harness& harness, CPacket* packet, BYTE payloadType, OnMessage&& onMe
   KWZ_FUZZ_CHECK(harness.tunnel().Pending() == 0);
 }
 
-void RunRaw(Reader& in, Harness& harness, BYTE payloadType) {
+// What came out: every message with its bookkeeping, and the counters.
+void AddMessage(kwz_fuzz::Outcome* outcome, const CPacket& message) {
+  outcome->Add(message.m_pData, message.m_dwLength);
+  for (DWORD field : {message.m_dwLength, message.m_dwTimestamp, message.m_dwSequence,
+                      message.m_dwLost, DWORD{message.m_bPayloadType}}) {
+    outcome->Add(field);
+  }
+}
+void AddCounters(kwz_fuzz::Outcome* outcome, DWORD lost, DWORD received) {
+  outcome->Add(lost);
+  outcome->Add(received);
+}
+
+void RunRaw(Reader& in, Harness& harness, BYTE payloadType, kwz_fuzz::Outcome* outcome) {
   CPacket packet(256u << (in.U8() % 10));
   std::uint64_t payloadBytes = 0;    // of the well-formed datagrams handed over
   std::uint64_t deliveredBytes = 0;  // of the whole messages that came out
   auto onMessage = [&](const CPacket& message) {
     deliveredBytes += message.m_dwLength;
     KWZ_FUZZ_CHECK(deliveredBytes <= payloadBytes);
+    AddMessage(outcome, message);
   };
   while (!in.Empty()) {
     const std::uint16_t length = in.U16();
@@ -93,9 +108,10 @@ void RunRaw(Reader& in, Harness& harness, BYTE payloadType) {
   DWORD lost = 0, received = 0;
   harness.endpoint().TakeCounters(&lost, &received);
   KWZ_FUZZ_CHECK(received <= harness.tunnel().HandedOut());
+  AddCounters(outcome, lost, received);
 }
 
-void RunStructured(Reader& in, Harness& harness) {
+void RunStructured(Reader& in, Harness& harness, kwz_fuzz::Outcome* outcome) {
   presenter::RtpPacketizer::Options options;
   options.firstSequence = in.U16();
   options.ssrc = 0x5EED0001;
@@ -133,6 +149,7 @@ void RunStructured(Reader& in, Harness& harness) {
     KWZ_FUZZ_CHECK(index >= 0 && index < messageCount);
     KWZ_FUZZ_CHECK(got == sent[static_cast<std::size_t>(index)]);
     deliveredIndex.push_back(index);
+    AddMessage(outcome, message);
   };
 
   bool untouched = true;  // every datagram delivered once, in order
@@ -179,11 +196,12 @@ void RunStructured(Reader& in, Harness& harness) {
   std::vector<int> sorted = deliveredIndex;
   std::sort(sorted.begin(), sorted.end());
   if (!copies) KWZ_FUZZ_CHECK(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end());
+  DWORD lost = 0, received = 0;
+  harness.endpoint().TakeCounters(&lost, &received);
+  AddCounters(outcome, lost, received);
   if (untouched) {
     KWZ_FUZZ_CHECK(static_cast<int>(deliveredIndex.size()) == messageCount);
     for (int i = 0; i < messageCount; ++i) KWZ_FUZZ_CHECK(deliveredIndex[i] == i);
-    DWORD lost = 0, received = 0;
-    harness.endpoint().TakeCounters(&lost, &received);
     KWZ_FUZZ_CHECK(lost == 0);
     KWZ_FUZZ_CHECK(received == datagrams.size());
   }
@@ -192,17 +210,24 @@ void RunStructured(Reader& in, Harness& harness) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Reader in(data, size);
-  const std::uint8_t flags = in.U8();
-  const DWORD clockStart = in.U32();
   // One endpoint for the run: opening one per input cost most of each input's time.
-  static Harness harness(clockStart);
-  harness.Restart(clockStart);
-  harness.endpoint().SetReorderEnabled((flags & 2) != 0);
-  if ((flags & 1) != 0) {
-    RunStructured(in, harness);
-  } else {
-    RunRaw(in, harness, (flags & 4) != 0 ? 113 : 0);
-  }
+  static Harness harness(0);
+  kwz_fuzz::RunInput([&] {
+    Reader in(data, size);
+    const std::uint8_t flags = in.U8();
+    const DWORD clockStart = in.U32();
+    harness.Restart(clockStart);
+    harness.endpoint().SetReorderEnabled((flags & 2) != 0);
+    kwz_fuzz::Outcome outcome;
+    if ((flags & 1) != 0) {
+      RunStructured(in, harness, &outcome);
+    } else {
+      RunRaw(in, harness, (flags & 4) != 0 ? 113 : 0, &outcome);
+    }
+    return outcome.value();
+  });
   return 0;
 }
+
+// Raw streams keep their RTP framing plausible under mutation (see InputMutators.h).
+KWZ_FUZZ_CUSTOM_MUTATOR(kwz_fuzz::MutateDatagramInput, kwz_fuzz::CrossOverDatagramInput)

@@ -22,6 +22,7 @@ extern "C" {
 
 #include "engine/CBMPManager.h"
 #include "fuzz/StreamHarness.h"
+#include "fuzz/mutate/InputMutators.h"
 #include "network/CScreenReceiver.h"
 #include "packet/ScreenPacketFormat.h"
 #include "platform/gdi_session.h"
@@ -82,6 +83,62 @@ struct BodyBuffer {
   DWORD capacity;
 };
 
+// One input: its messages through the endpoint, the surface and a window. Returns the
+// outcome: what was accepted, decoded and drawn into the surface.
+std::uint64_t RunMessages(const std::uint8_t* data, std::size_t size, Harness& harness) {
+  Reader in(data, size);
+  const std::uint8_t config = in.U8();
+  const Size block = kBlockSizes[config & 7];
+  const HWND window = WindowFor((config >> 4) & 3);
+  harness.Restart(0);
+  CBMPManager surface(block.width, block.height);
+  surface.SetStretch((config & 8) != 0);
+  BodyBuffer body;
+  presenter::RtpPacketizer::Options options;
+  options.payloadSize = 1400;
+  presenter::RtpPacketizer packetizer(options);
+  kwz_fuzz::Outcome outcome;
+
+  for (int m = 0; m < kMaxMessages && !in.Empty(); ++m) {
+    const std::vector<std::uint8_t> message = in.Bytes(in.U16());
+    packetizer.Packetize(message.data(), message.size(), 2u * static_cast<std::uint32_t>(m),
+                         [&](const std::uint8_t* d, std::size_t n) {
+                           harness.Deliver(std::vector<std::uint8_t>(d, d + n));
+                         });
+    BITMAPINFOHEADER header{};
+    DWORD blockIndex = 0;
+    DWORD bodyLength = body.capacity;
+    BYTE* const before = body.data;
+    const bool accepted = harness.endpoint().Receive(&header, &blockIndex, &body.data, &bodyLength);
+    if (body.data != before) body.capacity = accepted ? header.biSizeImage : 0;
+    KWZ_FUZZ_CHECK(harness.tunnel().Pending() == 0);
+    outcome.Add(accepted);
+    if (!accepted) continue;
+
+    KWZ_FUZZ_CHECK(bodyLength + screen_packet::kHeaderSize == message.size());
+    KWZ_FUZZ_CHECK(bodyLength <= body.capacity);
+    KWZ_FUZZ_CHECK(header.biSizeImage <= screen_packet::kMaxImageSize);
+    const DWORD mode = header.biCompression;
+    KWZ_FUZZ_CHECK(mode < screen_packet::kStreamModeCount);
+    outcome.Add(&header, sizeof header);
+    outcome.Add(blockIndex);
+    if (Pixels(header) > kMaxPaintedPixels) continue;
+    surface.SetStreamMode(mode);
+    header.biCompression = header.biBitCount / 8u;
+    const std::int32_t decoded = surface.DecodeMessage(header, blockIndex, body.data, bodyLength);
+    KWZ_FUZZ_CHECK(decoded >= -1);
+    DWORD cursorX = 0, cursorY = 0;
+    harness.endpoint().GetRemoteCursor(&cursorX, &cursorY);
+    surface.Draw(header, window, static_cast<std::uint16_t>(cursorX),
+                 static_cast<std::uint16_t>(cursorY));
+    outcome.Add(static_cast<std::uint32_t>(decoded));
+    outcome.Add(cursorX);
+    outcome.Add(cursorY);
+  }
+  if (surface.Pixels() != nullptr) outcome.Add(surface.Pixels(), surface.PixelsSize());
+  return outcome.value();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -89,11 +146,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // a long run's logs with gigabytes and cost a write each.
   static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
   (void)quiet;
-  Reader in(data, size);
-  const std::uint8_t config = in.U8();
-  const Size block = kBlockSizes[config & 7];
-  const HWND window = WindowFor((config >> 4) & 3);
-
   // One endpoint for the run, restarted per input: opening one per input cost as much as a
   // drawing. Its message buffer may stay grown, which changes nothing here: every message a
   // u16 length can give fits the buffer a fresh endpoint starts with.
@@ -103,44 +155,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     made->endpoint().SetWaitMs(0);
     return made;
   }();
-  harness->Restart(0);
-  CBMPManager surface(block.width, block.height);
-  surface.SetStretch((config & 8) != 0);
-  BodyBuffer body;
-  presenter::RtpPacketizer::Options options;
-  options.payloadSize = 1400;
-  presenter::RtpPacketizer packetizer(options);
-
-  for (int m = 0; m < kMaxMessages && !in.Empty(); ++m) {
-    const std::vector<std::uint8_t> message = in.Bytes(in.U16());
-    packetizer.Packetize(message.data(), message.size(), 2u * static_cast<std::uint32_t>(m),
-                         [&](const std::uint8_t* d, std::size_t n) {
-                           harness->Deliver(std::vector<std::uint8_t>(d, d + n));
-                         });
-    BITMAPINFOHEADER header{};
-    DWORD blockIndex = 0;
-    DWORD bodyLength = body.capacity;
-    BYTE* const before = body.data;
-    const bool accepted =
-        harness->endpoint().Receive(&header, &blockIndex, &body.data, &bodyLength);
-    if (body.data != before) body.capacity = accepted ? header.biSizeImage : 0;
-    KWZ_FUZZ_CHECK(harness->tunnel().Pending() == 0);
-    if (!accepted) continue;
-
-    KWZ_FUZZ_CHECK(bodyLength + screen_packet::kHeaderSize == message.size());
-    KWZ_FUZZ_CHECK(bodyLength <= body.capacity);
-    KWZ_FUZZ_CHECK(header.biSizeImage <= screen_packet::kMaxImageSize);
-    const DWORD mode = header.biCompression;
-    KWZ_FUZZ_CHECK(mode < screen_packet::kStreamModeCount);
-    if (Pixels(header) > kMaxPaintedPixels) continue;
-    surface.SetStreamMode(mode);
-    header.biCompression = header.biBitCount / 8u;
-    const std::int32_t decoded = surface.DecodeMessage(header, blockIndex, body.data, bodyLength);
-    KWZ_FUZZ_CHECK(decoded >= -1);
-    DWORD cursorX = 0, cursorY = 0;
-    harness->endpoint().GetRemoteCursor(&cursorX, &cursorY);
-    surface.Draw(header, window, static_cast<std::uint16_t>(cursorX),
-                 static_cast<std::uint16_t>(cursorY));
-  }
+  kwz_fuzz::RunInput([&] { return RunMessages(data, size, *harness); });
   return 0;
 }
+
+// Messages keep their header plausible under mutation (see InputMutators.h).
+KWZ_FUZZ_CUSTOM_MUTATOR(kwz_fuzz::MutateScreenInput, kwz_fuzz::CrossOverScreenInput)

@@ -46,7 +46,8 @@ for target in "${targets[@]}"; do
   mkdir -p "$artifacts/$target"
   t0=$SECONDS
   if [ -d "$corpus" ]; then
-    "$bin" "${fuzz_common[@]}" -runs=0 -artifact_prefix="$artifacts/$target/" "$corpus" \
+    # Each input runs twice in a row: a target that keeps state across inputs must reset it.
+    KWZ_FUZZ_REPEAT=1 "$bin" "${fuzz_common[@]}" -runs=0 -artifact_prefix="$artifacts/$target/" "$corpus" \
       >"$artifacts/$target/replay.log" 2>&1 || {
       tail -40 "$artifacts/$target/replay.log" >&2
       echo "=== fuzz: $target fails on its checked-in corpus" >&2

@@ -1,0 +1,57 @@
+// Structure-aware mutators of the message and stream targets, and the libFuzzer hooks that
+// install one in a target.
+//
+// Screen messages (screen_message_fuzzer: a configuration byte, then messages each led by a u16
+// length): most mutations keep every message plausible, with the magic, a stream mode the
+// receiver knows and a BodyLength that matches the body, so that the byte changes land in the
+// decoders and the surface instead of failing the first check. A zlib block's body is inflated,
+// mutated and deflated again, so that its pixels and length change past the checksum. Now and
+// then a field is set to something no sender writes.
+//
+// Datagram streams (rtp_stream_fuzzer's raw inputs: flags, the clock's start, the packet
+// capacity, then datagrams each led by a u16 length and the milliseconds that pass after it):
+// most mutations keep the RTP framing plausible, with version 2, the sender's SSRC, sequence
+// numbers near their neighbours' and the marker and first-datagram bit where a message boundary
+// could be, so that they reach the reorder queue and reassembly instead of failing the header
+// check. A datagram is split in two now and then, as a smaller payload size would have sent it.
+// Inputs in the target's structured mode get byte mutations only: their layout is made of
+// parameters already.
+//
+// Each mutator mutates size bytes at data in place, up to maxSize, and returns the new size;
+// each cross-over splices two inputs at a record boundary into out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/mutate/MutationContext.h"
+
+namespace kwz_fuzz {
+
+std::size_t MutateScreenInput(std::uint8_t* data, std::size_t size, std::size_t maxSize,
+                              unsigned seed, ByteMutator bytes);
+std::size_t CrossOverScreenInput(const std::uint8_t* a, std::size_t aSize, const std::uint8_t* b,
+                                 std::size_t bSize, std::uint8_t* out, std::size_t maxOutSize,
+                                 unsigned seed);
+
+std::size_t MutateDatagramInput(std::uint8_t* data, std::size_t size, std::size_t maxSize,
+                                unsigned seed, ByteMutator bytes);
+std::size_t CrossOverDatagramInput(const std::uint8_t* a, std::size_t aSize, const std::uint8_t* b,
+                                   std::size_t bSize, std::uint8_t* out, std::size_t maxOutSize,
+                                   unsigned seed);
+
+}  // namespace kwz_fuzz
+
+// Defines libFuzzer's custom mutator and cross-over of a target from a pair above.
+#define KWZ_FUZZ_CUSTOM_MUTATOR(mutate, crossOver)                                         \
+  extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size,            \
+                                          std::size_t maxSize);                            \
+  extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,     \
+                                                 std::size_t maxSize, unsigned int seed) { \
+    return mutate(data, size, maxSize, seed, &LLVMFuzzerMutate);                           \
+  }                                                                                        \
+  extern "C" std::size_t LLVMFuzzerCustomCrossOver(                                        \
+      const std::uint8_t* a, std::size_t aSize, const std::uint8_t* b, std::size_t bSize,  \
+      std::uint8_t* out, std::size_t maxOutSize, unsigned int seed) {                      \
+    return crossOver(a, aSize, b, bSize, out, maxOutSize, seed);                           \
+  }
