@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "fuzz/mutate/MutationContext.h"
 
@@ -42,12 +43,21 @@ std::size_t CrossOverDatagramInput(const std::uint8_t* a, std::size_t aSize, con
 
 }  // namespace kwz_fuzz
 
+namespace kwz_fuzz {
+// KWZ_FUZZ_BYTES_ONLY in the environment falls back to libFuzzer's byte mutations, to compare.
+inline bool BytesOnly() {
+  static const bool bytesOnly = std::getenv("KWZ_FUZZ_BYTES_ONLY") != nullptr;
+  return bytesOnly;
+}
+}  // namespace kwz_fuzz
+
 // Defines libFuzzer's custom mutator and cross-over of a target from a pair above.
 #define KWZ_FUZZ_CUSTOM_MUTATOR(mutate, crossOver)                                         \
   extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size,            \
                                           std::size_t maxSize);                            \
   extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,     \
                                                  std::size_t maxSize, unsigned int seed) { \
+    if (kwz_fuzz::BytesOnly()) return LLVMFuzzerMutate(data, size, maxSize);               \
     return mutate(data, size, maxSize, seed, &LLVMFuzzerMutate);                           \
   }                                                                                        \
   extern "C" std::size_t LLVMFuzzerCustomCrossOver(                                        \
