@@ -153,7 +153,7 @@ std::size_t MutateScreenInput(std::uint8_t* data, std::size_t size, std::size_t 
     } else {
       MutateBody(m, &message, room);
     }
-    // A body length that disagrees is malformed; a sender writes it so once in a while.
+    // Now and then a body length that disagrees, which the receiver must drop.
     if (!m.OneIn(32)) PutLe(&message, kBodyLengthAt, 2, (message.size() - kHeader) & 0xFFFF);
   }
   return WriteOut(input.Serialize(maxSize), data, maxSize);
