@@ -7,8 +7,11 @@
 // next to the bare decode (and conversion to the bitmap's pixels) of the same messages in the
 // same run: zlib uncompress per block, or the codec library's decode and libyuv's conversion.
 // In the block modes every frame is a whole screen of blocks.
-// Run build/<variant>/bench/pipeline_bench [--json] [seconds per mode, default 3] [one mode name];
-// --json adds one JSON line per mode on stdout (the table then goes to stderr).
+// Run build/<variant>/bench/pipeline_bench [--json] [--perf-control CTL,ACK] [seconds per mode,
+// default 3] [one mode name]; --json adds one JSON line per mode on stdout (the table then goes
+// to stderr). --perf-control names the control and acknowledgement FIFOs of a `perf record -D -1
+// --control fifo:CTL,ACK` around this process: profiling is enabled for exactly the windows in
+// which the receiver's CPU is measured (bench/attribute.py reads the profile).
 #include <time.h>
 
 #include <algorithm>
@@ -51,6 +54,46 @@ double ProcessCpuMs() {
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
+
+// Switches an outside profiler on and off at the edges of the measured window, and waits for
+// its acknowledgement so that no sample of the untimed work slips in.
+class ProfilerGate {
+ public:
+  ProfilerGate() = default;
+  ProfilerGate(const ProfilerGate&) = delete;
+  ProfilerGate& operator=(const ProfilerGate&) = delete;
+  ~ProfilerGate() {
+    if (control_ != nullptr) std::fclose(control_);
+    if (ack_ != nullptr) std::fclose(ack_);
+  }
+
+  // "CTL,ACK": FIFOs that perf opened; false when they cannot be opened.
+  bool Open(const std::string& fifos) {
+    const std::size_t comma = fifos.find(',');
+    if (comma == std::string::npos) return false;
+    control_ = std::fopen(fifos.substr(0, comma).c_str(), "w");
+    ack_ = std::fopen(fifos.substr(comma + 1).c_str(), "r");
+    return control_ != nullptr && ack_ != nullptr;
+  }
+  void Enable() { Send("enable"); }
+  void Disable() { Send("disable"); }
+
+ private:
+  void Send(const char* command) {
+    if (control_ == nullptr || ack_ == nullptr) return;
+    std::fprintf(control_, "%s\n", command);
+    std::fflush(control_);
+    char reply[16];
+    if (std::fgets(reply, sizeof reply, ack_) == nullptr) {
+      std::fprintf(stderr, "the profiler did not acknowledge \"%s\"\n", command);
+    }
+  }
+
+  std::FILE* control_ = nullptr;
+  std::FILE* ack_ = nullptr;
+};
+
+ProfilerGate g_profiler;
 
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
@@ -176,6 +219,7 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         due = Clock::now();
+        g_profiler.Enable();
         cpuStart = ProcessCpuMs();
         senderStart = kwz_bench::ThreadCpuMs();
       }
@@ -189,6 +233,7 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
     figures.loss = engine.GetPacketLossReport();
     engine.Stop();
     const double processCpu = ProcessCpuMs() - cpuStart;
+    g_profiler.Disable();
     figures.cpuMsPerFrame =
         (processCpu - senderCpu) / static_cast<double>(frames.size() - kWarmUpFrames);
 
@@ -247,6 +292,11 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--json") {
       json = true;
+    } else if (arg == "--perf-control" && i + 1 < argc) {
+      if (!g_profiler.Open(argv[++i])) {
+        std::fprintf(stderr, "--perf-control: cannot open the FIFOs \"%s\"\n", argv[i]);
+        return 2;
+      }
     } else if (!arg.empty() && arg[0] >= '0' && arg[0] <= '9') {
       seconds = std::max(1, std::atoi(arg.c_str()));
     } else {

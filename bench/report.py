@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Prints the benchmark suite's table from the raw outputs that bench/run collects in one folder:
 Google Benchmark JSON (decode, receive, gdi, surface), the pipeline's JSON lines, the viewer's
-memory, the web gateway's figures and, when present, the GStreamer peer's figures. Each row: the figure, its baseline from
+memory, the web gateway's figures, the receiver's CPU split by step and, when present, the
+GStreamer peer's figures. Each row: the figure, its baseline from
 the same run, their ratio, and the goal with whether it is met."""
 import json
 import os
 import sys
+
+import attribute
 
 
 def load_json(path):
@@ -189,6 +192,7 @@ def main():
     rss_rows(table, folder)
     peer_rows(table, folder)
     table.print()
+    attribute.print_table(load_lines(os.path.join(folder, "attribution.jsonl")))
 
 
 if __name__ == "__main__":
