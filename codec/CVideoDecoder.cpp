@@ -117,16 +117,23 @@ HRESULT CVideoDecoder::Close() {
 
 HRESULT CVideoDecoder::Decode(BYTE* data, int length, BYTE* destination, DWORD* pictureBytes,
                               bool* sizeChanged) {
+  CCritSecLock lock(&m_decodeLock);  // the section is recursive
+  return Decode(data, length, destination, m_outputStride, pictureBytes, sizeChanged);
+}
+
+HRESULT CVideoDecoder::Decode(BYTE* data, int length, BYTE* destination, LONG stride,
+                              DWORD* pictureBytes, bool* sizeChanged) {
   CCritSecLock lock(&m_decodeLock);
+  if (stride < m_outputStride) return E_FAIL;
   try {
-    return DecodeLocked(data, length, destination, pictureBytes, sizeChanged);
+    return DecodeLocked(data, length, destination, stride, pictureBytes, sizeChanged);
   } catch (const std::bad_alloc&) {
     return 1;
   }
 }
 
-HRESULT CVideoDecoder::DecodeLocked(BYTE* data, int length, BYTE* destination, DWORD* pictureBytes,
-                                    bool* sizeChanged) {
+HRESULT CVideoDecoder::DecodeLocked(BYTE* data, int length, BYTE* destination, LONG stride,
+                                    DWORD* pictureBytes, bool* sizeChanged) {
   if (destination == nullptr || pictureBytes == nullptr || sizeChanged == nullptr) return E_FAIL;
   if (IsVpx() ? !m_backend : !m_opened) return E_FAIL;
   // An empty packet would ask FFmpeg to drain and end its stream; it carries no picture.
@@ -160,36 +167,34 @@ HRESULT CVideoDecoder::DecodeLocked(BYTE* data, int length, BYTE* destination, D
     if (IsVpx() && picture.planes[0] == nullptr) m_opened = false;
     return 1;
   }
-  if (!Convert(picture, destination)) return 1;
+  if (!Convert(picture, destination, stride)) return 1;
   *sizeChanged = false;
   *pictureBytes = m_frameSize;
   return S_OK;
 }
 
-bool CVideoDecoder::Convert(const YuvPicture& picture, BYTE* destination) const {
+bool CVideoDecoder::Convert(const YuvPicture& picture, BYTE* destination, LONG stride) const {
   const Ipp8u* planes[3] = {picture.planes[0], picture.planes[1], picture.planes[2]};
   int strides[3] = {picture.strides[0], picture.strides[1], picture.strides[2]};
   const IppiSize size = {m_width, m_height};
   if (m_outputFormat == kFormatRgb32) {
-    if (w7_ippiYCbCr420ToBGR_8u_P3C4R(planes, strides, destination, m_outputStride, size, 0) !=
+    if (w7_ippiYCbCr420ToBGR_8u_P3C4R(planes, strides, destination, stride, size, 0) !=
         ippStsNoErr) {
       return false;
     }
     if (!m_flipRGB32 || m_codecId == kCodecMjpeg) return true;
-    return w7_ippiMirror_8u_C4IR(destination, m_outputStride, size, ippAxsHorizontal) ==
-           ippStsNoErr;
+    return w7_ippiMirror_8u_C4IR(destination, stride, size, ippAxsHorizontal) == ippStsNoErr;
   }
   if (m_outputFormat == kFormatRgb24) {
     // 24-bit output always goes bottom row first, as the DIB is painted.
-    return w7_ippiYCbCr420ToBGR_8u_P3C3R(planes, strides, destination, m_outputStride, size) ==
+    return w7_ippiYCbCr420ToBGR_8u_P3C3R(planes, strides, destination, stride, size) ==
                ippStsNoErr &&
-           w7_ippiMirror_8u_C3IR(destination, m_outputStride, size, ippAxsHorizontal) ==
-               ippStsNoErr;
+           w7_ippiMirror_8u_C3IR(destination, stride, size, ippAxsHorizontal) == ippStsNoErr;
   }
   if (m_outputFormat == kFormatRgb16) {
     return w7_ippiYCbCr420ToBGR555_8u16u_P3C3R(planes, strides,
-                                               reinterpret_cast<Ipp16u*>(destination),
-                                               m_outputStride, size) == ippStsNoErr;
+                                               reinterpret_cast<Ipp16u*>(destination), stride,
+                                               size) == ippStsNoErr;
   }
   return false;  // no layout, or NONE after a rejected description: nothing is written
 }

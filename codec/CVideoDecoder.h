@@ -47,6 +47,10 @@ class CVideoDecoder {
   // For H.264 the four bytes behind the packet, data[length..length+3], must be writable: the
   // start code 00 00 00 01 is written there.
   HRESULT Decode(BYTE* data, int length, BYTE* destination, DWORD* pictureBytes, bool* sizeChanged);
+  // The same into rows that are stride bytes apart, such as one block's place in a larger
+  // bitmap; E_FAIL for a stride below the picture's row bytes.
+  HRESULT Decode(BYTE* data, int length, BYTE* destination, LONG stride, DWORD* pictureBytes,
+                 bool* sizeChanged);
 
   // Releases every codec handle and clears the opened flag; harmless when closed. Returns 0.
   HRESULT Close();
@@ -68,8 +72,8 @@ class CVideoDecoder {
  private:
   bool IsVpx() const;
   // Converts into destination; false when a conversion or mirror step fails.
-  bool Convert(const kwz_codec::YuvPicture& picture, BYTE* destination) const;
-  HRESULT DecodeLocked(BYTE* data, int length, BYTE* destination, DWORD* pictureBytes,
+  bool Convert(const kwz_codec::YuvPicture& picture, BYTE* destination, LONG stride) const;
+  HRESULT DecodeLocked(BYTE* data, int length, BYTE* destination, LONG stride, DWORD* pictureBytes,
                        bool* sizeChanged);
 
   LONG m_width = 0;

@@ -51,33 +51,15 @@ std::int32_t CBMPManager::DecodeMessage(BITMAPINFOHEADER header, std::uint32_t b
   if (!PrepareBlocks(header)) return 0;
   if (blockIndex >= m_blockCount) return 0;
 
-  // With a JPEG decoder the buffer takes one picture; otherwise it takes a zlib stream.
-  uLongf capacity = m_blockDecoder ? m_blockBytes : compressBound(m_blockBytes);
-  BYTE* block = m_blockBuffers[blockIndex];
+  // With a JPEG decoder a buffer takes one picture; otherwise it takes a zlib stream.
+  const uLongf capacity = m_blockDecoder ? m_blockBytes : compressBound(m_blockBytes);
   switch (mode) {
     case kModeZlibBlock:
-      if (body == nullptr) return 0;
-      // A corrupt stream may have written part of the block's own buffer, never the bitmap.
-      if (uncompress(block, &capacity, body, bodyLength) < 0) return 0;
-      break;
-    case kModeJpegBlock: {
-      if (!m_blockDecoder || m_surfaceHeader.biBitCount != 32) return 0;
-      if (body == nullptr || bodyLength > 0x7FFFFFFFu) return 0;
-      DWORD pictureBytes = static_cast<DWORD>(capacity);
-      bool sizeChanged = false;
-      // JPEG never writes into its packet; only H.264 does.
-      if (m_blockDecoder->Decode(const_cast<BYTE*>(body), static_cast<int>(bodyLength), block,
-                                 &pictureBytes, &sizeChanged) != 0) {
-        return 0;
-      }
-      capacity = pictureBytes;
-      break;
-    }
+      return DecodeZlibBlock(blockIndex, capacity, body, bodyLength);
+    case kModeJpegBlock:
+      return DecodeJpegBlock(blockIndex, capacity, body, bodyLength);
     case kModeGeometry:
     default:
       return 0;
   }
-  if (capacity == 0) return 0;
-  CopyBlock(blockIndex, block, m_pixels);
-  return static_cast<std::int32_t>(capacity);
 }

@@ -1,6 +1,6 @@
 // The drawing surface: the receiver's copy of the presenter's screen as one bottom-up DIB in
 // memory, rebuilt from the screen messages. Block modes (0 to 2) carry one block of a fixed
-// grid per message, decoded into that block's own buffer and then copied to its place; video
+// grid per message, which reaches its place only when it decodes whole (CBlockBuffers); video
 // modes (3 to 6) carry a coded frame of the whole screen, decoded straight into the bitmap.
 //
 // Ownership: the engine owns the surface; the surface owns the bitmap, the block buffers, its
@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "codec/CVideoDecoder.h"
 #include "codec/CVideoEncoder.h"
@@ -89,6 +90,17 @@ class CBMPManager {
   void MakeDisplayHeader();
   bool OpenBlockCodec(const BITMAPINFOHEADER& header);
   bool ConfigureVideoDecoder(const BITMAPINFOHEADER& header, int codecId);
+  // Where block index starts in the bitmap, or nothing for an index outside the grid, a bit
+  // count other than 8 or 32, or a place that would reach past the bitmap's end.
+  std::optional<std::uint64_t> BlockPlace(std::uint32_t index) const;
+  std::int32_t DecodeZlibBlock(std::uint32_t index, unsigned long capacity, const BYTE* body,
+                               std::uint32_t bodyLength);
+  std::int32_t DecodeJpegBlock(std::uint32_t index, unsigned long capacity, const BYTE* body,
+                               std::uint32_t bodyLength);
+  // Block index's own buffer, with the bytes back from the bitmap when it held them.
+  BYTE* OwnBlockBuffer(std::uint32_t index);
+  // Before anything but a block writes the bitmap, every block buffer takes its bytes back.
+  void TakeBackBlockBuffers();
   void FreePixels();
   void FreeBlocks();
 

@@ -1,6 +1,9 @@
 // The block grid of the block modes: the bitmap padded to whole blocks, one decoding buffer
 // per block, and the JPEG block codec.
+#include <zlib.h>
+
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "engine/CBMPManager.h"
@@ -87,25 +90,92 @@ bool CBMPManager::PrepareBlocks(BITMAPINFOHEADER header) {
   return true;
 }
 
-void CBMPManager::CopyBlock(std::uint32_t index, const std::uint8_t* source, std::uint8_t* pixels) {
+std::optional<std::uint64_t> CBMPManager::BlockPlace(std::uint32_t index) const {
   const std::uint32_t bitCount = m_surfaceHeader.biBitCount;
-  if (index >= m_blockCount || source == nullptr || pixels == nullptr) return;
-  if (bitCount != 8 && bitCount != 32) return;
+  if (index >= m_blockCount) return std::nullopt;
+  if (bitCount != 8 && bitCount != 32) return std::nullopt;
   const std::uint64_t blocksPerRow =
       static_cast<std::uint64_t>(m_surfaceHeader.biWidth) / m_blockWidth;
-  if (blocksPerRow == 0) return;
+  if (blocksPerRow == 0) return std::nullopt;
   const std::uint64_t destination =
       index / blocksPerRow * blocksPerRow * m_blockBytes + index % blocksPerRow * m_blockRowBytes;
   // Where the DIB pads its rows the grid does not cover whole rows; never write past the end.
   const std::uint64_t end =
       destination + std::uint64_t{m_blockHeight - 1} * m_stride + m_blockRowBytes;
-  if (end > m_pixelsSize) return;
+  if (end > m_pixelsSize) return std::nullopt;
+  return destination;
+}
+
+void CBMPManager::CopyBlock(std::uint32_t index, const std::uint8_t* source, std::uint8_t* pixels) {
+  const std::optional<std::uint64_t> place = BlockPlace(index);
+  if (!place || source == nullptr || pixels == nullptr) return;
   const IppiSize region = {static_cast<int>(m_blockWidth), static_cast<int>(m_blockHeight)};
-  if (bitCount == 8) {
-    w7_ippiCopy_8u_C1R(source, static_cast<int>(m_blockRowBytes), pixels + destination,
+  if (m_surfaceHeader.biBitCount == 8) {
+    w7_ippiCopy_8u_C1R(source, static_cast<int>(m_blockRowBytes), pixels + *place,
                        static_cast<int>(m_stride), region);
   } else {
-    w7_ippiCopy_8u_C4R(source, static_cast<int>(m_blockRowBytes), pixels + destination,
+    w7_ippiCopy_8u_C4R(source, static_cast<int>(m_blockRowBytes), pixels + *place,
                        static_cast<int>(m_stride), region);
   }
+}
+
+BYTE* CBMPManager::OwnBlockBuffer(std::uint32_t index) {
+  BYTE* buffer = m_blockBuffers[index];
+  if (!m_blockBuffers.HeldByBitmap(index)) return buffer;
+  // Held by the bitmap means the block's place still shows exactly the buffer's bytes.
+  const std::optional<std::uint64_t> place = BlockPlace(index);
+  if (place && m_pixels != nullptr) {
+    w7_ippiCopy_8u_C1R(
+        m_pixels + *place, static_cast<int>(m_stride), buffer, static_cast<int>(m_blockRowBytes),
+        IppiSize{static_cast<int>(m_blockRowBytes), static_cast<int>(m_blockHeight)});
+  }
+  m_blockBuffers.SetHeldByBitmap(index, false);
+  return buffer;
+}
+
+void CBMPManager::TakeBackBlockBuffers() {
+  for (std::uint32_t index = 0; m_blockBuffers.HeldByBitmapCount() != 0 && index < m_blockCount;
+       ++index) {
+    OwnBlockBuffer(index);
+  }
+}
+
+std::int32_t CBMPManager::DecodeZlibBlock(std::uint32_t index, uLongf capacity, const BYTE* body,
+                                          std::uint32_t bodyLength) {
+  if (body == nullptr) return 0;
+  BYTE* scratch = m_blockBuffers.Scratch();
+  const int result = uncompress(scratch, &capacity, body, bodyLength);
+  // zlib reports how much it wrote, also when the stream breaks off.
+  if (result >= 0 && capacity >= m_blockBytes && BlockPlace(index)) {
+    CopyBlock(index, scratch, m_pixels);
+    m_blockBuffers.SetHeldByBitmap(index, true);
+    return static_cast<std::int32_t>(capacity);
+  }
+  // A short or corrupt stream leaves in the block's own buffer what it wrote there, and a short
+  // block is copied with the rest of that buffer behind it.
+  BYTE* own = OwnBlockBuffer(index);
+  if (capacity != 0) std::memcpy(own, scratch, capacity);
+  if (result < 0 || capacity == 0) return 0;
+  CopyBlock(index, own, m_pixels);
+  return static_cast<std::int32_t>(capacity);
+}
+
+std::int32_t CBMPManager::DecodeJpegBlock(std::uint32_t index, uLongf capacity, const BYTE* body,
+                                          std::uint32_t bodyLength) {
+  if (!m_blockDecoder || m_surfaceHeader.biBitCount != 32) return 0;
+  if (body == nullptr || bodyLength > 0x7FFFFFFFu) return 0;
+  DWORD pictureBytes = static_cast<DWORD>(capacity);
+  bool sizeChanged = false;
+  // The decoder converts a whole picture or writes nothing, so a block can go straight to its
+  // place. JPEG never writes into its packet; only H.264 does.
+  const std::optional<std::uint64_t> place = BlockPlace(index);
+  BYTE* destination = place ? m_pixels + *place : OwnBlockBuffer(index);
+  const LONG stride = static_cast<LONG>(place ? m_stride : m_blockRowBytes);
+  if (m_blockDecoder->Decode(const_cast<BYTE*>(body), static_cast<int>(bodyLength), destination,
+                             stride, &pictureBytes, &sizeChanged) != 0) {
+    return 0;
+  }
+  if (pictureBytes == 0) return 0;
+  if (place) m_blockBuffers.SetHeldByBitmap(index, true);
+  return static_cast<std::int32_t>(pictureBytes);
 }

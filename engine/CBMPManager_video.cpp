@@ -100,6 +100,8 @@ std::int32_t CBMPManager::DecodeVideoFrame(BITMAPINFOHEADER header, const std::u
     std::memcpy(m_packetScratch, body, bodyLength);
     packet = m_packetScratch;
   }
+  // A block grid of the same padded size may still be behind this bitmap.
+  TakeBackBlockBuffers();
   DWORD pictureBytes = m_pixelsSize;
   bool sizeChanged = false;
   if (m_videoDecoder.Decode(packet, static_cast<int>(bodyLength), m_pixels, &pictureBytes,

@@ -24,16 +24,20 @@ std::vector<std::uint8_t> PatternBlock(std::uint32_t rowBytes, std::uint32_t row
   return block;
 }
 
-// Whether the block at grid column bx, row by holds `block`, and every other byte is `fill`.
-::testing::AssertionResult OnlyBlockWritten(const CBMPManager& surface, std::uint32_t bx,
-                                            std::uint32_t by, std::uint32_t rowBytes,
-                                            std::uint32_t rows,
-                                            const std::vector<std::uint8_t>& block,
-                                            std::uint8_t fill) {
+// Whether the block at grid column bx, row by holds `block`, the block at grid index
+// `otherIndex` (when it is not that one) holds `other`, and every other byte is `fill`.
+::testing::AssertionResult OnlyBlockWrittenBesides(
+    const CBMPManager& surface, std::uint32_t bx, std::uint32_t by, std::uint32_t rowBytes,
+    std::uint32_t rows, const std::vector<std::uint8_t>& block, std::uint32_t otherIndex,
+    const std::vector<std::uint8_t>& other, std::uint8_t fill) {
+  const std::uint32_t perRow = surface.Stride() / rowBytes;
   for (std::uint32_t row = 0; row < std::uint32_t(surface.SurfaceHeader().biHeight); ++row) {
     for (std::uint32_t x = 0; x < surface.Stride(); ++x) {
-      const bool inside = row / rows == by && x / rowBytes == bx;
-      const std::uint8_t expected = inside ? block[(row % rows) * rowBytes + x % rowBytes] : fill;
+      const std::uint32_t index = row / rows * perRow + x / rowBytes;
+      const std::size_t at = (row % rows) * rowBytes + x % rowBytes;
+      const std::uint8_t expected = row / rows == by && x / rowBytes == bx  ? block[at]
+                                    : index == otherIndex && !other.empty() ? other[at]
+                                                                            : fill;
       if (Row(surface, row)[x] != expected) {
         return ::testing::AssertionFailure()
                << "memory row " << row << " byte " << x << ": " << int(Row(surface, row)[x])
@@ -42,6 +46,14 @@ std::vector<std::uint8_t> PatternBlock(std::uint32_t rowBytes, std::uint32_t row
     }
   }
   return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult OnlyBlockWritten(const CBMPManager& surface, std::uint32_t bx,
+                                            std::uint32_t by, std::uint32_t rowBytes,
+                                            std::uint32_t rows,
+                                            const std::vector<std::uint8_t>& block,
+                                            std::uint8_t fill) {
+  return OnlyBlockWrittenBesides(surface, bx, by, rowBytes, rows, block, ~0u, {}, fill);
 }
 
 TEST(BlockGrid, FirstZlibBlockOfAWxgaScreenLandsAloneOnAWhiteBitmap) {
@@ -138,6 +150,47 @@ TEST(BlockGrid, MessagesThatDecodeNothingLeaveTheBitmapAlone) {
   for (const Case& c : cases) {
     EXPECT_EQ(SendBlock(surface, c.mode, header, c.index, c.body), 0) << c.what;
     EXPECT_TRUE(Snapshot(surface) == before) << c.what;
+  }
+}
+
+// A block that inflates short is still copied whole: behind its bytes, its place shows the rest
+// of the block's own buffer, which holds what the last stream for that block wrote there.
+TEST(BlockGrid, ShortBlocksShowTheRestOfTheirOwnBuffer) {
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 1);  // 3 x 2 blocks
+  const auto whole = PatternBlock(100, 100, 3);
+  const auto other = PatternBlock(100, 100, 40);
+  const auto broken = PatternBlock(100, 100, 77);
+  // Every byte of `broken`, then a checksum that does not match.
+  std::vector<std::uint8_t> brokenBody = Zlib(broken);
+  brokenBody.back() ^= 0x01;
+  const std::vector<std::uint8_t> head(other.begin(), other.begin() + 4000);
+  const std::vector<std::uint8_t> shortHead(whole.begin(), whole.begin() + 6000);
+  const std::vector<std::uint8_t> zeros(10000, 0);
+
+  auto followedBy = [](std::vector<std::uint8_t> front, const std::vector<std::uint8_t>& rest) {
+    front.insert(front.end(), rest.begin() + front.size(), rest.end());
+    return front;
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::vector<std::uint8_t>> before;  // bodies for block 4, in order
+    std::vector<std::uint8_t> behind;               // what shows behind the short block
+  };
+  const Case cases[] = {
+      {"a new grid", {}, zeros},
+      {"a whole block", {Zlib(whole)}, whole},
+      {"a whole block, then a broken one", {Zlib(whole), brokenBody}, broken},
+      {"a short block", {Zlib(shortHead)}, followedBy(shortHead, zeros)},
+  };
+  for (const Case& c : cases) {
+    CBMPManager surface(100, 100);
+    // Another block decoded first must leave nothing of its own behind block 4.
+    ASSERT_EQ(SendBlock(surface, kZlib, header, 1, Zlib(other)), 10000) << c.what;
+    for (const auto& body : c.before) SendBlock(surface, kZlib, header, 4, body);
+    EXPECT_EQ(SendBlock(surface, kZlib, header, 4, Zlib(head)), 4000) << c.what;
+    const std::vector<std::uint8_t> expected = followedBy(head, c.behind);
+    EXPECT_TRUE(OnlyBlockWrittenBesides(surface, 1, 1, 100, 100, expected, 1, other, 0xFF))
+        << c.what;
   }
 }
 

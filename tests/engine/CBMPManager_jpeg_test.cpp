@@ -197,6 +197,16 @@ TEST(JpegBlocks, SwitchFromZlibBlocksKeepsThePicture) {
   // With the JPEG decoder present a zlib block still decodes into its buffer.
   EXPECT_EQ(SendBlock(surface, kZlib, header, 3, Zlib(zlibBlock)), 40000);
   EXPECT_EQ(LargestDifference(surface, 0, 1, zlibBlock), 0);
+
+  // A short zlib block over the JPEG one shows the JPEG picture behind its own rows.
+  const std::vector<std::uint8_t> before = Snapshot(surface);
+  const std::vector<std::uint8_t> head(400 * 30, 0x42);
+  EXPECT_EQ(SendBlock(surface, kZlib, header, 5, Zlib(head)), 400 * 30);
+  for (std::uint32_t row = 100; row < 200; ++row) {
+    const std::uint8_t* now = Row(surface, row, 800);
+    const std::uint8_t* expected = row < 130 ? head.data() : &before[row * surface.Stride() + 800];
+    EXPECT_TRUE(std::equal(expected, expected + 400, now)) << "row " << row;
+  }
 }
 
 // The encoder opened beside the decoder is part of the configuration: a block size it cannot

@@ -226,5 +226,27 @@ TEST(ModeSwitch, BlockAndVideoModesEachRebuildTheSurface) {
   EXPECT_EQ(surface.BlockCount(), 112u);
 }
 
+// A video frame of the same padded size decodes into a block grid's bitmap and leaves the grid in
+// place; a short block after it still shows its own last block behind it, not the video.
+TEST(ModeSwitch, ShortBlockAfterAVideoFrameShowsItsOwnLastBlock) {
+  const SyntheticDesktop desktop(1600, 800);
+  const auto bodies = EncodeFrames(3, desktop, 2);
+  const BITMAPINFOHEADER blocks = MessageHeader(1600, 800, 4);
+  CBMPManager surface(100, 100);
+  ASSERT_EQ(SendFrame(surface, 3, MessageHeader(1600, 800, 4), bodies[0]), 1600 * 4 * 800);
+  std::vector<std::uint8_t> whole(40000);
+  for (std::size_t i = 0; i < whole.size(); ++i) whole[i] = static_cast<std::uint8_t>(i * 13);
+  ASSERT_EQ(SendBlock(surface, 1, blocks, 0, Zlib(whole)), 40000);
+  ASSERT_EQ(SendFrame(surface, 3, MessageHeader(1600, 800, 4), bodies[1]), 1600 * 4 * 800);
+  ASSERT_EQ(surface.BlockCount(), 128u);
+
+  const std::vector<std::uint8_t> head(16000, 0x42);  // 40 of the block's 100 rows
+  ASSERT_EQ(SendBlock(surface, 1, blocks, 0, Zlib(head)), 16000);
+  for (std::uint32_t row = 0; row < 100; ++row) {
+    const std::uint8_t* expected = row < 40 ? &head[row * 400] : &whole[row * 400];
+    ASSERT_TRUE(std::equal(expected, expected + 400, Row(surface, row))) << "row " << row;
+  }
+}
+
 }  // namespace
 }  // namespace kwz_test
