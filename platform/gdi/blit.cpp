@@ -1,5 +1,6 @@
 #include "gdi/blit.h"
 
+#include <emmintrin.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/scale_argb.h>
 
@@ -19,12 +20,42 @@ std::uint32_t QuadToPixel(const RGBQUAD& q) {
          static_cast<std::uint32_t>(q.rgbRed) << 16;
 }
 
+// Rows at least this long go to the image with non-temporal stores: a frame is written once per
+// paint and not read back by this thread, so reading each line of the image into the cache
+// before overwriting it would double the memory traffic of a cold image.
+constexpr std::size_t kStreamedRowBytes = 4096;
+
+void StreamCopy(std::uint8_t* dst, const std::uint8_t* src, std::size_t bytes) {
+  const std::size_t head = (16 - reinterpret_cast<std::uintptr_t>(dst) % 16) % 16;
+  std::memcpy(dst, src, head);
+  dst += head;
+  src += head;
+  bytes -= head;
+  for (; bytes >= 64; bytes -= 64, dst += 64, src += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst), a);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 16), b);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 32), c);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst + 48), d);
+  }
+  std::memcpy(dst, src, bytes);
+}
+
 // Converts count pixels of a DIB row (starting at pixel x) to BGRX.
 void ConvertRow(const DibView& dib, const std::uint8_t* row, int x, int count, std::uint8_t* dst) {
   switch (dib.bitCount) {
-    case 32:
-      std::memcpy(dst, row + static_cast<std::ptrdiff_t>(x) * 4, static_cast<size_t>(count) * 4);
+    case 32: {
+      const std::size_t bytes = static_cast<std::size_t>(count) * 4;
+      if (bytes >= kStreamedRowBytes) {
+        StreamCopy(dst, row + static_cast<std::ptrdiff_t>(x) * 4, bytes);
+      } else {
+        std::memcpy(dst, row + static_cast<std::ptrdiff_t>(x) * 4, bytes);
+      }
       break;
+    }
     case 24:
       // libyuv's RGB24 is B, G, R in memory, as a 24-bit DIB stores it.
       libyuv::RGB24ToARGB(row + static_cast<std::ptrdiff_t>(x) * 3, 0, dst, 0, count, 1);
@@ -118,6 +149,7 @@ void PaintDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std:
     UniteDirty(&painted, RECT{static_cast<LONG>(xDest + dx0), static_cast<LONG>(y),
                               static_cast<LONG>(xDest + dx1), static_cast<LONG>(y + 1)});
   }
+  _mm_sfence();  // the streamed rows are in the image before anyone reads it
   UniteDirty(dirty, painted);
 }
 
