@@ -29,6 +29,7 @@ std::shared_ptr<SocketObject> FindSocket(SOCKET s) {
 
 // Which selected condition the socket has now.
 long ConditionsNow(SocketObject* socket, long mask) {
+  if ((mask & FD_READ) != 0 && socket->HasQueued()) return FD_READ;
   std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
   socket->AppendDescriptors(&descriptors);
   std::vector<pollfd> polls;
@@ -112,7 +113,8 @@ DWORD WSAWaitForMultipleEvents(DWORD count, const WSAEVENT* events, BOOL waitAll
   }
   // A signalled event that no socket can outrank ends the wait at once, without a system call:
   // the tunnel's and the stop event live in memory, and the tunnel's receiving thread waits on
-  // nothing else.
+  // nothing else; so do sockets with datagrams already taken from the system.
+  set.SignalQueuedSockets();
   const int known = set.AcquireWithoutPoll();
   if (known >= 0) return WSA_WAIT_EVENT_0 + static_cast<DWORD>(known);
   kwz_platform::WaitDeadline deadline(timeout);

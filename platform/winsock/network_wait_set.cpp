@@ -36,7 +36,7 @@ bool NetworkWaitSet::AddEvent(WSAEVENT handle) {
   if (!event) return false;
   const std::size_t index = events_.size();
   polls_.push_back({event->descriptor(), POLLIN, 0});
-  entries_.push_back({index, nullptr, 0, false});
+  entries_.push_back({index, nullptr, 0, false, false});
   const std::size_t first = sockets_.size();
   event->CollectSelected(&sockets_);
   for (std::size_t k = first; k < sockets_.size(); ++k) AddSocket(index, event.get(), k);
@@ -56,7 +56,7 @@ void NetworkWaitSet::AddSocket(std::size_t index, const EventObject* event, std:
     if (d == first && (mask & FD_CLOSE)) events |= POLLRDHUP;
     if (events == 0) continue;
     polls_.push_back({keepOpen_[d]->fd(), events, 0});
-    entries_.push_back({index, socket, mask, d == first});
+    entries_.push_back({index, socket, mask, d == first, false});
   }
 }
 
@@ -90,6 +90,17 @@ void NetworkWaitSet::SignalSocketConditions() {
   }
 }
 
+void NetworkWaitSet::SignalQueuedSockets() {
+  for (Entry& entry : entries_) {
+    // A companion's entry goes with its socket: the socket as a whole is readable.
+    if (entry.socket == nullptr || (entry.mask & FD_READ) == 0) continue;
+    if (!entry.socket->HasQueued()) continue;
+    entry.queued = true;
+    entry.socket->Record(FD_READ);
+    events_[entry.event]->Set();
+  }
+}
+
 int NetworkWaitSet::Acquire() {
   for (std::size_t i = 0; i < events_.size(); ++i) {
     if (events_[i]->TryAcquire()) return static_cast<int>(i);
@@ -102,7 +113,7 @@ int NetworkWaitSet::AcquireWithoutPoll() {
   for (std::size_t i = 0; i < events_.size(); ++i) {
     // A socket selected into this event may be readable without its event knowing yet.
     for (; entry < entries_.size() && entries_[entry].event == i; ++entry) {
-      if (entries_[entry].socket != nullptr) return -1;
+      if (entries_[entry].socket != nullptr && !entries_[entry].queued) return -1;
     }
     if (events_[i]->TryAcquire()) return static_cast<int>(i);
   }

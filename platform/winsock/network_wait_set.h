@@ -41,6 +41,9 @@ class NetworkWaitSet {
   // Polls once; a socket's condition is recorded on it and signals its event. False, with errno
   // set, when the poll failed.
   bool Poll(int timeoutMs);
+  // Records FD_READ on every selected socket that holds datagrams already taken from its
+  // descriptor and signals its event, as a poll would; those sockets need no poll.
+  void SignalQueuedSockets();
   // The lowest signalled index, consuming an auto-reset event; -1 when none is.
   int Acquire();
   // Acquire without a poll, for the indices whose state is all in memory: the lowest signalled
@@ -53,7 +56,8 @@ class NetworkWaitSet {
     std::size_t event;     // index of the event the entry signals
     SocketObject* socket;  // null: the event's own descriptor
     long mask;
-    bool own;  // the socket's own descriptor rather than a companion
+    bool own;     // the socket's own descriptor rather than a companion
+    bool queued;  // the socket holds datagrams already taken: known readable without a poll
   };
 
   void AddSocket(std::size_t index, const EventObject* event, std::size_t k);

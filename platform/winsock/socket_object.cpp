@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 
 #include "platform/kernel.h"
 #include "platform/winerror.h"
@@ -76,7 +77,7 @@ std::shared_ptr<SocketObject> SocketObject::Create(bool datagram, int* error) {
     *error = LastWsaError();
     return nullptr;
   }
-  return std::shared_ptr<SocketObject>(new SocketObject(fd));
+  return std::shared_ptr<SocketObject>(new SocketObject(fd, datagram));
 }
 
 SocketObject::~SocketObject() = default;
@@ -102,6 +103,26 @@ int SocketObject::LocalName(Ipv4Endpoint* local) {
   return 0;
 }
 
+bool SocketObject::ReceiveQueued(void* buffer, std::size_t length, bool batch, Ipv4Endpoint* from,
+                                 int* received, int* error) {
+  std::lock_guard<std::mutex> guard(queueLock_);
+  if (queue_.Empty()) {
+    if (!batch) return false;
+    const int failure = FillQueueLocked();
+    if (failure == ENOMEM) return false;
+    if (failure != 0) {
+      *error = WsaErrorFromErrno(failure);
+      return true;
+    }
+  }
+  Ipv4Endpoint sender{};
+  const std::size_t size = queue_.Pop(buffer, length, &sender.address, &sender.port);
+  if (from != nullptr) *from = sender;
+  *received = static_cast<int>(std::min(size, length));
+  *error = size > length ? WSAEMSGSIZE : 0;
+  return true;
+}
+
 int SocketObject::ReceiveFrom(void* buffer, std::size_t length, Ipv4Endpoint* from, int* received) {
   bool nonBlocking;
   bool companions;
@@ -109,6 +130,11 @@ int SocketObject::ReceiveFrom(void* buffer, std::size_t length, Ipv4Endpoint* fr
     std::lock_guard<std::mutex> guard(lock_);
     nonBlocking = nonBlocking_;
     companions = !companions_.empty();
+  }
+  // Datagrams already taken come first, in every mode.
+  int queuedError = 0;
+  if (ReceiveQueued(buffer, length, datagram_ && nonBlocking, from, received, &queuedError)) {
+    return queuedError;
   }
   std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
   std::vector<pollfd> polled;
@@ -246,22 +272,42 @@ int SocketObject::DropMembership(std::uint32_t group, std::uint32_t interfaceAdd
   return Membership(main_->fd(), IP_DROP_MEMBERSHIP, group, interfaceAddress);
 }
 
+int SocketObject::FillQueueLocked() {
+  std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
+  AppendDescriptors(&descriptors);
+  std::array<int, 16> fds{};
+  const std::size_t count = std::min(descriptors.size(), fds.size());
+  for (std::size_t i = 0; i < count; ++i) fds[i] = descriptors[i]->fd();
+  return queue_.Fill(fds.data(), count);
+}
+
 int SocketObject::PendingBytes(std::uint32_t* count) {
-  std::uint64_t total = 0;
-  auto add = [&total](int fd) {
-    int queued = 0;
-    if (::ioctl(fd, FIONREAD, &queued) != 0) return LastWsaError();
-    total += static_cast<std::uint64_t>(queued);
-    return 0;
-  };
-  if (!HasCompanions()) {
-    if (int error = add(main_->fd())) return error;
-  } else {
-    std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
-    AppendDescriptors(&descriptors);
-    for (const auto& descriptor : descriptors) {
-      if (int error = add(descriptor->fd())) return error;
+  bool nonBlocking;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    nonBlocking = nonBlocking_;
+  }
+  {
+    // A non-blocking reader asks just before it reads, so the batch is taken now; the answer is
+    // the next datagram's size, as the kernel gives it for one descriptor.
+    std::lock_guard<std::mutex> guard(queueLock_);
+    const int filled = datagram_ && nonBlocking ? FillQueueLocked() : ENOMEM;
+    if (!queue_.Empty()) {
+      *count = static_cast<std::uint32_t>(queue_.FrontSize());
+      return 0;
     }
+    if (filled == EAGAIN) {
+      *count = 0;
+      return 0;
+    }
+  }
+  std::uint64_t total = 0;
+  std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
+  AppendDescriptors(&descriptors);
+  for (const auto& descriptor : descriptors) {
+    int queued = 0;
+    if (::ioctl(descriptor->fd(), FIONREAD, &queued) != 0) return LastWsaError();
+    total += static_cast<std::uint64_t>(queued);
   }
   *count = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
   return 0;
@@ -277,9 +323,9 @@ int SocketObject::SetNonBlocking(bool nonBlocking) {
   return 0;
 }
 
-bool SocketObject::HasCompanions() {
-  std::lock_guard<std::mutex> guard(lock_);
-  return !companions_.empty();
+bool SocketObject::HasQueued() {
+  std::lock_guard<std::mutex> guard(queueLock_);
+  return !queue_.Empty();
 }
 
 void SocketObject::AppendDescriptors(std::pmr::vector<std::shared_ptr<Descriptor>>* out) {

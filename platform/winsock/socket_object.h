@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kernel/handle_table.h"
+#include "winsock/datagram_queue.h"
 
 namespace kwz_platform {
 
@@ -76,6 +77,9 @@ class SocketObject : public KernelObject {
   int DropMembership(std::uint32_t group, std::uint32_t interfaceAddress);
   int PendingBytes(std::uint32_t* count);
   int SetNonBlocking(bool nonBlocking);
+  // Whether datagrams taken from the descriptor wait in the socket: it is readable then, whatever
+  // a poll of the descriptor says.
+  bool HasQueued();
 
   // What network events poll: [0] is the socket itself, then one companion per membership that
   // the socket's own binding would not receive. Appended to *out.
@@ -100,14 +104,21 @@ class SocketObject : public KernelObject {
     std::shared_ptr<Descriptor> descriptor;
   };
 
-  explicit SocketObject(int fd) : main_(std::make_shared<Descriptor>(fd)) {}
+  SocketObject(int fd, bool datagram)
+      : main_(std::make_shared<Descriptor>(fd)), datagram_(datagram) {}
   int JoinOnCompanion(std::uint32_t group, std::uint32_t interfaceAddress);
-
-  // Without companions (the usual case) the calls use main_ alone and copy no list.
-  bool HasCompanions();
+  // Reads from the queue, filling it first from every descriptor when batch is set (a
+  // non-blocking datagram socket). Returns false when the caller must read as before.
+  bool ReceiveQueued(void* buffer, std::size_t length, bool batch, Ipv4Endpoint* from,
+                     int* received, int* error);
+  // Fills the empty queue from the socket's descriptors; the queue lock is held.
+  int FillQueueLocked();
 
   const std::shared_ptr<Descriptor> main_;
+  const bool datagram_;
   std::atomic<long> recorded_{0};
+  std::mutex queueLock_;  // when both are held, taken before lock_
+  DatagramQueue queue_;   // guarded by queueLock_
   std::mutex lock_;
   std::weak_ptr<EventObject> selectedEvent_;  // guarded by lock_
   long selectedMask_ = 0;                     // guarded by lock_

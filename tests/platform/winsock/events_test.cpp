@@ -108,6 +108,9 @@ TEST_F(NetworkEvents, QueuedDatagramSignalsUntilReadAndEnumerated) {
   ASSERT_EQ(ioctlsocket(receiver_, FIONREAD, &pending), 0);
   EXPECT_GE(pending, 3u);
   EXPECT_EQ(Receive(), "one");
+  // The size of the next datagram, as before the first read.
+  ASSERT_EQ(ioctlsocket(receiver_, FIONREAD, &pending), 0);
+  EXPECT_EQ(pending, 6u);
   // One datagram is left, so the next wait signals again at once.
   EXPECT_EQ(Wait(0), WSA_WAIT_EVENT_0);
   EXPECT_EQ(Enumerate(), FD_READ);
@@ -174,8 +177,11 @@ TEST_F(NetworkEvents, CancelledSelectionNoLongerSignals) {
   EXPECT_EQ(Receive(), "unseen");
 }
 
+// More datagrams than the socket takes from the system in one batch.
 TEST_F(NetworkEvents, EachQueuedDatagramWakesOneWaitAndOneRead) {
-  const std::vector<std::string> sent = {"a", "bb", "ccc", "dddd", "eeeee"};
+  std::vector<std::string> sent;
+  for (int i = 1; i <= 20; ++i)
+    sent.push_back(std::string(static_cast<std::size_t>(i * 37), 'a' + i));
   for (const std::string& payload : sent) Send("127.0.0.1", payload);
   AwaitQueued();
   std::vector<std::string> read;
