@@ -62,8 +62,20 @@ void ConvertRow(const DibView& dib, const std::uint8_t* row, int x, int count, s
       break;
     default: {
       const std::uint8_t* src = row + x;
-      auto* out = reinterpret_cast<std::uint32_t*>(dst);
-      for (int i = 0; i < count; ++i) out[i] = dib.palette[src[i]];
+      if (static_cast<std::size_t>(count) * 4 < kStreamedRowBytes) {
+        auto* out = reinterpret_cast<std::uint32_t*>(dst);
+        for (int i = 0; i < count; ++i) out[i] = dib.palette[src[i]];
+        break;
+      }
+      // Looked up in a chunk that stays in the cache, then streamed out as a 32-bit row is.
+      std::uint32_t chunk[1024];
+      for (int done = 0; done < count;) {
+        const int n = std::min(count - done, 1024);
+        for (int i = 0; i < n; ++i) chunk[i] = dib.palette[src[done + i]];
+        StreamCopy(dst + static_cast<std::size_t>(done) * 4,
+                   reinterpret_cast<const std::uint8_t*>(chunk), static_cast<std::size_t>(n) * 4);
+        done += n;
+      }
       break;
     }
   }

@@ -136,31 +136,35 @@ INSTANTIATE_TEST_SUITE_P(
         ClipCase{"NoScans", true, 0, 0, 9, 8, 0, 0, 0, 0, 0}),
     [](const ::testing::TestParamInfo<ClipCase>& info) { return info.param.name; });
 
-// Rows of a kilo-pixel and more take another copy loop than short ones; every alignment of the
-// source and destination columns must still land exactly, with the next pixel left alone.
+// Rows of a kilo-pixel and more take another copy loop than short ones, at 32 bits and through
+// the palette; every alignment of the source and destination columns must still land exactly,
+// with the next pixel left alone.
 TEST_F(GdiPaintTest, WideRowsLandExactlyAtEveryAlignment) {
   const int dibWidth = 1100, windowWidth = 1110, rows = 2;
-  TestDib dib = MakeDib(dibWidth, rows, 32, true, Pattern);
-  for (int xDest : {0, 1, 3, 4}) {
-    for (int xSrc : {0, 1, 2, 5}) {
-      SCOPED_TRACE(testing::Message() << "xDest " << xDest << ", xSrc " << xSrc);
-      const int width = dibWidth - xSrc - 1;  // leaves the DIB's last column and what follows
-      HWND window = MakeWindow(windowWidth, rows);
-      kwz_test::Fill(window, windowWidth, rows, kBackground);
-      HDC dc = GetDC(window);
-      SetDIBitsToDevice(dc, xDest, 0, width, rows, xSrc, 0, 0, rows, dib.bits.data(), dib.bmi(),
-                        DIB_RGB_COLORS);
-      ReleaseDC(window, dc);
-      auto shown = Read(window);
-      for (int y = 0; y < rows; ++y) {
-        for (int x = 0; x < windowWidth; ++x) {
-          const bool inside = x >= xDest && x < xDest + width;
-          const std::uint32_t expected =
-              inside ? dib.Colour(x - xDest + xSrc, y) : PaletteColour(kBackground);
-          ASSERT_EQ(shown.At(x, y), expected) << x << "," << y;
+  for (int bitCount : {8, 32}) {
+    TestDib dib = MakeDib(dibWidth, rows, bitCount, true, Pattern);
+    for (int xDest : {0, 1, 3, 4}) {
+      for (int xSrc : {0, 1, 2, 5}) {
+        SCOPED_TRACE(testing::Message()
+                     << bitCount << " bits, xDest " << xDest << ", xSrc " << xSrc);
+        const int width = dibWidth - xSrc - 1;  // leaves the DIB's last column and what follows
+        HWND window = MakeWindow(windowWidth, rows);
+        kwz_test::Fill(window, windowWidth, rows, kBackground);
+        HDC dc = GetDC(window);
+        SetDIBitsToDevice(dc, xDest, 0, width, rows, xSrc, 0, 0, rows, dib.bits.data(), dib.bmi(),
+                          DIB_RGB_COLORS);
+        ReleaseDC(window, dc);
+        auto shown = Read(window);
+        for (int y = 0; y < rows; ++y) {
+          for (int x = 0; x < windowWidth; ++x) {
+            const bool inside = x >= xDest && x < xDest + width;
+            const std::uint32_t expected =
+                inside ? dib.Colour(x - xDest + xSrc, y) : PaletteColour(kBackground);
+            ASSERT_EQ(shown.At(x, y), expected) << x << "," << y;
+          }
         }
+        DestroyWindow(window);
       }
-      DestroyWindow(window);
     }
   }
 }
