@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 
 #include "platform/kernel.h"
 #include "platform/winerror.h"
@@ -275,10 +274,10 @@ int SocketObject::DropMembership(std::uint32_t group, std::uint32_t interfaceAdd
 int SocketObject::FillQueueLocked() {
   std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
   AppendDescriptors(&descriptors);
-  std::array<int, 16> fds{};
-  const std::size_t count = std::min(descriptors.size(), fds.size());
-  for (std::size_t i = 0; i < count; ++i) fds[i] = descriptors[i]->fd();
-  return queue_.Fill(fds.data(), count);
+  std::vector<int> fds;
+  fds.reserve(descriptors.size());
+  for (const auto& descriptor : descriptors) fds.push_back(descriptor->fd());
+  return queue_.Fill(fds.data(), fds.size());
 }
 
 int SocketObject::PendingBytes(std::uint32_t* count) {
