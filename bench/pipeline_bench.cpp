@@ -1,6 +1,6 @@
-// The whole receiving side at 1920 x 1080: synthetic desktop frames coded by the presenter's
-// streamer, sent over loopback by its sender at a modest pace into a CScreenSharing that
-// receives, decodes and paints into a headless window. For each mode it reports
+// The whole receiving side at 1920 x 1080, and at 3840 x 2160 for blocks: synthetic desktop frames
+// coded by the presenter's streamer, sent over loopback by its sender at a modest pace into a
+// CScreenSharing that receives, decodes and paints into a headless window. For each mode it reports
 //   - the receiver's CPU time per frame (process CPU minus the sending thread's),
 //   - the latency from the last datagram of a frame leaving the sender to the end of the first
 //     paint after it (median and 99th percentile; paints timed by the paint observer),
@@ -42,8 +42,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Message = std::vector<std::uint8_t>;
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
 constexpr int kFrameRate = 10;
 // The first frame (every block, or a key frame) also makes the receiver allocate and fill its
 // bitmap and buffers, once per stream; it is sent and decoded untimed on both sides so the
@@ -108,6 +106,8 @@ struct ModeCase {
   const char* name;
   int mode;
   int bytesPerPixel;
+  int width = 1920;
+  int height = 1080;
 };
 
 bool BlockMode(const ModeCase& c) {
@@ -123,13 +123,13 @@ std::vector<std::vector<Message>> CodeFrames(const ModeCase& c, int frames) {
   settings.bytesPerPixel = c.bytesPerPixel;
   settings.frameRate = kFrameRate;
   auto streamer = std::make_unique<presenter::CScreenStreamer>(settings);
-  const SyntheticDesktop desktop(kWidth, kHeight);
+  const SyntheticDesktop desktop(c.width, c.height);
   std::vector<std::vector<Message>> out;
   for (int n = 0; n < frames; ++n) {
     if (BlockMode(c) && n > 0) streamer = std::make_unique<presenter::CScreenStreamer>(settings);
     const std::vector<std::uint8_t> screen = desktop.Render(static_cast<std::uint32_t>(n));
     presenter::ScreenFrame frame;
-    frame.screen = presenter::BgraView{screen.data(), kWidth, kHeight, kWidth * 4};
+    frame.screen = presenter::BgraView{screen.data(), c.width, c.height, c.width * 4};
     std::vector<Message> messages;
     streamer->AddFrame(frame, [&](const std::uint8_t* m, std::size_t length) {
       messages.emplace_back(m, m + length);
@@ -151,7 +151,7 @@ struct BareFigures {
 // (measured), so only a paced baseline compares with the receiver.
 BareFigures BareDecode(const ModeCase& c, const std::vector<std::vector<Message>>& frames,
                        bool paced) {
-  kwz_bench::BareDecode bare(c.mode, (kWidth + 15) / 16 * 16, (kHeight + 15) / 16 * 16);
+  kwz_bench::BareDecode bare(c.mode, (c.width + 15) / 16 * 16, (c.height + 15) / 16 * 16);
   BareFigures figures;
   std::vector<double> walls;
   double start = 0;
@@ -189,8 +189,8 @@ struct PipelineFigures {
 
 PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Message>>& frames,
                             USHORT port) {
-  HWND window = CreateWindowExW(0, u"STATIC", u"pipeline", WS_POPUP | WS_VISIBLE, 0, 0, kWidth,
-                                kHeight, nullptr, nullptr, nullptr, nullptr);
+  HWND window = CreateWindowExW(0, u"STATIC", u"pipeline", WS_POPUP | WS_VISIBLE, 0, 0, c.width,
+                                c.height, nullptr, nullptr, nullptr, nullptr);
   std::mutex lock;
   std::vector<Clock::time_point> paints;
   kwz_platform::SetPaintObserverForTesting([&](HWND w, bool painted) {
@@ -317,12 +317,20 @@ int main(int argc, char** argv) {
   kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
-  const ModeCase cases[] = {{"zlib32", 1, 4}, {"zlib8", 1, 1}, {"jpeg", 2, 4}, {"mpeg4", 3, 4},
-                            {"h264", 4, 4},   {"vp8", 5, 4},   {"vp9", 6, 4}};
+  const ModeCase cases[] = {{"zlib32", 1, 4},
+                            {"zlib8", 1, 1},
+                            {"jpeg", 2, 4},
+                            {"mpeg4", 3, 4},
+                            {"h264", 4, 4},
+                            {"vp8", 5, 4},
+                            {"vp9", 6, 4},
+                            // 4K screens of blocks: 39 x 22 blocks a frame.
+                            {"zlib32-4k", 1, 4, 3840, 2160},
+                            {"jpeg-4k", 2, 4, 3840, 2160}};
   // The table goes to stderr when stdout carries the machine-readable lines.
   FILE* table = json ? stderr : stdout;
-  std::fprintf(table, "%d x %d, %d frames per mode at %d fps\n", kWidth, kHeight, frames,
-               kFrameRate);
+  std::fprintf(table, "1920 x 1080 unless named 4k (3840 x 2160), %d frames per mode at %d fps\n",
+               frames, kFrameRate);
   // rx_cpu: receiver CPU per frame; bare_cpu / bare_med: CPU and median wall time of the bare
   // decode per frame, paced; bare_loop: its CPU per frame in a loop; lat: last datagram sent to
   // the end of the next paint; timed: frames whose next paint came before the following frame
@@ -360,11 +368,11 @@ int main(int argc, char** argv) {
           "\"bare_median_ms\":%.4f,"
           "\"latency_median_ms\":%.4f,\"latency_p99_ms\":%.4f,\"blocks_per_frame\":%.2f,"
           "\"block_mode\":%s,\"timed_frames\":%zu,\"frames\":%zu,\"bare_failures\":%zu,"
-          "\"loss\":\"%s\"}\n",
+          "\"loss\":\"%s\",\"width\":%d,\"height\":%d}\n",
           c.name, f.cpuMsPerFrame, bare.cpuMsPerFrame, hot.cpuMsPerFrame, bare.medianMs,
           f.medianLatencyMs, f.p99LatencyMs, MessagesPerFrame(coded),
           BlockMode(c) ? "true" : "false", f.paintedFrames, timedFrames, bare.failures,
-          loss.c_str());
+          loss.c_str(), c.width, c.height);
       std::fflush(stdout);
     }
   }
