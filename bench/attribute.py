@@ -55,7 +55,8 @@ RULES = [
      r"Event|^Sleep|EventObject::|timeGetTime|QueryPerformance",
      None),
     ("receive",
-     r"recvfrom|^recv|ioctlsocket|WSAEnumNetworkEvents|WSARecv|SocketObject|^(CNetwork|CRtp|"
+     r"recvfrom|^recv|ioctlsocket|WSAEnumNetworkEvents|WSARecv|SocketObject|DatagramQueue|"
+     r"^(CNetwork|CRtp|"
      r"CReorderQueue|CScreenReceiver|RtpHeader|RtpSequence|CPacket|CSSPacket|CDrawingHeader)",
      None),
 ]
