@@ -109,12 +109,17 @@ std::optional<std::uint64_t> CBMPManager::BlockPlace(std::uint32_t index) const 
 void CBMPManager::CopyBlock(std::uint32_t index, const std::uint8_t* source, std::uint8_t* pixels) {
   const std::optional<std::uint64_t> place = BlockPlace(index);
   if (!place || source == nullptr || pixels == nullptr) return;
+  CopyToPlace(*place, source, pixels);
+}
+
+void CBMPManager::CopyToPlace(std::uint64_t place, const std::uint8_t* source,
+                              std::uint8_t* pixels) {
   const IppiSize region = {static_cast<int>(m_blockWidth), static_cast<int>(m_blockHeight)};
   if (m_surfaceHeader.biBitCount == 8) {
-    w7_ippiCopy_8u_C1R(source, static_cast<int>(m_blockRowBytes), pixels + *place,
+    w7_ippiCopy_8u_C1R(source, static_cast<int>(m_blockRowBytes), pixels + place,
                        static_cast<int>(m_stride), region);
   } else {
-    w7_ippiCopy_8u_C4R(source, static_cast<int>(m_blockRowBytes), pixels + *place,
+    w7_ippiCopy_8u_C4R(source, static_cast<int>(m_blockRowBytes), pixels + place,
                        static_cast<int>(m_stride), region);
   }
 }
@@ -146,8 +151,9 @@ std::int32_t CBMPManager::DecodeZlibBlock(std::uint32_t index, uLongf capacity, 
   BYTE* scratch = m_blockBuffers.Scratch();
   const int result = uncompress(scratch, &capacity, body, bodyLength);
   // zlib reports how much it wrote, also when the stream breaks off.
-  if (result >= 0 && capacity >= m_blockBytes && BlockPlace(index)) {
-    CopyBlock(index, scratch, m_pixels);
+  const std::optional<std::uint64_t> place = BlockPlace(index);
+  if (result >= 0 && capacity >= m_blockBytes && place) {
+    CopyToPlace(*place, scratch, m_pixels);
     m_blockBuffers.SetHeldByBitmap(index, true);
     return static_cast<std::int32_t>(capacity);
   }
