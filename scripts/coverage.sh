@@ -96,27 +96,25 @@ columns=(tests corpus all)
 [ -z "$before" ] || { folders before before; columns=(tests before corpus all); }
 
 # The table: per folder, the percentage of lines covered by each column's profiles.
-{
-  printf "%-16s %8s" folder lines
-  for c in "${columns[@]}"; do
-    case "$c" in
-      tests) printf " %12s" "tests" ;;
-      before) printf " %12s" "corpora@${before:0:7}" ;;
-      corpus) printf " %12s" "corpora" ;;
-      all) printf " %12s" "both" ;;
-    esac
-  done
-  printf "\n"
-  join_args=()
-  for c in "${columns[@]}"; do join_args+=("$dir/folders-$c.txt"); done
-  awk '
-    { key = $1; total[key] = $3; cov[key, FILENAME] = $2; if (!(FILENAME in seen)) { seen[FILENAME] = ++nf; files[nf] = FILENAME } }
-    END {
-      for (k in total) {
-        line = sprintf("%-16s %8d", k, total[k])
-        for (i = 1; i <= nf; i++) line = line sprintf(" %11.1f%%", 100 * cov[k, files[i]] / total[k])
-        print line
-      }
+printf "%-16s %8s" folder lines
+tables=()
+for c in "${columns[@]}"; do
+  case "$c" in
+    tests) printf " %12s" "tests" ;;
+    before) printf " %12s" "corpora@${before:0:7}" ;;
+    corpus) printf " %12s" "corpora" ;;
+    all) printf " %12s" "both" ;;
+  esac
+  tables+=("$dir/folders-$c.txt")
+done
+printf "\n"
+awk '
+  { total[$1] = $3; cov[$1, FILENAME] = $2; if (!(FILENAME in seen)) { seen[FILENAME] = ++nf; files[nf] = FILENAME } }
+  END {
+    for (k in total) {
+      line = sprintf("%-16s %8d", k, total[k])
+      for (i = 1; i <= nf; i++) line = line sprintf(" %11.1f%%", 100 * cov[k, files[i]] / total[k])
+      print line
     }
-  ' "${join_args[@]}" | sort
-}
+  }
+' "${tables[@]}" | sort
