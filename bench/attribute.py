@@ -41,7 +41,9 @@ TRANSPARENT_SYMBOL = re.compile(
 RULES = [
     # Blocks are copied into the bitmap through the platform's ippiCopy, which is libyuv's
     # CopyPlane; that test comes before libyuv's conversions.
-    ("copy", r"CBMPManager::CopyBlock|CBlockBuffers::|w7_ippiCopy|^Copy(Plane|Row)", None),
+    ("copy",
+     r"CBMPManager::(CopyBlock|CopyToPlace|WarmPlace)|CBlockBuffers::|w7_ippiCopy|^Copy(Plane|Row)",
+     None),
     ("conversion", r"ConvertPlanes|w7_ippi(YCbCr|YUV|RGB|BGR)|Planar420", r"/libyuv\."),
     ("decode", r"^(kwz_codec::|CVideoDecoder::|inflate|uncompress|adler32|crc32)",
      r"/lib(openh264|avcodec|avutil|vpx|z|jpeg|turbojpeg|swscale|deflate)\."),

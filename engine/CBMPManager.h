@@ -93,6 +93,8 @@ class CBMPManager {
   // Where block index starts in the bitmap, or nothing for an index outside the grid, a bit
   // count other than 8 or 32, or a place that would reach past the bitmap's end.
   std::optional<std::uint64_t> BlockPlace(std::uint32_t index) const;
+  // Asks the cache for a place's lines, to be written, before its block is decoded.
+  void WarmPlace(std::uint64_t place) const;
   // CopyBlock to a place BlockPlace gave.
   void CopyToPlace(std::uint64_t place, const std::uint8_t* source, std::uint8_t* pixels);
   std::int32_t DecodeZlibBlock(std::uint32_t index, unsigned long capacity, const BYTE* body,
