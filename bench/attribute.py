@@ -50,7 +50,7 @@ RULES = [
     ("paint",
      r"SetDIBitsToDevice|StretchDIBits|StretchBlt|BitBlt|kwz_platform::(PaintDib|.*Paint|.*Blit"
      r"|.*Scale|.*Stretch|.*Present|.*Cursor|.*Dirty|.*ConvertRow|.*ScanRow)|AreaScale|DrawIcon|"
-     r"CBMPManager::Draw",
+     r"CBMPManager::Draw|kwz_platform::.*StreamCopy",
      r"/lib(X11|xcb|Xext|Xrender)[.-]"),
     ("wake-ups",
      r"WaitFor(Single|Multiple)Object|WSAWaitForMultipleEvents|NetworkWaitSet|(WSA)?(Set|Reset)"
