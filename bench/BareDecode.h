@@ -22,6 +22,8 @@ class BareDecode {
 
   // Decodes one body; false when the library refused it.
   bool Body(const std::uint8_t* body, std::size_t length);
+  // Video: the last decoded picture, 32-bit, top row first, rows of width × 4 bytes.
+  const std::uint8_t* Picture() const { return m_pixels.data(); }
 
  private:
   const int m_mode;

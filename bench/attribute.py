@@ -159,9 +159,9 @@ def print_table(lines):
                      [f"{line['sampled_ms'] / measured:.2f}x" if measured else "-",
                       f"{100 * named / measured:.0f}%" if measured else "-"])
     widths = [max(len(r[i]) for r in table) for i in range(len(heads))]
-    print("\nReceiver CPU per 1080p frame by step, ms (share of rx_cpu). sampled: the profile's "
-          "total against the\nmeasured CPU; explained: the named steps (all but the rest) "
-          "against the measured CPU.")
+    print("\nReceiver CPU per frame (1080p unless the mode names a size) by step, ms (share of "
+          "rx_cpu).\nsampled: the profile's total against the measured CPU; explained: the named "
+          "steps (all but\nthe rest) against the measured CPU.")
     for n, r in enumerate(table):
         print("  ".join(c.rjust(w) if i else c.ljust(w) for i, (c, w) in enumerate(zip(r, widths))))
         if n == 0:
@@ -172,7 +172,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build")
     parser.add_argument("modes", nargs="*",
-                        default=["zlib32", "zlib8", "jpeg", "h264", "vp8", "vp9"])
+                        default=["zlib32", "zlib8", "jpeg", "h264", "vp8", "vp9", "zlib32-4k",
+                                 "jpeg-4k", "h264-large", "vp9-large"])
     parser.add_argument("--seconds", type=int, default=4)
     parser.add_argument("--out")
     parser.add_argument("--detail", type=int, default=0, metavar="N",
@@ -190,7 +191,7 @@ def main():
             for step in STEPS if args.detail else ():
                 top = sorted(deciders[step].items(), key=lambda kv: -kv[1])[:args.detail]
                 for symbol, ns in top:
-                    print(f"  {mode:7} {step:10} {100 * ns / max(total, 1):5.1f}%  {symbol}",
+                    print(f"  {mode:10} {step:10} {100 * ns / max(total, 1):5.1f}%  {symbol}",
                           file=sys.stderr)
             frames = row["frames"]
             lines.append({"mode": mode, "rx_cpu_ms": row["rx_cpu_ms"], "frames": frames,

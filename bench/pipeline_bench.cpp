@@ -1,4 +1,5 @@
-// The whole receiving side at 1920 x 1080, and at 3840 x 2160 for blocks: synthetic desktop frames
+// The whole receiving side at 1920 x 1080, at 3840 x 2160 for blocks and, for H.264 and VP9, at
+// the largest screen whose frames the presenter fits into a message body: synthetic desktop frames
 // coded by the presenter's streamer, sent over loopback by its sender at a modest pace into a
 // CScreenSharing that receives, decodes and paints into a headless window. For each mode it reports
 //   - the receiver's CPU time per frame (process CPU minus the sending thread's),
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,7 +110,19 @@ struct ModeCase {
   int bytesPerPixel;
   int width = 1920;
   int height = 1080;
+  // Video: the size is the largest of kLargeSizes at which the presenter fits every frame into
+  // a message body (found on the first frames).
+  bool largest = false;
 };
+
+// 16:9 screens from 4K down, each side a multiple of 16 or padded to one.
+constexpr struct {
+  int width, height;
+} kLargeSizes[] = {{3840, 2160}, {3200, 1800}, {2880, 1620},
+                   {2560, 1440}, {2240, 1260}, {1920, 1080}};
+constexpr int kSizeProbeFrames = 3;
+// Below about 35 dB the synthetic desktop's text stripes run into each other.
+constexpr double kUsablePsnr = 35;
 
 bool BlockMode(const ModeCase& c) {
   return c.mode == 1 || c.mode == 2;
@@ -137,6 +151,64 @@ std::vector<std::vector<Message>> CodeFrames(const ModeCase& c, int frames) {
     out.push_back(std::move(messages));
   }
   return out;
+}
+
+// Peak signal to noise ratio of the colour channels of a decoded picture against the screen it
+// was coded from, in dB. At 32 bits the presenter codes the screen bottom row first, so that the
+// decoder's picture is a bottom-up DIB, with padding rows (if any) at its start.
+double Psnr(const std::uint8_t* picture, int paddedWidth, int paddedHeight,
+            const std::vector<std::uint8_t>& screen, int width, int height) {
+  double squares = 0;
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* p =
+        picture + static_cast<std::ptrdiff_t>(paddedHeight - 1 - y) * paddedWidth * 4;
+    const std::uint8_t* q = screen.data() + static_cast<std::ptrdiff_t>(y) * width * 4;
+    for (int i = 0; i < width * 4; ++i) {
+      if (i % 4 == 3) continue;
+      const double d = static_cast<double>(p[i]) - q[i];
+      squares += d * d;
+    }
+  }
+  const double mean = squares / (3.0 * width * height);
+  return mean == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mean);
+}
+
+// How faithful the video modes are at the size chosen: the last coded frame decoded by the
+// libraries against the picture the presenter was given.
+double DecodedPsnr(const ModeCase& c, const std::vector<std::vector<Message>>& frames) {
+  const int paddedWidth = (c.width + 15) / 16 * 16;
+  const int paddedHeight = (c.height + 15) / 16 * 16;
+  kwz_bench::BareDecode bare(c.mode, paddedWidth, paddedHeight);
+  std::size_t last = frames.size();
+  for (std::size_t n = 0; n < frames.size(); ++n) {
+    for (const Message& m : frames[n]) {
+      bare.Body(m.data() + presenter::kScreenHeaderSize, m.size() - presenter::kScreenHeaderSize);
+    }
+    if (!frames[n].empty()) last = n;
+  }
+  if (last == frames.size()) return 0;
+  const std::vector<std::uint8_t> screen =
+      SyntheticDesktop(c.width, c.height).Render(static_cast<std::uint32_t>(last));
+  return Psnr(bare.Picture(), paddedWidth, paddedHeight, screen, c.width, c.height);
+}
+
+bool EveryFrameCoded(const std::vector<std::vector<Message>>& frames) {
+  return std::none_of(frames.begin(), frames.end(),
+                      [](const std::vector<Message>& f) { return f.empty(); });
+}
+
+// The case at the largest size whose first frames all fit at a usable quality, or at the
+// smallest size tried. The encoders fit a key frame that is too large by coding it coarser, so
+// fitting alone would pick a size whose text is a blur.
+ModeCase LargestFittingSize(ModeCase c) {
+  for (const auto& size : kLargeSizes) {
+    c.width = size.width;
+    c.height = size.height;
+    const auto frames = CodeFrames(c, kSizeProbeFrames);
+    const double psnr = EveryFrameCoded(frames) ? DecodedPsnr(c, frames) : 0;
+    if (psnr >= kUsablePsnr) break;
+  }
+  return c;
 }
 
 struct BareFigures {
@@ -326,10 +398,14 @@ int main(int argc, char** argv) {
                             {"vp9", 6, 4},
                             // 4K screens of blocks: 39 x 22 blocks a frame.
                             {"zlib32-4k", 1, 4, 3840, 2160},
-                            {"jpeg-4k", 2, 4, 3840, 2160}};
+                            {"jpeg-4k", 2, 4, 3840, 2160},
+                            {"h264-large", 4, 4, 0, 0, true},
+                            {"vp9-large", 6, 4, 0, 0, true}};
   // The table goes to stderr when stdout carries the machine-readable lines.
   FILE* table = json ? stderr : stdout;
-  std::fprintf(table, "1920 x 1080 unless named 4k (3840 x 2160), %d frames per mode at %d fps\n",
+  std::fprintf(table,
+               "1920 x 1080 unless named 4k (3840 x 2160) or large (the largest that fits), "
+               "%d frames per mode at %d fps\n",
                frames, kFrameRate);
   // rx_cpu: receiver CPU per frame; bare_cpu / bare_med: CPU and median wall time of the bare
   // decode per frame, paced; bare_loop: its CPU per frame in a loop; lat: last datagram sent to
@@ -338,13 +414,20 @@ int main(int argc, char** argv) {
   std::fprintf(table, "%-8s %7s %8s %6s %9s %8s %8s %8s %8s %7s %6s %s\n", "mode", "rx_cpu",
                "bare_cpu", "cpu_x", "bare_loop", "bare_med", "lat_med", "lat_p99", "lat-bare",
                "timed", "paints", "lost/received");
-  for (const ModeCase& c : cases) {
+  for (ModeCase c : cases) {
     if (!only.empty() && only != c.name) continue;
+    if (c.largest) c = LargestFittingSize(c);
     const auto coded = CodeFrames(c, frames);
     if (MessagesPerFrame(coded) == 0) {
       // The presenter's encoder may find no frame of this content that fits a message body.
       std::fprintf(table, "%-8s the presenter coded no frame\n", c.name);
       continue;
+    }
+    // The decoded picture's fidelity tells whether a large screen still has a usable quality.
+    const double psnr = BlockMode(c) ? 0 : DecodedPsnr(c, coded);
+    if (c.largest) {
+      std::fprintf(table, "%s: %d x %d, decoded at %.1f dB PSNR\n", c.name, c.width, c.height,
+                   psnr);
     }
     const BareFigures hot = BareDecode(c, coded, false);
     const BareFigures bare = BareDecode(c, coded, true);
@@ -368,11 +451,11 @@ int main(int argc, char** argv) {
           "\"bare_median_ms\":%.4f,"
           "\"latency_median_ms\":%.4f,\"latency_p99_ms\":%.4f,\"blocks_per_frame\":%.2f,"
           "\"block_mode\":%s,\"timed_frames\":%zu,\"frames\":%zu,\"bare_failures\":%zu,"
-          "\"loss\":\"%s\",\"width\":%d,\"height\":%d}\n",
+          "\"loss\":\"%s\",\"width\":%d,\"height\":%d,\"psnr_db\":%.2f}\n",
           c.name, f.cpuMsPerFrame, bare.cpuMsPerFrame, hot.cpuMsPerFrame, bare.medianMs,
           f.medianLatencyMs, f.p99LatencyMs, MessagesPerFrame(coded),
           BlockMode(c) ? "true" : "false", f.paintedFrames, timedFrames, bare.failures,
-          loss.c_str(), c.width, c.height);
+          loss.c_str(), c.width, c.height, psnr);
       std::fflush(stdout);
     }
   }
