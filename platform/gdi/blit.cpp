@@ -62,20 +62,21 @@ void ConvertRow(const DibView& dib, const std::uint8_t* row, int x, int count, s
       break;
     default: {
       const std::uint8_t* src = row + x;
-      if (static_cast<std::size_t>(count) * 4 < kStreamedRowBytes) {
-        auto* out = reinterpret_cast<std::uint32_t*>(dst);
-        for (int i = 0; i < count; ++i) out[i] = dib.palette[src[i]];
-        break;
+      auto* out = reinterpret_cast<std::uint32_t*>(dst);
+      int i = 0;
+      if (static_cast<std::size_t>(count) * 4 >= kStreamedRowBytes) {
+        // Four looked-up pixels make one streamed store; the lookups stay in registers.
+        for (; i < count && reinterpret_cast<std::uintptr_t>(out + i) % 16 != 0; ++i) {
+          out[i] = dib.palette[src[i]];
+        }
+        for (; i + 4 <= count; i += 4) {
+          const __m128i pixels = _mm_setr_epi32(
+              static_cast<int>(dib.palette[src[i]]), static_cast<int>(dib.palette[src[i + 1]]),
+              static_cast<int>(dib.palette[src[i + 2]]), static_cast<int>(dib.palette[src[i + 3]]));
+          _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), pixels);
+        }
       }
-      // Looked up in a chunk that stays in the cache, then streamed out as a 32-bit row is.
-      std::uint32_t chunk[1024];
-      for (int done = 0; done < count;) {
-        const int n = std::min(count - done, 1024);
-        for (int i = 0; i < n; ++i) chunk[i] = dib.palette[src[done + i]];
-        StreamCopy(dst + static_cast<std::size_t>(done) * 4,
-                   reinterpret_cast<const std::uint8_t*>(chunk), static_cast<std::size_t>(n) * 4);
-        done += n;
-      }
+      for (; i < count; ++i) out[i] = dib.palette[src[i]];
       break;
     }
   }
