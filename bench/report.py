@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Prints the benchmark suite's table from the raw outputs that bench/run collects in one folder:
 Google Benchmark JSON (decode, receive, gdi, surface), the pipeline's JSON lines, the viewer's
-memory, the web gateway's figures, the receiver's CPU split by step and, when present, the
-GStreamer peer's figures. Each row: the figure, its baseline from
+memory, the web gateway's figures, many viewers on one group, the receiver's CPU split by step
+and, when present, the GStreamer peer's figures. Each row: the figure, its baseline from
 the same run, their ratio, and the goal with whether it is met."""
 import json
 import os
@@ -179,6 +179,33 @@ def web_rows(table, folder):
                       "interval)", "ms", r[f"{name}_ms"], r["frame_interval_ms"])
 
 
+def viewers_rows(table, folder):
+    rows = sorted(load_lines(os.path.join(folder, "viewers.jsonl")), key=lambda r: r["viewers"])
+    alone = next((r for r in rows if r["viewers"] == 1), None)
+    for r in rows:
+        count = r["viewers"]
+        what = f"many viewers: CPU per viewer per 1080p {r['mode']} frame at {r['fps']} fps"
+        if r["skipped_frames"]:
+            print(f"many viewers {count}: the presenter skipped {r['skipped_frames']} of "
+                  f"{r['frames']} frames", file=sys.stderr)
+        mean = r["cpu_ms_per_frame_mean"]
+        if count == 1:
+            table.add(f"{what}, 1 viewer (vs the presenter)", "ms", mean,
+                      r["presenter_cpu_ms_per_frame"])
+        elif alone:
+            # A viewer's cost does not grow with the number of viewers on the group.
+            ratio = mean / alone["cpu_ms_per_frame_mean"]
+            table.add(f"{what}, {count} viewers (vs 1 viewer)", "ms", mean,
+                      alone["cpu_ms_per_frame_mean"], "<= 1.25x", ratio <= 1.25, ratio)
+            table.add(f"{what}, worst of {count} viewers (vs 1 viewer)", "ms",
+                      r["cpu_ms_per_frame_max"], alone["cpu_ms_per_frame_mean"])
+    for r in rows:
+        # The control counts gaps in the sequence; a lost tail shows only against what was sent.
+        lost = max(r["lost_worst"], r["sent_datagrams"] - r["received_least"])
+        table.add(f"many viewers: datagrams lost per viewer, worst of {r['viewers']} (vs sent)",
+                  "dgrams", lost, r["sent_datagrams"])
+
+
 def peer_rows(table, folder):
     rows = load_lines(os.path.join(folder, "peer.jsonl"))
     ours = [r for r in rows if r["receiver"] == "kwz-viewer"]
@@ -203,6 +230,7 @@ def main():
     paint_rows(table, folder, "surface_bench", "surface draw")
     web_rows(table, folder)
     rss_rows(table, folder)
+    viewers_rows(table, folder)
     peer_rows(table, folder)
     table.print()
     attribute.print_table(load_lines(os.path.join(folder, "attribution.jsonl")))
