@@ -21,8 +21,12 @@
 # figures measure the viewers and not their fight for a core.
 #
 # CPU is utime + stime from /proc/PID/stat (threads included), read just before the first frame
-# and one second after the last, so start-up costs stay out. Loss is the control's own count
-# (GetProperties "video_pck_lost": lost/received), printed by kwz-viewer --get at exit; the
+# and one second after the last, so start-up costs stay out, and divided by the frames sent. The
+# viewers run at a lower priority than the presenter (nice 5): on the real network they would be
+# on other machines, and here they must not make it fall behind. A count where it fell behind all
+# the same (other load of the machine) is taken again, up to three tries, as its frames are not
+# those of the other counts: the desktop moves on past a missed frame. Loss is the control's own
+# count (GetProperties "video_pck_lost": lost/received), printed by kwz-viewer --get at exit; the
 # presenter's datagram count is kept beside it, so a lost tail shows too. Writes one JSON line per
 # N to FILE (stdout without --out). Expects the control registered (kwz-regsvr); bench/run does
 # that, else this registers the build's in a folder of its own.
@@ -86,15 +90,15 @@ joined_elsewhere() {
     !/^[0-9]/ && $1 == g && device != "lo" { print device }' /proc/net/igmp | sort -u
 }
 
-# measure N PORT: runs N viewers against one presenter and prints the JSON line.
+# measure N PORT TRY: runs N viewers against one presenter and prints the JSON line.
 measure() {
-  local count="$1" port="$2" i viewers=() before=() after=()
+  local count="$1" port="$2" try="$3" i viewers=() before=() after=()
   if [ "$(sockets "$port")" != 0 ]; then
     echo "viewers: port $port already has a socket on $group; pick another" >&2
     return 1
   fi
   for ((i = 0; i < count; i++)); do
-    "$build/apps/kwz-viewer/kwz-viewer" --headless --source-address 127.0.0.1 \
+    nice -n 5 "$build/apps/kwz-viewer/kwz-viewer" --headless --source-address 127.0.0.1 \
       --source-port "$port" --size "$size" --seconds $((seconds + 60)) --get video_pck_lost \
       >"$work/viewer.$count.$i" 2>&1 &
     viewers+=($!)
@@ -147,13 +151,14 @@ measure() {
     fi
     echo "$((after[i] - before[i])) ${loss%/*} ${loss#*/}"
   done | awk -v n="$count" -v m="$mode" -v fps="$fps" -v f="$frames" -v t="$ticks" \
-    -v sent="$sent" -v skipped="${skipped:-0}" -v present="$present_ms" '
-    { ms = $1 * 1000 / t / f; sum += ms; if (NR == 1 || ms > max) max = ms
+    -v sent="$sent" -v skipped="${skipped:-0}" -v present="$present_ms" -v try="$try" '
+    BEGIN { shown = f > skipped ? f - skipped : 1 }
+    { ms = $1 * 1000 / t / shown; sum += ms; if (NR == 1 || ms > max) max = ms
       lost += $2; if (NR == 1 || $2 > worst) worst = $2
       got += $3; if (NR == 1 || $3 < least) least = $3 }
     END { printf "{\"bench\":\"viewers\",\"viewers\":%d,\"mode\":\"%s\",", n, m
           printf "\"fps\":%d,\"frames\":%d,\"skipped_frames\":%d,", fps, f, skipped
-          printf "\"presenter_cpu_ms_per_frame\":%.4f,", present / f
+          printf "\"tries\":%d,\"presenter_cpu_ms_per_frame\":%.4f,", try, present / shown
           printf "\"cpu_ms_per_frame_mean\":%.4f,\"cpu_ms_per_frame_max\":%.4f,", sum / NR, max
           printf "\"sent_datagrams\":%d,\"lost_total\":%d,\"lost_worst\":%d,", sent, lost, worst
           printf "\"received_total\":%d,\"received_least\":%d}\n", got, least }'
@@ -162,8 +167,14 @@ measure() {
 port=47600
 : >"$work/viewers.jsonl"
 for count in 1 4 16; do
-  port=$((port + 2))
-  echo "viewers: $count" >&2
-  measure "$count" "$port" >>"$work/viewers.jsonl"
+  for try in 1 2 3; do
+    port=$((port + 2))
+    echo "viewers: $count (try $try)" >&2
+    measure "$count" "$port" "$try" >"$work/line"
+    # A presenter that fell behind measured the machine's other load, and its frames differ
+    # from the other counts' (the desktop moves on past a missed frame): taken again.
+    grep -q '"skipped_frames":0,' "$work/line" && break
+  done
+  cat "$work/line" >>"$work/viewers.jsonl"
 done
 cat "$work/viewers.jsonl" >"$out"
