@@ -9,7 +9,10 @@
 #     converting each frame to BGRA and dropping it.
 # Everything stays on 127.0.0.1.
 #
-#   bench/peer.sh [--seconds N] [--variant NAME]... [--out FILE]   (default 20 s at 10 fps, 1080p)
+#   bench/peer.sh [--seconds N] [--rounds N] [--variant NAME]... [--out FILE]
+#
+# Default: 20 s at 10 fps, 1920x1080, one round (each further round measures every receiver
+# again, in turn).
 #
 # Our presenter sends its own RTP screen format, which the peers do not read, so they get the
 # presenter's H.264 frames (written by h264_dump from the same synthetic desktop and streamer
@@ -24,14 +27,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=20
+rounds=1
 out=/dev/stdout
 variants=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds="$2"; shift ;;
+    --rounds) rounds="$2"; shift ;;
     --variant) variants+=("$2"); shift ;;
     --out) out="$2"; shift ;;
-    *) echo "usage: $0 [--seconds N] [--variant NAME]... [--out FILE]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--seconds N] [--rounds N] [--variant NAME]... [--out FILE]" >&2
+       exit 2 ;;
   esac
   shift
 done
@@ -145,10 +151,11 @@ row() {
   if [ -n "$5" ] && [ "${5%%/*}" != 0 ]; then
     echo "peer: $1 ($2) lost $5 datagrams (lost/received)" >&2
   fi
-  awk -v n="$1" -v d="$2" -v l="$3" -v c="$cpu" -v f="$frames" -v got="$4" -v loss="$5" 'BEGIN {
+  awk -v n="$1" -v d="$2" -v l="$3" -v c="$cpu" -v f="$frames" -v got="$4" -v loss="$5" \
+    -v r="$round" 'BEGIN {
     printf "{\"receiver\":\"%s\",\"decoder\":\"%s\",\"library\":\"%s\",", n, d, l
     printf "\"cpu_ms_per_frame\":%s,", c
-    printf "\"frames\":%d,\"frames_decoded\":%s", f, got == "" ? "null" : got
+    printf "\"frames\":%d,\"frames_decoded\":%s,\"round\":%d", f, got == "" ? "null" : got, r
     if (loss != "") printf ",\"loss\":\"%s\"", loss
     print "}" }'
 }
@@ -163,50 +170,57 @@ port=47400
 : >"$work/peer.jsonl"
 
 # kwz-viewer of each variant, fed by that variant's kwz-present at the same size and pace.
-for variant in "${variants[@]}"; do
-  build="build/$variant"
-  library=$(sed -n 's/^KWZ_H264_DECODER:STRING=//p' "$build/CMakeCache.txt")
-  "$build/apps/kwz-regsvr/kwz-regsvr" --user "$PWD/$build/control/libkwz_screenreceiver.so" \
-    >/dev/null
-  port=$((port + 2))
-  "$build/apps/kwz-viewer/kwz-viewer" --headless --source-address 127.0.0.1 --source-port "$port" \
-    --size "$size" --seconds $((seconds + 30)) --get video_pck_lost >"$work/viewer.out" 2>&1 &
-  viewer=$!
-  pids+=("$viewer")
-  if measure "$viewer" "$port" "$build/apps/kwz-present/kwz-present" --mode h264 \
-    --dest "127.0.0.1:$port" --size "$size" --fps "$fps" --frames "$frames"; then
-    finish "$viewer" INT
-    row kwz-viewer "$library" "$library" "" \
-      "$(sed -n 's/^video_pck_lost=//p' "$work/viewer.out")" >>"$work/peer.jsonl"
-  else
-    finish "$viewer" INT
-  fi
-done
+viewer_rows() {
+  local variant build library viewer
+  for variant in "${variants[@]}"; do
+    build="build/$variant"
+    library=$(sed -n 's/^KWZ_H264_DECODER:STRING=//p' "$build/CMakeCache.txt")
+    "$build/apps/kwz-regsvr/kwz-regsvr" --user "$PWD/$build/control/libkwz_screenreceiver.so" \
+      >/dev/null
+    port=$((port + 2))
+    "$build/apps/kwz-viewer/kwz-viewer" --headless --source-address 127.0.0.1 \
+      --source-port "$port" --size "$size" --seconds $((seconds + 30)) --get video_pck_lost \
+      >"$work/viewer.out" 2>&1 &
+    viewer=$!
+    pids+=("$viewer")
+    if measure "$viewer" "$port" "$build/apps/kwz-present/kwz-present" --mode h264 \
+      --dest "127.0.0.1:$port" --size "$size" --fps "$fps" --frames "$frames"; then
+      finish "$viewer" INT
+      row kwz-viewer "$library" "$library" "" \
+        "$(sed -n 's/^video_pck_lost=//p' "$work/viewer.out")" >>"$work/peer.jsonl"
+    else
+      finish "$viewer" INT
+    fi
+  done
+}
 
 # GStreamer: -e turns the interrupt into an end of stream that drains the decoder, and the sink
 # tells each frame it gets (-v prints its last-message).
-for dec in openh264dec avdec_h264; do
-  if ! gst-inspect-1.0 "$dec" >/dev/null 2>&1; then
-    echo "peer: GStreamer has no $dec; skipped" >&2
-    continue
-  fi
-  library=openh264
-  [ "$dec" = openh264dec ] || library=libavcodec
-  port=$((port + 2))
-  gst-launch-1.0 -e -v udpsrc address=127.0.0.1 port="$port" \
-    caps="application/x-rtp,media=video,clock-rate=90000,encoding-name=H264,payload=96" \
-    ! rtpjitterbuffer ! rtph264depay ! h264parse ! "$dec" ! videoconvert \
-    ! video/x-raw,format=BGRx ! fakesink sync=false silent=false >"$work/gst.out" 2>&1 &
-  gst=$!
-  pids+=("$gst")
-  if measure "$gst" "$port" send_rtp "$port"; then
-    finish "$gst" INT
-    row gstreamer "$dec" "$library" "$(grep -c 'last-message = chain' "$work/gst.out" || true)" "" \
-      >>"$work/peer.jsonl"
-  else
-    finish "$gst" INT
-  fi
-done
+gstreamer_rows() {
+  local dec library gst
+  for dec in openh264dec avdec_h264; do
+    if ! gst-inspect-1.0 "$dec" >/dev/null 2>&1; then
+      echo "peer: GStreamer has no $dec; skipped" >&2
+      continue
+    fi
+    library=openh264
+    [ "$dec" = openh264dec ] || library=libavcodec
+    port=$((port + 2))
+    gst-launch-1.0 -e -v udpsrc address=127.0.0.1 port="$port" \
+      caps="application/x-rtp,media=video,clock-rate=90000,encoding-name=H264,payload=96" \
+      ! rtpjitterbuffer ! rtph264depay ! h264parse ! "$dec" ! videoconvert \
+      ! video/x-raw,format=BGRx ! fakesink sync=false silent=false >"$work/gst.out" 2>&1 &
+    gst=$!
+    pids+=("$gst")
+    if measure "$gst" "$port" send_rtp "$port"; then
+      finish "$gst" INT
+      row gstreamer "$dec" "$library" "$(grep -c 'last-message = chain' "$work/gst.out" || true)" \
+        "" >>"$work/peer.jsonl"
+    else
+      finish "$gst" INT
+    fi
+  done
+}
 
 # FFmpeg's own RTP receiver. The SDP leaves the parameter sets to the stream, as GStreamer's caps
 # do. The format filter has swscale convert every decoded frame to BGRA and the null muxer drops
@@ -215,30 +229,35 @@ done
 # parser holds the last frame until the stream ends: after the measured span an RTCP BYE (after
 # an empty receiver report, as a compound RTCP packet starts) ends the session, and ffmpeg drains,
 # writes the final frame count to its progress file and exits.
-port=$((port + 2))
-cat >"$work/screen.sdp" <<EOF
-v=0
-o=- 0 0 IN IP4 127.0.0.1
-s=kwz peer
-c=IN IP4 127.0.0.1
-t=0 0
-m=video $port RTP/AVP 96
-a=rtpmap:96 H264/90000
-a=fmtp:96 packetization-mode=1
-EOF
-ffmpeg -hide_banner -loglevel error -nostdin -nostats -progress "$work/ffmpeg.progress" \
-  -protocol_whitelist file,udp,rtp -localaddr 127.0.0.1 -buffer_size 4194304 \
-  -i "$work/screen.sdp" -vf format=bgra -f null - 2>"$work/ffmpeg.err" &
-ff=$!
-pids+=("$ff")
-if measure "$ff" "$port" send_rtp "$port"; then
-  printf '\x80\xc9\x00\x01\x00\x00\x00\x00\x81\xcb\x00\x01\x00\x00\x00\x00' \
-    >"/dev/udp/127.0.0.1/$((port + 1))"
-  finish "$ff" -
-  row ffmpeg h264 libavcodec "$(sed -n 's/^frame=//p' "$work/ffmpeg.progress" | tail -n 1)" "" \
-    >>"$work/peer.jsonl"
-else
-  finish "$ff" INT
-fi
-[ ! -s "$work/ffmpeg.err" ] || sed 's/^/peer: ffmpeg: /' "$work/ffmpeg.err" >&2
+ffmpeg_row() {
+  local ff
+  port=$((port + 2))
+  printf '%s\n' "v=0" "o=- 0 0 IN IP4 127.0.0.1" "s=kwz peer" "c=IN IP4 127.0.0.1" "t=0 0" \
+    "m=video $port RTP/AVP 96" "a=rtpmap:96 H264/90000" "a=fmtp:96 packetization-mode=1" \
+    >"$work/screen.sdp"
+  rm -f "$work/ffmpeg.progress"
+  ffmpeg -hide_banner -loglevel error -nostdin -nostats -progress "$work/ffmpeg.progress" \
+    -protocol_whitelist file,udp,rtp -localaddr 127.0.0.1 -buffer_size 4194304 \
+    -i "$work/screen.sdp" -vf format=bgra -f null - 2>"$work/ffmpeg.err" &
+  ff=$!
+  pids+=("$ff")
+  if measure "$ff" "$port" send_rtp "$port"; then
+    printf '\x80\xc9\x00\x01\x00\x00\x00\x00\x81\xcb\x00\x01\x00\x00\x00\x00' \
+      >"/dev/udp/127.0.0.1/$((port + 1))"
+    finish "$ff" -
+    row ffmpeg h264 libavcodec "$(sed -n 's/^frame=//p' "$work/ffmpeg.progress" | tail -n 1)" "" \
+      >>"$work/peer.jsonl"
+  else
+    finish "$ff" INT
+  fi
+  [ ! -s "$work/ffmpeg.err" ] || sed 's/^/peer: ffmpeg: /' "$work/ffmpeg.err" >&2
+}
+
+# Each round measures every receiver once, in turn, so that load from elsewhere on the machine
+# falls on all of them alike; bench/report.py takes each receiver's median.
+for round in $(seq "$rounds"); do
+  viewer_rows
+  gstreamer_rows
+  ffmpeg_row
+done
 cat "$work/peer.jsonl" >"$out"

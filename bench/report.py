@@ -7,6 +7,7 @@ receivers). Each row: the figure, its baseline from the same run, their ratio, a
 whether it is met."""
 import json
 import os
+import statistics
 import sys
 
 import attribute
@@ -228,8 +229,29 @@ def peer_short(r):
     return None
 
 
+def peer_medians(rows):
+    """One row per receiver and decoder over the rounds: the median CPU, the fewest frames decoded
+    (None when not told) and the datagrams lost and received added up."""
+    groups = {}
+    for r in rows:
+        groups.setdefault((r["receiver"], r["decoder"]), []).append(r)
+    merged = []
+    for runs in groups.values():
+        cpu = statistics.median(r["cpu_ms_per_frame"] for r in runs)
+        decoded = [r.get("frames_decoded") for r in runs]
+        row = dict(runs[0], cpu_ms_per_frame=cpu, rounds=len(runs),
+                   frames_decoded=None if None in decoded else min(decoded))
+        losses = [r["loss"].partition("/") for r in runs if "loss" in r]
+        if losses and all(l.isdigit() and n.isdigit() for l, _, n in losses):
+            row["loss"] = f"{sum(int(l) for l, _, _ in losses)}/{sum(int(n) for _, _, n in losses)}"
+        merged.append(row)
+    return merged
+
+
 def peer_rows(table, folder):
-    rows = load_lines(os.path.join(folder, "peer.jsonl"))
+    rows = peer_medians(load_lines(os.path.join(folder, "peer.jsonl")))
+    if rows and rows[0]["rounds"] > 1:
+        print(f"peer: medians of {rows[0]['rounds']} rounds", file=sys.stderr)
     ours = [r for r in rows if r["receiver"] == "kwz-viewer"]
     peers = [r for r in rows if r["receiver"] != "kwz-viewer"]
     # A receiver that decoded less did less work: that is shown, and no goal is met against it.
