@@ -42,8 +42,8 @@ while [ $# -gt 0 ]; do
   shift
 done
 [ ${#variants[@]} -gt 0 ] || variants=(release avc264)
-# ffmpeg decodes what it held while probing (5 s of stream) in the measured span only if the
-# stream is longer than that.
+# ffmpeg decodes what it held while probing (some 3 s of stream) within the measured span only
+# if the stream is well longer than that.
 if [ "$seconds" -lt 10 ]; then
   echo "peer: under 10 s, part of ffmpeg's decoding falls outside the count" >&2
 fi
@@ -136,15 +136,19 @@ measure() {
     return 1
   fi
   before=$(cpu_ms "$receiver")
-  "$@" >/dev/null 2>&1
+  "$@" >"$work/sender.out" 2>&1
   sleep 1
   after=$(cpu_ms "$receiver")
   cpu=$(awk -v b="$before" -v a="$after" -v f="$frames" 'BEGIN { printf "%.4f", (a - b) / f }')
 }
 
-# row RECEIVER DECODER LIBRARY DECODED LOSS: prints the JSON line (DECODED or LOSS empty: not
-# known) and says so on stderr when the receiver decoded fewer frames than were sent.
+# row RECEIVER DECODER LIBRARY DECODED LOSS [SENT]: prints the JSON line (DECODED, LOSS or SENT
+# empty: not known; SENT: frames the sender really sent, when it may skip some) and says so on
+# stderr when fewer frames were sent or decoded than asked for.
 row() {
+  if [ -n "${6:-}" ] && [ "$6" -lt "$frames" ]; then
+    echo "peer: the sender to $1 ($2) sent $6 of $frames frames" >&2
+  fi
   if [ -n "$4" ] && [ "$4" -lt "$frames" ]; then
     echo "peer: $1 ($2) decoded $4 of $frames frames" >&2
   fi
@@ -152,11 +156,12 @@ row() {
     echo "peer: $1 ($2) lost $5 datagrams (lost/received)" >&2
   fi
   awk -v n="$1" -v d="$2" -v l="$3" -v c="$cpu" -v f="$frames" -v got="$4" -v loss="$5" \
-    -v r="$round" 'BEGIN {
+    -v r="$round" -v sent="${6:-}" 'BEGIN {
     printf "{\"receiver\":\"%s\",\"decoder\":\"%s\",\"library\":\"%s\",", n, d, l
     printf "\"cpu_ms_per_frame\":%s,", c
     printf "\"frames\":%d,\"frames_decoded\":%s,\"round\":%d", f, got == "" ? "null" : got, r
     if (loss != "") printf ",\"loss\":\"%s\"", loss
+    if (sent != "") printf ",\"frames_sent\":%d", sent
     print "}" }'
 }
 
@@ -170,6 +175,8 @@ port=47400
 : >"$work/peer.jsonl"
 
 # kwz-viewer of each variant, fed by that variant's kwz-present at the same size and pace.
+# kwz-present skips the frame slots it falls behind on (its summary counts them), so what it
+# really sent goes into the row.
 viewer_rows() {
   local variant build library viewer
   for variant in "${variants[@]}"; do
@@ -187,7 +194,9 @@ viewer_rows() {
       --dest "127.0.0.1:$port" --size "$size" --fps "$fps" --frames "$frames"; then
       finish "$viewer" INT
       row kwz-viewer "$library" "$library" "" \
-        "$(sed -n 's/^video_pck_lost=//p' "$work/viewer.out")" >>"$work/peer.jsonl"
+        "$(sed -n 's/^video_pck_lost=//p' "$work/viewer.out")" \
+        "$(sed -n 's/^kwz-present: \([0-9]*\) frames (\([0-9]*\) skipped).*/\1 \2/p' \
+          "$work/sender.out" | awk '{ print $1 - $2 }')" >>"$work/peer.jsonl"
     else
       finish "$viewer" INT
     fi
@@ -225,10 +234,11 @@ gstreamer_rows() {
 # FFmpeg's own RTP receiver. The SDP leaves the parameter sets to the stream, as GStreamer's caps
 # do. The format filter has swscale convert every decoded frame to BGRA and the null muxer drops
 # it, as GStreamer's fakesink does (-pix_fmt bgra -f rawvideo /dev/null converts alike but also
-# copies each frame into a packet). ffmpeg holds the first 5 s of stream while it probes, and its
-# parser holds the last frame until the stream ends: after the measured span an RTCP BYE (after
-# an empty receiver report, as a compound RTCP packet starts) ends the session, and ffmpeg drains,
-# writes the final frame count to its progress file and exits.
+# copies each frame into a packet). ffmpeg holds the first seconds of stream while it probes (it
+# catches up within the span), and its parser and decoder threads hold the last few frames until
+# the stream ends: after the measured span an RTCP BYE (after an empty receiver report, as a
+# compound RTCP packet starts) ends the session, and ffmpeg drains, writes the final frame count
+# to its progress file and exits. The work on those last frames falls outside its count.
 ffmpeg_row() {
   local ff
   port=$((port + 2))

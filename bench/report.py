@@ -217,11 +217,13 @@ def peer_label(r):
 
 
 def peer_short(r):
-    """(figure, unit, count, out of) when a receiver decoded fewer frames than were sent or lost
-    datagrams on the way (as far as it tells), else None."""
-    decoded, sent = r.get("frames_decoded"), r["frames"]
-    if decoded is not None and decoded < sent:
-        return f"frames decoded h264, {peer_label(r)} (vs sent)", "frames", decoded, sent
+    """(figure, unit, count, out of) when a receiver's sender skipped frames, the receiver decoded
+    fewer frames than were sent or lost datagrams on the way (as far as they tell), else None."""
+    asked, sent, decoded = r["frames"], r.get("frames_sent"), r.get("frames_decoded")
+    if sent is not None and sent < asked:
+        return f"frames sent h264 to {peer_label(r)} (vs asked for)", "frames", sent, asked
+    if decoded is not None and decoded < asked:
+        return f"frames decoded h264, {peer_label(r)} (vs sent)", "frames", decoded, asked
     lost, _, received = r.get("loss", "").partition("/")
     if lost.isdigit() and received.isdigit() and int(lost) > 0:
         return (f"datagrams lost h264, {peer_label(r)} (vs received)", "dgrams", int(lost),
@@ -230,17 +232,18 @@ def peer_short(r):
 
 
 def peer_medians(rows):
-    """One row per receiver and decoder over the rounds: the median CPU, the fewest frames decoded
-    (None when not told) and the datagrams lost and received added up."""
+    """One row per receiver and decoder over the rounds: the median CPU, the fewest frames sent
+    and decoded (None when not told) and the datagrams lost and received added up."""
     groups = {}
     for r in rows:
         groups.setdefault((r["receiver"], r["decoder"]), []).append(r)
     merged = []
     for runs in groups.values():
         cpu = statistics.median(r["cpu_ms_per_frame"] for r in runs)
-        decoded = [r.get("frames_decoded") for r in runs]
-        row = dict(runs[0], cpu_ms_per_frame=cpu, rounds=len(runs),
-                   frames_decoded=None if None in decoded else min(decoded))
+        row = dict(runs[0], cpu_ms_per_frame=cpu, rounds=len(runs))
+        for key in ("frames_sent", "frames_decoded"):
+            counts = [r.get(key) for r in runs]
+            row[key] = None if None in counts else min(counts)
         losses = [r["loss"].partition("/") for r in runs if "loss" in r]
         if losses and all(l.isdigit() and n.isdigit() for l, _, n in losses):
             row["loss"] = f"{sum(int(l) for l, _, _ in losses)}/{sum(int(n) for _, _, n in losses)}"
