@@ -6,7 +6,8 @@
 #   - GStreamer's RTP receiver (udpsrc, rtpjitterbuffer, rtph264depay, openh264dec or
 #     avdec_h264, videoconvert to BGRx);
 #   - FFmpeg's own RTP receiver: ffmpeg reading an SDP, decoding with its native h264 decoder,
-#     converting each frame to BGRA and dropping it.
+#     converting each frame to BGRA and writing it to /dev/null (and, for reference, dropping
+#     it unwritten).
 # Everything stays on 127.0.0.1.
 #
 #   bench/peer.sh [--seconds N] [--rounds N] [--variant NAME]... [--out FILE]
@@ -138,7 +139,10 @@ measure() {
   before=$(cpu_ms "$receiver")
   "$@" >"$work/sender.out" 2>&1
   sleep 1
-  after=$(cpu_ms "$receiver")
+  if ! after=$(cpu_ms "$receiver" 2>/dev/null); then
+    echo "peer: receiver $receiver exited before the end of the stream" >&2
+    return 1
+  fi
   cpu=$(awk -v b="$before" -v a="$after" -v f="$frames" 'BEGIN { printf "%.4f", (a - b) / f }')
 }
 
@@ -231,16 +235,19 @@ gstreamer_rows() {
   done
 }
 
-# FFmpeg's own RTP receiver. The SDP leaves the parameter sets to the stream, as GStreamer's caps
-# do. The format filter has swscale convert every decoded frame to BGRA and the null muxer drops
-# it, as GStreamer's fakesink does (-pix_fmt bgra -f rawvideo /dev/null converts alike but also
-# copies each frame into a packet). ffmpeg holds the first seconds of stream while it probes (it
-# catches up within the span), and its parser and decoder threads hold the last few frames until
-# the stream ends: after the measured span an RTCP BYE (after an empty receiver report, as a
-# compound RTCP packet starts) ends the session, and ffmpeg drains, writes the final frame count
-# to its progress file and exits. The work on those last frames falls outside its count.
+# FFmpeg's own RTP receiver, ffmpeg_row OUTPUT. The SDP leaves the parameter sets to the stream,
+# as GStreamer's caps do. OUTPUT rawvideo: every decoded frame converted to BGRA by swscale and
+# written to /dev/null, which copies each frame into a packet as our paint copies it into the
+# window; the goal is judged against this one. OUTPUT null: converted alike, then dropped by the
+# null muxer as GStreamer's fakesink drops it (receiver "ffmpeg-null", shown for reference).
+# ffmpeg holds the first seconds of stream while it probes (it catches up within the span), and
+# its parser and decoder threads hold the last few frames until the stream ends: after the
+# measured span an RTCP BYE (after an empty receiver report, as a compound RTCP packet starts)
+# ends the session, and ffmpeg drains, writes the final frame count to its progress file and
+# exits. The work on those last frames falls outside its count.
 ffmpeg_row() {
-  local ff
+  local ff name=ffmpeg output=(-pix_fmt bgra -f rawvideo -y /dev/null)
+  [ "$1" = rawvideo ] || name=ffmpeg-null output=(-vf format=bgra -f null -)
   port=$((port + 2))
   printf '%s\n' "v=0" "o=- 0 0 IN IP4 127.0.0.1" "s=kwz peer" "c=IN IP4 127.0.0.1" "t=0 0" \
     "m=video $port RTP/AVP 96" "a=rtpmap:96 H264/90000" "a=fmtp:96 packetization-mode=1" \
@@ -248,14 +255,14 @@ ffmpeg_row() {
   rm -f "$work/ffmpeg.progress"
   ffmpeg -hide_banner -loglevel error -nostdin -nostats -progress "$work/ffmpeg.progress" \
     -protocol_whitelist file,udp,rtp -localaddr 127.0.0.1 -buffer_size 4194304 \
-    -i "$work/screen.sdp" -vf format=bgra -f null - 2>"$work/ffmpeg.err" &
+    -i "$work/screen.sdp" "${output[@]}" 2>"$work/ffmpeg.err" &
   ff=$!
   pids+=("$ff")
   if measure "$ff" "$port" send_rtp "$port"; then
     printf '\x80\xc9\x00\x01\x00\x00\x00\x00\x81\xcb\x00\x01\x00\x00\x00\x00' \
       >"/dev/udp/127.0.0.1/$((port + 1))"
     finish "$ff" -
-    row ffmpeg h264 libavcodec "$(sed -n 's/^frame=//p' "$work/ffmpeg.progress" | tail -n 1)" "" \
+    row "$name" h264 libavcodec "$(sed -n 's/^frame=//p' "$work/ffmpeg.progress" | tail -n 1)" "" \
       >>"$work/peer.jsonl"
   else
     finish "$ff" INT
@@ -268,6 +275,7 @@ ffmpeg_row() {
 for round in $(seq "$rounds"); do
   viewer_rows
   gstreamer_rows
-  ffmpeg_row
+  ffmpeg_row rawvideo
+  ffmpeg_row null
 done
 cat "$work/peer.jsonl" >"$out"

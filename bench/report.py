@@ -212,7 +212,9 @@ def peer_label(r):
     if r["receiver"] == "gstreamer":
         return f"GStreamer {r['decoder']}"
     if r["receiver"] == "ffmpeg":
-        return "ffmpeg's RTP receiver"
+        return "ffmpeg's RTP receiver, BGRA to /dev/null"
+    if r["receiver"] == "ffmpeg-null":
+        return "ffmpeg's RTP receiver, BGRA dropped unwritten"
     return f"{r['receiver']} {r['decoder']}"
 
 
@@ -279,7 +281,8 @@ def peer_rows(table, folder):
             table.add(f"receiver CPU h264, kwz-viewer {mine['decoder']} (vs {peer_label(peer)})",
                       "ms/frame", value, theirs, "< 1x" if held else "",
                       (ratio < 1 and sound) if held else None, ratio)
-            if same:
+            # The frame a peer drops unwritten costs it no copy; that row is for reference.
+            if same and peer["receiver"] != "ffmpeg-null":
                 rivals.append((theirs, peer, sound))
         if lib == "libavcodec":
             gst = [x for x in rivals if x[1]["receiver"] == "gstreamer"]
