@@ -67,7 +67,7 @@ class Table:
 def fmt(value):
     if value is None:
         return "-"
-    if abs(value) >= 1000:
+    if isinstance(value, int) or abs(value) >= 1000:  # counts, and figures too large for decimals
         return f"{value:,.0f}"
     if abs(value) >= 10:
         return f"{value:.1f}"
