@@ -272,6 +272,8 @@ int SocketObject::DropMembership(std::uint32_t group, std::uint32_t interfaceAdd
 }
 
 int SocketObject::FillQueueLocked() {
+  const int own = main_->fd();
+  if (!HasCompanions()) return queue_.Fill(&own, 1);
   std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
   AppendDescriptors(&descriptors);
   std::vector<int> fds;
@@ -301,12 +303,20 @@ int SocketObject::PendingBytes(std::uint32_t* count) {
     }
   }
   std::uint64_t total = 0;
-  std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
-  AppendDescriptors(&descriptors);
-  for (const auto& descriptor : descriptors) {
+  auto add = [&total](int fd) {
     int queued = 0;
-    if (::ioctl(descriptor->fd(), FIONREAD, &queued) != 0) return LastWsaError();
+    if (::ioctl(fd, FIONREAD, &queued) != 0) return LastWsaError();
     total += static_cast<std::uint64_t>(queued);
+    return 0;
+  };
+  if (!HasCompanions()) {
+    if (int error = add(main_->fd())) return error;
+  } else {
+    std::pmr::vector<std::shared_ptr<Descriptor>> descriptors;
+    AppendDescriptors(&descriptors);
+    for (const auto& descriptor : descriptors) {
+      if (int error = add(descriptor->fd())) return error;
+    }
   }
   *count = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
   return 0;
@@ -320,6 +330,11 @@ int SocketObject::SetNonBlocking(bool nonBlocking) {
   std::lock_guard<std::mutex> guard(lock_);
   nonBlocking_ = nonBlocking;
   return 0;
+}
+
+bool SocketObject::HasCompanions() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return !companions_.empty();
 }
 
 bool SocketObject::HasQueued() {

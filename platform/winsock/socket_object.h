@@ -107,6 +107,8 @@ class SocketObject : public KernelObject {
   SocketObject(int fd, bool datagram)
       : main_(std::make_shared<Descriptor>(fd)), datagram_(datagram) {}
   int JoinOnCompanion(std::uint32_t group, std::uint32_t interfaceAddress);
+  // Without companions (the usual case) the calls use main_ alone and copy no list.
+  bool HasCompanions();
   // Reads from the queue, filling it first from every descriptor when batch is set (a
   // non-blocking datagram socket). Returns false when the caller must read as before.
   bool ReceiveQueued(void* buffer, std::size_t length, bool batch, Ipv4Endpoint* from,
