@@ -179,7 +179,7 @@ std::int32_t CBMPManager::DecodeZlibBlock(std::uint32_t index, uLongf capacity, 
   BYTE* own = OwnBlockBuffer(index);
   if (capacity != 0) std::memcpy(own, scratch, capacity);
   if (result < 0 || capacity == 0) return 0;
-  CopyBlock(index, own, m_pixels);
+  if (place) CopyToPlace(*place, own, m_pixels);
   return static_cast<std::int32_t>(capacity);
 }
 
