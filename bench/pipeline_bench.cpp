@@ -173,48 +173,25 @@ double Psnr(const std::uint8_t* picture, int paddedWidth, int paddedHeight,
   return mean == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mean);
 }
 
-// How faithful the video modes are at the size chosen: the last coded frame decoded by the
-// libraries against the picture the presenter was given.
-double DecodedPsnr(const ModeCase& c, const std::vector<std::vector<Message>>& frames) {
-  const int paddedWidth = (c.width + 15) / 16 * 16;
-  const int paddedHeight = (c.height + 15) / 16 * 16;
-  kwz_bench::BareDecode bare(c.mode, paddedWidth, paddedHeight);
-  std::size_t last = frames.size();
-  for (std::size_t n = 0; n < frames.size(); ++n) {
-    for (const Message& m : frames[n]) {
-      bare.Body(m.data() + presenter::kScreenHeaderSize, m.size() - presenter::kScreenHeaderSize);
-    }
-    if (!frames[n].empty()) last = n;
-  }
-  if (last == frames.size()) return 0;
+// How faithful the video modes are at the size chosen: the picture of a decoder that took every
+// frame against the screen the presenter was given for the last coded one; 0 when none was coded.
+double LastPictureFidelity(const ModeCase& c, const kwz_bench::BareDecode& bare,
+                           const std::vector<std::vector<Message>>& frames) {
+  const auto coded = std::find_if(frames.rbegin(), frames.rend(),
+                                  [](const std::vector<Message>& f) { return !f.empty(); });
+  if (coded == frames.rend()) return 0;
   const std::vector<std::uint8_t> screen =
-      SyntheticDesktop(c.width, c.height).Render(static_cast<std::uint32_t>(last));
-  return Psnr(bare.Picture(), paddedWidth, paddedHeight, screen, c.width, c.height);
-}
-
-bool EveryFrameCoded(const std::vector<std::vector<Message>>& frames) {
-  return std::none_of(frames.begin(), frames.end(),
-                      [](const std::vector<Message>& f) { return f.empty(); });
-}
-
-// The case at the largest size whose first frames all fit at a usable quality, or at the
-// smallest size tried. The encoders fit a key frame that is too large by coding it coarser, so
-// fitting alone would pick a size whose text is a blur.
-ModeCase LargestFittingSize(ModeCase c) {
-  for (const auto& size : kLargeSizes) {
-    c.width = size.width;
-    c.height = size.height;
-    const auto frames = CodeFrames(c, kSizeProbeFrames);
-    const double psnr = EveryFrameCoded(frames) ? DecodedPsnr(c, frames) : 0;
-    if (psnr >= kUsablePsnr) break;
-  }
-  return c;
+      SyntheticDesktop(c.width, c.height)
+          .Render(static_cast<std::uint32_t>(frames.rend() - coded - 1));
+  return Psnr(bare.Picture(), (c.width + 15) / 16 * 16, (c.height + 15) / 16 * 16, screen, c.width,
+              c.height);
 }
 
 struct BareFigures {
   double cpuMsPerFrame = 0;  // process CPU: decoders that run threads of their own count too
   double medianMs = 0;       // wall time of one frame's messages
   std::size_t failures = 0;  // bodies the library refused
+  double psnr = 0;           // video, unpaced: the last coded frame's fidelity, dB
 };
 
 // Decodes every frame's bodies as bare library calls into 32-bit pixels. Paced, one frame per
@@ -247,7 +224,27 @@ BareFigures BareDecode(const ModeCase& c, const std::vector<std::vector<Message>
   figures.cpuMsPerFrame =
       (ProcessCpuMs() - start) / static_cast<double>(frames.size() - kWarmUpFrames);
   figures.medianMs = Percentile(walls, 0.5);
+  if (!paced && !BlockMode(c)) figures.psnr = LastPictureFidelity(c, bare, frames);
   return figures;
+}
+
+bool EveryFrameCoded(const std::vector<std::vector<Message>>& frames) {
+  return std::none_of(frames.begin(), frames.end(),
+                      [](const std::vector<Message>& f) { return f.empty(); });
+}
+
+// The case at the largest size whose first frames all fit at a usable quality, or at the
+// smallest size tried. The encoders fit a key frame that is too large by coding it coarser, so
+// fitting alone would pick a size whose text is a blur.
+ModeCase LargestFittingSize(ModeCase c) {
+  for (const auto& size : kLargeSizes) {
+    c.width = size.width;
+    c.height = size.height;
+    const auto frames = CodeFrames(c, kSizeProbeFrames);
+    const double psnr = EveryFrameCoded(frames) ? BareDecode(c, frames, false).psnr : 0;
+    if (psnr >= kUsablePsnr) break;
+  }
+  return c;
 }
 
 struct PipelineFigures {
@@ -423,13 +420,11 @@ int main(int argc, char** argv) {
       std::fprintf(table, "%-8s the presenter coded no frame\n", c.name);
       continue;
     }
-    // The decoded picture's fidelity tells whether a large screen still has a usable quality.
-    const double psnr = BlockMode(c) ? 0 : DecodedPsnr(c, coded);
+    const BareFigures hot = BareDecode(c, coded, false);
     if (c.largest) {
       std::fprintf(table, "%s: %d x %d, decoded at %.1f dB PSNR\n", c.name, c.width, c.height,
-                   psnr);
+                   hot.psnr);
     }
-    const BareFigures hot = BareDecode(c, coded, false);
     const BareFigures bare = BareDecode(c, coded, true);
     const PipelineFigures f = RunPipeline(c, coded, FreeEvenPort());
     std::string loss;
@@ -455,7 +450,7 @@ int main(int argc, char** argv) {
           c.name, f.cpuMsPerFrame, bare.cpuMsPerFrame, hot.cpuMsPerFrame, bare.medianMs,
           f.medianLatencyMs, f.p99LatencyMs, MessagesPerFrame(coded),
           BlockMode(c) ? "true" : "false", f.paintedFrames, timedFrames, bare.failures,
-          loss.c_str(), c.width, c.height, psnr);
+          loss.c_str(), c.width, c.height, hot.psnr);
       std::fflush(stdout);
     }
   }
