@@ -12,11 +12,15 @@ target_include_directories(kwz_libyuv SYSTEM INTERFACE ${KWZ_LIBYUV_INCLUDE})
 target_link_libraries(kwz_libyuv INTERFACE ${KWZ_LIBYUV_LIBRARY})
 
 # Only platform/ paints: libpng for window snapshots, Xlib with MIT-SHM for the X11 backend,
-# XTEST for input replayed into an X display.
+# RENDER to composite a bitmap into a window where it lies, XTEST for input replayed into an X
+# display.
 find_package(PNG REQUIRED)
 find_package(X11 REQUIRED)
 if(NOT X11_Xext_FOUND)
   message(FATAL_ERROR "libXext (MIT-SHM) is required")
+endif()
+if(NOT X11_Xrender_FOUND)
+  message(FATAL_ERROR "libXrender (RENDER) is required")
 endif()
 if(NOT X11_Xtst_FOUND)
   message(FATAL_ERROR "libXtst (XTEST) is required")

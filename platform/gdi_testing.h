@@ -33,8 +33,9 @@ WNDPROC GetWindowProcForTesting(HWND window);
 using PaintObserver = std::function<void(HWND window, bool painted)>;
 PaintObserver SetPaintObserverForTesting(PaintObserver observer);
 
-// How the calling thread's last ReleaseDC reached its window.
-enum class GdiPresentPath { kNone, kMemory, kSharedMemory, kPutImage };
+// How the calling thread's last window DC reached its window; kSharedPixmap: its picture was
+// composited by the server from the bitmap's own memory.
+enum class GdiPresentPath { kNone, kMemory, kSharedMemory, kPutImage, kSharedPixmap };
 GdiPresentPath LastPresentPathForTesting();
 // Display connections opened from now on skip MIT-SHM and put images with XPutImage.
 void ForceXPutImageForTesting(bool force);

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang
   # libFuzzer's runtime for the fuzz targets (clang 14 is Debian 12's clang)
   libclang-rt-14-dev llvm-14
-  libpng-dev libx11-dev libxext-dev libx11-xcb-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
+  libpng-dev libx11-dev libxext-dev libxrender-dev libx11-xcb-dev libxkbcommon-dev libxkbcommon-x11-dev xkb-data
   libxtst-dev xvfb xdotool
   # a window manager for the tests of what a desktop does to windows
   openbox

@@ -26,6 +26,18 @@ struct PixelImage {
   std::ptrdiff_t stride = 0;
 };
 
+struct DibView;
+
+// Where a 1:1 paint puts a DIB's rows: the image's rectangle dest shows on its top row the DIB's
+// memory row rowAtTop (counted from the start of the view's bits), on each row below the next
+// (rowStep 1, a top-down DIB) or the previous one (rowStep -1, bottom-up), from column srcLeft.
+struct DibPlacement {
+  RECT dest{0, 0, 0, 0};
+  int srcLeft = 0;
+  int rowAtTop = 0;
+  int rowStep = 1;
+};
+
 // The back image of one DC. Got and presented on the thread that called GetDC.
 class PaintTarget {
  public:
@@ -37,6 +49,11 @@ class PaintTarget {
   // Reads what the window shows in r (clipped to the image) into the same place of the image:
   // DrawIcon needs what lies under a cursor that nothing in this DC painted yet.
   virtual void Underlay(const RECT& r) = 0;
+  // Shows a 1:1 paint of a 32-bit DIB in the window with the display reading the DIB's own
+  // memory, when the backend can; it presents *pending (what this DC painted before, which lies
+  // under the DIB) first and clears it. The DIB is read before this returns, and the image is
+  // left as it was. False, with nothing done: paint through the image.
+  virtual bool ShowDib(const DibView&, const DibPlacement&, std::vector<RECT>*) { return false; }
 };
 
 // The pointer shapes a window class can name.
@@ -133,5 +150,8 @@ std::unique_ptr<NativeEventSource> MakeHeadlessEventSource();
 std::unique_ptr<GdiBackend> MakeX11Backend(const char* displayName);
 
 void SetLastPresentPath(GdiPresentPath path);
+// The same within one DC, except that a picture shown from the bitmap in place stays what the DC
+// reports when the cursor over it goes another way.
+void NotePresentPath(GdiPresentPath path);
 
 }  // namespace kwz_platform

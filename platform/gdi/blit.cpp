@@ -166,6 +166,29 @@ void PaintDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std:
   UniteDirty(dirty, painted);
 }
 
+bool PlaceDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std::int64_t height,
+              int xSrc, int ySrc, const PixelImage& image, DibPlacement* placement) {
+  const std::int64_t dx0 = std::max<std::int64_t>({0, -std::int64_t{xSrc}, -std::int64_t{xDest}});
+  const std::int64_t dx1 = std::min<std::int64_t>(
+      {width, std::int64_t{dib.width} - xSrc, std::int64_t{image.width} - xDest});
+  const std::int64_t dy0 = std::max<std::int64_t>(0, -std::int64_t{yDest});
+  const std::int64_t dy1 = std::min<std::int64_t>(height, std::int64_t{image.height} - yDest);
+  if (dx0 >= dx1 || dy0 >= dy1) return false;
+  auto scanAt = [&](std::int64_t dy) {
+    return dib.bottomUp ? std::int64_t{ySrc} + height - 1 - dy : ySrc + dy;
+  };
+  // Scans run monotonically with dy, so the two ends bound them all.
+  for (const std::int64_t scan : {scanAt(dy0), scanAt(dy1 - 1)}) {
+    if (scan < 0 || scan >= dib.height || !HoldsScan(dib, scan)) return false;
+  }
+  placement->dest = RECT{static_cast<LONG>(xDest + dx0), static_cast<LONG>(yDest + dy0),
+                         static_cast<LONG>(xDest + dx1), static_cast<LONG>(yDest + dy1)};
+  placement->srcLeft = static_cast<int>(xSrc + dx0);
+  placement->rowAtTop = static_cast<int>(scanAt(dy0) - dib.firstScan);
+  placement->rowStep = dib.bottomUp ? -1 : 1;
+  return true;
+}
+
 void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
                 int ySrc, int srcWidth, int srcHeight, bool halftone, PixelImage& image,
                 RECT* dirty) {

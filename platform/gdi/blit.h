@@ -40,6 +40,11 @@ void UniteDirty(RECT* dirty, const RECT& r);
 void PaintDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std::int64_t height,
               int xSrc, int ySrc, PixelImage& image, RECT* dirty);
 
+// Where PaintDib would put the source rectangle, when that is a non-empty rectangle of the image
+// whose every row the view holds; false otherwise.
+bool PlaceDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std::int64_t height,
+              int xSrc, int ySrc, const PixelImage& image, DibPlacement* placement);
+
 // Scales the source rectangle (DIB coordinates) onto the destination rectangle. halftone picks
 // the area average, otherwise the nearest pixel. Sizes are positive.
 void StretchDib(const DibView& dib, int xDest, int yDest, int destWidth, int destHeight, int xSrc,

@@ -150,6 +150,7 @@ HDC GetDC(HWND window) {
     width = record->width;
     height = record->height;
   }
+  SetLastPresentPath(GdiPresentPath::kNone);
   // The back image is made outside the window's lock: it may wait for the server.
   context->target = context->native->BeginPaint(width, height);
   if (!context->target) return nullptr;
@@ -228,6 +229,13 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
     return 0;
   }
   if (context->target) {
+    DibPlacement placement;
+    if (dib.bitCount == 32 &&
+        PlaceDib(dib, xDest, yDest, width, height, xSrc, ySrc, context->target->Image(),
+                 &placement) &&
+        context->target->ShowDib(dib, placement, &context->dirty)) {
+      return dib.scanCount;
+    }
     RECT painted{0, 0, 0, 0};
     PaintDib(dib, xDest, yDest, width, height, xSrc, ySrc, context->target->Image(), &painted);
     AddDirty(*context, painted);

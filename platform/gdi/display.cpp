@@ -91,6 +91,9 @@ GdiBackendKind CurrentGdiBackend() {
 void SetLastPresentPath(GdiPresentPath path) {
   lastPresentPath = path;
 }
+void NotePresentPath(GdiPresentPath path) {
+  if (lastPresentPath != GdiPresentPath::kSharedPixmap) lastPresentPath = path;
+}
 GdiPresentPath LastPresentPathForTesting() {
   return lastPresentPath;
 }

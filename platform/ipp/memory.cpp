@@ -1,6 +1,8 @@
 // Allocation, zeroing and region copies of the IPP subset.
 #include <stdlib.h>
+#include <sys/ipc.h>
 #include <sys/mman.h>
+#include <sys/shm.h>
 
 #include <cstdint>
 #include <cstring>
@@ -10,16 +12,19 @@
 
 #include "platform/ipp.h"
 
+#include "ipp/shared_segments.h"
+
 namespace {
 
 constexpr size_t kAlignment = 64;  // a cache line, and enough for any SIMD load
 
 // Bitmaps and body buffers are mapped from the system and unmapped when freed, as the Windows
-// heap does with its large blocks. Through the C heap, the first large buffer freed raises its
-// mmap threshold, and from then on buffers below it stay in the heap's arenas when freed: a
-// viewer that sees many screen sizes (or a sender that announces them) would keep resident
-// the most it ever held. Under AddressSanitizer every buffer stays on the heap, where its
-// bounds are checked.
+// heap does with its large blocks. They are mapped as System V shared memory where the system
+// allows it, so that a local display server can read a bitmap in place. Through the C heap, the
+// first large buffer freed raises its mmap threshold, and from then on buffers below it stay in the
+// heap's arenas when freed: a viewer that sees many screen sizes (or a sender that announces them)
+// would keep resident the most it ever held. Under AddressSanitizer every buffer stays on the heap,
+// where its bounds are checked.
 #if defined(__SANITIZE_ADDRESS__)
 #define KWZ_HEAP_ONLY 1
 #elif defined(__has_feature)
@@ -38,8 +43,23 @@ constexpr size_t kMappedFrom = 256 * 1024;
 // obtained.
 struct alignas(kAlignment) BlockHeader {
   size_t mappedBytes;  // the mapping's length, or 0 for a heap block
+  bool shared;         // a System V segment rather than an anonymous mapping
 };
 static_assert(sizeof(BlockHeader) == kAlignment);
+
+// A private segment, attached here and already marked for removal: it goes away with its last
+// attachment (this process's, or a display server's), even if the process dies. Null where the
+// system refuses (limits, no System V IPC).
+void* MapSharedSegment(size_t bytes) {
+  const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+  if (id < 0) return nullptr;
+  void* address = shmat(id, nullptr, 0);
+  shmctl(id, IPC_RMID, nullptr);
+  if (address == reinterpret_cast<void*>(-1)) return nullptr;
+  kwz_platform::RegisterSharedSegment(
+      kwz_platform::SharedSegment{id, static_cast<const std::uint8_t*>(address), bytes, 0});
+  return address;
+}
 
 IppStatus CopyRegion(const Ipp8u* src, int srcStep, Ipp8u* dst, int dstStep, IppiSize roi,
                      int channels) {
@@ -61,15 +81,20 @@ Ipp8u* w7_ippsMalloc_8u(int len) {
   const size_t total = rounded + sizeof(BlockHeader);
   void* block = nullptr;
   size_t mappedBytes = 0;
+  bool shared = false;
   if (total >= kMappedFrom) {
-    block = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) return nullptr;
+    block = MapSharedSegment(total);
+    shared = block != nullptr;
+    if (!shared) {
+      block = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (block == MAP_FAILED) return nullptr;
+    }
     mappedBytes = total;
   } else {
     block = aligned_alloc(kAlignment, total);
     if (block == nullptr) return nullptr;
   }
-  auto* header = new (block) BlockHeader{mappedBytes};
+  auto* header = new (block) BlockHeader{mappedBytes, shared};
   return reinterpret_cast<Ipp8u*>(header + 1);
 }
 
@@ -80,7 +105,10 @@ void w7_ippsFree(void* ptr) {
     return;
   }
   BlockHeader* header = static_cast<BlockHeader*>(ptr) - 1;
-  if (header->mappedBytes != 0) {
+  if (header->shared) {
+    kwz_platform::ForgetSharedSegment(header);
+    shmdt(header);
+  } else if (header->mappedBytes != 0) {
     munmap(header, header->mappedBytes);
   } else {
     free(header);

@@ -12,6 +12,17 @@
 #define KWZ_UNDER_TSAN 0
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KWZ_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KWZ_UNDER_ASAN 1
+#endif
+#endif
+#ifndef KWZ_UNDER_ASAN
+#define KWZ_UNDER_ASAN 0
+#endif
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KWZ_UNDER_SANITIZER 1
 #elif defined(__has_feature)
@@ -27,6 +38,9 @@ namespace kwz_test {
 // The sanitizer builds report hardware faults and end the process, where the others contain
 // them in the faulting thread.
 constexpr bool kUnderSanitizer = KWZ_UNDER_SANITIZER != 0;
+// Under AddressSanitizer the platform keeps even large buffers on the heap, where their bounds
+// are checked, so no display server can read them in place.
+constexpr bool kLargeBuffersOnHeap = KWZ_UNDER_ASAN != 0;
 }  // namespace kwz_test
 
 // For what ThreadSanitizer does not model: it loses track of a cancelled thread's locks, and of

@@ -14,6 +14,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrender.h>
 
 #include <atomic>
 #include <memory>
@@ -62,8 +63,16 @@ class PaintConnection {
   struct Entry;
   void Put(Entry& entry, Slot& slot, const RECT& r);
   void ReadUnder(Entry& entry, Slot& slot, const RECT& r);
+  bool ShowDib(Entry& entry, Slot& slot, const DibView& dib, const DibPlacement& placement,
+               std::vector<RECT>* pending);
 
  private:
+  struct SharedSource;
+  // A picture over the DIB's rows where they lie, its segment attached on first use; None when
+  // the DIB is not in a segment of ours or the server refuses it.
+  SharedSource* SourceOf(const DibView& dib);
+  void DropSources(bool all);
+  Picture MemoryPicture(Entry& entry);
   void DrainCompletions();
   void WaitIdle(Slot& slot);
   bool MakeImage(Slot& slot, int width, int height);
@@ -77,6 +86,11 @@ class PaintConnection {
   Display* display_;
   Visual* visual_;
   bool shmAvailable_;
+  // The server can composite from pixmaps over our segments into a window's memory.
+  bool directAvailable_ = false;
+  XRenderPictFormat* sourceFormat_ = nullptr;
+  XRenderPictFormat* memoryFormat_ = nullptr;
+  std::vector<std::unique_ptr<SharedSource>> sources_;
   int completionType_ = -1;
   std::unordered_map<Window, std::unique_ptr<Entry>> entries_;  // this thread only
 };

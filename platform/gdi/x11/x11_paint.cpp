@@ -1,5 +1,6 @@
 // The X11 backend's painting: per-thread connections and the back images they put, through
-// MIT-SHM where the server takes our segments, else with XPutImage.
+// MIT-SHM where the server takes our segments, else with XPutImage. A 32-bit bitmap that lies in
+// one of our segments is not copied at all: the server composites it from where it lies.
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "gdi/blit.h"
 #include "gdi/x11/x11_backend.h"
+#include "ipp/shared_segments.h"
 
 namespace kwz_platform {
 namespace {
@@ -60,8 +63,23 @@ struct PaintConnection::Entry {
   Slot slots[2];
   int next = 0;
   Pixmap memory = None;
+  Picture memoryPicture = None;  // RENDER's view of memory, made on the first composite
   int memoryWidth = 0;
   int memoryHeight = 0;
+};
+
+// A pixmap over rows of a bitmap in one of our segments, and RENDER's picture of it.
+struct PaintConnection::SharedSource {
+  std::uint64_t serial = 0;
+  XShmSegmentInfo shm{};
+  const std::uint8_t* bits = nullptr;
+  int width = 0;
+  int rows = 0;
+  Pixmap pixmap = None;
+  Picture picture = None;
+  bool transformed = false;  // the picture has a flip transform, with these constants:
+  long long transformX = 0;
+  long long transformY = 0;
 };
 
 namespace {
@@ -75,6 +93,10 @@ class X11Target : public PaintTarget {
     for (const RECT& r : dirty) connection_->Put(*entry_, *slot_, r);
   }
   void Underlay(const RECT& r) override { connection_->ReadUnder(*entry_, *slot_, r); }
+  bool ShowDib(const DibView& dib, const DibPlacement& placement,
+               std::vector<RECT>* pending) override {
+    return connection_->ShowDib(*entry_, *slot_, dib, placement, pending);
+  }
 
  private:
   PaintConnection* connection_;
@@ -90,17 +112,36 @@ PaintConnection::PaintConnection(X11Backend* backend, Display* display, Visual* 
   Bool pixmaps;
   shmAvailable_ = XShmQueryVersion(display_, &major, &minor, &pixmaps) == True;
   if (shmAvailable_) completionType_ = XShmGetEventBase(display_) + ShmCompletion;
+  // Composites read our segments as pixmaps, whose rows must be laid out as a 32-bit DIB's:
+  // four bytes a pixel, blue first, no padding.
+  int renderEvents, renderErrors, formats = 0;
+  bool dibLayout = false;
+  if (XPixmapFormatValues* list = XListPixmapFormats(display_, &formats)) {
+    for (int i = 0; i < formats; ++i) {
+      if (list[i].depth == 24) dibLayout = list[i].bits_per_pixel == 32;
+    }
+    XFree(list);
+  }
+  if (shmAvailable_ && pixmaps == True && XShmPixmapFormat(display_) == ZPixmap && dibLayout &&
+      ImageByteOrder(display_) == LSBFirst &&
+      XRenderQueryExtension(display_, &renderEvents, &renderErrors) == True) {
+    sourceFormat_ = XRenderFindStandardFormat(display_, PictStandardRGB24);
+    memoryFormat_ = XRenderFindVisualFormat(display_, visual_);
+    directAvailable_ = sourceFormat_ != nullptr && memoryFormat_ != nullptr;
+  }
   backend_->AddPaintConnection(this);
 }
 
 PaintConnection::~PaintConnection() {
   backend_->RemovePaintConnection(this);
   for (auto& [xid, entry] : entries_) FreeEntry(*entry);
+  DropSources(true);
   CloseOurDisplay(display_);
 }
 
 void PaintConnection::FreeEntry(Entry& entry) {
   for (Slot& slot : entry.slots) FreeImage(slot);
+  if (entry.memoryPicture != None) XRenderFreePicture(display_, entry.memoryPicture);
   // A window keeps its background after the pixmap's id is freed.
   if (entry.memory != None) XFreePixmap(display_, entry.memory);
   XFreeGC(display_, entry.gc);
@@ -125,6 +166,8 @@ bool PaintConnection::SizeMemory(Entry& entry, int width, int height) {
     XCopyArea(display_, entry.memory, memory, entry.gc, 0, 0,
               static_cast<unsigned>(std::min(width, entry.memoryWidth)),
               static_cast<unsigned>(std::min(height, entry.memoryHeight)), 0, 0);
+    if (entry.memoryPicture != None) XRenderFreePicture(display_, entry.memoryPicture);
+    entry.memoryPicture = None;
     XFreePixmap(display_, entry.memory);
   }
   XSetWindowBackgroundPixmap(display_, entry.xid, memory);
@@ -331,15 +374,129 @@ void PaintConnection::Put(Entry& entry, Slot& slot, const RECT& r) {
     XShmPutImage(display_, entry.memory, entry.gc, slot.image, r.left, r.top, r.left, r.top,
                  static_cast<unsigned>(w), static_cast<unsigned>(h), True);
     ++slot.pendingPuts;
-    SetLastPresentPath(GdiPresentPath::kSharedMemory);
+    NotePresentPath(GdiPresentPath::kSharedMemory);
   } else {
     XPutImage(display_, entry.memory, entry.gc, slot.image, r.left, r.top, r.left, r.top,
               static_cast<unsigned>(w), static_cast<unsigned>(h));
-    SetLastPresentPath(GdiPresentPath::kPutImage);
+    NotePresentPath(GdiPresentPath::kPutImage);
   }
   XCopyArea(display_, entry.memory, entry.xid, entry.gc, r.left, r.top, static_cast<unsigned>(w),
             static_cast<unsigned>(h), r.left, r.top);
   XFlush(display_);
+}
+
+Picture PaintConnection::MemoryPicture(Entry& entry) {
+  if (entry.memoryPicture == None) {
+    entry.memoryPicture = XRenderCreatePicture(display_, entry.memory, memoryFormat_, 0, nullptr);
+  }
+  return entry.memoryPicture;
+}
+
+// Sources whose buffer was freed (all: every source) are let go; the server's attachment is
+// what keeps a freed segment's memory alive.
+void PaintConnection::DropSources(bool all) {
+  for (auto it = sources_.begin(); it != sources_.end();) {
+    SharedSource& source = **it;
+    if (!all && SharedSegmentAlive(source.serial)) {
+      ++it;
+      continue;
+    }
+    if (source.picture != None) XRenderFreePicture(display_, source.picture);
+    if (source.pixmap != None) XFreePixmap(display_, source.pixmap);
+    XShmDetach(display_, &source.shm);
+    it = sources_.erase(it);
+  }
+}
+
+PaintConnection::SharedSource* PaintConnection::SourceOf(const DibView& dib) {
+  const std::size_t bytes = static_cast<std::size_t>(dib.stride) * dib.scanCount;
+  const std::optional<SharedSegment> segment = FindSharedSegment(dib.bits, bytes);
+  if (!segment) return nullptr;
+  DropSources(false);
+  for (auto& source : sources_) {
+    if (source->serial == segment->serial && source->bits == dib.bits &&
+        source->width == dib.width && source->rows == dib.scanCount) {
+      return source.get();
+    }
+  }
+  auto source = std::make_unique<SharedSource>();
+  source->serial = segment->serial;
+  source->bits = dib.bits;
+  source->width = dib.width;
+  source->rows = dib.scanCount;
+  source->shm.shmid = segment->shmid;
+  source->shm.shmaddr = const_cast<char*>(reinterpret_cast<const char*>(segment->base));
+  // Pixmaps over a segment need it attached for writing, though nothing writes through them.
+  source->shm.readOnly = False;
+  TakeXErrors();
+  XShmAttach(display_, &source->shm);
+  source->pixmap =
+      XShmCreatePixmap(display_, DefaultRootWindow(display_),
+                       const_cast<char*>(reinterpret_cast<const char*>(dib.bits)), &source->shm,
+                       static_cast<unsigned>(dib.width), static_cast<unsigned>(dib.scanCount), 24);
+  source->picture = XRenderCreatePicture(display_, source->pixmap, sourceFormat_, 0, nullptr);
+  // Refused (another IPC namespace, limits): only the round trip tells.
+  XSync(display_, False);
+  const bool refused = TakeXErrors() != 0;
+  SharedSource* made = source.get();
+  sources_.push_back(std::move(source));
+  if (refused) {
+    DropSources(true);
+    directAvailable_ = false;  // this connection copies from now on
+    return nullptr;
+  }
+  return made;
+}
+
+bool PaintConnection::ShowDib(Entry& entry, Slot& slot, const DibView& dib,
+                              const DibPlacement& placement, std::vector<RECT>* pending) {
+  if (!directAvailable_ || forcePutImage || dib.bitCount != 32) return false;
+  const int w = placement.dest.right - placement.dest.left;
+  const int h = placement.dest.bottom - placement.dest.top;
+  // Coordinates travel as 16-bit integers and the transform in 16.16 fixed point.
+  constexpr long long kLimit = 0x7FFF;
+  const long long flipOrigin = static_cast<long long>(placement.rowAtTop) + placement.dest.top + 1;
+  if (dib.width > kLimit || dib.scanCount > kLimit || flipOrigin > kLimit ||
+      placement.dest.right > kLimit || placement.dest.bottom > kLimit) {
+    return false;
+  }
+  SharedSource* source = SourceOf(dib);
+  if (source == nullptr) return false;
+  const Picture memory = MemoryPicture(entry);
+  for (const RECT& r : *pending) Put(entry, slot, r);
+  pending->clear();
+
+  // The transform maps a window pixel's centre to the bitmap: a bottom-up bitmap's rows run
+  // upwards, so window row y shows memory row (rowAtTop + top - y).
+  const bool flip = placement.rowStep < 0;
+  const long long transformX = flip ? placement.srcLeft - placement.dest.left : 0;
+  const long long transformY = flip ? flipOrigin : 0;
+  if (source->transformed != flip || source->transformX != transformX ||
+      source->transformY != transformY) {
+    XTransform transform{};
+    transform.matrix[0][0] = XDoubleToFixed(1);
+    transform.matrix[0][2] = XDoubleToFixed(static_cast<double>(transformX));
+    transform.matrix[1][1] = XDoubleToFixed(flip ? -1 : 1);
+    transform.matrix[1][2] = XDoubleToFixed(static_cast<double>(transformY));
+    transform.matrix[2][2] = XDoubleToFixed(1);
+    XRenderSetPictureTransform(display_, source->picture, &transform);
+    source->transformed = flip;
+    source->transformX = transformX;
+    source->transformY = transformY;
+  }
+  const int srcX = flip ? placement.dest.left : placement.srcLeft;
+  const int srcY = flip ? placement.dest.top : placement.rowAtTop;
+  XRenderComposite(display_, PictOpSrc, source->picture, None, memory, srcX, srcY, 0, 0,
+                   placement.dest.left, placement.dest.top, static_cast<unsigned>(w),
+                   static_cast<unsigned>(h));
+  XCopyArea(display_, entry.memory, entry.xid, entry.gc, placement.dest.left, placement.dest.top,
+            static_cast<unsigned>(w), static_cast<unsigned>(h), placement.dest.left,
+            placement.dest.top);
+  // The caller may write the bitmap as soon as this returns: the server must have read it.
+  XSync(display_, False);
+  TakeXErrors();
+  NotePresentPath(GdiPresentPath::kSharedPixmap);
+  return true;
 }
 
 void PaintConnection::ReadUnder(Entry& entry, Slot& slot, const RECT& r) {

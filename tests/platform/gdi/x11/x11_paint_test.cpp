@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <thread>
+
+#include "platform/ipp.h"
 
 #include "tests/platform/GdiTestSupport.h"
 #include "tests/support/Sanitizers.h"
@@ -138,6 +141,105 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PathCase{"SharedMemory", false, GdiPresentPath::kSharedMemory},
                       PathCase{"PutImage", true, GdiPresentPath::kPutImage}),
     [](const ::testing::TestParamInfo<PathCase>& info) { return info.param.name; });
+
+// A DIB's bits in a buffer of the size the receiver's bitmaps have, which the platform places
+// where a local server can read them.
+class IppBits {
+ public:
+  IppBits(const TestDib& dib, size_t offset = 0)
+      : bits_(w7_ippsMalloc_8u(static_cast<int>(dib.bits.size()))) {
+    std::memcpy(bits_, dib.bits.data(), dib.bits.size());
+    data_ = bits_ + offset;
+  }
+  ~IppBits() { w7_ippsFree(bits_); }
+  IppBits(const IppBits&) = delete;
+  IppBits& operator=(const IppBits&) = delete;
+  const void* data() const { return data_; }
+
+ private:
+  Ipp8u* bits_;
+  const Ipp8u* data_;
+};
+
+// 1:1 paints of 32-bit bitmaps that lie in shared memory are composited by the server from where
+// they lie, rows flipped for a bottom-up bitmap; painting that needs rows the call does not hold
+// goes through the back image. Either way the window shows what the headless backend shows,
+// including what the same DC painted before (underneath) and after (the cursor, on top).
+struct Placement {
+  const char* name;
+  bool bottomUp;
+  int xDest, yDest, width, height, xSrc, ySrc;
+  UINT startScan, scanLines;
+  bool inPlace;
+};
+
+class GdiX11InPlaceTest : public GdiX11Test, public ::testing::WithParamInterface<Placement> {};
+
+TEST_P(GdiX11InPlaceTest, MatchesHeadless) {
+  const Placement& p = GetParam();
+  const int width = 320, height = 240;
+  TestDib dib = MakeDib(300, 230, 32, p.bottomUp, Picture);  // 276,000 bytes
+  TestDib under = MakeDib(width, height, 32, true, [](int x, int y) { return (x ^ y) & 255; });
+  IppBits bits(dib, static_cast<size_t>(p.startScan) * 300 * 4);
+  auto paint = [&](HWND window) {
+    HDC dc = GetDC(window);
+    ASSERT_NE(dc, nullptr);
+    SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, under.bits.data(), under.bmi(),
+                      DIB_RGB_COLORS);
+    EXPECT_EQ(SetDIBitsToDevice(dc, p.xDest, p.yDest, p.width, p.height, p.xSrc, p.ySrc,
+                                p.startScan, p.scanLines, bits.data(), dib.bmi(), DIB_RGB_COLORS),
+              static_cast<int>(p.scanLines));
+    EXPECT_TRUE(DrawIcon(dc, 100, 60, LoadCursorW(nullptr, IDC_HAND)));
+    ReleaseDC(window, dc);
+  };
+  HWND headless = Window(GdiBackendKind::kHeadless, 0, 0, width, height);
+  HWND x11 = Window(GdiBackendKind::kX11, 10, 10, width, height);
+  ASSERT_NE(x11, nullptr);
+  paint(headless);
+  paint(x11);
+  EXPECT_EQ(kwz_platform::LastPresentPathForTesting(), p.inPlace && !kwz_test::kLargeBuffersOnHeap
+                                                           ? GdiPresentPath::kSharedPixmap
+                                                           : GdiPresentPath::kSharedMemory);
+  const WindowPixels expected = Read(headless), shown = Read(x11);
+  ASSERT_EQ(shown.pixels.size(), expected.pixels.size());
+  EXPECT_TRUE(shown.pixels == expected.pixels);
+  DestroyWindow(headless);
+  DestroyWindow(x11);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placements, GdiX11InPlaceTest,
+    ::testing::Values(Placement{"WholeBottomUp", true, 0, 0, 300, 230, 0, 0, 0, 230, true},
+                      Placement{"WholeTopDown", false, 0, 0, 300, 230, 0, 0, 0, 230, true},
+                      Placement{"InsideBottomUp", true, 13, 7, 160, 120, 21, 9, 0, 230, true},
+                      Placement{"InsideTopDown", false, 13, 7, 160, 120, 21, 9, 0, 230, true},
+                      Placement{"PastTopLeft", true, -10, -5, 300, 230, 0, 0, 0, 230, true},
+                      Placement{"PastBottomRight", false, 70, 50, 300, 230, 0, 0, 0, 230, true},
+                      Placement{"HeldScansBottomUp", true, 5, 5, 200, 30, 0, 12, 10, 40, true},
+                      Placement{"HeldScansTopDown", false, 5, 5, 200, 30, 0, 12, 10, 40, true},
+                      Placement{"ScansMissingBottomUp", true, 0, 0, 300, 230, 0, 0, 10, 40, false},
+                      Placement{"ScansMissingTopDown", false, 0, 0, 300, 230, 0, 0, 10, 40, false}),
+    [](const ::testing::TestParamInfo<Placement>& info) { return info.param.name; });
+
+// The server keeps a freed segment while it has it attached: a bitmap allocated after the last
+// one was freed (often at the same address) must show its own pixels.
+TEST_F(GdiX11Test, NextBitmapIsNotShownFromTheFreedOnesSegment) {
+  const int width = 300, height = 230;
+  HWND window = Window(GdiBackendKind::kX11, 0, 0, width, height);
+  ASSERT_NE(window, nullptr);
+  for (int colour : {11, 22, 33}) {
+    TestDib dib = MakeDib(width, height, 32, true, [=](int, int) { return colour; });
+    IppBits bits(dib);
+    HDC dc = GetDC(window);
+    SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, bits.data(), dib.bmi(),
+                      DIB_RGB_COLORS);
+    ReleaseDC(window, dc);
+    const WindowPixels shown = Read(window);
+    EXPECT_EQ(shown.At(0, 0), PaletteColour(colour));
+    EXPECT_EQ(shown.At(width - 1, height - 1), PaletteColour(colour));
+  }
+  DestroyWindow(window);
+}
 
 // Only the painted parts are put: the cursor alone lies over what the window showed before,
 // read back from the server; frames keep alternating between the two kept images.
