@@ -164,7 +164,7 @@ int ReleaseDC(HWND window, HDC dc) {
   if (!context || context->window == nullptr || context->window != window) return 0;
   context = DeviceContexts().Remove(dc);
   if (!context) return 0;  // released by another thread in between
-  const bool painted = !context->dirty.empty();
+  const bool painted = !context->dirty.empty() || context->shownInPlace;
   if (painted) context->target->Present(context->dirty);
   context->native->Recycle(std::move(context->target));
   NotifyPaintObserver(window, painted);
@@ -234,6 +234,7 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
         PlaceDib(dib, xDest, yDest, width, height, xSrc, ySrc, context->target->Image(),
                  &placement) &&
         context->target->ShowDib(dib, placement, &context->dirty)) {
+      context->shownInPlace = true;
       return dib.scanCount;
     }
     RECT painted{0, 0, 0, 0};

@@ -105,6 +105,7 @@ struct DeviceContext {
   // The painted parts of the back image, shown at ReleaseDC. Only these hold the window's
   // picture: the rest of a recycled image is stale.
   std::vector<RECT> dirty;
+  bool shownInPlace = false;  // a DIB went to the window directly, not through the image
 };
 
 // The colour of a class brush (a system colour index plus one), or none for brushes that are
