@@ -489,12 +489,14 @@ bool PaintConnection::ShowDib(Entry& entry, Slot& slot, const DibView& dib,
   XRenderComposite(display_, PictOpSrc, source->picture, None, memory, srcX, srcY, 0, 0,
                    placement.dest.left, placement.dest.top, static_cast<unsigned>(w),
                    static_cast<unsigned>(h));
+  // The caller may write the bitmap as soon as this returns: the server must have read it. The
+  // copy into the window reads only the memory, so it need not be waited for.
+  XSync(display_, False);
+  TakeXErrors();
   XCopyArea(display_, entry.memory, entry.xid, entry.gc, placement.dest.left, placement.dest.top,
             static_cast<unsigned>(w), static_cast<unsigned>(h), placement.dest.left,
             placement.dest.top);
-  // The caller may write the bitmap as soon as this returns: the server must have read it.
-  XSync(display_, False);
-  TakeXErrors();
+  XFlush(display_);
   NotePresentPath(GdiPresentPath::kSharedPixmap);
   return true;
 }
