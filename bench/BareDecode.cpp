@@ -22,8 +22,8 @@ std::uint32_t ReadLe32(const std::uint8_t* p) {
 
 }  // namespace
 
-BareDecode::BareDecode(int mode, int width, int height)
-    : m_mode(mode), m_width(width), m_height(height) {
+BareDecode::BareDecode(int mode, int width, int height, int bytesPerPixel)
+    : m_mode(mode), m_width(width), m_height(height), m_bytesPerPixel(bytesPerPixel) {
   using namespace kwz_codec;
   switch (mode) {
     case 2:
@@ -53,6 +53,10 @@ BareDecode::BareDecode(int mode, int width, int height)
   m_slotBytes = mode == 1 || mode == 2 ? std::size_t{kBlockSide} * kBlockSide * 4
                                        : static_cast<std::size_t>(width) * height * 4;
   m_pixels.resize(m_blockSlots * m_slotBytes);
+  if (mode == 1 && bytesPerPixel == 1) {
+    m_indices.resize(std::size_t{kBlockSide} * kBlockSide);
+    for (std::uint32_t i = 0; i < 256; ++i) m_palette[i] = 0xFF000000u | i * 0x010101u;
+  }
 }
 
 BareDecode::~BareDecode() = default;
@@ -60,6 +64,18 @@ BareDecode::~BareDecode() = default;
 bool BareDecode::Body(const std::uint8_t* body, std::size_t length) {
   std::uint8_t* const out = m_pixels.data() + m_nextSlot * m_slotBytes;
   m_nextSlot = (m_nextSlot + 1) % m_blockSlots;
+  if (m_mode == 1 && m_bytesPerPixel == 1) {
+    uLongf outLength = static_cast<uLongf>(m_indices.size());
+    if (uncompress(m_indices.data(), &outLength, body, static_cast<uLong>(length)) != Z_OK) {
+      return false;
+    }
+    // Local pointers: stores through pixels could otherwise alias the palette and force reloads.
+    auto* __restrict pixels = reinterpret_cast<std::uint32_t*>(out);
+    const std::uint8_t* __restrict indices = m_indices.data();
+    const std::uint32_t* __restrict palette = m_palette;
+    for (uLongf i = 0; i < outLength; ++i) pixels[i] = palette[indices[i]];
+    return true;
+  }
   if (m_mode == 1) {
     uLongf outLength = static_cast<uLongf>(m_slotBytes);
     return uncompress(out, &outLength, body, static_cast<uLong>(length)) == Z_OK;

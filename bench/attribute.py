@@ -5,7 +5,10 @@ threads' samples into receive and reassembly, decode, conversion, copy into the 
 wake-ups and the rest. Each sample goes to the first frame, from the leaf up, that belongs to one
 of those steps; the C library, the C++ runtime and the kernel count for whoever called them.
 
-    bench/attribute.py BUILD_DIR [--seconds N] [--out FILE] [--detail N] [MODE ...]
+    bench/attribute.py BUILD_DIR [--seconds N] [--x11] [--out FILE] [--detail N] [MODE ...]
+
+--x11 profiles the pipeline painting into a private Xvfb; the server's samples are left out (its
+CPU is pipeline_bench's server_cpu_ms).
 
 Prints one table (ms per frame, and the share of the receiver CPU that pipeline_bench measured in
 the same run) and, with --out, one JSON line per mode for bench/report.py. Needs perf and the
@@ -109,7 +112,7 @@ def samples(script_output):
         yield head + (frames,)
 
 
-def profile_mode(build, mode, seconds, work):
+def profile_mode(build, mode, seconds, work, x11):
     """Runs one mode under perf; returns (pipeline JSON, {step: ns}, sampled ns)."""
     ctl, ack, data = (os.path.join(work, n) for n in ("ctl", "ack", f"{mode}.data"))
     for fifo in (ctl, ack):
@@ -119,7 +122,8 @@ def profile_mode(build, mode, seconds, work):
     bench = os.path.join(build, "bench", "pipeline_bench")
     record = ["perf", "record", "-q", "-D", "-1", "--control", f"fifo:{ctl},{ack}", "-e",
               "cpu-clock", "-F", "4000", "--call-graph", "dwarf,16384", "-o", data, "--",
-              bench, "--json", "--perf-control", f"{ctl},{ack}", str(seconds), mode]
+              bench, "--json", "--perf-control", f"{ctl},{ack}"] + (["--x11"] if x11 else []) + [
+                  str(seconds), mode]
     run = subprocess.run(record, capture_output=True, text=True)
     if run.returncode != 0:
         sys.exit(f"attribute: perf record failed for {mode}:\n{run.stderr}")
@@ -132,7 +136,8 @@ def profile_mode(build, mode, seconds, work):
     deciders = {s: {} for s in STEPS}
     total = 0
     for pid, tid, period, frames in samples(script.stdout):
-        if tid == pid:  # the sending thread: its CPU is not the receiver's
+        # The sending thread (the process's first) is not the receiver; the X server is a child.
+        if tid == pid or pid != rows[0]["pid"]:
             continue
         step, decider = classify(frames)
         steps[step] += period
@@ -159,8 +164,9 @@ def print_table(lines):
                      [f"{line['sampled_ms'] / measured:.2f}x" if measured else "-",
                       f"{100 * named / measured:.0f}%" if measured else "-"])
     widths = [max(len(r[i]) for r in table) for i in range(len(heads))]
-    print("\nReceiver CPU per frame (1080p unless the mode names a size) by step, ms (share of "
-          "rx_cpu).\nsampled: the profile's total against the measured CPU; explained: the named "
+    painted = "on X11" if lines[0].get("backend") == "x11" else "headless"
+    print(f"\nReceiver CPU per frame (1080p unless the mode names a size; painted {painted}) by "
+          "step, ms (share of rx_cpu).\nsampled: the profile's total against the measured CPU; explained: the named "
           "steps (all but\nthe rest) against the measured CPU.")
     for n, r in enumerate(table):
         print("  ".join(c.rjust(w) if i else c.ljust(w) for i, (c, w) in enumerate(zip(r, widths))))
@@ -176,6 +182,7 @@ def main():
                                  "jpeg-4k", "h264-large", "vp9-large"])
     parser.add_argument("--seconds", type=int, default=4)
     parser.add_argument("--out")
+    parser.add_argument("--x11", action="store_true")
     parser.add_argument("--detail", type=int, default=0, metavar="N",
                         help="print the N frames that decided the most samples of each step")
     args = parser.parse_intermixed_args()
@@ -184,7 +191,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="kwz-attribute.") as work:
         for mode in args.modes:
             print(f"attribute: {mode}", file=sys.stderr)
-            row, steps, total, deciders = profile_mode(args.build, mode, args.seconds, work)
+            row, steps, total, deciders = profile_mode(args.build, mode, args.seconds, work,
+                                                      args.x11)
             if row is None:
                 print(f"attribute: {mode}: the presenter coded no frame", file=sys.stderr)
                 continue
@@ -195,6 +203,7 @@ def main():
                           file=sys.stderr)
             frames = row["frames"]
             lines.append({"mode": mode, "rx_cpu_ms": row["rx_cpu_ms"], "frames": frames,
+                          "backend": row.get("backend", "headless"),
                           "steps_ms": {s: steps[s] / 1e6 / frames for s in STEPS},
                           "sampled_ms": total / 1e6, "measured_ms": row["rx_cpu_ms"] * frames})
     print_table(lines)

@@ -1,20 +1,24 @@
 // The whole receiving side at 1920 x 1080, at 3840 x 2160 for blocks and, for H.264 and VP9, at
 // the largest screen whose frames the presenter fits into a message body: synthetic desktop frames
 // coded by the presenter's streamer, sent over loopback by its sender at a modest pace into a
-// CScreenSharing that receives, decodes and paints into a headless window. For each mode it reports
-//   - the receiver's CPU time per frame (process CPU minus the sending thread's),
+// CScreenSharing that receives, decodes and paints into a headless window, or with --x11 into a
+// window of a private Xvfb. For each mode it reports
+//   - the receiver's CPU time per frame (process CPU minus the sending thread's), and on X11 the
+//     server's CPU time per frame beside it,
 //   - the latency from the last datagram of a frame leaving the sender to the end of the first
 //     paint after it (median and 99th percentile; paints timed by the paint observer),
 // next to the bare decode (and conversion to the bitmap's pixels) of the same messages in the
-// same run, at the same pace: zlib uncompress per block, or the codec library's decode and
-// libyuv's conversion.
+// same run, at the same pace: zlib uncompress per block (and for 8-bit blocks the palette lookup
+// into 32-bit pixels), or the codec library's decode and libyuv's conversion.
 // In the block modes every frame is a whole screen of blocks.
-// Run build/<variant>/bench/pipeline_bench [--json] [--perf-control CTL,ACK] [seconds per mode,
-// default 3] [one mode name]; --json adds one JSON line per mode on stdout (the table then goes
-// to stderr). --perf-control names the control and acknowledgement FIFOs of a `perf record -D -1
+// Run build/<variant>/bench/pipeline_bench [--json] [--x11] [--perf-control CTL,ACK] [seconds per
+// mode, default 3] [one mode name]; --json adds one JSON line per mode on stdout (the table then
+// goes to stderr). --perf-control names the control and acknowledgement FIFOs of a `perf record -D
+// -1
 // --control fifo:CTL,ACK` around this process: profiling is enabled for exactly the windows in
 // which the receiver's CPU is measured (bench/attribute.py reads the profile).
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -38,6 +42,7 @@
 #include "presenter/CScreenSender.h"
 #include "presenter/CScreenStreamer.h"
 #include "presenter/SyntheticDesktop.h"
+#include "tests/support/XvfbServer.h"
 
 namespace {
 
@@ -95,6 +100,28 @@ class ProfilerGate {
 };
 
 ProfilerGate g_profiler;
+
+// The X server's CPU time, user and system, from /proc; 0 without a server.
+pid_t g_serverPid = -1;
+double ServerCpuMs() {
+  if (g_serverPid <= 0) return 0;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(g_serverPid));
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return 0;
+  char line[1024] = {};
+  const bool read = std::fgets(line, sizeof line, file) != nullptr;
+  std::fclose(file);
+  // The fields after the command's closing parenthesis, which may itself hold spaces.
+  const char* rest = read ? std::strrchr(line, ')') : nullptr;
+  unsigned long long user = 0, system = 0;
+  if (rest == nullptr ||
+      std::sscanf(rest + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
+                  &system) != 2) {
+    return 0;
+  }
+  return static_cast<double>(user + system) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
@@ -200,7 +227,8 @@ struct BareFigures {
 // (measured), so only a paced baseline compares with the receiver.
 BareFigures BareDecode(const ModeCase& c, const std::vector<std::vector<Message>>& frames,
                        bool paced) {
-  kwz_bench::BareDecode bare(c.mode, (c.width + 15) / 16 * 16, (c.height + 15) / 16 * 16);
+  kwz_bench::BareDecode bare(c.mode, (c.width + 15) / 16 * 16, (c.height + 15) / 16 * 16,
+                             c.bytesPerPixel);
   BareFigures figures;
   std::vector<double> walls;
   double start = 0;
@@ -249,6 +277,7 @@ ModeCase LargestFittingSize(ModeCase c) {
 
 struct PipelineFigures {
   double cpuMsPerFrame = 0;
+  double serverCpuMsPerFrame = 0;
   double medianLatencyMs = 0;
   double p99LatencyMs = 0;
   std::size_t paintedFrames = 0;
@@ -282,7 +311,7 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
       std::fprintf(stderr, "%s: the engine does not start\n", c.name);
     }
     std::vector<Clock::time_point> lastSent;
-    double cpuStart = 0, senderStart = 0;
+    double cpuStart = 0, senderStart = 0, serverStart = 0;
     auto due = Clock::now();
     for (std::size_t n = 0; n < frames.size(); ++n) {
       std::this_thread::sleep_until(due);
@@ -301,6 +330,7 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
         g_profiler.Enable();
         cpuStart = ProcessCpuMs();
         senderStart = kwz_bench::ThreadCpuMs();
+        serverStart = ServerCpuMs();
       }
       due += std::chrono::milliseconds(1000 / kFrameRate);
       const std::uint32_t timestamp = static_cast<std::uint32_t>(n * 90000 / kFrameRate);
@@ -312,9 +342,11 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
     figures.loss = engine.GetPacketLossReport();
     engine.Stop();
     const double processCpu = ProcessCpuMs() - cpuStart;
+    const double serverCpu = ServerCpuMs() - serverStart;
     g_profiler.Disable();
-    figures.cpuMsPerFrame =
-        (processCpu - senderCpu) / static_cast<double>(frames.size() - kWarmUpFrames);
+    const auto timed = static_cast<double>(frames.size() - kWarmUpFrames);
+    figures.cpuMsPerFrame = (processCpu - senderCpu) / timed;
+    figures.serverCpuMsPerFrame = serverCpu / timed;
 
     std::lock_guard<std::mutex> guard(lock);
     std::vector<double> latencies;
@@ -365,12 +397,15 @@ double MessagesPerFrame(const std::vector<std::vector<Message>>& frames) {
 
 int main(int argc, char** argv) {
   bool json = false;
+  bool x11 = false;
   int seconds = 3;
   std::string only;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--json") {
       json = true;
+    } else if (arg == "--x11") {
+      x11 = true;
     } else if (arg == "--perf-control" && i + 1 < argc) {
       if (!g_profiler.Open(argv[++i])) {
         std::fprintf(stderr, "--perf-control: cannot open the FIFOs \"%s\"\n", argv[i]);
@@ -383,7 +418,19 @@ int main(int argc, char** argv) {
     }
   }
   const int frames = seconds * kFrameRate;
-  kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+  // A screen as large as the largest window, so that every window is wholly shown.
+  std::unique_ptr<kwz_test::XvfbServer> server;
+  if (x11) {
+    server = std::make_unique<kwz_test::XvfbServer>("3840x2160x24");
+    if (!server->Running() || !kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kX11,
+                                                              server->Display().c_str())) {
+      std::fprintf(stderr, "--x11: no X server: %s\n", server->Error().c_str());
+      return 1;
+    }
+    g_serverPid = server->Pid();
+  } else {
+    kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+  }
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
   const ModeCase cases[] = {{"zlib32", 1, 4},
@@ -402,15 +449,15 @@ int main(int argc, char** argv) {
   FILE* table = json ? stderr : stdout;
   std::fprintf(table,
                "1920 x 1080 unless named 4k (3840 x 2160) or large (the largest that fits), "
-               "%d frames per mode at %d fps\n",
-               frames, kFrameRate);
-  // rx_cpu: receiver CPU per frame; bare_cpu / bare_med: CPU and median wall time of the bare
-  // decode per frame, paced; bare_loop: its CPU per frame in a loop; lat: last datagram sent to
-  // the end of the next paint; timed: frames whose next paint came before the following frame
-  // was sent; paints: paints per frame. In ms.
-  std::fprintf(table, "%-8s %7s %8s %6s %9s %8s %8s %8s %8s %7s %6s %s\n", "mode", "rx_cpu",
-               "bare_cpu", "cpu_x", "bare_loop", "bare_med", "lat_med", "lat_p99", "lat-bare",
-               "timed", "paints", "lost/received");
+               "%d frames per mode at %d fps, painted %s\n",
+               frames, kFrameRate, x11 ? "on X11 (Xvfb)" : "headless");
+  // rx_cpu: receiver CPU per frame; srv_cpu: the X server's; bare_cpu / bare_med: CPU and median
+  // wall time of the bare decode per frame, paced; bare_loop: its CPU per frame in a loop; lat:
+  // last datagram sent to the end of the next paint; timed: frames whose next paint came before the
+  // following frame was sent; paints: paints per frame. In ms.
+  std::fprintf(table, "%-8s %7s %7s %8s %6s %9s %8s %8s %8s %8s %7s %6s %s\n", "mode", "rx_cpu",
+               "srv_cpu", "bare_cpu", "cpu_x", "bare_loop", "bare_med", "lat_med", "lat_p99",
+               "lat-bare", "timed", "paints", "lost/received");
   for (ModeCase c : cases) {
     if (!only.empty() && only != c.name) continue;
     if (c.largest) c = LargestFittingSize(c);
@@ -432,8 +479,8 @@ int main(int argc, char** argv) {
       loss += ch >= 0x20 && ch < 0x7F && ch != '"' && ch != '\\' ? char(ch) : '?';
     const std::size_t timedFrames = static_cast<std::size_t>(frames) - kWarmUpFrames;
     std::fprintf(
-        table, "%-8s %7.2f %8.2f %6.2f %9.2f %8.2f %8.2f %8.2f %8.2f %3zu/%-3zu %6.2f %s\n", c.name,
-        f.cpuMsPerFrame, bare.cpuMsPerFrame,
+        table, "%-8s %7.2f %7.2f %8.2f %6.2f %9.2f %8.2f %8.2f %8.2f %8.2f %3zu/%-3zu %6.2f %s\n",
+        c.name, f.cpuMsPerFrame, f.serverCpuMsPerFrame, bare.cpuMsPerFrame,
         bare.cpuMsPerFrame > 0 ? f.cpuMsPerFrame / bare.cpuMsPerFrame : 0, hot.cpuMsPerFrame,
         bare.medianMs, f.medianLatencyMs, f.p99LatencyMs, f.medianLatencyMs - bare.medianMs,
         f.paintedFrames, timedFrames, f.paintsPerFrame, loss.c_str());
@@ -446,11 +493,13 @@ int main(int argc, char** argv) {
           "\"bare_median_ms\":%.4f,"
           "\"latency_median_ms\":%.4f,\"latency_p99_ms\":%.4f,\"blocks_per_frame\":%.2f,"
           "\"block_mode\":%s,\"timed_frames\":%zu,\"frames\":%zu,\"bare_failures\":%zu,"
-          "\"loss\":\"%s\",\"width\":%d,\"height\":%d,\"psnr_db\":%.2f}\n",
+          "\"loss\":\"%s\",\"width\":%d,\"height\":%d,\"psnr_db\":%.2f,"
+          "\"backend\":\"%s\",\"server_cpu_ms\":%.4f,\"pid\":%d}\n",
           c.name, f.cpuMsPerFrame, bare.cpuMsPerFrame, hot.cpuMsPerFrame, bare.medianMs,
           f.medianLatencyMs, f.p99LatencyMs, MessagesPerFrame(coded),
           BlockMode(c) ? "true" : "false", f.paintedFrames, timedFrames, bare.failures,
-          loss.c_str(), c.width, c.height, hot.psnr);
+          loss.c_str(), c.width, c.height, hot.psnr, x11 ? "x11" : "headless",
+          f.serverCpuMsPerFrame, static_cast<int>(getpid()));
       std::fflush(stdout);
     }
   }

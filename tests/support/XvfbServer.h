@@ -18,6 +18,7 @@ class XvfbServer {
   // ":N", or empty when the server could not start; then Error() says why.
   const std::string& Display() const { return display_; }
   const std::string& Error() const { return error_; }
+  pid_t Pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
