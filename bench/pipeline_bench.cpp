@@ -6,7 +6,8 @@
 //   - the receiver's CPU time per frame (process CPU minus the sending thread's), and on X11 the
 //     server's CPU time per frame beside it,
 //   - the latency from the last datagram of a frame leaving the sender to the end of the first
-//     paint after it (median and 99th percentile; paints timed by the paint observer),
+//     paint after it (median and 99th percentile; paints timed by the paint observer), and on X11
+//     the median time a paint waits for the server to composite the bitmap,
 // next to the bare decode (and conversion to the bitmap's pixels) of the same messages in the
 // same run, at the same pace: zlib uncompress per block (and for 8-bit blocks the palette lookup
 // into 32-bit pixels), or the codec library's decode and libyuv's conversion.
@@ -280,6 +281,7 @@ struct PipelineFigures {
   double serverCpuMsPerFrame = 0;
   double medianLatencyMs = 0;
   double p99LatencyMs = 0;
+  double medianCompositeWaitMs = 0;
   std::size_t paintedFrames = 0;
   double paintsPerFrame = 0;
   std::u16string loss;
@@ -291,11 +293,18 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
                                 c.height, nullptr, nullptr, nullptr, nullptr);
   std::mutex lock;
   std::vector<Clock::time_point> paints;
+  // How long each paint waited for the X server's composite (on the painting thread, which the
+  // observer runs on).
+  std::vector<double> compositeWaits;
+  double waitedBefore = 0;
   kwz_platform::SetPaintObserverForTesting([&](HWND w, bool painted) {
     if (w != window || !painted) return;
     const auto now = Clock::now();
+    const double waited = kwz_platform::CompositeWaitMsForTesting();
     std::lock_guard<std::mutex> guard(lock);
     paints.push_back(now);
+    compositeWaits.push_back(waited - waitedBefore);
+    waitedBefore = waited;
   });
 
   PipelineFigures figures;
@@ -360,6 +369,7 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
     figures.paintedFrames = latencies.size();
     figures.paintsPerFrame =
         static_cast<double>(paints.size()) / static_cast<double>(frames.size());
+    figures.medianCompositeWaitMs = Percentile(compositeWaits, 0.5);
     figures.medianLatencyMs = Percentile(latencies, 0.5);
     figures.p99LatencyMs = Percentile(latencies, 0.99);
   }
@@ -494,12 +504,12 @@ int main(int argc, char** argv) {
           "\"latency_median_ms\":%.4f,\"latency_p99_ms\":%.4f,\"blocks_per_frame\":%.2f,"
           "\"block_mode\":%s,\"timed_frames\":%zu,\"frames\":%zu,\"bare_failures\":%zu,"
           "\"loss\":\"%s\",\"width\":%d,\"height\":%d,\"psnr_db\":%.2f,"
-          "\"backend\":\"%s\",\"server_cpu_ms\":%.4f,\"pid\":%d}\n",
+          "\"backend\":\"%s\",\"server_cpu_ms\":%.4f,\"composite_wait_ms\":%.4f,\"pid\":%d}\n",
           c.name, f.cpuMsPerFrame, bare.cpuMsPerFrame, hot.cpuMsPerFrame, bare.medianMs,
           f.medianLatencyMs, f.p99LatencyMs, MessagesPerFrame(coded),
           BlockMode(c) ? "true" : "false", f.paintedFrames, timedFrames, bare.failures,
           loss.c_str(), c.width, c.height, hot.psnr, x11 ? "x11" : "headless",
-          f.serverCpuMsPerFrame, static_cast<int>(getpid()));
+          f.serverCpuMsPerFrame, f.medianCompositeWaitMs, static_cast<int>(getpid()));
       std::fflush(stdout);
     }
   }

@@ -42,6 +42,9 @@ void ForceXPutImageForTesting(bool force);
 // Events queued, after a round trip, on the calling thread's painting connections (X11). The
 // painting side reads only MIT-SHM completions, so anything else would pile up as it paints.
 int PendingPaintEventsForTesting();
+// Milliseconds the calling thread has waited, in all, for the X server to read bitmaps that it
+// composites from where they lie.
+double CompositeWaitMsForTesting();
 
 // Input for windows of the headless backend, delivered as the X11 backend delivers the server's
 // events: through the same translation (virtual keys, keystroke flags, double-clicks for

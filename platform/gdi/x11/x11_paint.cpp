@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -18,6 +19,7 @@ namespace kwz_platform {
 namespace {
 
 std::atomic<bool> forcePutImage{false};
+thread_local double compositeWaitMs = 0;
 
 // Connections of this thread, one per backend; closed when the thread ends.
 struct ThreadConnections {
@@ -29,6 +31,10 @@ thread_local ThreadConnections threadConnections;
 
 void ForceXPutImageForTesting(bool force) {
   forcePutImage = force;
+}
+
+double CompositeWaitMsForTesting() {
+  return compositeWaitMs;
 }
 
 int PendingPaintEventsForTesting() {
@@ -442,6 +448,10 @@ PaintConnection::SharedSource* PaintConnection::SourceOf(const DibView& dib) {
   sources_.push_back(std::move(source));
   if (refused) {
     DropSources(true);
+    // The detach of what never attached fails too; its error must not count against a later
+    // request.
+    XSync(display_, False);
+    TakeXErrors();
     directAvailable_ = false;  // this connection copies from now on
     return nullptr;
   }
@@ -491,7 +501,11 @@ bool PaintConnection::ShowDib(Entry& entry, Slot& slot, const DibView& dib,
                    static_cast<unsigned>(h));
   // The caller may write the bitmap as soon as this returns: the server must have read it. The
   // copy into the window reads only the memory, so it need not be waited for.
+  const auto waitFrom = std::chrono::steady_clock::now();
   XSync(display_, False);
+  compositeWaitMs +=
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - waitFrom)
+          .count();
   TakeXErrors();
   XCopyArea(display_, entry.memory, entry.xid, entry.gc, placement.dest.left, placement.dest.top,
             static_cast<unsigned>(w), static_cast<unsigned>(h), placement.dest.left,
