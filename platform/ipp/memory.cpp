@@ -56,6 +56,9 @@ void* MapSharedSegment(size_t bytes) {
   void* address = shmat(id, nullptr, 0);
   shmctl(id, IPC_RMID, nullptr);
   if (address == reinterpret_cast<void*>(-1)) return nullptr;
+  // A forked child would share the buffer rather than get a copy of it, as it does with the
+  // rest of the heap; it gets neither.
+  madvise(address, bytes, MADV_DONTFORK);
   kwz_platform::RegisterSharedSegment(
       kwz_platform::SharedSegment{id, static_cast<const std::uint8_t*>(address), bytes, 0});
   return address;
