@@ -65,6 +65,8 @@ class PaintConnection {
   void ReadUnder(Entry& entry, Slot& slot, const RECT& r);
   bool ShowDib(Entry& entry, Slot& slot, const DibView& dib, const DibPlacement& placement,
                std::vector<RECT>* pending);
+  // Copies into the window what was composited into its memory since the last copy.
+  void CopyOwed(Entry& entry);
 
  private:
   struct SharedSource;

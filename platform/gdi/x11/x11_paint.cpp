@@ -70,6 +70,7 @@ struct PaintConnection::Entry {
   int next = 0;
   Pixmap memory = None;
   Picture memoryPicture = None;  // RENDER's view of memory, made on the first composite
+  RECT owed{0, 0, 0, 0};         // composited into memory, not yet copied into the window
   int memoryWidth = 0;
   int memoryHeight = 0;
 };
@@ -97,6 +98,7 @@ class X11Target : public PaintTarget {
   PixelImage& Image() override { return slot_->view; }
   void Present(const std::vector<RECT>& dirty) override {
     for (const RECT& r : dirty) connection_->Put(*entry_, *slot_, r);
+    connection_->CopyOwed(*entry_);
   }
   void Underlay(const RECT& r) override { connection_->ReadUnder(*entry_, *slot_, r); }
   bool ShowDib(const DibView& dib, const DibPlacement& placement,
@@ -500,19 +502,27 @@ bool PaintConnection::ShowDib(Entry& entry, Slot& slot, const DibView& dib,
                    placement.dest.left, placement.dest.top, static_cast<unsigned>(w),
                    static_cast<unsigned>(h));
   // The caller may write the bitmap as soon as this returns: the server must have read it. The
-  // copy into the window reads only the memory, so it need not be waited for.
+  // copy into the window reads only the memory; it waits for the DC's release, so that reading
+  // back what lies under a cursor does not wait for it too.
   const auto waitFrom = std::chrono::steady_clock::now();
   XSync(display_, False);
   compositeWaitMs +=
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - waitFrom)
           .count();
   TakeXErrors();
-  XCopyArea(display_, entry.memory, entry.xid, entry.gc, placement.dest.left, placement.dest.top,
-            static_cast<unsigned>(w), static_cast<unsigned>(h), placement.dest.left,
-            placement.dest.top);
-  XFlush(display_);
+  UniteDirty(&entry.owed, placement.dest);
   NotePresentPath(GdiPresentPath::kSharedPixmap);
   return true;
+}
+
+void PaintConnection::CopyOwed(Entry& entry) {
+  const RECT r = entry.owed;
+  if (r.left >= r.right || r.top >= r.bottom) return;
+  entry.owed = RECT{0, 0, 0, 0};
+  XCopyArea(display_, entry.memory, entry.xid, entry.gc, r.left, r.top,
+            static_cast<unsigned>(r.right - r.left), static_cast<unsigned>(r.bottom - r.top),
+            r.left, r.top);
+  XFlush(display_);
 }
 
 void PaintConnection::ReadUnder(Entry& entry, Slot& slot, const RECT& r) {
