@@ -122,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Malformed, and the one valid address that looks the same.
                       AddressCase{nullptr, INADDR_NONE}, AddressCase{"", INADDR_NONE},
                       AddressCase{"255.255.255.255", INADDR_NONE},
-                      AddressCase{"1.2.3.256", INADDR_NONE}, AddressCase{"1.2.65536", INADDR_NONE},
+                      AddressCase{"1.2.3.256", INADDR_NONE}, AddressCase{"256.1.2.3", INADDR_NONE},
+                      AddressCase{"1.300.2.3", INADDR_NONE}, AddressCase{"1.2.65536", INADDR_NONE},
                       AddressCase{"1.16777216", INADDR_NONE},
                       AddressCase{"4294967296", INADDR_NONE}, AddressCase{"1..2.3", INADDR_NONE},
                       AddressCase{"1.2.3.", INADDR_NONE}, AddressCase{"1.2.3.4.5", INADDR_NONE},
