@@ -1,6 +1,6 @@
 // The whole receiving side at 1920 x 1080, at 3840 x 2160 for blocks and, for H.264 and VP9, at
 // the largest screen whose frames the presenter fits into a message body: synthetic desktop frames
-// coded by the presenter's streamer, sent over loopback by its sender at a modest pace into a
+// coded by the presenter's streamer, sent over loopback in its datagrams at a modest pace into a
 // CScreenSharing that receives, decodes and paints into a headless window, or with --x11 into a
 // window of a private Xvfb. For each mode it reports
 //   - the receiver's CPU time per frame (process CPU minus the sending thread's), and on X11 the
@@ -35,13 +35,14 @@
 #include <vector>
 
 #include "bench/BareDecode.h"
+#include "bench/LoopbackUdp.h"
 #include "bench/PaintTiming.h"
 #include "engine/CScreenSharing.h"
 #include "platform/gdi_testing.h"
 #include "platform/winsock.h"
 #include "platform/winuser.h"
-#include "presenter/CScreenSender.h"
 #include "presenter/CScreenStreamer.h"
+#include "presenter/RtpPacketizer.h"
 #include "presenter/SyntheticDesktop.h"
 #include "tests/support/XvfbServer.h"
 
@@ -318,9 +319,16 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
     engine.m_dwPort = port;
     engine.SetLocalAddress("127.0.0.1");
     engine.SetWindow(window);
-    presenter::ScreenSenderSettings sendSettings;
-    sendSettings.port = port;
-    presenter::CScreenSender sender(sendSettings);
+    // The frame's send time is taken just before its last datagram goes out: once it is queued the
+    // receiver may wake and take this thread's core, and a clock read after the send would then
+    // leave the receiver's decode out of the latency.
+    kwz_bench::LoopbackUdp socket(1 << 20);
+    presenter::RtpPacketizer packetizer(presenter::RtpPacketizer::Options{});
+    Clock::time_point datagramSent;
+    const auto send = [&](const std::uint8_t* datagram, std::size_t length) {
+      datagramSent = Clock::now();
+      socket.SendTo(port, datagram, length);
+    };
     if (engine.Setup() != S_OK || !engine.Start()) {
       std::fprintf(stderr, "%s: the engine does not start\n", c.name);
     }
@@ -348,8 +356,8 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
       }
       due += std::chrono::milliseconds(1000 / kFrameRate);
       const std::uint32_t timestamp = static_cast<std::uint32_t>(n * 90000 / kFrameRate);
-      for (const Message& m : frames[n]) sender.Send(m.data(), m.size(), timestamp);
-      if (n >= kWarmUpFrames) lastSent.push_back(Clock::now());
+      for (const Message& m : frames[n]) packetizer.Packetize(m.data(), m.size(), timestamp, send);
+      if (n >= kWarmUpFrames) lastSent.push_back(datagramSent);
     }
     std::this_thread::sleep_until(due);  // the last frame's paint
     const double senderCpu = kwz_bench::ThreadCpuMs() - senderStart;

@@ -67,15 +67,18 @@ std::uint64_t UnixMs() {
                                         .count());
 }
 
-// Sends every frame at the pace of fps; calls done(frame) after each frame's last datagram.
-template <typename Done>
-void SendFrames(const Frames& frames, std::uint16_t port, int fps, Done done) {
+// Sends every frame at the pace of fps; calls last(frame) just before each frame's last datagram
+// (after it, the woken receiver may already have taken this thread's core).
+template <typename Last>
+void SendFrames(const Frames& frames, std::uint16_t port, int fps, Last last) {
   kwz_bench::LoopbackUdp socket(1 << 20);
   const auto start = std::chrono::steady_clock::now();
   for (std::size_t n = 0; n < frames.size(); ++n) {
     std::this_thread::sleep_until(start + std::chrono::microseconds(1000000 * n / fps));
-    for (const auto& datagram : frames[n]) socket.SendTo(port, datagram.data(), datagram.size());
-    done(n);
+    for (std::size_t d = 0; d < frames[n].size(); ++d) {
+      if (d + 1 == frames[n].size()) last(n);
+      socket.SendTo(port, frames[n][d].data(), frames[n][d].size());
+    }
   }
 }
 
