@@ -96,6 +96,30 @@ std::int64_t ScanOfTopRow(const DibView& dib, std::int64_t fromTop) {
   return dib.bottomUp ? dib.height - 1 - fromTop : fromTop;
 }
 
+// Columns [dx0, dx1) and rows [dy0, dy1) of a 1:1 source rectangle that lie inside the DIB's
+// width and, put at (xDest, yDest), inside the image.
+struct DibClip {
+  std::int64_t dx0, dx1, dy0, dy1;
+};
+
+DibClip ClipDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std::int64_t height,
+                int xSrc, const PixelImage& image) {
+  return {std::max<std::int64_t>({0, -std::int64_t{xSrc}, -std::int64_t{xDest}}),
+          std::min<std::int64_t>(
+              {width, std::int64_t{dib.width} - xSrc, std::int64_t{image.width} - xDest}),
+          std::max<std::int64_t>(0, -std::int64_t{yDest}),
+          std::min<std::int64_t>(height, std::int64_t{image.height} - yDest)};
+}
+
+// The scan on row dy of a source rectangle: its top row is its highest scan in a bottom-up DIB.
+std::int64_t ScanAt(const DibView& dib, int ySrc, std::int64_t height, std::int64_t dy) {
+  return dib.bottomUp ? std::int64_t{ySrc} + height - 1 - dy : ySrc + dy;
+}
+
+bool HoldsRow(const DibView& dib, std::int64_t scan) {
+  return scan >= 0 && scan < dib.height && HoldsScan(dib, scan);
+}
+
 }  // namespace
 
 bool DescribeDib(const BITMAPINFO* bmi, const void* bits, UINT colorUse, UINT startScan,
@@ -143,19 +167,13 @@ void UniteDirty(RECT* dirty, const RECT& r) {
 
 void PaintDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std::int64_t height,
               int xSrc, int ySrc, PixelImage& image, RECT* dirty) {
-  // Columns: inside the source rectangle, the DIB and the image.
-  const std::int64_t dx0 = std::max<std::int64_t>({0, -std::int64_t{xSrc}, -std::int64_t{xDest}});
-  const std::int64_t dx1 = std::min<std::int64_t>(
-      {width, std::int64_t{dib.width} - xSrc, std::int64_t{image.width} - xDest});
+  const auto [dx0, dx1, dy0, dy1] = ClipDib(dib, xDest, yDest, width, height, xSrc, image);
   if (dx0 >= dx1) return;
   const int count = static_cast<int>(dx1 - dx0);
-  // Rows: the rectangle's top row is its highest scan in a bottom-up DIB.
-  const std::int64_t dy0 = std::max<std::int64_t>(0, -std::int64_t{yDest});
-  const std::int64_t dy1 = std::min<std::int64_t>(height, std::int64_t{image.height} - yDest);
   RECT painted{0, 0, 0, 0};
   for (std::int64_t dy = dy0; dy < dy1; ++dy) {
-    const std::int64_t scan = dib.bottomUp ? std::int64_t{ySrc} + height - 1 - dy : ySrc + dy;
-    if (scan < 0 || scan >= dib.height || !HoldsScan(dib, scan)) continue;
+    const std::int64_t scan = ScanAt(dib, ySrc, height, dy);
+    if (!HoldsRow(dib, scan)) continue;
     const std::int64_t y = yDest + dy;
     ConvertRow(dib, ScanRow(dib, scan), static_cast<int>(xSrc + dx0), count,
                image.bits + y * image.stride + (xDest + dx0) * 4);
@@ -168,23 +186,15 @@ void PaintDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std:
 
 bool PlaceDib(const DibView& dib, int xDest, int yDest, std::int64_t width, std::int64_t height,
               int xSrc, int ySrc, const PixelImage& image, DibPlacement* placement) {
-  const std::int64_t dx0 = std::max<std::int64_t>({0, -std::int64_t{xSrc}, -std::int64_t{xDest}});
-  const std::int64_t dx1 = std::min<std::int64_t>(
-      {width, std::int64_t{dib.width} - xSrc, std::int64_t{image.width} - xDest});
-  const std::int64_t dy0 = std::max<std::int64_t>(0, -std::int64_t{yDest});
-  const std::int64_t dy1 = std::min<std::int64_t>(height, std::int64_t{image.height} - yDest);
+  const auto [dx0, dx1, dy0, dy1] = ClipDib(dib, xDest, yDest, width, height, xSrc, image);
   if (dx0 >= dx1 || dy0 >= dy1) return false;
-  auto scanAt = [&](std::int64_t dy) {
-    return dib.bottomUp ? std::int64_t{ySrc} + height - 1 - dy : ySrc + dy;
-  };
   // Scans run monotonically with dy, so the two ends bound them all.
-  for (const std::int64_t scan : {scanAt(dy0), scanAt(dy1 - 1)}) {
-    if (scan < 0 || scan >= dib.height || !HoldsScan(dib, scan)) return false;
-  }
+  const std::int64_t top = ScanAt(dib, ySrc, height, dy0);
+  if (!HoldsRow(dib, top) || !HoldsRow(dib, ScanAt(dib, ySrc, height, dy1 - 1))) return false;
   placement->dest = RECT{static_cast<LONG>(xDest + dx0), static_cast<LONG>(yDest + dy0),
                          static_cast<LONG>(xDest + dx1), static_cast<LONG>(yDest + dy1)};
   placement->srcLeft = static_cast<int>(xSrc + dx0);
-  placement->rowAtTop = static_cast<int>(scanAt(dy0) - dib.firstScan);
+  placement->rowAtTop = static_cast<int>(top - dib.firstScan);
   placement->rowStep = dib.bottomUp ? -1 : 1;
   return true;
 }
