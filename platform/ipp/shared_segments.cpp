@@ -1,5 +1,6 @@
 #include "ipp/shared_segments.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -11,6 +12,7 @@ struct Registry {
   std::mutex lock;
   std::map<std::uintptr_t, SharedSegment> byBase;  // guarded by lock
   std::uint64_t nextSerial = 1;                    // guarded by lock
+  std::atomic<std::uint64_t> freed{0};
 };
 
 Registry& Segments() {
@@ -50,10 +52,16 @@ void RegisterSharedSegment(const SharedSegment& segment) {
   registry.byBase[reinterpret_cast<std::uintptr_t>(segment.base)] = entry;
 }
 
+std::uint64_t SharedSegmentsFreed() {
+  return Segments().freed.load(std::memory_order_acquire);
+}
+
 void ForgetSharedSegment(const void* base) {
   Registry& registry = Segments();
   std::lock_guard<std::mutex> guard(registry.lock);
-  registry.byBase.erase(reinterpret_cast<std::uintptr_t>(base));
+  if (registry.byBase.erase(reinterpret_cast<std::uintptr_t>(base)) != 0) {
+    registry.freed.fetch_add(1, std::memory_order_release);
+  }
 }
 
 }  // namespace kwz_platform

@@ -24,6 +24,9 @@ struct SharedSegment {
 std::optional<SharedSegment> FindSharedSegment(const void* address, std::size_t bytes);
 // Whether the buffer of that segment is still allocated.
 bool SharedSegmentAlive(std::uint64_t serial);
+// How many segments have been freed so far: while it stands still, every segment found before
+// is alive.
+std::uint64_t SharedSegmentsFreed();
 
 void RegisterSharedSegment(const SharedSegment& segment);
 void ForgetSharedSegment(const void* base);

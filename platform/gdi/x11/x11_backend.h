@@ -93,6 +93,8 @@ class PaintConnection {
   XRenderPictFormat* sourceFormat_ = nullptr;
   XRenderPictFormat* memoryFormat_ = nullptr;
   std::vector<std::unique_ptr<SharedSource>> sources_;
+  // SharedSegmentsFreed() when sources_ was last swept for freed segments.
+  std::uint64_t sweptAtFreed_ = 0;
   int completionType_ = -1;
   std::unordered_map<Window, std::unique_ptr<Entry>> entries_;  // this thread only
 };

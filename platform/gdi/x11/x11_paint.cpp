@@ -420,7 +420,12 @@ PaintConnection::SharedSource* PaintConnection::SourceOf(const DibView& dib) {
   const std::size_t bytes = static_cast<std::size_t>(dib.stride) * dib.scanCount;
   const std::optional<SharedSegment> segment = FindSharedSegment(dib.bits, bytes);
   if (!segment) return nullptr;
-  DropSources(false);
+  // Let go of the sources of freed segments, only when some were freed since the last sweep.
+  const std::uint64_t freed = SharedSegmentsFreed();
+  if (freed != sweptAtFreed_) {
+    sweptAtFreed_ = freed;
+    DropSources(false);
+  }
   for (auto& source : sources_) {
     if (source->serial == segment->serial && source->bits == dib.bits &&
         source->width == dib.width && source->rows == dib.scanCount) {
