@@ -386,7 +386,9 @@ PipelineFigures RunPipeline(const ModeCase& c, const std::vector<std::vector<Mes
     for (std::size_t n = 0; n < lastSent.size(); ++n) {
       const auto painted = std::upper_bound(paints.begin(), paints.end(), lastSent[n]);
       if (painted == paints.end()) continue;
-      if (n + 1 < lastSent.size() && *painted > lastSent[n + 1]) continue;  // not painted alone
+      // Not painted alone: the paint came after the next frame was (or would have been) sent.
+      const auto next = n + 1 < lastSent.size() ? lastSent[n + 1] : lastSent[n] + FrameInterval(c);
+      if (*painted > next) continue;
       const double latency =
           std::chrono::duration<double, std::milli>(*painted - lastSent[n]).count();
       latencies.push_back(latency);
