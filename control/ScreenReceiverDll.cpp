@@ -54,8 +54,7 @@ HRESULT UpdateRegistryFromResource(UINT id, bool doRegister, const std::u16strin
   CRegObject registrar;
   registrar.AddReplacement(u"MODULE", module.c_str());
   registrar.AddReplacement(u"APPID", appId);
-  registrar.AddReplacement(u"OLEMISC",
-                           FormatWide(u"%lu", static_cast<unsigned long>(kMiscStatus)).c_str());
+  registrar.AddReplacement(u"OLEMISC", FormatWide(u"%lu", kMiscStatus).c_str());
   const std::u16string text = Widen(script.c_str());
   return doRegister ? registrar.StringRegister(text.c_str())
                     : registrar.StringUnregister(text.c_str());

@@ -141,7 +141,7 @@ TEST_F(ControlTest, TypeLibraryLeadsFromTheClassToSlotsThatReachTheRightMembers)
                 S_OK);
     } else {
       ASSERT_EQ(vt, VT_BSTR);
-      BSTR text = SysAllocString(FormatWide(u"%ld", static_cast<long>(number)).c_str());
+      BSTR text = SysAllocString(FormatWide(u"%ld", number).c_str());
       ASSERT_EQ(reinterpret_cast<HRESULT (*)(IKWZ_ScreenReceiver*, BSTR)>(slot)(object, text),
                 S_OK);
       SysFreeString(text);
@@ -149,9 +149,9 @@ TEST_F(ControlTest, TypeLibraryLeadsFromTheClassToSlotsThatReachTheRightMembers)
     const std::u16string name = NameOf(vtable, memid);
     const ScriptResult got = script().Get(name.c_str());
     const std::u16string read =
-        vt == VT_BSTR ? got.text : FormatWide(u"%ld", static_cast<long>(got.number));
+        vt == VT_BSTR ? got.text : FormatWide(u"%ld", static_cast<LONG>(got.number));
     // EnableStretch reads back 1 for any value that is not 0; the rest as given.
-    EXPECT_EQ(read, name == u"EnableStretch" ? u"1" : FormatWide(u"%ld", static_cast<long>(number)))
+    EXPECT_EQ(read, name == u"EnableStretch" ? u"1" : FormatWide(u"%ld", number))
         << Narrow(name.c_str());
   }
   EXPECT_EQ(properties, 9);
