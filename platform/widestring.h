@@ -1,7 +1,5 @@
 // The C run-time's wide-character text helpers as the system uses them, over UTF-16 (WCHAR).
-// Formatting follows the Microsoft wide-function conventions: in a wide format "%s" and "%ls"
-// take a WCHAR string, "%hs" and "%S" a narrow (char) string, "%c" a WCHAR; in a narrow format
-// "%s" takes a char string and "%ls"/"%S" a WCHAR string. The locale's multibyte text is UTF-8.
+// The locale's multibyte text is UTF-8.
 #pragma once
 
 #include <cstdarg>
@@ -14,26 +12,29 @@
 // Truncation marker for the count argument of the _s formatting functions.
 #define _TRUNCATE (static_cast<size_t>(-1))
 
+// Formatting takes the directives %d, %u, %x, %X and %s, each with an optional '0' flag, a width
+// and an 'h' (short) or 'l' (32-bit LONG or DWORD) length. %s and %ls take a string of the
+// format's own width (WCHAR in a wide format, char in a narrow one); a null string prints
+// "(null)". Any other directive makes the call fail as a malformed format does.
+
 // Formats into buffer[0..sizeInWords). With count == _TRUNCATE as much as fits is written,
 // always NUL-terminated, and -1 is returned when the output was cut; otherwise at most count
 // characters are written (plus NUL) and the result is the number written, or -1 when they do not
-// fit. A null buffer, a zero size or a null format returns -1 and writes nothing.
+// fit. A null buffer, a zero size or a null format returns -1 and writes nothing; a malformed
+// format returns -1 with the buffer emptied.
 int _snwprintf_s(WCHAR* buffer, size_t sizeInWords, size_t count, const WCHAR* format, ...);
-int _vsnwprintf_s(WCHAR* buffer, size_t sizeInWords, size_t count, const WCHAR* format,
-                  va_list args);
 int _snprintf_s(char* buffer, size_t sizeInBytes, size_t count, const char* format, ...);
-int _vsnprintf_s(char* buffer, size_t sizeInBytes, size_t count, const char* format, va_list args);
 
-// Formats the whole result into a growing string (no truncation).
+// Formats the whole result into a growing string (no truncation); empty for a malformed format.
 std::u16string FormatWide(const WCHAR* format, ...);
 std::u16string VFormatWide(const WCHAR* format, va_list args);
 
-// Reads input as swscanf_s does. Supported conversions: %d %i %u %x (int* / unsigned*), %ld,
-// %hd, %c (WCHAR*, then a size), %s (WCHAR*, then the buffer size in WCHARs as unsigned), %%,
-// and '*' assignment suppression. White space in the format matches any run of white space,
-// including none. A %s word that does not fit its buffer stores an empty string and ends the
-// scan as a matching failure. Returns the number of fields assigned, or EOF (-1) when the input
-// ends before the first conversion. Numbers outside the target's range saturate.
+// Reads input as swscanf_s does, for the directives %d (int*), %x (unsigned*) and %s (WCHAR*,
+// then the buffer size in WCHARs as unsigned). White space in the format matches any run of
+// white space, including none; any other character matches itself. A %s word that does not fit
+// its buffer stores an empty string and ends the scan as a matching failure, as does any other
+// directive. Returns the number of fields assigned, or EOF (-1) when the input ends before the
+// first. Numbers outside the target's range saturate.
 int swscanf_s(const WCHAR* input, const WCHAR* format, ...);
 
 // Code pages of the conversions below: CP_ACP (the system code page) and CP_UTF8 are both

@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstdarg>
 #include <cstddef>
-#include <cstdint>
-
-#include "text/widestring_internal.h"
+#include <iterator>
+#include <string>
+#include <type_traits>
 
 namespace kwz_platform {
 namespace {
@@ -15,169 +15,115 @@ namespace {
 // argument can make it allocate.
 constexpr size_t kMaxFormatWide = size_t{1} << 24;
 
+// Output that stores at most `capacity` units, either into a caller's buffer or a string, and
+// remembers whether anything was cut. Fill never loops past the capacity, so a huge width costs
+// nothing.
+template <class C>
+class Sink {
+ public:
+  Sink(C* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+  Sink(std::basic_string<C>* text, size_t capacity) : text_(text), capacity_(capacity) {}
+
+  bool full() const { return cut_; }
+  size_t length() const { return length_; }
+
+  void Fill(C c, size_t n) {
+    n = Clip(n);
+    if (text_ != nullptr) {
+      text_->append(n, c);
+    } else {
+      std::fill_n(buffer_ + length_, n, c);
+    }
+    length_ += n;
+  }
+  void Write(const C* s, size_t n) {
+    n = Clip(n);
+    if (text_ != nullptr) {
+      text_->append(s, n);
+    } else {
+      std::copy_n(s, n, buffer_ + length_);
+    }
+    length_ += n;
+  }
+
+ private:
+  size_t Clip(size_t n) {
+    const size_t room = capacity_ - length_;
+    if (n > room) {
+      cut_ = true;
+      return room;
+    }
+    return n;
+  }
+
+  C* buffer_ = nullptr;
+  std::basic_string<C>* text_ = nullptr;
+  size_t capacity_;
+  size_t length_ = 0;
+  bool cut_ = false;
+};
+
 // Lets helpers take arguments from one va_list without the indeterminate-state rule that
 // applies when a va_list itself is passed down.
 struct ArgList {
   va_list ap;
 };
 
-// Widths and precisions beyond INT_MAX are rejected, as the C run-time rejects them.
+enum class Status { kOk, kCut, kInvalid };
+
+// The parts of a directive the system's formats use: %[0][width][h|l] and a conversion.
+struct Field {
+  bool zero = false;
+  size_t width = 0;
+  char length = 0;
+};
+
+// Widths beyond INT_MAX are rejected, as the C run-time rejects them.
 template <class C>
-bool ParseCount(const C*& f, size_t* value) {
-  size_t v = 0;
-  while (*f >= '0' && *f <= '9') {
-    v = v * 10 + static_cast<size_t>(*f - '0');
-    if (v > static_cast<size_t>(INT_MAX)) return false;
+bool ParseField(const C*& f, Field* field) {
+  if (*f == '0') {
+    field->zero = true;
     ++f;
   }
-  *value = v;
+  for (; *f >= '0' && *f <= '9'; ++f) {
+    field->width = field->width * 10 + static_cast<size_t>(*f - '0');
+    if (field->width > static_cast<size_t>(INT_MAX)) return false;
+  }
+  if (*f == 'h' || *f == 'l') field->length = static_cast<char>(*f++);
   return true;
 }
 
+// Right-aligns body in the field's width; zero padding goes after the sign.
 template <class C>
-bool ParseField(const C*& f, ArgList& args, Field* field) {
-  for (;; ++f) {
-    if (*f == '-') {
-      field->left = true;
-    } else if (*f == '+') {
-      field->plus = true;
-    } else if (*f == ' ') {
-      field->space = true;
-    } else if (*f == '0') {
-      field->zero = true;
-    } else if (*f == '#') {
-      field->alt = true;
-    } else {
-      break;
-    }
-  }
-  if (*f == '*') {
-    ++f;
-    const int width = va_arg(args.ap, int);
-    if (width < 0) {
-      field->left = true;
-      field->width = static_cast<size_t>(-static_cast<long long>(width));
-    } else {
-      field->width = static_cast<size_t>(width);
-    }
-  } else if (!ParseCount(f, &field->width)) {
-    return false;
-  }
-  if (*f == '.') {
-    ++f;
-    field->hasPrecision = true;
-    if (*f == '*') {
-      ++f;
-      const int precision = va_arg(args.ap, int);
-      field->hasPrecision = precision >= 0;
-      field->precision = precision >= 0 ? static_cast<size_t>(precision) : 0;
-    } else if (!ParseCount(f, &field->precision)) {
-      return false;
-    }
-  }
-  switch (*f) {
-    case 'h':
-      ++f;
-      field->length = Length::kShort;
-      if (*f == 'h') {
-        ++f;
-        field->length = Length::kChar;
-      }
-      break;
-    case 'l':
-      ++f;
-      field->length = Length::kLong;
-      if (*f == 'l') {
-        ++f;
-        field->length = Length::kLongLong;
-      }
-      break;
-    case 'w':
-      ++f;
-      field->length = Length::kWide;
-      break;
-    case 'z':
-      ++f;
-      field->length = Length::kSize;
-      break;
-    case 'j':
-      ++f;
-      field->length = Length::kMax;
-      break;
-    case 't':
-      ++f;
-      field->length = Length::kPtrDiff;
-      break;
-    case 'I':
-      ++f;
-      if (f[0] == '6' && f[1] == '4') {
-        f += 2;
-        field->length = Length::kLongLong;
-      } else if (f[0] == '3' && f[1] == '2') {
-        f += 2;
-        field->length = Length::kNone;
-      } else {
-        field->length = Length::kSize;
-      }
-      break;
-    default:
-      break;
-  }
-  return true;
+void Emit(Sink<C>& out, const Field& field, bool negative, const C* body, size_t n) {
+  const size_t used = n + (negative ? 1 : 0);
+  const size_t padding = field.width > used ? field.width - used : 0;
+  if (!field.zero) out.Fill(C(' '), padding);
+  if (negative) out.Fill(C('-'), 1);
+  if (field.zero) out.Fill(C('0'), padding);
+  out.Write(body, n);
 }
 
-// Code written for Windows expects long to be 32 bits (LLP64), so 'l' reads an int here: a
-// LONG or DWORD argument is an int-sized value on Linux too.
-long long FetchSigned(ArgList& args, Length length) {
-  switch (length) {
-    case Length::kChar:
-      return static_cast<signed char>(va_arg(args.ap, int));
-    case Length::kShort:
-      return static_cast<short>(va_arg(args.ap, int));
-    case Length::kLongLong:
-      return va_arg(args.ap, long long);
-    case Length::kSize:
-    case Length::kPtrDiff:
-      return va_arg(args.ap, std::ptrdiff_t);
-    case Length::kMax:
-      return va_arg(args.ap, std::intmax_t);
-    default:
-      return va_arg(args.ap, int);
-  }
-}
-
-unsigned long long FetchUnsigned(ArgList& args, Length length) {
-  switch (length) {
-    case Length::kChar:
-      return static_cast<unsigned char>(va_arg(args.ap, unsigned));
-    case Length::kShort:
-      return static_cast<unsigned short>(va_arg(args.ap, unsigned));
-    case Length::kLongLong:
-      return va_arg(args.ap, unsigned long long);
-    case Length::kSize:
-    case Length::kPtrDiff:
-      return va_arg(args.ap, size_t);
-    case Length::kMax:
-      return va_arg(args.ap, std::uintmax_t);
-    default:
-      return va_arg(args.ap, unsigned);
-  }
-}
-
-// Microsoft's rule for %s and %c: 'h' means narrow, 'l' or 'w' wide; without one, lower case
-// is the format's own width and upper case the other one.
 template <class C>
-bool TakesWide(C conversion, Length length) {
-  if (length == Length::kShort) return false;
-  if (length == Length::kLong || length == Length::kWide || length == Length::kLongLong) {
-    return true;
-  }
-  const bool own = conversion == 's' || conversion == 'c';
-  return own == std::is_same_v<C, char16_t>;
+void EmitInteger(Sink<C>& out, const Field& field, C conversion, unsigned magnitude,
+                 bool negative) {
+  const unsigned base = conversion == 'x' || conversion == 'X' ? 16 : 10;
+  const char* digitSet = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+  C digits[16];
+  size_t count = 0;
+  do {
+    digits[std::size(digits) - ++count] = C(digitSet[magnitude % base]);
+    magnitude /= base;
+  } while (magnitude != 0);
+  Emit(out, field, negative, digits + std::size(digits) - count, count);
 }
 
+// 'h' cuts an argument back to the short it was before promotion. 'l' reads 32 bits, as code
+// written for Windows (LLP64) expects of a LONG or DWORD. A string is always of the format's own
+// width: "%ls" in a narrow format and "%hs" in a wide one are refused.
 template <class C>
 Status Format(Sink<C>& out, const C* f, ArgList& args) {
+  constexpr char kOtherWidth = std::is_same_v<C, char> ? 'l' : 'h';
   while (*f != 0) {
     if (out.full()) return Status::kCut;
     if (*f != '%') {
@@ -188,75 +134,36 @@ Status Format(Sink<C>& out, const C* f, ArgList& args) {
     }
     ++f;
     Field field;
-    if (!ParseField(f, args, &field)) return Status::kInvalid;
+    if (!ParseField(f, &field)) return Status::kInvalid;
     const C conversion = *f;
     if (conversion == 0) return Status::kInvalid;
     ++f;
     switch (conversion) {
-      case '%':
-        out.Put(C('%'));
-        break;
-      case 'd':
-      case 'i': {
-        const long long value = FetchSigned(args, field.length);
-        const bool negative = value < 0;
-        const unsigned long long magnitude = negative
-                                                 ? 0ULL - static_cast<unsigned long long>(value)
-                                                 : static_cast<unsigned long long>(value);
-        EmitInteger(out, field, static_cast<char>(conversion), magnitude, negative);
+      case 'd': {
+        int value = va_arg(args.ap, int);
+        if (field.length == 'h') value = static_cast<short>(value);
+        const unsigned magnitude = static_cast<unsigned>(value);
+        EmitInteger(out, field, conversion, value < 0 ? 0u - magnitude : magnitude, value < 0);
         break;
       }
       case 'u':
-      case 'o':
       case 'x':
-      case 'X':
-        EmitInteger(out, field, static_cast<char>(conversion), FetchUnsigned(args, field.length),
-                    false);
-        break;
-      case 'p': {
-        // As the Windows run-time prints pointers: upper-case hex, all digits, no "0x".
-        const auto value = reinterpret_cast<std::uintptr_t>(va_arg(args.ap, void*));
-        Field pointer;
-        pointer.left = field.left;
-        pointer.width = field.width;
-        pointer.hasPrecision = true;
-        pointer.precision = sizeof(void*) * 2;
-        EmitInteger(out, pointer, 'X', value, false);
+      case 'X': {
+        unsigned value = va_arg(args.ap, unsigned);
+        if (field.length == 'h') value = static_cast<unsigned short>(value);
+        EmitInteger(out, field, conversion, value, false);
         break;
       }
-      case 'c':
-      case 'C': {
-        const int value = va_arg(args.ap, int);
-        if (TakesWide(conversion, field.length)) {
-          EmitChar(out, field, static_cast<char16_t>(value));
-        } else {
-          EmitChar(out, field, static_cast<char>(value));
-        }
+      case 's': {
+        if (field.length == kOtherWidth) return Status::kInvalid;
+        static constexpr C kNull[] = {C('('), C('n'), C('u'), C('l'), C('l'), C(')'), C(0)};
+        const C* s = va_arg(args.ap, const C*);
+        if (s == nullptr) s = kNull;
+        Emit(out, field, false, s, std::char_traits<C>::length(s));
         break;
       }
-      case 's':
-      case 'S':
-        if (TakesWide(conversion, field.length)) {
-          EmitString(out, field, va_arg(args.ap, const char16_t*));
-        } else {
-          EmitString(out, field, va_arg(args.ap, const char*));
-        }
-        break;
-      case 'f':
-      case 'F':
-      case 'e':
-      case 'E':
-      case 'g':
-      case 'G':
-      case 'a':
-      case 'A':
-        if (EmitFloat(out, field, static_cast<char>(conversion), va_arg(args.ap, double)) !=
-            Status::kOk) {
-          return Status::kInvalid;
-        }
-        break;
       default:
-        // Includes %n, which the Windows run-time refuses as well.
+        // Anything else, %n included, is refused before its argument is read.
         return Status::kInvalid;
     }
   }
@@ -305,21 +212,12 @@ int _snwprintf_s(WCHAR* buffer, size_t sizeInWords, size_t count, const WCHAR* f
   return result;
 }
 
-int _vsnwprintf_s(WCHAR* buffer, size_t sizeInWords, size_t count, const WCHAR* format,
-                  va_list args) {
-  return BoundedFormat(buffer, sizeInWords, count, format, args);
-}
-
 int _snprintf_s(char* buffer, size_t sizeInBytes, size_t count, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const int result = BoundedFormat(buffer, sizeInBytes, count, format, args);
   va_end(args);
   return result;
-}
-
-int _vsnprintf_s(char* buffer, size_t sizeInBytes, size_t count, const char* format, va_list args) {
-  return BoundedFormat(buffer, sizeInBytes, count, format, args);
 }
 
 std::u16string FormatWide(const WCHAR* format, ...) {

@@ -1,11 +1,10 @@
-// Internal to platform/: what the conversion, printf and scanf parts of widestring.h share.
+// Internal to platform/: the code-point helpers behind widestring.h's conversions.
 #pragma once
 
 #ifndef KWZ_PLATFORM_INTERNAL
 #error "a header internal to platform/: include the Win32 headers at platform/'s root instead"
 #endif
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -54,88 +53,5 @@ void Transcode(const In* s, size_t length, Put&& put) {
     if (!put(static_cast<const Out*>(units), count, replaced)) return;
   }
 }
-
-// ---------------------------------------------------------------------------------------------
-// Length modifiers, read by both the printf and the scanf directives
-
-enum class Length { kNone, kChar, kShort, kLong, kLongLong, kSize, kMax, kPtrDiff, kWide };
-
-// ---------------------------------------------------------------------------------------------
-// printf output, shared by the directive driver and the field emitters
-
-// Output that stores at most `capacity` units, either into a caller's buffer or a string, and
-// remembers whether anything was cut. Fill never loops past the capacity, so a huge width costs
-// nothing.
-template <class C>
-class Sink {
- public:
-  Sink(C* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
-  Sink(std::basic_string<C>* text, size_t capacity) : text_(text), capacity_(capacity) {}
-
-  bool full() const { return cut_; }
-  size_t length() const { return length_; }
-  size_t room() const { return capacity_ - length_; }
-
-  void Put(C c) { Fill(c, 1); }
-  void Fill(C c, size_t n) {
-    n = Clip(n);
-    if (text_ != nullptr) {
-      text_->append(n, c);
-    } else {
-      std::fill_n(buffer_ + length_, n, c);
-    }
-    length_ += n;
-  }
-  void Write(const C* s, size_t n) {
-    n = Clip(n);
-    if (text_ != nullptr) {
-      text_->append(s, n);
-    } else {
-      std::copy_n(s, n, buffer_ + length_);
-    }
-    length_ += n;
-  }
-
- private:
-  size_t Clip(size_t n) {
-    if (n > room()) {
-      cut_ = true;
-      return room();
-    }
-    return n;
-  }
-
-  C* buffer_ = nullptr;
-  std::basic_string<C>* text_ = nullptr;
-  size_t capacity_;
-  size_t length_ = 0;
-  bool cut_ = false;
-};
-
-struct Field {
-  bool left = false;
-  bool plus = false;
-  bool space = false;
-  bool zero = false;
-  bool alt = false;
-  size_t width = 0;
-  bool hasPrecision = false;
-  size_t precision = 0;
-  Length length = Length::kNone;
-};
-
-enum class Status { kOk, kCut, kInvalid };
-
-// Defined in widestring_emit.cpp and instantiated there for each output and argument width the
-// driver uses, so a new combination needs its instantiation there too.
-template <class C>
-void EmitInteger(Sink<C>& out, const Field& field, char conversion, unsigned long long magnitude,
-                 bool negative);
-template <class C>
-Status EmitFloat(Sink<C>& out, const Field& field, char conversion, double value);
-template <class C, class S>
-void EmitString(Sink<C>& out, const Field& field, const S* s);
-template <class C, class S>
-void EmitChar(Sink<C>& out, const Field& field, S c);
 
 }  // namespace kwz_platform

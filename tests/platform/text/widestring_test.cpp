@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,12 +31,10 @@ struct FormatCase {
 #__VA_ARGS__, FormatNarrow(__VA_ARGS__), want \
   }
 
-std::string FormatNarrow(const char* format, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, format);
-  const int n = _vsnprintf_s(buffer, sizeof(buffer), _TRUNCATE, format, args);
-  va_end(args);
+template <class... Args>
+std::string FormatNarrow(const char* format, Args... args) {
+  char buffer[64];
+  const int n = _snprintf_s(buffer, sizeof(buffer), _TRUNCATE, format, args...);
   return n < 0 ? std::string("<failed>") : std::string(buffer, static_cast<size_t>(n));
 }
 
@@ -45,133 +43,58 @@ void ExpectAll(const std::vector<FormatCase<S>>& cases) {
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.call;
 }
 
-TEST(FormatWideTest, Integers) {
-  const WORD seven = 7;
-  const LONG minusFive = -5;
+TEST(FormatWideTest, Directives) {
+  const WCHAR* nullWide = nullptr;
   const DWORD allOnes = 0xFFFFFFFFu;
+  const LONG minusFive = -5;
   const HRESULT invalidArg = E_INVALIDARG;
   ExpectAll<std::u16string>({
-      WIDE_CASE(u"007", u"%03hu", seven),
-      WIDE_CASE(u"80070057", u"%08X", invalidArg),
-      WIDE_CASE(u"0000abcd", u"%08x", 0xABCDu),
-      WIDE_CASE(u"-42", u"%d", -42),
-      WIDE_CASE(u"  -42", u"%5d", -42),
-      WIDE_CASE(u"-42  |", u"%-5d|", -42),
-      WIDE_CASE(u"-0042", u"%05d", -42),
-      WIDE_CASE(u"-42  ", u"%-05d", -42),
-      WIDE_CASE(u"+5", u"%+d", 5),
-      WIDE_CASE(u" 5", u"% d", 5),
-      WIDE_CASE(u"-5", u"% d", -5),
-      WIDE_CASE(u"5", u"%+u", 5u),
-      WIDE_CASE(u"007", u"%.3d", 7),
-      WIDE_CASE(u"-007", u"%.3d", -7),
-      WIDE_CASE(u"     007", u"%08.3d", 7),
-      WIDE_CASE(u"[]", u"[%.0d]", 0),
-      WIDE_CASE(u"0xff", u"%#x", 255),
-      WIDE_CASE(u"0XFF", u"%#X", 255),
-      WIDE_CASE(u"0", u"%#x", 0),
-      WIDE_CASE(u"0x00ff", u"%#06x", 255),
-      WIDE_CASE(u"010", u"%#o", 8),
-      WIDE_CASE(u"10", u"%o", 8),
-      WIDE_CASE(u"4294967295", u"%u", allOnes),
-      WIDE_CASE(u"4294967295", u"%lu", allOnes),
-      WIDE_CASE(u"-5", u"%ld", minusFive),
+      WIDE_CASE(u"-42|0|2147483647", u"%d|%d|%d", -42, 0, INT_MAX),
       WIDE_CASE(u"-2147483648", u"%d", INT_MIN),
-      WIDE_CASE(u"-9223372036854775808", u"%lld", LLONG_MIN),
-      WIDE_CASE(u"-9223372036854775808", u"%I64d", LLONG_MIN),
-      WIDE_CASE(u"18446744073709551615", u"%I64u", ULLONG_MAX),
-      WIDE_CASE(u"123456789abc", u"%llx", 0x123456789ABCull),
-      WIDE_CASE(u"-7", u"%I32d", -7),
-      WIDE_CASE(u"-1", u"%hhd", 0x1FF),
-      WIDE_CASE(u"-32768", u"%hd", 0x18000),
-      WIDE_CASE(u"12345678901", u"%zu", static_cast<size_t>(12345678901ull)),
-      WIDE_CASE(u"   42", u"%*d", 5, 42),
-      WIDE_CASE(u"7   |", u"%*d|", -4, 7),
-      WIDE_CASE(u"005", u"%.*d", 3, 5),
-      WIDE_CASE(u"5", u"%.*d", -1, 5),
-      WIDE_CASE(u"100%", u"%d%%", 100),
+      WIDE_CASE(u"  -42|-0042|12345", u"%5d|%05d|%3d", -42, -42, 12345),
+      WIDE_CASE(u"4294967295|4294967295|-5", u"%u|%lu|%ld", allOnes, allOnes, minusFive),
+      // 'h' cuts the promoted argument back to a short.
+      WIDE_CASE(u"007|-32768|65535", u"%03hu|%hd|%hu", 0x10007, 0x18000, -1),
+      WIDE_CASE(u"80070057|abc|0000abc|ABC", u"%08X|%x|%07x|%X", invalidArg, 0xABCu, 0xABCu,
+                0xABCu),
+      WIDE_CASE(u"1.a\\409\\win32", u"%x.%x\\%x\\win32", 1u, 10u, 0x409u),
+      WIDE_CASE(u"2026-01-02 03:04:05.007", u"%04d-%02d-%02d %02d:%02d:%02d.%03hu", 2026, 1, 2, 3,
+                4, 5, WORD{7}),
+      WIDE_CASE(u"abc|abc|  abc", u"%s|%ls|%5s", u"abc", u"abc", u"abc"),
+      WIDE_CASE(u"(null)|\u00e9\U0001F600", u"%s|%s", nullWide, u"\u00e9\U0001F600"),
   });
 }
 
-TEST(FormatWideTest, StringsAndCharacters) {
-  const WCHAR* nullWide = nullptr;
+TEST(FormatNarrowTest, Directives) {
   const char* nullNarrow = nullptr;
-  ExpectAll<std::u16string>({
-      // Wide format: %s and %ls are WCHAR strings, %hs and %S narrow ones.
-      WIDE_CASE(u"abc", u"%s", u"abc"),
-      WIDE_CASE(u"abc", u"%ls", u"abc"),
-      WIDE_CASE(u"abc", u"%ws", u"abc"),
-      WIDE_CASE(u"abc", u"%hs", "abc"),
-      WIDE_CASE(u"abc", u"%S", "abc"),
-      WIDE_CASE(u"a-b-c", u"%s-%hs-%S", u"a", "b", "c"),
-      WIDE_CASE(u"h\u00e9", u"%hs", "h\xC3\xA9"),
-      WIDE_CASE(u"\U0001F600", u"%hs", "\xF0\x9F\x98\x80"),
-      WIDE_CASE(u"a\uFFFDb", u"%hs",
-                "a\xFF"
-                "b"),
-      WIDE_CASE(u"  abc", u"%5s", u"abc"),
-      WIDE_CASE(u"abc  |", u"%-5s|", u"abc"),
-      WIDE_CASE(u"ab", u"%.2s", u"abc"),
-      WIDE_CASE(u"   ab", u"%5.2hs", "abc"),
-      WIDE_CASE(u"abc", u"%.9s", u"abc"),
-      WIDE_CASE(u"(null)", u"%s", nullWide),
-      WIDE_CASE(u"(null)", u"%hs", nullNarrow),
-      WIDE_CASE(u"(nu", u"%.3s", nullWide),
-      // A precision never splits a character that needs two units.
-      WIDE_CASE(u"[]", u"[%.1hs]", "\xF0\x9F\x98\x80"),
-      WIDE_CASE(u"\U0001F600", u"%.2hs", "\xF0\x9F\x98\x80"),
-      WIDE_CASE(u"   \U0001F600", u"%5hs", "\xF0\x9F\x98\x80"),
-      // %c is a WCHAR, %hc and %C a char; both arrive as int.
-      WIDE_CASE(u"Z", u"%c", u'Z'),
-      WIDE_CASE(u"\u00e9", u"%c", u'\u00e9'),
-      WIDE_CASE(u"q", u"%C", 'q'),
-      WIDE_CASE(u"q", u"%hc", 'q'),
-      WIDE_CASE(u"\u20ac", u"%lc", u'\u20ac'),
-      WIDE_CASE(u"  x", u"%3c", u'x'),
-      WIDE_CASE(u"x  |", u"%-3c|", u'x'),
-  });
-}
-
-TEST(FormatWideTest, PointersAndFloatingPoint) {
-  void* pointer = reinterpret_cast<void*>(static_cast<std::uintptr_t>(0xABC));
-  const std::u16string hex = std::u16string(sizeof(void*) * 2 - 3, u'0') + u"ABC";
-  ExpectAll<std::u16string>({
-      WIDE_CASE(hex, u"%p", pointer),
-      WIDE_CASE(u"  " + hex, u"%*p", static_cast<int>(hex.size() + 2), pointer),
-      WIDE_CASE(u"3.14", u"%.2f", 3.14159),
-      WIDE_CASE(u"  2.5", u"%5.1f", 2.5),
-      WIDE_CASE(u"-0001.50", u"%08.2f", -1.5),
-      WIDE_CASE(u"+1.5  |", u"%-+6.1f|", 1.5),
-      WIDE_CASE(u"1.000000e+03", u"%e", 1000.0),
-      WIDE_CASE(u"   inf", u"%06f", HUGE_VAL),
-  });
-}
-
-TEST(FormatNarrowTest, MicrosoftConventions) {
-  const char* nullNarrow = nullptr;
-  const WCHAR* nullWide = nullptr;
   ExpectAll<std::string>({
-      // Narrow format: %s and %hs are char strings, %ls, %ws and %S WCHAR ones.
-      NARROW_CASE("abc", "%s", "abc"),
-      NARROW_CASE("abc", "%hs", "abc"),
-      NARROW_CASE("abc", "%ls", u"abc"),
-      NARROW_CASE("abc", "%ws", u"abc"),
-      NARROW_CASE("abc", "%S", u"abc"),
-      NARROW_CASE("x=\xC3\xA9 y=\xF0\x9F\x98\x80", "x=%ls y=%S", u"\u00e9", u"\U0001F600"),
-      NARROW_CASE("a?b", "%ls",
-                  u"a\xD800"
-                  u"b"),
-      NARROW_CASE("(null)|(null)", "%s|%ls", nullNarrow, nullWide),
-      NARROW_CASE("[]", "[%.1ls]", u"\u00e9"),
-      NARROW_CASE("[\xC3\xA9]", "[%.2ls]", u"\u00e9"),
-      NARROW_CASE("  \xC3\xA9", "%4ls", u"\u00e9"),
-      NARROW_CASE("x", "%c", 'x'),
-      NARROW_CASE("\xE2\x82\xAC", "%lc", u'\u20ac'),
-      NARROW_CASE("\xE2\x82\xAC", "%C", u'\u20ac'),
-      NARROW_CASE("?", "%C", u'\xDC00'),
-      NARROW_CASE("-0042|0x1f", "%05d|%#x", -42, 31),
-      NARROW_CASE("007", "%03hu", static_cast<WORD>(7)),
+      NARROW_CASE("/var/kwz/log.txt", "%s%s%s", "/var", "/kwz/", "log.txt"),
+      NARROW_CASE("(null)|  ab|0xFF", "%s|%4hs|0x%02X", nullNarrow, "ab", 255u),
+      NARROW_CASE("2026-11-30 23:59:09.050", "%04d-%02d-%02d %02d:%02d:%02d.%03hu", 2026, 11, 30,
+                  23, 59, 9, WORD{50}),
   });
+}
+
+// Anything beyond the directives the system uses fails cleanly: -1, an emptied buffer and an
+// empty FormatWide, without the argument being touched.
+TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
+  const WCHAR* const wide[] = {
+      u"abc%", u"%q",   u"%n",   u"%%",  u"%c",   u"%i",    u"%o",
+      u"%p",   u"%f",   u"%lld", u"%zu", u"%-5d", u"%+d",   u"% d",
+      u"%#x",  u"%.2d", u"%*d",  u"%hs", u"%S",   u"%I64d", u"x%99999999999d"};
+  for (const WCHAR* format : wide) {
+    WCHAR buffer[32] = {u'#', 0};
+    int untouched = 7;
+    EXPECT_EQ(_snwprintf_s(buffer, 32, _TRUNCATE, format, &untouched), -1) << Narrow(format);
+    EXPECT_EQ(buffer[0], 0) << Narrow(format);
+    EXPECT_EQ(FormatWide(format, &untouched), u"") << Narrow(format);
+    EXPECT_EQ(untouched, 7) << Narrow(format);
+  }
+  for (const char* format : {"%ls", "%S", "%c", "%lld", "%-5d"}) {
+    char buffer[8] = {'#', 0};
+    EXPECT_EQ(_snprintf_s(buffer, 8, _TRUNCATE, format, u"abc"), -1) << format;
+    EXPECT_EQ(buffer[0], 0) << format;
+  }
 }
 
 // A result of -1 must leave the buffer in the documented state, and nothing may be written past
@@ -195,41 +118,40 @@ const TruncationCase kTruncationCases[] = {
     {5, 100, -1, ""},
 };
 
-TEST(BoundedFormatTest, WideTruncationBoundaries) {
+TEST(BoundedFormatTest, TruncationBoundaries) {
   for (const TruncationCase& c : kTruncationCases) {
-    WCHAR buffer[16];
-    std::fill(std::begin(buffer), std::end(buffer), u'#');
-    const int result = _snwprintf_s(buffer, c.size, c.count, u"%s", u"hello");
-    EXPECT_EQ(result, c.result) << "size " << c.size << " count " << c.count;
-    EXPECT_EQ(std::u16string(buffer), Widen(c.text)) << "size " << c.size << " count " << c.count;
-    for (size_t i = c.size; i < std::size(buffer) - 1; ++i) {
-      EXPECT_EQ(buffer[i], u'#') << "wrote past size " << c.size << " at " << i;
+    WCHAR wide[16];
+    char narrow[16];
+    std::fill(std::begin(wide), std::end(wide), u'#');
+    std::fill(std::begin(narrow), std::end(narrow), '#');
+    EXPECT_EQ(_snwprintf_s(wide, c.size, c.count, u"%s", u"hello"), c.result) << c.size;
+    EXPECT_EQ(_snprintf_s(narrow, c.size, c.count, "%s", "hello"), c.result) << c.size;
+    EXPECT_EQ(Narrow(wide), c.text) << "size " << c.size << " count " << c.count;
+    EXPECT_STREQ(narrow, c.text) << "size " << c.size << " count " << c.count;
+    for (size_t i = c.size; i < std::size(wide); ++i) {
+      EXPECT_EQ(wide[i], u'#') << "wrote past size " << c.size << " at " << i;
+      EXPECT_EQ(narrow[i], '#') << "wrote past size " << c.size << " at " << i;
     }
   }
 }
 
-TEST(BoundedFormatTest, NarrowTruncationBoundaries) {
-  for (const TruncationCase& c : kTruncationCases) {
-    char buffer[16];
-    std::fill(std::begin(buffer), std::end(buffer), '#');
-    buffer[15] = '\0';
-    const int result = _snprintf_s(buffer, c.size, c.count, "%s", "hello");
-    EXPECT_EQ(result, c.result) << "size " << c.size << " count " << c.count;
-    EXPECT_STREQ(buffer, c.text) << "size " << c.size << " count " << c.count;
-    for (size_t i = c.size; i < std::size(buffer) - 1; ++i) {
-      EXPECT_EQ(buffer[i], '#') << "wrote past size " << c.size << " at " << i;
-    }
+TEST(BoundedFormatTest, CutsInsideAnyField) {
+  struct Case {
+    const WCHAR* format;
+    int value;
+    const char16_t* want;
+  };
+  const Case cases[] = {
+      {u"%d-%s", 1234, u"1234-ab"},
+      {u"%10d", 7, u"       "},
+      {u"%010d", -7, u"-000000"},
+      {u"%2147483647d", 1, u"       "},
+  };
+  for (const Case& c : cases) {
+    WCHAR buffer[8];
+    EXPECT_EQ(_snwprintf_s(buffer, 8, _TRUNCATE, c.format, c.value, u"abcdef"), -1);
+    EXPECT_EQ(std::u16string(buffer), c.want) << Narrow(c.format);
   }
-}
-
-TEST(BoundedFormatTest, TruncatedTextComesFromEveryKindOfField) {
-  WCHAR buffer[8];
-  EXPECT_EQ(_snwprintf_s(buffer, 8, _TRUNCATE, u"%d-%hs", 1234, "abcdef"), -1);
-  EXPECT_EQ(std::u16string(buffer), u"1234-ab");
-  EXPECT_EQ(_snwprintf_s(buffer, 8, _TRUNCATE, u"%-10d|", 7), -1);
-  EXPECT_EQ(std::u16string(buffer), u"7      ");
-  EXPECT_EQ(_snwprintf_s(buffer, 8, _TRUNCATE, u"%.20d", 7), -1);
-  EXPECT_EQ(std::u16string(buffer), u"0000000");
 }
 
 TEST(BoundedFormatTest, RejectedArgumentsWriteNothing) {
@@ -246,60 +168,26 @@ TEST(BoundedFormatTest, RejectedArgumentsWriteNothing) {
   EXPECT_STREQ(narrow, "###");
 }
 
-TEST(BoundedFormatTest, MalformedFormatsFailCleanly) {
-  const WCHAR* const formats[] = {u"abc%",          u"%q",           u"%n", u"%Lf",
-                                  u"%99999999999d", u"%.3000000000d"};
-  for (const WCHAR* format : formats) {
-    WCHAR buffer[32] = {u'#', 0};
-    int ignored = 0;
-    EXPECT_EQ(_snwprintf_s(buffer, 32, _TRUNCATE, format, 1, &ignored), -1) << Narrow(format);
-    EXPECT_EQ(buffer[0], 0) << Narrow(format);
-    EXPECT_EQ(FormatWide(format, 1, &ignored), u"") << Narrow(format);
-  }
-}
-
-TEST(BoundedFormatTest, HugeWidthsStayBoundedAndFast) {
-  const auto start = std::chrono::steady_clock::now();
-  WCHAR buffer[16];
-  EXPECT_EQ(_snwprintf_s(buffer, 16, _TRUNCATE, u"%2147483647d", 1), -1);
-  EXPECT_EQ(std::u16string(buffer), std::u16string(15, u' '));
-  EXPECT_EQ(_snwprintf_s(buffer, 16, _TRUNCATE, u"%-*s|", INT_MAX, u"a"), -1);
-  EXPECT_EQ(std::u16string(buffer), u"a" + std::u16string(14, u' '));
-  EXPECT_EQ(_snwprintf_s(buffer, 16, _TRUNCATE, u"%.2147483647f", 1.0), -1);
-  EXPECT_EQ(std::u16string(buffer), u"1.0000000000000");
-
-  // Precision past what a double can show is zeros, placed before any exponent.
-  EXPECT_EQ(FormatWide(u"%.2000e", 1.0), u"1." + std::u16string(2000, u'0') + u"e+00");
-  EXPECT_EQ(FormatWide(u"%#.1500g", 0.5), u"0.5" + std::u16string(1499, u'0'));
-  EXPECT_EQ(FormatWide(u"%.1500g", 0.5), u"0.5");
-  EXPECT_EQ(FormatWide(u"%.1200f", -2.0), u"-2." + std::u16string(1200, u'0'));
-
+TEST(FormatWideTest, GrowsPastAnyFixedBufferButStaysBounded) {
+  const std::u16string big(100000, u'w');
+  EXPECT_EQ(FormatWide(u"<%s>", big.c_str()), u"<" + big + u">");
+  EXPECT_EQ(FormatWide(nullptr), u"");
   const std::u16string wide = FormatWide(u"%2147483647d", 1);
   EXPECT_LT(wide.size(), static_cast<size_t>(INT_MAX));
   EXPECT_EQ(wide.find_first_not_of(u' '), std::u16string::npos);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-}
-
-TEST(FormatWideTest, GrowsPastAnyFixedBuffer) {
-  const std::u16string big(100000, u'w');
-  const std::u16string result =
-      FormatWide(u"<%s|%hs>", big.c_str(), std::string(5000, 'n').c_str());
-  EXPECT_EQ(result, u"<" + big + u"|" + std::u16string(5000, u'n') + u">");
-  EXPECT_EQ(FormatWide(nullptr), u"");
 }
 
 // ---------------------------------------------------------------------------------------------
 
-struct ScanIntCase {
-  const WCHAR* input;
-  const WCHAR* format;
-  int result;
-  int a;
-  int b;
-};
-
-TEST(SwscanfTest, IntegerFieldsAndResultCounts) {
-  const ScanIntCase cases[] = {
+TEST(SwscanfTest, Integers) {
+  struct Case {
+    const WCHAR* input;
+    const WCHAR* format;
+    int result;
+    int a;
+    int b;
+  };
+  const Case cases[] = {
       {u"12abc", u"%d", 1, 12, -99},
       {u"abc", u"%d", 0, -99, -99},
       {u"", u"%d", -1, -99, -99},
@@ -310,7 +198,6 @@ TEST(SwscanfTest, IntegerFieldsAndResultCounts) {
       {u"  -17", u"%d", 1, -17, -99},
       {u"+4", u"%d", 1, 4, -99},
       {u"-", u"%d", 0, -99, -99},
-      {u"- 3", u"%d", 0, -99, -99},
       {u"1\t\n 2", u"%d%d", 2, 1, 2},
       {u"99999999999", u"%d", 1, INT_MAX, -99},
       {u"-99999999999", u"%d", 1, INT_MIN, -99},
@@ -319,19 +206,17 @@ TEST(SwscanfTest, IntegerFieldsAndResultCounts) {
       {u"1,2", u"%d,%d", 2, 1, 2},
       {u"1;2", u"%d,%d", 1, 1, -99},
       {u"1", u"%d,%d", 1, 1, -99},
-      {u"x5", u"x%d", 1, 5, -99},
       {u"y5", u"x%d", 0, -99, -99},
       {u"", u"x%d", -1, -99, -99},
-      {u"12345", u"%3d%d", 2, 123, 45},
-      {u"5 6", u"%*d %d", 1, 6, -99},
-      {u"5", u"%*d %d", 0, -99, -99},
-      {u" %5", u"%%%d", 1, 5, -99},
-      {u"0x1A", u"%i", 1, 26, -99},
-      {u"010", u"%i", 1, 8, -99},
-      {u"-10", u"%i", 1, -10, -99},
-      {u"0x", u"%i", 1, 0, -99},
+      // Directives the system does not use end the scan without taking an argument.
+      {u"5 6", u"%*d %d", 0, -99, -99},
+      {u"12", u"%1d", 0, -99, -99},
+      {u"5", u"%i", 0, -99, -99},
+      {u"5", u"%ld", 0, -99, -99},
+      {u"%5", u"%%%d", 0, -99, -99},
+      {u"5 6", u"%d %", 1, 5, -99},
   };
-  for (const ScanIntCase& c : cases) {
+  for (const Case& c : cases) {
     int a = -99;
     int b = -99;
     EXPECT_EQ(swscanf_s(c.input, c.format, &a, &b), c.result)
@@ -341,52 +226,25 @@ TEST(SwscanfTest, IntegerFieldsAndResultCounts) {
   }
 }
 
-TEST(SwscanfTest, UnsignedAndSizedTargetsSaturate) {
+TEST(SwscanfTest, HexVersions) {
   struct Case {
     const WCHAR* input;
-    const WCHAR* format;
-    unsigned want;
+    int result;
+    unsigned major;
+    unsigned minor;
   };
   const Case cases[] = {
-      {u"ff", u"%x", 0xFFu},
-      {u"0x1A", u"%x", 0x1Au},
-      {u"FFFFFFFF", u"%X", 0xFFFFFFFFu},
-      {u"1FFFFFFFF", u"%x", 0xFFFFFFFFu},
-      {u"4294967295", u"%u", 0xFFFFFFFFu},
-      {u"4294967296", u"%u", 0xFFFFFFFFu},
-      {u"99999999999999999999999", u"%u", 0xFFFFFFFFu},
-      {u"-1", u"%u", 0xFFFFFFFFu},
+      {u"1.0", 2, 1, 0},    {u"a.Ff", 2, 10, 255}, {u"1FFFFFFFF.1", 2, UINT32_MAX, 1},
+      {u"1", 1, 1, 99},     {u"1.", 1, 1, 99},     {u"1-0", 1, 1, 99},
+      {u"-1.0", 0, 99, 99}, {u"g.0", 0, 99, 99},   {u"", -1, 99, 99},
   };
   for (const Case& c : cases) {
-    unsigned value = 0;
-    EXPECT_EQ(swscanf_s(c.input, c.format, &value), 1) << Narrow(c.input);
-    EXPECT_EQ(value, c.want) << Narrow(c.input);
+    unsigned major = 99;
+    unsigned minor = 99;
+    EXPECT_EQ(swscanf_s(c.input, u"%x.%x", &major, &minor), c.result) << Narrow(c.input);
+    EXPECT_EQ(major, c.major) << Narrow(c.input);
+    EXPECT_EQ(minor, c.minor) << Narrow(c.input);
   }
-
-  short s = 0;
-  EXPECT_EQ(swscanf_s(u"40000", u"%hd", &s), 1);
-  EXPECT_EQ(s, SHRT_MAX);
-  EXPECT_EQ(swscanf_s(u"-40000", u"%hd", &s), 1);
-  EXPECT_EQ(s, SHRT_MIN);
-  EXPECT_EQ(swscanf_s(u"-123", u"%hd", &s), 1);
-  EXPECT_EQ(s, -123);
-
-  // Guards show that a short or a LONG target is written at its own size only.
-  struct {
-    short value;
-    short guard;
-  } shortSlot = {0, 0x5A5A};
-  EXPECT_EQ(swscanf_s(u"-1", u"%hd", &shortSlot.value), 1);
-  EXPECT_EQ(shortSlot.value, -1);
-  EXPECT_EQ(shortSlot.guard, 0x5A5A);
-
-  struct {
-    LONG value;
-    LONG guard;
-  } longSlot = {0, 0x5A5A5A5A};
-  EXPECT_EQ(swscanf_s(u"-3000000000", u"%ld", &longSlot.value), 1);
-  EXPECT_EQ(longSlot.value, INT32_MIN);
-  EXPECT_EQ(longSlot.guard, 0x5A5A5A5A);
 }
 
 TEST(SwscanfTest, Words) {
@@ -401,16 +259,8 @@ TEST(SwscanfTest, Words) {
   EXPECT_EQ(swscanf_s(u"  key\t", u"%s %s", first, 256u, second, 256u), 1);
   EXPECT_EQ(std::u16string(first), u"key");
   EXPECT_EQ(std::u16string(second), u"#");
-
-  EXPECT_EQ(swscanf_s(u"", u"%s", first, 256u), -1);
+  EXPECT_EQ(swscanf_s(u"key", u"%s ", first, 256u), 1);
   EXPECT_EQ(swscanf_s(u" \t ", u"%s", first, 256u), -1);
-
-  EXPECT_EQ(swscanf_s(u"abcdef", u"%3s%s", first, 256u, second, 256u), 2);
-  EXPECT_EQ(std::u16string(first), u"abc");
-  EXPECT_EQ(std::u16string(second), u"def");
-
-  EXPECT_EQ(swscanf_s(u"skip keep", u"%*s %s", first, 256u), 1);
-  EXPECT_EQ(std::u16string(first), u"keep");
 
   int port = 0;
   EXPECT_EQ(swscanf_s(u"port 8080", u"%s %d", first, 256u, &port), 2);
@@ -421,49 +271,30 @@ TEST(SwscanfTest, Words) {
 TEST(SwscanfTest, WordBufferBoundaries) {
   struct Case {
     size_t length;
+    unsigned size;
     int result;
   };
-  // The buffer holds 255 characters and the NUL.
-  const Case cases[] = {{255, 1}, {256, 0}, {300, 0}};
+  // A buffer of 256 holds 255 characters and the NUL.
+  const Case cases[] = {{255, 256, 1}, {256, 256, 0}, {300, 256, 0}, {1, 1, 0}, {1, 0, 0}};
   for (const Case& c : cases) {
     const std::u16string word(c.length, u'w');
-    std::vector<WCHAR> buffer(260, u'#');
-    EXPECT_EQ(swscanf_s(word.c_str(), u"%s", buffer.data(), 256u), c.result) << c.length;
-    EXPECT_EQ(std::u16string(buffer.data()), c.result == 1 ? word : u"") << c.length;
-    EXPECT_EQ(buffer[256], u'#') << "wrote past the buffer for length " << c.length;
+    std::vector<WCHAR> buffer(c.size + 4, u'#');
+    EXPECT_EQ(swscanf_s(word.c_str(), u"%s", buffer.data(), c.size), c.result) << c.length;
+    if (c.result == 1) {
+      EXPECT_EQ(std::u16string(buffer.data()), word);
+    } else if (c.size != 0) {
+      EXPECT_EQ(buffer[0], 0) << "a word that does not fit leaves the buffer empty";
+    }
+    EXPECT_EQ(buffer[c.size], u'#') << "wrote past the buffer: " << c.length;
   }
-
-  WCHAR one[1] = {u'#'};
-  EXPECT_EQ(swscanf_s(u"a", u"%s", one, 1u), 0);
-  EXPECT_EQ(one[0], 0);
-  EXPECT_EQ(swscanf_s(u"a", u"%s", one, 0u), 0);
+  EXPECT_EQ(swscanf_s(u"a", u"%s", nullptr, 4u), 0);
 }
 
-TEST(SwscanfTest, Characters) {
-  WCHAR chars[4] = {u'#', u'#', u'#', u'#'};
-  EXPECT_EQ(swscanf_s(u" x", u"%c", chars, 1u), 1);
-  EXPECT_EQ(chars[0], u' ');
-  EXPECT_EQ(swscanf_s(u"abc", u"%2c", chars, 4u), 1);
-  EXPECT_EQ(chars[0], u'a');
-  EXPECT_EQ(chars[1], u'b');
-  EXPECT_EQ(chars[2], u'#');
-  EXPECT_EQ(swscanf_s(u"abc", u"%3c", chars, 2u), 0);
-  EXPECT_EQ(chars[2], u'#');
-  EXPECT_EQ(swscanf_s(u"", u"%c", chars, 1u), -1);
-  WCHAR c = 0;
-  int n = 0;
-  EXPECT_EQ(swscanf_s(u"7:q", u"%d:%c", &n, &c, 1u), 2);
-  EXPECT_EQ(n, 7);
-  EXPECT_EQ(c, u'q');
-}
-
-TEST(SwscanfTest, RejectedInputs) {
+TEST(SwscanfTest, NullInputOrFormat) {
   int n = -99;
   EXPECT_EQ(swscanf_s(nullptr, u"%d", &n), -1);
   EXPECT_EQ(swscanf_s(u"5", nullptr, &n), -1);
-  EXPECT_EQ(swscanf_s(u"5 1.5", u"%d %f", &n, &n), 1);
-  EXPECT_EQ(n, 5);
-  EXPECT_EQ(swscanf_s(u"5", u"%", &n), 0);
+  EXPECT_EQ(n, -99);
 }
 
 // ---------------------------------------------------------------------------------------------
