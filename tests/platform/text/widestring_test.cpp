@@ -345,17 +345,13 @@ TEST(CodePageTest, RoundTripsOneToFourByteSequences) {
 
 TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerBadSequence) {
   const Utf cases[] = {
-      {"\xC3", u"\uFFFD"},  // truncated at the end
-      {"a\x80"
-       "b",
-       u"a\uFFFDb"},                                      // stray continuation byte
+      {"\xC3", u"\uFFFD"},                                // truncated at the end
+      {"a\x80\x62", u"a\uFFFDb"},                         // stray continuation byte
       {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong, never-valid lead
       {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},            // overlong three-byte form
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
-      {"\xF0\x9F\x98"
-       "A",
-       u"\uFFFDA"},  // truncated four-byte sequence
+      {"\xF0\x9F\x98\x41", u"\uFFFDA"},                   // truncated four-byte sequence
       {"\xE2\x82", u"\uFFFD"},
       {"\xFF\xFE", u"\uFFFD\uFFFD"},
       {"\xF0\x9F\x98\x80\xF0\x9F", u"\U0001F600\uFFFD"},
@@ -374,19 +370,13 @@ TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerBadSequence) {
 }
 
 TEST(CodePageTest, LoneSurrogatesBecomeTheDefaultCharacter) {
-  struct Case {
-    std::u16string utf16;
-    std::string utf8;
+  const Utf cases[] = {
+      {"a?b", u"a\xD800\x62"},
+      {"?", u"\xDC00"},
+      {"x?", u"x\xD83D"},
+      {"??", u"\xDE00\xD83D"},
   };
-  const Case cases[] = {
-      {u"a\xD800"
-       u"b",
-       "a?b"},
-      {u"\xDC00", "?"},
-      {u"x\xD83D", "x?"},
-      {u"\xDE00\xD83D", "??"},
-  };
-  for (const Case& c : cases) {
+  for (const Utf& c : cases) {
     char out[16] = {};
     BOOL usedDefault = FALSE;
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, c.utf16.data(), static_cast<int>(c.utf16.size()), out,
@@ -416,37 +406,32 @@ TEST(CodePageTest, SizesAndExplicitLengths) {
 }
 
 TEST(CodePageTest, InsufficientBufferAtTheBoundary) {
-  const char* utf8 = "a\xF0\x9F\x98\x80";  // 'a' and a surrogate pair, plus the NUL: 4 units
-  WCHAR wide[8];
-  std::fill(std::begin(wide), std::end(wide), u'#');
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 4), 4);
-  EXPECT_EQ(std::u16string(wide), u"a\U0001F600");
-
-  std::fill(std::begin(wide), std::end(wide), u'#');
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 3), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(wide[3], u'#');
-  std::fill(std::begin(wide), std::end(wide), u'#');
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 2), 0);  // only half the pair fits
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(wide[2], u'#');
-
-  char narrow[8];
-  std::fill(std::begin(narrow), std::end(narrow), '#');
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, narrow, 3, nullptr, nullptr), 3);
-  EXPECT_STREQ(narrow, "\xC3\xA9");
-  std::fill(std::begin(narrow), std::end(narrow), '#');
-  SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, narrow, 2, nullptr, nullptr), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(narrow[2], '#');
-  std::fill(std::begin(narrow), std::end(narrow), '#');
-  SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, narrow, 1, nullptr, nullptr), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(narrow[1], '#');
+  // 'a' and a surrogate pair, plus the NUL, are 4 units; U+00E9 and its NUL are 3 bytes.
+  for (const int size : {4, 3, 2}) {
+    WCHAR wide[8];
+    std::fill(std::begin(wide), std::end(wide), u'#');
+    SetLastError(0);
+    const int result = MultiByteToWideChar(CP_UTF8, 0, "a\xF0\x9F\x98\x80", -1, wide, size);
+    EXPECT_EQ(result, size == 4 ? 4 : 0) << size;
+    EXPECT_EQ(GetLastError(), size == 4 ? DWORD{0} : DWORD{ERROR_INSUFFICIENT_BUFFER}) << size;
+    EXPECT_EQ(wide[size], u'#') << size;
+    if (size == 4) {
+      EXPECT_EQ(std::u16string(wide, 3), u"a\U0001F600");
+    }
+  }
+  for (const int size : {3, 2, 1}) {
+    char narrow[8];
+    std::fill(std::begin(narrow), std::end(narrow), '#');
+    SetLastError(0);
+    const int result =
+        WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, narrow, size, nullptr, nullptr);
+    EXPECT_EQ(result, size == 3 ? 3 : 0) << size;
+    EXPECT_EQ(GetLastError(), size == 3 ? DWORD{0} : DWORD{ERROR_INSUFFICIENT_BUFFER}) << size;
+    EXPECT_EQ(narrow[size], '#') << size;
+    if (size == 3) {
+      EXPECT_STREQ(narrow, "\xC3\xA9");
+    }
+  }
 }
 
 TEST(CodePageTest, RejectedParameters) {
