@@ -14,74 +14,44 @@
 
 namespace {
 
-// Each case records the call it was made by, so a failing row names itself.
-template <class S>
-struct FormatCase {
-  const char* call;
-  S got;
-  S want;
-};
-
-#define WIDE_CASE(want, ...)                    \
-  FormatCase<std::u16string> {                  \
-#__VA_ARGS__, FormatWide(__VA_ARGS__), want \
-  }
-#define NARROW_CASE(want, ...)                    \
-  FormatCase<std::string> {                       \
-#__VA_ARGS__, FormatNarrow(__VA_ARGS__), want \
-  }
-
-template <class... Args>
-std::string FormatNarrow(const char* format, Args... args) {
+std::string FormatNarrow(const char* format, auto... args) {
   char buffer[64];
   const int n = _snprintf_s(buffer, sizeof(buffer), _TRUNCATE, format, args...);
   return n < 0 ? std::string("<failed>") : std::string(buffer, static_cast<size_t>(n));
 }
 
-template <class S>
-void ExpectAll(const std::vector<FormatCase<S>>& cases) {
-  for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.call;
-}
-
 TEST(FormatWideTest, Directives) {
-  const WCHAR* nullWide = nullptr;
-  const DWORD allOnes = 0xFFFFFFFFu;
-  const LONG minusFive = -5;
-  const HRESULT invalidArg = E_INVALIDARG;
-  ExpectAll<std::u16string>({
-      WIDE_CASE(u"-42|0|2147483647", u"%d|%d|%d", -42, 0, INT_MAX),
-      WIDE_CASE(u"-2147483648", u"%d", INT_MIN),
-      WIDE_CASE(u"  -42|-0042|12345", u"%5d|%05d|%3d", -42, -42, 12345),
-      WIDE_CASE(u"4294967295|4294967295|-5", u"%u|%lu|%ld", allOnes, allOnes, minusFive),
-      // 'h' cuts the promoted argument back to a short.
-      WIDE_CASE(u"007|-32768|65535", u"%03hu|%hd|%hu", 0x10007, 0x18000, -1),
-      WIDE_CASE(u"80070057|abc|0000abc|ABC", u"%08X|%x|%07x|%X", invalidArg, 0xABCu, 0xABCu,
-                0xABCu),
-      WIDE_CASE(u"1.a\\409\\win32", u"%x.%x\\%x\\win32", 1u, 10u, 0x409u),
-      WIDE_CASE(u"2026-01-02 03:04:05.007", u"%04d-%02d-%02d %02d:%02d:%02d.%03hu", 2026, 1, 2, 3,
-                4, 5, WORD{7}),
-      WIDE_CASE(u"abc|abc|  abc", u"%s|%ls|%5s", u"abc", u"abc", u"abc"),
-      WIDE_CASE(u"(null)|\u00e9\U0001F600", u"%s|%s", nullWide, u"\u00e9\U0001F600"),
-  });
+  EXPECT_EQ(FormatWide(u"%d|%d|%d|%d", -42, 0, INT_MAX, INT_MIN), u"-42|0|2147483647|-2147483648");
+  EXPECT_EQ(FormatWide(u"%5d|%05d|%3d", -42, -42, 12345), u"  -42|-0042|12345");
+  EXPECT_EQ(FormatWide(u"%u|%lu|%ld", DWORD{0xFFFFFFFF}, DWORD{0xFFFFFFFF}, LONG{-5}),
+            u"4294967295|4294967295|-5");
+  // 'h' cuts the promoted argument back to a short.
+  EXPECT_EQ(FormatWide(u"%03hu|%hd|%hu", 0x10007, 0x18000, -1), u"007|-32768|65535");
+  EXPECT_EQ(FormatWide(u"%08X|%x|%07x", HRESULT{E_INVALIDARG}, 0xABCu, 0xABCu),
+            u"80070057|abc|0000abc");
+  EXPECT_EQ(FormatWide(u"%x.%x\\%x\\win32", 1u, 10u, 0x409u), u"1.a\\409\\win32");
+  EXPECT_EQ(FormatWide(u"%04d-%02d-%02d %02d:%02d:%02d.%03hu", 2026, 1, 2, 3, 4, 5, WORD{7}),
+            u"2026-01-02 03:04:05.007");
+  const WCHAR* none = nullptr;
+  EXPECT_EQ(FormatWide(u"%s|%ls|%5s|%s", u"\u00e9\U0001F600", u"b", u"abc", none),
+            u"\u00e9\U0001F600|b|  abc|(null)");
 }
 
 TEST(FormatNarrowTest, Directives) {
-  const char* nullNarrow = nullptr;
-  ExpectAll<std::string>({
-      NARROW_CASE("/var/kwz/log.txt", "%s%s%s", "/var", "/kwz/", "log.txt"),
-      NARROW_CASE("(null)|  ab|0xFF", "%s|%4hs|0x%02X", nullNarrow, "ab", 255u),
-      NARROW_CASE("2026-11-30 23:59:09.050", "%04d-%02d-%02d %02d:%02d:%02d.%03hu", 2026, 11, 30,
-                  23, 59, 9, WORD{50}),
-  });
+  EXPECT_EQ(FormatNarrow("%s%s%s", "/var", "/kwz/", "log.txt"), "/var/kwz/log.txt");
+  const char* none = nullptr;
+  EXPECT_EQ(FormatNarrow("%s|%4hs|0x%02X", none, "ab", 255u), "(null)|  ab|0xFF");
+  EXPECT_EQ(FormatNarrow("%04d-%02d-%02d %02d:%02d:%02d.%03hu", 2026, 11, 30, 23, 59, 9, WORD{50}),
+            "2026-11-30 23:59:09.050");
 }
 
 // Anything beyond the directives the system uses fails cleanly: -1, an emptied buffer and an
 // empty FormatWide, without the argument being touched.
 TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
-  const WCHAR* const wide[] = {
-      u"abc%", u"%q",   u"%n",   u"%%",  u"%c",   u"%i",    u"%o",
-      u"%p",   u"%f",   u"%lld", u"%zu", u"%-5d", u"%+d",   u"% d",
-      u"%#x",  u"%.2d", u"%*d",  u"%hs", u"%S",   u"%I64d", u"x%99999999999d"};
+  const WCHAR* const wide[] = {u"abc%", u"%q",    u"%n",           u"%%",   u"%c",  u"%i",
+                               u"%o",   u"%p",    u"%f",           u"%lld", u"%zu", u"%-5d",
+                               u"%+d",  u"% d",   u"%#x",          u"%.2d", u"%*d", u"%hs",
+                               u"%S",   u"%I64d", u"%99999999999d"};
   for (const WCHAR* format : wide) {
     WCHAR buffer[32] = {u'#', 0};
     int untouched = 7;
@@ -91,35 +61,31 @@ TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
     EXPECT_EQ(untouched, 7) << Narrow(format);
   }
   for (const char* format : {"%ls", "%S", "%c", "%lld", "%-5d"}) {
-    char buffer[8] = {'#', 0};
-    EXPECT_EQ(_snprintf_s(buffer, 8, _TRUNCATE, format, u"abc"), -1) << format;
-    EXPECT_EQ(buffer[0], 0) << format;
+    EXPECT_EQ(FormatNarrow(format, u"abc"), "<failed>") << format;
   }
 }
 
 // A result of -1 must leave the buffer in the documented state, and nothing may be written past
 // the size given.
-struct TruncationCase {
-  size_t size;
-  size_t count;
-  int result;
-  const char* text;
-};
-
-const TruncationCase kTruncationCases[] = {
-    {6, _TRUNCATE, 5, "hello"},  // exactly fits with its NUL
-    {5, _TRUNCATE, -1, "hell"},  // one short: cut and terminated
-    {1, _TRUNCATE, -1, ""},
-    {10, 5, 5, "hello"},  // count exactly the length
-    {10, 4, -1, "hell"},  // count one short: cut to count
-    {10, 0, -1, ""},      // count zero
-    {6, 6, 5, "hello"},   // count beyond the buffer, output fits
-    {5, 5, -1, ""},       // count beyond the buffer, output does not fit: emptied
-    {5, 100, -1, ""},
-};
-
 TEST(BoundedFormatTest, TruncationBoundaries) {
-  for (const TruncationCase& c : kTruncationCases) {
+  struct Case {
+    size_t size;
+    size_t count;
+    int result;
+    const char* text;
+  };
+  const Case cases[] = {
+      {6, _TRUNCATE, 5, "hello"},  // exactly fits with its NUL
+      {5, _TRUNCATE, -1, "hell"},  // one short: cut and terminated
+      {1, _TRUNCATE, -1, ""},
+      {10, 5, 5, "hello"},  // count exactly the length
+      {10, 4, -1, "hell"},  // count one short: cut to count
+      {10, 0, -1, ""},      // count zero
+      {6, 6, 5, "hello"},   // count beyond the buffer, output fits
+      {5, 5, -1, ""},       // count beyond the buffer, output does not fit: emptied
+      {5, 100, -1, ""},
+  };
+  for (const Case& c : cases) {
     WCHAR wide[16];
     char narrow[16];
     std::fill(std::begin(wide), std::end(wide), u'#');
@@ -141,12 +107,10 @@ TEST(BoundedFormatTest, CutsInsideAnyField) {
     int value;
     const char16_t* want;
   };
-  const Case cases[] = {
-      {u"%d-%s", 1234, u"1234-ab"},
-      {u"%10d", 7, u"       "},
-      {u"%010d", -7, u"-000000"},
-      {u"%2147483647d", 1, u"       "},
-  };
+  const Case cases[] = {{u"%d-%s", 1234, u"1234-ab"},
+                        {u"%10d", 7, u"       "},
+                        {u"%010d", -7, u"-000000"},
+                        {u"%2147483647d", 1, u"       "}};
   for (const Case& c : cases) {
     WCHAR buffer[8];
     EXPECT_EQ(_snwprintf_s(buffer, 8, _TRUNCATE, c.format, c.value, u"abcdef"), -1);
@@ -156,15 +120,14 @@ TEST(BoundedFormatTest, CutsInsideAnyField) {
 
 TEST(BoundedFormatTest, RejectedArgumentsWriteNothing) {
   WCHAR wide[4] = {u'#', u'#', u'#', 0};
+  char narrow[4] = {'#', '#', '#', 0};
   EXPECT_EQ(_snwprintf_s(nullptr, 4, _TRUNCATE, u"x"), -1);
   EXPECT_EQ(_snwprintf_s(wide, 0, _TRUNCATE, u"x"), -1);
   EXPECT_EQ(_snwprintf_s(wide, 4, _TRUNCATE, nullptr), -1);
-  EXPECT_EQ(std::u16string(wide), u"###");
-
-  char narrow[4] = {'#', '#', '#', 0};
   EXPECT_EQ(_snprintf_s(nullptr, 4, _TRUNCATE, "x"), -1);
   EXPECT_EQ(_snprintf_s(narrow, 0, _TRUNCATE, "x"), -1);
   EXPECT_EQ(_snprintf_s(narrow, 4, _TRUNCATE, nullptr), -1);
+  EXPECT_EQ(std::u16string(wide), u"###");
   EXPECT_STREQ(narrow, "###");
 }
 
@@ -179,111 +142,81 @@ TEST(FormatWideTest, GrowsPastAnyFixedBufferButStaysBounded) {
 
 // ---------------------------------------------------------------------------------------------
 
+// The result of a scan into two targets and what they hold after it, as "result a b".
+template <class T>
+std::string ScanTwo(const WCHAR* input, const WCHAR* format) {
+  T a = 99;
+  T b = 99;
+  const int result = swscanf_s(input, format, &a, &b);
+  return std::to_string(result) + " " + std::to_string(a) + " " + std::to_string(b);
+}
+
 TEST(SwscanfTest, Integers) {
-  struct Case {
-    const WCHAR* input;
-    const WCHAR* format;
-    int result;
-    int a;
-    int b;
-  };
-  const Case cases[] = {
-      {u"12abc", u"%d", 1, 12, -99},
-      {u"abc", u"%d", 0, -99, -99},
-      {u"", u"%d", -1, -99, -99},
-      {u"  ", u"%d", -1, -99, -99},
-      {u"0 7", u"%d %d", 2, 0, 7},
-      {u"5", u"%d %d", 1, 5, -99},
-      {u"5 x", u"%d %d", 1, 5, -99},
-      {u"  -17", u"%d", 1, -17, -99},
-      {u"+4", u"%d", 1, 4, -99},
-      {u"-", u"%d", 0, -99, -99},
-      {u"1\t\n 2", u"%d%d", 2, 1, 2},
-      {u"99999999999", u"%d", 1, INT_MAX, -99},
-      {u"-99999999999", u"%d", 1, INT_MIN, -99},
-      {u"2147483647", u"%d", 1, INT_MAX, -99},
-      {u"-2147483648", u"%d", 1, INT_MIN, -99},
-      {u"1,2", u"%d,%d", 2, 1, 2},
-      {u"1;2", u"%d,%d", 1, 1, -99},
-      {u"1", u"%d,%d", 1, 1, -99},
-      {u"y5", u"x%d", 0, -99, -99},
-      {u"", u"x%d", -1, -99, -99},
-      // Directives the system does not use end the scan without taking an argument.
-      {u"5 6", u"%*d %d", 0, -99, -99},
-      {u"12", u"%1d", 0, -99, -99},
-      {u"5", u"%i", 0, -99, -99},
-      {u"5", u"%ld", 0, -99, -99},
-      {u"%5", u"%%%d", 0, -99, -99},
-      {u"5 6", u"%d %", 1, 5, -99},
-  };
-  for (const Case& c : cases) {
-    int a = -99;
-    int b = -99;
-    EXPECT_EQ(swscanf_s(c.input, c.format, &a, &b), c.result)
-        << Narrow(c.input) << " / " << Narrow(c.format);
-    EXPECT_EQ(a, c.a) << Narrow(c.input) << " / " << Narrow(c.format);
-    EXPECT_EQ(b, c.b) << Narrow(c.input) << " / " << Narrow(c.format);
-  }
+  EXPECT_EQ(ScanTwo<int>(u"12abc", u"%d"), "1 12 99");
+  EXPECT_EQ(ScanTwo<int>(u"abc", u"%d"), "0 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"", u"%d"), "-1 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"  ", u"%d"), "-1 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"0 7", u"%d %d"), "2 0 7");
+  EXPECT_EQ(ScanTwo<int>(u"5", u"%d %d"), "1 5 99");
+  EXPECT_EQ(ScanTwo<int>(u"  -17 +4", u"%d%d"), "2 -17 4");
+  EXPECT_EQ(ScanTwo<int>(u"- 3", u"%d"), "0 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"1\t\n 2", u"%d%d"), "2 1 2");
+  EXPECT_EQ(ScanTwo<int>(u"99999999999 -99999999999", u"%d %d"), "2 2147483647 -2147483648");
+  EXPECT_EQ(ScanTwo<int>(u"2147483647 -2147483648", u"%d %d"), "2 2147483647 -2147483648");
+  EXPECT_EQ(ScanTwo<int>(u"2147483648 -2147483649", u"%d %d"), "2 2147483647 -2147483648");
+  EXPECT_EQ(ScanTwo<int>(u"1,2", u"%d,%d"), "2 1 2");
+  EXPECT_EQ(ScanTwo<int>(u"1;2", u"%d,%d"), "1 1 99");
+  EXPECT_EQ(ScanTwo<int>(u"1", u"%d,%d"), "1 1 99");
+  EXPECT_EQ(ScanTwo<int>(u"y5", u"x%d"), "0 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"", u"x%d"), "-1 99 99");
+  // Directives the system does not use end the scan without taking an argument.
+  EXPECT_EQ(ScanTwo<int>(u"5 6", u"%*d %d"), "0 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"5", u"%ld"), "0 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"12", u"%1d"), "0 99 99");
+  EXPECT_EQ(ScanTwo<int>(u"5 6", u"%d %"), "1 5 99");
 }
 
 TEST(SwscanfTest, HexVersions) {
-  struct Case {
-    const WCHAR* input;
-    int result;
-    unsigned major;
-    unsigned minor;
-  };
-  const Case cases[] = {
-      {u"1.0", 2, 1, 0},    {u"a.Ff", 2, 10, 255}, {u"1FFFFFFFF.1", 2, UINT32_MAX, 1},
-      {u"1", 1, 1, 99},     {u"1.", 1, 1, 99},     {u"1-0", 1, 1, 99},
-      {u"-1.0", 0, 99, 99}, {u"g.0", 0, 99, 99},   {u"", -1, 99, 99},
-  };
-  for (const Case& c : cases) {
-    unsigned major = 99;
-    unsigned minor = 99;
-    EXPECT_EQ(swscanf_s(c.input, u"%x.%x", &major, &minor), c.result) << Narrow(c.input);
-    EXPECT_EQ(major, c.major) << Narrow(c.input);
-    EXPECT_EQ(minor, c.minor) << Narrow(c.input);
-  }
+  EXPECT_EQ(ScanTwo<unsigned>(u"1.0", u"%x.%x"), "2 1 0");
+  EXPECT_EQ(ScanTwo<unsigned>(u"a.Ff", u"%x.%x"), "2 10 255");
+  EXPECT_EQ(ScanTwo<unsigned>(u"1FFFFFFFF.1", u"%x.%x"), "2 4294967295 1");
+  EXPECT_EQ(ScanTwo<unsigned>(u"1.", u"%x.%x"), "1 1 99");
+  EXPECT_EQ(ScanTwo<unsigned>(u"1-0", u"%x.%x"), "1 1 99");
+  EXPECT_EQ(ScanTwo<unsigned>(u"-1.0", u"%x.%x"), "0 99 99");
+  EXPECT_EQ(ScanTwo<unsigned>(u"g.0", u"%x.%x"), "0 99 99");
 }
 
 TEST(SwscanfTest, Words) {
   WCHAR first[256];
-  WCHAR second[256];
+  WCHAR second[256] = u"#";
   EXPECT_EQ(swscanf_s(u"enable_tunnel x", u"%s %s", first, 256u, second, 256u), 2);
-  EXPECT_EQ(std::u16string(first), u"enable_tunnel");
-  EXPECT_EQ(std::u16string(second), u"x");
-
+  EXPECT_EQ(std::u16string(first) + u"|" + second, u"enable_tunnel|x");
   second[0] = u'#';
   second[1] = 0;
   EXPECT_EQ(swscanf_s(u"  key\t", u"%s %s", first, 256u, second, 256u), 1);
-  EXPECT_EQ(std::u16string(first), u"key");
-  EXPECT_EQ(std::u16string(second), u"#");
+  EXPECT_EQ(std::u16string(first) + u"|" + second, u"key|#");
   EXPECT_EQ(swscanf_s(u"key", u"%s ", first, 256u), 1);
   EXPECT_EQ(swscanf_s(u" \t ", u"%s", first, 256u), -1);
-
   int port = 0;
   EXPECT_EQ(swscanf_s(u"port 8080", u"%s %d", first, 256u, &port), 2);
   EXPECT_EQ(std::u16string(first), u"port");
   EXPECT_EQ(port, 8080);
 }
 
+// A word that does not fit stores an empty string; nothing is written past the size given.
 TEST(SwscanfTest, WordBufferBoundaries) {
   struct Case {
     size_t length;
     unsigned size;
     int result;
   };
-  // A buffer of 256 holds 255 characters and the NUL.
   const Case cases[] = {{255, 256, 1}, {256, 256, 0}, {300, 256, 0}, {1, 1, 0}, {1, 0, 0}};
   for (const Case& c : cases) {
     const std::u16string word(c.length, u'w');
     std::vector<WCHAR> buffer(c.size + 4, u'#');
     EXPECT_EQ(swscanf_s(word.c_str(), u"%s", buffer.data(), c.size), c.result) << c.length;
-    if (c.result == 1) {
-      EXPECT_EQ(std::u16string(buffer.data()), word);
-    } else if (c.size != 0) {
-      EXPECT_EQ(buffer[0], 0) << "a word that does not fit leaves the buffer empty";
+    if (c.size != 0) {
+      EXPECT_EQ(std::u16string(buffer.data()), c.result == 1 ? word : u"") << c.length;
     }
     EXPECT_EQ(buffer[c.size], u'#') << "wrote past the buffer: " << c.length;
   }
@@ -304,38 +237,39 @@ struct Utf {
   std::u16string utf16;
 };
 
-const Utf kRoundTrips[] = {
-    {"A", u"A"},
-    {"\x7F", u"\x7F"},
-    {"\xC2\x80", u"\u0080"},
-    {"\xC3\xA9", u"\u00e9"},
-    {"\xDF\xBF", u"\u07FF"},
-    {"\xE0\xA0\x80", u"\u0800"},
-    {"\xE2\x82\xAC", u"\u20ac"},
-    {"\xEF\xBF\xBF", u"\uFFFF"},
-    {"\xF0\x90\x80\x80", u"\U00010000"},
-    {"\xF0\x9F\x98\x80", u"\U0001F600"},
-    {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
-    {"h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80!", u"h\u00e9llo \u20ac \U0001F600!"},
-};
-
+// Each direction measured, then converted through the system code page, and the convenience
+// forms; the NUL of a -1 length is converted too.
 TEST(CodePageTest, RoundTripsOneToFourByteSequences) {
-  for (const Utf& c : kRoundTrips) {
-    const int wide = MultiByteToWideChar(CP_UTF8, 0, c.utf8.c_str(), -1, nullptr, 0);
-    ASSERT_EQ(wide, static_cast<int>(c.utf16.size() + 1)) << c.utf8;
-    std::vector<WCHAR> utf16(static_cast<size_t>(wide), u'#');
-    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, c.utf8.c_str(), -1, utf16.data(), wide), wide);
-    EXPECT_EQ(std::u16string(utf16.data()), c.utf16) << c.utf8;
+  const Utf cases[] = {
+      {"A", u"A"},
+      {"\x7F", u"\x7F"},
+      {"\xC2\x80", u"\u0080"},
+      {"\xC3\xA9", u"\u00e9"},
+      {"\xDF\xBF", u"\u07FF"},
+      {"\xE0\xA0\x80", u"\u0800"},
+      {"\xE2\x82\xAC", u"\u20ac"},
+      {"\xEF\xBF\xBF", u"\uFFFF"},
+      {"\xF0\x90\x80\x80", u"\U00010000"},
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+      {"h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80!", u"h\u00e9llo \u20ac \U0001F600!"},
+  };
+  for (const Utf& c : cases) {
+    const int wide = static_cast<int>(c.utf16.size() + 1);
+    std::vector<WCHAR> utf16(c.utf16.size() + 1, u'#');
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, c.utf8.c_str(), -1, nullptr, 0), wide) << c.utf8;
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, c.utf8.c_str(), -1, utf16.data(), wide), wide);
+    EXPECT_EQ(std::u16string(utf16.begin(), utf16.end()), c.utf16 + u'\0') << c.utf8;
 
-    const int narrow =
-        WideCharToMultiByte(CP_UTF8, 0, c.utf16.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    ASSERT_EQ(narrow, static_cast<int>(c.utf8.size() + 1)) << c.utf8;
-    std::vector<char> utf8(static_cast<size_t>(narrow), '#');
+    const int narrow = static_cast<int>(c.utf8.size() + 1);
+    std::vector<char> utf8(c.utf8.size() + 1, '#');
     BOOL usedDefault = TRUE;
-    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, c.utf16.c_str(), -1, utf8.data(), narrow, nullptr,
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, c.utf16.c_str(), -1, nullptr, 0, nullptr, nullptr),
+              narrow);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, c.utf16.c_str(), -1, utf8.data(), narrow, nullptr,
                                   &usedDefault),
               narrow);
-    EXPECT_EQ(std::string(utf8.data()), c.utf8);
+    EXPECT_EQ(std::string(utf8.begin(), utf8.end()), c.utf8 + '\0');
     EXPECT_FALSE(usedDefault) << c.utf8;
 
     EXPECT_EQ(Widen(c.utf8.c_str()), c.utf16) << c.utf8;
@@ -344,26 +278,22 @@ TEST(CodePageTest, RoundTripsOneToFourByteSequences) {
 }
 
 TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerBadSequence) {
-  const Utf cases[] = {
-      {"\xC3", u"\uFFFD"},                                // truncated at the end
-      {"a\x80\x62", u"a\uFFFDb"},                         // stray continuation byte
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong, never-valid lead
-      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},            // overlong three-byte form
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
-      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
-      {"\xF0\x9F\x98\x41", u"\uFFFDA"},                   // truncated four-byte sequence
-      {"\xE2\x82", u"\uFFFD"},
-      {"\xFF\xFE", u"\uFFFD\uFFFD"},
-      {"\xF0\x9F\x98\x80\xF0\x9F", u"\U0001F600\uFFFD"},
-  };
+  const Utf cases[] = {{"\xC3", u"\uFFFD"},                      // truncated at the end
+                       {"a\x80\x62", u"a\uFFFDb"},               // stray continuation byte
+                       {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong, never-valid lead
+                       {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},  // overlong three-byte form
+                       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
+                       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+                       {"\xF0\x9F\x98\x41", u"\uFFFDA"},  // truncated four-byte sequence
+                       {"\xE2\x82", u"\uFFFD"},
+                       {"\xFF\xFE", u"\uFFFD\uFFFD"},
+                       {"\xF0\x9F\x98\x80\xF0\x9F", u"\U0001F600\uFFFD"}};
   for (const Utf& c : cases) {
     const int length = static_cast<int>(c.utf8.size());
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, nullptr, 0);
-    EXPECT_EQ(needed, static_cast<int>(c.utf16.size()));
+    const int size = static_cast<int>(c.utf16.size());
     std::vector<WCHAR> out(c.utf16.size() + 1, u'#');
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, out.data(),
-                                  static_cast<int>(out.size())),
-              static_cast<int>(c.utf16.size()));
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, nullptr, 0), size);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, out.data(), size + 1), size);
     EXPECT_EQ(std::u16string(out.data(), c.utf16.size()), c.utf16);
     EXPECT_EQ(Widen(c.utf8.c_str()), c.utf16);
   }
@@ -371,11 +301,7 @@ TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerBadSequence) {
 
 TEST(CodePageTest, LoneSurrogatesBecomeTheDefaultCharacter) {
   const Utf cases[] = {
-      {"a?b", u"a\xD800\x62"},
-      {"?", u"\xDC00"},
-      {"x?", u"x\xD83D"},
-      {"??", u"\xDE00\xD83D"},
-  };
+      {"a?b", u"a\xD800\x62"}, {"?", u"\xDC00"}, {"x?", u"x\xD83D"}, {"??", u"\xDE00\xD83D"}};
   for (const Utf& c : cases) {
     char out[16] = {};
     BOOL usedDefault = FALSE;
@@ -398,39 +324,30 @@ TEST(CodePageTest, SizesAndExplicitLengths) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "h\xC3\xA9llo", 3, nullptr, 0), 2);
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"h\U0001F600", -1, nullptr, 0, nullptr, nullptr), 6);
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"h\U0001F600", 3, nullptr, 0, nullptr, nullptr), 5);
-
   // An explicit length carries embedded NULs through.
   WCHAR wide[4] = {u'#', u'#', u'#', u'#'};
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\0b", 3, wide, 4), 3);
   EXPECT_EQ(std::u16string(wide, 4), std::u16string(u"a\0b#", 4));
 }
 
+// 'a' and a surrogate pair with the NUL are 4 units, U+00E9 with the NUL 3 bytes: any less fails
+// without writing past what was given, half a pair included.
 TEST(CodePageTest, InsufficientBufferAtTheBoundary) {
-  // 'a' and a surrogate pair, plus the NUL, are 4 units; U+00E9 and its NUL are 3 bytes.
   for (const int size : {4, 3, 2}) {
-    WCHAR wide[8];
-    std::fill(std::begin(wide), std::end(wide), u'#');
+    std::vector<WCHAR> wide(8, u'#');
     SetLastError(0);
-    const int result = MultiByteToWideChar(CP_UTF8, 0, "a\xF0\x9F\x98\x80", -1, wide, size);
-    EXPECT_EQ(result, size == 4 ? 4 : 0) << size;
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xF0\x9F\x98\x80", -1, wide.data(), size),
+              size == 4 ? 4 : 0);
     EXPECT_EQ(GetLastError(), size == 4 ? DWORD{0} : DWORD{ERROR_INSUFFICIENT_BUFFER}) << size;
-    EXPECT_EQ(wide[size], u'#') << size;
-    if (size == 4) {
-      EXPECT_EQ(std::u16string(wide, 3), u"a\U0001F600");
-    }
+    EXPECT_EQ(wide[static_cast<size_t>(size)], u'#') << size;
   }
   for (const int size : {3, 2, 1}) {
-    char narrow[8];
-    std::fill(std::begin(narrow), std::end(narrow), '#');
+    std::vector<char> narrow(8, '#');
     SetLastError(0);
-    const int result =
-        WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, narrow, size, nullptr, nullptr);
-    EXPECT_EQ(result, size == 3 ? 3 : 0) << size;
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, narrow.data(), size, nullptr, nullptr),
+              size == 3 ? 3 : 0);
     EXPECT_EQ(GetLastError(), size == 3 ? DWORD{0} : DWORD{ERROR_INSUFFICIENT_BUFFER}) << size;
-    EXPECT_EQ(narrow[size], '#') << size;
-    if (size == 3) {
-      EXPECT_STREQ(narrow, "\xC3\xA9");
-    }
+    EXPECT_EQ(narrow[static_cast<size_t>(size)], '#') << size;
   }
 }
 
@@ -449,9 +366,6 @@ TEST(CodePageTest, RejectedParameters) {
       {"negative size", MultiByteToWideChar(CP_UTF8, 0, "a", -1, wide, -1)},
       {"null output with size", MultiByteToWideChar(CP_UTF8, 0, "a", -1, nullptr, 8)},
       {"wide code page 437", WideCharToMultiByte(437, 0, u"a", -1, narrow, 8, nullptr, nullptr)},
-      {"wide null source",
-       WideCharToMultiByte(CP_UTF8, 0, nullptr, -1, narrow, 8, nullptr, nullptr)},
-      {"wide zero length", WideCharToMultiByte(CP_UTF8, 0, u"a", 0, narrow, 8, nullptr, nullptr)},
       {"wide null output", WideCharToMultiByte(CP_UTF8, 0, u"a", -1, nullptr, 8, nullptr, nullptr)},
   };
   for (const Case& c : cases) EXPECT_EQ(c.result, 0) << c.what;
@@ -463,9 +377,6 @@ TEST(CodePageTest, RejectedParameters) {
   SetLastError(0);
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"a", -3, narrow, 8, nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
-  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\xC3\xA9", -1, wide, 8), 2);
-  EXPECT_EQ(wide[0], u'\u00e9');
 }
 
 TEST(ConvenienceTest, NullAndEmptyInputs) {
