@@ -45,6 +45,18 @@ TEST(FormatNarrowTest, Directives) {
             "2026-11-30 23:59:09.050");
 }
 
+// _snwprintf_s into a buffer of `size` units, as "result:text", or "overrun" when a unit past
+// the size was written.
+std::u16string Bounded(size_t size, size_t count, const WCHAR* format, auto... args) {
+  WCHAR buffer[40] = {};
+  std::fill_n(buffer, std::size(buffer) - 1, u'#');
+  const int result = _snwprintf_s(buffer, size, count, format, args...);
+  if (std::any_of(buffer + size, std::end(buffer) - 1, [](WCHAR c) { return c != u'#'; })) {
+    return u"overrun";
+  }
+  return Widen(std::to_string(result).c_str()) + u":" + std::u16string(buffer, WideLength(buffer));
+}
+
 // Anything beyond the directives the system uses fails cleanly: -1, an emptied buffer and an
 // empty FormatWide, without the argument being touched.
 TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
@@ -53,10 +65,8 @@ TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
                                u"%+d",  u"% d",   u"%#x",          u"%.2d", u"%*d", u"%hs",
                                u"%S",   u"%I64d", u"%99999999999d"};
   for (const WCHAR* format : wide) {
-    WCHAR buffer[32] = {u'#', 0};
     int untouched = 7;
-    EXPECT_EQ(_snwprintf_s(buffer, 32, _TRUNCATE, format, &untouched), -1) << Narrow(format);
-    EXPECT_EQ(buffer[0], 0) << Narrow(format);
+    EXPECT_EQ(Bounded(32, _TRUNCATE, format, &untouched), u"-1:") << Narrow(format);
     EXPECT_EQ(FormatWide(format, &untouched), u"") << Narrow(format);
     EXPECT_EQ(untouched, 7) << Narrow(format);
   }
@@ -65,70 +75,35 @@ TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
   }
 }
 
-// A result of -1 must leave the buffer in the documented state, and nothing may be written past
-// the size given.
+// A result of -1 leaves the buffer cut or emptied as documented, never written past its size.
 TEST(BoundedFormatTest, TruncationBoundaries) {
-  struct Case {
-    size_t size;
-    size_t count;
-    int result;
-    const char* text;
-  };
-  const Case cases[] = {
-      {6, _TRUNCATE, 5, "hello"},  // exactly fits with its NUL
-      {5, _TRUNCATE, -1, "hell"},  // one short: cut and terminated
-      {1, _TRUNCATE, -1, ""},
-      {10, 5, 5, "hello"},  // count exactly the length
-      {10, 4, -1, "hell"},  // count one short: cut to count
-      {10, 0, -1, ""},      // count zero
-      {6, 6, 5, "hello"},   // count beyond the buffer, output fits
-      {5, 5, -1, ""},       // count beyond the buffer, output does not fit: emptied
-      {5, 100, -1, ""},
-  };
-  for (const Case& c : cases) {
-    WCHAR wide[16];
-    char narrow[16];
-    std::fill(std::begin(wide), std::end(wide), u'#');
-    std::fill(std::begin(narrow), std::end(narrow), '#');
-    EXPECT_EQ(_snwprintf_s(wide, c.size, c.count, u"%s", u"hello"), c.result) << c.size;
-    EXPECT_EQ(_snprintf_s(narrow, c.size, c.count, "%s", "hello"), c.result) << c.size;
-    EXPECT_EQ(Narrow(wide), c.text) << "size " << c.size << " count " << c.count;
-    EXPECT_STREQ(narrow, c.text) << "size " << c.size << " count " << c.count;
-    for (size_t i = c.size; i < std::size(wide); ++i) {
-      EXPECT_EQ(wide[i], u'#') << "wrote past size " << c.size << " at " << i;
-      EXPECT_EQ(narrow[i], '#') << "wrote past size " << c.size << " at " << i;
-    }
-  }
-}
+  EXPECT_EQ(Bounded(6, _TRUNCATE, u"%s", u"hello"), u"5:hello");  // fits with its NUL
+  EXPECT_EQ(Bounded(5, _TRUNCATE, u"%s", u"hello"), u"-1:hell");  // one short: cut
+  EXPECT_EQ(Bounded(1, _TRUNCATE, u"%s", u"hello"), u"-1:");
+  EXPECT_EQ(Bounded(10, 5, u"%s", u"hello"), u"5:hello");  // count exactly the length
+  EXPECT_EQ(Bounded(10, 4, u"%s", u"hello"), u"-1:hell");  // count one short: cut to count
+  EXPECT_EQ(Bounded(10, 0, u"%s", u"hello"), u"-1:");      // count zero
+  EXPECT_EQ(Bounded(6, 6, u"%s", u"hello"), u"5:hello");   // count beyond the buffer, fits
+  EXPECT_EQ(Bounded(5, 5, u"%s", u"hello"), u"-1:");       // count beyond, does not fit: emptied
+  EXPECT_EQ(Bounded(5, 100, u"%s", u"hello"), u"-1:");
+  // A cut falls inside any kind of field.
+  EXPECT_EQ(Bounded(8, _TRUNCATE, u"%d-%s", 1234, u"abcdef"), u"-1:1234-ab");
+  EXPECT_EQ(Bounded(8, _TRUNCATE, u"%10d", 7), u"-1:       ");
+  EXPECT_EQ(Bounded(8, _TRUNCATE, u"%010d", -7), u"-1:-000000");
+  EXPECT_EQ(Bounded(8, _TRUNCATE, u"%2147483647d", 1), u"-1:       ");
 
-TEST(BoundedFormatTest, CutsInsideAnyField) {
-  struct Case {
-    const WCHAR* format;
-    int value;
-    const char16_t* want;
-  };
-  const Case cases[] = {{u"%d-%s", 1234, u"1234-ab"},
-                        {u"%10d", 7, u"       "},
-                        {u"%010d", -7, u"-000000"},
-                        {u"%2147483647d", 1, u"       "}};
-  for (const Case& c : cases) {
-    WCHAR buffer[8];
-    EXPECT_EQ(_snwprintf_s(buffer, 8, _TRUNCATE, c.format, c.value, u"abcdef"), -1);
-    EXPECT_EQ(std::u16string(buffer), c.want) << Narrow(c.format);
-  }
+  char narrow[8] = "#######";
+  EXPECT_EQ(_snprintf_s(narrow, 5, _TRUNCATE, "%s", "hello"), -1);
+  EXPECT_EQ(std::string(narrow, 7), std::string("hell\0##", 7));
 }
 
 TEST(BoundedFormatTest, RejectedArgumentsWriteNothing) {
   WCHAR wide[4] = {u'#', u'#', u'#', 0};
-  char narrow[4] = {'#', '#', '#', 0};
   EXPECT_EQ(_snwprintf_s(nullptr, 4, _TRUNCATE, u"x"), -1);
   EXPECT_EQ(_snwprintf_s(wide, 0, _TRUNCATE, u"x"), -1);
   EXPECT_EQ(_snwprintf_s(wide, 4, _TRUNCATE, nullptr), -1);
-  EXPECT_EQ(_snprintf_s(nullptr, 4, _TRUNCATE, "x"), -1);
-  EXPECT_EQ(_snprintf_s(narrow, 0, _TRUNCATE, "x"), -1);
-  EXPECT_EQ(_snprintf_s(narrow, 4, _TRUNCATE, nullptr), -1);
   EXPECT_EQ(std::u16string(wide), u"###");
-  EXPECT_STREQ(narrow, "###");
+  EXPECT_EQ(_snprintf_s(nullptr, 4, _TRUNCATE, "x"), -1);
 }
 
 TEST(FormatWideTest, GrowsPastAnyFixedBufferButStaysBounded) {
@@ -330,53 +305,57 @@ TEST(CodePageTest, SizesAndExplicitLengths) {
   EXPECT_EQ(std::u16string(wide, 4), std::u16string(u"a\0b#", 4));
 }
 
-// 'a' and a surrogate pair with the NUL are 4 units, U+00E9 with the NUL 3 bytes: any less fails
-// without writing past what was given, half a pair included.
+// The error a conversion set when it failed, starting from none; all ones when it succeeded.
+DWORD FailureOf(auto call) {
+  SetLastError(0);
+  return call() == 0 ? GetLastError() : ~DWORD{0};
+}
+
+// Less room than the text needs (RoundTrips gives exactly enough) fails without writing past
+// the size given, also when only half a surrogate pair would not fit.
 TEST(CodePageTest, InsufficientBufferAtTheBoundary) {
-  for (const int size : {4, 3, 2}) {
-    std::vector<WCHAR> wide(8, u'#');
-    SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xF0\x9F\x98\x80", -1, wide.data(), size),
-              size == 4 ? 4 : 0);
-    EXPECT_EQ(GetLastError(), size == 4 ? DWORD{0} : DWORD{ERROR_INSUFFICIENT_BUFFER}) << size;
-    EXPECT_EQ(wide[static_cast<size_t>(size)], u'#') << size;
+  const DWORD tooSmall = ERROR_INSUFFICIENT_BUFFER;
+  for (const int size : {3, 2}) {
+    std::vector<WCHAR> w(8, u'#');
+    EXPECT_EQ(FailureOf([&] {
+                return MultiByteToWideChar(CP_UTF8, 0, "a\xF0\x9F\x98\x80", -1, w.data(), size);
+              }),
+              tooSmall);
+    EXPECT_EQ(w[static_cast<size_t>(size)], u'#') << size;
   }
-  for (const int size : {3, 2, 1}) {
-    std::vector<char> narrow(8, '#');
-    SetLastError(0);
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, narrow.data(), size, nullptr, nullptr),
-              size == 3 ? 3 : 0);
-    EXPECT_EQ(GetLastError(), size == 3 ? DWORD{0} : DWORD{ERROR_INSUFFICIENT_BUFFER}) << size;
-    EXPECT_EQ(narrow[static_cast<size_t>(size)], '#') << size;
+  for (const int size : {2, 1}) {
+    std::vector<char> n(8, '#');
+    EXPECT_EQ(FailureOf([&] {
+                return WideCharToMultiByte(CP_UTF8, 0, u"\u00e9", -1, n.data(), size, nullptr,
+                                           nullptr);
+              }),
+              tooSmall);
+    EXPECT_EQ(n[static_cast<size_t>(size)], '#') << size;
   }
 }
 
-TEST(CodePageTest, RejectedParameters) {
-  WCHAR wide[8];
-  char narrow[8];
-  struct Case {
-    const char* what;
-    int result;
-  };
-  const Case cases[] = {
-      {"code page 1252", MultiByteToWideChar(1252, 0, "a", -1, wide, 8)},
-      {"null source", MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, wide, 8)},
-      {"zero length", MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 8)},
-      {"length -2", MultiByteToWideChar(CP_UTF8, 0, "a", -2, wide, 8)},
-      {"negative size", MultiByteToWideChar(CP_UTF8, 0, "a", -1, wide, -1)},
-      {"null output with size", MultiByteToWideChar(CP_UTF8, 0, "a", -1, nullptr, 8)},
-      {"wide code page 437", WideCharToMultiByte(437, 0, u"a", -1, narrow, 8, nullptr, nullptr)},
-      {"wide null output", WideCharToMultiByte(CP_UTF8, 0, u"a", -1, nullptr, 8, nullptr, nullptr)},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.result, 0) << c.what;
-
-  // Each failure must set the error itself, not inherit it.
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(65000, 0, "a", -1, wide, 8), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"a", -3, narrow, 8, nullptr, nullptr), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+TEST(CodePageTest, RejectedParametersSetTheError) {
+  WCHAR w[8];
+  char n[8];
+  const DWORD invalid = ERROR_INVALID_PARAMETER;
+  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(1252, 0, "a", -1, w, 8); }), invalid);
+  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(65000, 0, "a", -1, w, 8); }), invalid);
+  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, w, 8); }), invalid);
+  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 0, w, 8); }), invalid);
+  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -2, w, 8); }), invalid);
+  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -1, w, -1); }), invalid);
+  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -1, nullptr, 8); }),
+            invalid);
+  EXPECT_EQ(
+      FailureOf([&] { return WideCharToMultiByte(437, 0, u"a", -1, n, 8, nullptr, nullptr); }),
+      invalid);
+  EXPECT_EQ(
+      FailureOf([&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", -3, n, 8, nullptr, nullptr); }),
+      invalid);
+  EXPECT_EQ(FailureOf([&] {
+              return WideCharToMultiByte(CP_UTF8, 0, u"a", -1, nullptr, 8, nullptr, nullptr);
+            }),
+            invalid);
 }
 
 TEST(ConvenienceTest, NullAndEmptyInputs) {
