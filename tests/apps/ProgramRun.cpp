@@ -1,12 +1,19 @@
 #include "tests/apps/ProgramRun.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -24,6 +31,12 @@ std::string ReadAll(const std::string& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Waits up to timeoutMs until the descriptor can be read.
+bool WaitReadable(int fd, int timeoutMs) {
+  pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, timeoutMs) == 1;
 }
 
 }  // namespace
@@ -62,12 +75,22 @@ std::string RunningProgram::OutSoFar() const {
 }
 
 bool RunningProgram::WaitForOut(const std::string& text, int timeoutMs) const {
+  // Woken by each write to the output file rather than polling it.
+  const int watch = inotify_init1(IN_CLOEXEC);
+  inotify_add_watch(watch, outPath_.c_str(), IN_MODIFY);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (OutSoFar().find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool found = false;
+  while (!(found = OutSoFar().find(text) != std::string::npos)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    char events[4096];
+    if (left.count() <= 0 || !WaitReadable(watch, static_cast<int>(left.count())) ||
+        read(watch, events, sizeof events) < 0) {
+      break;
+    }
   }
-  return true;
+  close(watch);
+  return found;
 }
 
 void RunningProgram::Interrupt() {
@@ -77,21 +100,53 @@ void RunningProgram::Interrupt() {
 ProgramResult RunningProgram::Wait(int timeoutMs) {
   ProgramResult result;
   if (pid_ <= 0) return result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // The process's descriptor becomes readable when it ends.
+  const int handle = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
   int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (handle < 0 || !WaitReadable(handle, timeoutMs)) kill(pid_, SIGKILL);
+  if (handle >= 0) close(handle);
+  waitpid(pid_, &status, 0);
   pid_ = -1;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   result.out = ReadAll(outPath_);
   result.err = ReadAll(errPath_);
   return result;
+}
+
+std::uint16_t FreeUdpPort(bool even) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    close(probe);
+    const std::uint16_t port = ntohs(address.sin_port);
+    if (bound && (!even || port % 2 == 0)) return port;
+  }
+  return 0;
+}
+
+bool WaitForUdpPort(std::uint16_t port, int timeoutMs) {
+  char local[8];
+  std::snprintf(local, sizeof local, ":%04X", port);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    // Each line: "sl: ADDRESS:PORT ADDRESS:PORT ...", in hexadecimal.
+    std::istringstream table(ReadAll("/proc/net/udp"));
+    std::string line;
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string slot, address;
+      fields >> slot >> address;
+      if (address.size() > 5 && address.compare(address.size() - 5, 5, local) == 0) return true;
+    }
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    // A bind makes no event that another process can wait on.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,13 @@ class RunningProgram {
   std::string errPath_;
   pid_t pid_ = -1;
 };
+
+// A UDP port on 127.0.0.1 that was free a moment ago; even when asked (RTP data takes even
+// ports).
+std::uint16_t FreeUdpPort(bool even = false);
+// Waits up to timeoutMs until some socket of this machine is bound to the UDP port: the sign that
+// a program started in the background now takes datagrams there.
+bool WaitForUdpPort(std::uint16_t port, int timeoutMs);
 
 // Runs path with args (in folder, when given) and waits up to timeoutMs, then kills it.
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
