@@ -39,23 +39,4 @@ TEST(ScreenMessageWriter, HeaderBytesMatchTheLayout) {
   EXPECT_EQ(out, expected);
 }
 
-TEST(ScreenMessageWriter, EmptyBodyIsAHeaderAlone) {
-  std::vector<std::uint8_t> out(5, 0xAA);  // replaced, not appended to
-  presenter::WriteScreenMessage(ScreenMessageFields{}, nullptr, 0, &out);
-  ASSERT_EQ(out.size(), presenter::kScreenHeaderSize);
-  EXPECT_EQ(out[27], 0);
-  EXPECT_EQ(out[28], 0);
-  EXPECT_EQ(out[20], 0xE0);  // defaults: no cursor
-  EXPECT_EQ(out[21], 0xFF);
-}
-
-TEST(ScreenMessageWriter, BodyLengthWrapsBeyondSixteenBits) {
-  std::vector<std::uint8_t> body(65536 + 5, 1);
-  std::vector<std::uint8_t> out;
-  presenter::WriteScreenMessage(ScreenMessageFields{}, body.data(), body.size(), &out);
-  EXPECT_EQ(out.size(), presenter::kScreenHeaderSize + body.size());
-  EXPECT_EQ(out[27], 5);  // what the format can carry; receivers reject the mismatch
-  EXPECT_EQ(out[28], 0);
-}
-
 }  // namespace

@@ -60,39 +60,23 @@ TEST_P(LoopbackSend, ArrivingStreamCarriesExactlyTheMessagesSent) {
 INSTANTIATE_TEST_SUITE_P(Presenter, LoopbackSend,
                          ::testing::Values(Destination{nullptr}, Destination{"239.255.76.12"}));
 
-TEST(SenderCounters, FramesAndSkippedFramesAreCountedApart) {
-  presenter::CScreenSender sender(presenter::ScreenSenderSettings{});
-  sender.CountFrame(false);
-  sender.CountFrame(true);
-  sender.CountFrame(false);
-  EXPECT_EQ(sender.Counters().frames, 3u);
-  EXPECT_EQ(sender.Counters().skippedFrames, 1u);
+// Settings a sender must refuse at set-up: bad addresses, interfaces and TTLs.
+TEST(ScreenSender, RefusedSettingsRaiseTheSendersException) {
+  const struct {
+    const char* address;
+    const char* multicastInterface;
+    int ttl;
+  } cases[] = {
+      {"", "127.0.0.1", 0},        {"300.1.2.3", "127.0.0.1", 0},   {"localhost", "127.0.0.1", 0},
+      {"239.1.2.3", "nowhere", 0}, {"239.1.2.3", "127.0.0.1", 256}, {"239.1.2.3", "127.0.0.1", -1}};
+  for (const auto& c : cases) {
+    presenter::ScreenSenderSettings settings;
+    settings.address = c.address;
+    settings.multicastInterface = c.multicastInterface;
+    settings.multicastTtl = c.ttl;
+    EXPECT_THROW(presenter::CScreenSender sender(settings), exc_screen_sender) << c.address;
+  }
 }
-
-// Settings a sender must refuse at set-up.
-struct BadSettings {
-  const char* address;
-  const char* multicastInterface;
-  int ttl;
-};
-
-class RefusedSettings : public ::testing::TestWithParam<BadSettings> {};
-
-TEST_P(RefusedSettings, RaiseTheSendersException) {
-  presenter::ScreenSenderSettings settings;
-  settings.address = GetParam().address;
-  settings.multicastInterface = GetParam().multicastInterface;
-  settings.multicastTtl = GetParam().ttl;
-  EXPECT_THROW(presenter::CScreenSender sender(settings), exc_screen_sender);
-}
-
-INSTANTIATE_TEST_SUITE_P(Presenter, RefusedSettings,
-                         ::testing::Values(BadSettings{"", "127.0.0.1", 0},
-                                           BadSettings{"300.1.2.3", "127.0.0.1", 0},
-                                           BadSettings{"localhost", "127.0.0.1", 0},
-                                           BadSettings{"239.1.2.3", "nowhere", 0},
-                                           BadSettings{"239.1.2.3", "127.0.0.1", 256},
-                                           BadSettings{"239.1.2.3", "127.0.0.1", -1}));
 
 }  // namespace
 }  // namespace kwz_test

@@ -167,8 +167,7 @@ TEST_P(PaintedUpright, WindowShowsTheScreenNotItsMirrorImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Presenter, PaintedUpright,
-                         ::testing::Values(PaintCase{1, 4}, PaintCase{2, 4}, PaintCase{4, 4},
-                                           PaintCase{4, 3}, PaintCase{6, 4}));
+                         ::testing::Values(PaintCase{1, 4}, PaintCase{4, 3}));
 
 }  // namespace
 }  // namespace kwz_test

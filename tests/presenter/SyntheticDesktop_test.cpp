@@ -16,12 +16,12 @@ double ChangedShare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b
 }
 
 TEST(SyntheticDesktop, FrameIsAPureFunctionOfIndexAndSize) {
-  for (auto text : {SyntheticDesktop::Text::kStripes, SyntheticDesktop::Text::kGlyphs}) {
-    SyntheticDesktop a(640, 480, text), b(640, 480, text);
-    for (uint32_t n : {0u, 77u, 149u, 150u, 4000000000u}) {
-      EXPECT_EQ(a.Render(n), b.Render(n)) << n;
-      EXPECT_EQ(a.Render(n), a.Render(n)) << n;  // no state carried from one call to the next
-    }
+  // The smallest size and the glyph text as well: the sanitizer build catches a stray write.
+  SyntheticDesktop a(64, 64, SyntheticDesktop::Text::kGlyphs),
+      b(64, 64, SyntheticDesktop::Text::kGlyphs);
+  for (uint32_t n : {0u, 77u, 149u, 150u, 4000000000u}) {
+    EXPECT_EQ(a.Render(n), b.Render(n)) << n;
+    EXPECT_EQ(a.Render(n), a.Render(n)) << n;  // no state carried from one call to the next
   }
 }
 
@@ -36,13 +36,6 @@ TEST(SyntheticDesktop, FramesChangeLittleExceptAtSceneChange) {
   }
   EXPECT_GT(ChangedShare(desktop.Render(kScene - 1), desktop.Render(kScene)), 0.45);
   EXPECT_NE(desktop.Render(0), desktop.Render(2 * kScene));
-}
-
-TEST(SyntheticDesktop, TextStylesDifferButShareTheLayout) {
-  SyntheticDesktop stripes(640, 480), glyphs(640, 480, SyntheticDesktop::Text::kGlyphs);
-  const double share = ChangedShare(stripes.Render(5), glyphs.Render(5));
-  EXPECT_GT(share, 0.02);
-  EXPECT_LT(share, 0.5);
 }
 
 TEST(SyntheticDesktop, KeepsToTheStrideAndWritesOpaquePixels) {
@@ -60,7 +53,7 @@ TEST(SyntheticDesktop, KeepsToTheStrideAndWritesOpaquePixels) {
 }
 
 TEST(SyntheticDesktop, CursorStaysOnScreenAndMovesEveryFrame) {
-  for (auto [w, h] : {std::pair{64, 64}, std::pair{1280, 720}, std::pair{1920, 1088}}) {
+  for (auto [w, h] : {std::pair{64, 64}, std::pair{1920, 1088}}) {
     SyntheticDesktop desktop(w, h);
     for (uint32_t n = 0; n < 2000; ++n) {
       const SyntheticDesktop::Point p = desktop.CursorAt(n), q = desktop.CursorAt(n + 1);
@@ -68,13 +61,6 @@ TEST(SyntheticDesktop, CursorStaysOnScreenAndMovesEveryFrame) {
       ASSERT_TRUE(p.x != q.x || p.y != q.y) << n;
     }
   }
-}
-
-// The smallest size still renders every element without writing outside the picture (the
-// sanitizer build catches a stray write).
-TEST(SyntheticDesktop, SmallestSizeRenders) {
-  SyntheticDesktop desktop(64, 64, SyntheticDesktop::Text::kGlyphs);
-  for (uint32_t n = 0; n < 400; n += 37) EXPECT_EQ(desktop.Render(n).size(), 64u * 64u * 4u);
 }
 
 }  // namespace
