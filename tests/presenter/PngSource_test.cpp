@@ -2,7 +2,8 @@
 // that cannot be shown refused at set-up.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/gdi_testing.h"
@@ -63,21 +64,11 @@ TEST(PngSource, UnreadableOrOversizedFilesAreRefused) {
   const std::string good = WritePng(dir, "good.png", 8, 8, 3);
   const std::string wide = WritePng(dir, "wide.png", 4097, 1, 4);
   const std::string text = std::string(dir.path()) + "/text.png";
-  std::FILE* f = std::fopen(text.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("not an image", f);
-  std::fclose(f);
+  std::ofstream(text) << "not an image";
   // A PNG cut short after its header: the size reads well, the pixels do not.
   const std::string cut = std::string(dir.path()) + "/cut.png";
-  {
-    std::FILE* in = std::fopen(good.c_str(), "rb");
-    std::vector<char> bytes(4096);
-    const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), in);
-    std::fclose(in);
-    std::FILE* out = std::fopen(cut.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, n - 20, out);
-    std::fclose(out);
-  }
+  std::filesystem::copy_file(good, cut);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(good) - 20);
   const std::vector<std::vector<std::string>> refused = {
       {}, {std::string(dir.path()) + "/missing.png"}, {good, text}, {wide}, {cut}};
   for (const auto& files : refused) {
