@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -44,10 +43,6 @@ struct Mapping {
   std::uint64_t stride;
   DWORD sizeImage;
 };
-
-std::ostream& operator<<(std::ostream& out, const Mapping& m) {
-  return out << m.name;
-}
 
 class HeaderMapping : public testing::TestWithParam<Mapping> {};
 
@@ -122,10 +117,6 @@ struct Acceptance {
   std::vector<std::pair<std::size_t, std::uint16_t>> fields;
   ScreenPacketVerdict verdict;
 };
-
-std::ostream& operator<<(std::ostream& out, const Acceptance& a) {
-  return out << a.name;
-}
 
 class ScreenRefusal : public testing::TestWithParam<Acceptance> {};
 

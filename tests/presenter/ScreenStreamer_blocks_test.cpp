@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <tuple>
 
 #include "presenter/SyntheticDesktop.h"
 #include "tests/presenter/BitstreamChecks.h"
@@ -173,35 +174,31 @@ TEST(RefusedFrame, BadFramesSendNothingAndLeaveTheStreamAsItWas) {
   EXPECT_EQ(Indices(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight))), std::vector<int>{8});
 }
 
-// Where the cursor is, and what the messages carry for it.
-struct CursorCase {
-  std::optional<presenter::CursorPosition> cursor;
-  std::uint16_t x, y;
-};
-
-class CursorField : public ::testing::TestWithParam<CursorCase> {};
-
-TEST_P(CursorField, EveryMessageCarriesThePositionOrTheNoCursorValue) {
-  presenter::CScreenStreamer streamer(BlockSettings(0));
+// Every message carries the cursor's position, or the no-cursor value when there is none or it
+// lies off the screen.
+TEST(CursorField, PositionOrTheNoCursorValue) {
+  using Position = std::optional<presenter::CursorPosition>;
+  constexpr std::uint16_t kNone = 0xFFE0;
+  const std::tuple<Position, std::uint16_t, std::uint16_t> cases[] = {
+      {std::nullopt, kNone, kNone},
+      {presenter::CursorPosition{0, 0}, 0, 0},
+      {presenter::CursorPosition{329, 249}, 329, 249},
+      {presenter::CursorPosition{330, 10}, kNone, kNone},
+      {presenter::CursorPosition{10, 250}, kNone, kNone},
+      {presenter::CursorPosition{-1, 10}, kNone, kNone}};
   const std::vector<std::uint8_t> screen = Flat(kWidth, kHeight, 0x20);
-  presenter::ScreenFrame frame = FrameOf(screen, kWidth, kHeight);
-  frame.cursor = GetParam().cursor;
-  const auto messages = StreamFrame(streamer, frame);
-  ASSERT_EQ(messages.size(), static_cast<std::size_t>(kBlocks));
-  for (const SentMessage& m : messages) {
-    EXPECT_EQ(m.cursorX, GetParam().x);
-    EXPECT_EQ(m.cursorY, GetParam().y);
+  for (const auto& [cursor, x, y] : cases) {
+    presenter::CScreenStreamer streamer(BlockSettings(0));
+    presenter::ScreenFrame frame = FrameOf(screen, kWidth, kHeight);
+    frame.cursor = cursor;
+    const auto messages = StreamFrame(streamer, frame);
+    ASSERT_EQ(messages.size(), static_cast<std::size_t>(kBlocks));
+    for (const SentMessage& m : messages) {
+      EXPECT_EQ(m.cursorX, x);
+      EXPECT_EQ(m.cursorY, y);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Presenter, CursorField,
-    ::testing::Values(CursorCase{std::nullopt, 0xFFE0, 0xFFE0},
-                      CursorCase{presenter::CursorPosition{0, 0}, 0, 0},
-                      CursorCase{presenter::CursorPosition{329, 249}, 329, 249},
-                      CursorCase{presenter::CursorPosition{330, 10}, 0xFFE0, 0xFFE0},
-                      CursorCase{presenter::CursorPosition{10, 250}, 0xFFE0, 0xFFE0},
-                      CursorCase{presenter::CursorPosition{-1, 10}, 0xFFE0, 0xFFE0}));
 
 // In the video modes the refresh period is the longest distance between key frames, so a
 // viewer that joins late shows the screen from the next key frame on.
