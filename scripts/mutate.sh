@@ -89,6 +89,9 @@ apply() {
   printf '%s' "${text/"$from"/"${tos[$1]}"}" >"$file"
 }
 
+# The same cache settings as scripts/build.sh, so a worktree's rebuilds hit objects that another
+# checkout of the tree compiled.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 rows=() failed=0
 for i in "${!ids[@]}"; do
   wanted "${ids[$i]}" || continue
