@@ -1,4 +1,5 @@
-// Windows, device contexts, display enumeration and bad handles on the headless backend.
+// Windows, device contexts, cursors, display enumeration and bad handles and arguments on the
+// headless backend; painting on every backend is in paint_test.cpp.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -15,6 +16,7 @@ using kwz_test::MakeDib;
 using kwz_test::MakeWindow;
 using kwz_test::PaletteColour;
 using kwz_test::Read;
+using kwz_test::TestDib;
 
 class GdiWindowTest : public ::testing::Test {
  protected:
@@ -122,85 +124,87 @@ TEST_F(GdiWindowTest, VisibilityFollowsTheParentChain) {
   EXPECT_EQ(GetParent(child), nullptr);
 }
 
-TEST_F(GdiWindowTest, ResizeKeepsTheTopLeftAndNextDcHasTheNewSize) {
-  HWND window = MakeWindow(6, 4);
-  kwz_test::Fill(window, 6, 4, 50);
-  ASSERT_TRUE(SetWindowPos(window, nullptr, 999, 999, 9, 3, SWP_NOMOVE | SWP_NOZORDER));
-  RECT r{};
-  ASSERT_TRUE(GetClientRect(window, &r));
-  EXPECT_EQ(r.right, 9);
-  EXPECT_EQ(r.bottom, 3);
-  ASSERT_TRUE(GetWindowRect(window, &r));
-  EXPECT_EQ(r.left, 0);  // SWP_NOMOVE
-  auto shown = Read(window);
-  ASSERT_EQ(shown.width, 9);
-  ASSERT_EQ(shown.height, 3);
-  EXPECT_EQ(shown.At(5, 2), PaletteColour(50));
-  EXPECT_EQ(shown.At(6, 0), 0xFF000000u);
-  kwz_test::Fill(window, 9, 3, 60);
-  EXPECT_EQ(Read(window).At(8, 2), PaletteColour(60));
-  DestroyWindow(window);
-}
-
-// A DC got before a resize paints at its own size, clipped to the window when released.
-TEST_F(GdiWindowTest, DcGotBeforeAResizeOrDestructionIsHarmless) {
-  auto dib = MakeDib(8, 8, 32, true, [](int x, int y) { return x + 8 * y; });
-  HWND window = MakeWindow(8, 8);
-  HDC dc = GetDC(window);
-  SetWindowPos(window, nullptr, 0, 0, 4, 4, SWP_NOMOVE | SWP_NOZORDER);
-  SetDIBitsToDevice(dc, 0, 0, 8, 8, 0, 0, 0, 8, dib.bits.data(), dib.bmi(), DIB_RGB_COLORS);
-  EXPECT_EQ(ReleaseDC(window, dc), 1);
-  auto shown = Read(window);
-  ASSERT_EQ(shown.width, 4);
-  EXPECT_EQ(shown.At(3, 3), dib.Colour(3, 3));
-  dc = GetDC(window);
-  EXPECT_TRUE(DestroyWindow(window));
-  EXPECT_EQ(
-      SetDIBitsToDevice(dc, 0, 0, 8, 8, 0, 0, 0, 8, dib.bits.data(), dib.bmi(), DIB_RGB_COLORS), 8);
-  EXPECT_EQ(ReleaseDC(window, dc), 1);
-  EXPECT_EQ(GetDC(window), nullptr);
-}
-
-TEST_F(GdiWindowTest, BadHandlesAreAnsweredWithZero) {
+// Bad handles, and bitmaps and arguments the painting calls do not take, are answered with zero
+// and paint nothing.
+TEST_F(GdiWindowTest, BadHandlesAndArgumentsAreAnsweredWithZero) {
   HWND window = MakeWindow(4, 4);
   HWND other = MakeWindow(4, 4);
   HDC dc = GetDC(window);
   const auto bogusWindow = reinterpret_cast<HWND>(0x7777);
-  const auto bogusDc = reinterpret_cast<HDC>(0x7778);
-  // A window handle is no DC, and a DC no window.
-  const auto windowAsDc = reinterpret_cast<HDC>(window);
-  const auto dcAsWindow = reinterpret_cast<HWND>(dc);
-  auto dib = MakeDib(4, 4, 32, true, [](int, int) { return 9; });
+  const auto dcAsWindow = reinterpret_cast<HWND>(dc);  // a DC is no window, and a window no DC
   RECT r{};
   EXPECT_EQ(GetDC(bogusWindow), nullptr);
   EXPECT_EQ(GetDC(dcAsWindow), nullptr);
-  EXPECT_FALSE(GetClientRect(bogusWindow, &r));
   EXPECT_FALSE(GetWindowRect(dcAsWindow, &r));
   EXPECT_FALSE(SetWindowPos(bogusWindow, nullptr, 0, 0, 1, 1, 0));
   EXPECT_FALSE(InvalidateRect(bogusWindow, nullptr, TRUE));
-  EXPECT_FALSE(IsWindow(nullptr));
-  for (HDC bad : {bogusDc, windowAsDc, static_cast<HDC>(nullptr)}) {
-    EXPECT_EQ(
-        SetDIBitsToDevice(bad, 0, 0, 4, 4, 0, 0, 0, 4, dib.bits.data(), dib.bmi(), DIB_RGB_COLORS),
-        0);
-    EXPECT_EQ(StretchDIBits(bad, 0, 0, 4, 4, 0, 0, 4, 4, dib.bits.data(), dib.bmi(), DIB_RGB_COLORS,
-                            SRCCOPY),
+
+  TestDib dib = MakeDib(4, 4, 32, true, [](int, int) { return 1; });
+  TestDib bitfields = dib, sixteen = dib;
+  reinterpret_cast<BITMAPINFOHEADER*>(bitfields.info.data())->biCompression = 3;
+  reinterpret_cast<BITMAPINFOHEADER*>(sixteen.info.data())->biBitCount = 16;
+  const void* bits = dib.bits.data();
+  struct Stretch {
+    HDC dc;
+    int width, srcHeight;
+    const void* bits;
+    const TestDib* dib;
+    DWORD rop;
+  };
+  for (const Stretch& c :
+       {Stretch{reinterpret_cast<HDC>(0x7778), 4, 4, bits, &dib, SRCCOPY},
+        Stretch{reinterpret_cast<HDC>(window), 4, 4, bits, &dib, SRCCOPY},
+        Stretch{nullptr, 4, 4, bits, &dib, SRCCOPY}, Stretch{dc, -4, 4, bits, &dib, SRCCOPY},
+        Stretch{dc, 4, 0, bits, &dib, SRCCOPY}, Stretch{dc, 4, 4, bits, &dib, 0x00EE0086u},
+        Stretch{dc, 4, 4, nullptr, &dib, SRCCOPY}, Stretch{dc, 4, 4, bits, &bitfields, SRCCOPY},
+        Stretch{dc, 4, 4, bits, &sixteen, SRCCOPY}}) {
+    EXPECT_EQ(StretchDIBits(c.dc, 0, 0, c.width, 4, 0, 0, 4, c.srcHeight, c.bits, c.dib->bmi(),
+                            DIB_RGB_COLORS, c.rop),
               0);
+  }
+  for (HDC bad : {reinterpret_cast<HDC>(0x7778), reinterpret_cast<HDC>(window), HDC{}}) {
+    EXPECT_EQ(SetDIBitsToDevice(bad, 0, 0, 4, 4, 0, 0, 0, 4, bits, dib.bmi(), DIB_RGB_COLORS), 0);
     EXPECT_EQ(SetStretchBltMode(bad, HALFTONE), 0);
     EXPECT_FALSE(DrawIcon(bad, 0, 0, LoadCursorW(nullptr, IDC_ARROW)));
     EXPECT_EQ(GetDeviceCaps(bad, HORZRES), 0);
     EXPECT_FALSE(DeleteDC(bad));
   }
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, bits, sixteen.bmi(), DIB_RGB_COLORS), 0);
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, bits, dib.bmi(), 1 /*DIB_PAL_COLORS*/),
+            0);
+  EXPECT_EQ(SetStretchBltMode(dc, 0), 0);
+  EXPECT_EQ(SetStretchBltMode(dc, 5), 0);
   EXPECT_FALSE(DrawIcon(dc, 0, 0, reinterpret_cast<HICON>(window)));
   EXPECT_FALSE(DeleteDC(dc));  // a window's DC is released, not deleted
   EXPECT_EQ(ReleaseDC(other, dc), 0);
   EXPECT_EQ(ReleaseDC(window, dc), 1);
   EXPECT_EQ(ReleaseDC(window, dc), 0);
-  EXPECT_EQ(
-      SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, dib.bits.data(), dib.bmi(), DIB_RGB_COLORS), 0);
-  EXPECT_FALSE(DeleteObject(nullptr));
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, bits, dib.bmi(), DIB_RGB_COLORS), 0);
+  EXPECT_EQ(Read(window).At(0, 0), 0xFF000000u);
   DestroyWindow(window);
   DestroyWindow(other);
+}
+
+TEST_F(GdiWindowTest, SystemCursorsCarryTheirHotSpotsAndBitmaps) {
+  struct Case {
+    LPCWSTR name;
+    DWORD hotX, hotY;
+  };
+  for (Case c : {Case{IDC_ARROW, 0, 0}, Case{IDC_HAND, 5, 0}}) {
+    HCURSOR cursor = LoadCursorW(nullptr, c.name);
+    ASSERT_NE(cursor, nullptr);
+    EXPECT_EQ(LoadCursorW(nullptr, c.name), cursor);  // shared
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(cursor, &info));
+    EXPECT_FALSE(info.fIcon);
+    EXPECT_EQ(info.xHotspot, c.hotX);
+    EXPECT_EQ(info.yHotspot, c.hotY);
+    EXPECT_TRUE(DeleteObject(info.hbmMask));
+    EXPECT_TRUE(DeleteObject(info.hbmColor));
+    EXPECT_FALSE(DeleteObject(info.hbmColor));
+  }
+  EXPECT_EQ(LoadCursorW(nullptr, MAKEINTRESOURCEW(32513)), nullptr);
+  EXPECT_FALSE(GetIconInfo(reinterpret_cast<HICON>(0x1234), nullptr));
 }
 
 TEST_F(GdiWindowTest, DisplaysAreTheConfiguredVirtualOnes) {
