@@ -6,12 +6,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/gdi_testing.h"
@@ -73,14 +75,14 @@ class X11InputTest : public ::testing::Test {
                               nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(window_, nullptr);
     xid_ = kwz_platform::X11WindowForTesting(window_);
+    // The server's FocusIn for this comes later and is found a duplicate, whenever it comes.
     SetFocus(window_);
-    // Let the server's own FocusIn come in (and be found a duplicate) before the test starts.
-    PumpUntil([] { return false; }, 150);
     Log().clear();
   }
   void TearDown() override {
     if (window_ != nullptr) DestroyWindow(window_);
-    PumpUntil([] { return false; }, 0);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   }
 
   // Runs a program (xdotool, setxkbmap) against the private server and waits for it.
@@ -102,18 +104,33 @@ class X11InputTest : public ::testing::Test {
     Run(std::move(args));
   }
 
-  // Dispatches (with TranslateMessage) until done() or timeoutMs have passed.
-  static void PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+  // Dispatches (with TranslateMessage) until done(); a watchdog wakes the loop and ends the wait
+  // should the messages never come.
+  void PumpUntil(const std::function<bool()>& done) {
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> expired{false};
+    std::jthread watchdog([&] {
+      if (WaitForSingleObject(stop, 10000) == WAIT_TIMEOUT) {
+        expired = true;
+        PostMessageW(window_, WM_NULL, 0, 0);
       }
-      if (done() || std::chrono::steady_clock::now() >= end) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    MSG message;
+    while (!done() && !expired && GetMessageW(&message, nullptr, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
     }
+    SetEvent(stop);
+    watchdog.join();
+    CloseHandle(stop);
+  }
+  // Types keys with xdotool and dispatches until the last key's release has come: whatever the
+  // keys before it made has come too.
+  void TypeAndPump(std::vector<std::string> keys) {
+    const size_t before = Only({WM_KEYUP, WM_SYSKEYUP}).size();
+    keys.insert(keys.begin(), "key");
+    Xdotool(keys);
+    PumpUntil([&] { return Only({WM_KEYUP, WM_SYSKEYUP}).size() >= before + keys.size() - 1; });
   }
 
   static std::vector<Seen> Only(std::initializer_list<UINT> kinds) {
@@ -159,121 +176,62 @@ class X11InputTest : public ::testing::Test {
 
 kwz_test::XvfbServer* X11InputTest::server_ = nullptr;
 
-TEST_F(X11InputTest, ClicksAndDoubleClicks) {
-  Xdotool({"mousemove", "--window", std::to_string(xid_), "20", "30"});
+// One pair of quick clicks where the first click was elsewhere: a press outside the last one's
+// rectangle starts afresh. The rule itself is tabled in user/key_translator_test.cpp.
+TEST_F(X11InputTest, ClicksAndADoubleClick) {
+  Xdotool({"mousemove", "--window", std::to_string(xid_), "60", "30"});
   Xdotool({"click", "1"});
-  PumpUntil([] { return Only({WM_LBUTTONUP}).size() == 1; }, 5000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));  // past the double-click time
+  Xdotool({"mousemove", "--window", std::to_string(xid_), "20", "30"});
   Xdotool({"click", "--repeat", "2", "--delay", "50", "1"});
-  Xdotool({"click", "--repeat", "2", "--delay", "50", "3"});
-  PumpUntil([] { return Only({WM_RBUTTONUP}).size() == 2; }, 5000);
-
-  const auto buttons = Only({WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONDOWN,
-                             WM_RBUTTONUP, WM_RBUTTONDBLCLK});
+  PumpUntil([] { return Only({WM_LBUTTONUP}).size() == 3; });
+  const auto buttons = Only({WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK});
   std::vector<UINT> messages;
   for (const Seen& s : buttons) messages.push_back(s.message);
-  const std::vector<UINT> expected = {WM_LBUTTONDOWN,   WM_LBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP,
-                                      WM_LBUTTONDBLCLK, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP,
-                                      WM_RBUTTONDBLCLK, WM_RBUTTONUP};
+  const std::vector<UINT> expected = {WM_LBUTTONDOWN, WM_LBUTTONUP,     WM_LBUTTONDOWN,
+                                      WM_LBUTTONUP,   WM_LBUTTONDBLCLK, WM_LBUTTONUP};
   ASSERT_EQ(messages, expected);
-  EXPECT_EQ(buttons[0].lParam, MAKELPARAM(20, 30)) << "client coordinates";
-  EXPECT_EQ(buttons[0].wParam, static_cast<WPARAM>(MK_LBUTTON));
-  EXPECT_EQ(buttons[1].wParam, 0u);
-  EXPECT_EQ(buttons[8].wParam, static_cast<WPARAM>(MK_RBUTTON));
+  EXPECT_EQ(buttons[4].lParam, MAKELPARAM(20, 30)) << "client coordinates";
+  EXPECT_EQ(buttons[4].wParam, static_cast<WPARAM>(MK_LBUTTON));
+  EXPECT_EQ(buttons[5].wParam, 0u);
 }
 
-// The server's key events through to the window's messages: a letter, a modifier from the
-// server's state, an extended key, a system key with its character. Which message each key makes
-// is the translator's rule, tabled in user/key_translator_test.cpp.
-// xdotool releases the keys of a combination in the order it pressed them: the modifier first.
-struct TypingCase {
-  const char* name;
-  const char* keys;  // xdotool's key names
-  // The messages in order, each with its wParam; lParam bits checked below.
-  std::vector<std::pair<UINT, WPARAM>> expected;
-  unsigned firstScan;  // scan code of the first message's key
-  bool firstExtended;
-};
-
-const TypingCase kTyping[] = {
-    {"LetterA", "a", {{WM_KEYDOWN, 'A'}, {WM_CHAR, 'a'}, {WM_KEYUP, 'A'}}, 0x1E, false},
-    {"ShiftA",
-     "shift+a",
-     {{WM_KEYDOWN, VK_SHIFT},
-      {WM_KEYDOWN, 'A'},
-      {WM_CHAR, 'A'},
-      {WM_KEYUP, VK_SHIFT},
-      {WM_KEYUP, 'A'}},
-     0x2A,
-     false},
-    {"LeftArrow", "Left", {{WM_KEYDOWN, VK_LEFT}, {WM_KEYUP, VK_LEFT}}, 0x4B, true},
-    {"AltF",
-     "alt+f",
-     {{WM_SYSKEYDOWN, VK_MENU},
-      {WM_SYSKEYDOWN, 'F'},
-      {WM_SYSCHAR, 'f'},
-      {WM_SYSKEYUP, VK_MENU},
-      {WM_KEYUP, 'F'}},
-     0x38,
-     false},
-};
-
-class X11TypingTest : public X11InputTest, public ::testing::WithParamInterface<TypingCase> {};
-
-TEST_P(X11TypingTest, GivesTheKeyMessagesWindowsGives) {
-  const TypingCase& c = GetParam();
-  std::vector<std::string> args{"key"};
-  for (const char* p = c.keys; *p != '\0';) {
-    const char* end = p;
-    while (*end != '\0' && *end != ' ') ++end;
-    args.emplace_back(p, end);
-    p = *end == ' ' ? end + 1 : end;
-  }
-  Xdotool(args);
-  const size_t want = c.expected.size();
-  PumpUntil(
-      [want] {
-        return Only({WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_SYSKEYUP, WM_SYSCHAR})
-                   .size() >= want;
-      },
-      5000);
-  PumpUntil([] { return false; }, 50);  // nothing more may follow
+// The server's key events through to the window's messages with their keystroke flags: a letter
+// with its character, then an extended key. Which message each key makes is the translator's
+// rule, tabled in user/key_translator_test.cpp.
+TEST_F(X11InputTest, KeysReachTheWindowWithTheirFlags) {
+  TypeAndPump({"a", "Left"});
   const auto keys = Only({WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_SYSKEYUP, WM_SYSCHAR});
-  ASSERT_EQ(keys.size(), want);
-  for (size_t i = 0; i < want; ++i) {
+  const std::vector<std::tuple<UINT, WPARAM, unsigned>> expected = {
+      {WM_KEYDOWN, 'A', 0x1E},
+      {WM_CHAR, 'a', 0x1E},
+      {WM_KEYUP, 'A', 0x1E},
+      {WM_KEYDOWN, VK_LEFT, 0x4B | KF_EXTENDED},
+      {WM_KEYUP, VK_LEFT, 0x4B | KF_EXTENDED}};
+  ASSERT_EQ(keys.size(), expected.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(keys[i].message, c.expected[i].first);
-    EXPECT_EQ(keys[i].wParam, c.expected[i].second);
     const auto flags = static_cast<DWORD>(keys[i].lParam);
+    EXPECT_EQ(std::tuple(keys[i].message, keys[i].wParam, (flags >> 16) & 0x1FF), expected[i]);
     EXPECT_EQ(flags & 0xFFFF, 1u) << "repeat count";
-    const bool up = keys[i].message == WM_KEYUP || keys[i].message == WM_SYSKEYUP;
-    EXPECT_EQ((flags >> 31) & 1, up ? 1u : 0u) << "transition";
-    if (up) {
-      EXPECT_EQ((flags >> 30) & 1, 1u) << "previous state";
-    }
+    const unsigned up = keys[i].message == WM_KEYUP ? 1 : 0;
+    EXPECT_EQ((flags >> 30) & 3, up * 3) << "previous state and transition";
   }
-  const auto first = static_cast<DWORD>(keys[0].lParam);
-  EXPECT_EQ((first >> 16) & 0xFF, c.firstScan);
-  EXPECT_EQ((first >> 24) & 1, c.firstExtended ? 1u : 0u);
-  EXPECT_EQ((first >> 30) & 1, 0u) << "a first press was up before";
 }
-
-INSTANTIATE_TEST_SUITE_P(Keys, X11TypingTest, ::testing::ValuesIn(kTyping),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(X11InputTest, FocusFollowsTheServerOncePerChange) {
   // A window of another client takes the focus, then xdotool gives it back to ours.
   const ForeignWindow foreign;
   ASSERT_TRUE(foreign.ok());
   Xdotool({"windowfocus", "--sync", foreign.id()});
-  PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); }, 5000);
+  PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); });
   EXPECT_EQ(GetFocus(), nullptr);
   Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
-  PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); }, 5000);
+  PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); });
   EXPECT_EQ(GetFocus(), window_);
-  // SetFocus on the focused window changes nothing; the server's echo is no second message.
+  // SetFocus on the focused window changes nothing; the server's echo, which comes before the
+  // key typed after it, is no second message.
   SetFocus(window_);
-  PumpUntil([] { return false; }, 150);
+  TypeAndPump({"a"});
   const auto focus = Only({WM_SETFOCUS, WM_KILLFOCUS});
   ASSERT_EQ(focus.size(), 2u);
   EXPECT_EQ(focus[0].message, WM_KILLFOCUS);
@@ -281,43 +239,30 @@ TEST_F(X11InputTest, FocusFollowsTheServerOncePerChange) {
   EXPECT_EQ(focus[1].message, WM_SETFOCUS);
 }
 
-TEST_F(X11InputTest, KeysHeldWhenTheFocusLeavesAreReleased) {
+// While another client has the focus, a key held is let go and Caps Lock is switched on: both
+// are known when the focus comes back.
+TEST_F(X11InputTest, KeyboardStateIsTheServersWhenTheFocusComesBack) {
   Xdotool({"keydown", "shift"});
-  PumpUntil([] { return !Only({WM_KEYDOWN}).empty(); }, 5000);
+  PumpUntil([] { return !Only({WM_KEYDOWN}).empty(); });
   EXPECT_LT(GetKeyState(VK_SHIFT), 0);
   const ForeignWindow foreign;
   ASSERT_TRUE(foreign.ok());
   Xdotool({"windowfocus", "--sync", foreign.id()});
-  PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); }, 5000);
-  EXPECT_EQ(GetKeyState(VK_SHIFT) & 0x8000, 0);
+  PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); });
+  EXPECT_EQ(GetKeyState(VK_SHIFT) & 0x8000, 0) << "keys held are released with the focus";
   Xdotool({"keyup", "shift"});
-  Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
-  PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); }, 5000);
-  Log().clear();
-  Xdotool({"key", "a"});
-  PumpUntil([] { return !Only({WM_CHAR}).empty(); }, 5000);
-  const auto chars = Only({WM_CHAR});
-  ASSERT_EQ(chars.size(), 1u);
-  EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('a')) << "Shift does not stick";
-}
-
-TEST_F(X11InputTest, LocksChangedElsewhereAreKnownWhenTheFocusComesBack) {
-  const ForeignWindow foreign;
-  ASSERT_TRUE(foreign.ok());
-  Xdotool({"windowfocus", "--sync", foreign.id()});
   Xdotool({"key", "Caps_Lock"});
   Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
-  PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); }, 5000);
+  PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); });
   const SHORT caps = GetKeyState(VK_CAPITAL);
-  Xdotool({"key", "a"});
-  PumpUntil([] { return !Only({WM_CHAR}).empty(); }, 5000);
+  Log().clear();
+  TypeAndPump({"a"});
   const auto chars = Only({WM_CHAR});
   // Caps Lock off again for the tests after this one on the same server.
-  Xdotool({"key", "Caps_Lock"});
-  PumpUntil([] { return Only({WM_KEYUP}).size() >= 2; }, 5000);
+  TypeAndPump({"Caps_Lock"});
   EXPECT_EQ(caps, 1) << "toggled, not down";
   ASSERT_EQ(chars.size(), 1u);
-  EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('A'));
+  EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('A')) << "Caps Lock on, Shift not stuck";
   EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 0);
 }
 
@@ -467,9 +412,7 @@ struct CharacterCase {
 
 const CharacterCase kCharacters[] = {
     {"AtOnGermanThirdLevel", "de", false, u'@', XK_at, u'@'},
-    {"AtOnUsSecondLevel", "us", false, u'@', XK_at, u'@'},
     {"LowerWithCapsLock", "us", true, u'a', XK_a, u'a'},
-    {"UpperWithCapsLock", "us", true, u'A', XK_A, u'A'},
     // The window reads a second group's key with the first group's symbol once another layout
     // has been loaded before: the backend's own keymap handling, not the typing.
     {"InAnotherGroup", "us,ru", false, u'\u0436', XK_Cyrillic_zhe, 0},
@@ -532,7 +475,7 @@ TEST_P(X11SendCharacterTest, TypesItAndLeavesTheKeyboardAsItWas) {
   EXPECT_EQ(std::string(down, sizeof down), std::string(sizeof down, '\0')) << "keys left down";
   EXPECT_EQ(CoreKeymap(display), keymap) << "the keymap is as it was";
   if (c.windowChar != 0) {
-    PumpUntil([] { return !Only({WM_CHAR}).empty(); }, 5000);
+    PumpUntil([] { return !Only({WM_CHAR}).empty(); });
     const auto chars = Only({WM_CHAR, WM_SYSCHAR});
     ASSERT_EQ(chars.size(), 1u);
     EXPECT_EQ(chars[0].message, static_cast<UINT>(WM_CHAR));
