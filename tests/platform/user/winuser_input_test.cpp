@@ -5,6 +5,7 @@
 
 #include <map>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/gdi_testing.h"
@@ -107,22 +108,21 @@ class InputTest : public ::testing::Test {
   HWND window_ = nullptr;
 };
 
-TEST_F(InputTest, ClicksBecomeDoubleClicksOnlyForClassesThatAskAndOnlyOnce) {
+// Which presses are double-clicks is the tracker's rule (key_translator_test.cpp); here only
+// that a class must ask for them.
+TEST_F(InputTest, ClicksBecomeDoubleClicksOnlyForClassesThatAsk) {
   HWND plain = CreateWindowExW(0, u"KwzInputTestPlain", u"", WS_VISIBLE, 0, 0, 50, 50, nullptr,
                                nullptr, nullptr, nullptr);
   for (HWND target : {window_, plain}) {
-    for (DWORD t : {1000u, 1100u, 1200u}) {
+    for (DWORD t : {1000u, 1100u}) {
       ASSERT_TRUE(kwz_platform::InjectButtonForTesting(target, 1, true, POINT{10, 20}, t));
       ASSERT_TRUE(kwz_platform::InjectButtonForTesting(target, 1, false, POINT{10, 20}, t + 10));
     }
   }
   Pump();
   const std::vector<UINT> expected = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP,
-                                      WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN,   WM_LBUTTONUP,
                                       WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN,   WM_LBUTTONUP};
-  EXPECT_EQ(Messages(), expected);
-  ASSERT_EQ(Log().size(), expected.size());
-  EXPECT_EQ(Log()[0].window, window_);
+  ASSERT_EQ(Messages(), expected);
   EXPECT_EQ(Log()[0].lParam, MAKELPARAM(10, 20)) << "client coordinates";
   EXPECT_EQ(Log()[0].wParam, static_cast<WPARAM>(MK_LBUTTON)) << "the pressed button is held";
   EXPECT_EQ(Log()[1].wParam, 0u) << "the released button is not";
@@ -171,36 +171,17 @@ TEST_P(MouseActivation, IsAskedBeforeThePressWhichItsAnswerMayEat) {
 
 INSTANTIATE_TEST_SUITE_P(
     Presses, MouseActivation,
-    ::testing::Values(ActivationCase{"DefaultAnswerLetsThePressThrough",
-                                     false,
-                                     false,
-                                     0,
-                                     0,
-                                     {WM_MOUSEACTIVATE, WM_LBUTTONDOWN, WM_LBUTTONUP}},
-                      ActivationCase{"ActivateAndEatDropsThePressOnly",
-                                     false,
-                                     false,
-                                     MA_ACTIVATEANDEAT,
-                                     0,
-                                     {WM_MOUSEACTIVATE, WM_LBUTTONUP}},
-                      ActivationCase{"NoActivateAndEatDropsThePressOnly",
-                                     false,
-                                     false,
-                                     MA_NOACTIVATEANDEAT,
-                                     0,
-                                     {WM_MOUSEACTIVATE, WM_LBUTTONUP}},
-                      ActivationCase{"TheActiveWindowIsNotAsked",
-                                     false,
-                                     true,
-                                     MA_NOACTIVATEANDEAT,
-                                     0,
-                                     {WM_LBUTTONDOWN, WM_LBUTTONUP}},
-                      ActivationCase{"AChildIsAskedAndItsParentDecides",
-                                     true,
-                                     true,
-                                     0,
-                                     MA_NOACTIVATEANDEAT,
-                                     {WM_MOUSEACTIVATE, WM_MOUSEACTIVATE, WM_LBUTTONUP}}),
+    // clang-format off
+    ::testing::Values(
+        ActivationCase{"DefaultLetsThePressThrough", false, false, 0, 0,
+                       {WM_MOUSEACTIVATE, WM_LBUTTONDOWN, WM_LBUTTONUP}},
+        ActivationCase{"EatDropsThePressOnly", false, false, MA_ACTIVATEANDEAT, 0,
+                       {WM_MOUSEACTIVATE, WM_LBUTTONUP}},
+        ActivationCase{"TheActiveWindowIsNotAsked", false, true, MA_NOACTIVATEANDEAT, 0,
+                       {WM_LBUTTONDOWN, WM_LBUTTONUP}},
+        ActivationCase{"AChildIsAskedAndItsParentDecides", true, true, 0, MA_NOACTIVATEANDEAT,
+                       {WM_MOUSEACTIVATE, WM_MOUSEACTIVATE, WM_LBUTTONUP}}),
+    // clang-format on
     [](const ::testing::TestParamInfo<ActivationCase>& info) { return info.param.name; });
 
 TEST_F(InputTest, ModifierFlagsAndTheWheelCarryWhatIsHeld) {
@@ -253,24 +234,18 @@ TEST_F(InputTest, CharactersFollowTheStateOfTheKeyBeingHandled) {
   EXPECT_EQ(state[VK_SHIFT] & 0x80, 0);
 }
 
-TEST_F(InputTest, SystemKeysAndTheirCharacters) {
+// Which message each key makes is the translator's rule (key_translator_test.cpp); here the
+// system key's character that TranslateMessage adds.
+TEST_F(InputTest, SystemKeysGiveSystemCharactersWithTheKeysFlags) {
   Key(KEY_LEFTALT, true);
   Tap(KEY_F);
   Key(KEY_LEFTALT, false);
-  Tap(KEY_F10);
-  Key(KEY_LEFTCTRL, true);
-  Tap(KEY_A);
-  Tap(KEY_3);
-  Key(KEY_LEFTCTRL, false);
   Pump();
-  const std::vector<UINT> expected = {WM_SYSKEYDOWN, WM_SYSKEYDOWN, WM_SYSCHAR,  WM_SYSKEYUP,
-                                      WM_SYSKEYUP,   WM_SYSKEYDOWN, WM_SYSKEYUP, WM_KEYDOWN,
-                                      WM_KEYDOWN,    WM_CHAR,       WM_KEYUP,    WM_KEYDOWN,
-                                      WM_KEYUP,      WM_KEYUP};
+  const std::vector<UINT> expected = {WM_SYSKEYDOWN, WM_SYSKEYDOWN, WM_SYSCHAR, WM_SYSKEYUP,
+                                      WM_SYSKEYUP};
   ASSERT_EQ(Messages(), expected);
   EXPECT_EQ(Log()[2].wParam, static_cast<WPARAM>('f'));
   EXPECT_EQ(Log()[2].lParam, Log()[1].lParam) << "a character carries its key's flags";
-  EXPECT_EQ(Log()[9].wParam, 1u) << "Ctrl+A";
 }
 
 TEST_F(InputTest, FocusMessagesComeOncePerChange) {
@@ -298,18 +273,15 @@ TEST_F(InputTest, FocusMessagesComeOncePerChange) {
     if (s.message == WM_SETFOCUS || s.message == WM_KILLFOCUS) focus.push_back(s);
   }
   ASSERT_EQ(focus.size(), 4u);
-  EXPECT_EQ(focus[0].message, WM_SETFOCUS);
-  EXPECT_EQ(focus[0].window, window_);
-  EXPECT_EQ(focus[0].wParam, 0u);
-  EXPECT_EQ(focus[1].message, WM_KILLFOCUS);
-  EXPECT_EQ(focus[1].window, window_);
-  EXPECT_EQ(focus[1].wParam, reinterpret_cast<WPARAM>(other));
-  EXPECT_EQ(focus[2].message, WM_SETFOCUS);
-  EXPECT_EQ(focus[2].window, other);
-  EXPECT_EQ(focus[2].wParam, reinterpret_cast<WPARAM>(window_));
+  const std::vector<std::tuple<UINT, HWND, WPARAM>> want = {
+      {WM_SETFOCUS, window_, 0},
+      {WM_KILLFOCUS, window_, reinterpret_cast<WPARAM>(other)},
+      {WM_SETFOCUS, other, reinterpret_cast<WPARAM>(window_)},
+      {WM_KILLFOCUS, other, 0}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(std::tuple(focus[i].message, focus[i].window, focus[i].wParam), want[i]) << i;
+  }
   EXPECT_EQ(focus[2].focus, other) << "GetFocus answers the new window inside WM_SETFOCUS";
-  EXPECT_EQ(focus[3].message, WM_KILLFOCUS);
-  EXPECT_EQ(focus[3].window, other);
 
   // Another thread may neither take nor see this thread's focus.
   SetFocus(window_);
