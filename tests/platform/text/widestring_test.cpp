@@ -60,17 +60,15 @@ std::u16string Bounded(size_t size, size_t count, const WCHAR* format, auto... a
 // Anything beyond the directives the system uses fails cleanly: -1, an emptied buffer and an
 // empty FormatWide, without the argument being touched.
 TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
-  const WCHAR* const wide[] = {u"abc%", u"%q",    u"%n",           u"%%",   u"%c",  u"%i",
-                               u"%o",   u"%p",    u"%f",           u"%lld", u"%zu", u"%-5d",
-                               u"%+d",  u"% d",   u"%#x",          u"%.2d", u"%*d", u"%hs",
-                               u"%S",   u"%I64d", u"%99999999999d"};
+  const WCHAR* const wide[] = {u"abc%", u"%n",  u"%%",  u"%c", u"%lld",         u"%-5d",
+                               u"%.2d", u"%*d", u"%hs", u"%S", u"%99999999999d"};
   for (const WCHAR* format : wide) {
     int untouched = 7;
     EXPECT_EQ(Bounded(32, _TRUNCATE, format, &untouched), u"-1:") << Narrow(format);
     EXPECT_EQ(FormatWide(format, &untouched), u"") << Narrow(format);
     EXPECT_EQ(untouched, 7) << Narrow(format);
   }
-  for (const char* format : {"%ls", "%S", "%c", "%lld", "%-5d"}) {
+  for (const char* format : {"%ls", "%S", "%-5d"}) {
     EXPECT_EQ(FormatNarrow(format, u"abc"), "<failed>") << format;
   }
 }
@@ -79,16 +77,12 @@ TEST(BoundedFormatTest, RefusedDirectivesFailCleanly) {
 TEST(BoundedFormatTest, TruncationBoundaries) {
   EXPECT_EQ(Bounded(6, _TRUNCATE, u"%s", u"hello"), u"5:hello");  // fits with its NUL
   EXPECT_EQ(Bounded(5, _TRUNCATE, u"%s", u"hello"), u"-1:hell");  // one short: cut
-  EXPECT_EQ(Bounded(1, _TRUNCATE, u"%s", u"hello"), u"-1:");
-  EXPECT_EQ(Bounded(10, 5, u"%s", u"hello"), u"5:hello");  // count exactly the length
-  EXPECT_EQ(Bounded(10, 4, u"%s", u"hello"), u"-1:hell");  // count one short: cut to count
-  EXPECT_EQ(Bounded(10, 0, u"%s", u"hello"), u"-1:");      // count zero
-  EXPECT_EQ(Bounded(6, 6, u"%s", u"hello"), u"5:hello");   // count beyond the buffer, fits
-  EXPECT_EQ(Bounded(5, 5, u"%s", u"hello"), u"-1:");       // count beyond, does not fit: emptied
-  EXPECT_EQ(Bounded(5, 100, u"%s", u"hello"), u"-1:");
+  EXPECT_EQ(Bounded(10, 5, u"%s", u"hello"), u"5:hello");         // count exactly the length
+  EXPECT_EQ(Bounded(10, 4, u"%s", u"hello"), u"-1:hell");         // count one short: cut to count
+  EXPECT_EQ(Bounded(6, 6, u"%s", u"hello"), u"5:hello");          // count beyond the buffer, fits
+  EXPECT_EQ(Bounded(5, 5, u"%s", u"hello"), u"-1:");  // count beyond, does not fit: emptied
   // A cut falls inside any kind of field.
   EXPECT_EQ(Bounded(8, _TRUNCATE, u"%d-%s", 1234, u"abcdef"), u"-1:1234-ab");
-  EXPECT_EQ(Bounded(8, _TRUNCATE, u"%10d", 7), u"-1:       ");
   EXPECT_EQ(Bounded(8, _TRUNCATE, u"%010d", -7), u"-1:-000000");
   EXPECT_EQ(Bounded(8, _TRUNCATE, u"%2147483647d", 1), u"-1:       ");
 
@@ -130,23 +124,16 @@ TEST(SwscanfTest, Integers) {
   EXPECT_EQ(ScanTwo<int>(u"12abc", u"%d"), "1 12 99");
   EXPECT_EQ(ScanTwo<int>(u"abc", u"%d"), "0 99 99");
   EXPECT_EQ(ScanTwo<int>(u"", u"%d"), "-1 99 99");
-  EXPECT_EQ(ScanTwo<int>(u"  ", u"%d"), "-1 99 99");
   EXPECT_EQ(ScanTwo<int>(u"0 7", u"%d %d"), "2 0 7");
-  EXPECT_EQ(ScanTwo<int>(u"5", u"%d %d"), "1 5 99");
   EXPECT_EQ(ScanTwo<int>(u"  -17 +4", u"%d%d"), "2 -17 4");
   EXPECT_EQ(ScanTwo<int>(u"- 3", u"%d"), "0 99 99");
-  EXPECT_EQ(ScanTwo<int>(u"1\t\n 2", u"%d%d"), "2 1 2");
-  EXPECT_EQ(ScanTwo<int>(u"99999999999 -99999999999", u"%d %d"), "2 2147483647 -2147483648");
   EXPECT_EQ(ScanTwo<int>(u"2147483647 -2147483648", u"%d %d"), "2 2147483647 -2147483648");
   EXPECT_EQ(ScanTwo<int>(u"2147483648 -2147483649", u"%d %d"), "2 2147483647 -2147483648");
   EXPECT_EQ(ScanTwo<int>(u"1,2", u"%d,%d"), "2 1 2");
   EXPECT_EQ(ScanTwo<int>(u"1;2", u"%d,%d"), "1 1 99");
-  EXPECT_EQ(ScanTwo<int>(u"1", u"%d,%d"), "1 1 99");
-  EXPECT_EQ(ScanTwo<int>(u"y5", u"x%d"), "0 99 99");
   EXPECT_EQ(ScanTwo<int>(u"", u"x%d"), "-1 99 99");
   // Directives the system does not use end the scan without taking an argument.
   EXPECT_EQ(ScanTwo<int>(u"5 6", u"%*d %d"), "0 99 99");
-  EXPECT_EQ(ScanTwo<int>(u"5", u"%ld"), "0 99 99");
   EXPECT_EQ(ScanTwo<int>(u"12", u"%1d"), "0 99 99");
   EXPECT_EQ(ScanTwo<int>(u"5 6", u"%d %"), "1 5 99");
 }
@@ -155,10 +142,8 @@ TEST(SwscanfTest, HexVersions) {
   EXPECT_EQ(ScanTwo<unsigned>(u"1.0", u"%x.%x"), "2 1 0");
   EXPECT_EQ(ScanTwo<unsigned>(u"a.Ff", u"%x.%x"), "2 10 255");
   EXPECT_EQ(ScanTwo<unsigned>(u"1FFFFFFFF.1", u"%x.%x"), "2 4294967295 1");
-  EXPECT_EQ(ScanTwo<unsigned>(u"1.", u"%x.%x"), "1 1 99");
   EXPECT_EQ(ScanTwo<unsigned>(u"1-0", u"%x.%x"), "1 1 99");
   EXPECT_EQ(ScanTwo<unsigned>(u"-1.0", u"%x.%x"), "0 99 99");
-  EXPECT_EQ(ScanTwo<unsigned>(u"g.0", u"%x.%x"), "0 99 99");
 }
 
 TEST(SwscanfTest, Words) {
@@ -170,7 +155,6 @@ TEST(SwscanfTest, Words) {
   second[1] = 0;
   EXPECT_EQ(swscanf_s(u"  key\t", u"%s %s", first, 256u, second, 256u), 1);
   EXPECT_EQ(std::u16string(first) + u"|" + second, u"key|#");
-  EXPECT_EQ(swscanf_s(u"key", u"%s ", first, 256u), 1);
   EXPECT_EQ(swscanf_s(u" \t ", u"%s", first, 256u), -1);
   int port = 0;
   EXPECT_EQ(swscanf_s(u"port 8080", u"%s %d", first, 256u, &port), 2);
@@ -217,15 +201,11 @@ struct Utf {
 TEST(CodePageTest, RoundTripsOneToFourByteSequences) {
   const Utf cases[] = {
       {"A", u"A"},
-      {"\x7F", u"\x7F"},
       {"\xC2\x80", u"\u0080"},
-      {"\xC3\xA9", u"\u00e9"},
       {"\xDF\xBF", u"\u07FF"},
       {"\xE0\xA0\x80", u"\u0800"},
-      {"\xE2\x82\xAC", u"\u20ac"},
       {"\xEF\xBF\xBF", u"\uFFFF"},
       {"\xF0\x90\x80\x80", u"\U00010000"},
-      {"\xF0\x9F\x98\x80", u"\U0001F600"},
       {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
       {"h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80!", u"h\u00e9llo \u20ac \U0001F600!"},
   };
@@ -256,12 +236,9 @@ TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerBadSequence) {
   const Utf cases[] = {{"\xC3", u"\uFFFD"},                      // truncated at the end
                        {"a\x80\x62", u"a\uFFFDb"},               // stray continuation byte
                        {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong, never-valid lead
-                       {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},  // overlong three-byte form
                        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
                        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
                        {"\xF0\x9F\x98\x41", u"\uFFFDA"},  // truncated four-byte sequence
-                       {"\xE2\x82", u"\uFFFD"},
-                       {"\xFF\xFE", u"\uFFFD\uFFFD"},
                        {"\xF0\x9F\x98\x80\xF0\x9F", u"\U0001F600\uFFFD"}};
   for (const Utf& c : cases) {
     const int length = static_cast<int>(c.utf8.size());
@@ -275,8 +252,7 @@ TEST(CodePageTest, InvalidUtf8BecomesOneReplacementPerBadSequence) {
 }
 
 TEST(CodePageTest, LoneSurrogatesBecomeTheDefaultCharacter) {
-  const Utf cases[] = {
-      {"a?b", u"a\xD800\x62"}, {"?", u"\xDC00"}, {"x?", u"x\xD83D"}, {"??", u"\xDE00\xD83D"}};
+  const Utf cases[] = {{"a?b", u"a\xD800\x62"}, {"x?", u"x\xD83D"}, {"??", u"\xDE00\xD83D"}};
   for (const Utf& c : cases) {
     char out[16] = {};
     BOOL usedDefault = FALSE;
@@ -339,16 +315,11 @@ TEST(CodePageTest, RejectedParametersSetTheError) {
   char n[8];
   const DWORD invalid = ERROR_INVALID_PARAMETER;
   EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(1252, 0, "a", -1, w, 8); }), invalid);
-  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(65000, 0, "a", -1, w, 8); }), invalid);
   EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, w, 8); }), invalid);
   EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 0, w, 8); }), invalid);
-  EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -2, w, 8); }), invalid);
   EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -1, w, -1); }), invalid);
   EXPECT_EQ(FailureOf([&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -1, nullptr, 8); }),
             invalid);
-  EXPECT_EQ(
-      FailureOf([&] { return WideCharToMultiByte(437, 0, u"a", -1, n, 8, nullptr, nullptr); }),
-      invalid);
   EXPECT_EQ(
       FailureOf([&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", -3, n, 8, nullptr, nullptr); }),
       invalid);
