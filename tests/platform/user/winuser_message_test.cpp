@@ -215,36 +215,11 @@ TEST_F(MessageTest, SentMessagesRunAtOnceAndCloseDestroysByDefault) {
   EXPECT_FALSE(IsWindow(window));
 }
 
-TEST_F(MessageTest, TranslateAddsCharactersForKeysThatHaveThem) {
-  HWND window = Make();
-  struct Key {
-    WPARAM vk;
-    WPARAM character;  // 0: none
-  };
-  for (Key key :
-       {Key{'A', 'a'}, Key{'7', '7'}, Key{VK_RETURN, '\r'}, Key{VK_LEFT, 0}, Key{VK_F1, 0}}) {
-    const MSG down{window, WM_KEYDOWN, key.vk, 1, 0, {0, 0}};
-    EXPECT_TRUE(TranslateMessage(&down));
-    MSG next;
-    const BOOL queued = PeekMessageW(&next, nullptr, 0, 0, PM_REMOVE);
-    if (key.character == 0) {
-      EXPECT_FALSE(queued) << key.vk;
-    } else {
-      ASSERT_TRUE(queued) << key.vk;
-      EXPECT_EQ(next.message, WM_CHAR);
-      EXPECT_EQ(next.wParam, key.character);
-    }
-  }
-  const MSG mouse{window, WM_LBUTTONDOWN, 0, 0, 0, {0, 0}};
-  EXPECT_FALSE(TranslateMessage(&mouse));
-  DestroyWindow(window);
-}
-
 TEST_F(MessageTest, OtherThreadsSendIntoTheOwningThreadsLoop) {
   HWND window = Make();
   std::atomic<LRESULT> sent{0};
   std::atomic<DWORD> sender{0};
-  std::thread other([&] {
+  std::jthread other([&] {
     sender = GetCurrentThreadId();
     sent = SendMessageW(window, WM_APP + 1, 50, 0);
     SetWindowPos(window, nullptr, 0, 0, 64, 32, SWP_NOMOVE | SWP_NOZORDER);
@@ -271,7 +246,7 @@ TEST_F(MessageTest, OtherThreadsSendIntoTheOwningThreadsLoop) {
 
 TEST_F(MessageTest, WindowsOfAnEndedThreadTakeNoMessages) {
   HWND orphan = nullptr;
-  std::thread([&] { orphan = Make(); }).join();
+  std::jthread([&] { orphan = Make(); }).join();
   ASSERT_NE(orphan, nullptr);
   EXPECT_EQ(SendMessageW(orphan, WM_APP + 1, 5, 0), 0);
   EXPECT_FALSE(PostMessageW(orphan, WM_APP, 0, 0));
