@@ -324,6 +324,9 @@ int GetWindowTextW(HWND window, LPWSTR text, int capacity);
 // display restores the last picture there itself.
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL ValidateRect(HWND window, const RECT* rect);
+// Whether rect has no area: its right edge not right of its left or its bottom not below its
+// top. A null rect counts as empty.
+BOOL IsRectEmpty(const RECT* rect);
 
 // The pointer's position on the primary display, in screen pixels. FALSE when it cannot be
 // told (the pointer is on another screen of the X display).

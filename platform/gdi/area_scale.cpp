@@ -141,7 +141,7 @@ void HorizontalPlain(const std::uint16_t* mid, int lowest, const AxisWeights& co
 
 void AreaScaleSeparable(const BgrxSource& src, const ScaleTarget& target, PixelImage& image) {
   const RECT& clip = target.clip;
-  if (clip.left >= clip.right || clip.top >= clip.bottom) return;
+  if (IsRectEmpty(&clip)) return;
   const AxisWeights rows =
       Weigh(src.height, target.height, clip.top - target.y, clip.bottom - target.y, kRowShift);
   AxisWeights cols =

@@ -154,8 +154,8 @@ bool DescribeDib(const BITMAPINFO* bmi, const void* bits, UINT colorUse, UINT st
 }
 
 void UniteDirty(RECT* dirty, const RECT& r) {
-  if (r.left >= r.right || r.top >= r.bottom) return;
-  if (dirty->left >= dirty->right || dirty->top >= dirty->bottom) {
+  if (IsRectEmpty(&r)) return;
+  if (IsRectEmpty(dirty)) {
     *dirty = r;
     return;
   }

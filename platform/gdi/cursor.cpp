@@ -167,7 +167,7 @@ BOOL DrawIcon(HDC dc, int x, int y, HICON icon) {
                         std::clamp<std::int64_t>(std::int64_t{x} + cursor->width, 0, image.width)),
                     static_cast<LONG>(std::clamp<std::int64_t>(std::int64_t{y} + cursor->height, 0,
                                                                image.height))};
-    if (area.left >= area.right || area.top >= area.bottom) return TRUE;
+    if (IsRectEmpty(&area)) return TRUE;
     // Transparent pixels show what is under them: the picture painted in this DC, or else
     // what the window shows.
     if (!CoveredByDirty(*context, area)) {

@@ -70,7 +70,7 @@ PaintObserver SetPaintObserverForTesting(PaintObserver observer) {
 }
 
 void AddDirty(DeviceContext& context, const RECT& painted) {
-  if (painted.left >= painted.right || painted.top >= painted.bottom) return;
+  if (IsRectEmpty(&painted)) return;
   auto& dirty = context.dirty;
   for (const RECT& r : dirty) {
     if (Contains(r, painted)) return;
@@ -117,7 +117,7 @@ bool FillDc(HDC dc, const RECT& r, std::uint32_t colour) {
   PixelImage& image = context->target->Image();
   const RECT clipped{std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0),
                      std::min<LONG>(r.right, image.width), std::min<LONG>(r.bottom, image.height)};
-  if (clipped.left >= clipped.right || clipped.top >= clipped.bottom) return true;
+  if (IsRectEmpty(&clipped)) return true;
   for (LONG y = clipped.top; y < clipped.bottom; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(image.bits + y * image.stride);
     std::fill(row + clipped.left, row + clipped.right, 0xFF000000u | colour);

@@ -469,6 +469,10 @@ int GetWindowTextW(HWND window, LPWSTR text, int capacity) {
   return count;
 }
 
+BOOL IsRectEmpty(const RECT* rect) {
+  return rect == nullptr || rect->left >= rect->right || rect->top >= rect->bottom;
+}
+
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
   auto record = LiveWindow(window);
   if (!record) return FALSE;
@@ -479,7 +483,7 @@ BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
     RECT r = rect != nullptr ? *rect : client;
     r = RECT{std::max<LONG>(r.left, 0), std::max<LONG>(r.top, 0), std::min(r.right, client.right),
              std::min(r.bottom, client.bottom)};
-    if (r.left >= r.right || r.top >= r.bottom) return TRUE;
+    if (IsRectEmpty(&r)) return TRUE;
     record->update = !record->updatePending ? r
                                             : RECT{std::min(record->update.left, r.left),
                                                    std::min(record->update.top, r.top),

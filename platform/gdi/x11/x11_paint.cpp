@@ -522,7 +522,7 @@ bool PaintConnection::ShowDib(Entry& entry, Slot& slot, const DibView& dib,
 
 void PaintConnection::CopyOwed(Entry& entry) {
   const RECT r = entry.owed;
-  if (r.left >= r.right || r.top >= r.bottom) return;
+  if (IsRectEmpty(&r)) return;
   entry.owed = RECT{0, 0, 0, 0};
   XCopyArea(display_, entry.memory, entry.xid, entry.gc, r.left, r.top,
             static_cast<unsigned>(r.right - r.left), static_cast<unsigned>(r.bottom - r.top),

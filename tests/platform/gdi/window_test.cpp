@@ -191,6 +191,16 @@ TEST_F(GdiWindowTest, SystemCursorsCarryTheirHotSpotsAndBitmaps) {
   EXPECT_FALSE(GetIconInfo(reinterpret_cast<HICON>(0x1234), nullptr));
 }
 
+TEST_F(GdiWindowTest, RectsAreEmptyUnlessBothEdgesPassTheOthers) {
+  for (auto [rect, empty] :
+       {std::pair{RECT{0, 0, 1, 1}, false}, std::pair{RECT{-5, -5, -4, 9}, false},
+        std::pair{RECT{3, 0, 3, 5}, true}, std::pair{RECT{0, 4, 5, 3}, true},
+        std::pair{RECT{6, 0, 5, 5}, true}}) {
+    EXPECT_EQ(IsRectEmpty(&rect) != FALSE, empty) << rect.left << "," << rect.top;
+  }
+  EXPECT_TRUE(IsRectEmpty(nullptr));
+}
+
 TEST_F(GdiWindowTest, DisplaysAreTheConfiguredVirtualOnes) {
   HDC display = CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
   ASSERT_NE(display, nullptr);
