@@ -1,15 +1,24 @@
-// Screen capture through the screen's DC on the headless backend, whose screen is its virtual
-// display: BitBlt into top-down and bottom-up DIB sections, clipping at the display's and the
-// section's edges, the pointer's position, and the calls the subset refuses.
+// Screen capture through the screen's DC on every backend: the headless backend's virtual
+// display, and a private Xvfb whose screen a window of the X11 backend covers. BitBlt into
+// top-down and bottom-up DIB sections, clipping at the display's and the section's edges, the
+// pointer's position, and the calls the subset refuses.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/gdi.h"
 #include "platform/gdi_testing.h"
 #include "platform/winuser.h"
+#include "tests/support/XvfbServer.h"
+
+// After the platform's headers: Xlib's macros (None, Status, Bool) would clash with them.
+#include <X11/Xlib.h>
 
 namespace {
+
+using kwz_platform::GdiBackendKind;
 
 constexpr int kScreenW = 64;
 constexpr int kScreenH = 48;
@@ -18,25 +27,66 @@ std::uint32_t ScreenPixel(int x, int y) {
   return static_cast<std::uint32_t>(x * 0x010203 + y * 0x100) & 0xFFFFFF;
 }
 
-class ScreenCapture : public ::testing::Test {
+class ScreenCapture : public ::testing::TestWithParam<GdiBackendKind> {
  protected:
+  static void SetUpTestSuite() {
+    static kwz_test::XvfbServer server("64x48x24");
+    server_ = &server;
+  }
   void SetUp() override {
-    ASSERT_TRUE(kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless));
-    kwz_platform::SetHeadlessDisplays({SIZE{kScreenW, kScreenH}});
-    std::vector<std::uint32_t> screen(kScreenW * kScreenH);
     for (int y = 0; y < kScreenH; ++y)
-      for (int x = 0; x < kScreenW; ++x) screen[y * kScreenW + x] = ScreenPixel(x, y);
-    kwz_platform::SetHeadlessScreen(screen, kScreenW, kScreenH, POINT{17, 29});
+      for (int x = 0; x < kScreenW; ++x) screen_pixels_[y * kScreenW + x] = ScreenPixel(x, y);
+    if (X11()) {
+      if (!server_->Running()) GTEST_SKIP() << "X11 suite skipped: " << server_->Error();
+      ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kX11, server_->Display().c_str()));
+      // A window over the whole screen shows the picture.
+      cover_ = CreateWindowExW(0, u"STATIC", u"", WS_POPUP | WS_VISIBLE, 0, 0, kScreenW, kScreenH,
+                               nullptr, nullptr, nullptr, nullptr);
+      ASSERT_NE(cover_, nullptr);
+      BITMAPINFO info{};
+      info.bmiHeader = {
+          sizeof(BITMAPINFOHEADER), kScreenW, -kScreenH, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+      HDC dc = GetDC(cover_);
+      SetDIBitsToDevice(dc, 0, 0, kScreenW, kScreenH, 0, 0, 0, kScreenH, screen_pixels_.data(),
+                        &info, DIB_RGB_COLORS);
+      ReleaseDC(cover_, dc);
+      MovePointer(POINT{17, 29});
+    } else {
+      ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kHeadless));
+      kwz_platform::SetHeadlessDisplays({SIZE{kScreenW, kScreenH}});
+      kwz_platform::SetHeadlessScreen(screen_pixels_, kScreenW, kScreenH, POINT{17, 29});
+    }
     screen_ = GetDC(nullptr);
     memory_ = CreateCompatibleDC(screen_);
     ASSERT_NE(screen_, nullptr);
     ASSERT_NE(memory_, nullptr);
   }
   void TearDown() override {
-    EXPECT_TRUE(DeleteDC(memory_));
-    EXPECT_EQ(ReleaseDC(nullptr, screen_), 1);
-    kwz_platform::SetHeadlessScreen({}, 0, 0, POINT{0, 0});
-    kwz_platform::SetHeadlessDisplays({SIZE{1920, 1080}});
+    if (memory_ != nullptr) {
+      EXPECT_TRUE(DeleteDC(memory_));
+    }
+    if (screen_ != nullptr) {
+      EXPECT_EQ(ReleaseDC(nullptr, screen_), 1);
+    }
+    if (cover_ != nullptr) DestroyWindow(cover_);
+    if (!X11()) {
+      kwz_platform::SetHeadlessScreen({}, 0, 0, POINT{0, 0});
+      kwz_platform::SetHeadlessDisplays({SIZE{1920, 1080}});
+    }
+  }
+
+  static bool X11() { return GetParam() == GdiBackendKind::kX11; }
+  // The server's pointer, moved by another client, or the headless display's.
+  void MovePointer(POINT to) {
+    if (!X11()) {
+      kwz_platform::SetHeadlessScreen(screen_pixels_, kScreenW, kScreenH, to);
+      return;
+    }
+    Display* display = XOpenDisplay(server_->Display().c_str());
+    ASSERT_NE(display, nullptr);
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, to.x, to.y);
+    XSync(display, False);
+    XCloseDisplay(display);
   }
 
   // A 32-bit section of width x height, top-down or bottom-up, selected into the memory DC.
@@ -55,54 +105,62 @@ class ScreenCapture : public ::testing::Test {
     return static_cast<std::uint32_t*>(bits);
   }
 
+  static kwz_test::XvfbServer* server_;
+  std::vector<std::uint32_t> screen_pixels_ = std::vector<std::uint32_t>(kScreenW * kScreenH);
+  HWND cover_ = nullptr;
   HDC screen_ = nullptr;
   HDC memory_ = nullptr;
   HBITMAP section_ = nullptr;
 };
+
+kwz_test::XvfbServer* ScreenCapture::server_ = nullptr;
+
+std::string BackendName(const ::testing::TestParamInfo<GdiBackendKind>& info) {
+  return info.param == GdiBackendKind::kX11 ? "X11" : "Headless";
+}
 
 // Where a section's picture row y lies in its memory.
 int MemoryRow(int y, int height, bool topDown) {
   return topDown ? y : height - 1 - y;
 }
 
-class SectionOrder : public ScreenCapture, public ::testing::WithParamInterface<bool> {};
-
 // The copy lands the right way up in either row order; what lies beyond the display comes out
 // black and what lies beyond the section is cut.
-TEST_P(SectionOrder, BitBltCopiesTheScreenRectangleClippedAtBothEnds) {
-  const bool topDown = GetParam();
-  constexpr int kW = 16, kH = 16;
-  std::uint32_t* bits = Section(kW, kH, topDown);
-  std::fill_n(bits, kW * kH, 0x00ABCDEFu);
-  // From screen (56, 40): 8 x 8 pixels lie on the display. Drawn at (4, 4) and 20 wide, the
-  // copy is cut at the section's right and bottom edges.
-  ASSERT_TRUE(BitBlt(memory_, 4, 4, 20, 20, screen_, 56, 40, SRCCOPY));
-  for (int y = 0; y < kH; ++y) {
-    for (int x = 0; x < kW; ++x) {
-      const std::uint32_t got = bits[MemoryRow(y, kH, topDown) * kW + x] & 0xFFFFFF;
-      std::uint32_t want = 0xABCDEF;  // left and top of the copy: untouched
-      if (x >= 4 && y >= 4) {
-        const int sx = 56 + x - 4, sy = 40 + y - 4;
-        want = sx < kScreenW && sy < kScreenH ? ScreenPixel(sx, sy) : 0;
+TEST_P(ScreenCapture, BitBltCopiesTheScreenRectangleClippedAtBothEnds) {
+  for (bool topDown : {true, false}) {
+    constexpr int kW = 16, kH = 16;
+    std::uint32_t* bits = Section(kW, kH, topDown);
+    std::fill_n(bits, kW * kH, 0x00ABCDEFu);
+    // From screen (56, 40): 8 x 8 pixels lie on the display. Drawn at (4, 4) and 20 wide, the
+    // copy is cut at the section's right and bottom edges.
+    ASSERT_TRUE(BitBlt(memory_, 4, 4, 20, 20, screen_, 56, 40, SRCCOPY));
+    for (int y = 0; y < kH; ++y) {
+      for (int x = 0; x < kW; ++x) {
+        const std::uint32_t got = bits[MemoryRow(y, kH, topDown) * kW + x] & 0xFFFFFF;
+        std::uint32_t want = 0xABCDEF;  // left and top of the copy: untouched
+        if (x >= 4 && y >= 4) {
+          const int sx = 56 + x - 4, sy = 40 + y - 4;
+          want = sx < kScreenW && sy < kScreenH ? ScreenPixel(sx, sy) : 0;
+        }
+        ASSERT_EQ(got, want) << (topDown ? "top-down " : "bottom-up ") << x << "," << y;
       }
-      ASSERT_EQ(got, want) << x << "," << y;
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Gdi, SectionOrder, ::testing::Values(true, false));
-
-TEST_F(ScreenCapture, CursorPositionAndScreenSizeAreThoseOfTheDisplay) {
-  POINT p{};
-  ASSERT_TRUE(GetCursorPos(&p));
-  EXPECT_EQ(p.x, 17);
-  EXPECT_EQ(p.y, 29);
+TEST_P(ScreenCapture, CursorPositionAndScreenSizeAreThoseOfTheDisplay) {
+  for (POINT where : {POINT{17, 29}, POINT{kScreenW - 1, kScreenH - 1}, POINT{0, 0}}) {
+    MovePointer(where);
+    POINT p{};
+    ASSERT_TRUE(GetCursorPos(&p));
+    EXPECT_EQ(std::tuple(p.x, p.y), std::tuple(where.x, where.y));
+  }
   EXPECT_FALSE(GetCursorPos(nullptr));
   EXPECT_EQ(GetDeviceCaps(screen_, HORZRES), kScreenW);
   EXPECT_EQ(GetDeviceCaps(screen_, VERTRES), kScreenH);
 }
 
-TEST_F(ScreenCapture, RefusedCallsChangeNothing) {
+TEST_P(ScreenCapture, RefusedCallsChangeNothing) {
   std::uint32_t* bits = Section(4, 4, true);
   std::fill_n(bits, 16, 0x123456u);
   HDC other = CreateCompatibleDC(nullptr);
@@ -135,7 +193,7 @@ TEST_F(ScreenCapture, RefusedCallsChangeNothing) {
   }
 }
 
-TEST_F(ScreenCapture, SelectedSectionOutlivesDeleteObjectUntilDeselected) {
+TEST_P(ScreenCapture, SelectedSectionOutlivesDeleteObjectUntilDeselected) {
   std::uint32_t* bits = Section(8, 8, true);
   HGDIOBJ stock = SelectObject(memory_, section_);  // selecting again returns the section itself
   EXPECT_EQ(stock, section_);
@@ -143,5 +201,9 @@ TEST_F(ScreenCapture, SelectedSectionOutlivesDeleteObjectUntilDeselected) {
   ASSERT_TRUE(BitBlt(memory_, 0, 0, 8, 8, screen_, 1, 2, SRCCOPY));
   EXPECT_EQ(bits[0] & 0xFFFFFF, ScreenPixel(1, 2));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, ScreenCapture,
+                         ::testing::Values(GdiBackendKind::kHeadless, GdiBackendKind::kX11),
+                         BackendName);
 
 }  // namespace
