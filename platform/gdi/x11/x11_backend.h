@@ -120,6 +120,8 @@ class X11Backend : public GdiBackend {
   template <typename F>
   auto WithOwner(F f) {
     std::lock_guard<std::mutex> guard(ownerLock_);
+    // Errors this thread's earlier calls left uncounted must not fail the calls made here.
+    TakeXErrors();
     return f(owner_);
   }
 
