@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <optional>
 #include <thread>
 #include <tuple>
@@ -35,6 +34,23 @@ class Reassembly : public testing::Test {
     return receiver().ReceiveMessage(&packet_, 0);
   }
   Bytes Delivered() const { return Bytes(packet_.m_pData, packet_.m_pData + packet_.m_dwLength); }
+  // The next message is message, flagged with lost when a datagram before it went missing.
+  void ExpectNext(const Bytes& message, DWORD lost = 0) {
+    ASSERT_EQ(Next(), kPacket);
+    EXPECT_EQ(Delivered(), message);
+    EXPECT_EQ(packet_.m_dwLost, lost);
+  }
+  // Sends message as the current source cuts it, its datagrams in order (all when empty).
+  Bytes SendMessage(std::size_t length, std::uint32_t tag, const std::vector<int>& order = {}) {
+    const Bytes message = Message(length, tag);
+    const auto cut = Datagrams(*sender_, message, 100 * (tag + 1));
+    if (order.empty()) {
+      link_.SendAll(cut);
+    } else {
+      link_.SendInOrder(cut, order);
+    }
+    return message;
+  }
   void ExpectCounters(DWORD lost, DWORD received) {
     DWORD l = 0, r = 0;
     receiver().TakeCounters(&l, &r);
@@ -79,25 +95,12 @@ class OneThreeTwo : public Reassembly, public testing::WithParamInterface<bool> 
 TEST_P(OneThreeTwo, HealedWithReorderingElseLostFlagOnTheNext) {
   const bool reordering = GetParam();
   receiver().SetReorderEnabled(reordering);
-  const Bytes first = Message(2500, 1), second = Message(1500, 2);
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));  // starts the follow
-  link_.SendInOrder(Datagrams(*sender_, first, 200), {0, 2, 1});
-  link_.SendAll(Datagrams(*sender_, second, 300));
-  ASSERT_EQ(Next(), kPacket);
-
-  ASSERT_EQ(Next(), kPacket);
-  if (reordering) {
-    EXPECT_EQ(Delivered(), first);
-    EXPECT_EQ(packet_.m_dwLost, 0u);
-    ASSERT_EQ(Next(), kPacket);
-    EXPECT_EQ(Delivered(), second);
-    EXPECT_EQ(packet_.m_dwLost, 0u);
-    ExpectCounters(0, 6);
-  } else {
-    EXPECT_EQ(Delivered(), second);
-    EXPECT_EQ(packet_.m_dwLost, 1u);
-    ExpectCounters(1, 6);
-  }
+  ExpectNext(SendMessage(10, 0));  // starts the follow
+  const Bytes first = SendMessage(2500, 1, {0, 2, 1});
+  const Bytes second = SendMessage(1500, 2);
+  if (reordering) ExpectNext(first);
+  ExpectNext(second, reordering ? 0 : 1);
+  ExpectCounters(reordering ? 0 : 1, 6);
   EXPECT_EQ(Next(), kDrained);
 }
 
@@ -109,94 +112,50 @@ INSTANTIATE_TEST_SUITE_P(Reordering, OneThreeTwo, testing::Bool(),
 TEST_F(Reassembly, BeforeTheFirstMessageDatagramsKeepArrivalOrder) {
   // Nothing is expected yet, so nothing is queued: the second datagram, first to arrive, is
   // dropped, and the start that follows begins a message that never completes.
-  const Bytes second = Message(500, 2);
-  link_.SendInOrder(Datagrams(*sender_, Message(1500, 1), 100), {1, 0});
-  link_.SendAll(Datagrams(*sender_, second, 200));
+  SendMessage(1500, 1, {1, 0});
+  const Bytes second = SendMessage(500, 2);
   EXPECT_EQ(Next(), kDrained);  // the next message waits behind the missing datagram
-  kwz_test::AdvanceClock(100);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), second);
-  EXPECT_EQ(packet_.m_dwLost, 1u);
+  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);
+  ExpectNext(second, 1);
   ExpectCounters(1, 3);
 }
 
-TEST_F(Reassembly, MissingDatagramIsGivenUpAfter100Ms) {
-  const Bytes second = Message(1500, 2);
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
-  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 200), {0, 2});
-  link_.SendAll(Datagrams(*sender_, second, 300));
-  ASSERT_EQ(Next(), kPacket);
-
+TEST_F(Reassembly, MissingDatagramIsGivenUpAfterTheWait) {
+  ExpectNext(SendMessage(10, 0));
+  SendMessage(2500, 1, {0, 2});
+  const Bytes second = SendMessage(1500, 2);
   EXPECT_EQ(Next(), kDrained);  // three datagrams wait for the missing one
-  kwz_test::AdvanceClock(99);
+  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs - 1);
   EXPECT_EQ(Next(), kDrained);
   kwz_test::AdvanceClock(1);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), second);
-  EXPECT_EQ(packet_.m_dwLost, 1u);
+  ExpectNext(second, 1);
   ExpectCounters(1, 5);
 }
 
-TEST_F(Reassembly, MissingDatagramIsGivenUpWhenTwentyAreQueued) {
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
-  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 200), {0, 2});
-  std::vector<Bytes> singles;
-  for (DWORD i = 0; i < 20; ++i) {
-    singles.push_back(Message(100, 10 + i));
-    link_.SendAll(Datagrams(*sender_, singles.back(), 1000 + 2 * i));
-  }
-  ASSERT_EQ(Next(), kPacket);
-  // The clock stands still: only the limit releases the queue.
-  for (std::size_t i = 0; i < singles.size(); ++i) {
-    ASSERT_EQ(Next(), kPacket) << i;
-    EXPECT_EQ(Delivered(), singles[i]);
-    EXPECT_EQ(packet_.m_dwLost, i == 0 ? 1u : 0u);
-  }
-  EXPECT_EQ(Next(), kDrained);
-  ExpectCounters(1, 23);
-}
-
 TEST_F(Reassembly, LateDuplicatesAreDropped) {
-  const Bytes first = Message(2500, 1), second = Message(800, 2);
+  const Bytes first = Message(2500, 1);
   const auto cut = Datagrams(*sender_, first, 100);
   link_.SendAll(cut);
   link_.SendInOrder(cut, {1, 2, 0});  // every one again, after the message is complete
-  link_.SendAll(Datagrams(*sender_, second, 200));
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), first);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), second);
-  EXPECT_EQ(packet_.m_dwLost, 0u);
+  const Bytes second = SendMessage(800, 2);
+  ExpectNext(first);
+  ExpectNext(second);
   EXPECT_EQ(Next(), kDrained);
   ExpectCounters(0, 4);  // the duplicates never count
 }
 
-TEST_F(Reassembly, SequenceWrapsAt65535) {
+TEST_F(Reassembly, SequenceWrapsAt65535AndReorderingHealsAcrossIt) {
   sender_.emplace(kwz_test::PacketizerOptions(65533));
-  const Bytes across = Message(3500, 1), reordered = Message(2500, 2);
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));            // 65533
-  link_.SendAll(Datagrams(*sender_, across, 200));                    // 65534, 65535, 0, 1
-  link_.SendInOrder(Datagrams(*sender_, reordered, 300), {0, 2, 1});  // 2, 4, 3
+  SendMessage(10, 0);                                       // 65533
+  const Bytes across = SendMessage(3500, 1, {0, 1, 3, 2});  // 65534, 65535, 1, 0
+  const Bytes reordered = SendMessage(2500, 2, {0, 2, 1});  // 2, 4, 3
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(packet_.m_dwSequence, 65533u);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), across);
+  ExpectNext(across);
   EXPECT_EQ(packet_.m_dwSequence, 65537u);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), reordered);
+  ExpectNext(reordered);
   EXPECT_EQ(packet_.m_dwSequence, 65540u);
   ExpectCounters(0, 8);
-}
-
-TEST_F(Reassembly, ReorderedAcrossTheWrapHeals) {
-  sender_.emplace(kwz_test::PacketizerOptions(65533));
-  const Bytes across = Message(3500, 1);
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
-  link_.SendInOrder(Datagrams(*sender_, across, 200), {0, 1, 3, 2});  // 65534, 65535, 1, 0
-  ASSERT_EQ(Next(), kPacket);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), across);
-  EXPECT_EQ(packet_.m_dwLost, 0u);
 }
 
 // A datagram from just before the wrap that arrives after it is counted one cycle ahead; the
@@ -204,52 +163,35 @@ TEST_F(Reassembly, ReorderedAcrossTheWrapHeals) {
 TEST_F(Reassembly, StragglerFromBeforeTheWrapCostsItsMessageOnly) {
   sender_.emplace(kwz_test::PacketizerOptions(65533));
   std::vector<Bytes> after;
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));                      // 65533
-  link_.SendInOrder(Datagrams(*sender_, Message(3500, 1), 200), {0, 2, 1, 3});  // 65534 0 65535 1
-  for (DWORD i = 0; i < 5; ++i) {
-    after.push_back(Message(1500, 10 + i));
-    link_.SendAll(Datagrams(*sender_, after.back(), 300 + 100 * i));
-  }
-  ASSERT_EQ(Next(), kPacket);
+  ExpectNext(SendMessage(10, 0));      // 65533
+  SendMessage(3500, 1, {0, 2, 1, 3});  // 65534 0 65535 1
+  for (DWORD i = 0; i < 5; ++i) after.push_back(SendMessage(1500, 10 + i));
   std::vector<Bytes> delivered;
   while (Next() == kPacket) delivered.push_back(Delivered());
   EXPECT_TRUE(delivered.empty());  // everything waits for 65535 in the old cycle
-  kwz_test::AdvanceClock(100);
+  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);
   while (Next() == kPacket) delivered.push_back(Delivered());
   EXPECT_EQ(delivered, after);
   ExpectCounters(1, 15);
 }
 
-TEST_F(Reassembly, SequenceZeroFirstIsExtendedTo65536) {
-  sender_.emplace(kwz_test::PacketizerOptions(0));
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(packet_.m_dwSequence, 65536u);
-}
-
 TEST_F(Reassembly, NewSourceTakesOverAtItsStartDatagram) {
-  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 100), {0, 1});  // never completed
-  presenter::RtpPacketizer other(kwz_test::PacketizerOptions(5000, 0x55667788));
-  const Bytes fromOther = Message(2500, 2);
-  link_.SendAll(Datagrams(other, fromOther, 200));
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), fromOther);
-  EXPECT_EQ(packet_.m_dwLost, 0u);  // a change of source is not a loss
+  SendMessage(2500, 1, {0, 1});  // never completed
+  sender_.emplace(kwz_test::PacketizerOptions(5000, 0x55667788));
+  ExpectNext(SendMessage(2500, 2));  // a change of source is not a loss
   ExpectCounters(0, 5);
 }
 
 TEST_F(Reassembly, NewSourceMidMessageWaitsForItsNextStart) {
-  link_.SendAll(Datagrams(*sender_, Message(10, 0), 100));
-  link_.SendInOrder(Datagrams(*sender_, Message(2500, 1), 200), {0, 1});
-  presenter::RtpPacketizer other(kwz_test::PacketizerOptions(5000, 0x55667788));
-  const Bytes next = Message(1500, 3);
-  link_.SendInOrder(Datagrams(other, Message(2500, 2), 300), {1, 2});  // its start is missing
-  link_.SendAll(Datagrams(other, next, 400));
-  ASSERT_EQ(Next(), kPacket);
+  ExpectNext(SendMessage(10, 0));
+  SendMessage(2500, 1, {0, 1});
+  sender_.emplace(kwz_test::PacketizerOptions(5000, 0x55667788));
+  SendMessage(2500, 2, {1, 2});  // its start is missing
+  const Bytes next = SendMessage(1500, 3);
   // The new source's datagrams are not the one expected from the old source, so they wait in
   // the queue until they are given up.
   EXPECT_EQ(Next(), kDrained);
-  kwz_test::AdvanceClock(100);
+  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);
   ASSERT_EQ(Next(), kPacket);
   EXPECT_EQ(Delivered(), next);
   EXPECT_EQ(Next(), kDrained);
@@ -266,7 +208,7 @@ TEST_F(Reassembly, MessageLargerThanThePacketIsRefused) {
   // The rest of the refused message is dropped without moving the expected number, so the
   // next start waits in the queue until it is given up.
   EXPECT_EQ(receiver().ReceiveMessage(&small, 0), kDrained);
-  kwz_test::AdvanceClock(100);
+  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);
   ASSERT_EQ(receiver().ReceiveMessage(&small, 0), kPacket);
   EXPECT_EQ(Bytes(small.m_pData, small.m_pData + small.m_dwLength), fits);
   EXPECT_EQ(small.m_dwLost, 0u);
@@ -275,26 +217,20 @@ TEST_F(Reassembly, MessageLargerThanThePacketIsRefused) {
 }
 
 TEST_F(Reassembly, OtherPayloadTypesAreNotCounted) {
-  presenter::RtpPacketizer::Options options;
+  presenter::RtpPacketizer::Options options = kwz_test::PacketizerOptions();
   options.payloadType = 96;
-  options.ssrc = 0x11223344;
-  options.firstSequence = 100;
   presenter::RtpPacketizer audio(options);
-  const Bytes screen = Message(1500, 1);
   link_.SendAll(Datagrams(audio, Message(1500, 9), 100));
   sender_.emplace(kwz_test::PacketizerOptions(102));
-  link_.SendAll(Datagrams(*sender_, screen, 200));
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), screen);
+  ExpectNext(SendMessage(1500, 1));
   ExpectCounters(0, 2);
 }
 
 TEST_F(Reassembly, MalformedAndEmptyDatagramsAreSkipped) {
-  const Bytes message = Message(1500, 1);
   link_.Send(Bytes{});                        // empty
   link_.Send(Bytes{0x40, 0x71, 0, 1, 0, 0});  // shorter than a header, wrong version
   link_.Send(Bytes(12, 0xFF));                // version 3
-  link_.SendAll(Datagrams(*sender_, message, 100));
+  const Bytes message = SendMessage(1500, 1);
   int result;
   do {
     result = Next();
@@ -310,8 +246,7 @@ TEST_F(Reassembly, PartialMessageSurvivesAnEndedCall) {
   link_.SendInOrder(cut, {0, 1});
   EXPECT_EQ(Next(), kDrained);
   link_.Send(cut[2]);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), message);
+  ExpectNext(message);
 }
 
 TEST_F(Reassembly, AfterForgetSourceTheSameStreamGivesTheSameMessagesAgain) {
@@ -380,13 +315,10 @@ TEST(WaitAndRead, StopOutranksDatagramsWaitingToBeRead) {
 TEST(WaitAndRead, StopFromAnotherThreadEndsAPendingReceive) {
   kwz_test::LoopbackLink<CNetworkReceiver> link;
   CPacket packet(4096);
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    SetEvent(link.stop());
-  });
   packet.m_bPayloadType = 113;
+  // Whether the stop comes before or during the wait, the receive ends stopped.
+  std::jthread stopper([&] { SetEvent(link.stop()); });
   EXPECT_EQ(link.receiver().ReceiveMessage(&packet, 60000), kStopped);
-  stopper.join();
 }
 
 TEST(WaitAndRead, ReadNeedsAFullSizeBuffer) {

@@ -82,25 +82,14 @@ TEST_F(ScreenReceiver, AcceptedMessageReachesTheEngine) {
   EXPECT_EQ(x, 65504u);
   EXPECT_EQ(y, 17u);
 
-  // The same screen again keeps the buffer.
+  // The same screen again keeps the buffer; the block index is widened.
   BYTE* grown = buffer_;
-  fields.blockIndex = 0;
+  fields.blockIndex = 0xFFFE;
   Send(Screen(fields, Message(10, 2)), 2000);
   ASSERT_TRUE(Receive());
   EXPECT_EQ(buffer_, grown);
   EXPECT_EQ(size_, 10u);
-}
-
-TEST_F(ScreenReceiver, BlockIndexIsWidened) {
-  presenter::ScreenMessageFields fields;
-  fields.streamMode = 1;
-  fields.width = 100;
-  fields.height = 100;
-  fields.blockIndex = 0xFFFE;
-  Send(Screen(fields, Message(29, 1)));
-  ASSERT_TRUE(Receive());
   EXPECT_EQ(blockIndex_, 0xFFFEu);
-  EXPECT_EQ(buffer_ != nullptr && capacity_ == static_cast<DWORD>(kEngineCapacity), true);
 }
 
 // --- Refused messages: nothing of them reaches the engine ---
@@ -151,18 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
                             },
                             0}),
     [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
-
-TEST_F(ScreenReceiver, OtherPayloadTypeNeverReachesReceive) {
-  presenter::RtpPacketizer::Options options = kwz_test::PacketizerOptions();
-  options.payloadType = 112;
-  presenter::RtpPacketizer other(options);
-  presenter::ScreenMessageFields fields;
-  link_.SendAll(Datagrams(other, Screen(fields, Message(100, 1)), 1000));
-  EXPECT_FALSE(Receive());
-  DWORD lost = 0, received = 0;
-  link_.receiver().TakeCounters(&lost, &received);
-  EXPECT_EQ(received, 0u);
-}
 
 TEST_F(ScreenReceiver, SmallCallerBufferGrowsToTheImageButNotToTheBody) {
   w7_ippsFree(buffer_);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <ostream>
 #include <random>
 #include <string>
@@ -77,7 +78,7 @@ TEST_P(ReassemblyProperty, DeliversOnlyWhatWasSent) {
 
   // The impaired order of arrival.
   std::vector<std::size_t> order(datagrams.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::iota(order.begin(), order.end(), std::size_t{0});
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     if (chance(rng) < p.swap)
       std::swap(order[i], order[std::min(order.size() - 1, i + 1 + rng() % 3)]);
@@ -124,11 +125,7 @@ TEST_P(ReassemblyProperty, DeliversOnlyWhatWasSent) {
                         header.biWidth == sent[index].fields.width &&
                         header.biHeight == sent[index].fields.height &&
                         blockIndex == sent[index].fields.blockIndex;
-      if (!same) {
-        ++mismatches;
-        continue;
-      }
-      ++deliveries[index];
+      ++(same ? deliveries[index] : mismatches);
     }
   };
   for (std::size_t k = 0; k < arrival.size(); ++k) {
@@ -148,14 +145,6 @@ TEST_P(ReassemblyProperty, DeliversOnlyWhatWasSent) {
   for (const auto& [index, count] : deliveries) redelivered += count - 1;
   DWORD lost = 0, received = 0;
   link.receiver().TakeCounters(&lost, &received);
-  RecordProperty("delivered", static_cast<int>(deliveries.size()));
-  RecordProperty("redelivered", redelivered);
-  std::printf(
-      "%s: %zu datagrams, %zu arrivals, %zu of %d messages delivered, %d again, "
-      "%d far replays, lost %u / received %u\n",
-      p.name, datagrams.size(), arrival.size(), deliveries.size(), kMessages, redelivered,
-      farReplays, lost, received);
-
   EXPECT_EQ(mismatches, 0);
   if (p.expectNoRedelivery) {
     EXPECT_EQ(redelivered, 0);
@@ -165,16 +154,12 @@ TEST_P(ReassemblyProperty, DeliversOnlyWhatWasSent) {
   // Not vacuous: most messages make it through such light impairment.
   EXPECT_GT(deliveries.size(), static_cast<std::size_t>(kMessages / 2));
   EXPECT_LE(received, arrival.size());
-  if (p.drop > 0) {
-    EXPECT_GT(lost, 0u);
-  }
+  EXPECT_GT(lost, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Seeds, ReassemblyProperty,
-    testing::Values(Impairment{"ReorderOnNearDuplicates1", 1, true, 0.01, 0.05, 0.03, 0, true},
-                    Impairment{"ReorderOnNearDuplicates2", 2, true, 0.02, 0.10, 0.05, 0, true},
-                    Impairment{"ReorderOnNearDuplicates3", 3, true, 0.00, 0.20, 0.10, 0, true},
+    testing::Values(Impairment{"ReorderOnNearDuplicates", 2, true, 0.02, 0.10, 0.05, 0, true},
                     Impairment{"ReorderOnFarReplays", 4, true, 0.01, 0.05, 0.03, 0.01, false},
                     Impairment{"ReorderOffNearDuplicates", 5, false, 0.01, 0.05, 0.03, 0, false}),
     [](const testing::TestParamInfo<Impairment>& info) { return std::string(info.param.name); });

@@ -83,18 +83,6 @@ inline Bytes Message(std::size_t length, std::uint32_t tag) {
   return message;
 }
 
-// A screen message (zlib-block mode, 64x64 at 32 bits) whose body is body.
-inline Bytes ScreenMessage(const Bytes& body, std::uint16_t blockIndex = 0) {
-  presenter::ScreenMessageFields fields;
-  fields.streamMode = 1;
-  fields.width = 64;
-  fields.height = 64;
-  fields.blockIndex = blockIndex;
-  Bytes out;
-  presenter::WriteScreenMessage(fields, body.data(), body.size(), &out);
-  return out;
-}
-
 // Cuts message into the datagrams the presenter would send.
 inline std::vector<Bytes> Datagrams(presenter::RtpPacketizer& packetizer, const Bytes& message,
                                     std::uint32_t timestamp) {

@@ -55,13 +55,14 @@ TEST(TunnelRegistry, IdsHandedOutOnSeveralThreadsAreDistinct) {
   constexpr int kThreads = 4;
   constexpr int kEach = 200;
   std::vector<std::vector<DWORD>> ids(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kEach; ++i) ids[t].push_back(RegisterTunnelFactory(&factory));
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kEach; ++i) ids[t].push_back(RegisterTunnelFactory(&factory));
+      });
+    }
+  }  // joined here; the ids are checked after
   std::set<DWORD> all;
   for (const auto& list : ids) {
     for (DWORD id : list) {
