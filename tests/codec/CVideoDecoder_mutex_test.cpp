@@ -1,11 +1,16 @@
-// FFmpeg context opens and releases wait for the avcodec mutex: a second process
-// holds it, and the wrapper's call must not finish before that process lets go.
+// FFmpeg context opens and releases wait for the avcodec mutex: a second process holds it,
+// and the wrapper's call must not finish before that process lets go.
 #include <gtest/gtest.h>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -21,24 +26,34 @@ namespace {
 using kwz_test::ChildProcess;
 using namespace std::chrono_literals;
 
-// Runs call on another thread while a child holds the mutex; true when the call waited for
-// the child's release. Always releases the child, so a failure cannot hang the suite.
+// Whether thread tid of this process is blocked in a futex wait, as a thread waiting for a
+// mutex held elsewhere is.
+bool BlockedInFutex(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long number = -1;
+  return static_cast<bool>(in >> number) && number == SYS_futex;
+}
+
+// Runs call on another thread while a child holds the mutex, and lets the child go once the
+// call has either ended (it did not wait) or blocked. True when the call waited: it ended only
+// after the child reported its release. Always releases the child, so a failure cannot hang.
 bool WaitsForTheMutex(const std::function<HRESULT()>& call, HRESULT* result) {
   ChildProcess holder = kwz_test::StartCodecMutexHolder();
   EXPECT_EQ(holder.Receive(), 'L');
-  std::atomic<bool> done{false};
-  std::future<HRESULT> future = std::async(std::launch::async, [&] {
+  std::atomic<pid_t> tid{0};
+  std::future<std::pair<HRESULT, bool>> future = std::async(std::launch::async, [&] {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
     const HRESULT r = call();
-    done = true;
-    return r;
+    return std::make_pair(r, holder.HasPending());  // the child's 'R' came first
   });
-  std::this_thread::sleep_for(300ms);
-  const bool finishedEarly = done;
+  while (future.wait_for(0s) != std::future_status::ready && (tid == 0 || !BlockedInFutex(tid)))
+    std::this_thread::yield();
   holder.Send('U');
-  *result = future.get();
-  const bool releasedFirst = holder.Receive(0) == 'R';
+  const auto [r, releasedFirst] = future.get();
+  *result = r;
+  EXPECT_EQ(holder.Receive(), 'R');
   EXPECT_EQ(holder.Wait(), 0);
-  return !finishedEarly && releasedFirst;
+  return releasedFirst;
 }
 
 BITMAPINFOHEADER Rgb32(LONG width, LONG height) {
@@ -61,40 +76,33 @@ TEST_P(FfmpegDecoderMutex, OpenAndCloseWaitForAnotherProcess) {
   HRESULT result = E_UNEXPECTED;
   EXPECT_TRUE(WaitsForTheMutex([&] { return decoder.Open(); }, &result));
   EXPECT_EQ(result, S_OK);
-  EXPECT_TRUE(decoder.IsOpened());
   EXPECT_TRUE(WaitsForTheMutex([&] { return decoder.Close(); }, &result));
   EXPECT_EQ(result, S_OK);
   EXPECT_FALSE(decoder.IsOpened());
 }
 
 // H.264 is FFmpeg's in builds that decode it with libavcodec, and OpenH264's otherwise.
-std::vector<int> FfmpegCodecs() {
-  std::vector<int> ids = {kwz_codec::kCodecMpeg4, kwz_codec::kCodecMjpeg};
-  if (kwz_codec::H264ThroughAvcodec()) ids.push_back(kwz_codec::kCodecH264);
+std::vector<int> Codecs(bool ffmpeg) {
+  std::vector<int> ids = ffmpeg ? std::vector<int>{kwz_codec::kCodecMpeg4, kwz_codec::kCodecMjpeg}
+                                : std::vector<int>{kwz_codec::kCodecVp8, kwz_codec::kCodecVp9};
+  if (kwz_codec::H264ThroughAvcodec() == ffmpeg) ids.push_back(kwz_codec::kCodecH264);
   return ids;
 }
 
-std::vector<int> OtherCodecs() {
-  std::vector<int> ids = {kwz_codec::kCodecVp8, kwz_codec::kCodecVp9};
-  if (!kwz_codec::H264ThroughAvcodec()) ids.push_back(kwz_codec::kCodecH264);
-  return ids;
-}
+INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegDecoderMutex, ::testing::ValuesIn(Codecs(true)));
 
-INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegDecoderMutex, ::testing::ValuesIn(FfmpegCodecs()));
-
-// Only FFmpeg contexts need the mutex: other libraries open while another process holds it.
+// Only FFmpeg contexts need the mutex: other libraries open, on this thread, while another
+// process holds it (a wrongly taken lock hangs the test until its time-out).
 TEST(DecoderMutex, OtherLibrariesOpenWithoutIt) {
-  for (int id : OtherCodecs()) {
-    ChildProcess holder = kwz_test::StartCodecMutexHolder();
-    ASSERT_EQ(holder.Receive(), 'L');
-    CVideoDecoder decoder;
+  for (int id : Codecs(false)) {
+    CVideoDecoder decoder;  // goes after the child: closing it takes the mutex
     BITMAPINFOHEADER header = Rgb32(320, 240);
     ASSERT_EQ(decoder.SetOutputFormat(&header), S_OK);
     decoder.SetCodecId(id);
-    std::future<HRESULT> open = std::async(std::launch::async, [&] { return decoder.Open(); });
-    EXPECT_EQ(open.wait_for(5s), std::future_status::ready) << id;
+    ChildProcess holder = kwz_test::StartCodecMutexHolder();
+    ASSERT_EQ(holder.Receive(), 'L');
+    EXPECT_EQ(decoder.Open(), S_OK) << id;
     holder.Send('U');
-    EXPECT_EQ(open.get(), S_OK) << id;
     EXPECT_EQ(holder.Wait(), 0);
   }
 }

@@ -1,10 +1,8 @@
 // The presenter's own frame encoders into the receiver's decoder: what one side writes, the
-// other must show, in every output layout the engine uses, at the quality a viewer reads text
-// at, from the first (key) frame on.
+// other must show, at the quality a viewer reads text at, from the first (key) frame on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -50,7 +48,7 @@ Image Capture(const SyntheticDesktop& desktop, uint32_t frame, int codedHeight) 
 
 class PresenterRoundTrip : public ::testing::TestWithParam<Case> {};
 
-TEST_P(PresenterRoundTrip, EveryLayoutShowsTheSentScreen) {
+TEST_P(PresenterRoundTrip, EveryFrameShowsTheSentScreen) {
   const Case& c = GetParam();
   const int codedHeight = (c.height + 15) / 16 * 16;
   FrameEncoderSettings settings;  // the defaults: 15 fps, the whole message as the frame cap
@@ -60,46 +58,19 @@ TEST_P(PresenterRoundTrip, EveryLayoutShowsTheSentScreen) {
   ASSERT_NE(encoder, nullptr);
   SyntheticDesktop desktop(c.width, c.height, c.text);
 
-  // 32 bits with flip RGB32 cleared (top-down, as the engine decodes), 24 bits (bottom-up),
-  // and 16 bits, which must be the 32-bit picture cut to 5 bits a channel.
+  // 32 bits with flip RGB32 cleared: top-down, as the engine decodes. The other layouts are the
+  // decoder's own business and are checked with it.
   Harness topDown(c.codec, c.width, codedHeight, 32, false);
-  Harness bottomUp(c.codec, c.width, codedHeight, 24, true);
-  Harness bgr555(c.codec, c.width, codedHeight, 16, false);
-  for (Harness* h : {&topDown, &bottomUp, &bgr555})
-    ASSERT_EQ(h->decoder.IsOpened() || kwz_test::IsVpx(c.codec), true);
-
   std::vector<std::uint8_t> body;
-  double worst = 99, sum = 0, first = 0;
-  size_t largest = 0;
   for (uint32_t n : kFrames) {
     SCOPED_TRACE(testing::Message() << "frame " << n);
     const Image source = Capture(desktop, n, codedHeight);
     ASSERT_TRUE(encoder->Encode(source.bgra.data(), c.width * 4, false, &body));
     ASSERT_LE(body.size(), kMaxFrameBodyBytes);
-    for (Harness* h : {&topDown, &bottomUp, &bgr555}) ASSERT_EQ(h->DecodeBytes(body), S_OK);
-
-    const double psnr = kwz_test::Psnr(source, topDown.output.data(), topDown.stride, 4, false);
-    EXPECT_GE(psnr, c.minPsnr) << body.size() << " bytes, key " << encoder->LastFrameWasKey();
-    EXPECT_DOUBLE_EQ(kwz_test::Psnr(source, bottomUp.output.data(), bottomUp.stride, 3, true),
-                     psnr);  // the same picture, stored bottom-up
-    if (n == kFrames[0]) first = psnr;
-    worst = std::min(worst, psnr);
-    sum += psnr;
-    largest = std::max(largest, body.size());
-    std::printf("%s frame %u: %zu bytes, %s, %d tries, %.2f dB\n", c.name, n, body.size(),
-                encoder->LastFrameWasKey() ? "key" : "inter", encoder->LastAttempts(), psnr);
-    for (int y = 0; y < codedHeight; y += 7) {
-      for (int x = 0; x < c.width; x += 5) {
-        const std::uint8_t* p = &topDown.output[y * topDown.stride + 4 * x];
-        const int expected = (p[0] >> 3) | (p[1] >> 3) << 5 | (p[2] >> 3) << 10;
-        const int got = bgr555.output[y * bgr555.stride + 2 * x] |
-                        bgr555.output[y * bgr555.stride + 2 * x + 1] << 8;
-        ASSERT_EQ(got, expected) << "at " << x << "," << y;
-      }
-    }
+    ASSERT_EQ(topDown.DecodeBytes(body), S_OK);
+    EXPECT_GE(kwz_test::Psnr(source, topDown.output.data(), topDown.stride, 4, false), c.minPsnr)
+        << body.size() << " bytes, key " << encoder->LastFrameWasKey();
   }
-  std::printf("%s: first %.2f dB, min %.2f dB, mean %.2f dB, largest %zu bytes\n", c.name, first,
-              worst, sum / std::size(kFrames), largest);
 }
 
 constexpr auto kStripes = SyntheticDesktop::Text::kStripes;
@@ -126,30 +97,5 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"Vp9_1080p", 6, TestCodec::kVp9, 1920, 1080, kStripes, kTextLegible},
                       Case{"Vp9_1080p_Glyphs", 6, TestCodec::kVp9, 1920, 1080, kGlyphs, 20.0}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
-
-// Some screens have no key frame that fits a message at any quantiser the codec has: MPEG-4
-// Part 2 needs about 102 KB for a 1080p desktop at its coarsest quantiser 31, VP8 71 KB for
-// 1080p glyphs at index 63. Such a screen is never sent cut short or oversized; each picture is
-// refused, and the encoder keeps trying key frames.
-TEST(PresenterRoundTrip, KeyFrameBeyondAnyQuantiserIsNotSent) {
-  struct Unsendable {
-    int streamMode;
-    SyntheticDesktop::Text text;
-  };
-  for (const Unsendable& u : {Unsendable{3, kStripes}, Unsendable{5, kGlyphs}}) {
-    SCOPED_TRACE(testing::Message() << "mode " << u.streamMode);
-    FrameEncoderSettings settings;
-    settings.width = 1920;
-    settings.height = 1088;
-    std::unique_ptr<IFrameEncoder> encoder = CreateFrameEncoder(u.streamMode, settings);
-    SyntheticDesktop desktop(1920, 1080, u.text);
-    for (uint32_t n = 0; n < 2; ++n) {
-      const Image source = Capture(desktop, n, settings.height);
-      std::vector<std::uint8_t> body{1};
-      EXPECT_FALSE(encoder->Encode(source.bgra.data(), settings.width * 4, false, &body));
-      EXPECT_TRUE(body.empty());
-    }
-  }
-}
 
 }  // namespace

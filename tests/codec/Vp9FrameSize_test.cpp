@@ -153,11 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"KeyProfile3", KeyFrame(3, 1, 100, 50), 100, 50},
         SizeCase{"KeyLargestThereIs", KeyFrame(0, 1, 65536, 65536), 65536, 65536},
         SizeCase{"IntraOnlyProfile0", IntraOnly(0, 4000, 3000), 4000, 3000},
-        SizeCase{"IntraOnlyProfile1", IntraOnly(1, 800, 600), 800, 600},
         SizeCase{"InterOwnSize", InterFrame(3, 16384, 16384, false), 16384, 16384},
         SizeCase{"InterOwnSizeErrorResilient", InterFrame(3, 9000, 20, true), 9000, 20},
         SizeCase{"InterFirstReference", InterFrame(0, 0, 0, false), 0, 0},
-        SizeCase{"InterThirdReference", InterFrame(2, 0, 0, false), 0, 0},
         SizeCase{"ShowExistingFrame", ShowExisting(), 0, 0},
         SizeCase{"KeyCutInItsSize", Cut(KeyFrame(0, 1, 1920, 1080), 6), 0, 0},
         SizeCase{"KeyWithoutSyncCode", Cut(KeyFrame(0, 1, 1920, 1080), 1), 0, 0},
@@ -176,18 +174,6 @@ INSTANTIATE_TEST_SUITE_P(
                  0, 0}),
     [](const ::testing::TestParamInfo<SizeCase>& info) { return info.param.name; });
 
-TEST(StatedSize, RealFramesOfOurEncoder) {
-  std::vector<kwz_test::Image> screens;
-  for (int i = 0; i < 2; ++i) screens.push_back(kwz_test::MakeScreen(320, 240, i));
-  const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kVp9, screens);
-  ASSERT_TRUE(coded[0].key);
-  const Vp9Size key = Vp9LargestStatedSize(coded[0].data.data(), coded[0].data.size());
-  EXPECT_EQ(key.width, 320u);
-  EXPECT_EQ(key.height, 240u);
-  const Vp9Size inter = Vp9LargestStatedSize(coded[1].data.data(), coded[1].data.size());
-  EXPECT_EQ(inter.width, 0u) << "an inter frame of the same size takes its reference's";
-}
-
 // An inter frame, alone or hidden in a superframe, that states a size far beyond the configured
 // picture is refused from its header as a key frame would be: the size is reported, nothing is
 // decoded, and the stream waits for the next key frame.
@@ -195,6 +181,11 @@ TEST(StatedSize, HugeInterFrameIsRefusedBeforeLibvpxAllocatesForIt) {
   std::vector<kwz_test::Image> screens;
   for (int i = 0; i < 2; ++i) screens.push_back(kwz_test::MakeScreen(320, 240, i));
   const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kVp9, screens);
+  ASSERT_TRUE(coded[0].key);
+  const Vp9Size key = Vp9LargestStatedSize(coded[0].data.data(), coded[0].data.size());
+  EXPECT_EQ(key.width * 1000 + key.height, 320u * 1000 + 240) << "a real key frame";
+  EXPECT_EQ(Vp9LargestStatedSize(coded[1].data.data(), coded[1].data.size()).width, 0u)
+      << "an inter frame of the same size takes its reference's";
   const CodedFrame alone{InterFrame(3, 16384, 12000, false), false};
   const CodedFrame hidden{Superframe({coded[1].data, InterFrame(3, 16000, 16000, false)}), false};
   for (const CodedFrame& hostile : {alone, hidden}) {

@@ -123,12 +123,6 @@ INSTANTIATE_TEST_SUITE_P(
                   RTPERR_SESSION_ALREADY_INITIALIZED},
         Situation{"JoinBeforeOpen", [](TestableNetwork& n, HANDLE) { return n.JoinGroup(kGroup); },
                   RTPERR_OUT_OF_MEMORY},
-        Situation{"JoinAfterFailedOpen",
-                  [](TestableNetwork& n, HANDLE s) {
-                    EXPECT_EQ(n.Open(3, "127.0.0.1", s), RTPERR_PORTBASE_NOT_EVEN);
-                    return n.JoinGroup(kGroup);
-                  },
-                  RTPERR_OUT_OF_MEMORY},
         Situation{"UnicastGroup",
                   Opened([](TestableNetwork& n) { return n.JoinGroup("10.1.2.3"); }),
                   RTPERR_NOT_MULTICAST_ADDRESS},
