@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -26,17 +27,27 @@ namespace {
 using kwz_test::ChildProcess;
 using namespace std::chrono_literals;
 
-// Whether thread tid of this process is blocked in a futex wait, as a thread waiting for a
-// mutex held elsewhere is.
-bool BlockedInFutex(pid_t tid) {
-  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+// Whether thread tid of this process is blocked in a futex wait on shared memory, as a thread
+// waiting for a named mutex that another process holds is (a wait on a private futex, such as
+// a thread join inside a codec library, does not count).
+bool BlockedOnSharedMemory(pid_t tid) {
+  std::ifstream call("/proc/self/task/" + std::to_string(tid) + "/syscall");
   long number = -1;
-  return static_cast<bool>(in >> number) && number == SYS_futex;
+  unsigned long address = 0;
+  if (!(call >> number >> std::hex >> address) || number != SYS_futex) return false;
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    unsigned long from = 0, to = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx", &from, &to) == 2 && from <= address && address < to)
+      return line.find("/dev/shm/") != std::string::npos;
+  }
+  return false;
 }
 
 // Runs call on another thread while a child holds the mutex, and lets the child go once the
-// call has either ended (it did not wait) or blocked. True when the call waited: it ended only
-// after the child reported its release. Always releases the child, so a failure cannot hang.
+// call has either ended (it did not wait) or blocked on the mutex. True when the call waited: it
+// ended only after the child reported its release. Always releases the child, so a failure cannot
+// hang.
 bool WaitsForTheMutex(const std::function<HRESULT()>& call, HRESULT* result) {
   ChildProcess holder = kwz_test::StartCodecMutexHolder();
   EXPECT_EQ(holder.Receive(), 'L');
@@ -46,7 +57,8 @@ bool WaitsForTheMutex(const std::function<HRESULT()>& call, HRESULT* result) {
     const HRESULT r = call();
     return std::make_pair(r, holder.HasPending());  // the child's 'R' came first
   });
-  while (future.wait_for(0s) != std::future_status::ready && (tid == 0 || !BlockedInFutex(tid)))
+  while (future.wait_for(0s) != std::future_status::ready &&
+         (tid == 0 || !BlockedOnSharedMemory(tid)))
     std::this_thread::yield();
   holder.Send('U');
   const auto [r, releasedFirst] = future.get();
