@@ -30,7 +30,6 @@ struct Case {
   int streamMode;
   TestCodec codec;
   int width, height;
-  SyntheticDesktop::Text text;
   // Every frame, the key frame included, must reach this.
   double minPsnr;
 };
@@ -56,7 +55,7 @@ TEST_P(PresenterRoundTrip, EveryFrameShowsTheSentScreen) {
   settings.height = codedHeight;
   std::unique_ptr<IFrameEncoder> encoder = CreateFrameEncoder(c.streamMode, settings);
   ASSERT_NE(encoder, nullptr);
-  SyntheticDesktop desktop(c.width, c.height, c.text);
+  SyntheticDesktop desktop(c.width, c.height, SyntheticDesktop::Text::kStripes);
 
   // 32 bits with flip RGB32 cleared: top-down, as the engine decodes. The other layouts are the
   // decoder's own business and are checked with it.
@@ -73,29 +72,15 @@ TEST_P(PresenterRoundTrip, EveryFrameShowsTheSentScreen) {
   }
 }
 
-constexpr auto kStripes = SyntheticDesktop::Text::kStripes;
-constexpr auto kGlyphs = SyntheticDesktop::Text::kGlyphs;
-
-// Dense 1-pixel glyphs over the whole screen are beyond what a 65535-byte frame carries at
-// 35 dB: their key frames fit only at coarse quantisers (H.264 QP 38-40 at 720p, 49-50 at 1080p;
-// VP9 index 46 and 61), and MPEG-4 Part 2 fills the cap with a 720p desktop of stripes at
-// 32.3 dB. Those cases hold the measured quality with a decibel to spare, so that a loss there
-// is still caught.
+// One stream of the striped desktop per codec; at 720p it fills MPEG-4 Part 2's frame cap at
+// 32.3 dB, so that row holds the measured quality with a decibel to spare. How the encoders
+// fare on harder screens is the presenter suite's business.
 INSTANTIATE_TEST_SUITE_P(
     Modes, PresenterRoundTrip,
-    ::testing::Values(Case{"Mpeg4_720p", 3, TestCodec::kMpeg4, 1280, 720, kStripes, 31.0},
-                      Case{"Mpeg4_720p_Glyphs", 3, TestCodec::kMpeg4, 1280, 720, kGlyphs, 21.5},
-                      Case{"H264_720p", 4, TestCodec::kH264, 1280, 720, kStripes, kTextLegible},
-                      Case{"H264_720p_Glyphs", 4, TestCodec::kH264, 1280, 720, kGlyphs, 26.0},
-                      Case{"H264_1080p", 4, TestCodec::kH264, 1920, 1080, kStripes, kTextLegible},
-                      Case{"H264_1080p_Glyphs", 4, TestCodec::kH264, 1920, 1080, kGlyphs, 17.5},
-                      Case{"Vp8_720p", 5, TestCodec::kVp8, 1280, 720, kStripes, kTextLegible},
-                      Case{"Vp8_720p_Glyphs", 5, TestCodec::kVp8, 1280, 720, kGlyphs, 28.0},
-                      Case{"Vp8_1080p", 5, TestCodec::kVp8, 1920, 1080, kStripes, kTextLegible},
-                      Case{"Vp9_720p", 6, TestCodec::kVp9, 1280, 720, kStripes, kTextLegible},
-                      Case{"Vp9_720p_Glyphs", 6, TestCodec::kVp9, 1280, 720, kGlyphs, 25.5},
-                      Case{"Vp9_1080p", 6, TestCodec::kVp9, 1920, 1080, kStripes, kTextLegible},
-                      Case{"Vp9_1080p_Glyphs", 6, TestCodec::kVp9, 1920, 1080, kGlyphs, 20.0}),
+    ::testing::Values(Case{"Mpeg4_720p", 3, TestCodec::kMpeg4, 1280, 720, 31.0},
+                      Case{"H264_1080p", 4, TestCodec::kH264, 1920, 1080, kTextLegible},
+                      Case{"Vp8_720p", 5, TestCodec::kVp8, 1280, 720, kTextLegible},
+                      Case{"Vp9_1080p", 6, TestCodec::kVp9, 1920, 1080, kTextLegible}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 }  // namespace

@@ -52,24 +52,6 @@ std::vector<CodedFrame> SplitAnnexB(const Bytes& s) {
   return out;
 }
 
-// Each packet runs to the next VOP start code (00 00 01 B6); the stream headers go with the
-// first.
-std::vector<CodedFrame> SplitMpeg4(const Bytes& s) {
-  std::vector<size_t> vops;
-  for (size_t i = 0; i + 4 <= s.size(); ++i) {
-    if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1 && s[i + 3] == 0xB6) vops.push_back(i);
-  }
-  std::vector<CodedFrame> out;
-  for (size_t n = 0; n < vops.size(); ++n) {
-    const size_t from = n == 0 ? 0 : vops[n];
-    const size_t to = n + 1 < vops.size() ? vops[n + 1] : s.size();
-    // vop_coding_type, the top two bits after the start code: 0 is an intra VOP.
-    const bool key = vops[n] + 4 < s.size() && (s[vops[n] + 4] >> 6) == 0;
-    out.push_back(Slice(s, from, to, key));
-  }
-  return out;
-}
-
 //  0      4        6         8        12   ...   32: file header ("DKIF", version, header size)
 //  then per frame: 4 bytes size (LE), 8 bytes timestamp, size bytes of frame.
 std::vector<CodedFrame> SplitIvf(const Bytes& f, bool vp9) {

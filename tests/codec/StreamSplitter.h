@@ -1,5 +1,5 @@
 // Cuts the elementary streams that the ffmpeg tool writes into the one-frame packets the
-// presenter sends: H.264 Annex-B access units, MPEG-4 Part 2 VOPs, IVF frames (VP8, VP9).
+// presenter sends: H.264 Annex-B access units and IVF frames (VP8, VP9).
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 namespace kwz_test {
 
 std::vector<CodedFrame> SplitAnnexB(const std::vector<std::uint8_t>& stream);
-std::vector<CodedFrame> SplitMpeg4(const std::vector<std::uint8_t>& stream);
 // vp9 selects how the key-frame bit is read from each frame header.
 std::vector<CodedFrame> SplitIvf(const std::vector<std::uint8_t>& file, bool vp9);
 

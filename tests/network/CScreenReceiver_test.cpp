@@ -92,7 +92,8 @@ TEST_F(ScreenReceiver, AcceptedMessageReachesTheEngine) {
   EXPECT_EQ(blockIndex_, 0xFFFEu);
 }
 
-// --- Refused messages: nothing of them reaches the engine ---
+// --- Refused messages: nothing of them reaches the engine. Which headers are refused is the
+// screen packet's own business; two kinds show the path through the receiver ---
 
 struct Refusal {
   const char* name;
@@ -128,17 +129,8 @@ TEST_P(ScreenRefusal, DroppedAndTheNextOneComesThrough) {
 
 INSTANTIATE_TEST_SUITE_P(
     Messages, ScreenRefusal,
-    testing::Values(Refusal{"WrongMagic", [](Bytes* m) { (*m)[0] = 0x52; }, 0},
-                    Refusal{"StreamModeSeven", [](Bytes* m) { (*m)[2] = 7; }, 0},
-                    Refusal{"BodyLengthShort", [](Bytes* m) { (*m)[27] -= 1; }, 0},
-                    Refusal{"TrailingByte", nullptr, 1},
-                    Refusal{"ShorterThanAHeader", [](Bytes* m) { m->resize(20); }, 0},
-                    Refusal{"HugeGeometry",
-                            [](Bytes* m) {
-                              (*m)[3] = 0xFF;
-                              (*m)[6] = (*m)[7] = (*m)[8] = (*m)[9] = 0xFF;
-                            },
-                            0}),
+    testing::Values(Refusal{"StreamModeSeven", [](Bytes* m) { (*m)[2] = 7; }, 0},
+                    Refusal{"TrailingByte", nullptr, 1}),
     [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST_F(ScreenReceiver, SmallCallerBufferGrowsToTheImageButNotToTheBody) {
