@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -33,30 +34,26 @@ INSTANTIATE_TEST_SUITE_P(
     Network, InputRecordWire,
     ::testing::Values(
         // A left press at (200, 3): little-endian words, message 0, wParam and lParam all ones.
-        WireCase{"mouse",
+        WireCase{"Mouse",
                  InputRecord{200, 3, 0x2, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF},
                  {0xC8, 0, 0,    0,    3,    0,    0,    0,    2,    0,    0,    0,
                   2,    0, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
         // A position left of and above the shared screen stays signed.
-        WireCase{"negative",
+        WireCase{"Negative",
                  InputRecord{-2, -65536, 0x210, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF},
                  {0xFE, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x10, 0x02, 0,    0,
                   2,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
         // The letter a: WM_CHAR 0x0102, wParam 0x61, the A key's scan code 0x1E in lParam.
-        WireCase{"character",
+        WireCase{"Character",
                  InputRecord{0, 0, 0, kInputRecordKeyboard, 0, 0x0102, 0x61, 0x001E0001},
                  {0, 0, 0,    0,    0,    0, 0, 0, 0,    0,    0,    0,
                   1, 0, 0x02, 0x01, 0x61, 0, 0, 0, 0x01, 0x00, 0x1E, 0x00}},
         // Release of the Left arrow: extended and transition bits at the top of lParam.
-        WireCase{"key up",
+        WireCase{"KeyUp",
                  InputRecord{0, 0, 0, kInputRecordKeyboard, 0, 0x0100, 0x25, 0xC14B0001},
                  {0, 0, 0,    0,    0,    0, 0, 0, 0,    0,    0,    0,
                   1, 0, 0x00, 0x01, 0x25, 0, 0, 0, 0x01, 0x00, 0x4B, 0xC1}}),
-    [](const ::testing::TestParamInfo<WireCase>& info) {
-      std::string name = info.param.name;
-      for (char& c : name) c = c == ' ' ? '_' : c;
-      return name;
-    });
+    [](const ::testing::TestParamInfo<WireCase>& info) { return std::string(info.param.name); });
 
 // Datagrams that are not records: dropped, and the record handed in stays as it was.
 TEST(InputRecordRead, RefusesOtherLengthsAndUnknownTypesWithoutTouchingTheRecord) {
