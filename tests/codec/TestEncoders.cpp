@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <libyuv/convert.h>
-#include <vpx/vp8cx.h>
-#include <vpx/vpx_encoder.h>
 #include <wels/codec_api.h>
 
 #include <cmath>
@@ -12,6 +10,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
 }
 
 namespace kwz_test {
@@ -93,7 +92,10 @@ I420 ToI420(const Image& image) {
 
 std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& frames, int keyEvery) {
   std::vector<CodedFrame> out;
-  const AVCodec* codec = avcodec_find_encoder(id);
+  const bool vpx = id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9;
+  const AVCodec* codec =
+      vpx ? avcodec_find_encoder_by_name(id == AV_CODEC_ID_VP8 ? "libvpx" : "libvpx-vp9")
+          : avcodec_find_encoder(id);
   AVCodecContext* context = avcodec_alloc_context3(codec);
   AVFrame* frame = av_frame_alloc();
   AVPacket* packet = av_packet_alloc();
@@ -104,8 +106,18 @@ std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& fra
   context->time_base = AVRational{1, 10};
   context->gop_size = keyEvery > 0 ? keyEvery : 300;
   context->max_b_frames = 0;
-  context->flags |= AV_CODEC_FLAG_QSCALE;
-  context->global_quality = FF_QP2LAMBDA * 2;
+  if (vpx) {
+    context->bit_rate = 40000000;
+    context->qmin = 4;
+    context->qmax = 12;
+    context->thread_count = 2;
+    av_opt_set(context->priv_data, "deadline", "realtime", 0);
+    av_opt_set_int(context->priv_data, "cpu-used", 8, 0);
+    av_opt_set_int(context->priv_data, "lag-in-frames", 0, 0);
+  } else {
+    context->flags |= AV_CODEC_FLAG_QSCALE;
+    context->global_quality = FF_QP2LAMBDA * 2;
+  }
   if (avcodec_open2(context, codec, nullptr) < 0) {
     ADD_FAILURE() << "cannot open the FFmpeg encoder";
   } else {
@@ -121,6 +133,8 @@ std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& fra
                        frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
                        frame->linesize[2], yuv.width, yuv.height);
       frame->pts = static_cast<int64_t>(i);
+      const bool forceKey = vpx && i > 0 && keyEvery > 0 && i % keyEvery == 0;
+      frame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
       frame->quality = context->global_quality;
       if (avcodec_send_frame(context, frame) < 0 || avcodec_receive_packet(context, packet) < 0) {
         ADD_FAILURE() << "FFmpeg encode failed at frame " << i;
@@ -202,61 +216,6 @@ std::vector<CodedFrame> EncodeOpenH264(const std::vector<Image>& frames, int key
   return out;
 }
 
-std::vector<CodedFrame> EncodeVpx(bool vp9, const std::vector<Image>& frames, int keyEvery) {
-  std::vector<CodedFrame> out;
-  vpx_codec_iface_t* iface = vp9 ? vpx_codec_vp9_cx() : vpx_codec_vp8_cx();
-  vpx_codec_enc_cfg_t cfg;
-  vpx_codec_enc_config_default(iface, &cfg, 0);
-  cfg.g_w = static_cast<unsigned>(frames[0].width);
-  cfg.g_h = static_cast<unsigned>(frames[0].height);
-  cfg.g_timebase = {1, 10};
-  cfg.g_threads = 2;
-  cfg.g_lag_in_frames = 0;
-  cfg.rc_end_usage = VPX_Q;
-  cfg.rc_min_quantizer = 4;
-  cfg.rc_max_quantizer = 12;
-  cfg.rc_target_bitrate = 40000;
-  cfg.kf_max_dist = 300;
-  vpx_codec_ctx_t codec;
-  if (vpx_codec_enc_init(&codec, iface, &cfg, 0) != VPX_CODEC_OK) {
-    ADD_FAILURE() << "cannot open the libvpx encoder";
-    return out;
-  }
-  vpx_codec_control(&codec, VP8E_SET_CPUUSED, 8);
-  vpx_codec_control(&codec, VP8E_SET_CQ_LEVEL, 6);
-  vpx_image_t image;
-  vpx_img_alloc(&image, VPX_IMG_FMT_I420, cfg.g_w, cfg.g_h, 16);
-  for (size_t i = 0; i < frames.size(); ++i) {
-    libyuv::ARGBToI420(frames[i].bgra.data(), frames[i].width * 4, image.planes[0], image.stride[0],
-                       image.planes[1], image.stride[1], image.planes[2], image.stride[2],
-                       frames[i].width, frames[i].height);
-    const vpx_enc_frame_flags_t flags =
-        i > 0 && keyEvery > 0 && i % keyEvery == 0 ? VPX_EFLAG_FORCE_KF : 0;
-    if (vpx_codec_encode(&codec, &image, static_cast<vpx_codec_pts_t>(i), 1, flags,
-                         VPX_DL_REALTIME) != VPX_CODEC_OK) {
-      ADD_FAILURE() << "libvpx encode failed at frame " << i;
-      break;
-    }
-    vpx_codec_iter_t iterator = nullptr;
-    const vpx_codec_cx_pkt_t* packet;
-    CodedFrame coded;
-    while ((packet = vpx_codec_get_cx_data(&codec, &iterator)) != nullptr) {
-      if (packet->kind != VPX_CODEC_CX_FRAME_PKT) continue;
-      const auto* data = static_cast<const std::uint8_t*>(packet->data.frame.buf);
-      coded.data.insert(coded.data.end(), data, data + packet->data.frame.sz);
-      coded.key = coded.key || (packet->data.frame.flags & VPX_FRAME_IS_KEY) != 0;
-    }
-    if (coded.data.empty()) {
-      ADD_FAILURE() << "libvpx dropped frame " << i;
-      break;
-    }
-    out.push_back(std::move(coded));
-  }
-  vpx_img_free(&image);
-  vpx_codec_destroy(&codec);
-  return out;
-}
-
 }  // namespace
 
 std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames, int keyEvery) {
@@ -268,9 +227,9 @@ std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames
     case TestCodec::kH264:
       return EncodeOpenH264(frames, keyEvery);
     case TestCodec::kVp8:
-      return EncodeVpx(false, frames, keyEvery);
+      return EncodeFfmpeg(AV_CODEC_ID_VP8, frames, keyEvery);
     case TestCodec::kVp9:
-      return EncodeVpx(true, frames, keyEvery);
+      return EncodeFfmpeg(AV_CODEC_ID_VP9, frames, keyEvery);
   }
   return {};
 }
