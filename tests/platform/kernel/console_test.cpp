@@ -8,9 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
-#include <thread>
 
 #include "tests/support/ChildProcess.h"
 
@@ -26,23 +24,24 @@ std::atomic<bool> g_onSignalThread{true};
 pthread_t g_mainThread;
 
 BOOL First(DWORD type) {
-  g_firstSeen = g_order++;
   g_type = type;
+  g_firstSeen = g_order++;
+  g_order.notify_all();
   return TRUE;
 }
 BOOL Second(DWORD) {
-  g_secondSeen = g_order++;
   g_onSignalThread = pthread_equal(pthread_self(), g_mainThread) != 0;
+  g_secondSeen = g_order++;
+  g_order.notify_all();
   return FALSE;  // passes the event on
 }
 BOOL Decline(DWORD) {
   return FALSE;
 }
 
-bool WaitFor(const std::atomic<int>& value, int wanted) {
-  for (int i = 0; i < 500 && value.load() != wanted; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+// Until the handlers have run count times in all (a hang here is caught by the test's time-out).
+bool WaitFor(std::atomic<int>& value, int wanted) {
+  for (int seen = value.load(); seen < wanted; seen = value.load()) value.wait(seen);
   return value.load() == wanted;
 }
 
@@ -67,8 +66,7 @@ TEST(ConsoleCtrlHandler, UnhandledSignalEndsTheProcessAsTheSignalWould) {
   ChildProcess child([](const ChildProcess::Channel&) {
     if (!SetConsoleCtrlHandler(Decline, TRUE)) return 10;
     std::raise(SIGTERM);
-    std::this_thread::sleep_for(std::chrono::seconds(5));
-    return 0;  // not reached
+    for (;;) pause();  // until the signal ends the process
   });
   EXPECT_EQ(child.Wait(), -1) << "killed by the signal, not an exit";
   EXPECT_FALSE(SetConsoleCtrlHandler(nullptr, TRUE));
