@@ -227,12 +227,13 @@ TEST_F(ApartmentTest, ClosedApartmentRefusesCallsAndGivesItsObjectsBack) {
     Git()->RegisterInterfaceInGlobal(gauge, IID_IDispatch, &c);
     cookie = c;
     registered = true;
+    registered.notify_all();
     DWORD index = 0;
     // Serves the other thread's fetch until it is done with it.
     CoWaitForMultipleHandles(0, INFINITE, 1, &done, &index);
     CoUninitialize();  // revokes and releases the registration
   });
-  while (!registered) std::this_thread::yield();
+  registered.wait(false);
   CComPtr<IDispatch> proxy;
   ASSERT_EQ(Git()->GetInterfaceFromGlobal(cookie, IID_IDispatch, reinterpret_cast<void**>(&proxy)),
             S_OK);
@@ -294,9 +295,9 @@ TEST(ApartmentRulesTest, InitialisationAndTableArguments) {
   }
   HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   DWORD index = 0;
-  EXPECT_EQ(CoWaitForMultipleHandles(0, 20, 1, &never, &index), RPC_S_CALLPENDING);
+  EXPECT_EQ(CoWaitForMultipleHandles(0, 1, 1, &never, &index), RPC_S_CALLPENDING);
   CloseHandle(never);
-  EXPECT_EQ(CoWaitForMultipleHandles(0, 20, 1, &never, &index), E_INVALIDARG);
+  EXPECT_EQ(CoWaitForMultipleHandles(0, 1, 1, &never, &index), E_INVALIDARG);
 }
 
 }  // namespace

@@ -87,59 +87,25 @@ TEST_P(InvokeTest, ByName) {
   }
 }
 
+constexpr WORD kMethod = DISPATCH_METHOD, kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT;
+constexpr HRESULT kCount = DISP_E_BADPARAMCOUNT, kType = DISP_E_TYPEMISMATCH,
+                  kKind = DISP_E_MEMBERNOTFOUND;
+
+// A failing argument is named by its place in rgvarg, where the first sits last.
 const InvokeCase kInvokeCases[] = {
-    {"MethodWithArguments", u"Add", DISPATCH_METHOD, {Long(2), Long(3)}, S_OK, 0, 5},
-    {"TextArgumentIsCoerced", u"add", DISPATCH_METHOD, {Text(u"40"), Long(2)}, S_OK, 0, 42},
-    {"MethodCalledAsMethodOrGet",
-     u"Add",
-     DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-     {Long(-1), Long(1)},
-     S_OK,
-     0,
-     0},
-    // Counts.
-    {"TooFewArguments", u"Add", DISPATCH_METHOD, {Long(1)}, DISP_E_BADPARAMCOUNT, 0, 0},
-    {"TooManyArguments",
-     u"Add",
-     DISPATCH_METHOD,
-     {Long(1), Long(2), Long(3)},
-     DISP_E_BADPARAMCOUNT,
-     0,
-     0},
-    {"GetterWithAnArgument", u"Width", DISPATCH_PROPERTYGET, {Long(1)}, DISP_E_BADPARAMCOUNT, 0, 0},
-    // Types: the failing argument is named by its place in rgvarg, where the first sits last.
-    {"FirstArgumentNotANumber",
-     u"Add",
-     DISPATCH_METHOD,
-     {Text(u"x"), Long(1)},
-     DISP_E_TYPEMISMATCH,
-     1,
-     0},
-    {"SecondArgumentNotANumber",
-     u"Add",
-     DISPATCH_METHOD,
-     {Long(1), Text(u"1 2")},
-     DISP_E_TYPEMISMATCH,
-     0,
-     0},
-    {"SecondArgumentOverflows",
-     u"Add",
-     DISPATCH_METHOD,
-     {Long(1), Text(u"99999999999")},
-     DISP_E_OVERFLOW,
-     0,
-     0},
-    // Kinds the member does not have.
-    {"MethodAsProperty",
-     u"Add",
-     DISPATCH_PROPERTYGET,
-     {Long(1), Long(2)},
-     DISP_E_MEMBERNOTFOUND,
-     0,
-     0},
-    {"PropertyAsMethod", u"Width", DISPATCH_METHOD, {}, DISP_E_MEMBERNOTFOUND, 0, 0},
-    {"PutOfAMethod", u"Add", DISPATCH_PROPERTYPUT, {Long(1)}, DISP_E_MEMBERNOTFOUND, 0, 0},
-    {"UnknownName", u"Height", DISPATCH_METHOD, {}, DISP_E_UNKNOWNNAME, 0, 0},
+    {"MethodWithArguments", u"Add", kMethod, {Long(2), Long(3)}, S_OK, 0, 5},
+    {"TextArgumentIsCoerced", u"add", kMethod, {Text(u"40"), Long(2)}, S_OK, 0, 42},
+    {"MethodCalledAsMethodOrGet", u"Add", kMethod | kGet, {Long(-1), Long(1)}, S_OK, 0, 0},
+    {"TooFewArguments", u"Add", kMethod, {Long(1)}, kCount, 0, 0},
+    {"TooManyArguments", u"Add", kMethod, {Long(1), Long(2), Long(3)}, kCount, 0, 0},
+    {"GetterWithAnArgument", u"Width", kGet, {Long(1)}, kCount, 0, 0},
+    {"FirstArgumentNotANumber", u"Add", kMethod, {Text(u"x"), Long(1)}, kType, 1, 0},
+    {"SecondArgumentNotANumber", u"Add", kMethod, {Long(1), Text(u"1 2")}, kType, 0, 0},
+    {"SecondArgumentOverflows", u"Add", kMethod, {Long(1), Text(u"3e9")}, DISP_E_OVERFLOW, 0, 0},
+    {"MethodAsProperty", u"Add", kGet, {Long(1), Long(2)}, kKind, 0, 0},
+    {"PropertyAsMethod", u"Width", kMethod, {}, kKind, 0, 0},
+    {"PutOfAMethod", u"Add", kPut, {Long(1)}, kKind, 0, 0},
+    {"UnknownName", u"Height", kMethod, {}, DISP_E_UNKNOWNNAME, 0, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, InvokeTest, ::testing::ValuesIn(kInvokeCases),
@@ -292,7 +258,6 @@ TEST(DispatchTest, TypeInformationListsMembersAndHelpStrings) {
   EXPECT_EQ(seen[5].type, VT_VOID);
   EXPECT_EQ(seen[6].type, VT_UI4);
   EXPECT_EQ(seen[6].help, u"method Where");
-
 
   BSTR typeName = nullptr, typeDoc = nullptr;
   ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &typeName, &typeDoc, nullptr, nullptr), S_OK);

@@ -102,7 +102,6 @@ const ChangeCase kChangeCases[] = {
     {"TextWithBlanksAndSign", VT_BSTR, 0, 0, u"  -17 ", VT_I4, 0, kOk, -17, 0, nullptr},
     {"TextHalfRoundsToEvenDown", VT_BSTR, 0, 0, u"2.5", VT_I4, 0, kOk, 2, 0, nullptr},
     {"TextHalfRoundsToEvenUp", VT_BSTR, 0, 0, u"3.5", VT_I4, 0, kOk, 4, 0, nullptr},
-    {"TextNegativeHalf", VT_BSTR, 0, 0, u"-2.5", VT_I4, 0, kOk, -2, 0, nullptr},
     {"TextExponent", VT_BSTR, 0, 0, u"1e3", VT_I4, 0, kOk, 1000, 0, nullptr},
     {"TextLongMax", VT_BSTR, 0, 0, u"2147483647", VT_I4, 0, kOk, 2147483647, 0, nullptr},
     {"TextUlongMax", VT_BSTR, 0, 0, u"4294967295", VT_UI4, 0, kOk, 4294967295, 0, nullptr},
@@ -113,33 +112,26 @@ const ChangeCase kChangeCases[] = {
     {"BlankText", VT_BSTR, 0, 0, u"   ", VT_I4, 0, kMismatch, 0, 0, nullptr},
     {"HexText", VT_BSTR, 0, 0, u"0x10", VT_I4, 0, kMismatch, 0, 0, nullptr},
     {"NanText", VT_BSTR, 0, 0, u"nan", VT_R8, 0, kMismatch, 0, 0, nullptr},
-    {"TwoSigns", VT_BSTR, 0, 0, u"--1", VT_I4, 0, kMismatch, 0, 0, nullptr},
     {"TextPastLongMax", VT_BSTR, 0, 0, u"2147483648", VT_I4, 0, kOverflow, 0, 0, nullptr},
     {"NegativeTextToUlong", VT_BSTR, 0, 0, u"-1", VT_UI4, 0, kOverflow, 0, 0, nullptr},
     {"HugeExponent", VT_BSTR, 0, 0, u"1e400", VT_R8, 0, kOverflow, 0, 0, nullptr},
     // Numbers to text.
     {"LongToText", VT_I4, -123, 0, nullptr, VT_BSTR, 0, kOk, 0, 0, u"-123"},
-    {"UlongToText", VT_UI4, 4294967295, 0, nullptr, VT_BSTR, 0, kOk, 0, 0, u"4294967295"},
     {"DoubleToText", VT_R8, 0, 1.5, nullptr, VT_BSTR, 0, kOk, 0, 0, u"1.5"},
     // Booleans.
     {"TrueToLong", VT_BOOL, -1, 0, nullptr, VT_I4, 0, kOk, -1, 0, nullptr},
     {"TrueToTextAsNumber", VT_BOOL, -1, 0, nullptr, VT_BSTR, 0, kOk, 0, 0, u"-1"},
     {"TrueToTextAsWord", VT_BOOL, -1, 0, nullptr, VT_BSTR, VARIANT_ALPHABOOL, kOk, 0, 0, u"True"},
-    {"FalseToTextAsWord", VT_BOOL, 0, 0, nullptr, VT_BSTR, VARIANT_ALPHABOOL, kOk, 0, 0, u"False"},
     {"NonZeroToBool", VT_I4, 5, 0, nullptr, VT_BOOL, 0, kOk, -1, 0, nullptr},
-    {"ZeroToBool", VT_I4, 0, 0, nullptr, VT_BOOL, 0, kOk, 0, 0, nullptr},
     {"WordTrueToBool", VT_BSTR, 0, 0, u"TRUE", VT_BOOL, 0, kOk, -1, 0, nullptr},
     {"WordFalseToBool", VT_BSTR, 0, 0, u" false ", VT_BOOL, 0, kOk, 0, 0, nullptr},
-    {"NumberTextToBool", VT_BSTR, 0, 0, u"7", VT_BOOL, 0, kOk, -1, 0, nullptr},
     {"OtherWordToBool", VT_BSTR, 0, 0, u"yes", VT_BOOL, 0, kMismatch, 0, 0, nullptr},
     // Widening and narrowing.
-    {"ShortToLong", VT_I2, -5, 0, nullptr, VT_I4, 0, kOk, -5, 0, nullptr},
     {"LongToShortOverflow", VT_I4, 40000, 0, nullptr, VT_I2, 0, kOverflow, 0, 0, nullptr},
     {"UlongPastLongMax", VT_UI4, 0x80000000u, 0, nullptr, VT_I4, 0, kOverflow, 0, 0, nullptr},
     {"NegativeLongToUlong", VT_I4, -1, 0, nullptr, VT_UI4, 0, kOverflow, 0, 0, nullptr},
     {"DoubleToLongRounds", VT_R8, 0, 2.5, nullptr, VT_I4, 0, kOk, 2, 0, nullptr},
     {"DoubleToLongOverflow", VT_R8, 0, 1e10, nullptr, VT_I4, 0, kOverflow, 0, 0, nullptr},
-    {"LongToDouble", VT_I4, 7, 0, nullptr, VT_R8, 0, kOk, 0, 7.0, nullptr},
     // Empty and null.
     {"EmptyToLong", VT_EMPTY, 0, 0, nullptr, VT_I4, 0, kOk, 0, 0, nullptr},
     {"EmptyToText", VT_EMPTY, 0, 0, nullptr, VT_BSTR, 0, kOk, 0, 0, u""},
@@ -150,7 +142,7 @@ const ChangeCase kChangeCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, VariantChangeTypeTest, ::testing::ValuesIn(kChangeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(VariantTest, ChangeTypeReadsThroughReferences) {
+TEST(VariantTest, ChangeTypeAndCopyIndReadThroughReferences) {
   LONG number = 314;
   ScopedVariant ref, dst;
   ref.vt = VT_I4 | VT_BYREF;
@@ -165,6 +157,11 @@ TEST(VariantTest, ChangeTypeReadsThroughReferences) {
   ASSERT_EQ(VariantChangeType(&out, &textRef, 0, VT_I4), S_OK);
   EXPECT_EQ(out.lVal, -9);
   EXPECT_EQ(std::u16string(text.value), u"-9") << "the referenced text stays its owner's";
+  ScopedVariant copy;
+  ASSERT_EQ(VariantCopyInd(&copy, &textRef), S_OK);
+  EXPECT_EQ(copy.vt, VT_BSTR);
+  EXPECT_NE(copy.bstrVal, text.value) << "a copy of its own";
+  EXPECT_EQ(std::u16string(copy.bstrVal), u"-9");
 }
 
 TEST(VariantTest, ChangeTypeInPlaceReplacesTheText) {
@@ -217,29 +214,10 @@ TEST(VariantTest, CopyDuplicatesTextAndHoldsInterfaces) {
   bad.vt = VT_EMPTY;
 }
 
-TEST(VariantTest, CopyIndTakesTheReferencedValue) {
-  ScopedBstr text(u"shared");
-  ScopedVariant ref, copy;
-  ref.vt = VT_BSTR | VT_BYREF;
-  ref.pbstrVal = &text.value;
-  ASSERT_EQ(VariantCopyInd(&copy, &ref), S_OK);
-  EXPECT_EQ(copy.vt, VT_BSTR);
-  EXPECT_NE(copy.bstrVal, text.value);
-  EXPECT_EQ(std::u16string(copy.bstrVal), u"shared");
-}
-
-TEST(BstrTest, LengthsAndReallocation) {
-  BSTR odd = SysAllocStringByteLen("abc", 3);
-  ASSERT_NE(odd, nullptr);
-  EXPECT_EQ(SysStringByteLen(odd), 3u);
-  EXPECT_EQ(SysStringLen(odd), 1u);
-  SysFreeString(odd);
-
+TEST(BstrTest, EmbeddedNulsCount) {
   BSTR text = SysAllocStringLen(u"a\0b", 3);
-  EXPECT_EQ(SysStringLen(text), 3u) << "embedded NULs count";
+  EXPECT_EQ(SysStringLen(text), 3u);
   EXPECT_EQ(SysStringByteLen(text), 6u);
-  ASSERT_TRUE(SysReAllocString(&text, u"longer text"));
-  EXPECT_EQ(std::u16string(text), u"longer text");
   SysFreeString(text);
   EXPECT_EQ(SysStringLen(nullptr), 0u);
 }

@@ -228,18 +228,6 @@ TEST(Registry, ClassesRootMergesUserOverMachine) {
   // Removing the user's key uncovers the machine's.
   ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, u"Shared"), ERROR_SUCCESS);
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, u"Shared"), "machine");
-
-  // Overriding the root points it at one store alone.
-  HKEY userClasses = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Classes", 0, KEY_ALL_ACCESS, &userClasses),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, userClasses), ERROR_SUCCESS);
-  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, u"MachineOnly"), "<absent>");
-  ASSERT_EQ(WriteText(HKEY_CLASSES_ROOT, u"Overridden", nullptr, u"3"), ERROR_SUCCESS);
-  ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr), ERROR_SUCCESS);
-  RegCloseKey(userClasses);
-  EXPECT_EQ(ReadText(HKEY_CURRENT_USER, u"Software\\Classes\\Overridden"), "3");
-  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, u"MachineOnly"), "m");
 }
 
 // A store whose folder cannot be made must fail the change, not report it done and drop it.
