@@ -48,23 +48,17 @@ class ConnectionPointTest : public ::testing::Test {
   }
 };
 
-TEST_F(ConnectionPointTest, AdviseAndUnadviseFollowTheCookieRules) {
+// The basic cookie rules and firing are the control's to show; here what it never reaches: other
+// failures of the sink's query, the table growing past its first four slots, the references it
+// holds, cookies of empty slots, and an unadvised sink left out of a firing.
+TEST_F(ConnectionPointTest, TableGrowsHoldsOneReferenceAndRefusesStaleCookies) {
   CComPtr<Raiser> raiser;
   raiser.Attach(new Raiser);
   CComPtr<IConnectionPoint> point;
   ASSERT_EQ(raiser->FindConnectionPoint(IID_GaugeEvents, &point), S_OK);
-  std::vector<CComPtr<RecordingSink>> sinks(6);
+  std::vector<CComPtr<RecordingSink>> sinks(5);
   for (auto& sink : sinks) sink.Attach(new RecordingSink);
-
-  DWORD cookie = 77;
-  EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
-  EXPECT_EQ(cookie, 0u);
-  EXPECT_EQ(point->Advise(sinks[0], nullptr), E_POINTER);
-  CComPtr<RecordingSink> deaf;
-  deaf.Attach(new RecordingSink(false));
-  cookie = 77;
-  EXPECT_EQ(point->Advise(deaf, &cookie), CONNECT_E_CANNOTCONNECT);
-  EXPECT_EQ(cookie, 0u);
+  DWORD cookie = 0;
   BrokenSink broken;
   EXPECT_EQ(point->Advise(&broken, &cookie), E_OUTOFMEMORY) << "other failures pass through";
 
@@ -74,54 +68,19 @@ TEST_F(ConnectionPointTest, AdviseAndUnadviseFollowTheCookieRules) {
     EXPECT_EQ(cookie, i + 1);
   }
   EXPECT_EQ(sinks[0]->References(), 2u) << "the table holds one reference, the query none";
-  ASSERT_EQ(point->Unadvise(2), S_OK);
-  EXPECT_EQ(sinks[1]->References(), 1u);
-  ASSERT_EQ(point->Advise(sinks[5], &cookie), S_OK);
-  EXPECT_EQ(cookie, 2u) << "the first free slot is taken again";
-
-  struct BadCookie {
-    DWORD cookie;
-    const char* why;
-  };
   ASSERT_EQ(point->Unadvise(3), S_OK);
-  for (BadCookie bad :
-       {BadCookie{0, "zero"}, BadCookie{3, "already unadvised"},
-        BadCookie{7, "empty slot inside the array"}, BadCookie{9, "beyond the array"}}) {
-    EXPECT_EQ(point->Unadvise(bad.cookie), CONNECT_E_NOCONNECTION) << bad.why;
-  }
+  EXPECT_EQ(sinks[2]->References(), 1u);
+  for (DWORD bad : {3u, 7u, 9u}) EXPECT_EQ(point->Unadvise(bad), CONNECT_E_NOCONNECTION) << bad;
+
+  VARIANT args[1];
+  VariantInit(&args[0]);
+  args[0].vt = VT_UI4;
+  args[0].ulVal = 720;
+  EXPECT_EQ(raiser->Point().Fire(1, args, 1), S_OK);
+  for (std::size_t i = 0; i < sinks.size(); ++i)
+    EXPECT_EQ(sinks[i]->Calls().size(), i == 2 ? 0u : 1u);
   for (DWORD live : {1u, 2u, 4u, 5u}) EXPECT_EQ(point->Unadvise(live), S_OK);
   for (auto& sink : sinks) EXPECT_EQ(sink->References(), 1u);
-}
-
-TEST_F(ConnectionPointTest, FireCallsEverySinkWithArgumentsInOrder) {
-  CComPtr<Raiser> raiser;
-  raiser.Attach(new Raiser);
-  CComPtr<RecordingSink> first, second, gone;
-  first.Attach(new RecordingSink);
-  second.Attach(new RecordingSink);
-  gone.Attach(new RecordingSink);
-  DWORD a = 0, b = 0, c = 0;
-  ASSERT_EQ(raiser->Point().Advise(first, &a), S_OK);
-  ASSERT_EQ(raiser->Point().Advise(gone, &b), S_OK);
-  ASSERT_EQ(raiser->Point().Advise(second, &c), S_OK);
-  ASSERT_EQ(raiser->Point().Unadvise(b), S_OK);
-
-  VARIANT args[2];
-  for (VARIANT& v : args) {
-    VariantInit(&v);
-    v.vt = VT_UI4;
-  }
-  args[0].ulVal = 1280;  // dx
-  args[1].ulVal = 720;   // dy
-  EXPECT_EQ(raiser->Point().Fire(1, args, 2), S_OK);
-  for (RecordingSink* sink : {first.get(), second.get()}) {
-    const auto calls = sink->Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].dispid, 1);
-    EXPECT_EQ(calls[0].args, (std::vector<ULONG>{1280, 720}));
-    EXPECT_EQ(calls[0].thread, GetCurrentThreadId()) << "same apartment: called directly";
-  }
-  EXPECT_TRUE(gone->Calls().empty());
 }
 
 TEST_F(ConnectionPointTest, ContainerAndEnumeratorsListWhatIsLive) {

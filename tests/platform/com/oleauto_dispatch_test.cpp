@@ -1,5 +1,5 @@
 // Table-driven IDispatch: invocation by name, argument coercion and its failures, exceptions
-// through EXCEPINFO, type information, and error information per thread.
+// through EXCEPINFO, and error information per thread.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -203,70 +203,6 @@ TEST(DispatchTest, FailingMemberFillsExcepinfoFromErrorInformation) {
   EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE);
 }
 
-TEST(DispatchTest, TypeInformationListsMembersAndHelpStrings) {
-  CComPtr<Gauge> gauge;
-  gauge.Attach(new Gauge);
-  UINT count = 0;
-  ASSERT_EQ(gauge->GetTypeInfoCount(&count), S_OK);
-  EXPECT_EQ(count, 1u);
-  CComPtr<ITypeInfo> info;
-  ASSERT_EQ(gauge->GetTypeInfo(0, 0, &info), S_OK);
-  CComPtr<ITypeInfo> none;
-  EXPECT_EQ(gauge->GetTypeInfo(1, 0, &none), DISP_E_BADINDEX);
-
-  TYPEATTR* attr = nullptr;
-  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, kwz_test::IID_IGauge));
-  EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-  const WORD functions = attr->cFuncs;
-  info->ReleaseTypeAttr(attr);
-  ASSERT_EQ(functions, 7);
-
-  struct Seen {
-    MEMBERID memid;
-    INVOKEKIND kind;
-    std::vector<VARTYPE> params;
-    VARTYPE type;
-    std::u16string help;
-  };
-  std::vector<Seen> seen;
-  for (UINT i = 0; i < functions; ++i) {
-    FUNCDESC* desc = nullptr;
-    ASSERT_EQ(info->GetFuncDesc(i, &desc), S_OK);
-    Seen s{desc->memid, desc->invkind, {}, desc->elemdescFunc.tdesc.vt, {}};
-    for (SHORT p = 0; p < desc->cParams; ++p) {
-      s.params.push_back(desc->lprgelemdescParam[p].tdesc.vt);
-    }
-    info->ReleaseFuncDesc(desc);
-    BSTR doc = nullptr;
-    ASSERT_EQ(info->GetDocumentation(s.memid, nullptr, &doc, nullptr, nullptr), S_OK);
-    s.help = doc;
-    SysFreeString(doc);
-    seen.push_back(s);
-  }
-  FUNCDESC* beyond = nullptr;
-  EXPECT_EQ(info->GetFuncDesc(functions, &beyond), TYPE_E_ELEMENTNOTFOUND);
-
-  EXPECT_EQ(seen[0].kind, INVOKE_PROPERTYGET);
-  EXPECT_EQ(seen[0].type, VT_I4);
-  EXPECT_EQ(seen[0].help, u"property Width");
-  EXPECT_EQ(seen[3].kind, INVOKE_PROPERTYPUT);
-  EXPECT_EQ(seen[3].params, std::vector<VARTYPE>{VT_BSTR});
-  EXPECT_EQ(seen[4].memid, kwz_test::kAdd);
-  EXPECT_EQ(seen[4].params, (std::vector<VARTYPE>{VT_I4, VT_I4}));
-  EXPECT_EQ(seen[4].type, VT_I4);
-  EXPECT_EQ(seen[5].type, VT_VOID);
-  EXPECT_EQ(seen[6].type, VT_UI4);
-  EXPECT_EQ(seen[6].help, u"method Where");
-
-  BSTR typeName = nullptr, typeDoc = nullptr;
-  ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, &typeName, &typeDoc, nullptr, nullptr), S_OK);
-  EXPECT_EQ(std::u16string(typeName), u"IGauge");
-  EXPECT_EQ(std::u16string(typeDoc), u"IGauge Interface");
-  SysFreeString(typeName);
-  SysFreeString(typeDoc);
-}
-
 TEST(ErrorInfoTest, EachThreadHasItsOwnAndGetConsumesIt) {
   CComPtr<ICreateErrorInfo> create;
   ASSERT_EQ(CreateErrorInfo(&create), S_OK);
@@ -277,7 +213,7 @@ TEST(ErrorInfoTest, EachThreadHasItsOwnAndGetConsumesIt) {
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
 
   HRESULT otherThread = E_FAIL;
-  std::thread([&] {
+  std::jthread([&] {
     CComPtr<IErrorInfo> seen;
     otherThread = GetErrorInfo(0, &seen);
   }).join();

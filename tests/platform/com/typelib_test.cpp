@@ -152,24 +152,16 @@ TEST(TypeLibImageTest, RefusesDamagedImagesAndLeavesTheOutputAlone) {
   EXPECT_EQ(lib, nullptr);
 }
 
-TEST(TypeLibTest, ADualInterfaceHasADispatchHalfAndAnInterfaceHalf) {
-  CComPtr<ITypeInfo> dispatch;
-  {
-    CComPtr<ITypeLib> lib = Build(Sample());
-    ASSERT_EQ(lib->GetTypeInfoOfGuid(kGauge, &dispatch), S_OK);
-  }
-  // The type information keeps its library alive.
-  CComPtr<ITypeLib> containing;
-  UINT index = 9;
-  ASSERT_EQ(dispatch->GetContainingTypeLib(&containing, &index), S_OK);
-  EXPECT_EQ(index, 0u);
-  EXPECT_EQ(containing->GetTypeInfoCount(), 3u);
-
+// The walk a container makes from the class to the halves of a dual interface is the control's
+// to show on its own library; here the rules it does not reach: the halves' kinds and sizes, a
+// result as the function's type or as a last [out, retval] pointer, names, and refusals.
+TEST(TypeLibTest, DualInterfaceHalvesNamesAndRefusals) {
+  CComPtr<ITypeLib> lib = Build(Sample());
+  CComPtr<ITypeInfo> dispatch, vtable, coclass;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(kGauge, &dispatch), S_OK);
   HREFTYPE reference = 0;
   ASSERT_EQ(dispatch->GetRefTypeOfImplType(~0u, &reference), S_OK);
-  CComPtr<ITypeInfo> vtable;
   ASSERT_EQ(dispatch->GetRefTypeInfo(reference, &vtable), S_OK);
-
   struct Half {
     ITypeInfo* info;
     TYPEKIND kind;
@@ -181,24 +173,13 @@ TEST(TypeLibTest, ADualInterfaceHasADispatchHalfAndAnInterfaceHalf) {
     TYPEATTR* attr = nullptr;
     ASSERT_EQ(half.info->GetTypeAttr(&attr), S_OK);
     EXPECT_EQ(attr->typekind, half.kind);
-    EXPECT_EQ(attr->guid, kGauge);
-    EXPECT_EQ(attr->cFuncs, 3);
     EXPECT_EQ(attr->cbSizeVft, half.slots * sizeof(void*));
-    EXPECT_NE(attr->wTypeFlags & TYPEFLAG_FDUAL, 0u);
-    EXPECT_EQ(attr->wMajorVerNum, 1);
-    EXPECT_EQ(attr->wMinorVerNum, 2);
     half.info->ReleaseTypeAttr(attr);
-    for (UINT i = 0; i < 3; ++i) {
-      FUNCDESC* desc = nullptr;
-      ASSERT_EQ(half.info->GetFuncDesc(i, &desc), S_OK);
-      EXPECT_EQ(desc->funckind, half.funcKind);
-      EXPECT_EQ(desc->oVft, static_cast<SHORT>((7 + i) * sizeof(void*))) << "slots in order";
-      half.info->ReleaseFuncDesc(desc);
-    }
+    FUNCDESC* desc = nullptr;
+    ASSERT_EQ(half.info->GetFuncDesc(2, &desc), S_OK);
+    EXPECT_EQ(desc->funckind, half.funcKind);
+    half.info->ReleaseFuncDesc(desc);
   }
-
-  // Scale(by, name) as each half puts it: the result as the function's type, or as a last
-  // [out, retval] pointer with HRESULT returned.
   FUNCDESC* byDispatch = nullptr;
   ASSERT_EQ(dispatch->GetFuncDesc(2, &byDispatch), S_OK);
   EXPECT_EQ(byDispatch->cParams, 2);
@@ -208,7 +189,6 @@ TEST(TypeLibTest, ADualInterfaceHasADispatchHalfAndAnInterfaceHalf) {
   ASSERT_EQ(vtable->GetFuncDesc(2, &bySlot), S_OK);
   ASSERT_EQ(bySlot->cParams, 3);
   EXPECT_EQ(bySlot->elemdescFunc.tdesc.vt, VT_HRESULT);
-  EXPECT_EQ(bySlot->lprgelemdescParam[0].tdesc.vt, VT_R8);
   EXPECT_EQ(bySlot->lprgelemdescParam[2].tdesc.vt, VT_PTR);
   EXPECT_EQ(bySlot->lprgelemdescParam[2].tdesc.lptdesc->vt, VT_BSTR);
   EXPECT_EQ(bySlot->lprgelemdescParam[2].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
@@ -218,14 +198,11 @@ TEST(TypeLibTest, ADualInterfaceHasADispatchHalfAndAnInterfaceHalf) {
   UINT count = 0;
   ASSERT_EQ(vtable->GetNames(2, names, 4, &count), S_OK);
   ASSERT_EQ(count, 4u);
-  EXPECT_EQ(Take(names[0]), u"Scale");
-  EXPECT_EQ(Take(names[1]), u"by");
-  EXPECT_EQ(Take(names[2]), u"name");
-  EXPECT_EQ(Take(names[3]), u"result");
+  EXPECT_EQ(Take(names[0]) + Take(names[1]) + Take(names[2]) + Take(names[3]),
+            u"Scalebynameresult");
   ASSERT_EQ(dispatch->GetNames(1, names, 4, &count), S_OK);
   EXPECT_EQ(count, 1u) << "a property's value is not named on the dispatch half";
   Take(names[0]);
-
   LPOLESTR lookup[] = {const_cast<LPOLESTR>(u"SCALE"), const_cast<LPOLESTR>(u"Name")};
   MEMBERID ids[2] = {};
   ASSERT_EQ(dispatch->GetIDsOfNames(lookup, 2, ids), S_OK);
@@ -237,54 +214,18 @@ TEST(TypeLibTest, ADualInterfaceHasADispatchHalfAndAnInterfaceHalf) {
   VARDESC* variable = nullptr;
   EXPECT_EQ(vtable->GetVarDesc(0, &variable), TYPE_E_ELEMENTNOTFOUND);
   EXPECT_EQ(vtable->GetRefTypeOfImplType(~0u, &reference), TYPE_E_ELEMENTNOTFOUND);
-}
-
-TEST(TypeLibTest, ACoclassListsItsInterfacesAndTheLibraryAnswersForItsNames) {
-  CComPtr<ITypeLib> lib = Build(Sample());
-  CComPtr<ITypeInfo> coclass;
+  // The class lists the dual interface by its interface half.
   ASSERT_EQ(lib->GetTypeInfo(2, &coclass), S_OK);
-  TYPEKIND kind = TKIND_ENUM;
-  ASSERT_EQ(lib->GetTypeInfoType(2, &kind), S_OK);
-  EXPECT_EQ(kind, TKIND_COCLASS);
-  std::vector<std::pair<TYPEKIND, INT>> listed;
-  for (UINT i = 0; i < 2; ++i) {
-    HREFTYPE reference = 0;
-    INT flags = 0;
-    ASSERT_EQ(coclass->GetRefTypeOfImplType(i, &reference), S_OK);
-    ASSERT_EQ(coclass->GetImplTypeFlags(i, &flags), S_OK);
-    CComPtr<ITypeInfo> type;
-    ASSERT_EQ(coclass->GetRefTypeInfo(reference, &type), S_OK);
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(type->GetTypeAttr(&attr), S_OK);
-    listed.emplace_back(attr->typekind, flags);
-    type->ReleaseTypeAttr(attr);
-  }
-  // The dual interface by its interface half, the event interface as a dispinterface.
-  EXPECT_EQ(listed, (std::vector<std::pair<TYPEKIND, INT>>{
-                        {TKIND_INTERFACE, IMPLTYPEFLAG_FDEFAULT},
-                        {TKIND_DISPATCH, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE}}));
-  HREFTYPE beyond = 0;
-  EXPECT_EQ(coclass->GetRefTypeOfImplType(2, &beyond), TYPE_E_ELEMENTNOTFOUND);
-  CComPtr<ITypeInfo> bogus;
+  CComPtr<ITypeInfo> listed, bogus;
+  ASSERT_EQ(coclass->GetRefTypeOfImplType(0, &reference), S_OK);
+  ASSERT_EQ(coclass->GetRefTypeInfo(reference, &listed), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(listed->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+  listed->ReleaseTypeAttr(attr);
   EXPECT_EQ(coclass->GetRefTypeInfo(0x7FFF, &bogus), TYPE_E_ELEMENTNOTFOUND);
   void* object = nullptr;
-  CComPtr<ITypeInfo> events;
-  ASSERT_EQ(lib->GetTypeInfoOfGuid(kEvents, &events), S_OK);
-  EXPECT_EQ(events->CreateInstance(nullptr, IID_IUnknown, &object), TYPE_E_WRONGTYPEKIND);
-
-  TLIBATTR* attr = nullptr;
-  ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
-  EXPECT_EQ(attr->guid, kLib);
-  EXPECT_EQ(attr->lcid, 0x409u);
-  EXPECT_EQ(attr->wLibFlags, LIBFLAG_FCONTROL);
-  lib->ReleaseTLibAttr(attr);
-  BSTR name = nullptr;
-  BSTR help = nullptr;
-  ASSERT_EQ(lib->GetDocumentation(-1, &name, &help, nullptr, nullptr), S_OK);
-  EXPECT_EQ(Take(name), u"GaugeLib");
-  EXPECT_EQ(Take(help), u"Gauge 1.2 Type Library");
-  ASSERT_EQ(lib->GetDocumentation(2, &name, nullptr, nullptr, nullptr), S_OK);
-  EXPECT_EQ(Take(name), u"Gauge");
+  EXPECT_EQ(dispatch->CreateInstance(nullptr, IID_IUnknown, &object), TYPE_E_WRONGTYPEKIND);
 }
 
 class TypeLibFileTest : public ::testing::Test {
