@@ -23,31 +23,18 @@ class TextFile : public ::testing::Test {
   kwz_test::TempDir dir_;
 };
 
-TEST_F(TextFile, TextModeWritesLineFeedsAsCrLf) {
-  std::FILE* file = nullptr;
-  ASSERT_EQ(fopen_s(&file, Path("t.txt").c_str(), "a"), 0);
-  std::fputs("one\ntwo\n\n", file);
-  std::fprintf(file, "%d\n", 3);
-  std::fclose(file);
-  EXPECT_EQ(ReadBytes(Path("t.txt")), "one\r\ntwo\r\n\r\n3\r\n");
-}
-
-TEST_F(TextFile, BinaryModeWritesBytesAsTheyAre) {
-  std::FILE* file = nullptr;
-  ASSERT_EQ(fopen_s(&file, Path("b.bin").c_str(), "wb"), 0);
-  std::fputs("a\nb", file);
-  std::fclose(file);
-  EXPECT_EQ(ReadBytes(Path("b.bin")), "a\nb");
-}
-
-TEST_F(TextFile, AppendKeepsWhatWasThere) {
-  for (int i = 0; i < 2; ++i) {
+// Text mode writes line feeds as CR LF and appends to what was there; binary mode writes bytes
+// as they are.
+TEST_F(TextFile, TextModeAppendsCrLfAndBinaryModeWritesBytes) {
+  for (const char* mode : {"a", "a", "wb"}) {
     std::FILE* file = nullptr;
-    ASSERT_EQ(fopen_s(&file, Path("a.txt").c_str(), "a"), 0);
-    fwprintf_s(file, u"%d\n", i);
+    ASSERT_EQ(fopen_s(&file, Path(mode[0] == 'a' ? "t.txt" : "b.bin").c_str(), mode), 0);
+    std::fputs("one\n\n", file);
+    fwprintf_s(file, u"%d\n", 3);
     std::fclose(file);
   }
-  EXPECT_EQ(ReadBytes(Path("a.txt")), "0\r\n1\r\n");
+  EXPECT_EQ(ReadBytes(Path("t.txt")), "one\r\n\r\n3\r\none\r\n\r\n3\r\n");
+  EXPECT_EQ(ReadBytes(Path("b.bin")), "one\n\n3\n");
 }
 
 TEST_F(TextFile, WideTextIsWrittenAsUtf8) {
