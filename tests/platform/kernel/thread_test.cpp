@@ -22,7 +22,7 @@ HANDLE Begin(_beginthreadex_proc_type start, void* argument) {
   return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, start, argument, 0, nullptr));
 }
 
-TEST(Thread, HandleSignalsWhenTheThreadReturnsWithItsCode) {
+TEST(Thread, HandleSignalsWhenTheThreadReturnsAndKeepsItsCode) {
   std::atomic<bool> release{false};
   HANDLE thread = Begin(
       [](void* arg) -> unsigned {
@@ -38,6 +38,9 @@ TEST(Thread, HandleSignalsWhenTheThreadReturnsWithItsCode) {
   release = true;
   release.notify_all();
   EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 42u);
+  EXPECT_TRUE(TerminateThread(thread, 9));  // a finished thread keeps its code
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 42u);
   EXPECT_TRUE(CloseHandle(thread));
@@ -152,16 +155,6 @@ TEST(Thread, TerminateParksTheThreadWhateverItDoes) {
     delete work;
     CloseHandle(thread);
   }
-}
-
-TEST(Thread, TerminatingAFinishedThreadKeepsItsCode) {
-  HANDLE thread = Begin([](void*) -> unsigned { return 3; }, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-  EXPECT_TRUE(TerminateThread(thread, 9));
-  DWORD code = 0;
-  GetExitCodeThread(thread, &code);
-  EXPECT_EQ(code, 3u);
-  CloseHandle(thread);
 }
 
 TEST(Thread, SuspendedCreationIsRefused) {
