@@ -286,6 +286,10 @@ class CKWZ_ScreenReceiver final
   CScreenSharing* Engine() const { return m_pEngine; }
   // For diagnostics and tests: whether the re-send thread exists and runs.
   bool RemoteControlRunning() const;
+  // For tests: the re-send thread's period from the next StartRemoteControl on (INFINITE: it
+  // sends only when told), and a re-send now. Container's thread.
+  void SetResendPeriod(DWORD periodMs);
+  void ResendNow();
   // For diagnostics and tests: whether the window's focus handler saw it take the focus last.
   bool HasFocus() const;
 
@@ -373,6 +377,7 @@ class CKWZ_ScreenReceiver final
   ITunnelFactory* m_pRemoteFactory = nullptr;      // not owned
   DWORD m_nTunnelPort = 0;                         // the server port when the tunnel was opened
   RemoteControlThread* m_pRemoteThread = nullptr;  // owned
+  DWORD m_nResendPeriodMs = 0;                     // 0: the thread's own period
   InputRecord m_keyRecord;
   InputRecord m_mouseRecord;
   bool m_bHasFocus = false;

@@ -46,7 +46,9 @@ HRESULT CKWZ_ScreenReceiver::StartRemoteControl() {
         m_mouseRecord = InputRecord{};
         m_mouseRecord.type = kInputRecordMouse;
         m_mouseRecord.message = 0;
-        m_pRemoteThread = new RemoteControlThread(this);
+        m_pRemoteThread = new RemoteControlThread(
+            this,
+            m_nResendPeriodMs != 0 ? m_nResendPeriodMs : RemoteControlThread::kResendIntervalMs);
         OutputDebugStringA("Running ScreenReceiver RemoteControlThread\n");
         return S_OK;
       });
@@ -64,6 +66,14 @@ HRESULT CKWZ_ScreenReceiver::EndRemoteControl() {
   CCritSecLock remote(&m_csRemote);
   CloseRemoteTransport();
   return S_OK;
+}
+
+void CKWZ_ScreenReceiver::SetResendPeriod(DWORD periodMs) {
+  m_nResendPeriodMs = periodMs;
+}
+
+void CKWZ_ScreenReceiver::ResendNow() {
+  if (m_pRemoteThread != nullptr) m_pRemoteThread->Wake();
 }
 
 bool CKWZ_ScreenReceiver::RemoteControlRunning() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/CKWZ_ScreenReceiver.h"
+#include "platform/com.h"
 #include "platform/com_ptr.h"
 #include "platform/kernel.h"
 #include "platform/oleauto.h"
@@ -150,11 +151,15 @@ class SizeSink final : public RecordingSink {
 // Runs this thread's messages and incoming calls until condition holds (or timeoutMs pass).
 inline bool PumpMessagesUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  static const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    Sleep(2);
+    // A poll: the conditions are other threads' state, which signals nothing to wait on; the
+    // pause between looks serves the calls and sent messages that other threads address here.
+    DWORD index = 0;
+    CoWaitForMultipleHandles(0, 2, 1, &never, &index);
   }
   return true;
 }

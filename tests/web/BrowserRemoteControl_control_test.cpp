@@ -93,11 +93,15 @@ TEST_F(BrowserRemoteControlEquivalence, TheBrowserSendsWhatTheControlSends) {
   CreateWindow(640, 480);
   kwz_platform::SetHeadlessScreen({}, 0, 0, POINT{kX, kY});
   ASSERT_EQ(control_->StartRemoteControl(), S_OK);
-  RecordingTunnel* tunnel = factory_.Instance(0);
+  RecordingTunnel* tunnel = factory_.Sender();
   ASSERT_NE(tunnel, nullptr);
   const HWND window = control_->Window();
-  // The records this thread sends are the window's; the re-send thread's are not compared.
-  auto sent = [&] { return tunnel->SentBy(GetCurrentThreadId()); };
+  // The re-send thread sends only when told: every record is the window's.
+  auto sent = [&] {
+    std::vector<InputRecord> records;
+    for (const RecordingTunnel::Sent& s : tunnel->SentAll()) records.push_back(s.record);
+    return records;
+  };
   for (const KeyStep& step : keys) {
     ASSERT_TRUE(kwz_platform::InjectKeyForTesting(window, step.evdev, step.down));
   }
