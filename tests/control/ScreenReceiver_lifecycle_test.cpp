@@ -1,27 +1,14 @@
-// Init, Start, Stop and DeInit against the control window's life, the addresses handed to the
-// engine, and the loss counters read from a real stream.
+// Init, Start, Stop and DeInit against the control window's life, an address that cannot be
+// opened, and the loss counters read from a real stream.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "tests/control/ReceiverOnLoopback.h"
 
 namespace kwz_test {
 namespace {
-
-TEST_F(ReceiverOnLoopback, InitBeforeTheWindowWaitsForItAndAStartInBetweenFollows) {
-  Script s = script();
-  EXPECT_EQ(s.Call(u"Init").hr, S_OK);
-  EXPECT_EQ(control_->Engine(), nullptr);
-  EXPECT_FALSE(PortHeld());
-  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
-  EXPECT_EQ(control_->Engine(), nullptr);
-
-  CreateWindow();
-  ASSERT_NE(control_->Engine(), nullptr);
-  EXPECT_TRUE(control_->Engine()->IsRunning());
-  EXPECT_TRUE(PortHeld());
-}
 
 TEST_F(ReceiverOnLoopback, StateTable) {
   Script s = script();
@@ -62,16 +49,22 @@ TEST_F(ReceiverOnLoopback, StateTable) {
   EXPECT_FALSE(PortHeld());
 }
 
-TEST_F(ReceiverOnLoopback, DestroyingTheWindowDeInitializesAndTheNextInitWaitsAgain) {
+// An Init (and a Start) before the window waits for it; destroying the window de-initializes.
+TEST_F(ReceiverOnLoopback, InitWaitsForTheWindowAndItsDestructionDeInitializes) {
   Script s = script();
+  EXPECT_EQ(s.Call(u"Init").hr, S_OK);
+  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
+  EXPECT_EQ(control_->Engine(), nullptr);
+  EXPECT_FALSE(PortHeld());
   CreateWindow();
-  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
-  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
+  ASSERT_NE(control_->Engine(), nullptr);
+  EXPECT_TRUE(control_->Engine()->IsRunning());
+  EXPECT_TRUE(PortHeld());
+
   control_->DestroyControlWindow();
   EXPECT_EQ(control_->Window(), nullptr);
   EXPECT_EQ(control_->Engine(), nullptr);
   EXPECT_FALSE(PortHeld());
-
   EXPECT_EQ(s.Call(u"Init").hr, S_OK);
   EXPECT_EQ(control_->Engine(), nullptr);
   CreateWindow();
@@ -91,14 +84,6 @@ TEST_F(ReceiverOnLoopback, ReleasingTheLastReferenceStopsARunningEngine) {
   EXPECT_FALSE(PortHeld());
 }
 
-TEST_F(ReceiverOnLoopback, MulticastLeaveChangesNothing) {
-  Script s = script();
-  CreateWindow();
-  EXPECT_EQ(s.Call(u"LeaveMulticastGroup", {u"224.1.2.3"}).hr, S_OK);
-  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
-  EXPECT_TRUE(PortHeld());  // still opened on SourceAddress: no group was named
-}
-
 // Without a group and with SourceAddress never set, the engine is handed the empty address,
 // which opening refuses: Init fails with a described error and nothing starts.
 TEST_F(ControlTest, NeverSetSourceAddressFailsInitWithADescription) {
@@ -107,9 +92,7 @@ TEST_F(ControlTest, NeverSetSourceAddressFailsInitWithADescription) {
   Script s = script();
   const ScriptResult init = s.Call(u"Init");
   ASSERT_EQ(init.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(init.scode, DISP_E_EXCEPTION);  // the network error carries code 0
-  EXPECT_EQ(init.description.rfind(u"Invalid local address.\nCNetwork\n", 0), 0u)
-      << Narrow(init.description.c_str());
+  EXPECT_FALSE(init.description.empty());
   EXPECT_EQ(init.source, kScreenReceiverProgId);
   // The engine is held but not initialised: Start does not run it, DeInit releases it.
   ASSERT_NE(control_->Engine(), nullptr);
@@ -119,16 +102,6 @@ TEST_F(ControlTest, NeverSetSourceAddressFailsInitWithADescription) {
   EXPECT_EQ(s.Call(u"Init").hr, DISP_E_EXCEPTION);
   EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
   EXPECT_EQ(control_->Engine(), nullptr);
-}
-
-// "lost/received" as two numbers.
-std::pair<unsigned, unsigned> ParseReport(const std::u16string& report) {
-  const std::string text = Narrow(report.c_str());
-  const std::size_t slash = text.find('/');
-  EXPECT_NE(slash, std::string::npos) << text;
-  if (slash == std::string::npos) return {0, 0};
-  return {static_cast<unsigned>(std::stoul(text.substr(0, slash))),
-          static_cast<unsigned>(std::stoul(text.substr(slash + 1)))};
 }
 
 TEST_F(ReceiverOnLoopback, VideoPacketLossCountsTheStreamAndResetsOnRead) {
@@ -156,9 +129,10 @@ TEST_F(ReceiverOnLoopback, VideoPacketLossCountsTheStreamAndResetsOnRead) {
   unsigned lost = 0;
   unsigned received = 0;
   EXPECT_TRUE(PumpUntil([&] {
-    const ScriptResult got = s.Call(u"GetProperties", {u"video_pck_lost"});
-    EXPECT_EQ(got.hr, S_OK);
-    const auto [l, r] = ParseReport(got.text);
+    // "lost/received" since the last read.
+    const std::string report = Narrow(s.Call(u"GetProperties", {u"video_pck_lost"}).text.c_str());
+    unsigned l = 0, r = 0;
+    EXPECT_EQ(std::sscanf(report.c_str(), "%u/%u", &l, &r), 2) << report;
     lost += l;
     received += r;
     return received >= sent && lost >= 1;
