@@ -1,6 +1,7 @@
-// Browser keys and clicks as records: the key rules that differ from key to key (which message
-// Windows would post, the keystroke flags, whose characters), and the mouse record's buttons and
-// position. The record rules themselves are the control's and are tested there.
+// Browser keys and clicks as records, where the browser's path has rules of its own: keys the
+// page reports in its own way (other layouts, AltGr, the keypad, named keys, dead keys), repeats,
+// and the mouse record's position. What both paths share is compared with the control's own
+// records in BrowserRemoteControl_control_test.
 #include "web/BrowserRemoteControl.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,6 @@ using kwz_test::BrowserPointerEvent;
 
 constexpr std::uint8_t kCtrl = kModifierCtrl;
 constexpr std::uint8_t kAlt = kModifierAlt;
-constexpr std::uint8_t kShift = kModifierShift;
 constexpr std::uint8_t kRepeat = kModifierRepeat;
 constexpr std::uint8_t kAltGraph = kModifierAltGraph;
 
@@ -60,22 +60,10 @@ TEST_P(BrowserKeys, BecomeTheControlsRecords) {
 }
 
 const KeyCase kKeyCases[] = {
-    {"Letter", {BrowserKeyEvent("KeyA", true, 0, u"a")}, {{0x0102, 'a', 0x001E0001}}},
-    {"ShiftLetter",
-     {BrowserKeyEvent("ShiftLeft", true, kShift), BrowserKeyEvent("KeyA", true, kShift, u"A")},
-     {{0x0100, VK_SHIFT, 0x002A0001}, {0x0102, 'A', 0x001E0001}}},
-    // Ctrl itself goes unsent; the character is Windows' control character, with bit 25.
-    {"CtrlLetter",
-     {BrowserKeyEvent("ControlLeft", true, kCtrl), BrowserKeyEvent("KeyA", true, kCtrl, u"a"),
-      BrowserKeyEvent("ControlLeft", false)},
-     {{0x0102, 0x01, 0x021E0001}}},
     // AZERTY's A key, where QWERTY has Q: Ctrl+A all the same.
     {"CtrlLetterElsewhere",
      {BrowserKeyEvent("KeyQ", true, kCtrl, u"a")},
      {{0x0102, 0x01, 0x02100001}}},
-    {"CtrlBracket",
-     {BrowserKeyEvent("BracketLeft", true, kCtrl, u"[")},
-     {{0x0102, 0x1B, 0x021A0001}}},
     // AltGr as Linux browsers report it: the key's AltGr character with Ctrl and Alt held as
     // Windows holds them, and the right Alt's release as an extended key-up.
     {"AltGrCharacter",
@@ -89,21 +77,10 @@ const KeyCase kKeyCases[] = {
       BrowserKeyEvent("KeyQ", true, kCtrl | kAlt | kAltGraph, u"@"),
       BrowserKeyEvent("AltRight", false, kCtrl), BrowserKeyEvent("ControlLeft", false)},
      {{0x0102, '@', 0x22100001}, {0x0100, VK_MENU, 0xC1380001}}},
-    {"AltAlone",
-     {BrowserKeyEvent("AltLeft", true, kAlt), BrowserKeyEvent("AltLeft", false)},
-     {{0x0100, VK_MENU, 0x20380001}}},
-    {"AltLetter",
-     {BrowserKeyEvent("AltLeft", true, kAlt), BrowserKeyEvent("KeyA", true, kAlt, u"a"),
-      BrowserKeyEvent("KeyA", false, kAlt)},
-     {{0x0100, VK_MENU, 0x20380001}, {0x0102, 'a', 0x201E0001}}},
-    {"F10",
-     {BrowserKeyEvent("F10", true), BrowserKeyEvent("F10", false)},
-     {{0x0100, VK_F10, 0x00440001}}},
     {"ArrowDownRepeatUp",
      {BrowserKeyEvent("ArrowLeft", true), BrowserKeyEvent("ArrowLeft", true, kRepeat),
       BrowserKeyEvent("ArrowLeft", false)},
      {{0x0100, VK_LEFT, 0x014B0001}, {0x0100, VK_LEFT, 0x414B0001}, {0x0100, VK_LEFT, 0xC14B0001}}},
-    {"LetterReleased", {BrowserKeyEvent("KeyA", false, 0, u"a")}, {}},
     // The keypad's 7 types a digit with NumLock on; with Ctrl it gives no character and its
     // NumLock key goes instead. Without NumLock it is Home.
     {"KeypadDigit",
@@ -159,22 +136,9 @@ TEST_P(BrowserMouse, KeepsTheControlsMouseRecord) {
 constexpr auto kMove = PointerAction::kMove;
 constexpr auto kDown = PointerAction::kDown;
 constexpr auto kUp = PointerAction::kUp;
-constexpr auto kDouble = PointerAction::kDoubleClick;
 constexpr auto kLeft = PointerButton::kLeft;
-constexpr auto kRight = PointerButton::kRight;
 
 const MouseCase kMouseCases[] = {
-    {"LeftClick",
-     {BrowserPointerEvent(kDown, kLeft, 30, 40), BrowserPointerEvent(kUp, kLeft, 30, 40)},
-     {Mouse(30, 40, 0x2), Mouse(30, 40, 0x1), Mouse(30, 40, 0x1)}},
-    {"LeftDoubleClick",
-     {BrowserPointerEvent(kDown, kLeft, 1, 2), BrowserPointerEvent(kUp, kLeft, 1, 2),
-      BrowserPointerEvent(kDouble, kLeft, 1, 2), BrowserPointerEvent(kUp, kLeft, 1, 2)},
-     {Mouse(1, 2, 0x2), Mouse(1, 2, 0x1), Mouse(1, 2, 0x4), Mouse(1, 2, 0x1), Mouse(1, 2, 0x1)}},
-    {"RightDoubleClickIsASecondPress",
-     {BrowserPointerEvent(kDown, kRight, 1, 2), BrowserPointerEvent(kUp, kRight, 1, 2),
-      BrowserPointerEvent(kDouble, kRight, 1, 2)},
-     {Mouse(1, 2, 0x20), Mouse(1, 2, 0x10), Mouse(1, 2, 0x20), Mouse(1, 2, 0x20)}},
     // Moves send nothing; the next record carries the position, the far edges included.
     {"MovesShowInTheNextRecord",
      {BrowserPointerEvent(kMove, kLeft, 5, 6), BrowserPointerEvent(kMove, kLeft, 640, 480)},

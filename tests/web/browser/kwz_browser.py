@@ -72,6 +72,7 @@ def wait_for(condition, what, timeout=TIMEOUT, interval=0.05):
             return value
         if time.monotonic() > deadline:
             raise AssertionError('timed out after %.0f s waiting for %s' % (timeout, what))
+        # A poll: the browser and the programs are other processes that signal nothing to wait on.
         time.sleep(interval)
 
 
