@@ -32,7 +32,7 @@ bool CMediaThread::Start() {
 bool CMediaThread::Stop() {
   m_bRunning.store(false, std::memory_order_relaxed);
   if (m_hThread == nullptr) return true;
-  if (WaitForSingleObject(m_hThread, kStopTimeoutMs) == WAIT_OBJECT_0) {
+  if (WaitForSingleObject(m_hThread, m_dwStopTimeoutMs) == WAIT_OBJECT_0) {
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     return true;

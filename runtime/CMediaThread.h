@@ -19,12 +19,14 @@ class CMediaThread {
   virtual ~CMediaThread();
   // Returns true when the thread runs, at once when it already does.
   virtual bool Start();
-  // Waits up to kStopTimeoutMs for the thread to end, then terminates it (and returns false).
+  // Waits up to the stop limit for the thread to end, then terminates it (and returns false).
   virtual bool Stop();
 
   bool IsRunning() const { return m_bRunning.load(std::memory_order_relaxed); }
 
+  // The stop limit: kStopTimeoutMs unless a test that lets a body hang sets a shorter one.
   static constexpr DWORD kStopTimeoutMs = 5000;
+  void SetStopTimeoutMs(DWORD milliseconds) { m_dwStopTimeoutMs = milliseconds; }
 
  private:
   static unsigned ThreadProc(void* self);
@@ -33,5 +35,6 @@ class CMediaThread {
   // Written by the controller, read by the thread between passes, and cleared by the thread as
   // it ends; Stop's wait orders the rest, so relaxed access is enough.
   std::atomic<bool> m_bRunning;
-  HANDLE m_hThread;  // controller thread only
+  HANDLE m_hThread;                          // controller thread only
+  DWORD m_dwStopTimeoutMs = kStopTimeoutMs;  // controller thread only
 };
