@@ -24,7 +24,8 @@ bool IsClassD(const char* address) {
 
 }  // namespace
 
-CScreenSharing::CScreenSharing() = default;
+CScreenSharing::CScreenSharing()
+    : m_clock(&timeGetTime), m_dwReceiveWaitMs(CScreenReceiver::kWaitMs) {}
 
 CScreenSharing::~CScreenSharing() {
   Stop();
@@ -89,6 +90,7 @@ HRESULT CScreenSharing::Setup() {
   auto* endpoint = new CScreenReceiver();
   endpoint->SetTunnelFactory(m_pTunnelFactory);
   endpoint->SetReorderEnabled(m_bReorder);
+  endpoint->SetWaitMs(m_dwReceiveWaitMs);
   {
     CCritSecLock guard(&m_endpointLock);
     m_pEndpoint = endpoint;
@@ -177,14 +179,15 @@ DWORD CScreenSharing::Run() {
   }
 
   // Block modes paint at the frame interval, whether or not a block arrived, so a burst of
-  // blocks costs one paint.
+  // blocks costs one paint. The clock is read once a pass, in every mode.
+  const DWORD now = m_clock();
   if (m_dwStreamMode.load(std::memory_order_relaxed) < kFirstVideoMode) {
-    const DWORD elapsed = timeGetTime() - static_cast<DWORD>(m_lastTimedDrawMs);
+    const DWORD elapsed = now - static_cast<DWORD>(m_lastTimedDrawMs);
     if (elapsed > m_frameIntervalMs) {
       CCritSecLock cursor(&m_cursorLock);
       const HWND window = m_hWindow.load(std::memory_order_relaxed);
       if (window != nullptr) DrawSurface(window);
-      m_lastTimedDrawMs = timeGetTime();
+      m_lastTimedDrawMs = now;
     }
   }
   return 0;

@@ -76,6 +76,13 @@ class CScreenSharing : public CMediaThread {
   DWORD BodyCapacity() const { return m_dwBodyCapacity; }
   DWORD StreamMode() const { return m_dwStreamMode.load(std::memory_order_relaxed); }
 
+  // The millisecond tick count that paces the timed draws (timeGetTime unless a test gives a
+  // virtual one), and the wait of each receive (CScreenReceiver::kWaitMs unless a test sets
+  // another). Set before Setup, which hands the wait on.
+  using Clock = DWORD (*)();
+  void SetClock(Clock clock) { m_clock = clock; }
+  void SetReceiveWaitMs(DWORD milliseconds) { m_dwReceiveWaitMs = milliseconds; }
+
   // Plain settings the control writes before Setup, which hands them on; not read by the
   // engine's thread.
   IScreenSharing* m_pSizeSink = nullptr;       // not owned
@@ -114,7 +121,9 @@ class CScreenSharing : public CMediaThread {
   const DWORD m_dwBitRate = kDefaultBitRate;
   const DWORD m_dwFrameRate = kDefaultFrameRate;
   const std::uint64_t m_frameIntervalMs = 1000 / kDefaultFrameRate;
-  std::uint64_t m_lastTimedDrawMs = 0;  // timeGetTime of the last interval draw; thread only
+  Clock m_clock;
+  DWORD m_dwReceiveWaitMs;
+  std::uint64_t m_lastTimedDrawMs = 0;  // m_clock of the last interval draw; thread only
   // The cursor of the last message; 0xFFE0 means none. Guarded by m_cursorLock.
   DWORD m_dwCursorX = screen_packet::kNoCursor;
   DWORD m_dwCursorY = screen_packet::kNoCursor;

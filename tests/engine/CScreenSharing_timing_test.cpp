@@ -1,74 +1,66 @@
-// When the engine paints: block streams at most once per frame interval however fast blocks
-// come, an idle block stream about once a second, a video stream once per frame and never when
-// idle; and a stop that does not wait out a pending receive. Bounds are generous: the rules
-// differ from their faults by an order of magnitude.
+// When the engine paints, on a virtual clock: block streams once per frame interval however many
+// blocks come and repainted when idle, a video stream once per frame and never when idle; and a
+// stop that wakes a pass waiting for a message.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <cstdio>
 
+#include "platform/widestring.h"
 #include "presenter/IFrameEncoder.h"
 #include "tests/engine/EngineFixture.h"
 
 namespace kwz_test {
 namespace {
 
-using std::chrono::milliseconds;
-
-long long MillisecondsSince(SteadyClock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(SteadyClock::now() - start).count();
-}
-
-using EngineTiming = EngineOnLoopback;
-
-TEST_F(EngineTiming, StopWakesAPassThatWaitsForAMessage) {
-  ASSERT_EQ(engine_->Setup(), S_OK);
-  for (int round = 0; round < 3; ++round) {
-    ASSERT_TRUE(engine_->Start());  // resets the stop event that the last Stop left set
-    std::this_thread::sleep_for(milliseconds(200));  // the pass now waits in its 1000 ms receive
-    const auto start = SteadyClock::now();
-    EXPECT_TRUE(engine_->Stop());
-    EXPECT_LT(MillisecondsSince(start), 500) << "round " << round;
+class EngineTiming : public EngineOnLoopback {
+ protected:
+  void SetUp() override {
+    EngineOnLoopback::SetUp();
+    engine_->SetClock(&VirtualClock::Now);
+    engine_->SetReceiveWaitMs(20);  // idle passes come often; their time is the virtual clock's
   }
-}
+};
 
-TEST_F(EngineTiming, BlocksPouringInArePaintedAtMostOncePerFrameInterval) {
+TEST_F(EngineTiming, BlocksArePaintedOncePerFrameIntervalAndRepaintedWhenIdle) {
   ASSERT_EQ(engine_->Setup(), S_OK);
-  const std::vector<Bytes> blocks = ZlibBlocks(Picture(kWidth, kHeight, 5), kWidth, kHeight);
   PaintLog paints(window_->Get());
   ASSERT_TRUE(engine_->Start());
-  const auto start = SteadyClock::now();
-  unsigned sent = 0;
-  while (MillisecondsSince(start) < 1500) {
-    const std::uint16_t index = static_cast<std::uint16_t>(sent % blocks.size());
-    sender_->Send(BlockFields(kWidth, kHeight, index), blocks[index]);
-    ++sent;
-    std::this_thread::sleep_for(milliseconds(2));
+  ASSERT_TRUE(WaitUntil([&] { return paints.DrawCount() == 1; }));  // the first pass draws
+
+  // One colour: every block fits a datagram, so the burst fits the socket's buffer.
+  const std::vector<std::uint32_t> picture(kWidth * kHeight, 0xFF336699u);
+  const std::vector<Bytes> blocks = ZlibBlocks(picture, kWidth, kHeight);
+  unsigned datagrams = 0;
+  for (int round = 0; round < 5; ++round) {
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      for (const Bytes& d : sender_->Datagrams(
+               BlockFields(kWidth, kHeight, static_cast<std::uint16_t>(i)), blocks[i])) {
+        sender_->SendDatagram(d);
+        ++datagrams;
+      }
+    }
   }
-  const long long elapsed = MillisecondsSince(start);
-  ASSERT_TRUE(engine_->Stop());
-  const auto moments = paints.Paints();
-  ASSERT_GT(sent, 100u);
-  EXPECT_GE(moments.size(), 5u);
-  EXPECT_LE(static_cast<long long>(moments.size()), elapsed / 100 + 2);
-  EXPECT_GE(ShortestGapMs(moments), 95);
-}
+  unsigned received = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    unsigned lost = 0, got = 0;
+    std::sscanf(Narrow(engine_->GetPacketLossReport().c_str()).c_str(), "%u/%u", &lost, &got);
+    return (received += got) >= datagrams;
+  }));
+  ASSERT_TRUE(VirtualClock::WaitForPasses(2));
+  EXPECT_EQ(paints.DrawCount(), 1u) << "painted before the frame interval passed";
+  VirtualClock::Advance(100);
+  ASSERT_TRUE(VirtualClock::WaitForPasses(2));
+  EXPECT_EQ(paints.DrawCount(), 1u) << "painted at exactly the frame interval";
+  VirtualClock::Advance(1);
+  EXPECT_TRUE(WaitUntil([&] { return paints.DrawCount() == 2; }));
+  EXPECT_TRUE(WindowShows(picture));
 
-TEST_F(EngineTiming, IdleBlockStreamIsRepaintedAboutOnceASecond) {
-  ASSERT_EQ(engine_->Setup(), S_OK);
-  ASSERT_TRUE(engine_->Start());
-  const auto picture = Picture(kWidth, kHeight, 6);
-  SendPicture(picture);
-  ASSERT_TRUE(WaitUntil([&] { return WindowShows(picture); }));
-
-  PaintLog paints(window_->Get());
-  std::this_thread::sleep_for(milliseconds(3500));
-  const auto moments = paints.Paints();
-  EXPECT_GE(moments.size(), 2u);
-  EXPECT_LE(moments.size(), 5u);
-  EXPECT_GE(ShortestGapMs(moments), 700);
-  EXPECT_TRUE(WindowShows(picture));  // repainted from the last picture
+  // Idle: each interval that passes repaints the last picture once.
+  VirtualClock::Advance(101);
+  EXPECT_TRUE(WaitUntil([&] { return paints.PaintCount() == 2; }));
+  ASSERT_TRUE(VirtualClock::WaitForPasses(2));
+  EXPECT_EQ(paints.DrawCount(), 3u);
+  EXPECT_TRUE(WindowShows(picture));
 }
 
 TEST_F(EngineTiming, VideoStreamIsPaintedOncePerFrameAndNotWhenIdle) {
@@ -98,11 +90,31 @@ TEST_F(EngineTiming, VideoStreamIsPaintedOncePerFrameAndNotWhenIdle) {
   }
   EXPECT_EQ(engine_->StreamMode(), 4u);
 
-  // Idle: no timed draws at all, painted or not.
+  // Idle: no timed draws at all, painted or not, however much time passes.
+  ASSERT_TRUE(VirtualClock::WaitForPasses(2));
   const std::size_t draws = paints.DrawCount();
-  std::this_thread::sleep_for(milliseconds(2500));
+  VirtualClock::Advance(5000);
+  ASSERT_TRUE(VirtualClock::WaitForPasses(3));
   EXPECT_EQ(paints.PaintCount(), kFrames);
   EXPECT_EQ(paints.DrawCount(), draws);
+}
+
+// A pass that waits for a message without end still ends at Stop, again after each Start; a Stop
+// that left it waiting would run into the stop limit and report failure.
+TEST_F(EngineTiming, StopWakesAPassThatWaitsForAMessage) {
+  engine_->SetReceiveWaitMs(INFINITE);
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(engine_->Start());  // resets the stop event that the last Stop left set
+    presenter::ScreenMessageFields geometry;
+    geometry.streamMode = 0;
+    geometry.width = kWidth;
+    geometry.height = kHeight;
+    sender_->Send(geometry, {});  // ends one pass, so the next one waits from the start
+    ASSERT_TRUE(VirtualClock::WaitForPasses(1));
+    ASSERT_TRUE(VirtualClock::WaitUntilReaderSleeps());  // in the next pass's wait
+    EXPECT_TRUE(engine_->Stop()) << "round " << round;
+  }
 }
 
 }  // namespace

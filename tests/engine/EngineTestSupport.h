@@ -1,16 +1,21 @@
 // Helpers of the engine's tests: a presenter stand-in that sends screen messages as RTP over
-// loopback UDP, a record of the paints that reach a window, a free port to open on, and a
-// bounded wait for a condition.
+// loopback UDP, a count of the paints that reach a window, a virtual clock, a free port to open
+// on, and a bounded wait for a condition.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -32,6 +37,7 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
   while (!condition()) {
     if (SteadyClock::now() >= deadline) return false;
+    // A poll: window pixels and the screen rectangle change without an event of their own.
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
@@ -113,56 +119,82 @@ class ScreenSender {
   std::uint32_t timestamp_ = 1000;
 };
 
-// The moments at which the engine painted into one window (ReleaseDCs that showed something),
-// and how many of its DCs were released without painting. The record is shared with the
-// installed observer, so a paint that is being reported while the log goes stays harmless.
+// How many Draws the engine made into one window: those that painted something and those that
+// released the DC without painting. The record is shared with the installed observer, so a
+// paint that is being reported while the log goes stays harmless.
 class PaintLog {
  public:
   explicit PaintLog(HWND window) : record_(std::make_shared<Record>()) {
     kwz_platform::SetPaintObserverForTesting([record = record_, window](HWND w, bool painted) {
-      if (w != window) return;
-      std::lock_guard<std::mutex> guard(record->lock);
-      if (painted) {
-        record->paints.push_back(SteadyClock::now());
-      } else {
-        ++record->empty;
-      }
+      if (w == window) ++(painted ? record->paints : record->empty);
     });
   }
   ~PaintLog() { kwz_platform::SetPaintObserverForTesting(nullptr); }
   PaintLog(const PaintLog&) = delete;
   PaintLog& operator=(const PaintLog&) = delete;
 
-  std::vector<SteadyClock::time_point> Paints() const {
-    std::lock_guard<std::mutex> guard(record_->lock);
-    return record_->paints;
-  }
-  std::size_t PaintCount() const { return Paints().size(); }
-  // Paints plus DCs released without painting: every Draw the engine made.
-  std::size_t DrawCount() const {
-    std::lock_guard<std::mutex> guard(record_->lock);
-    return record_->paints.size() + record_->empty;
-  }
+  std::size_t PaintCount() const { return record_->paints.load(); }
+  std::size_t DrawCount() const { return record_->paints.load() + record_->empty.load(); }
 
  private:
   struct Record {
-    std::mutex lock;
-    std::vector<SteadyClock::time_point> paints;  // guarded by lock
-    std::size_t empty = 0;                        // guarded by lock
+    std::atomic<std::size_t> paints{0};
+    std::atomic<std::size_t> empty{0};
   };
   std::shared_ptr<Record> record_;
 };
 
-// Shortest gap between consecutive moments, in milliseconds (a large value for fewer than two).
-inline long long ShortestGapMs(const std::vector<SteadyClock::time_point>& moments) {
-  long long shortest = 1LL << 40;
-  for (std::size_t i = 1; i < moments.size(); ++i) {
-    const auto gap =
-        std::chrono::duration_cast<std::chrono::milliseconds>(moments[i] - moments[i - 1]);
-    shortest = std::min<long long>(shortest, gap.count());
+// The engine's clock in the timing tests: it moves only when a test says so, and counts the
+// engine's passes, each of which reads it once.
+class VirtualClock {
+ public:
+  static DWORD Now() {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().reader = gettid();
+    ++State().reads;
+    State().read.notify_all();
+    return State().now;
   }
-  return shortest;
-}
+  static void Advance(DWORD ms) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    State().now += ms;
+  }
+  // Waits for `passes` more passes; the draw of a pass is done once the next one reads.
+  static bool WaitForPasses(unsigned passes) {
+    std::unique_lock<std::mutex> lock(State().lock);
+    const std::uint64_t target = State().reads + passes;
+    return State().read.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return State().reads >= target; });
+  }
+  // Waits until the thread that last read the clock sleeps, as it does in its wait for a
+  // datagram; false after 10 s.
+  static bool WaitUntilReaderSleeps() {
+    pid_t reader;
+    {
+      std::lock_guard<std::mutex> guard(State().lock);
+      reader = State().reader;
+    }
+    return WaitUntil([&] {
+      std::ifstream stat("/proc/self/task/" + std::to_string(reader) + "/stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+      const std::size_t end = text.rfind(')');
+      return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'S';
+    });
+  }
+
+ private:
+  struct Shared {
+    std::mutex lock;
+    std::condition_variable read;
+    DWORD now = 1000000;
+    std::uint64_t reads = 0;
+    pid_t reader = 0;
+  };
+  static Shared& State() {
+    static Shared shared;
+    return shared;
+  }
+};
 
 // Records every size the engine reports; the engine calls it from its own thread.
 class SizeLog : public IScreenSharing {
