@@ -20,53 +20,57 @@ TEST_F(EngineThreads, ControllerReadersAndTheEngineThreadRunTogether) {
   const std::vector<Bytes> blocks = ZlibBlocks(picture, kWidth, kHeight);
   ASSERT_EQ(engine_->Setup(), S_OK);
 
-  std::atomic<bool> done{false};
-  std::thread presenter([&] {
-    ScreenSender sender("127.0.0.1", port_);
-    for (unsigned n = 0; !done.load(); ++n) {
-      const std::uint16_t index = static_cast<std::uint16_t>(n % blocks.size());
-      sender.Send(BlockFields(kWidth, kHeight, index, 40, 30), blocks[index]);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  });
   std::atomic<int> badRects{0};
   std::atomic<int> badReports{0};
-  std::thread reader([&] {
-    while (!done.load()) {
+  std::atomic<unsigned> passesOfThePresenter{0};
+  {
+    std::jthread presenter([&](std::stop_token stop) {
+      ScreenSender sender("127.0.0.1", port_);
+      for (unsigned n = 0; !stop.stop_requested(); ++n) {
+        const std::uint16_t index = static_cast<std::uint16_t>(n % blocks.size());
+        sender.Send(BlockFields(kWidth, kHeight, index, 40, 30), blocks[index]);
+        passesOfThePresenter.store(n);
+        std::this_thread::yield();
+      }
+    });
+    std::jthread reader([&](std::stop_token stop) {
+      while (!stop.stop_requested()) {
+        RECT r{};
+        engine_->GetScreenRect(&r);
+        const bool empty = r.right == 0 && r.bottom == 0;
+        const bool screen = r.right == kWidth && r.bottom == kHeight;
+        if (r.left != 0 || r.top != 0 || !(empty || screen)) badRects.fetch_add(1);
+        const std::string report = Narrow(engine_->GetPacketLossReport().c_str());
+        if (report.find('/') == std::string::npos) badReports.fetch_add(1);
+      }
+    });
+
+    // The control's thread: new set-ups, starts and stops while the stream flows; each round
+    // lasts until the presenter has sent another picture's worth of blocks.
+    int failedCalls = 0;
+    for (int round = 0; round < 8; ++round) {
+      failedCalls += !engine_->Start();
+      engine_->SetStretch(round % 2 == 0);
+      engine_->SetWindow(round % 3 == 2 ? nullptr : window_->Get());
+      const unsigned from = passesOfThePresenter.load();
+      WaitUntil([&] { return passesOfThePresenter.load() >= from + blocks.size(); });
+      if (round % 2 == 1) {
+        failedCalls += engine_->Setup() != S_OK;  // stops the thread itself
+      } else {
+        failedCalls += !engine_->Stop();
+      }
+    }
+    // After the churn the engine still follows the stream.
+    engine_->SetStretch(false);
+    engine_->SetWindow(window_->Get());
+    failedCalls += !engine_->Start();
+    EXPECT_TRUE(WaitUntil([&] {
       RECT r{};
       engine_->GetScreenRect(&r);
-      const bool empty = r.right == 0 && r.bottom == 0;
-      const bool screen = r.right == kWidth && r.bottom == kHeight;
-      if (r.left != 0 || r.top != 0 || !(empty || screen)) badRects.fetch_add(1);
-      const std::string report = Narrow(engine_->GetPacketLossReport().c_str());
-      if (report.find('/') == std::string::npos) badReports.fetch_add(1);
-    }
-  });
-
-  // The control's thread: new set-ups, starts and stops while the stream flows.
-  for (int round = 0; round < 8; ++round) {
-    ASSERT_TRUE(engine_->Start());
-    engine_->SetStretch(round % 2 == 0);
-    engine_->SetWindow(round % 3 == 2 ? nullptr : window_->Get());
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    if (round % 2 == 1) {
-      ASSERT_EQ(engine_->Setup(), S_OK);  // stops the thread itself
-    } else {
-      EXPECT_TRUE(engine_->Stop());
-    }
-  }
-  // After the churn the engine still rebuilds the picture 1:1.
-  engine_->SetStretch(false);
-  engine_->SetWindow(window_->Get());
-  ASSERT_TRUE(engine_->Start());
-  EXPECT_TRUE(WaitUntil([&] {
-    RECT r{};
-    engine_->GetScreenRect(&r);
-    return r.right == kWidth && r.bottom == kHeight;
-  }));
-  done.store(true);
-  presenter.join();
-  reader.join();
+      return r.right == kWidth && r.bottom == kHeight;
+    }));
+    EXPECT_EQ(failedCalls, 0);
+  }  // the jthreads stop and join here
   EXPECT_TRUE(engine_->Stop());
   EXPECT_EQ(badRects.load(), 0);
   EXPECT_EQ(badReports.load(), 0);
