@@ -128,33 +128,23 @@ TEST_F(EngineTunnel, AttachesInsteadOfJoiningAndReceivesThroughIt) {
   EXPECT_TRUE(factory_.Released().empty());
 }
 
-TEST_F(EngineTunnel, StopHandsTheTunnelBackOnceAndTheDestructorDoesNotAgain) {
-  ASSERT_EQ(engine_->Setup(), S_OK);
-  ASSERT_TRUE(engine_->Start());
-  EXPECT_TRUE(engine_->Stop());
-  ASSERT_EQ(factory_.Released().size(), 1u);
-  EXPECT_EQ(factory_.Released()[0], factory_.Tunnel(0));
-  engine_.reset();
-  EXPECT_EQ(factory_.Released().size(), 1u);
-}
-
-TEST_F(EngineTunnel, DestructorHandsTheTunnelBack) {
-  ASSERT_EQ(engine_->Setup(), S_OK);
-  ASSERT_TRUE(factory_.Released().empty());
-  engine_.reset();
-  ASSERT_EQ(factory_.Released().size(), 1u);
-  EXPECT_EQ(factory_.Released()[0], factory_.Tunnel(0));
-}
-
-TEST_F(EngineTunnel, SecondSetupHandsTheFirstTunnelBackBeforeAttachingANewOne) {
+// Stop, a second Setup and the destructor each hand back the tunnel they find, once.
+TEST_F(EngineTunnel, EachTunnelIsHandedBackExactlyOnce) {
   ASSERT_EQ(engine_->Setup(), S_OK);
   ASSERT_EQ(engine_->Setup(), S_OK);
   ASSERT_EQ(factory_.Created(), 2u);
-  ASSERT_EQ(factory_.Released().size(), 1u);
-  EXPECT_EQ(factory_.Released()[0], factory_.Tunnel(0));
+  EXPECT_EQ(factory_.Released(), std::vector<ITunnel*>{factory_.Tunnel(0)});
+  ASSERT_TRUE(engine_->Start());
+  EXPECT_TRUE(engine_->Stop());
   engine_.reset();
-  ASSERT_EQ(factory_.Released().size(), 2u);
-  EXPECT_EQ(factory_.Released()[1], factory_.Tunnel(1));
+  EXPECT_EQ(factory_.Released(), (std::vector<ITunnel*>{factory_.Tunnel(0), factory_.Tunnel(1)}));
+}
+
+TEST_F(EngineTunnel, DestructorHandsBackATunnelNeverStarted) {
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  ASSERT_TRUE(factory_.Released().empty());
+  engine_.reset();
+  EXPECT_EQ(factory_.Released(), std::vector<ITunnel*>{factory_.Tunnel(0)});
 }
 
 }  // namespace
