@@ -142,25 +142,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, ForeignJpegBlocks,
                                            LayoutCase{"Colour420", Layout::kColour420}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(JpegBlocks, BlockCodecOpensWithTheGridAndBlocksLandInMemoryOrder) {
-  CBMPManager surface(100, 100);
-  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
-  const auto block = SmoothBlock(100, 0);
-  EXPECT_EQ(SendBlock(surface, kJpeg, header, 4, JpegBlock(block, 100)), 40000);
-  EXPECT_TRUE(surface.HasBlockDecoder());
-  EXPECT_TRUE(surface.HasBlockEncoder());
-  EXPECT_LE(LargestDifference(surface, 1, 1, block), 12);
-  // The other blocks are still white.
-  const std::vector<std::uint8_t> white(400 * 100, 0xFF);
-  for (std::uint32_t r = 0; r < 200; ++r) {
-    const std::uint8_t* row = Row(surface, r);
-    for (std::uint32_t x = 0; x < 1200; ++x) {
-      if (r >= 100 && x >= 400 && x < 800) continue;
-      ASSERT_EQ(row[x], 0xFF) << r << "," << x;
-    }
-  }
-}
-
 TEST(JpegBlocks, DamagedOrMisfittingPicturesLeaveTheBitmapAlone) {
   CBMPManager surface(100, 100);
   const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
@@ -189,6 +170,7 @@ TEST(JpegBlocks, SwitchFromZlibBlocksKeepsThePicture) {
 
   const auto jpegBlock = SmoothBlock(100, 0);
   EXPECT_EQ(SendBlock(surface, kJpeg, header, 5, JpegBlock(jpegBlock, 100)), 40000);
+  EXPECT_TRUE(surface.HasBlockDecoder());
   EXPECT_TRUE(surface.HasBlockEncoder());
   EXPECT_EQ(surface.Pixels(), pixels);
   EXPECT_EQ(LargestDifference(surface, 0, 0, zlibBlock), 0);
