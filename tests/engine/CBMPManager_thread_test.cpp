@@ -24,7 +24,8 @@ TEST(EngineThreadPainting, BlocksPaintedFromTheEngineThreadReachTheWindow) {
   TestWindow window(300, 200);
   CountingSink sink;
   std::atomic<bool> done{false};
-  std::thread engine([&] {
+  std::size_t wrongSizes = 0;
+  std::jthread engine([&] {
     CBMPManager surface(100, 100);
     surface.SetSizeSink(&sink);
     const BITMAPINFOHEADER header = MessageHeader(300, 200, 1);
@@ -36,11 +37,9 @@ TEST(EngineThreadPainting, BlocksPaintedFromTheEngineThreadReachTheWindow) {
     }
     done.store(true);
   });
-  while (!done.load()) {
-    const auto pixels = window.Pixels();
-    EXPECT_EQ(pixels.size(), 300u * 200u);
-  }
+  while (!done.load()) wrongSizes += window.Pixels().size() != 300u * 200u;
   engine.join();
+  EXPECT_EQ(wrongSizes, 0u);
   const auto pixels = window.Pixels();
   EXPECT_EQ(window.At(pixels, 250, 50), 0xFF000000u);
   EXPECT_EQ(sink.calls.load(), 1);
