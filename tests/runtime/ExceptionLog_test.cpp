@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/debug.h"
 #include "platform/widestring.h"
 #include "platform/winerror.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/DebugCapture.h"
 
 namespace {
 
@@ -66,17 +66,15 @@ class ExceptionLog : public ::testing::Test {
 
 TEST_F(ExceptionLog, UnknownPropertyEntryByteForByte) {
   MakeLogFolder();
-  std::vector<std::string> debug;
-  SetDebugOutputSink([&](const WCHAR* text) { debug.push_back(Narrow(text)); });
+  kwz_test::DebugCapture debug;
   std::time_t before = std::time(nullptr);
   std::u16string entry = ReportException(
       exc_screen_receiver(u".\\ScreenReceiver", 723, u"Unknown property : draw_logo", 0));
-  SetDebugOutputSink(nullptr);
 
   const std::string text =
       "Unknown property : draw_logo\nscreen_receiver\n.\\ScreenReceiver(723)\n0x00000000 \n";
   EXPECT_EQ(Narrow(entry.c_str()), text);
-  EXPECT_EQ(debug, std::vector<std::string>{text});
+  EXPECT_EQ(debug.texts(), std::vector<std::string>{text});
 
   std::string log = ReadLog();
   EXPECT_TRUE(IsStamp(log.substr(0, kStampLength))) << log;
@@ -127,14 +125,6 @@ TEST_F(ExceptionLog, TextIsWrittenInTheLocaleMultibyteForm) {
   AppendExceptionEntry(u"d\u00e9j\u00e0 \u4e2d\n");
   std::string log = ReadLog();
   EXPECT_NE(log.find("d\xc3\xa9j\xc3\xa0 \xe4\xb8\xad\r\n\r\n"), std::string::npos);
-}
-
-TEST_F(ExceptionLog, ThreadFaultLine) {
-  MakeLogFolder();
-  AppendThreadFaultEntry(0xC0000005u);
-  std::string log = ReadLog();
-  EXPECT_TRUE(IsStamp(log.substr(0, kStampLength))) << log;
-  EXPECT_EQ(log.substr(kStampLength), " [CMediaThread] -> Exception code: 0xC0000005\r\n");
 }
 
 TEST_F(ExceptionLog, ConcurrentReportsStayWhole) {
