@@ -42,14 +42,6 @@ bool ShowsRect(const CScreenSharing& engine, LONG width, LONG height) {
   });
 }
 
-presenter::ScreenMessageFields GeometryOf(std::uint16_t width, std::uint16_t height) {
-  presenter::ScreenMessageFields fields;
-  fields.streamMode = 0;
-  fields.width = width;
-  fields.height = height;
-  return fields;
-}
-
 // The child's whole life in its private network: an engine with defaults, traffic on loopback.
 int RunInPrivateNetwork(const DefaultsCase& c) {
   if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless)) return kNoWindow;
@@ -76,11 +68,11 @@ int RunInPrivateNetwork(const DefaultsCase& c) {
     if (c.joined) {
       ScreenSender toGroup(c.group != nullptr ? c.group : CScreenSharing::kDefaultGroupAddress,
                            60004);
-      toGroup.Send(GeometryOf(640, 480), {});
+      toGroup.Send(Geometry(640, 480), {});
       if (!ShowsRect(engine, 640, 480)) result = kGroupDatagramLost;
     }
     ScreenSender unicast("127.0.0.1", 60004, 500);
-    unicast.Send(GeometryOf(320, 200), {});
+    unicast.Send(Geometry(320, 200), {});
     if (result == kPassed && !ShowsRect(engine, 320, 200)) result = kUnicastDatagramLost;
     if (!engine.Stop() && result == kPassed) result = kStopFailed;
   }

@@ -13,16 +13,6 @@
 namespace kwz_test {
 namespace {
 
-presenter::ScreenMessageFields Geometry(std::uint16_t width, std::uint16_t height,
-                                        std::uint8_t bytesPerPixel = 4) {
-  presenter::ScreenMessageFields fields;
-  fields.streamMode = 0;
-  fields.bytesPerPixel = bytesPerPixel;
-  fields.width = width;
-  fields.height = height;
-  return fields;
-}
-
 bool SameRect(const RECT& r, LONG width, LONG height) {
   return r.left == 0 && r.top == 0 && r.right == width && r.bottom == height;
 }
@@ -141,16 +131,6 @@ TEST_F(EnginePicture, CursorOfTheLastMessageIsDrawnOverThePicture) {
 
 // --- Loss counts ------------------------------------------------------------------------------
 
-// "lost/received" as two numbers.
-std::pair<unsigned, unsigned> ParseReport(const std::u16string& report) {
-  const std::string text = Narrow(report.c_str());
-  const std::size_t slash = text.find('/');
-  EXPECT_NE(slash, std::string::npos) << text;
-  if (slash == std::string::npos) return {0, 0};
-  return {static_cast<unsigned>(std::stoul(text.substr(0, slash))),
-          static_cast<unsigned>(std::stoul(text.substr(slash + 1)))};
-}
-
 class EngineLossReport : public EngineOnLoopback, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(EngineLossReport, CountsTheGapsTheSenderLeftAndResetsOnRead) {
@@ -172,7 +152,7 @@ TEST_P(EngineLossReport, CountsTheGapsTheSenderLeftAndResetsOnRead) {
   }
   unsigned lost = 0, received = 0;
   EXPECT_TRUE(WaitUntil([&] {
-    const auto [l, r] = ParseReport(engine_->GetPacketLossReport());
+    const auto [l, r] = ParseLossReport(engine_->GetPacketLossReport());
     lost += l;
     received += r;
     return received >= sent;

@@ -3,9 +3,6 @@
 // stop that wakes a pass waiting for a message.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "platform/widestring.h"
 #include "presenter/IFrameEncoder.h"
 #include "tests/engine/EngineFixture.h"
 
@@ -42,9 +39,7 @@ TEST_F(EngineTiming, BlocksArePaintedOncePerFrameIntervalAndRepaintedWhenIdle) {
   }
   unsigned received = 0;
   ASSERT_TRUE(WaitUntil([&] {
-    unsigned lost = 0, got = 0;
-    std::sscanf(Narrow(engine_->GetPacketLossReport().c_str()).c_str(), "%u/%u", &lost, &got);
-    return (received += got) >= datagrams;
+    return (received += ParseLossReport(engine_->GetPacketLossReport()).second) >= datagrams;
   }));
   ASSERT_TRUE(VirtualClock::WaitForPasses(2));
   EXPECT_EQ(paints.DrawCount(), 1u) << "painted before the frame interval passed";
@@ -106,11 +101,8 @@ TEST_F(EngineTiming, StopWakesAPassThatWaitsForAMessage) {
   ASSERT_EQ(engine_->Setup(), S_OK);
   for (int round = 0; round < 3; ++round) {
     ASSERT_TRUE(engine_->Start());  // resets the stop event that the last Stop left set
-    presenter::ScreenMessageFields geometry;
-    geometry.streamMode = 0;
-    geometry.width = kWidth;
-    geometry.height = kHeight;
-    sender_->Send(geometry, {});  // ends one pass, so the next one waits from the start
+    sender_->Send(Geometry(kWidth, kHeight),
+                  {});  // ends one pass, so the next one waits from the start
     ASSERT_TRUE(VirtualClock::WaitForPasses(1));
     ASSERT_TRUE(VirtualClock::WaitUntilReaderSleeps());  // in the next pass's wait
     EXPECT_TRUE(engine_->Stop()) << "round " << round;

@@ -51,57 +51,31 @@ class QueueTunnel final : public ITunnel {
   std::deque<Bytes> queued_;
 };
 
-// Records what the engine asks of it; instances live until the factory goes, so a released one
-// that were still used would not crash the test but show in the counts.
-class RecordingFactory : public ITunnelFactory {
- public:
+// Records what the engine asks of it, all on the control's (the test's) thread. Instances live
+// until the factory goes, so a released one that were still used would not crash the test.
+struct RecordingFactory : ITunnelFactory {
   ITunnel* CreateReceiver(TunnelAddress local) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    locals_.push_back(local);
-    tunnels_.push_back(std::make_unique<QueueTunnel>());
-    return tunnels_.back().get();
+    locals.push_back(local);
+    tunnels.push_back(std::make_unique<QueueTunnel>());
+    return tunnels.back().get();
   }
   ITunnel* CreateSender() override {
     ADD_FAILURE() << "the engine never sends";
     return nullptr;
   }
-  void Release(ITunnel* tunnel) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    released_.push_back(tunnel);
-  }
+  void Release(ITunnel* tunnel) override { released.push_back(tunnel); }
 
-  std::size_t Created() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return tunnels_.size();
-  }
-  std::vector<ITunnel*> Released() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return released_;
-  }
-  QueueTunnel* Tunnel(std::size_t i) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return tunnels_.at(i).get();
-  }
-  TunnelAddress Local(std::size_t i) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return locals_.at(i);
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::vector<TunnelAddress> locals_;
-  std::vector<std::unique_ptr<QueueTunnel>> tunnels_;
-  std::vector<ITunnel*> released_;
+  std::vector<TunnelAddress> locals;
+  std::vector<std::unique_ptr<QueueTunnel>> tunnels;
+  std::vector<ITunnel*> released;
 };
 
+// The engine's TearDown resets it before the factory goes.
 class EngineTunnel : public EngineOnLoopback {
  protected:
   void SetUp() override {
     EngineOnLoopback::SetUp();
     engine_->m_pTunnelFactory = &factory_;
-  }
-  void TearDown() override {
-    EngineOnLoopback::TearDown();  // the engine goes before the factory
   }
 
   RecordingFactory factory_;
@@ -109,42 +83,39 @@ class EngineTunnel : public EngineOnLoopback {
 
 TEST_F(EngineTunnel, AttachesInsteadOfJoiningAndReceivesThroughIt) {
   ASSERT_EQ(engine_->Setup(), S_OK);
-  ASSERT_EQ(factory_.Created(), 1u);
-  EXPECT_EQ(factory_.Local(0).address, 0u);
-  EXPECT_EQ(factory_.Local(0).port, port_);
+  ASSERT_EQ(factory_.tunnels.size(), 1u);
+  EXPECT_EQ(factory_.locals[0].address, 0u);
+  EXPECT_EQ(factory_.locals[0].port, port_);
   // The socket stays unbound: the tunnel carries the stream, and there is nothing to join on.
   EXPECT_TRUE(CanBind("127.0.0.1", port_));
   ASSERT_TRUE(engine_->Start());
-  presenter::ScreenMessageFields fields;
-  fields.streamMode = 0;
-  fields.width = 640;
-  fields.height = 480;
-  for (const Bytes& d : sender_->Datagrams(fields, {})) factory_.Tunnel(0)->Deliver(d);
+  for (const Bytes& d : sender_->Datagrams(Geometry(640, 480), {})) factory_.tunnels[0]->Deliver(d);
   EXPECT_TRUE(WaitUntil([&] {
     RECT r{};
     engine_->GetScreenRect(&r);
     return r.right == 640 && r.bottom == 480;
   }));
-  EXPECT_TRUE(factory_.Released().empty());
+  EXPECT_TRUE(factory_.released.empty());
 }
 
 // Stop, a second Setup and the destructor each hand back the tunnel they find, once.
 TEST_F(EngineTunnel, EachTunnelIsHandedBackExactlyOnce) {
   ASSERT_EQ(engine_->Setup(), S_OK);
   ASSERT_EQ(engine_->Setup(), S_OK);
-  ASSERT_EQ(factory_.Created(), 2u);
-  EXPECT_EQ(factory_.Released(), std::vector<ITunnel*>{factory_.Tunnel(0)});
+  ASSERT_EQ(factory_.tunnels.size(), 2u);
+  EXPECT_EQ(factory_.released, std::vector<ITunnel*>{factory_.tunnels[0].get()});
   ASSERT_TRUE(engine_->Start());
   EXPECT_TRUE(engine_->Stop());
   engine_.reset();
-  EXPECT_EQ(factory_.Released(), (std::vector<ITunnel*>{factory_.Tunnel(0), factory_.Tunnel(1)}));
+  EXPECT_EQ(factory_.released,
+            (std::vector<ITunnel*>{factory_.tunnels[0].get(), factory_.tunnels[1].get()}));
 }
 
 TEST_F(EngineTunnel, DestructorHandsBackATunnelNeverStarted) {
   ASSERT_EQ(engine_->Setup(), S_OK);
-  ASSERT_TRUE(factory_.Released().empty());
+  ASSERT_TRUE(factory_.released.empty());
   engine_.reset();
-  EXPECT_EQ(factory_.Released(), std::vector<ITunnel*>{factory_.Tunnel(0)});
+  EXPECT_EQ(factory_.released, std::vector<ITunnel*>{factory_.tunnels[0].get()});
 }
 
 }  // namespace

@@ -57,6 +57,17 @@ inline std::vector<Bytes> ZlibBlocks(const std::vector<std::uint32_t>& picture, 
   return bodies;
 }
 
+// A geometry-only message (stream mode 0): it sets the screen's size and paints nothing.
+inline presenter::ScreenMessageFields Geometry(std::uint16_t width, std::uint16_t height,
+                                               std::uint8_t bytesPerPixel = 4) {
+  presenter::ScreenMessageFields fields;
+  fields.streamMode = 0;
+  fields.bytesPerPixel = bytesPerPixel;
+  fields.width = width;
+  fields.height = height;
+  return fields;
+}
+
 inline presenter::ScreenMessageFields BlockFields(std::uint16_t width, std::uint16_t height,
                                                   std::uint16_t index,
                                                   std::uint16_t cursorX = presenter::kNoCursor,

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -22,6 +23,7 @@
 
 #include "engine/IScreenSharing.h"
 #include "platform/gdi_testing.h"
+#include "platform/widestring.h"
 #include "platform/winsock.h"
 #include "presenter/RtpPacketizer.h"
 #include "presenter/ScreenMessageWriter.h"
@@ -195,6 +197,13 @@ class VirtualClock {
     return shared;
   }
 };
+
+// An engine's "lost/received" report as two numbers; {0, 0} for anything else.
+inline std::pair<unsigned, unsigned> ParseLossReport(const std::u16string& report) {
+  unsigned lost = 0, received = 0;
+  if (std::sscanf(Narrow(report.c_str()).c_str(), "%u/%u", &lost, &received) != 2) return {0, 0};
+  return {lost, received};
+}
 
 // Records every size the engine reports; the engine calls it from its own thread.
 class SizeLog : public IScreenSharing {
