@@ -93,6 +93,8 @@ TEST(Flood, EngineSurvivesThenShowsTheRealStream) {
   std::mt19937 rng(20261206);
   PosixUdpSender flood(port);
   std::uint64_t sent = 0;
+  std::printf("flood: started\n");  // the soak script samples the resident size from here on
+  std::fflush(stdout);
   const auto start = SteadyClock::now();
   const auto end = start + std::chrono::seconds(FloodSeconds());
   while (SteadyClock::now() < end) {
