@@ -179,7 +179,8 @@ DWORD CScreenSharing::Run() {
   }
 
   // Block modes paint at the frame interval, whether or not a block arrived, so a burst of
-  // blocks costs one paint. The clock is read once a pass, in every mode.
+  // blocks costs one paint. The clock is read once a pass, in every mode, and again after a
+  // timed draw: the interval runs from the end of the last draw.
   const DWORD now = m_clock();
   if (m_dwStreamMode.load(std::memory_order_relaxed) < kFirstVideoMode) {
     const DWORD elapsed = now - static_cast<DWORD>(m_lastTimedDrawMs);
@@ -187,7 +188,7 @@ DWORD CScreenSharing::Run() {
       CCritSecLock cursor(&m_cursorLock);
       const HWND window = m_hWindow.load(std::memory_order_relaxed);
       if (window != nullptr) DrawSurface(window);
-      m_lastTimedDrawMs = now;
+      m_lastTimedDrawMs = m_clock();
     }
   }
   return 0;
