@@ -1,12 +1,15 @@
 // DIBs and windows for the GDI tests.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "platform/gdi_testing.h"
+#include "platform/kernel.h"
 
 namespace kwz_test {
 
@@ -102,6 +105,27 @@ inline void Fill(HWND window, int width, int height, int paletteIndex) {
   SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, solid.bits.data(), solid.bmi(),
                     DIB_RGB_COLORS);
   ReleaseDC(window, dc);
+}
+
+// Dispatches (with TranslateMessage) until done(); a watchdog wakes the loop through window and
+// ends the wait should the messages never come.
+inline void PumpUntil(HWND window, const std::function<bool()>& done) {
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> expired{false};
+  std::jthread watchdog([&] {
+    if (WaitForSingleObject(stop, 10000) == WAIT_TIMEOUT) {
+      expired = true;
+      PostMessageW(window, WM_NULL, 0, 0);
+    }
+  });
+  MSG message;
+  while (!done() && !expired && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  SetEvent(stop);
+  watchdog.join();
+  CloseHandle(stop);
 }
 
 }  // namespace kwz_test

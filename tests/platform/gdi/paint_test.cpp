@@ -240,36 +240,6 @@ TEST_P(GdiPaintTest, WideRowsLandExactlyAtEveryAlignment) {
   }
 }
 
-// Frames reuse their images; only what a DC paints may reach the window, a cursor over both the
-// painted corner and the untouched middle included.
-TEST_P(GdiPaintTest, SeparatePaintsAndACursorAcrossThemLeaveTheRestAlone) {
-  const int side = 40;
-  HWND window = Window(side, side);
-  kwz_test::Fill(window, side, side, 10);
-  kwz_test::Fill(window, side, side, 20);  // the recycled image now holds colour 10
-  TestDib dib = MakeDib(8, 8, 32, true, Pattern);
-  HDC dc = GetDC(window);
-  SetDIBitsToDevice(dc, 0, 0, 8, 8, 0, 0, 0, 8, Bits(dib.bits), dib.bmi(), DIB_RGB_COLORS);
-  SetDIBitsToDevice(dc, 32, 32, 8, 8, 0, 0, 0, 8, Bits(dib.bits), dib.bmi(), DIB_RGB_COLORS);
-  ASSERT_TRUE(DrawIcon(dc, 4, 4, LoadCursorW(nullptr, IDC_ARROW)));
-  ReleaseDC(window, dc);
-  auto shown = Read(window);
-  EXPECT_EQ(shown.At(20, 20), PaletteColour(20));
-  EXPECT_EQ(shown.At(30, 4), PaletteColour(20));  // right of the arrow, inside its square
-  EXPECT_EQ(shown.At(7, 4), dib.Colour(7, 4));    // painted, beside the arrow's tip
-  EXPECT_EQ(shown.At(4, 4), 0xFF000000u);         // the arrow's tip
-  EXPECT_EQ(shown.At(39, 39), dib.Colour(7, 7));
-  // A cursor drawn alone lies over what the window showed before.
-  dc = GetDC(window);
-  EXPECT_TRUE(DrawIcon(dc, 30, 20, LoadCursorW(nullptr, IDC_ARROW)));
-  ReleaseDC(window, dc);
-  shown = Read(window);
-  EXPECT_EQ(shown.At(30, 20), 0xFF000000u);
-  EXPECT_EQ(shown.At(39, 20), PaletteColour(20));
-  EXPECT_EQ(shown.At(7, 4), dib.Colour(7, 4));
-  DestroyWindow(window);
-}
-
 TEST_P(GdiPaintTest, PaletteEntriesBeyondBiClrUsedAreBlack) {
   TestDib dib = MakeDib(4, 1, 8, true, [](int x, int) { return x * 2; });  // indexes 0, 2, 4, 6
   reinterpret_cast<BITMAPINFOHEADER*>(dib.info.data())->biClrUsed = 3;
@@ -310,21 +280,6 @@ TEST_P(GdiPaintTest, HalftoneHalvingAveragesEachBoxAtEveryDepth) {
   }
 }
 
-TEST_P(GdiPaintTest, ColorOnColorPicksSourcePixelsWithoutBlending) {
-  TestDib dib = MakeDib(8, 6, 32, true, [](int x, int y) { return x * 30 + y; });
-  HWND window = Window(16, 3);
-  // Down 2:1 vertically and up 1:2 horizontally at once.
-  Stretch(window, dib, COLORONCOLOR, RECT{0, 0, 16, 3}, RECT{0, 0, 8, 6});
-  auto shown = Read(window);
-  for (int y = 0; y < 3; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      const std::set<std::uint32_t> box{dib.Colour(x / 2, 2 * y), dib.Colour(x / 2, 2 * y + 1)};
-      EXPECT_TRUE(box.count(shown.At(x, y))) << x << "," << y;
-    }
-  }
-  DestroyWindow(window);
-}
-
 // The hand drawn with its top-left at every spot around the window's edges: the visible part is
 // the cursor's, what its mask leaves out keeps the background, nothing else changes.
 TEST_P(GdiPaintTest, DrawIconClipsAtEveryEdge) {
@@ -360,41 +315,6 @@ TEST_P(GdiPaintTest, DrawIconClipsAtEveryEdge) {
     }
   }
   DestroyWindow(reference);
-}
-
-// A resize keeps the top-left of the picture; a DC got before it paints at its own size,
-// clipped to the window at its release.
-TEST_P(GdiPaintTest, ResizeKeepsThePictureAndOldDcsAreClipped) {
-  HWND parent = Window(40, 30);
-  HWND window = CreateWindowExW(0, u"STATIC", u"", WS_CHILD | WS_VISIBLE, 5, 4, 6, 4, parent,
-                                nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  kwz_test::Fill(window, 6, 4, 50);
-  ASSERT_TRUE(SetWindowPos(window, nullptr, 999, 999, 9, 3, SWP_NOMOVE | SWP_NOZORDER));
-  RECT r{};
-  ASSERT_TRUE(GetWindowRect(window, &r));
-  EXPECT_EQ(r.left, 5);  // SWP_NOMOVE
-  auto shown = Read(window);
-  ASSERT_EQ(shown.width, 9);
-  ASSERT_EQ(shown.height, 3);
-  EXPECT_EQ(shown.At(5, 2), PaletteColour(50));
-
-  auto dib = MakeDib(12, 12, 32, true, Pattern);
-  HDC dc = GetDC(window);
-  SetWindowPos(window, nullptr, 0, 0, 4, 4, SWP_NOMOVE | SWP_NOZORDER);
-  SetDIBitsToDevice(dc, 0, 0, 12, 12, 0, 0, 0, 12, Bits(dib.bits), dib.bmi(), DIB_RGB_COLORS);
-  EXPECT_EQ(ReleaseDC(window, dc), 1);
-  shown = Read(window);
-  ASSERT_EQ(shown.width, 4);
-  EXPECT_EQ(shown.At(3, 2), dib.Colour(3, 2));
-  // A DC whose window is destroyed takes paints harmlessly until released.
-  dc = GetDC(window);
-  EXPECT_TRUE(DestroyWindow(parent));
-  EXPECT_EQ(
-      SetDIBitsToDevice(dc, 0, 0, 12, 12, 0, 0, 0, 12, Bits(dib.bits), dib.bmi(), DIB_RGB_COLORS),
-      12);
-  EXPECT_EQ(ReleaseDC(window, dc), 1);
-  EXPECT_EQ(GetDC(window), nullptr);
 }
 
 // The engine's thread paints while the window's thread resizes and reads the window, then

@@ -108,28 +108,6 @@ class InputTest : public ::testing::Test {
   HWND window_ = nullptr;
 };
 
-// Which presses are double-clicks is the tracker's rule (key_translator_test.cpp); here only
-// that a class must ask for them.
-TEST_F(InputTest, ClicksBecomeDoubleClicksOnlyForClassesThatAsk) {
-  HWND plain = CreateWindowExW(0, u"KwzInputTestPlain", u"", WS_VISIBLE, 0, 0, 50, 50, nullptr,
-                               nullptr, nullptr, nullptr);
-  for (HWND target : {window_, plain}) {
-    for (DWORD t : {1000u, 1100u}) {
-      ASSERT_TRUE(kwz_platform::InjectButtonForTesting(target, 1, true, POINT{10, 20}, t));
-      ASSERT_TRUE(kwz_platform::InjectButtonForTesting(target, 1, false, POINT{10, 20}, t + 10));
-    }
-  }
-  Pump();
-  const std::vector<UINT> expected = {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP,
-                                      WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN,   WM_LBUTTONUP};
-  ASSERT_EQ(Messages(), expected);
-  EXPECT_EQ(Log()[0].lParam, MAKELPARAM(10, 20)) << "client coordinates";
-  EXPECT_EQ(Log()[0].wParam, static_cast<WPARAM>(MK_LBUTTON)) << "the pressed button is held";
-  EXPECT_EQ(Log()[1].wParam, 0u) << "the released button is not";
-  EXPECT_EQ(Log()[6].window, plain);
-  DestroyWindow(plain);
-}
-
 // A press into a window other than the active one (the top-level window holding the focus)
 // first asks the window; a child's default answer is its parent's.
 struct ActivationCase {

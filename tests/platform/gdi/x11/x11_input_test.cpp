@@ -6,20 +6,18 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <string>
-#include <thread>
-#include <tuple>
 #include <vector>
 
 #include "platform/gdi_testing.h"
 #include "platform/kernel.h"
 #include "platform/sendinput.h"
 #include "platform/winuser.h"
+#include "tests/platform/GdiTestSupport.h"
 #include "tests/support/XvfbServer.h"
 
 // Last: Xlib defines macros (None, Bool) that other headers use as names.
@@ -104,26 +102,7 @@ class X11InputTest : public ::testing::Test {
     Run(std::move(args));
   }
 
-  // Dispatches (with TranslateMessage) until done(); a watchdog wakes the loop and ends the wait
-  // should the messages never come.
-  void PumpUntil(const std::function<bool()>& done) {
-    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<bool> expired{false};
-    std::jthread watchdog([&] {
-      if (WaitForSingleObject(stop, 10000) == WAIT_TIMEOUT) {
-        expired = true;
-        PostMessageW(window_, WM_NULL, 0, 0);
-      }
-    });
-    MSG message;
-    while (!done() && !expired && GetMessageW(&message, nullptr, 0, 0) > 0) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    SetEvent(stop);
-    watchdog.join();
-    CloseHandle(stop);
-  }
+  void PumpUntil(const std::function<bool()>& done) { kwz_test::PumpUntil(window_, done); }
   // Types keys with xdotool and dispatches until the last key's release has come: whatever the
   // keys before it made has come too.
   void TypeAndPump(std::vector<std::string> keys) {
@@ -175,48 +154,6 @@ class X11InputTest : public ::testing::Test {
 };
 
 kwz_test::XvfbServer* X11InputTest::server_ = nullptr;
-
-// One pair of quick clicks where the first click was elsewhere: a press outside the last one's
-// rectangle starts afresh. The rule itself is tabled in user/key_translator_test.cpp.
-TEST_F(X11InputTest, ClicksAndADoubleClick) {
-  Xdotool({"mousemove", "--window", std::to_string(xid_), "60", "30"});
-  Xdotool({"click", "1"});
-  Xdotool({"mousemove", "--window", std::to_string(xid_), "20", "30"});
-  Xdotool({"click", "--repeat", "2", "--delay", "50", "1"});
-  PumpUntil([] { return Only({WM_LBUTTONUP}).size() == 3; });
-  const auto buttons = Only({WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK});
-  std::vector<UINT> messages;
-  for (const Seen& s : buttons) messages.push_back(s.message);
-  const std::vector<UINT> expected = {WM_LBUTTONDOWN, WM_LBUTTONUP,     WM_LBUTTONDOWN,
-                                      WM_LBUTTONUP,   WM_LBUTTONDBLCLK, WM_LBUTTONUP};
-  ASSERT_EQ(messages, expected);
-  EXPECT_EQ(buttons[4].lParam, MAKELPARAM(20, 30)) << "client coordinates";
-  EXPECT_EQ(buttons[4].wParam, static_cast<WPARAM>(MK_LBUTTON));
-  EXPECT_EQ(buttons[5].wParam, 0u);
-}
-
-// The server's key events through to the window's messages with their keystroke flags: a letter
-// with its character, then an extended key. Which message each key makes is the translator's
-// rule, tabled in user/key_translator_test.cpp.
-TEST_F(X11InputTest, KeysReachTheWindowWithTheirFlags) {
-  TypeAndPump({"a", "Left"});
-  const auto keys = Only({WM_KEYDOWN, WM_KEYUP, WM_CHAR, WM_SYSKEYDOWN, WM_SYSKEYUP, WM_SYSCHAR});
-  const std::vector<std::tuple<UINT, WPARAM, unsigned>> expected = {
-      {WM_KEYDOWN, 'A', 0x1E},
-      {WM_CHAR, 'a', 0x1E},
-      {WM_KEYUP, 'A', 0x1E},
-      {WM_KEYDOWN, VK_LEFT, 0x4B | KF_EXTENDED},
-      {WM_KEYUP, VK_LEFT, 0x4B | KF_EXTENDED}};
-  ASSERT_EQ(keys.size(), expected.size());
-  for (size_t i = 0; i < keys.size(); ++i) {
-    SCOPED_TRACE(i);
-    const auto flags = static_cast<DWORD>(keys[i].lParam);
-    EXPECT_EQ(std::tuple(keys[i].message, keys[i].wParam, (flags >> 16) & 0x1FF), expected[i]);
-    EXPECT_EQ(flags & 0xFFFF, 1u) << "repeat count";
-    const unsigned up = keys[i].message == WM_KEYUP ? 1 : 0;
-    EXPECT_EQ((flags >> 30) & 3, up * 3) << "previous state and transition";
-  }
-}
 
 // Another client takes the focus while a key is held, and Caps Lock is switched on while it has
 // it; xdotool gives the focus back. Each change makes one message, and the keyboard is the
@@ -385,26 +322,20 @@ class KeyboardRecording {
 };
 
 // Characters typed through SendInput on a presenter with the given layout and Caps Lock: the key
-// pressed gives the character, and the keyboard is left as it was. Where the window of the X11
-// backend is checked too, it must get the character from the keys, as a program that follows
-// the keys (AltGr among them) rather than the server's modifier state does.
+// pressed gives the character, and the keyboard is left as it was.
 struct CharacterCase {
   const char* name;
   const char* layout;  // for setxkbmap
   bool capsLock;
   char16_t character;
-  KeySym typed;         // the symbol the key pressed gives
-  char16_t windowChar;  // the window's WM_CHAR; 0: not checked
+  KeySym typed;  // the symbol the key pressed gives
 };
 
 const CharacterCase kCharacters[] = {
-    {"AtOnGermanThirdLevel", "de", false, u'@', XK_at, u'@'},
-    {"LowerWithCapsLock", "us", true, u'a', XK_a, u'a'},
-    // The window reads a second group's key with the first group's symbol once another layout
-    // has been loaded before: the backend's own keymap handling, not the typing.
-    {"InAnotherGroup", "us,ru", false, u'\u0436', XK_Cyrillic_zhe, 0},
-    // A lent keycode has its symbol back before the window's thread reads the keymap.
-    {"NotInTheKeymap", "us", false, u'\u0436', 0x1000436, 0},
+    {"AtOnGermanThirdLevel", "de", false, u'@', XK_at},
+    {"LowerWithCapsLock", "us", true, u'a', XK_a},
+    {"InAnotherGroup", "us,ru", false, u'\u0436', XK_Cyrillic_zhe},
+    {"NotInTheKeymap", "us", false, u'\u0436', 0x1000436},
 };
 
 class X11SendCharacterTest : public X11InputTest,
@@ -461,13 +392,6 @@ TEST_P(X11SendCharacterTest, TypesItAndLeavesTheKeyboardAsItWas) {
   XQueryKeymap(display, down);
   EXPECT_EQ(std::string(down, sizeof down), std::string(sizeof down, '\0')) << "keys left down";
   EXPECT_EQ(CoreKeymap(display), keymap) << "the keymap is as it was";
-  if (c.windowChar != 0) {
-    PumpUntil([] { return !Only({WM_CHAR}).empty(); });
-    const auto chars = Only({WM_CHAR, WM_SYSCHAR});
-    ASSERT_EQ(chars.size(), 1u);
-    EXPECT_EQ(chars[0].message, static_cast<UINT>(WM_CHAR));
-    EXPECT_EQ(chars[0].wParam, static_cast<WPARAM>(c.windowChar));
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Characters, X11SendCharacterTest, ::testing::ValuesIn(kCharacters),

@@ -137,16 +137,6 @@ TEST_F(GdiX11Test, NextBitmapIsNotShownFromTheFreedOnesSegment) {
   DestroyWindow(window);
 }
 
-TEST_F(GdiX11Test, TheDisplayIsTheServersScreen) {
-  HDC display = CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
-  EXPECT_EQ(GetDeviceCaps(display, HORZRES), 1920);
-  EXPECT_EQ(GetDeviceCaps(display, VERTRES), 1080);
-  DeleteDC(display);
-  DEVMODEW mode{};
-  ASSERT_TRUE(EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode));
-  EXPECT_EQ(mode.dmPelsWidth, 1920u);
-}
-
 void PaintPicture(HWND window, const TestDib& dib) {
   HDC dc = GetDC(window);
   SetDIBitsToDevice(dc, 0, 0, dib.width, dib.height, 0, 0, 0, dib.height, dib.bits.data(),
