@@ -193,15 +193,6 @@ TEST_P(ScreenCapture, RefusedCallsChangeNothing) {
   }
 }
 
-TEST_P(ScreenCapture, SelectedSectionOutlivesDeleteObjectUntilDeselected) {
-  std::uint32_t* bits = Section(8, 8, true);
-  HGDIOBJ stock = SelectObject(memory_, section_);  // selecting again returns the section itself
-  EXPECT_EQ(stock, section_);
-  EXPECT_TRUE(DeleteObject(section_));
-  ASSERT_TRUE(BitBlt(memory_, 0, 0, 8, 8, screen_, 1, 2, SRCCOPY));
-  EXPECT_EQ(bits[0] & 0xFFFFFF, ScreenPixel(1, 2));
-}
-
 INSTANTIATE_TEST_SUITE_P(Backends, ScreenCapture,
                          ::testing::Values(GdiBackendKind::kHeadless, GdiBackendKind::kX11),
                          BackendName);
