@@ -305,6 +305,10 @@ TEST(CodePageTest, RejectedParametersSetTheError) {
               return WideCharToMultiByte(CP_UTF8, 0, u"a", -1, nullptr, 8, nullptr, nullptr);
             }),
             invalid);
+  // The convenience forms take null for empty text.
+  EXPECT_EQ(Widen(nullptr), u"");
+  EXPECT_EQ(Narrow(nullptr), "");
+  EXPECT_EQ(WideLength(nullptr), 0u);
 }
 
 }  // namespace
