@@ -59,22 +59,13 @@ int Picture(int x, int y) {
 
 // A DIB's bits in a buffer of the size the receiver's bitmaps have, which the platform places
 // where a local server can read them.
-class IppBits {
- public:
-  explicit IppBits(const TestDib& dib, size_t offset = 0)
-      : bits_(w7_ippsMalloc_8u(static_cast<int>(dib.bits.size()))) {
-    std::memcpy(bits_, dib.bits.data(), dib.bits.size());
-    data_ = bits_ + offset;
-  }
-  ~IppBits() { w7_ippsFree(bits_); }
-  IppBits(const IppBits&) = delete;
-  IppBits& operator=(const IppBits&) = delete;
-  const void* data() const { return data_; }
+using IppBuffer = std::unique_ptr<Ipp8u, decltype(&w7_ippsFree)>;
 
- private:
-  Ipp8u* bits_;
-  const Ipp8u* data_;
-};
+IppBuffer IppBits(const TestDib& dib) {
+  IppBuffer bits(w7_ippsMalloc_8u(static_cast<int>(dib.bits.size())), &w7_ippsFree);
+  std::memcpy(bits.get(), dib.bits.data(), dib.bits.size());
+  return bits;
+}
 
 // Which way a 1:1 paint reaches the server (the pixels are checked on every path in
 // paint_test.cpp): 32-bit bitmaps in the platform's buffers are composited where they lie,
@@ -100,12 +91,13 @@ TEST_F(GdiX11Test, PaintsTakeTheCheapestPathThatHoldsThePicture) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TestDib dib = MakeDib(300, 230, c.bitCount, true, Picture);  // 276,000 bytes at 32 bits
-    IppBits bits(dib, static_cast<size_t>(c.startScan) * 300 * c.bitCount / 8);
+    const IppBuffer bits = IppBits(dib);
+    const Ipp8u* held = bits.get() + static_cast<size_t>(c.startScan) * 300 * c.bitCount / 8;
     HDC dc = GetDC(window);
-    EXPECT_EQ(SetDIBitsToDevice(dc, 5, 5, 200, 30, 0, 12, c.startScan, c.scanLines,
-                                c.platformBuffer ? bits.data() : dib.bits.data(), dib.bmi(),
-                                DIB_RGB_COLORS),
-              static_cast<int>(c.scanLines));
+    EXPECT_EQ(
+        SetDIBitsToDevice(dc, 5, 5, 200, 30, 0, 12, c.startScan, c.scanLines,
+                          c.platformBuffer ? held : dib.bits.data(), dib.bmi(), DIB_RGB_COLORS),
+        static_cast<int>(c.scanLines));
     ReleaseDC(window, dc);
     EXPECT_EQ(kwz_platform::LastPresentPathForTesting(), c.expected);
   }
@@ -123,9 +115,9 @@ TEST_F(GdiX11Test, NextBitmapIsNotShownFromTheFreedOnesSegment) {
   kwz_platform::SetPaintObserverForTesting([&](HWND, bool shown) { painted += shown ? 1 : 0; });
   for (int colour : {11, 22, 33}) {
     TestDib dib = MakeDib(width, height, 32, true, [=](int, int) { return colour; });
-    IppBits bits(dib);
+    const IppBuffer bits = IppBits(dib);
     HDC dc = GetDC(window);
-    SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, bits.data(), dib.bmi(),
+    SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, bits.get(), dib.bmi(),
                       DIB_RGB_COLORS);
     ReleaseDC(window, dc);
     const WindowPixels shown = Read(window);
