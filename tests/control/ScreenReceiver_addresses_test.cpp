@@ -137,8 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
         // A named group wins: SourceAddress is not handed on, the engine opens on 0.0.0.0.
         AddressCase{"GroupOverridesSourceAddress", u"127.0.0.1", u"239.1.2.3", "239.1.2.3", nullptr,
                     nullptr},
-        AddressCase{"GroupWithSourceAddressNeverSet", nullptr, u"239.1.2.3", "239.1.2.3", nullptr,
-                    nullptr},
         AddressCase{"AnyAddressKeepsTheEngineDefaults", u"0.0.0.0", nullptr,
                     CScreenSharing::kDefaultGroupAddress, nullptr, nullptr},
         AddressCase{"JoinAfterInitWaitsForTheNextInit", u"0.0.0.0", u"239.1.2.3", "239.1.2.3",
