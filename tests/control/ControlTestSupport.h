@@ -44,13 +44,6 @@ class Script {
  public:
   explicit Script(IDispatch* target) : target_(target) {}
 
-  DISPID Id(const char16_t* name) {
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = -1;
-    EXPECT_EQ(target_->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK) << Narrow(name);
-    return id;
-  }
-
   // args in declaration order.
   ScriptResult Call(const char16_t* name, std::vector<std::u16string> args = {}) {
     std::vector<VARIANT> values(args.size());
@@ -72,8 +65,7 @@ class Script {
   ScriptResult Put(const char16_t* name, VARIANT value) {
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS params{&value, &named, 1, 1};
-    ScriptResult result = Run(name, DISPATCH_PROPERTYPUT, &params);
-    return result;
+    return Run(name, DISPATCH_PROPERTYPUT, &params);
   }
   ScriptResult PutText(const char16_t* name, const std::u16string& text) {
     VARIANT value;
@@ -95,12 +87,14 @@ class Script {
  private:
   ScriptResult Run(const char16_t* name, WORD flags, DISPPARAMS* params) {
     ScriptResult result;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = -1;
+    EXPECT_EQ(target_->GetIDsOfNames(IID_NULL, names, 1, 0x400, &id), S_OK) << Narrow(name);
     VARIANT out;
     VariantInit(&out);
     EXCEPINFO exception{};
     UINT argError = 0;
-    result.hr =
-        target_->Invoke(Id(name), IID_NULL, 0x400, flags, params, &out, &exception, &argError);
+    result.hr = target_->Invoke(id, IID_NULL, 0x400, flags, params, &out, &exception, &argError);
     if (result.hr == DISP_E_EXCEPTION) {
       result.scode = exception.scode;
       result.description = TakeBstr(exception.bstrDescription);
@@ -148,9 +142,9 @@ class SizeSink final : public RecordingSink {
   ~SizeSink() override = default;
 };
 
-// Runs this thread's messages and incoming calls until condition holds (or timeoutMs pass).
-inline bool PumpMessagesUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+// Runs this thread's messages and incoming calls until condition holds (or 10 s pass).
+inline bool PumpMessagesUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   static const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -188,9 +182,7 @@ class ControlTest : public ::testing::Test {
     ASSERT_NE(control_->CreateControlWindow(nullptr, RECT{0, 0, width, height}), nullptr);
   }
 
-  bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    return PumpMessagesUntil(condition, timeoutMs);
-  }
+  bool PumpUntil(const std::function<bool()>& condition) { return PumpMessagesUntil(condition); }
 
   Script script() { return Script(dispatch_); }
 
