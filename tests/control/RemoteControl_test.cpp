@@ -142,10 +142,15 @@ TEST_F(RemoteControlTest, TheTunnelCarriesTheRecordsThroughItsSlots) {
 }
 
 // The engine finds the factory by the same id: its endpoint takes a receiving instance instead
-// of opening the port. An id that names no factory leaves it on its own socket.
-TEST_F(RemoteControlTest, TheEngineReceivesThroughTheFactoryTheIdNames) {
+// of opening the port. A factory without a sending instance, or an id that names no factory,
+// leaves remote control off; such an id leaves the engine on its own socket.
+TEST_F(RemoteControlTest, TheIdNamesTheFactoryOfTheEngineAndOfRemoteControl) {
   UseTunnel();
   CreateWindow();
+  factory_.refuse = true;
+  EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
+  EXPECT_FALSE(control_->RemoteControlRunning());
+  EXPECT_TRUE(factory_.released.empty());
   ASSERT_EQ(script().Call(u"Init").hr, S_OK);
   ASSERT_NE(control_->Engine(), nullptr);
   EXPECT_EQ(control_->Engine()->m_pTunnelFactory, &factory_);
@@ -159,17 +164,6 @@ TEST_F(RemoteControlTest, TheEngineReceivesThroughTheFactoryTheIdNames) {
   EXPECT_EQ(control_->Engine()->m_pTunnelFactory, nullptr);
   EXPECT_TRUE(PortHeld());
   EXPECT_EQ(factory_.receivers, 1);
-}
-
-TEST_F(RemoteControlTest, ATunnelWithoutAnInstanceOrAnUnknownIdGivesSFalse) {
-  UseTunnel();
-  CreateWindow();
-  factory_.refuse = true;
-  EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
-  EXPECT_FALSE(control_->RemoteControlRunning());
-  EXPECT_TRUE(factory_.released.empty());
-
-  ASSERT_EQ(script().Call(u"SetProperties", {u"enable_tunnel", u"123456789"}).hr, S_OK);
   EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
   EXPECT_FALSE(control_->RemoteControlRunning());
   EXPECT_EQ(factory_.senders, 1);
