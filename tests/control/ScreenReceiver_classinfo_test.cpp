@@ -107,44 +107,47 @@ TEST_F(ControlTest, TheLibrarysSlotsReachTheMembersTheirNamesDo) {
   EXPECT_EQ(properties, 9);
 }
 
-class QuickActivation : public ControlTest {
- protected:
-  void SetUp() override {
-    ControlTest::SetUp();
-    ASSERT_EQ(dispatch_->QueryInterface(IID_IQuickActivate, reinterpret_cast<void**>(&quick_)),
-              S_OK);
-    ASSERT_EQ(dispatch_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole_)), S_OK);
-  }
-  void TearDown() override {
-    ole_->SetClientSite(nullptr);
-    ole_.Release();
-    quick_.Release();
-    ControlTest::TearDown();
-  }
+// Sizes are checked and a sink of another interface is left unconnected; a full structure sites
+// the control and connects the sink it was given.
+TEST_F(ControlTest, QuickActivationChecksSizesThenSitesAndConnects) {
+  CComPtr<IQuickActivate> quick;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IQuickActivate, reinterpret_cast<void**>(&quick)), S_OK);
+  CComPtr<IOleObject> ole;
+  ASSERT_EQ(dispatch_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
+  CComPtr<SizeSink> deaf;
+  deaf.Attach(new SizeSink(false));
+  QACONTAINER container{};
+  container.cbSize = sizeof container;
+  container.pUnkEventSink = deaf;
+  QACONTROL control{};
+  control.cbSize = sizeof control;
+  EXPECT_EQ(quick->QuickActivate(nullptr, &control), E_POINTER);
+  EXPECT_EQ(quick->QuickActivate(&container, nullptr), E_POINTER);
+  control.cbSize = sizeof control - 1;
+  EXPECT_EQ(quick->QuickActivate(&container, &control), E_INVALIDARG);
+  control.cbSize = sizeof control;
+  container.cbSize = offsetof(QACONTAINER, pUnkEventSink);  // stops short of the sink
+  EXPECT_EQ(quick->QuickActivate(&container, &control), E_INVALIDARG);
+  // An older container's shorter structure is enough.
+  container.cbSize = offsetof(QACONTAINER, dwAmbientFlags);
+  ASSERT_EQ(quick->QuickActivate(&container, &control), S_OK);
+  EXPECT_EQ(control.dwEventCookie, 0u);
+  EXPECT_EQ(deaf->References(), 1u) << "the refused sink is not held";
 
-  CComPtr<IQuickActivate> quick_;
-  CComPtr<IOleObject> ole_;
-};
-
-TEST_F(QuickActivation, SitesTheControlAndConnectsTheSinkItWasGiven) {
   CComPtr<TestContainerSite> site;
   site.Attach(new TestContainerSite(nullptr, RECT{0, 0, 640, 480}));
   CComPtr<SizeSink> sink;
   sink.Attach(new SizeSink());
-  QACONTAINER container{};
   container.cbSize = sizeof container;
   container.pClientSite = site;
   container.pUnkEventSink = sink;
-  QACONTROL control{};
-  control.cbSize = sizeof control;
   control.dwPropNotifyCookie = 99;  // stale: the answer is written whole
-  ASSERT_EQ(quick_->QuickActivate(&container, &control), S_OK);
+  ASSERT_EQ(quick->QuickActivate(&container, &control), S_OK);
   EXPECT_NE(control.dwEventCookie, 0u);
   EXPECT_EQ(control.dwPropNotifyCookie, 0u);
   CComPtr<IOleClientSite> sited;
-  ASSERT_EQ(ole_->GetClientSite(&sited), S_OK);
+  ASSERT_EQ(ole->GetClientSite(&sited), S_OK);
   EXPECT_EQ(sited.get(), static_cast<IOleClientSite*>(site.get()));
-
   control_->OnScreenSizeChanged(300, 200);
   ASSERT_EQ(sink->Sizes().size(), 1u);
   EXPECT_EQ(sink->Sizes().front().dx, 300u);
@@ -157,29 +160,7 @@ TEST_F(QuickActivation, SitesTheControlAndConnectsTheSinkItWasGiven) {
   CComPtr<IConnectionPoint> point;
   ASSERT_EQ(points->FindConnectionPoint(DIID__IKWZ_ScreenReceiverEvents, &point), S_OK);
   EXPECT_EQ(point->Unadvise(control.dwEventCookie), S_OK);
-}
-
-TEST_F(QuickActivation, ChecksSizesAndLeavesASinkOfAnotherInterfaceUnconnected) {
-  CComPtr<SizeSink> deaf;
-  deaf.Attach(new SizeSink(false));
-  QACONTAINER container{};
-  container.cbSize = sizeof container;
-  container.pUnkEventSink = deaf;
-  QACONTROL control{};
-  control.cbSize = sizeof control;
-  EXPECT_EQ(quick_->QuickActivate(nullptr, &control), E_POINTER);
-  EXPECT_EQ(quick_->QuickActivate(&container, nullptr), E_POINTER);
-  control.cbSize = sizeof control - 1;
-  EXPECT_EQ(quick_->QuickActivate(&container, &control), E_INVALIDARG);
-  control.cbSize = sizeof control;
-  container.cbSize = offsetof(QACONTAINER, pUnkEventSink);  // stops short of the sink
-  EXPECT_EQ(quick_->QuickActivate(&container, &control), E_INVALIDARG);
-
-  // An older container's shorter structure is enough.
-  container.cbSize = offsetof(QACONTAINER, dwAmbientFlags);
-  ASSERT_EQ(quick_->QuickActivate(&container, &control), S_OK);
-  EXPECT_EQ(control.dwEventCookie, 0u);
-  EXPECT_EQ(deaf->References(), 1u) << "the refused sink is not held";
+  ole->SetClientSite(nullptr);
 }
 
 }  // namespace
