@@ -101,66 +101,44 @@ const KeyCase kKeyCases[] = {
 INSTANTIATE_TEST_SUITE_P(Keys, BrowserKeys, ::testing::ValuesIn(kKeyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct MouseCase {
-  const char* name;
-  std::vector<BrowserPointer> pointer;
-  std::vector<InputRecord> sent;  // the last Resend's record last
-};
-
-void PrintTo(const MouseCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class BrowserMouse : public ::testing::TestWithParam<MouseCase> {};
-
 InputRecord Mouse(LONG x, LONG y, DWORD buttons) {
   return InputRecord{x, y, buttons, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF};
 }
 
-TEST_P(BrowserMouse, KeepsTheControlsMouseRecord) {
+// Moves send nothing; the next record carries the position, the far edges included, and a
+// position outside the screen is not taken. A key does not hide the moves before it; Start
+// resets the record.
+TEST(BrowserRemoteControl, TheMouseRecordKeepsTheLastPositionOnTheScreen) {
+  constexpr auto kMove = PointerAction::kMove;
+  constexpr auto kDown = PointerAction::kDown;
+  constexpr auto kUp = PointerAction::kUp;
+  constexpr auto kLeft = PointerButton::kLeft;
   std::vector<InputRecord> sent;
   BrowserRemoteControl remote([&](const InputRecord& r) { sent.push_back(r); });
   remote.SetScreenSize(640, 480);
   remote.Start();
-  for (const BrowserPointer& p : GetParam().pointer) remote.OnPointer(p);
+  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 5, 6));
+  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 640, 480));
   remote.Resend();
-  EXPECT_EQ(sent, GetParam().sent);
-}
-
-constexpr auto kMove = PointerAction::kMove;
-constexpr auto kDown = PointerAction::kDown;
-constexpr auto kUp = PointerAction::kUp;
-constexpr auto kLeft = PointerButton::kLeft;
-
-const MouseCase kMouseCases[] = {
-    // Moves send nothing; the next record carries the position, the far edges included.
-    {"MovesShowInTheNextRecord",
-     {BrowserPointerEvent(kMove, kLeft, 5, 6), BrowserPointerEvent(kMove, kLeft, 640, 480)},
-     {Mouse(640, 480, 0)}},
-    {"OutsideTheScreenKeepsThePosition",
-     {BrowserPointerEvent(kDown, kLeft, 30, 40), BrowserPointerEvent(kUp, kLeft, 641, 10),
-      BrowserPointerEvent(kMove, kLeft, -1, 10), BrowserPointerEvent(kMove, kLeft, 10, 481)},
-     {Mouse(30, 40, 0x2), Mouse(30, 40, 0x1), Mouse(30, 40, 0x1)}},
-};
-
-INSTANTIATE_TEST_SUITE_P(Pointer, BrowserMouse, ::testing::ValuesIn(kMouseCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(BrowserRemoteControl, AKeyMovesTheMouseRecordAndStartResetsIt) {
-  std::vector<InputRecord> sent;
-  BrowserRemoteControl remote([&](const InputRecord& r) { sent.push_back(r); });
-  remote.SetScreenSize(100, 100);
-  remote.Start();
+  remote.OnPointer(BrowserPointerEvent(kDown, kLeft, 30, 40));
+  remote.OnPointer(BrowserPointerEvent(kUp, kLeft, 641, 10));
+  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, -1, 10));
+  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 10, 481));
+  remote.Resend();
   remote.OnPointer(BrowserPointerEvent(kDown, kLeft, 7, 8));
   remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 9, 10));
   remote.OnKey(BrowserKeyEvent("KeyA", true, 0, u"a"));
   remote.Resend();
   remote.Start();
-  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 500, 500));
+  remote.OnPointer(BrowserPointerEvent(kMove, kLeft, 5000, 5000));
   remote.Resend();
-  ASSERT_EQ(sent.size(), 4u);
-  EXPECT_EQ(sent[2], Mouse(9, 10, 0x2));
-  EXPECT_EQ(sent[3], Mouse(0, 0, 0));
+  const std::vector<InputRecord> expected = {
+      Mouse(640, 480, 0), Mouse(30, 40, 0x2),
+      Mouse(30, 40, 0x1), Mouse(30, 40, 0x1),
+      Mouse(7, 8, 0x2),   InputRecord{0, 0, 0, kInputRecordKeyboard, 0, 0x0102, 0x61, 0x001E0001},
+      Mouse(9, 10, 0x2),  // the move after the press, in the next re-send
+      Mouse(0, 0, 0)};
+  EXPECT_EQ(sent, expected);
 }
 
 }  // namespace
