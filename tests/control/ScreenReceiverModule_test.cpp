@@ -105,6 +105,17 @@ TEST_F(ModuleTest, RegistrationWritesTheClassContainersLookFor) {
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"AppID"));
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"CLSID"));
   EXPECT_EQ(CLSIDFromProgID(kScreenReceiverIndependentProgId, &clsid), CO_E_CLASSSTRING);
+
+  // A type library that cannot be unregistered (here: no longer registered) ends
+  // unregistration with its error, after the class went and before the application identity.
+  ASSERT_EQ(RunEntry("DllRegisterServer", true), S_OK);
+  ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER,
+                           u"Software\\Classes\\TypeLib\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1004}"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RunEntry("DllUnregisterServer", true), TYPE_E_REGISTRYACCESS);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kAppIdKey), "KWZ_ScreenReceiver");
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"AppID\\KWZ_ScreenReceiver.DLL"));
 }
 
 TEST_F(ModuleTest, MachineWideRegistrationKeepsOtherClasses) {
@@ -118,19 +129,6 @@ TEST_F(ModuleTest, MachineWideRegistrationKeepsOtherClasses) {
   ASSERT_EQ(RunEntry("DllUnregisterServer", false), S_OK);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, u"CLSID\\{Other}"), "other");
-}
-
-// A type library that cannot be unregistered (here: no longer registered) ends unregistration
-// with its error, after the class went and before the application identity does.
-TEST_F(ModuleTest, UnregistrationStopsAtAFailedTypeLibrary) {
-  ASSERT_EQ(RunEntry("DllRegisterServer", true), S_OK);
-  ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER,
-                           u"Software\\Classes\\TypeLib\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1004}"),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RunEntry("DllUnregisterServer", true), TYPE_E_REGISTRYACCESS);
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kAppIdKey), "KWZ_ScreenReceiver");
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"AppID\\KWZ_ScreenReceiver.DLL"));
 }
 
 TEST_F(ModuleTest, CreatedByProgIdAndUnloadedWhenNoControlOrLockHoldsIt) {
