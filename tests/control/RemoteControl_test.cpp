@@ -41,28 +41,10 @@ TEST_F(RemoteControlTest, ResendsTheMouseRecordEveryPeriodWithoutInput) {
   EXPECT_EQ(control_->EndRemoteControl(), S_OK);
 }
 
-TEST_F(RemoteControlTest, StartingTwiceKeepsOneSocketAndEndingClosesIt) {
+// A socket that cannot be had gives S_FALSE and leaves nothing open; starting twice keeps one
+// socket, ending (twice) closes it, and DeInit and the window's destruction end remote control.
+TEST_F(RemoteControlTest, TheTransportLivesFromStartToEndDeInitOrTheWindowsEnd) {
   EXPECT_EQ(control_->EndRemoteControl(), S_OK);  // off: harmless
-  CreateWindow();
-  const int sockets = SocketCount();
-  ASSERT_EQ(control_->StartRemoteControl(), S_OK);
-  EXPECT_TRUE(control_->RemoteControlRunning());
-  const int socketsOn = SocketCount();
-  EXPECT_GT(socketsOn, sockets);
-
-  ASSERT_EQ(script().Call(u"StartRemoteControl").hr, S_OK);
-  EXPECT_TRUE(control_->RemoteControlRunning());
-  EXPECT_EQ(SocketCount(), socketsOn);
-  EXPECT_TRUE(Resend().has_value());
-
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(script().Call(u"EndRemoteControl").hr, S_OK);
-    EXPECT_FALSE(control_->RemoteControlRunning());
-    EXPECT_EQ(SocketCount(), sockets);
-  }
-}
-
-TEST_F(RemoteControlTest, ASocketThatCannotBeHadGivesSFalseAndLeavesNothingOpen) {
   CreateWindow();
   const int sockets = SocketCount();
   kwz_platform::FailNextSocket(WSAENOBUFS);
@@ -76,15 +58,21 @@ TEST_F(RemoteControlTest, ASocketThatCannotBeHadGivesSFalseAndLeavesNothingOpen)
   std::optional<InputRecord> first = Resend();
   ASSERT_TRUE(first.has_value());
   EXPECT_EQ(first->buttons, 0u);
-}
+  const int socketsOn = SocketCount();
+  EXPECT_GT(socketsOn, sockets);
+  ASSERT_EQ(script().Call(u"StartRemoteControl").hr, S_OK);
+  EXPECT_TRUE(control_->RemoteControlRunning());
+  EXPECT_EQ(SocketCount(), socketsOn);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(script().Call(u"EndRemoteControl").hr, S_OK);
+    EXPECT_FALSE(control_->RemoteControlRunning());
+    EXPECT_EQ(SocketCount(), sockets);
+  }
 
-TEST_F(RemoteControlTest, DeInitAndTheWindowsDestructionEndRemoteControl) {
-  CreateWindow();
   ASSERT_EQ(script().Call(u"Init").hr, S_OK);
   ASSERT_EQ(control_->StartRemoteControl(), S_OK);
   ASSERT_EQ(script().Call(u"DeInit").hr, S_OK);
   EXPECT_FALSE(control_->RemoteControlRunning());
-
   ASSERT_EQ(control_->StartRemoteControl(), S_OK);
   control_->DestroyControlWindow();
   EXPECT_FALSE(control_->RemoteControlRunning());
