@@ -104,8 +104,7 @@ TEST_P(LossRate, ShareAndBurstLengthAsAsked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, LossRate,
-                         testing::Values(std::pair{0.01, 1.0}, std::pair{0.2, 1.0},
-                                         std::pair{0.05, 4.0}));
+                         testing::Values(std::pair{0.2, 1.0}, std::pair{0.05, 4.0}));
 
 TEST(Impairment, DuplicatesFollowTheirOriginal) {
   ImpairSettings settings;
@@ -187,11 +186,6 @@ TEST(Impairment, DelayAndJitterStayInTheirWindow) {
   EXPECT_EQ(lo, 30u);
   EXPECT_EQ(hi, 50u);
   EXPECT_GT(outOfOrder, 0u);  // jitter larger than the spacing reorders, as on a real link
-
-  settings.jitterMs = 0;
-  CImpairment steady(settings);
-  const auto tags = Tags(Feed(steady, 1000));
-  for (std::size_t i = 0; i < tags.size(); ++i) EXPECT_EQ(tags[i], i + 1);
 }
 
 // --- Scripted faults: exact outputs ---
