@@ -11,18 +11,10 @@
 namespace kwz_test {
 namespace {
 
-class CountingSink : public IScreenSharing {
- public:
-  void OnScreenSizeChanged(std::uint32_t, std::uint32_t) override {
-    calls.fetch_add(1, std::memory_order_relaxed);
-  }
-  std::atomic<int> calls{0};
-};
-
 TEST(EngineThreadPainting, BlocksPaintedFromTheEngineThreadReachTheWindow) {
   UseHeadlessGdi();
   TestWindow window(300, 200);
-  CountingSink sink;
+  SizeLog sink;
   std::atomic<bool> done{false};
   std::size_t wrongSizes = 0;
   std::jthread engine([&] {
@@ -42,7 +34,7 @@ TEST(EngineThreadPainting, BlocksPaintedFromTheEngineThreadReachTheWindow) {
   EXPECT_EQ(wrongSizes, 0u);
   const auto pixels = window.Pixels();
   EXPECT_EQ(window.At(pixels, 250, 50), 0xFF000000u);
-  EXPECT_EQ(sink.calls.load(), 1);
+  EXPECT_EQ(sink.Sizes().size(), 1u);
 }
 
 }  // namespace

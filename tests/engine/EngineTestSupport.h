@@ -27,6 +27,7 @@
 #include "platform/winsock.h"
 #include "presenter/RtpPacketizer.h"
 #include "presenter/ScreenMessageWriter.h"
+#include "tests/engine/PaintTestSupport.h"
 #include "tests/network/NetworkTestSupport.h"
 
 namespace kwz_test {
@@ -204,22 +205,5 @@ inline std::pair<unsigned, unsigned> ParseLossReport(const std::u16string& repor
   if (std::sscanf(Narrow(report.c_str()).c_str(), "%u/%u", &lost, &received) != 2) return {0, 0};
   return {lost, received};
 }
-
-// Records every size the engine reports; the engine calls it from its own thread.
-class SizeLog : public IScreenSharing {
- public:
-  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    sizes_.emplace_back(width, height);
-  }
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> Sizes() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return sizes_;
-  }
-
- private:
-  mutable std::mutex lock_;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes_;
-};
 
 }  // namespace kwz_test

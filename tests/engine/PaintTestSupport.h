@@ -1,11 +1,15 @@
-// Windows of the headless GDI backend, read back pixel by pixel, for the painting tests.
+// Windows of the headless GDI backend, read back pixel by pixel, and a record of the size
+// reports, for the painting tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <mutex>
+#include <utility>
 #include <vector>
 
+#include "engine/IScreenSharing.h"
 #include "platform/gdi_testing.h"
 #include "platform/winuser.h"
 
@@ -42,6 +46,23 @@ class TestWindow {
  private:
   HWND m_window;
   mutable int m_width = 0;
+};
+
+// Records every size reported; the engine calls it from its own thread.
+class SizeLog : public IScreenSharing {
+ public:
+  void OnScreenSizeChanged(std::uint32_t width, std::uint32_t height) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    sizes_.emplace_back(width, height);
+  }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> Sizes() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return sizes_;
+  }
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> sizes_;
 };
 
 }  // namespace kwz_test

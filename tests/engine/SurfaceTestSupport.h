@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/CVideoEncoder.h"
 #include "engine/CBMPManager.h"
 #include "platform/wingdi.h"
 
