@@ -37,37 +37,6 @@ class ReorderQueue : public testing::Test {
   std::vector<std::vector<BYTE>> payloads_;
 };
 
-TEST_F(ReorderQueue, KeepsExtendedOrderAndReleasesTheExpected) {
-  for (DWORD e : {105u, 102u, 104u, 103u}) ASSERT_TRUE(Insert(e, 101));
-  EXPECT_TRUE(TakeAll(101).empty());  // 101 is still missing
-  EXPECT_EQ(TakeAll(102), std::vector<DWORD>{102});
-  EXPECT_EQ(queue_.Size(), 3u);
-}
-
-TEST_F(ReorderQueue, RecordOwnsACopyOfThePayload) {
-  ASSERT_TRUE(Insert(7, 6, 0x11));
-  payloads_.back().assign(3, 0xEE);  // the receive buffer is reused for the next datagram
-  auto record = queue_.Take(7);
-  ASSERT_NE(record, nullptr);
-  ASSERT_EQ(record->info.payloadLength, 3u);
-  EXPECT_EQ(record->info.payload, record->payload.get());
-  EXPECT_EQ(record->info.payload[2], 0x11);
-}
-
-TEST_F(ReorderQueue, FrontIsGivenUpAfterTheWait) {
-  ASSERT_TRUE(Insert(103, 101));
-  g_now += 50;
-  ASSERT_TRUE(Insert(102, 101));  // the new front arrived later
-  g_now += 99;
-  EXPECT_EQ(queue_.Take(101), nullptr);  // 99 ms for the front
-  g_now += 1;
-  auto front = queue_.Take(101);
-  ASSERT_NE(front, nullptr);
-  EXPECT_EQ(front->info.extendedSequence, 102u);
-  // The next front has waited 150 ms by now.
-  EXPECT_EQ(TakeAll(101), std::vector<DWORD>{103});
-}
-
 TEST_F(ReorderQueue, WaitSurvivesTheClockWrapping) {
   g_now = 0xFFFFFFF0;
   ASSERT_TRUE(Insert(103, 101));
@@ -104,10 +73,8 @@ TEST_P(LateWindow, DropsOnlyTheNineteenJustBelow) {
 INSTANTIATE_TEST_SUITE_P(Numbers, LateWindow,
                          testing::Values(LateCase{100, 99, false}, LateCase{100, 81, false},
                                          LateCase{100, 80, true}, LateCase{100, 101, true},
-                                         LateCase{100, 5, true},
                                          // Below 20 the window would wrap and is empty.
-                                         LateCase{10, 9, true}, LateCase{10, 0, true},
-                                         LateCase{65540, 65536, false}));
+                                         LateCase{10, 9, true}, LateCase{65540, 65536, false}));
 
 TEST_F(ReorderQueue, SecondCopyOfAQueuedDatagramIsDropped) {
   ASSERT_TRUE(Insert(103, 101));
