@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "network/CNetwork.h"
+#include "platform/kernel.h"
 #include "platform/winsock.h"
 #include "tests/support/ChildProcess.h"
 
@@ -18,6 +19,19 @@ class TestableNetwork : public CNetwork {
   using CNetwork::m_hEvents;
   using CNetwork::m_hSharedMapping;
   using CNetwork::m_pSharedView;
+};
+
+// An auto-reset stop event, closed with the object; it stands wherever a HANDLE is wanted.
+class StopEvent {
+ public:
+  StopEvent() : handle_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~StopEvent() { CloseHandle(handle_); }
+  StopEvent(const StopEvent&) = delete;
+  StopEvent& operator=(const StopEvent&) = delete;
+  operator HANDLE() const { return handle_; }
+
+ private:
+  HANDLE handle_;
 };
 
 // The port a socket is bound to, host order; 0 when unbound or unknown.
