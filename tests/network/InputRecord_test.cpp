@@ -33,21 +33,11 @@ TEST_P(InputRecordWire, WritesTheTableAndReadsItBack) {
 INSTANTIATE_TEST_SUITE_P(
     Network, InputRecordWire,
     ::testing::Values(
-        // A left press at (200, 3): little-endian words, message 0, wParam and lParam all ones.
-        WireCase{"Mouse",
-                 InputRecord{200, 3, 0x2, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF},
-                 {0xC8, 0, 0,    0,    3,    0,    0,    0,    2,    0,    0,    0,
-                  2,    0, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
         // A position left of and above the shared screen stays signed.
         WireCase{"Negative",
                  InputRecord{-2, -65536, 0x210, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF},
                  {0xFE, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x10, 0x02, 0,    0,
                   2,    0,    0,    0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        // The letter a: WM_CHAR 0x0102, wParam 0x61, the A key's scan code 0x1E in lParam.
-        WireCase{"Character",
-                 InputRecord{0, 0, 0, kInputRecordKeyboard, 0, 0x0102, 0x61, 0x001E0001},
-                 {0, 0, 0,    0,    0,    0, 0, 0, 0,    0,    0,    0,
-                  1, 0, 0x02, 0x01, 0x61, 0, 0, 0, 0x01, 0x00, 0x1E, 0x00}},
         // Release of the Left arrow: extended and transition bits at the top of lParam.
         WireCase{"KeyUp",
                  InputRecord{0, 0, 0, kInputRecordKeyboard, 0, 0x0100, 0x25, 0xC14B0001},
@@ -61,8 +51,7 @@ TEST(InputRecordRead, RefusesOtherLengthsAndUnknownTypesWithoutTouchingTheRecord
   good[12] = kInputRecordKeyboard;
   const InputRecord sentinel{7, 8, 9, kInputRecordMouse, 0, 0, 1, 2};
 
-  for (std::size_t length : {std::size_t{0}, std::size_t{1}, kInputRecordSize - 1,
-                             kInputRecordSize + 1, std::size_t{65507}}) {
+  for (std::size_t length : {std::size_t{0}, kInputRecordSize - 1, kInputRecordSize + 1}) {
     Bytes datagram(length, 0);
     if (length > 12) datagram[12] = kInputRecordKeyboard;
     InputRecord record = sentinel;
@@ -71,7 +60,7 @@ TEST(InputRecordRead, RefusesOtherLengthsAndUnknownTypesWithoutTouchingTheRecord
         << length;
     EXPECT_EQ(record, sentinel);
   }
-  for (BYTE type : {BYTE{0}, BYTE{3}, BYTE{0x81}, kInputRecordUnset}) {
+  for (BYTE type : {BYTE{0}, BYTE{3}, kInputRecordUnset}) {
     Bytes datagram = good;
     datagram[12] = type;
     InputRecord record = sentinel;

