@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <libyuv/convert.h>
-#include <wels/codec_api.h>
 
 #include <cmath>
 #include <cstring>
@@ -93,9 +92,11 @@ I420 ToI420(const Image& image) {
 std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& frames, int keyEvery) {
   std::vector<CodedFrame> out;
   const bool vpx = id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9;
+  const bool h264 = id == AV_CODEC_ID_H264;
   const AVCodec* codec =
-      vpx ? avcodec_find_encoder_by_name(id == AV_CODEC_ID_VP8 ? "libvpx" : "libvpx-vp9")
-          : avcodec_find_encoder(id);
+      vpx    ? avcodec_find_encoder_by_name(id == AV_CODEC_ID_VP8 ? "libvpx" : "libvpx-vp9")
+      : h264 ? avcodec_find_encoder_by_name("libx264")
+             : avcodec_find_encoder(id);
   AVCodecContext* context = avcodec_alloc_context3(codec);
   AVFrame* frame = av_frame_alloc();
   AVPacket* packet = av_packet_alloc();
@@ -114,6 +115,13 @@ std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& fra
     av_opt_set(context->priv_data, "deadline", "realtime", 0);
     av_opt_set_int(context->priv_data, "cpu-used", 8, 0);
     av_opt_set_int(context->priv_data, "lag-in-frames", 0, 0);
+  } else if (h264) {
+    // Baseline, one slice per frame, a key frame exactly every gop_size, each out at once.
+    context->thread_count = 1;
+    av_opt_set(context->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(context->priv_data, "profile", "baseline", 0);
+    av_opt_set(context->priv_data, "x264-params", "scenecut=0:qp=12:log=-1", 0);
   } else {
     context->flags |= AV_CODEC_FLAG_QSCALE;
     context->global_quality = FF_QP2LAMBDA * 2;
@@ -151,71 +159,6 @@ std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& fra
   return out;
 }
 
-std::vector<CodedFrame> EncodeOpenH264(const std::vector<Image>& frames, int keyEvery) {
-  std::vector<CodedFrame> out;
-  ISVCEncoder* encoder = nullptr;
-  if (WelsCreateSVCEncoder(&encoder) != 0) {
-    ADD_FAILURE() << "cannot create the OpenH264 encoder";
-    return out;
-  }
-  int quiet = WELS_LOG_QUIET;
-  encoder->SetOption(ENCODER_OPTION_TRACE_LEVEL, &quiet);
-  SEncParamExt param;
-  encoder->GetDefaultParams(&param);
-  param.iUsageType = SCREEN_CONTENT_REAL_TIME;
-  param.fMaxFrameRate = 10;
-  param.iPicWidth = frames[0].width;
-  param.iPicHeight = frames[0].height;
-  param.iTargetBitrate = 40000000;
-  param.iRCMode = RC_QUALITY_MODE;
-  param.iMinQp = 12;
-  param.iMaxQp = 22;
-  param.bEnableFrameSkip = false;
-  param.iMultipleThreadIdc = 1;
-  param.iSpatialLayerNum = 1;
-  param.sSpatialLayers[0].iVideoWidth = param.iPicWidth;
-  param.sSpatialLayers[0].iVideoHeight = param.iPicHeight;
-  param.sSpatialLayers[0].fFrameRate = 10;
-  param.sSpatialLayers[0].iSpatialBitrate = param.iTargetBitrate;
-  param.sSpatialLayers[0].sSliceArgument.uiSliceMode = SM_SINGLE_SLICE;
-  if (encoder->InitializeExt(&param) != 0) {
-    ADD_FAILURE() << "cannot initialise the OpenH264 encoder";
-  } else {
-    for (size_t i = 0; i < frames.size(); ++i) {
-      I420 yuv = ToI420(frames[i]);
-      SSourcePicture picture = {};
-      picture.iColorFormat = videoFormatI420;
-      picture.iPicWidth = yuv.width;
-      picture.iPicHeight = yuv.height;
-      picture.iStride[0] = yuv.width;
-      picture.iStride[1] = picture.iStride[2] = (yuv.width + 1) / 2;
-      picture.pData[0] = yuv.y.data();
-      picture.pData[1] = yuv.u.data();
-      picture.pData[2] = yuv.v.data();
-      picture.uiTimeStamp = static_cast<long long>(i) * 100;
-      SFrameBSInfo info = {};
-      if (i > 0 && keyEvery > 0 && i % keyEvery == 0) encoder->ForceIntraFrame(true);
-      if (encoder->EncodeFrame(&picture, &info) != cmResultSuccess ||
-          info.eFrameType == videoFrameTypeSkip) {
-        ADD_FAILURE() << "OpenH264 encode failed or skipped frame " << i;
-        break;
-      }
-      CodedFrame coded;
-      coded.key = info.eFrameType == videoFrameTypeIDR;
-      for (int layer = 0; layer < info.iLayerNum; ++layer) {
-        const SLayerBSInfo& l = info.sLayerInfo[layer];
-        int bytes = 0;
-        for (int n = 0; n < l.iNalCount; ++n) bytes += l.pNalLengthInByte[n];
-        coded.data.insert(coded.data.end(), l.pBsBuf, l.pBsBuf + bytes);
-      }
-      out.push_back(std::move(coded));
-    }
-    encoder->Uninitialize();
-  }
-  WelsDestroySVCEncoder(encoder);
-  return out;
-}
-
 }  // namespace
 
 std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames, int keyEvery) {
@@ -225,7 +168,7 @@ std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames
     case TestCodec::kMjpeg:
       return EncodeFfmpeg(AV_CODEC_ID_MJPEG, frames, 1);
     case TestCodec::kH264:
-      return EncodeOpenH264(frames, keyEvery);
+      return EncodeFfmpeg(AV_CODEC_ID_H264, frames, keyEvery);
     case TestCodec::kVp8:
       return EncodeFfmpeg(AV_CODEC_ID_VP8, frames, keyEvery);
     case TestCodec::kVp9:

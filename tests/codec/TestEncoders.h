@@ -1,5 +1,5 @@
 // Test-only helpers: a deterministic desktop-like picture, and encoders that code it with the
-// libraries directly (FFmpeg's mpeg4 and mjpeg, OpenH264, libvpx), so the decoder can be tested
+// libraries directly (FFmpeg's mpeg4 and mjpeg, libx264, libvpx), so the decoder can be tested
 // on real coded frames. These are not the product's encoders.
 #pragma once
 
@@ -36,19 +36,9 @@ std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames
 
 // The decoder's codec identifier of a test codec.
 inline int CodecIdOf(TestCodec codec) {
-  switch (codec) {
-    case TestCodec::kMpeg4:
-      return kwz_codec::kCodecMpeg4;
-    case TestCodec::kH264:
-      return kwz_codec::kCodecH264;
-    case TestCodec::kVp8:
-      return kwz_codec::kCodecVp8;
-    case TestCodec::kVp9:
-      return kwz_codec::kCodecVp9;
-    case TestCodec::kMjpeg:
-      return kwz_codec::kCodecMjpeg;
-  }
-  return 0;
+  constexpr int kIds[] = {kwz_codec::kCodecMpeg4, kwz_codec::kCodecMjpeg, kwz_codec::kCodecH264,
+                          kwz_codec::kCodecVp8, kwz_codec::kCodecVp9};
+  return kIds[static_cast<int>(codec)];
 }
 
 // A VP8/VP9 frame with the presenter's 4-byte marker word in front (key or inter).
