@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 #include "platform/winerror.h"
@@ -68,7 +67,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{Rgb(1023, 16, 16), S_OK, kFormatRgb16, 2048u * 16},
                       FormatCase{Rgb(1280, -720, 24), S_OK, kFormatRgb24, 3840u * 720},
                       FormatCase{Rgb(1280, 720, 8), E_FAIL, kFormatNone, 64u * 4 * 32},
-                      FormatCase{Rgb(1280, 720, 1), E_FAIL, kFormatNone, 64u * 4 * 32},
                       FormatCase{Rgb(1280, 720, 32, 3), E_FAIL, kFormatNone, 64u * 4 * 32},
                       FormatCase{Rgb(0, 720, 32), E_FAIL, kFormatNone, 64u * 4 * 32},
                       FormatCase{Rgb(65535, 65535, 32), E_FAIL, kFormatNone, 64u * 4 * 32}));
@@ -131,26 +129,6 @@ TEST_P(VpxGate, MidStreamJoinWaitsForTheKeyFrameWord) {
 INSTANTIATE_TEST_SUITE_P(Codecs, VpxGate, ::testing::Values(TestCodec::kVp8, TestCodec::kVp9),
                          kwz_test::CodecName);
 
-// --- MPEG-4 joined mid-stream: FFmpeg's decoder decodes inter frames against a grey stand-in
-// reference, and what it returns is shown; the key frame brings the right picture. (H.264
-// shows nothing before its key frame; H264Backends checks that on both decoders.) ---
-
-TEST(Mpeg4, JoinedMidStreamTheKeyFrameBringsThePicture) {
-  const std::vector<Image> frames = Screens(kWidth, kHeight, 5);
-  const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kMpeg4, frames, 3);
-  ASSERT_EQ(coded.size(), 5u);
-  ASSERT_TRUE(coded[3].key);
-  Harness harness(TestCodec::kMpeg4, kWidth, kHeight, 32, false);
-  for (int i = 1; i < 3; ++i) {
-    const HRESULT result = harness.DecodeFrame(coded[i]);
-    EXPECT_TRUE(result == 1 || result == S_OK) << result;
-  }
-  for (int i = 3; i < 5; ++i) {
-    ASSERT_EQ(harness.DecodeFrame(coded[i]), S_OK) << i;
-    EXPECT_GT(kwz_test::Psnr(frames[i], harness.output.data(), harness.stride, 4, false), 35);
-  }
-}
-
 // --- H.264: the start code goes behind the packet, which is decoded with its own length ---
 
 TEST(H264, StartCodeWrittenBehindThePacketWhichKeepsItsBytes) {
@@ -168,34 +146,12 @@ TEST(H264, StartCodeWrittenBehindThePacketWhichKeepsItsBytes) {
   }
 }
 
-// --- Every codec's life: damaged and hostile packets answer 0 or 1 and never write outside the
-// buffer, a picture of another size is refused and recorded until reconfigured, and Close and
-// Open start afresh ---
-
-std::vector<std::vector<BYTE>> Damaged(const std::vector<BYTE>& good, unsigned seed) {
-  std::mt19937 random(seed);
-  std::vector<std::vector<BYTE>> out;
-  out.push_back({});
-  out.push_back({good[0]});
-  out.push_back(std::vector<BYTE>(good.begin(), good.begin() + good.size() / 2));
-  out.push_back(std::vector<BYTE>(good.begin(), good.end() - 1));
-  for (int i = 0; i < 12; ++i) {
-    std::vector<BYTE> flipped = good;
-    for (int n = 0; n < 1 + i; ++n) flipped[random() % flipped.size()] ^= 1 << (random() % 8);
-    out.push_back(flipped);
-  }
-  std::vector<BYTE> noise(good.size());
-  for (auto& b : noise) b = static_cast<BYTE>(random());
-  out.push_back(noise);
-  std::vector<BYTE> tail = good;
-  tail.insert(tail.end(), 4000, 0xFF);
-  out.push_back(tail);
-  return out;
-}
+// --- Every codec's life: a picture of another size is refused and recorded until
+// reconfigured, and Close and Open start afresh (damaged packets are the fuzzer's) ---
 
 class Lifecycle : public ::testing::TestWithParam<TestCodec> {};
 
-TEST_P(Lifecycle, HostileOtherSizeAndReopen) {
+TEST_P(Lifecycle, OtherSizeAndReopen) {
   const TestCodec codec = GetParam();
   const bool jpeg = codec == TestCodec::kMjpeg;
   const int width = jpeg ? 100 : kWidth, height = jpeg ? 100 : kHeight;
@@ -203,18 +159,6 @@ TEST_P(Lifecycle, HostileOtherSizeAndReopen) {
   const std::vector<CodedFrame> coded = kwz_test::Encode(codec, frames);
   ASSERT_EQ(coded.size(), 2u);
   Harness harness(codec, width, height, 32, false);
-  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
-  for (const CodedFrame& source : coded) {
-    const std::vector<BYTE> good =
-        kwz_test::IsVpx(codec) ? kwz_test::WithVpxMarker(source) : source.data;
-    for (const std::vector<BYTE>& bad : Damaged(good, static_cast<unsigned>(good.size()))) {
-      const HRESULT result = harness.DecodeBytes(bad);
-      EXPECT_TRUE(result == S_OK || result == 1) << result;
-    }
-  }
-  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK) << "a key frame brings the picture back";
-  EXPECT_GT(kwz_test::Psnr(frames[0], harness.output.data(), harness.stride, 4, false), 30);
-
   ASSERT_EQ(harness.Configure(width + 16, height, 24, true), S_OK);
   for (const CodedFrame& frame : coded) {
     EXPECT_EQ(harness.DecodeFrame(frame), 1);
