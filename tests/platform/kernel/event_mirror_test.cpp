@@ -68,9 +68,7 @@ TEST_P(EventMirrorScript, DescriptorFollowsTheStateWhilePolled) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EventMirrorScript,
                          ::testing::Values(MirrorCase{"manualAnnounced", true, false, false},
-                                           MirrorCase{"manualSetAnnounced", true, true, false},
                                            MirrorCase{"autoAnnounced", false, false, false},
-                                           MirrorCase{"manualExported", true, false, true},
                                            MirrorCase{"autoSetExported", false, true, true}),
                          [](const auto& info) { return info.param.name; });
 

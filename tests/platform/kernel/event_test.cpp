@@ -39,8 +39,6 @@ TEST_P(EventSemantics, SignalIsConsumedOnlyByAutoReset) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EventSemantics,
                          ::testing::Values(EventCase{"auto", FALSE, FALSE},
-                                           EventCase{"autoInitiallySet", FALSE, TRUE},
-                                           EventCase{"manual", TRUE, FALSE},
                                            EventCase{"manualInitiallySet", TRUE, TRUE}),
                          [](const auto& info) { return info.param.name; });
 

@@ -93,20 +93,4 @@ TEST_F(NamedMutex, BelongsToTheUserAlone) {
   }
 }
 
-TEST(UnnamedMutex, IsPrivateAndWorks) {
-  HANDLE a = CreateMutexA(nullptr, FALSE, nullptr);
-  HANDLE b = CreateMutexA(nullptr, FALSE, nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-  ASSERT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
-  std::thread other([&] {
-    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_OBJECT_0);  // a different mutex
-    ReleaseMutex(b);
-  });
-  other.join();
-  ReleaseMutex(a);
-  CloseHandle(a);
-  CloseHandle(b);
-}
-
 }  // namespace
