@@ -144,17 +144,6 @@ TEST_F(NetworkEvents, DatagramLargerThanTheBufferIsCutAndReported) {
   }
 }
 
-// A datagram arriving from another thread wakes a wait in either order. (A stop event set from
-// another thread, and the network event winning over it, are the endpoint's tests in
-// tests/network.)
-TEST_F(NetworkEvents, DatagramFromAnotherThreadWakesTheWait) {
-  {
-    std::jthread sender([&] { Send("127.0.0.1", "late"); });
-    EXPECT_EQ(Wait(30000), WSA_WAIT_EVENT_0);
-  }
-  EXPECT_EQ(Receive(), "late");
-}
-
 TEST_F(NetworkEvents, BadWaitsFail) {
   EXPECT_EQ(WSAWaitForMultipleEvents(0, events_, FALSE, 0, FALSE), WSA_WAIT_FAILED);
   EXPECT_EQ(WSAWaitForMultipleEvents(2, events_, TRUE, 0, FALSE), WSA_WAIT_FAILED);
@@ -164,14 +153,6 @@ TEST_F(NetworkEvents, BadWaitsFail) {
   EXPECT_EQ(WSAGetLastError(), WSA_INVALID_HANDLE);
   EXPECT_EQ(WSAEventSelect(receiver_, events_[0], 1 << 1 /* FD_WRITE */), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-}
-
-TEST_F(NetworkEvents, CancelledSelectionNoLongerSignals) {
-  ASSERT_EQ(WSAEventSelect(receiver_, nullptr, 0), 0);
-  Send("127.0.0.1", "unseen");
-  AwaitQueued();
-  EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);
-  EXPECT_EQ(Receive(), "unseen");
 }
 
 // More datagrams than the socket takes from the system in one batch.
@@ -214,19 +195,6 @@ TEST_F(NetworkEvents, EnumerationTakesTheRecordOfTheWaitOrAsksTheSocket) {
   EXPECT_EQ(Enumerate(), 0);
 }
 
-TEST_F(NetworkEvents, SelectionMovedToAnotherEventSignalsOnlyThatOne) {
-  WSAEVENT other = WSACreateEvent();
-  ASSERT_EQ(WSAEventSelect(receiver_, other, FD_READ), 0);
-  Send("127.0.0.1", "moved");
-  AwaitQueued();
-  EXPECT_EQ(WSAWaitForMultipleEvents(1, &events_[0], FALSE, 0, FALSE), WSA_WAIT_TIMEOUT);
-  EXPECT_EQ(WSAWaitForMultipleEvents(1, &other, FALSE, 0, FALSE), WSA_WAIT_EVENT_0);
-  WSANETWORKEVENTS network{};
-  ASSERT_EQ(WSAEnumNetworkEvents(receiver_, other, &network), 0);
-  EXPECT_EQ(network.lNetworkEvents, FD_READ);
-  WSACloseEvent(other);
-}
-
 // A wait that polls the network event must also wake when another wait signals it from a
 // socket's condition, as every waiter on Windows would; either may start first.
 TEST_F(NetworkEvents, SignalFromOneWaitWakesAnotherWaiterOfTheEvent) {
@@ -256,40 +224,6 @@ TEST_F(NetworkEvents, SocketClosedWhileAWaitPollsIt) {
   EXPECT_EQ(woken, WSA_WAIT_EVENT_0 + 1);
   EXPECT_EQ(kwz_test::OpenDescriptorCount(), before - 1);
   EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);
-}
-
-TEST_F(NetworkEvents, EventClosedWhileSelected) {
-  ASSERT_TRUE(WSACloseEvent(events_[0]));
-  Send("127.0.0.1", "orphan");
-  AwaitQueued();
-  EXPECT_EQ(Wait(0), WSA_WAIT_FAILED);
-  EXPECT_EQ(WSAGetLastError(), WSA_INVALID_HANDLE);
-  WSANETWORKEVENTS network{};
-  EXPECT_EQ(WSAEnumNetworkEvents(receiver_, events_[0], &network), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSA_INVALID_HANDLE);
-  ASSERT_EQ(WSAEnumNetworkEvents(receiver_, nullptr, &network), 0);
-  EXPECT_EQ(network.lNetworkEvents, FD_READ);  // the selection outlives its event
-
-  events_[0] = WSACreateEvent();
-  ASSERT_EQ(WSAEventSelect(receiver_, events_[0], FD_READ | FD_CLOSE), 0);
-  EXPECT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
-  EXPECT_EQ(Receive(), "orphan");
-}
-
-// Joining twice and dropping twice are refused; a dropped group is no longer delivered. (A joined
-// group's datagrams reaching the socket are the endpoint's tests in tests/network.)
-TEST_F(NetworkEvents, MembershipIsJoinedAndDroppedOnce) {
-  ASSERT_TRUE(Join(IP_ADD_MEMBERSHIP));
-  EXPECT_FALSE(Join(IP_ADD_MEMBERSHIP));
-  EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
-  ASSERT_TRUE(Join(IP_DROP_MEMBERSHIP));
-  EXPECT_FALSE(Join(IP_DROP_MEMBERSHIP));
-  EXPECT_EQ(WSAGetLastError(), WSAEADDRNOTAVAIL);
-  Send(kGroup, "dropped");
-  Send("127.0.0.1", "unicast");
-  ASSERT_EQ(Wait(5000), WSA_WAIT_EVENT_0);
-  EXPECT_EQ(Receive(), "unicast");
-  EXPECT_EQ(Receive(), "error " + std::to_string(WSAEWOULDBLOCK));
 }
 
 TEST_F(NetworkEvents, ClosingTheSocketClosesItsMemberships) {
@@ -348,13 +282,10 @@ TEST_P(PlainEventWait, LowestSignalledWinsAndOnlyAnAutoResetWinnerIsConsumed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, PlainEventWait,
-    ::testing::Values(
-        PlainWaitCase{{true, true, true}, {false, false, false}, WSA_WAIT_TIMEOUT},
-        PlainWaitCase{{true, true, true}, {false, true, true}, WSA_WAIT_EVENT_0 + 1},
-        PlainWaitCase{{true, false, true}, {true, true, false}, WSA_WAIT_EVENT_0},
-        PlainWaitCase{{false, true, true}, {true, true, true}, WSA_WAIT_EVENT_0},
-        PlainWaitCase{{false, false, true}, {false, true, true}, WSA_WAIT_EVENT_0 + 1},
-        PlainWaitCase{{true, true, false}, {false, false, true}, WSA_WAIT_EVENT_0 + 2},
-        PlainWaitCase{{false, true, false}, {false, true, true}, WSA_WAIT_EVENT_0 + 1}));
+    ::testing::Values(PlainWaitCase{{true, true, true}, {false, false, false}, WSA_WAIT_TIMEOUT},
+                      PlainWaitCase{{true, true, true}, {false, true, true}, WSA_WAIT_EVENT_0 + 1},
+                      PlainWaitCase{{false, true, true}, {true, true, true}, WSA_WAIT_EVENT_0},
+                      PlainWaitCase{
+                          {true, true, false}, {false, false, true}, WSA_WAIT_EVENT_0 + 2}));
 
 }  // namespace
