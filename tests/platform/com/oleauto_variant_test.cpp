@@ -102,24 +102,17 @@ const ChangeCase kChangeCases[] = {
     {"TextWithBlanksAndSign", VT_BSTR, 0, 0, u"  -17 ", VT_I4, 0, kOk, -17, 0, nullptr},
     {"TextHalfRoundsToEvenDown", VT_BSTR, 0, 0, u"2.5", VT_I4, 0, kOk, 2, 0, nullptr},
     {"TextHalfRoundsToEvenUp", VT_BSTR, 0, 0, u"3.5", VT_I4, 0, kOk, 4, 0, nullptr},
-    {"TextExponent", VT_BSTR, 0, 0, u"1e3", VT_I4, 0, kOk, 1000, 0, nullptr},
     {"TextLongMax", VT_BSTR, 0, 0, u"2147483647", VT_I4, 0, kOk, 2147483647, 0, nullptr},
-    {"TextUlongMax", VT_BSTR, 0, 0, u"4294967295", VT_UI4, 0, kOk, 4294967295, 0, nullptr},
-    {"TextToDouble", VT_BSTR, 0, 0, u"0.25", VT_R8, 0, kOk, 0, 0.25, nullptr},
     // Text that is no number, or too big.
     {"TextWithTrailingLetters", VT_BSTR, 0, 0, u"12abc", VT_I4, 0, kMismatch, 0, 0, nullptr},
     {"EmptyText", VT_BSTR, 0, 0, u"", VT_I4, 0, kMismatch, 0, 0, nullptr},
-    {"BlankText", VT_BSTR, 0, 0, u"   ", VT_I4, 0, kMismatch, 0, 0, nullptr},
-    {"HexText", VT_BSTR, 0, 0, u"0x10", VT_I4, 0, kMismatch, 0, 0, nullptr},
     {"NanText", VT_BSTR, 0, 0, u"nan", VT_R8, 0, kMismatch, 0, 0, nullptr},
     {"TextPastLongMax", VT_BSTR, 0, 0, u"2147483648", VT_I4, 0, kOverflow, 0, 0, nullptr},
     {"NegativeTextToUlong", VT_BSTR, 0, 0, u"-1", VT_UI4, 0, kOverflow, 0, 0, nullptr},
     {"HugeExponent", VT_BSTR, 0, 0, u"1e400", VT_R8, 0, kOverflow, 0, 0, nullptr},
     // Numbers to text.
     {"LongToText", VT_I4, -123, 0, nullptr, VT_BSTR, 0, kOk, 0, 0, u"-123"},
-    {"DoubleToText", VT_R8, 0, 1.5, nullptr, VT_BSTR, 0, kOk, 0, 0, u"1.5"},
     // Booleans.
-    {"TrueToLong", VT_BOOL, -1, 0, nullptr, VT_I4, 0, kOk, -1, 0, nullptr},
     {"TrueToTextAsNumber", VT_BOOL, -1, 0, nullptr, VT_BSTR, 0, kOk, 0, 0, u"-1"},
     {"TrueToTextAsWord", VT_BOOL, -1, 0, nullptr, VT_BSTR, VARIANT_ALPHABOOL, kOk, 0, 0, u"True"},
     {"NonZeroToBool", VT_I4, 5, 0, nullptr, VT_BOOL, 0, kOk, -1, 0, nullptr},
@@ -129,12 +122,10 @@ const ChangeCase kChangeCases[] = {
     // Widening and narrowing.
     {"LongToShortOverflow", VT_I4, 40000, 0, nullptr, VT_I2, 0, kOverflow, 0, 0, nullptr},
     {"UlongPastLongMax", VT_UI4, 0x80000000u, 0, nullptr, VT_I4, 0, kOverflow, 0, 0, nullptr},
-    {"NegativeLongToUlong", VT_I4, -1, 0, nullptr, VT_UI4, 0, kOverflow, 0, 0, nullptr},
     {"DoubleToLongRounds", VT_R8, 0, 2.5, nullptr, VT_I4, 0, kOk, 2, 0, nullptr},
     {"DoubleToLongOverflow", VT_R8, 0, 1e10, nullptr, VT_I4, 0, kOverflow, 0, 0, nullptr},
     // Empty and null.
     {"EmptyToLong", VT_EMPTY, 0, 0, nullptr, VT_I4, 0, kOk, 0, 0, nullptr},
-    {"EmptyToText", VT_EMPTY, 0, 0, nullptr, VT_BSTR, 0, kOk, 0, 0, u""},
     {"NullToLong", VT_NULL, 0, 0, nullptr, VT_I4, 0, kMismatch, 0, 0, nullptr},
     {"LongToByrefTarget", VT_I4, 1, 0, nullptr, VT_I4 | VT_BYREF, 0, kMismatch, 0, 0, nullptr},
 };
@@ -212,14 +203,6 @@ TEST(VariantTest, CopyDuplicatesTextAndHoldsInterfaces) {
   bad.vt = 0x0FFF;
   EXPECT_EQ(VariantClear(&bad), DISP_E_BADVARTYPE);
   bad.vt = VT_EMPTY;
-}
-
-TEST(BstrTest, EmbeddedNulsCount) {
-  BSTR text = SysAllocStringLen(u"a\0b", 3);
-  EXPECT_EQ(SysStringLen(text), 3u);
-  EXPECT_EQ(SysStringByteLen(text), 6u);
-  SysFreeString(text);
-  EXPECT_EQ(SysStringLen(nullptr), 0u);
 }
 
 TEST(GuidTest, TextRoundTripsAndBadTextIsRefused) {
