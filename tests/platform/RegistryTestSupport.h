@@ -15,7 +15,6 @@ class ScopedRegistry {
   ScopedRegistry()
       : machine_("ProgramData", (std::string(dir_.path()) + "/machine").c_str()),
         user_("XDG_DATA_HOME", (std::string(dir_.path()) + "/user").c_str()) {}
-  std::string MachineFile() const { return std::string(dir_.path()) + "/machine/kwz/machine.reg"; }
   std::string UserFile() const { return std::string(dir_.path()) + "/user/kwz/user.reg"; }
 
  private:
