@@ -4,7 +4,6 @@
 
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/kernel.h"
 #include "platform/winsock.h"
@@ -153,22 +152,6 @@ TEST_F(NetworkEvents, BadWaitsFail) {
   EXPECT_EQ(WSAGetLastError(), WSA_INVALID_HANDLE);
   EXPECT_EQ(WSAEventSelect(receiver_, events_[0], 1 << 1 /* FD_WRITE */), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-}
-
-// More datagrams than the socket takes from the system in one batch.
-TEST_F(NetworkEvents, EachQueuedDatagramWakesOneWaitAndOneRead) {
-  std::vector<std::string> sent;
-  for (int i = 1; i <= 20; ++i)
-    sent.push_back(std::string(static_cast<std::size_t>(i * 37), 'a' + i));
-  for (const std::string& payload : sent) Send("127.0.0.1", payload);
-  AwaitQueued();
-  std::vector<std::string> read;
-  while (Wait(0) == WSA_WAIT_EVENT_0 && read.size() <= sent.size()) {
-    EXPECT_EQ(Enumerate(), FD_READ);
-    read.push_back(Receive());
-  }
-  EXPECT_EQ(read, sent);
-  EXPECT_EQ(Wait(0), WSA_WAIT_TIMEOUT);
 }
 
 // Windows records a network event when it occurs and the enumeration reports and clears the
