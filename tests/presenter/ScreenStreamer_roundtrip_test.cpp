@@ -6,11 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
-#include "platform/gdi_testing.h"
-#include "platform/winuser.h"
 #include "presenter/SyntheticDesktop.h"
 #include "tests/presenter/ViewerHarness.h"
 
@@ -49,10 +46,6 @@ TEST_P(EveryMode, ViewerRebuildsTheCapturedScreen) {
     const auto messages = StreamFrame(streamer, FrameOf(last, kWidth, kHeight));
     ASSERT_FALSE(messages.empty()) << "frame " << n;
     for (const SentMessage& m : messages) {
-      EXPECT_EQ(m.mode, c.mode);
-      EXPECT_EQ(m.bytesPerPixel, c.bytesPerPixel);
-      EXPECT_EQ(m.width, kWidth);
-      EXPECT_EQ(m.height, kHeight);
       // Whatever was sent decodes: a block to its full size, a frame to the whole picture.
       const std::int32_t decoded = viewer.Take(m);
       if (c.mode <= 2) {
@@ -81,7 +74,6 @@ TEST_P(EveryMode, ViewerRebuildsTheCapturedScreen) {
     return;
   }
   const double psnr = PsnrBgr(last, seen, kWidth, kHeight);
-  std::printf("mode %d at %d bits: %.2f dB\n", c.mode, c.bytesPerPixel * 8, psnr);
   if (std::isinf(c.minPsnr)) {
     EXPECT_TRUE(std::isinf(psnr)) << psnr << " dB";
   } else {
@@ -119,55 +111,6 @@ TEST(GeometryMode, OneEmptyMessageSetsAWhiteBitmapOfTheGrid) {
   for (std::uint32_t i = 0; i < viewer.Surface().PixelsSize(); ++i)
     ASSERT_EQ(viewer.Surface().Pixels()[i], 0xFF) << i;
 }
-
-// What the window shows after a paint: the captured screen the right way up.
-struct PaintCase {
-  int mode;
-  int bytesPerPixel;
-};
-
-class PaintedUpright : public ::testing::TestWithParam<PaintCase> {
- protected:
-  static void SetUpTestSuite() {
-    ASSERT_TRUE(kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless));
-  }
-};
-
-TEST_P(PaintedUpright, WindowShowsTheScreenNotItsMirrorImage) {
-  presenter::ScreenStreamSettings settings;
-  settings.streamMode = GetParam().mode;
-  settings.bytesPerPixel = GetParam().bytesPerPixel;
-  presenter::CScreenStreamer streamer(settings);
-  SyntheticDesktop desktop(kWidth, kHeight);
-  const std::vector<std::uint8_t> screen = desktop.Render(7);
-  ViewerHarness viewer;
-  viewer.TakeAll(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight)));
-
-  HWND window = CreateWindowExW(0, u"STATIC", u"viewer", WS_POPUP | WS_VISIBLE, 0, 0, kWidth,
-                                kHeight, nullptr, nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  viewer.Surface().Draw(viewer.LastHeader(), window, 0xFFE0, 0xFFE0);
-  std::vector<std::uint32_t> shown;
-  int width = 0, height = 0;
-  ASSERT_TRUE(kwz_platform::ReadWindowPixels(window, &shown, &width, &height));
-  DestroyWindow(window);
-  ASSERT_EQ(width, kWidth);
-  ASSERT_EQ(height, kHeight);
-
-  std::vector<std::uint8_t> bgr(static_cast<std::size_t>(kWidth) * kHeight * 3);
-  for (std::size_t p = 0; p < shown.size(); ++p) {
-    bgr[p * 3] = static_cast<std::uint8_t>(shown[p]);
-    bgr[p * 3 + 1] = static_cast<std::uint8_t>(shown[p] >> 8);
-    bgr[p * 3 + 2] = static_cast<std::uint8_t>(shown[p] >> 16);
-  }
-  const double upright = PsnrBgr(screen, bgr, kWidth, kHeight);
-  const double mirrored = PsnrBgr(FlipRows(screen, kWidth * 4), bgr, kWidth, kHeight);
-  EXPECT_GE(upright, 30.0);
-  EXPECT_LT(mirrored, upright - 10);
-}
-
-INSTANTIATE_TEST_SUITE_P(Presenter, PaintedUpright,
-                         ::testing::Values(PaintCase{1, 4}, PaintCase{4, 3}));
 
 }  // namespace
 }  // namespace kwz_test
