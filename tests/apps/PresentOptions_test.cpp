@@ -7,18 +7,14 @@
 #include <vector>
 
 #include "apps/kwz-present/PresentOptions.h"
+#include "tests/apps/CommandLine.h"
 
 namespace kwz_present {
 namespace {
 
-// Parses a command line given as one string of words.
 ParseResult Parse(const std::string& line, PresentOptions* options, std::string* error) {
-  std::istringstream words(line);
-  std::vector<std::string> args{"kwz-present"};
-  for (std::string word; words >> word;) args.push_back(word);
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  return ParsePresentOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+  kwz_test::CommandLine command("kwz-present", line);
+  return ParsePresentOptions(command.argc(), command.argv(), options, error);
 }
 
 PresentOptions Accepted(const std::string& line) {

@@ -6,26 +6,24 @@
 #include <vector>
 
 #include "apps/kwz-web/WebOptions.h"
+#include "tests/apps/CommandLine.h"
 #include "web/HttpListener.h"
 
 namespace {
 
 using kwz_webapp::ParseResult;
 
-ParseResult Parse(std::vector<std::string> args, kwz_web::GatewayOptions* options,
-                  std::string* error) {
-  args.insert(args.begin(), "kwz-web");
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  return kwz_webapp::ParseWebOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+ParseResult Parse(const std::string& line, kwz_web::GatewayOptions* options, std::string* error) {
+  kwz_test::CommandLine command("kwz-web", line);
+  return kwz_webapp::ParseWebOptions(command.argc(), command.argv(), options, error);
 }
 
 TEST(WebOptions, EverySetting) {
   kwz_web::GatewayOptions o;
   std::string error;
-  ASSERT_EQ(Parse({"--source-address", "127.0.0.1", "--source-port", "47010", "--group",
-                   "239.1.2.3", "--http", "127.0.0.1:0", "--server-address", "127.0.0.2",
-                   "--server-port", "47100", "--remote-control", "--token", "abcdefABCDEF0123"},
+  ASSERT_EQ(Parse("--source-address 127.0.0.1 --source-port 47010 --group 239.1.2.3 --http "
+                  "127.0.0.1:0 --server-address 127.0.0.2 --server-port 47100 --remote-control "
+                  "--token abcdefABCDEF0123",
                   &o, &error),
             ParseResult::kRun)
       << error;
@@ -40,44 +38,42 @@ TEST(WebOptions, EverySetting) {
 
   // By default the page is on loopback and remote control is off.
   o = kwz_web::GatewayOptions{};
-  ASSERT_EQ(Parse({"--source-address", "0.0.0.0", "--source-port", "60004"}, &o, &error),
-            ParseResult::kRun);
+  ASSERT_EQ(Parse("--source-address 0.0.0.0 --source-port 60004", &o, &error), ParseResult::kRun);
   EXPECT_EQ(o.httpAddress, "127.0.0.1");
   EXPECT_FALSE(o.serverAddress);
   EXPECT_TRUE(o.token.empty());  // a random one is made at start
 }
 
 TEST(WebOptions, MistakesAreRefusedWithTheirReason) {
-  const std::vector<std::string> source = {"--source-address", "127.0.0.1", "--source-port",
-                                           "47010"};
   struct Case {
-    std::vector<std::string> extra;
+    const char* extra;
     const char* reason;
   };
   const Case cases[] = {
-      {{"--source-port", "47011"}, "even port"},
-      {{"--source-address", "localhost"}, "not an IPv4 address"},
-      {{"--group", "10.0.0.1"}, "not an IPv4 multicast group"},
-      {{"--http", "127.0.0.1"}, "ADDRESS:PORT"},
-      {{"--http", "127.0.0.1:65536"}, "ADDRESS:PORT"},
-      {{"--remote-control"}, "needs --server-address"},
-      {{"--server-address", "127.0.0.1", "--server-port", "5"}, "go with --remote-control"},
-      {{"--token", "short"}, "16 to 64 letters"},
-      {{"--token", "abcdefghijklmnop/"}, "16 to 64 letters"},
-      {{"--frobnicate", "1"}, "unknown option"},
-      {{"stray"}, "unexpected argument"},
+      {"--source-port 47011", "even port"},
+      {"--source-address localhost", "not an IPv4 address"},
+      {"--group 10.0.0.1", "not an IPv4 multicast group"},
+      {"--http 127.0.0.1", "ADDRESS:PORT"},
+      {"--http 127.0.0.1:65536", "ADDRESS:PORT"},
+      {"--remote-control", "needs --server-address"},
+      {"--server-address 127.0.0.1 --server-port 5", "go with --remote-control"},
+      {"--token short", "16 to 64 letters"},
+      {"--token abcdefghijklmnop/", "16 to 64 letters"},
+      {"--frobnicate 1", "unknown option"},
+      {"stray", "unexpected argument"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = source;
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
     kwz_web::GatewayOptions o;
     std::string error;
-    EXPECT_EQ(Parse(args, &o, &error), ParseResult::kBadArguments) << c.extra[0];
+    EXPECT_EQ(
+        Parse(std::string("--source-address 127.0.0.1 --source-port 47010 ") + c.extra, &o, &error),
+        ParseResult::kBadArguments)
+        << c.extra;
     EXPECT_NE(error.find(c.reason), std::string::npos) << error;
   }
   kwz_web::GatewayOptions o;
   std::string error;
-  EXPECT_EQ(Parse({"--source-port", "47010"}, &o, &error), ParseResult::kBadArguments);
+  EXPECT_EQ(Parse("--source-port 47010", &o, &error), ParseResult::kBadArguments);
 }
 
 TEST(WebAccess, OnlyTheTokenOpensThePageAndTheSocket) {
