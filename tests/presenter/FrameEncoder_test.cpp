@@ -1,10 +1,121 @@
+// The whole-frame encoders (MPEG-4, H.264, VP8, VP9): what they refuse, the cap on a frame's
+// size, key frames, and that what they code decodes in the viewer's own decoders without drift.
 #include <gtest/gtest.h>
 
-#include "tests/presenter/FrameEncoderSuite.h"
+#include <vector>
+
+#include "presenter/CI420Picture.h"
+#include "presenter/IFrameEncoder.h"
+#include "presenter/ScreenMessageWriter.h"
+#include "presenter/SyntheticDesktop.h"
+#include "tests/presenter/BitstreamChecks.h"
+#include "tests/presenter/ViewerHarness.h"
 
 namespace kwz_test {
 namespace {
 
+struct EncoderCase {
+  int streamMode;
+  // A cap low enough that the synthetic screen at capWidth × capHeight needs coarser re-encodes.
+  int capWidth;
+  int capHeight;
+  size_t smallCap;
+};
+
+inline void PrintTo(const EncoderCase& c, std::ostream* os) {
+  *os << "mode" << c.streamMode;
+}
+
+// A frame body handed to the viewer's own decoders: how close the picture it then shows is to the
+// one coded.
+double Shown(ViewerHarness& viewer, int mode, int width, int height,
+             const std::vector<uint8_t>& body, const std::vector<uint8_t>& bgra) {
+  presenter::ScreenMessageFields fields;
+  fields.streamMode = static_cast<uint8_t>(mode);
+  fields.width = static_cast<uint16_t>(width);
+  fields.height = static_cast<uint16_t>(height);
+  SentMessage message;
+  presenter::WriteScreenMessage(fields, body.data(), body.size(), &message.bytes);
+  EXPECT_GT(viewer.Take(message), 0);
+  // The viewer's bitmap is bottom-up: the streamer codes a screen's rows last to first.
+  return PsnrBgr(FlipRows(bgra, width * 4), viewer.VisibleBgr(width, height), width, height);
+}
+
+class FrameEncoderSuite : public ::testing::TestWithParam<EncoderCase> {
+ protected:
+  static FrameEncoderSettings Settings(int width, int height, size_t cap = kMaxFrameBodyBytes) {
+    FrameEncoderSettings s;
+    s.width = width;
+    s.height = height;
+    s.frameRate = 15;
+    s.maxFrameBytes = cap;
+    return s;
+  }
+};
+
+// With a cap far below what the rate control aims at, frames are coded again coarser or left
+// out; what is sent still fits, a left-out frame is followed by a key frame, and the receiver's
+// pictures never drift from the source.
+TEST_P(FrameEncoderSuite, SmallCapReencodesOrDropsWithoutDrift) {
+  const EncoderCase c = GetParam();
+  auto encoder = CreateFrameEncoder(c.streamMode, Settings(c.capWidth, c.capHeight, c.smallCap));
+  ViewerHarness viewer;
+  SyntheticDesktop desktop(c.capWidth, c.capHeight);
+  std::vector<uint8_t> body;
+  int sent = 0;
+  bool previousDropped = false;
+  for (uint32_t n = 0; n < 8; ++n) {
+    SCOPED_TRACE(n);
+    const std::vector<uint8_t> bgra = desktop.Render(SyntheticDesktop::kFramesPerScene * n / 4);
+    if (!encoder->Encode(bgra.data(), desktop.StrideBytes(), false, &body)) {
+      EXPECT_TRUE(body.empty());
+      previousDropped = true;
+      continue;
+    }
+    ++sent;
+    EXPECT_LE(body.size(), c.smallCap);
+    if (previousDropped) {
+      EXPECT_TRUE(encoder->LastFrameWasKey());
+    }
+    previousDropped = false;
+    ExpectFrameStructure(c.streamMode, body, encoder->LastFrameWasKey());
+    EXPECT_GE(Shown(viewer, c.streamMode, c.capWidth, c.capHeight, body, bgra), 18.0);
+  }
+  EXPECT_GE(sent, 1);
+}
+
+// The first frame is a key frame; a refused picture sends nothing and leaves the stream intact
+// for the next one.
+TEST_P(FrameEncoderSuite, RefusedPictureLeavesStreamIntact) {
+  const int mode = GetParam().streamMode;
+  auto encoder = CreateFrameEncoder(mode, Settings(320, 240));
+  ViewerHarness viewer;
+  SyntheticDesktop desktop(320, 240);
+  std::vector<uint8_t> body{1, 2, 3};
+  const std::vector<uint8_t> first = desktop.Render(0);
+  ASSERT_TRUE(encoder->Encode(first.data(), desktop.StrideBytes(), false, &body));
+  EXPECT_TRUE(encoder->LastFrameWasKey());
+  Shown(viewer, mode, 320, 240, body, first);
+
+  EXPECT_FALSE(encoder->Encode(nullptr, desktop.StrideBytes(), false, &body));
+  EXPECT_TRUE(body.empty());
+  EXPECT_FALSE(encoder->Encode(first.data(), desktop.StrideBytes() - 4, false, &body));
+  EXPECT_FALSE(encoder->Encode(first.data(), desktop.StrideBytes(), false, nullptr));
+
+  const std::vector<uint8_t> next = desktop.Render(1);
+  ASSERT_TRUE(encoder->Encode(next.data(), desktop.StrideBytes(), false, &body));
+  EXPECT_FALSE(encoder->LastFrameWasKey());
+  EXPECT_GE(Shown(viewer, mode, 320, 240, body, next), 30.0);
+  // A key frame asked for is one, and says so in its bitstream.
+  ASSERT_TRUE(encoder->Encode(next.data(), desktop.StrideBytes(), true, &body));
+  EXPECT_TRUE(encoder->LastFrameWasKey());
+  ExpectFrameStructure(mode, body, true);
+}
+
+// MPEG-4 Part 2 cannot code a 720p screen of text in a small cap at all (its coarsest
+// quantiser is 31), so its small-cap case runs at a smaller size.
+INSTANTIATE_TEST_SUITE_P(Mpeg4, FrameEncoderSuite,
+                         ::testing::Values(EncoderCase{3, 640, 368, 12000}));
 INSTANTIATE_TEST_SUITE_P(H264AndVpx, FrameEncoderSuite,
                          ::testing::Values(EncoderCase{4, 1280, 720, 12000},
                                            EncoderCase{5, 1280, 720, 12000},
@@ -63,6 +174,20 @@ TEST(CI420Picture, ConvertsBgraToStudioRangeBt601) {
     EXPECT_NEAR(picture.U()[9], c.u, 2);
     EXPECT_NEAR(picture.V()[9], c.v, 2);
   }
+}
+
+TEST(Mpeg4FrameEncoder, FirstFrameOpensWithVolHeaderInBand) {
+  FrameEncoderSettings s;
+  s.width = 320;
+  s.height = 240;
+  auto encoder = CreateFrameEncoder(3, s);
+  SyntheticDesktop desktop(320, 240);
+  const std::vector<uint8_t> bgra = desktop.Render(0);
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(encoder->Encode(bgra.data(), desktop.StrideBytes(), false, &body));
+  // Visual object sequence, then the VOL: 00 00 01 20.
+  EXPECT_EQ(FindStartCode(body, 0xB0), 0);
+  EXPECT_GT(FindStartCode(body, 0x20), 0);
 }
 
 }  // namespace
