@@ -140,11 +140,6 @@ Box OnScreen(Display* display, Window window) {
   return Box{x, y, static_cast<int>(width), static_cast<int>(height)};
 }
 
-std::uint32_t Channel(unsigned long pixel, unsigned long mask) {
-  const int shift = __builtin_ctzl(mask);
-  return static_cast<std::uint32_t>(((pixel & mask) >> shift) * 255 / (mask >> shift));
-}
-
 // RGB of the window's top-left width x height as the server shows it; empty when unreadable.
 std::vector<std::uint8_t> Screenshot(Display* display, Window window, int width, int height) {
   XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(width),
@@ -154,8 +149,10 @@ std::vector<std::uint8_t> Screenshot(Display* display, Window window, int width,
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const unsigned long pixel = XGetPixel(image, x, y);
-      for (unsigned long mask : {image->red_mask, image->green_mask, image->blue_mask})
-        rgb.push_back(static_cast<std::uint8_t>(Channel(pixel, mask)));
+      for (unsigned long mask : {image->red_mask, image->green_mask, image->blue_mask}) {
+        const int shift = __builtin_ctzl(mask);
+        rgb.push_back(static_cast<std::uint8_t>(((pixel & mask) >> shift) * 255 / (mask >> shift)));
+      }
     }
   }
   XDestroyImage(image);
@@ -173,12 +170,6 @@ void SendClientMessage(Display* display, Window to, long mask, Window about, con
   event.xclient.data.l[1] = second;
   XSendEvent(display, to, False, mask, &event);
   XSync(display, False);
-}
-
-// What a window manager sends when the user closes the window.
-void RequestClose(Display* display, Window window) {
-  SendClientMessage(display, window, NoEventMask, window, "WM_PROTOCOLS",
-                    static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False)), 0);
 }
 
 void Pointer(Display* display, int x, int y) {
@@ -259,7 +250,9 @@ TEST_P(ViewerShowsThePresenter, LastPictureThenACleanEnd) {
       // An embedded control has no frame of its own to be closed.
       viewer.Interrupt();
     } else {
-      RequestClose(display, frame);
+      // What a window manager sends when the user closes the window.
+      SendClientMessage(display, frame, NoEventMask, frame, "WM_PROTOCOLS",
+                        static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False)), 0);
     }
   }
   // Without a limit of its own, a viewer that ignored the request would be killed here.
