@@ -19,8 +19,6 @@ std::vector<SentMessage> StreamFrame(presenter::CScreenStreamer& streamer,
         EXPECT_GE(length, 29u);
         if (length < 29) return;
         auto u16 = [&](int at) { return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8); };
-        m.mode = data[2];
-        m.bytesPerPixel = data[3];
         m.width = u16(6);
         m.height = u16(8);
         m.cursorX = u16(20);
@@ -51,9 +49,6 @@ std::int32_t ViewerHarness::Take(const SentMessage& message) {
   // The engine replaces the stream mode by the bytes per pixel before decoding.
   m_surface.SetStreamMode(header.biCompression);
   header.biCompression = header.biBitCount / 8;
-  m_lastHeader = header;
-  m_cursorX = m_packet.Header().CursorX;
-  m_cursorY = m_packet.Header().CursorY;
   const std::uint32_t bodyLength = m_packet.Header().BodyLength;
   return m_surface.DecodeMessage(header, blockIndex, bodyLength ? m_packet.Body() : nullptr,
                                  bodyLength);

@@ -15,8 +15,6 @@ namespace kwz_test {
 // A message as the streamer produced it, with its header fields read back.
 struct SentMessage {
   std::vector<std::uint8_t> bytes;
-  int mode = 0;
-  int bytesPerPixel = 0;
   int width = 0;
   int height = 0;
   int blockIndex = 0;
@@ -44,16 +42,10 @@ class ViewerHarness {
   std::vector<std::uint8_t> VisibleBgr(int width, int height) const;
 
   CBMPManager& Surface() { return m_surface; }
-  const BITMAPINFOHEADER& LastHeader() const { return m_lastHeader; }
-  std::uint16_t LastCursorX() const { return m_cursorX; }
-  std::uint16_t LastCursorY() const { return m_cursorY; }
 
  private:
   CSSPacket m_packet;
   CBMPManager m_surface;
-  BITMAPINFOHEADER m_lastHeader{};
-  std::uint16_t m_cursorX = 0;
-  std::uint16_t m_cursorY = 0;
 };
 
 // Peak signal-to-noise ratio in dB between an upright BGRA picture and B, G, R bytes of the same
