@@ -1,6 +1,6 @@
 // kwz-relay as a user runs it, between a sender and a collector of the test on loopback: the
 // scripted faults come out exactly, the statistics line says what happened, and a run ends on
-// its count, its time limit or an interrupt.
+// its count or its time limit.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -56,21 +56,16 @@ TEST(KwzRelay, ScriptedFaultsComeOutExactly) {
   EXPECT_EQ(collector.Drain(500), expected);
 }
 
-TEST(KwzRelay, TimeLimitAndInterruptEndTheRunWithStatistics) {
+// (An interrupt ends the run with its statistics in the end-to-end test.)
+TEST(KwzRelay, TimeLimitEndsTheRunWithStatistics) {
   kwz_test::UdpCollector collector;
   ASSERT_TRUE(collector.ok());
-  const std::string to = std::to_string(collector.port());
   const kwz_test::ProgramResult timed = kwz_test::RunProgram(
-      KWZ_RELAY_PATH, {"--listen", ListenPort(), "--to", to, "--seconds", "1"}, kTimeoutMs);
+      KWZ_RELAY_PATH,
+      {"--listen", ListenPort(), "--to", std::to_string(collector.port()), "--seconds", "1"},
+      kTimeoutMs);
   EXPECT_EQ(timed.exitCode, 0) << timed.err;
   EXPECT_NE(timed.out.find("received 0 sent 0 dropped 0"), std::string::npos) << timed.out;
-
-  kwz_test::RunningProgram relay(KWZ_RELAY_PATH, {"--listen", ListenPort(), "--to", to});
-  ASSERT_TRUE(relay.WaitForOut("-> 127.0.0.1:", kTimeoutMs));
-  relay.Interrupt();
-  const kwz_test::ProgramResult interrupted = relay.Wait(kTimeoutMs);
-  EXPECT_EQ(interrupted.exitCode, 0) << interrupted.err;
-  EXPECT_NE(interrupted.out.find("received 0 sent 0"), std::string::npos) << interrupted.out;
 }
 
 TEST(KwzRelay, AnotherAddressIsRefusedBeforeAnythingIsSent) {
