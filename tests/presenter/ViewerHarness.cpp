@@ -19,6 +19,8 @@ std::vector<SentMessage> StreamFrame(presenter::CScreenStreamer& streamer,
         EXPECT_GE(length, 29u);
         if (length < 29) return;
         auto u16 = [&](int at) { return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8); };
+        m.mode = data[2];
+        m.bytesPerPixel = data[3];
         m.width = u16(6);
         m.height = u16(8);
         m.cursorX = u16(20);

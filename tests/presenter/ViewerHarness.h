@@ -15,6 +15,8 @@ namespace kwz_test {
 // A message as the streamer produced it, with its header fields read back.
 struct SentMessage {
   std::vector<std::uint8_t> bytes;
+  int mode = 0;
+  int bytesPerPixel = 0;
   int width = 0;
   int height = 0;
   int blockIndex = 0;
