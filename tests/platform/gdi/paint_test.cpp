@@ -67,7 +67,7 @@ class GdiPaintTest : public ::testing::TestWithParam<Backend> {
   const void* Bits(const std::vector<std::uint8_t>& bits) {
     if (!GetParam().platformBuffers) return bits.data();
     Ipp8u* copy = w7_ippsMalloc_8u(static_cast<int>(std::max<size_t>(bits.size(), 1)));
-    std::memcpy(copy, bits.data(), bits.size());
+    if (!bits.empty()) std::memcpy(copy, bits.data(), bits.size());  // data() may be null
     buffers_.push_back(copy);
     return copy;
   }
