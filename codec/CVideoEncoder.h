@@ -22,7 +22,7 @@ class CVideoEncoder {
   // Takes the block size. Only 32-bit uncompressed RGB is accepted (stored as RGB3); anything
   // else returns E_FAIL and changes nothing.
   HRESULT SetInputFormat(const BITMAPINFOHEADER* format);
-  // 1 (best) to 100 (smallest) set the JPEG quantiser; other values change nothing.
+  // 1 (smallest) to 100 (finest) set the JPEG quantiser; other values change nothing.
   void SetQuality(int quality);
   void SetBitRate(int kbps) { m_bitRate = kbps; }
   void SetFrameRate(int frameRate) { m_frameRate = frameRate; }
