@@ -4,7 +4,6 @@
 #include <time.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <mutex>
