@@ -7,6 +7,7 @@
 #include "network/CNetwork.h"
 #include "platform/kernel.h"
 #include "platform/winsock.h"
+#include "runtime/CEvent.h"
 #include "tests/support/ChildProcess.h"
 
 namespace kwz_test {
@@ -21,17 +22,10 @@ class TestableNetwork : public CNetwork {
   using CNetwork::m_pSharedView;
 };
 
-// An auto-reset stop event, closed with the object; it stands wherever a HANDLE is wanted.
-class StopEvent {
+// An auto-reset stop event that stands wherever a HANDLE is wanted.
+class StopEvent : public CEvent {
  public:
-  StopEvent() : handle_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-  ~StopEvent() { CloseHandle(handle_); }
-  StopEvent(const StopEvent&) = delete;
-  StopEvent& operator=(const StopEvent&) = delete;
-  operator HANDLE() const { return handle_; }
-
- private:
-  HANDLE handle_;
+  operator HANDLE() const { return GetHandle(); }
 };
 
 // The port a socket is bound to, host order; 0 when unbound or unknown.
