@@ -1,8 +1,7 @@
-// Windows, device contexts, cursors, display enumeration and bad handles and arguments on the
-// headless backend; painting on every backend is in paint_test.cpp.
+// What the headless backend refuses: classes, windows, device contexts, cursors and displays it
+// does not have, and bad handles and arguments. Windows and painting as the system uses them
+// are the control's and the engine's tests'.
 #include <gtest/gtest.h>
-
-#include <tuple>
 
 #include "platform/kernel.h"
 #include "platform/winerror.h"
@@ -47,47 +46,10 @@ TEST_F(GdiWindowTest, ClassesRegisterOnceAndKeepTheirWindowProcedure) {
       CreateWindowExW(0, u"KwzNoSuchClass", u"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
       nullptr);
   EXPECT_EQ(GetLastError(), ERROR_CANNOT_FIND_WND_CLASS);
-}
-
-TEST_F(GdiWindowTest, ChildWindowsSitInTheirParentShowWithItAndDieWithIt) {
   EXPECT_EQ(
       CreateWindowExW(0, u"STATIC", u"", WS_CHILD, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr),
       nullptr);
   EXPECT_EQ(GetLastError(), ERROR_TLW_WITH_WSCHILD);
-  HWND parent = CreateWindowExW(0, u"STATIC", u"", WS_VISIBLE, 100, 50, 300, 200, nullptr, nullptr,
-                                nullptr, nullptr);
-  HWND child = CreateWindowExW(0, u"STATIC", u"", WS_CHILD | WS_VISIBLE, 10, 20, 64, 48, parent,
-                               nullptr, nullptr, nullptr);
-  ASSERT_NE(child, nullptr);
-  RECT r{};
-  ASSERT_TRUE(GetWindowRect(child, &r));
-  EXPECT_EQ(std::tuple(r.left, r.top, r.right, r.bottom), std::tuple(110, 70, 174, 118));
-  ASSERT_TRUE(GetClientRect(child, &r));
-  EXPECT_EQ(std::tuple(r.left, r.top, r.right, r.bottom), std::tuple(0, 0, 64, 48));
-  // A child shows only while it and every parent are shown; hiding or showing a window answers
-  // whether it was visible, and SetWindowPos's show and hide flags count the same.
-  HWND hidden =
-      CreateWindowExW(0, u"STATIC", u"", WS_CHILD, 0, 0, 10, 10, parent, nullptr, nullptr, nullptr);
-  EXPECT_EQ(GetParent(child), parent);
-  EXPECT_EQ(GetParent(parent), nullptr);
-  EXPECT_TRUE(IsWindowVisible(child));
-  EXPECT_FALSE(IsWindowVisible(hidden));
-  EXPECT_TRUE(ShowWindow(parent, SW_HIDE));
-  EXPECT_FALSE(IsWindowVisible(child));
-  EXPECT_FALSE(ShowWindow(parent, SW_HIDE));
-  EXPECT_FALSE(ShowWindow(parent, SW_SHOW));
-  EXPECT_TRUE(IsWindowVisible(child));
-  EXPECT_TRUE(SetWindowPos(child, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_HIDEWINDOW));
-  EXPECT_FALSE(IsWindowVisible(child));
-  EXPECT_TRUE(IsWindowVisible(parent));
-  EXPECT_TRUE(SetWindowPos(child, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW));
-  EXPECT_TRUE(IsWindowVisible(child));
-
-  EXPECT_TRUE(DestroyWindow(parent));
-  EXPECT_FALSE(IsWindow(child));
-  EXPECT_FALSE(ShowWindow(child, SW_SHOW));
-  EXPECT_FALSE(DestroyWindow(child));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
 }
 
 // Bad handles, and bitmaps and arguments the painting calls do not take, are answered with zero
@@ -147,30 +109,13 @@ TEST_F(GdiWindowTest, BadHandlesAndArgumentsAreAnsweredWithZero) {
   EXPECT_EQ(ReleaseDC(window, dc), 0);
   EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, bits, dib.bmi(), DIB_RGB_COLORS), 0);
   EXPECT_EQ(Read(window).At(0, 0), 0xFF000000u);
-  DestroyWindow(window);
-  DestroyWindow(other);
-}
-
-TEST_F(GdiWindowTest, SystemCursorsCarryTheirHotSpotsAndBitmaps) {
-  struct Case {
-    LPCWSTR name;
-    DWORD hotX, hotY;
-  };
-  for (Case c : {Case{IDC_ARROW, 0, 0}, Case{IDC_HAND, 5, 0}}) {
-    HCURSOR cursor = LoadCursorW(nullptr, c.name);
-    ASSERT_NE(cursor, nullptr);
-    EXPECT_EQ(LoadCursorW(nullptr, c.name), cursor);  // shared
-    ICONINFO info{};
-    ASSERT_TRUE(GetIconInfo(cursor, &info));
-    EXPECT_FALSE(info.fIcon);
-    EXPECT_EQ(info.xHotspot, c.hotX);
-    EXPECT_EQ(info.yHotspot, c.hotY);
-    EXPECT_TRUE(DeleteObject(info.hbmMask));
-    EXPECT_TRUE(DeleteObject(info.hbmColor));
-    EXPECT_FALSE(DeleteObject(info.hbmColor));
-  }
   EXPECT_EQ(LoadCursorW(nullptr, MAKEINTRESOURCEW(32513)), nullptr);
   EXPECT_FALSE(GetIconInfo(reinterpret_cast<HICON>(0x1234), nullptr));
+  DestroyWindow(window);
+  EXPECT_FALSE(ShowWindow(window, SW_SHOW));
+  EXPECT_FALSE(DestroyWindow(window));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  DestroyWindow(other);
 }
 
 // The engine's tests drive the displays the engine finds; here what it cannot ask for.
