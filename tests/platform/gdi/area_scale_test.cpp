@@ -17,7 +17,6 @@ namespace {
 
 using kwz_platform::AreaScale;
 using kwz_platform::AreaScaleSeparable;
-using kwz_platform::AreaScaleThreeToTwo;
 using kwz_platform::BgrxSource;
 using kwz_platform::PixelImage;
 using kwz_platform::ScaleTarget;
@@ -115,7 +114,8 @@ class AreaScaleRatios : public ::testing::TestWithParam<Ratio> {
 };
 
 // Each path: the 3:2 kernel where it applies, the separable one with vector rows, and the
-// plain loops that CPUs without AVX2 take.
+// plain loops that CPUs without AVX2 take. A clipped target (always the separable path) shows
+// exactly the pixels of the whole one in its part.
 TEST_P(AreaScaleRatios, EveryPathMatchesTheExactAverage) {
   const Ratio r = GetParam();
   for (int combination = 0; combination < 8; ++combination) {
@@ -126,77 +126,41 @@ TEST_P(AreaScaleRatios, EveryPathMatchesTheExactAverage) {
     const Picture picture(r.sw, r.sh, bottomUp, static_cast<std::uint32_t>(r.sw * 31 + r.dh),
                           stripes);
     const ScaleTarget target = WholeTarget(r.dw, r.dh);
-    Canvas chosen(r.dw, r.dh), separable(r.dw, r.dh);
+    Canvas chosen(r.dw, r.dh), separable(r.dw, r.dh), clipped(r.dw, r.dh);
     AreaScale(picture.Source(), target, chosen.image);
     AreaScaleSeparable(picture.Source(), target, separable.image);
     ExpectAreaAverage(picture, chosen, target);
     ExpectAreaAverage(picture, separable, target);
-  }
-}
 
-// A clipped target shows exactly the pixels of the whole one in its part (clipped targets always
-// take the separable path, so the whole one is made there too).
-TEST_P(AreaScaleRatios, ClippedTargetShowsItsPartOfTheWholeOne) {
-  const Ratio r = GetParam();
-  const Picture picture(r.sw, r.sh, true, 7, false);
-  const ScaleTarget whole = WholeTarget(r.dw, r.dh);
-  Canvas full(r.dw, r.dh);
-  AreaScaleSeparable(picture.Source(), whole, full.image);
-  ScaleTarget part = whole;
-  part.clip =
-      RECT{kMarginX + r.dw / 3, kMarginY + r.dh / 2, kMarginX + r.dw - r.dw / 4, kMarginY + r.dh};
-  if (part.clip.left >= part.clip.right) part.clip.right = part.clip.left + 1;
-  Canvas clipped(r.dw, r.dh);
-  AreaScale(picture.Source(), part, clipped.image);
-  for (int y = 0; y < clipped.image.height; ++y) {
-    for (int x = 0; x < clipped.image.width; ++x) {
-      const bool inside =
-          x >= part.clip.left && x < part.clip.right && y >= part.clip.top && y < part.clip.bottom;
-      for (int ch = 0; ch < 4; ++ch) {
-        ASSERT_EQ(clipped.At(x, y, ch), inside ? full.At(x, y, ch) : kSentinel)
-            << x << "," << y << " channel " << ch;
+    ScaleTarget part = target;
+    part.clip =
+        RECT{kMarginX + r.dw / 3, kMarginY + r.dh / 2, kMarginX + r.dw - r.dw / 4, kMarginY + r.dh};
+    if (part.clip.left >= part.clip.right) part.clip.right = part.clip.left + 1;
+    AreaScale(picture.Source(), part, clipped.image);
+    const RECT& c = part.clip;
+    for (int y = 0; y < clipped.image.height; ++y) {
+      for (int x = 0; x < clipped.image.width; ++x) {
+        const bool inside = x >= c.left && x < c.right && y >= c.top && y < c.bottom;
+        for (int ch = 0; ch < 4; ++ch) {
+          ASSERT_EQ(clipped.At(x, y, ch), inside ? separable.At(x, y, ch) : kSentinel)
+              << "clipped " << x << "," << y << " channel " << ch;
+        }
       }
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ratios, AreaScaleRatios,
-    ::testing::Values(
-        // 3:2: whole vector groups, one group and the plain code's, only the plain code's.
-        Ratio{192, 108, 128, 72}, Ratio{15, 6, 10, 4}, Ratio{3, 3, 2, 2},
-        // Other reductions: 2:1, odd sizes, one pixel in all, a long thin strip.
-        Ratio{40, 30, 20, 15}, Ratio{37, 23, 11, 7}, Ratio{50, 40, 1, 1}, Ratio{1000, 4, 7, 1},
-        Ratio{120, 90, 119, 89},
-        // Enlargements, alone and mixed with a reduction on the other axis.
-        Ratio{7, 5, 19, 13}, Ratio{1, 17, 5, 6}, Ratio{2, 2, 640, 3}),
-    [](const ::testing::TestParamInfo<Ratio>& info) { return Name(info.param); });
-
-// Which targets the 3:2 path takes: only exact 3:2 on both axes, and only unclipped.
-TEST(AreaScaleThreeToTwo, TakesOnlyUnclippedExactThreeToTwo) {
-#if defined(__x86_64__) || defined(__i386__)
-  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2: the 3:2 path never applies";
-  const Picture picture(12, 9, true, 3, false);
-  struct Case {
-    int dw, dh;
-    bool clipped, taken;
-  };
-  for (Case c : {Case{8, 6, false, true}, Case{8, 6, true, false}, Case{8, 5, false, false},
-                 Case{7, 6, false, false}}) {
-    SCOPED_TRACE(std::to_string(c.dw) + "x" + std::to_string(c.dh) + (c.clipped ? " clipped" : ""));
-    ScaleTarget target = WholeTarget(c.dw, c.dh);
-    if (c.clipped) target.clip.right -= 1;
-    Canvas canvas(c.dw, c.dh);
-    EXPECT_EQ(AreaScaleThreeToTwo(picture.Source(), target, canvas.image), c.taken);
-    if (c.taken) {
-      ExpectAreaAverage(picture, canvas, target);
-    } else {
-      for (std::uint8_t b : canvas.bytes) ASSERT_EQ(b, kSentinel);
-    }
-  }
-#else
-  GTEST_SKIP() << "the 3:2 path is for x86 only";
-#endif
-}
+INSTANTIATE_TEST_SUITE_P(Ratios, AreaScaleRatios,
+                         ::testing::Values(
+                             // 3:2 (whole vector groups are the engine's): one group and the plain
+                             // code's, only the plain code's.
+                             Ratio{15, 6, 10, 4}, Ratio{3, 3, 2, 2},
+                             // Other reductions: odd sizes, one pixel in all, a long thin strip.
+                             Ratio{37, 23, 11, 7}, Ratio{50, 40, 1, 1}, Ratio{1000, 4, 7, 1},
+                             // Enlargements, alone and mixed with a reduction on the other axis.
+                             Ratio{7, 5, 19, 13}, Ratio{1, 17, 5, 6}, Ratio{2, 2, 640, 3}),
+                         [](const ::testing::TestParamInfo<Ratio>& info) {
+                           return Name(info.param);
+                         });
 
 }  // namespace

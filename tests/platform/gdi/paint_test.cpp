@@ -95,67 +95,57 @@ std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param.name;
 }
 
-// The engine's 1:1 call: a padded bottom-up bitmap whose top rows hold the picture, shown only
-// when the DC is released.
-TEST_P(GdiPaintTest, PaintsTheTopRowsOfAPaddedBottomUpBitmapAtEveryDepth) {
-  for (int bitCount : {8, 24, 32}) {
-    SCOPED_TRACE(bitCount);
-    const int width = 13, height = 7, paddedWidth = 16, paddedHeight = 10;  // rows not 4-aligned
-    TestDib dib = MakeDib(paddedWidth, paddedHeight, bitCount, true, Pattern);
-    HWND window = Window(width, height);
-    Fill(window, width, height);
-    HDC dc = GetDC(window);
-    ASSERT_NE(dc, nullptr);
-    EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, width, height, 0, paddedHeight - height, 0, paddedHeight,
-                                Bits(dib.bits), dib.bmi(), DIB_RGB_COLORS),
-              paddedHeight);
-    EXPECT_EQ(Read(window).At(1, 1), PaletteColour(kBackground)) << "shown before ReleaseDC";
-    EXPECT_EQ(ReleaseDC(window, dc), 1);
-    auto shown = Read(window);
-    ASSERT_EQ(shown.width, width);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) ASSERT_EQ(shown.At(x, y), dib.Colour(x, y)) << x << "," << y;
-    }
-    DestroyWindow(window);
-  }
-}
-
-// Every clipped 1:1 paint against a per-pixel model of GDI's rules.
+// Every 1:1 paint against a per-pixel model of GDI's rules, shown only when the DC is released.
 struct ClipCase {
   const char* name;
+  int bitCount;
   bool bottomUp;
+  int dibWidth;  // 8 rows; the window is one column wider and 7 rows high
   int xDest, yDest, width, height, xSrc, ySrc;
   UINT startScan, scanLines;
   int expectedResult;
+  DWORD clrUsed = 0;
 };
 
 const ClipCase kClipCases[] = {
-    {"Inner", true, 2, 1, 4, 3, 3, 2, 0, 8, 8},
+    // The engine's call at every depth: the top rows of a padded bottom-up bitmap.
+    {"TopRows8", 8, true, 9, 0, 0, 9, 6, 0, 2, 0, 8, 8},
+    {"TopRows24", 24, true, 9, 0, 0, 9, 6, 0, 2, 0, 8, 8},
+    {"Inner", 32, true, 9, 2, 1, 4, 3, 3, 2, 0, 8, 8},
     // The destination hangs over the window's edges, or lies far outside it.
-    {"NegativeDest", true, -3, -2, 9, 8, 0, 0, 0, 8, 8},
-    {"PastRightBottom", false, 6, 5, 9, 8, 0, 0, 0, 8, 8},
-    {"FarOutside", true, 5000, -5000, 9, 8, 0, 0, 0, 8, 8},
+    {"NegativeDest", 32, true, 9, -3, -2, 9, 8, 0, 0, 0, 8, 8},
+    {"PastRightBottom", 32, false, 9, 6, 5, 9, 8, 0, 0, 0, 8, 8},
+    {"FarOutside", 32, true, 9, 5000, -5000, 9, 8, 0, 0, 0, 8, 8},
     // The source rectangle reaches past the DIB.
-    {"SourcePastDib", true, 0, 0, 10, 7, 4, 3, 0, 8, 8},
-    {"NegativeSource", true, 0, 0, 10, 7, -2, -3, 0, 8, 8},
-    {"HugeSize", true, 0, 0, 0xFFFFFFF, 0xFFFFFFF, 0, 0, 0, 8, 8},
+    {"SourcePastDib", 32, true, 9, 0, 0, 10, 7, 4, 3, 0, 8, 8},
+    {"NegativeSource", 32, true, 9, 0, 0, 10, 7, -2, -3, 0, 8, 8},
+    {"HugeSize", 32, true, 9, 0, 0, 0xFFFFFFF, 0xFFFFFFF, 0, 0, 0, 8, 8},
     // Only a band of scans is handed over; the result counts the scans the DIB has.
-    {"Band", true, 0, 0, 9, 8, 0, 0, 2, 3, 3},
-    {"BandPastTop", true, 0, 0, 9, 8, 0, 0, 6, 10, 2},
-    {"TopDown", false, 1, 1, 5, 4, 2, 3, 0, 8, 8},
-    {"TopDownBand", false, 0, 0, 9, 8, 0, 0, 3, 2, 2},
+    {"Band", 32, true, 9, 0, 0, 9, 8, 0, 0, 2, 3, 3},
+    {"BandPastTop", 32, true, 9, 0, 0, 9, 8, 0, 0, 6, 10, 2},
+    {"TopDown", 32, false, 9, 1, 1, 5, 4, 2, 3, 0, 8, 8},
+    {"TopDownBand", 32, false, 9, 0, 0, 9, 8, 0, 0, 3, 2, 2},
     // Nothing to paint from.
-    {"StartBeyondDib", true, 0, 0, 9, 8, 0, 0, 8, 4, 0},
-    {"NoScans", true, 0, 0, 9, 8, 0, 0, 0, 0, 0},
+    {"StartBeyondDib", 32, true, 9, 0, 0, 9, 8, 0, 0, 8, 4, 0},
+    {"NoScans", 32, true, 9, 0, 0, 9, 8, 0, 0, 0, 0, 0},
+    // Palette entries beyond biClrUsed are black.
+    {"BeyondClrUsed", 8, true, 9, 0, 0, 9, 7, 0, 0, 0, 8, 8, 40},
+    // Rows of a kilo-pixel and more take another copy loop than short ones: source and
+    // destination columns at other alignments, the DIB's last column left out.
+    {"WideRows8", 8, true, 1100, 3, 0, 1094, 7, 5, 0, 0, 8, 8},
+    {"WideRows32", 32, true, 1100, 1, 0, 1098, 7, 1, 0, 0, 8, 8},
+    {"WideRowsAligned32", 32, true, 1100, 0, 0, 1099, 7, 0, 0, 0, 8, 8},
 };
 
 TEST_P(GdiPaintTest, PaintsExactlyTheVisiblePartOfTheSourceRectangle) {
   for (const ClipCase& c : kClipCases) {
     SCOPED_TRACE(c.name);
-    const int dibWidth = 9, dibHeight = 8, windowWidth = 10, windowHeight = 7;
-    TestDib full = MakeDib(dibWidth, dibHeight, 32, c.bottomUp, Pattern);
+    const int dibHeight = 8, windowWidth = c.dibWidth + 1, windowHeight = 7;
+    TestDib full = MakeDib(c.dibWidth, dibHeight, c.bitCount, c.bottomUp, Pattern);
+    if (c.clrUsed != 0)
+      reinterpret_cast<BITMAPINFOHEADER*>(full.info.data())->biClrUsed = c.clrUsed;
     // The caller hands over only the scans [startScan, startScan + scanLines).
-    const size_t stride = static_cast<size_t>(dibWidth) * 4;
+    const size_t stride = full.bits.size() / dibHeight;
     const UINT available =
         std::min<UINT>(c.scanLines, dibHeight - std::min<UINT>(c.startScan, dibHeight));
     std::vector<std::uint8_t> band(full.bits.begin() + c.startScan * stride,
@@ -166,7 +156,8 @@ TEST_P(GdiPaintTest, PaintsExactlyTheVisiblePartOfTheSourceRectangle) {
     EXPECT_EQ(SetDIBitsToDevice(dc, c.xDest, c.yDest, c.width, c.height, c.xSrc, c.ySrc,
                                 c.startScan, c.scanLines, Bits(band), full.bmi(), DIB_RGB_COLORS),
               c.expectedResult);
-    ReleaseDC(window, dc);
+    EXPECT_EQ(Read(window).At(c.xDest & 7, 1), PaletteColour(kBackground)) << "before ReleaseDC";
+    EXPECT_EQ(ReleaseDC(window, dc), 1);
     auto shown = Read(window);
     for (int y = 0; y < windowHeight; ++y) {
       for (int x = 0; x < windowWidth; ++x) {
@@ -179,9 +170,12 @@ TEST_P(GdiPaintTest, PaintsExactlyTheVisiblePartOfTheSourceRectangle) {
           const int scan = c.bottomUp ? c.ySrc + c.height - 1 - dy : c.ySrc + dy;
           const bool inBand = scan >= static_cast<int>(c.startScan) &&
                               scan < static_cast<int>(c.startScan + available);
-          if (c.expectedResult > 0 && sx >= 0 && sx < dibWidth && scan >= 0 && scan < dibHeight &&
+          if (c.expectedResult > 0 && sx >= 0 && sx < c.dibWidth && scan >= 0 && scan < dibHeight &&
               inBand) {
-            expected = full.Colour(sx, c.bottomUp ? dibHeight - 1 - scan : scan);
+            const int sy = c.bottomUp ? dibHeight - 1 - scan : scan;
+            expected = c.clrUsed != 0 && static_cast<DWORD>(full.index(sx, sy)) >= c.clrUsed
+                           ? 0xFF000000u
+                           : full.Colour(sx, sy);
           }
         }
         ASSERT_EQ(shown.At(x, y), expected) << x << "," << y;
@@ -189,52 +183,6 @@ TEST_P(GdiPaintTest, PaintsExactlyTheVisiblePartOfTheSourceRectangle) {
     }
     DestroyWindow(window);
   }
-}
-
-// Rows of a kilo-pixel and more take another copy loop than short ones, at 32 bits and through
-// the palette; every alignment of the source and destination columns must land exactly, with
-// the next pixel left alone.
-TEST_P(GdiPaintTest, WideRowsLandExactlyAtEveryAlignment) {
-  const int dibWidth = 1100, windowWidth = 1110, rows = 2;
-  for (int bitCount : {8, 32}) {
-    TestDib dib = MakeDib(dibWidth, rows, bitCount, true, Pattern);
-    for (int xDest : {0, 1, 3}) {
-      for (int xSrc : {0, 1, 5}) {
-        SCOPED_TRACE(testing::Message()
-                     << bitCount << " bits, xDest " << xDest << ", xSrc " << xSrc);
-        const int width = dibWidth - xSrc - 1;  // leaves the DIB's last column and what follows
-        HWND window = Window(windowWidth, rows);
-        Fill(window, windowWidth, rows);
-        HDC dc = GetDC(window);
-        SetDIBitsToDevice(dc, xDest, 0, width, rows, xSrc, 0, 0, rows, Bits(dib.bits), dib.bmi(),
-                          DIB_RGB_COLORS);
-        ReleaseDC(window, dc);
-        auto shown = Read(window);
-        for (int y = 0; y < rows; ++y) {
-          for (int x = 0; x < windowWidth; ++x) {
-            const bool inside = x >= xDest && x < xDest + width;
-            ASSERT_EQ(shown.At(x, y),
-                      inside ? dib.Colour(x - xDest + xSrc, y) : PaletteColour(kBackground))
-                << x << "," << y;
-          }
-        }
-        DestroyWindow(window);
-      }
-    }
-  }
-}
-
-TEST_P(GdiPaintTest, PaletteEntriesBeyondBiClrUsedAreBlack) {
-  TestDib dib = MakeDib(4, 1, 8, true, [](int x, int) { return x * 2; });  // indexes 0, 2, 4, 6
-  reinterpret_cast<BITMAPINFOHEADER*>(dib.info.data())->biClrUsed = 3;
-  HWND window = Window(4, 1);
-  HDC dc = GetDC(window);
-  SetDIBitsToDevice(dc, 0, 0, 4, 1, 0, 0, 0, 1, Bits(dib.bits), dib.bmi(), DIB_RGB_COLORS);
-  ReleaseDC(window, dc);
-  auto shown = Read(window);
-  EXPECT_EQ(shown.At(1, 0), PaletteColour(2));
-  EXPECT_EQ(shown.At(2, 0), 0xFF000000u);
-  DestroyWindow(window);
 }
 
 // Indexes whose 2x2 boxes sum to multiples of 4 in every channel: the averages are exact.
