@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -143,30 +142,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, YCbCr420ToBgr,
                                            ConvertCase{Layout::kBgr555, 1030, 3, 0, 2}),
                          ConvertName);
 
-// Every luma value against a grid of chroma pairs, corners included, so the saturation at
-// both ends and the blue coefficient's full reach are checked.
-TEST(YCbCr420ToBgrSweep, EveryLumaWithinOneOfTheEquations) {
-  const std::vector<int> chroma = {0, 1, 64, 127, 128, 129, 192, 254, 255};
-  std::vector<Ipp8u> luma(256 * 2);
-  for (int i = 0; i < 512; ++i) luma[i] = static_cast<Ipp8u>(i % 256);
-  std::vector<Ipp8u> out(256 * 2 * 4);
-  for (int cb : chroma) {
-    for (int cr : chroma) {
-      std::vector<Ipp8u> cbPlane(128, static_cast<Ipp8u>(cb)), crPlane(128, static_cast<Ipp8u>(cr));
-      const Ipp8u* src[3] = {luma.data(), cbPlane.data(), crPlane.data()};
-      int steps[3] = {256, 128, 128};
-      ASSERT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C4R(src, steps, out.data(), 1024, {256, 2}, 0),
-                ippStsNoErr);
-      for (int y = 0; y < 256; ++y) {
-        const Bgr8 e = Reference(y, cb, cr);
-        ASSERT_NEAR(out[4 * y], e.b, 1) << y << " " << cb << " " << cr;
-        ASSERT_NEAR(out[4 * y + 1], e.g, 1) << y << " " << cb << " " << cr;
-        ASSERT_NEAR(out[4 * y + 2], e.r, 1) << y << " " << cb << " " << cr;
-      }
-    }
-  }
-}
-
 // Bad arguments: the documented negative status, and not a byte written.
 TEST(YCbCr420ToBgrErrors, RejectedWithoutWriting) {
   Planes planes(16, 16, 1);
@@ -211,8 +186,8 @@ std::vector<Ipp8u> Numbered(int width, int height, int channels, int step) {
   return image;
 }
 
-// In place, at 4 and 3 bytes a pixel: rows swapped (the decoder's flip) in chunks for rows over
-// 1 KiB, pixels reversed in odd and even rows, both at once on a single pixel.
+// In place, at 4 and 3 bytes a pixel: pixels reversed in odd and even rows, and both axes at
+// once on a single pixel. The rows swapped (the decoder's flip) are the decoder's tests'.
 struct MirrorCase {
   int channels;
   int width, height;
@@ -250,9 +225,7 @@ std::string MirrorName(const testing::TestParamInfo<MirrorCase>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Axes, Mirror,
-                         ::testing::Values(MirrorCase{4, 7, 5, ippAxsHorizontal},
-                                           MirrorCase{4, 300, 3, ippAxsHorizontal},
-                                           MirrorCase{4, 5, 3, ippAxsVertical},
+                         ::testing::Values(MirrorCase{4, 5, 3, ippAxsVertical},
                                            MirrorCase{3, 6, 3, ippAxsVertical},
                                            MirrorCase{3, 1, 1, ippAxsBoth}),
                          MirrorName);
