@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/winuser.h"
 #include "user/double_click_tracker.h"
 #include "user/key_table.h"
 #include "user/key_translator.h"
@@ -141,7 +142,7 @@ TEST(KeyTranslator, ReleasingEverythingEndsRepeatsAndAlt) {
   EXPECT_EQ(got[2].lParam, L(0x1E)) << "neither a repeat nor with Alt";
 }
 
-TEST(KeyTable, ScanCodesLeadBackToTheirKeys) {
+TEST(KeyTable, ScanCodesLeadBackToTheirKeysAndVirtualKeys) {
   // Every key of the table is found again from its scan code and extended flag.
   for (unsigned code = 1; code < kwz_platform::kEvdevKeys; ++code) {
     const auto key = kwz_platform::LookupEvdevKey(code);
@@ -157,6 +158,16 @@ TEST(KeyTable, ScanCodesLeadBackToTheirKeys) {
   EXPECT_EQ(kwz_platform::EvdevKeyForScan(0x4B, true), static_cast<unsigned>(KEY_LEFT));
   EXPECT_EQ(kwz_platform::EvdevKeyForScan(0, false), 0u);
   EXPECT_EQ(kwz_platform::LookupEvdevKey(100000).scan, 0);
+  // MapVirtualKeyW: the E0 prefix tells the navigation block from the keypad, the _EX form
+  // gives the sided modifiers, and codes that no key sends give nothing.
+  for (auto [code, vk, vkEx] :
+       {std::tuple{0x4BU, VK_LEFT, VK_LEFT}, std::tuple{0xE035U, VK_DIVIDE, VK_DIVIDE},
+        std::tuple{0x36U, VK_SHIFT, VK_RSHIFT}, std::tuple{0xE01DU, VK_CONTROL, VK_RCONTROL},
+        std::tuple{0xE045U, VK_NUMLOCK, VK_NUMLOCK}, std::tuple{0xE01EU, 0U, 0U},
+        std::tuple{0xE11EU, 0U, 0U}}) {
+    EXPECT_EQ(MapVirtualKeyW(code, MAPVK_VSC_TO_VK), vk) << std::hex << code;
+    EXPECT_EQ(MapVirtualKeyW(code, MAPVK_VSC_TO_VK_EX), vkEx) << code;
+  }
 }
 
 // --- Double-clicks -------------------------------------------------------------------------
@@ -175,9 +186,11 @@ struct ClickCase {
 };
 
 const ClickCase kClickCases[] = {
-    {"SecondPressInTimeAndPlace",
-     {{1, 1, {100, 100}, 1000, false}, {1, 1, {100, 100}, 1499, true}}},
-    {"TooLate", {{1, 1, {100, 100}, 1000, false}, {1, 1, {100, 100}, 1500, false}}},
+    {"InTimeThenTooLate",
+     {{1, 1, {100, 100}, 1000, false},
+      {1, 1, {100, 100}, 1499, true},
+      {1, 1, {100, 100}, 3000, false},
+      {1, 1, {100, 100}, 3500, false}}},
     {"ThirdPressStartsAfresh",
      {{1, 1, {5, 5}, 0, false},
       {1, 1, {5, 5}, 100, true},
