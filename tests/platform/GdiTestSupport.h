@@ -1,11 +1,9 @@
 // DIBs and windows for the GDI tests.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "platform/gdi_testing.h"
@@ -35,44 +33,35 @@ struct TestDib {
 
 inline TestDib MakeDib(int width, int height, int bitCount, bool bottomUp,
                        std::function<int(int, int)> index) {
-  TestDib dib;
-  dib.width = width;
-  dib.height = height;
-  dib.index = index;
+  TestDib dib{{}, {}, width, height, index};
   const size_t paletteBytes = bitCount == 8 ? 256 * 4 : 4;
   dib.info.assign(sizeof(BITMAPINFOHEADER) + paletteBytes, 0);
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof(BITMAPINFOHEADER);
-  header.biWidth = width;
-  header.biHeight = bottomUp ? height : -height;
-  header.biPlanes = 1;
-  header.biBitCount = static_cast<WORD>(bitCount);
-  header.biCompression = BI_RGB;
   const size_t stride = (static_cast<size_t>(bitCount) * width + 31) / 32 * 4;
-  header.biSizeImage = static_cast<DWORD>(stride * height);
+  const BITMAPINFOHEADER header{sizeof(BITMAPINFOHEADER),
+                                width,
+                                bottomUp ? height : -height,
+                                1,
+                                static_cast<WORD>(bitCount),
+                                BI_RGB,
+                                static_cast<DWORD>(stride * height),
+                                0,
+                                0,
+                                0,
+                                0};
   std::memcpy(dib.info.data(), &header, sizeof(header));
-  if (bitCount == 8) {
-    for (int i = 0; i < 256; ++i) {
-      const std::uint32_t c = PaletteColour(i) & 0x00FFFFFFu;  // RGBQUAD: B, G, R, 0
-      std::memcpy(&dib.info[sizeof(header) + static_cast<size_t>(i) * 4], &c, 4);
-    }
+  for (int i = 0; bitCount == 8 && i < 256; ++i) {
+    const std::uint32_t c = PaletteColour(i) & 0x00FFFFFFu;  // RGBQUAD: B, G, R, 0
+    std::memcpy(&dib.info[sizeof(header) + static_cast<size_t>(i) * 4], &c, 4);
   }
   dib.bits.assign(stride * height, 0xA5);
   for (int y = 0; y < height; ++y) {
     std::uint8_t* row = &dib.bits[(bottomUp ? height - 1 - y : y) * stride];
     for (int x = 0; x < width; ++x) {
-      const std::uint32_t c = PaletteColour(index(x, y));
-      switch (bitCount) {
-        case 8:
-          row[x] = static_cast<std::uint8_t>(index(x, y));
-          break;
-        case 24:
-          std::memcpy(row + x * 3, &c, 3);
-          break;
-        default: {
-          const std::uint32_t junk = (c & 0x00FFFFFFu) | 0x5A000000u;
-          std::memcpy(row + x * 4, &junk, 4);
-        }
+      const std::uint32_t c = (PaletteColour(index(x, y)) & 0x00FFFFFFu) | 0x5A000000u;
+      if (bitCount == 8) {
+        row[x] = static_cast<std::uint8_t>(index(x, y));
+      } else {
+        std::memcpy(row + x * bitCount / 8, &c, bitCount / 8);
       }
     }
   }
@@ -105,27 +94,6 @@ inline void Fill(HWND window, int width, int height, int paletteIndex) {
   SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, solid.bits.data(), solid.bmi(),
                     DIB_RGB_COLORS);
   ReleaseDC(window, dc);
-}
-
-// Dispatches (with TranslateMessage) until done(); a watchdog wakes the loop through window and
-// ends the wait should the messages never come.
-inline void PumpUntil(HWND window, const std::function<bool()>& done) {
-  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::atomic<bool> expired{false};
-  std::jthread watchdog([&] {
-    if (WaitForSingleObject(stop, 10000) == WAIT_TIMEOUT) {
-      expired = true;
-      PostMessageW(window, WM_NULL, 0, 0);
-    }
-  });
-  MSG message;
-  while (!done() && !expired && GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  SetEvent(stop);
-  watchdog.join();
-  CloseHandle(stop);
 }
 
 }  // namespace kwz_test

@@ -6,18 +6,19 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/gdi_testing.h"
 #include "platform/kernel.h"
 #include "platform/sendinput.h"
 #include "platform/winuser.h"
-#include "tests/platform/GdiTestSupport.h"
 #include "tests/support/XvfbServer.h"
 
 // Last: Xlib defines macros (None, Bool) that other headers use as names.
@@ -29,6 +30,27 @@
 #include <poll.h>
 
 namespace {
+
+// Dispatches (with TranslateMessage) until done(); a watchdog wakes the loop through window and
+// ends the wait should the messages never come.
+inline void PumpUntil(HWND window, const std::function<bool()>& done) {
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> expired{false};
+  std::jthread watchdog([&] {
+    if (WaitForSingleObject(stop, 10000) == WAIT_TIMEOUT) {
+      expired = true;
+      PostMessageW(window, WM_NULL, 0, 0);
+    }
+  });
+  MSG message;
+  while (!done() && !expired && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  SetEvent(stop);
+  watchdog.join();
+  CloseHandle(stop);
+}
 
 class X11InputTest : public ::testing::Test {
  protected:
@@ -76,12 +98,12 @@ TEST_F(X11InputTest, FocusAndCapsLockFollowTheServer) {
   XMapWindow(other, foreign);
   XSync(other, False);
   Run({"xdotool", "windowfocus", "--sync", std::to_string(foreign)});
-  kwz_test::PumpUntil(window, [] { return GetFocus() == nullptr; });
+  PumpUntil(window, [] { return GetFocus() == nullptr; });
   EXPECT_EQ(GetFocus(), nullptr);
   Run({"xdotool", "key", "Caps_Lock"});
   Run({"xdotool", "windowfocus", "--sync",
        std::to_string(kwz_platform::X11WindowForTesting(window))});
-  kwz_test::PumpUntil(window, [&] { return GetFocus() == window; });
+  PumpUntil(window, [&] { return GetFocus() == window; });
   EXPECT_EQ(GetFocus(), window);
   EXPECT_EQ(GetKeyState(VK_CAPITAL), 1) << "toggled, not down";
   XkbLockModifiers(other, XkbUseCoreKbd, LockMask, 0);  // off for the tests after this one
@@ -98,7 +120,7 @@ class KeyboardRecording {
       : control_(XOpenDisplay(name.c_str())), data_(XOpenDisplay(name.c_str())) {
     if (control_ == nullptr || data_ == nullptr) return;
     XRecordRange* ranges[2] = {XRecordAllocRange(), XRecordAllocRange()};
-    ranges[0]->device_events = {KeyPress, KeyRelease};
+    ranges[0]->device_events = {KeyPress, KeyPress};
     ranges[0]->core_requests = {kChangeKeyboardMapping, kChangeKeyboardMapping};
     ranges[1]->core_requests = {kNoOperation, kNoOperation};  // the end marker of Finish
     XRecordClientSpec clients = XRecordAllClients;
@@ -137,45 +159,9 @@ class KeyboardRecording {
 
   // The symbols of the keys pressed, modifier keys left out, each read in the keymap as it was
   // at the press. A keycode lent by a mapping change gives its symbol without Shift or Lock.
-  std::vector<KeySym> Typed() const {
-    std::map<unsigned, KeySym> lent;
-    std::vector<KeySym> typed;
-    for (const Entry& e : entries_) {
-      if (e.mapped) {
-        if (e.sym == NoSymbol) {
-          lent.erase(e.keycode);
-        } else {
-          lent[e.keycode] = e.sym;
-        }
-        continue;
-      }
-      if (!e.press) continue;
-      KeySym sym = NoSymbol;
-      if (auto it = lent.find(e.keycode); it != lent.end()) {
-        if ((e.state & (ShiftMask | LockMask)) == 0) sym = it->second;
-      } else {
-        XKeyEvent key{};
-        key.type = KeyPress;
-        key.display = control_;
-        key.keycode = e.keycode;
-        key.state = e.state;
-        char text[16];
-        XLookupString(&key, text, sizeof text, &sym, nullptr);
-      }
-      if (!IsModifierKey(sym)) typed.push_back(sym);
-    }
-    return typed;
-  }
+  std::vector<KeySym> typed;
 
  private:
-  struct Entry {
-    bool mapped;  // a mapping change: keycode's first symbol became sym
-    bool press;
-    unsigned keycode;
-    unsigned state;
-    KeySym sym;
-  };
-
   // Raw protocol: Xproto.h's BOOL clashes with the Windows one.
   static constexpr unsigned char kChangeKeyboardMapping = 100;  // keycode at byte 4, symbols at 8
   static constexpr unsigned char kNoOperation = 127;
@@ -188,16 +174,32 @@ class KeyboardRecording {
       self->recording_ = true;
     } else if (data->category == XRecordEndOfData) {
       self->ended_ = true;
-    } else if (data->category == XRecordFromServer) {
-      uint16_t state = 0;
+    } else if (data->category == XRecordFromServer && (bytes[0] & 0x7F) == KeyPress) {
+      XKeyEvent key{};
+      key.type = KeyPress;
+      key.display = self->control_;
+      key.keycode = bytes[1];
+      std::uint16_t state = 0;
       std::memcpy(&state, bytes + kEventStateOffset, sizeof state);
-      self->entries_.push_back(Entry{false, (bytes[0] & 0x7F) == KeyPress, bytes[1], state, 0});
+      key.state = state;
+      KeySym sym = NoSymbol;
+      if (auto it = self->lent_.find(key.keycode); it != self->lent_.end()) {
+        if ((state & (ShiftMask | LockMask)) == 0) sym = it->second;
+      } else {
+        char text[16];
+        XLookupString(&key, text, sizeof text, &sym, nullptr);
+      }
+      if (!IsModifierKey(sym)) self->typed.push_back(sym);
     } else if (data->category == XRecordFromClient && bytes[0] == kNoOperation) {
       self->marked_ = true;
     } else if (data->category == XRecordFromClient && bytes[0] == kChangeKeyboardMapping) {
-      uint32_t sym = 0;
+      std::uint32_t sym = 0;
       std::memcpy(&sym, bytes + 8, sizeof sym);
-      self->entries_.push_back(Entry{true, false, bytes[4], 0, sym});
+      if (sym == NoSymbol) {
+        self->lent_.erase(bytes[4]);  // given back
+      } else {
+        self->lent_[bytes[4]] = sym;
+      }
     }
     XRecordFreeData(data);
   }
@@ -218,7 +220,7 @@ class KeyboardRecording {
   bool recording_ = false;
   bool marked_ = false;
   bool ended_ = false;
-  std::vector<Entry> entries_;
+  std::map<unsigned, KeySym> lent_;
 };
 
 // Characters typed through SendInput on a presenter with the given layout and Caps Lock: the key
@@ -281,7 +283,7 @@ TEST_P(X11SendCharacterTest, TypesItAndLeavesTheKeyboardAsItWas) {
   EXPECT_EQ(SendInput(2, inputs, sizeof(INPUT)), 2u);
   ASSERT_TRUE(recording.Finish());
 
-  EXPECT_EQ(recording.Typed(), std::vector<KeySym>{c.typed});
+  EXPECT_EQ(recording.typed, std::vector<KeySym>{c.typed});
   XkbStateRec after{};
   XkbGetState(display, XkbUseCoreKbd, &after);
   EXPECT_EQ(after.locked_mods, before.locked_mods);
