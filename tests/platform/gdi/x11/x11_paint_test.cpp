@@ -161,8 +161,10 @@ TEST_F(GdiX11Test, PictureSurvivesBeingCoveredAndHidden) {
 }
 
 // Copies inside the server answer with NoExpose events unless told not to; a painting thread
-// without MIT-SHM never reads its connection, so they would pile up frame after frame.
-TEST_F(GdiX11Test, PaintingLeavesNoEventsBehind) {
+// without MIT-SHM never reads its connection, so they would pile up frame after frame. A painting
+// thread that ends takes its connection along; the next one (the engine started again) must find
+// the picture the window shows, not black, under a cursor it draws alone.
+TEST_F(GdiX11Test, PaintingThreadsLeaveNoEventsAndTheNextStartsFromThePicture) {
   TestDib dib = MakeDib(120, 80, 32, true, Picture);
   HWND window = Window(GdiBackendKind::kX11, 0, 0, 120, 80);
   ASSERT_NE(window, nullptr);
@@ -177,24 +179,15 @@ TEST_F(GdiX11Test, PaintingLeavesNoEventsBehind) {
       .join();
   EXPECT_EQ(path, GdiPresentPath::kPutImage);
   EXPECT_EQ(pending, 0);
-  DestroyWindow(window);
-}
-
-// A painting thread that ends takes its connection along; the next one (the engine started
-// again) must find the picture the window shows, not black, under a cursor it draws alone.
-TEST_F(GdiX11Test, NextPaintingThreadStartsFromWhatTheWindowShows) {
-  HWND window = Window(GdiBackendKind::kX11, 5, 5, 60, 40);
-  ASSERT_NE(window, nullptr);
-  std::jthread([&] { kwz_test::Fill(window, 60, 40, 40); }).join();
   std::jthread([&] {
     HDC dc = GetDC(window);
-    EXPECT_TRUE(DrawIcon(dc, 50, 30, LoadCursorW(nullptr, IDC_ARROW)));
+    EXPECT_TRUE(DrawIcon(dc, 80, 50, LoadCursorW(nullptr, IDC_ARROW)));
     ReleaseDC(window, dc);
   }).join();
   WindowPixels shown = Read(window);
-  EXPECT_EQ(shown.At(50, 30), 0xFF000000u);        // the arrow's tip
-  EXPECT_EQ(shown.At(59, 30), PaletteColour(40));  // beside it, inside its square
-  EXPECT_EQ(shown.At(10, 10), PaletteColour(40));
+  EXPECT_EQ(shown.At(80, 50), 0xFF000000u);         // the arrow's tip
+  EXPECT_EQ(shown.At(89, 50), dib.Colour(89, 50));  // beside it, inside its square
+  EXPECT_EQ(shown.At(10, 10), dib.Colour(10, 10));
   DestroyWindow(window);
 }
 
