@@ -1,5 +1,5 @@
-// Screen capture through the screen's DC on every backend: the headless backend's virtual
-// display, and a private Xvfb whose screen a window of the X11 backend covers. BitBlt into
+// Screen capture through the screen's DC, as kwz-present captures an X display: a private Xvfb
+// whose screen a window of the X11 backend covers. BitBlt into
 // top-down and bottom-up DIB sections, clipping at the display's and the section's edges, and
 // the calls the subset refuses. The display's size and pointer are kwz-present's tests'.
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ std::uint32_t ScreenPixel(int x, int y) {
   return static_cast<std::uint32_t>(x * 0x010203 + y * 0x100) & 0xFFFFFF;
 }
 
-class ScreenCapture : public ::testing::TestWithParam<GdiBackendKind> {
+class ScreenCapture : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     static kwz_test::XvfbServer server("64x48x24");
@@ -33,25 +33,18 @@ class ScreenCapture : public ::testing::TestWithParam<GdiBackendKind> {
   void SetUp() override {
     for (int y = 0; y < kScreenH; ++y)
       for (int x = 0; x < kScreenW; ++x) screen_pixels_[y * kScreenW + x] = ScreenPixel(x, y);
-    if (X11()) {
-      if (!server_->Running()) GTEST_SKIP() << "X11 suite skipped: " << server_->Error();
-      ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kX11, server_->Display().c_str()));
-      // A window over the whole screen shows the picture.
-      cover_ = CreateWindowExW(0, u"STATIC", u"", WS_POPUP | WS_VISIBLE, 0, 0, kScreenW, kScreenH,
-                               nullptr, nullptr, nullptr, nullptr);
-      ASSERT_NE(cover_, nullptr);
-      BITMAPINFO info{};
-      info.bmiHeader = {
-          sizeof(BITMAPINFOHEADER), kScreenW, -kScreenH, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-      HDC dc = GetDC(cover_);
-      SetDIBitsToDevice(dc, 0, 0, kScreenW, kScreenH, 0, 0, 0, kScreenH, screen_pixels_.data(),
-                        &info, DIB_RGB_COLORS);
-      ReleaseDC(cover_, dc);
-    } else {
-      ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kHeadless));
-      kwz_platform::SetHeadlessDisplays({SIZE{kScreenW, kScreenH}});
-      kwz_platform::SetHeadlessScreen(screen_pixels_, kScreenW, kScreenH, POINT{17, 29});
-    }
+    if (!server_->Running()) GTEST_SKIP() << "X11 suite skipped: " << server_->Error();
+    ASSERT_TRUE(kwz_platform::SelectGdiBackend(GdiBackendKind::kX11, server_->Display().c_str()));
+    // A window over the whole screen shows the picture.
+    cover_ = CreateWindowExW(0, u"STATIC", u"", WS_POPUP | WS_VISIBLE, 0, 0, kScreenW, kScreenH,
+                             nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(cover_, nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), kScreenW, -kScreenH, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC dc = GetDC(cover_);
+    SetDIBitsToDevice(dc, 0, 0, kScreenW, kScreenH, 0, 0, 0, kScreenH, screen_pixels_.data(), &info,
+                      DIB_RGB_COLORS);
+    ReleaseDC(cover_, dc);
     screen_ = GetDC(nullptr);
     memory_ = CreateCompatibleDC(screen_);
     ASSERT_NE(screen_, nullptr);
@@ -65,13 +58,7 @@ class ScreenCapture : public ::testing::TestWithParam<GdiBackendKind> {
       EXPECT_EQ(ReleaseDC(nullptr, screen_), 1);
     }
     if (cover_ != nullptr) DestroyWindow(cover_);
-    if (!X11()) {
-      kwz_platform::SetHeadlessScreen({}, 0, 0, POINT{0, 0});
-      kwz_platform::SetHeadlessDisplays({SIZE{1920, 1080}});
-    }
   }
-
-  static bool X11() { return GetParam() == GdiBackendKind::kX11; }
 
   // A 32-bit section of width x height, top-down or bottom-up, selected into the memory DC.
   std::uint32_t* Section(int width, int height, bool topDown) {
@@ -79,9 +66,8 @@ class ScreenCapture : public ::testing::TestWithParam<GdiBackendKind> {
     info.bmiHeader = {
         sizeof(BITMAPINFOHEADER), width, topDown ? -height : height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
-    section_ = CreateDIBSection(memory_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    EXPECT_NE(section_, nullptr);
-    EXPECT_NE(SelectObject(memory_, section_), nullptr);
+    HBITMAP section = CreateDIBSection(memory_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    EXPECT_NE(SelectObject(memory_, section), nullptr);
     return static_cast<std::uint32_t*>(bits);
   }
 
@@ -90,14 +76,9 @@ class ScreenCapture : public ::testing::TestWithParam<GdiBackendKind> {
   HWND cover_ = nullptr;
   HDC screen_ = nullptr;
   HDC memory_ = nullptr;
-  HBITMAP section_ = nullptr;
 };
 
 kwz_test::XvfbServer* ScreenCapture::server_ = nullptr;
-
-std::string BackendName(const ::testing::TestParamInfo<GdiBackendKind>& info) {
-  return info.param == GdiBackendKind::kX11 ? "X11" : "Headless";
-}
 
 // Where a section's picture row y lies in its memory.
 int MemoryRow(int y, int height, bool topDown) {
@@ -106,7 +87,7 @@ int MemoryRow(int y, int height, bool topDown) {
 
 // The copy lands the right way up in either row order; what lies beyond the display comes out
 // black and what lies beyond the section is cut.
-TEST_P(ScreenCapture, BitBltCopiesTheScreenRectangleClippedAtBothEnds) {
+TEST_F(ScreenCapture, BitBltCopiesTheScreenRectangleClippedAtBothEnds) {
   for (bool topDown : {true, false}) {
     constexpr int kW = 16, kH = 16;
     std::uint32_t* bits = Section(kW, kH, topDown);
@@ -128,7 +109,7 @@ TEST_P(ScreenCapture, BitBltCopiesTheScreenRectangleClippedAtBothEnds) {
   }
 }
 
-TEST_P(ScreenCapture, RefusedCallsChangeNothing) {
+TEST_F(ScreenCapture, RefusedCallsChangeNothing) {
   std::uint32_t* bits = Section(4, 4, true);
   std::fill_n(bits, 16, 0x123456u);
   HDC other = CreateCompatibleDC(nullptr);
@@ -158,9 +139,5 @@ TEST_P(ScreenCapture, RefusedCallsChangeNothing) {
     EXPECT_EQ(out, nullptr);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Backends, ScreenCapture,
-                         ::testing::Values(GdiBackendKind::kHeadless, GdiBackendKind::kX11),
-                         BackendName);
 
 }  // namespace
