@@ -1,5 +1,5 @@
-// What the headless backend refuses: classes, windows, device contexts, cursors and displays it
-// does not have, and bad handles and arguments. Windows and painting as the system uses them
+// What the headless backend refuses: classes, windows, device contexts and cursors it does not
+// have, and bad handles and arguments. Windows, displays and painting as the system uses them
 // are the control's and the engine's tests'.
 #include <gtest/gtest.h>
 
@@ -116,23 +116,6 @@ TEST_F(GdiWindowTest, BadHandlesAndArgumentsAreAnsweredWithZero) {
   EXPECT_FALSE(DestroyWindow(window));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
   DestroyWindow(other);
-}
-
-// The engine's tests drive the displays the engine finds; here what it cannot ask for.
-TEST_F(GdiWindowTest, DisplaysRefuseWhatTheyDoNotHave) {
-  HDC display = CreateDCW(u"DISPLAY", nullptr, nullptr, nullptr);
-  ASSERT_NE(display, nullptr);
-  EXPECT_TRUE(DeleteDC(display));
-  EXPECT_FALSE(DeleteDC(display));
-  EXPECT_EQ(CreateDCW(u"PRINTER", nullptr, nullptr, nullptr), nullptr);
-  DEVMODEW mode{};
-  EXPECT_FALSE(EnumDisplaySettingsW(u"\\\\.\\DISPLAY2", ENUM_CURRENT_SETTINGS, &mode));
-  EXPECT_FALSE(EnumDisplaySettingsW(nullptr, 7, &mode));
-  DISPLAY_DEVICEW device{};
-  device.cb = sizeof(device);
-  EXPECT_FALSE(EnumDisplayDevicesW(nullptr, 1, &device, 0));
-  device.cb = 4;
-  EXPECT_FALSE(EnumDisplayDevicesW(nullptr, 0, &device, 0));
 }
 
 }  // namespace

@@ -16,22 +16,15 @@
 
 namespace {
 
-struct Seen {
-  UINT message;
-  HWND window;
-  WPARAM wParam;
-  HWND focus;  // GetFocus() while the message ran
-};
-
-std::vector<Seen>& Log() {
-  static std::vector<Seen> log;
+// The focus messages, with GetFocus() while they ran.
+std::vector<std::tuple<UINT, HWND, HWND>>& Log() {
+  static std::vector<std::tuple<UINT, HWND, HWND>> log;
   return log;
 }
 
 LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_SETFOCUS || message == WM_KILLFOCUS) {
-    Log().push_back(Seen{message, window, wParam, GetFocus()});
-  }
+  if (message == WM_SETFOCUS || message == WM_KILLFOCUS)
+    Log().emplace_back(message, window, GetFocus());
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -79,16 +72,11 @@ TEST_F(InputTest, FocusMessagesComeOncePerChange) {
   Pump();
   EXPECT_EQ(GetFocus(), nullptr);
   EXPECT_GE(GetKeyState(VK_SHIFT), 0) << "keys held are released with the focus";
-  const std::vector<std::tuple<UINT, HWND, WPARAM, HWND>> want = {
-      {WM_SETFOCUS, window, 0, window},
-      {WM_KILLFOCUS, window, reinterpret_cast<WPARAM>(other), nullptr},
-      {WM_SETFOCUS, other, reinterpret_cast<WPARAM>(window), other},
-      {WM_KILLFOCUS, other, 0, nullptr}};
-  std::vector<std::tuple<UINT, HWND, WPARAM, HWND>> seen;
-  for (const Seen& s : Log()) {
-    seen.emplace_back(s.message, s.window, s.wParam, s.message == WM_SETFOCUS ? s.focus : nullptr);
-  }
-  EXPECT_EQ(seen, want) << "GetFocus answers the new window inside WM_SETFOCUS";
+  // One message per change; GetFocus answers the new window inside WM_SETFOCUS.
+  EXPECT_EQ(Log(), (std::vector<std::tuple<UINT, HWND, HWND>>{{WM_SETFOCUS, window, window},
+                                                              {WM_KILLFOCUS, window, other},
+                                                              {WM_SETFOCUS, other, other},
+                                                              {WM_KILLFOCUS, other, nullptr}}));
 
   // Another thread may neither take nor see this thread's focus.
   SetFocus(window);
