@@ -11,7 +11,6 @@ namespace {
 
 using kwz_test::MakeDib;
 using kwz_test::MakeWindow;
-using kwz_test::PaletteColour;
 using kwz_test::Read;
 using kwz_test::TestDib;
 
@@ -19,7 +18,6 @@ class GdiWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless));
-    kwz_platform::SetHeadlessDisplays({SIZE{1920, 1080}});
   }
 };
 

@@ -119,21 +119,21 @@ TEST(YCbCr420ToBgrErrors, RejectedWithoutWriting) {
     const char* what;
     const Ipp8u** src;
     int* steps;
-    Ipp8u* dst;
     int dstStep;
     IppiSize size;
     IppStatus status;
   } cases[] = {
-      {"null planes", nullptr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
-      {"null Cr", missingCr, steps, dst.data(), 64, {16, 16}, ippStsNullPtrErr},
-      {"negative height", planes.pointers, steps, dst.data(), 64, {16, -1}, ippStsSizeErr},
-      {"short chroma step", planes.pointers, shortChroma, dst.data(), 64, {16, 16}, ippStsStepErr},
-      {"short destination step", planes.pointers, steps, dst.data(), 63, {16, 16}, ippStsStepErr},
+      {"null planes", nullptr, steps, 64, {16, 16}, ippStsNullPtrErr},
+      {"null Cr", missingCr, steps, 64, {16, 16}, ippStsNullPtrErr},
+      {"negative height", planes.pointers, steps, 64, {16, -1}, ippStsSizeErr},
+      {"short chroma step", planes.pointers, shortChroma, 64, {16, 16}, ippStsStepErr},
+      {"short destination step", planes.pointers, steps, 63, {16, 16}, ippStsStepErr},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C4R(c.src, c.steps, c.dst, c.dstStep, c.size, 0), c.status)
+    EXPECT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C4R(c.src, c.steps, dst.data(), c.dstStep, c.size, 0),
+              c.status)
         << c.what;
-    EXPECT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C3R(c.src, c.steps, c.dst, c.dstStep * 3 / 4, c.size),
+    EXPECT_EQ(w7_ippiYCbCr420ToBGR_8u_P3C3R(c.src, c.steps, dst.data(), c.dstStep * 3 / 4, c.size),
               c.status)
         << c.what;
   }
