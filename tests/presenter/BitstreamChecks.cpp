@@ -18,12 +18,17 @@ std::vector<int> AnnexBNalTypes(const std::vector<uint8_t>& au) {
   return types;
 }
 
+namespace {
+
+// Offset of the first 00 00 01 xx start code, or -1.
 long FindStartCode(const std::vector<uint8_t>& data, uint8_t code) {
   for (size_t i = 0; i + 3 < data.size(); ++i)
     if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == code)
       return static_cast<long>(i);
   return -1;
 }
+
+}  // namespace
 
 void ExpectFrameStructure(int mode, const std::vector<uint8_t>& body, bool keyFrame) {
   auto has = [](const std::vector<int>& v, int x) {

@@ -8,8 +8,6 @@ namespace kwz_test {
 
 // NAL unit types of an Annex-B access unit; empty when it does not open with a start code.
 std::vector<int> AnnexBNalTypes(const std::vector<uint8_t>& accessUnit);
-// Offset of the first 00 00 01 xx start code, or -1.
-long FindStartCode(const std::vector<uint8_t>& data, uint8_t code);
 
 // Adds gtest failures when a body of the stream mode is not a well-formed frame of the kind
 // (key or inter) the encoder reported.
