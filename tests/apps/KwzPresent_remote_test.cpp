@@ -1,6 +1,6 @@
 // kwz-present --remote-port with a live X source, as a viewer's remote control meets it: records
 // sent to the port on 127.0.0.1 move the pointer, press its buttons and hold keys on that
-// display. (How the records are read, printed and dropped is the listener's own test.)
+// display, and datagrams that are not records are dropped, each with a line that says why.
 #include <gtest/gtest.h>
 // Xlib after gtest: its macros (None, Bool) clash with gtest's names.
 #include <X11/Xlib.h>
@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "network/InputRecord.h"
 #include "tests/apps/ProgramRun.h"
 #include "tests/support/UdpCollector.h"
 #include "tests/support/XvfbServer.h"
@@ -24,39 +25,36 @@ namespace {
 
 constexpr int kTimeoutMs = 30000;
 
-// A record as the viewer writes it: little-endian words.
-std::vector<std::uint8_t> Record(std::int32_t x, std::int32_t y, std::uint32_t buttons,
-                                 std::uint8_t type, std::uint16_t message, std::uint32_t wParam,
-                                 std::uint32_t lParam) {
-  std::vector<std::uint8_t> r;
-  auto word = [&r](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) r.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  };
-  word(static_cast<std::uint32_t>(x));
-  word(static_cast<std::uint32_t>(y));
-  word(buttons);
-  r.insert(r.end(),
-           {type, 0, static_cast<std::uint8_t>(message), static_cast<std::uint8_t>(message >> 8)});
-  word(wParam);
-  word(lParam);
-  return r;
-}
-
-// One record and the display's state it must lead to: the pointer and its buttons, or a key.
+// A datagram and the display's state it must lead to: the pointer and its buttons, or a key;
+// none for a datagram that is dropped.
 struct Step {
-  std::vector<std::uint8_t> record;
-  int x, y;
-  unsigned buttons;
-  KeySym key;  // NoSymbol: a mouse record
-  bool down;
+  std::vector<std::uint8_t> datagram;
+  int x = 0, y = 0;
+  unsigned buttons = 0;
+  KeySym key = NoSymbol;
+  bool down = false;
+  bool dropped = false;
 };
 
-Step Mouse(int x, int y, std::uint32_t buttons, unsigned held) {
-  return Step{Record(x, y, buttons, 2, 0, 0xFFFFFFFF, 0xFFFFFFFF), x, y, held, NoSymbol, false};
+std::vector<std::uint8_t> Bytes(const InputRecord& record) {
+  BYTE bytes[kInputRecordSize];
+  WriteInputRecord(record, bytes);
+  return {bytes, bytes + kInputRecordSize};
 }
 
-Step Key(std::uint32_t lParam, bool down) {
-  return Step{Record(0, 0, 0, 1, 0x0100, 0x25, lParam), 0, 0, 0, XK_Left, down};
+Step Mouse(int x, int y, DWORD buttons, unsigned held) {
+  return Step{Bytes({x, y, buttons, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF}), x, y, held};
+}
+
+Step Key(DWORD lParam, bool down) {
+  return Step{
+      Bytes({0, 0, 0, kInputRecordKeyboard, 0, 0x0100, 0x25, lParam}), 0, 0, 0, XK_Left, down};
+}
+
+Step Dropped(std::vector<std::uint8_t> datagram) {
+  Step step{std::move(datagram)};
+  step.dropped = true;
+  return step;
 }
 
 TEST(KwzPresentRemote, ReplaysRecordsIntoTheLiveXDisplay) {
@@ -80,19 +78,24 @@ TEST(KwzPresentRemote, ReplaysRecordsIntoTheLiveXDisplay) {
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   to.sin_port = htons(port);
+  std::vector<std::uint8_t> unknownType(kInputRecordSize, 0);
+  unknownType[12] = 9;
   const Step steps[] = {
       // Moves, then a left press and release where the pointer is.
       Mouse(100, 50, 0, 0), Mouse(101, 51, 0x2, Button1Mask), Mouse(639, 479, 0x1, 0),
       // The right button held, then released; the left button's up bit changes nothing.
       Mouse(5, 5, 0x21, Button3Mask), Mouse(5, 5, 0x11, 0),
       // The Left arrow, an extended key, is held from its press to its release.
-      Key(0x014B0001, true), Key(0xC14B0001, false)};
+      Key(0x014B0001, true), Key(0xC14B0001, false),
+      // Not records: too short, of an unknown type, larger than any record, empty.
+      Dropped(std::vector<std::uint8_t>(23)), Dropped(unknownType),
+      Dropped(std::vector<std::uint8_t>(3000, 2)), Dropped({})};
   for (const Step& step : steps) {
-    sendto(sender, step.record.data(), step.record.size(), 0, reinterpret_cast<sockaddr*>(&to),
+    sendto(sender, step.datagram.data(), step.datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
            sizeof to);
     // Polled: input that another client fakes sends this one no event of its own.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    bool reached = false;
+    bool reached = step.dropped;
     while (!reached && std::chrono::steady_clock::now() < deadline) {
       if (step.key == NoSymbol) {
         Window root, child;
@@ -115,13 +118,21 @@ TEST(KwzPresentRemote, ReplaysRecordsIntoTheLiveXDisplay) {
   close(sender);
   XCloseDisplay(display);
 
+  // The dropped datagrams are counted once they are read.
+  ASSERT_TRUE(program.WaitForOut("(4 dropped)", kTimeoutMs)) << program.OutSoFar();
   program.Interrupt();
   const ProgramResult run = program.Wait(kTimeoutMs);
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  // Five moves and four button changes; two key events.
-  EXPECT_NE(run.out.find("remote control: 7 records, 0 dropped, 11 input events replayed"),
-            std::string::npos)
-      << run.out;
+  for (const char* line :
+       {"remote: key x=0 y=0 buttons=0x0 message=0x0100 wParam=0x00000025 lParam=0xC14B0001\n"
+        "remote: dropped a datagram of 23 bytes: a record has 24 (1 dropped)\n"
+        "remote: dropped a record of unknown type 9 (2 dropped)\n"
+        "remote: dropped a datagram of more than 2048 bytes: a record has 24 (3 dropped)\n"
+        "remote: dropped a datagram of 0 bytes: a record has 24 (4 dropped)\n",
+        // Five moves and four button changes; two key events.
+        "remote control: 7 records, 4 dropped, 11 input events replayed"}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\nin\n" << run.out;
+  }
 }
 
 }  // namespace

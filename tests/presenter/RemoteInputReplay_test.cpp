@@ -1,5 +1,6 @@
 // The replay of viewers' records as input events: button bits that change state press or
-// release once, keys tapped or held as the viewer's sending rules require.
+// release once, keys tapped or held as the viewer's sending rules require. (Moves, clicks and a
+// held key replayed into a live display are kwz-present's remote-control test.)
 #include "presenter/RemoteInputReplay.h"
 
 #include <gtest/gtest.h>
@@ -21,22 +22,16 @@ InputRecord Keyboard(WORD message, DWORD wParam, DWORD lParam) {
 // An input event as a short text, so that a sequence compares and prints as one string.
 std::string Describe(const INPUT& in) {
   char text[64];
-  if (in.type == INPUT_MOUSE) {
-    if ((in.mi.dwFlags & MOUSEEVENTF_MOVE) != 0) {
-      std::snprintf(text, sizeof text, "move(%ld,%ld)", static_cast<long>(in.mi.dx),
-                    static_cast<long>(in.mi.dy));
-    } else {
-      std::snprintf(text, sizeof text, "button(0x%X)", static_cast<unsigned>(in.mi.dwFlags));
-    }
+  const bool up = in.type == INPUT_KEYBOARD && (in.ki.dwFlags & KEYEVENTF_KEYUP) != 0;
+  if (in.type == INPUT_MOUSE && (in.mi.dwFlags & MOUSEEVENTF_MOVE) != 0) {
+    std::snprintf(text, sizeof text, "move(%ld,%ld)", long{in.mi.dx}, long{in.mi.dy});
+  } else if (in.type == INPUT_MOUSE) {
+    std::snprintf(text, sizeof text, "button(0x%X)", unsigned{in.mi.dwFlags});
   } else if ((in.ki.dwFlags & KEYEVENTF_UNICODE) != 0) {
-    std::snprintf(text, sizeof text, "char%s(0x%X)",
-                  (in.ki.dwFlags & KEYEVENTF_KEYUP) != 0 ? "Up" : "Down",
-                  static_cast<unsigned>(in.ki.wScan));
+    std::snprintf(text, sizeof text, "char%s(0x%X)", up ? "Up" : "Down", unsigned{in.ki.wScan});
   } else {
-    std::snprintf(text, sizeof text, "key%s%s(0x%X)",
-                  (in.ki.dwFlags & KEYEVENTF_KEYUP) != 0 ? "Up" : "Down",
-                  (in.ki.dwFlags & KEYEVENTF_EXTENDEDKEY) != 0 ? "Ext" : "",
-                  static_cast<unsigned>(in.ki.wVk));
+    std::snprintf(text, sizeof text, "key%s%s(0x%X)", up ? "Up" : "Down",
+                  (in.ki.dwFlags & KEYEVENTF_EXTENDEDKEY) != 0 ? "Ext" : "", unsigned{in.ki.wVk});
   }
   return text;
 }
@@ -67,12 +62,6 @@ TEST_P(ReplayRecords, GiveTheseEvents) {
 INSTANTIATE_TEST_SUITE_P(
     Presenter, ReplayRecords,
     ::testing::Values(
-        // The mouse: position each time, a button only when its state changes.
-        ReplayCase{
-            "click",
-            {Mouse(0, 0, 0), Mouse(512, 384, 0x2), Mouse(512, 384, 0x2), Mouse(513, 384, 0x1)},
-            "move(0,0) | move(32768,32768) button(0x2) | move(32768,32768) | "
-            "move(32832,32768) button(0x4) | "},
         // A left double-click: press, release, the double-click bit presses again, release.
         ReplayCase{"double click",
                    {Mouse(1, 1, 0x2), Mouse(1, 1, 0x1), Mouse(1, 1, 0x4), Mouse(1, 1, 0x1)},
@@ -99,15 +88,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReplayCase{"altgr character",
                    {Keyboard(0x0102, 0x40, 0x22100001)},
                    "charDown(0x40) charUp(0x40) | "},
-        // Enter, Tab, Backspace and Escape come as control characters without Ctrl.
-        ReplayCase{"control characters",
-                   {Keyboard(0x0102, 0x0D, 0x001C0001), Keyboard(0x0102, 0x1B, 0x00010001)},
-                   "keyDown(0xD) keyUp(0xD) | keyDown(0x1B) keyUp(0x1B) | "},
-        // An extended key is held from its press to its release; a plain key is tapped.
+        // Enter, Tab, Backspace and Escape come as control characters without Ctrl; a key that
+        // is not extended is tapped.
         ReplayCase{"keys",
-                   {Keyboard(0x0100, 0x25, 0x014B0001), Keyboard(0x0100, 0x25, 0xC14B0001),
-                    Keyboard(0x0100, 0x70, 0x003B0001)},
-                   "keyDownExt(0x25) | keyUpExt(0x25) | keyDown(0x70) keyUp(0x70) | "},
+                   {Keyboard(0x0102, 0x0D, 0x001C0001), Keyboard(0x0100, 0x70, 0x003B0001)},
+                   "keyDown(0xD) keyUp(0xD) | keyDown(0x70) keyUp(0x70) | "},
         // With Alt held at the viewer (context bit): Alt around the key, which is tapped since
         // its system key-up is never sent. Alt alone is tapped as it is.
         ReplayCase{"alt",
