@@ -1,6 +1,7 @@
-// kwz-present --remote-port with a live X source, as a viewer's remote control meets it: records
-// sent to the port on 127.0.0.1 move the pointer, press its buttons and hold keys on that
-// display, and datagrams that are not records are dropped, each with a line that says why.
+// kwz-present with a live X source: the screen goes out at the display's size with the pointer
+// as the cursor, and with --remote-port, as a viewer's remote control meets it, records sent to
+// the port on 127.0.0.1 move the pointer, press its buttons and hold keys on that display, and
+// datagrams that are not records are dropped, each with a line that says why.
 #include <gtest/gtest.h>
 // Xlib after gtest: its macros (None, Bool) clash with gtest's names.
 #include <X11/Xlib.h>
@@ -17,6 +18,7 @@
 
 #include "network/InputRecord.h"
 #include "tests/apps/ProgramRun.h"
+#include "tests/support/RtpStreamCheck.h"
 #include "tests/support/UdpCollector.h"
 #include "tests/support/XvfbServer.h"
 
@@ -65,13 +67,22 @@ TEST(KwzPresentRemote, ReplaysRecordsIntoTheLiveXDisplay) {
   UdpCollector stream;
   ASSERT_TRUE(stream.ok());
   const std::uint16_t port = FreeUdpPort();
-  RunningProgram program(
-      KWZ_PRESENT_PATH,
-      {"--dest", "127.0.0.1:" + std::to_string(stream.port()), "--size", "64x64", "--fps", "5",
-       "--remote-port", std::to_string(port), "--source", "x11:" + server.Display()});
+  RunningProgram program(KWZ_PRESENT_PATH,
+                         {"--dest", "127.0.0.1:" + std::to_string(stream.port()), "--mode", "zlib",
+                          "--fps", "5", "--refresh-seconds", "0", "--remote-port",
+                          std::to_string(port), "--source", "x11:" + server.Display()});
   ASSERT_TRUE(program.WaitForOut(
       "taking remote-control records on 127.0.0.1:" + std::to_string(port), kTimeoutMs))
       << program.OutSoFar();
+  // The still screen's whole 7 x 5 grid once, with the pointer where Xvfb starts it: in the middle.
+  const auto messages = CheckScreenStream(stream.Drain(2000));
+  ASSERT_EQ(messages.size(), 35u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m[6] | m[7] << 8, 640);
+    EXPECT_EQ(m[8] | m[9] << 8, 480);
+    EXPECT_EQ(m[20] | m[21] << 8, 320);
+    EXPECT_EQ(m[22] | m[23] << 8, 240);
+  }
 
   const int sender = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in to{};
