@@ -1,5 +1,5 @@
-// What the streamer decides to send: the blocks that changed, the slow refresh of the rest,
-// frames it must refuse, the cursor field, and key frames in the video modes. (That what it
+// What the streamer decides to send: the cursor field, the blocks that changed, the slow refresh
+// of the rest, frames it must refuse, and key frames in the video modes. (That what it
 // sends rebuilds the screen, in every mode and across a size change, is the engine's end-to-end
 // test.)
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <map>
 #include <optional>
-#include <tuple>
 
 #include "presenter/SyntheticDesktop.h"
 #include "tests/presenter/BitstreamChecks.h"
@@ -34,22 +33,38 @@ std::vector<int> Indices(const std::vector<SentMessage>& messages) {
   return out;
 }
 
-// A pixel that changes, in upright screen coordinates, sends the one block it lies in.
-TEST(ChangedBlock, OnlyTheBlockHoldingTheChangeIsSent) {
-  const std::tuple<int, int, int> cases[] = {
-      {0, 249, 0},     // bottom-left pixel: block 0
-      {329, 0, 11},    // top-right, beside the padding columns
-      {150, 99, 9},    // rows 0-99 lie in the top grid row
-      {199, 199, 5},   // last pixel of block 5
-      {200, 200, 2}};  // the bottom grid row starts at row 200
-  for (const auto& [x, y, block] : cases) {
+// The first frame sends every block, each with the cursor's position, or the no-cursor value
+// when there is none or it lies off the screen; then a pixel that changes, in upright screen
+// coordinates, sends the one block it lies in.
+TEST(ChangedBlock, CursorFieldThenOnlyTheBlockHoldingTheChange) {
+  using Position = std::optional<presenter::CursorPosition>;
+  constexpr std::uint16_t kNone = 0xFFE0;
+  const struct {
+    Position cursor;
+    std::uint16_t cursorX, cursorY;
+    int x, y, block;
+  } cases[] = {
+      {std::nullopt, kNone, kNone, 0, 249, 0},                      // bottom-left pixel: block 0
+      {presenter::CursorPosition{0, 0}, 0, 0, 329, 0, 11},          // top-right, beside the padding
+      {presenter::CursorPosition{329, 249}, 329, 249, 150, 99, 9},  // rows 0-99: top grid row
+      {presenter::CursorPosition{330, 10}, kNone, kNone, 199, 199, 5},  // last pixel of block 5
+      {presenter::CursorPosition{10, 250}, kNone, kNone, 200, 200, 2},  // bottom row from 200
+      {presenter::CursorPosition{-1, 10}, kNone, kNone, 0, 0, 8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
     presenter::CScreenStreamer streamer(BlockSettings(0));
     std::vector<std::uint8_t> screen(kWidth * kHeight * 4, 0x40);
-    StreamFrame(streamer, FrameOf(screen, kWidth, kHeight));
-    std::fill_n(screen.begin() + (y * kWidth + x) * 4, 3, 0xC0);
+    presenter::ScreenFrame frame = FrameOf(screen, kWidth, kHeight);
+    frame.cursor = c.cursor;
+    const auto first = StreamFrame(streamer, frame);
+    ASSERT_EQ(first.size(), kBlocks);
+    for (const SentMessage& m : first) {
+      EXPECT_EQ(m.cursorX, c.cursorX);
+      EXPECT_EQ(m.cursorY, c.cursorY);
+    }
+    std::fill_n(screen.begin() + (c.y * kWidth + c.x) * 4, 3, 0xC0);
     EXPECT_EQ(Indices(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight))),
-              std::vector<int>{block})
-        << x << "," << y;
+              std::vector<int>{c.block});
   }
 }
 
@@ -96,32 +111,6 @@ TEST(RefusedFrame, BadFramesSendNothingAndLeaveTheStreamAsItWas) {
   // The stream still knows what the viewers hold: one changed pixel is one block.
   std::fill_n(screen.begin(), 3, 0x90);
   EXPECT_EQ(Indices(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight))), std::vector<int>{8});
-}
-
-// Every message carries the cursor's position, or the no-cursor value when there is none or it
-// lies off the screen.
-TEST(CursorField, PositionOrTheNoCursorValue) {
-  using Position = std::optional<presenter::CursorPosition>;
-  constexpr std::uint16_t kNone = 0xFFE0;
-  const std::tuple<Position, std::uint16_t, std::uint16_t> cases[] = {
-      {std::nullopt, kNone, kNone},
-      {presenter::CursorPosition{0, 0}, 0, 0},
-      {presenter::CursorPosition{329, 249}, 329, 249},
-      {presenter::CursorPosition{330, 10}, kNone, kNone},
-      {presenter::CursorPosition{10, 250}, kNone, kNone},
-      {presenter::CursorPosition{-1, 10}, kNone, kNone}};
-  const std::vector<std::uint8_t> screen(kWidth * kHeight * 4, 0x20);
-  for (const auto& [cursor, x, y] : cases) {
-    presenter::CScreenStreamer streamer(BlockSettings(0));
-    presenter::ScreenFrame frame = FrameOf(screen, kWidth, kHeight);
-    frame.cursor = cursor;
-    const auto messages = StreamFrame(streamer, frame);
-    ASSERT_EQ(messages.size(), kBlocks);
-    for (const SentMessage& m : messages) {
-      EXPECT_EQ(m.cursorX, x);
-      EXPECT_EQ(m.cursorY, y);
-    }
-  }
 }
 
 // In the video modes the refresh period is the longest distance between key frames, so a

@@ -56,35 +56,21 @@ std::int32_t ViewerHarness::Take(const SentMessage& message) {
                                  bodyLength);
 }
 
-void ViewerHarness::TakeAll(const std::vector<SentMessage>& messages) {
-  for (const SentMessage& m : messages) Take(m);
-}
-
 std::vector<std::uint8_t> ViewerHarness::VisibleBgr(int width, int height) const {
   const BITMAPINFOHEADER& surface = m_surface.SurfaceHeader();
   std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * height * 3);
   const int bytes = surface.biBitCount / 8;
-  EXPECT_NE(m_surface.Pixels(), nullptr);
-  EXPECT_GE(surface.biWidth, width);
-  EXPECT_GE(surface.biHeight, height);
-  if (m_surface.Pixels() == nullptr || surface.biWidth < width || surface.biHeight < height)
-    return out;
+  const bool fits = m_surface.Pixels() != nullptr && bytes >= 3 && surface.biWidth >= width &&
+                    surface.biHeight >= height;
+  EXPECT_TRUE(fits) << surface.biWidth << "x" << surface.biHeight << "x" << bytes;
+  if (!fits) return out;
   for (int y = 0; y < height; ++y) {
     // Bottom-up: the picture's top row is the bitmap's last memory row.
     const std::uint8_t* row =
         m_surface.Pixels() +
         static_cast<std::size_t>(surface.biHeight - 1 - y) * m_surface.Stride();
-    for (int x = 0; x < width; ++x) {
-      std::uint8_t* to = out.data() + (static_cast<std::size_t>(y) * width + x) * 3;
-      if (bytes == 1) {
-        const int i = row[x];
-        to[0] = static_cast<std::uint8_t>((i & 3) * 255 / 3);
-        to[1] = static_cast<std::uint8_t>(((i >> 2) & 7) * 255 / 7);
-        to[2] = static_cast<std::uint8_t>((i >> 5) * 255 / 7);
-      } else {
-        std::memcpy(to, row + x * bytes, 3);
-      }
-    }
+    for (int x = 0; x < width; ++x)
+      std::memcpy(out.data() + (static_cast<std::size_t>(y) * width + x) * 3, row + x * bytes, 3);
   }
   return out;
 }

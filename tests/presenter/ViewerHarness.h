@@ -37,13 +37,10 @@ class ViewerHarness {
   // Accepts and decodes one message; returns DecodeMessage's result. A message the endpoint
   // would refuse fails the test and returns -2.
   std::int32_t Take(const SentMessage& message);
-  void TakeAll(const std::vector<SentMessage>& messages);
 
   // The width × height picture at the top of the bitmap (what is painted), upright, as B, G, R
-  // bytes; 8-bit pixels through the 3-3-2 palette.
+  // bytes; of 24- or 32-bit pixels only.
   std::vector<std::uint8_t> VisibleBgr(int width, int height) const;
-
-  CBMPManager& Surface() { return m_surface; }
 
  private:
   CSSPacket m_packet;
