@@ -4,12 +4,12 @@
 // the relay cost it; the viewer's loss counter must be nonzero and no larger than what the relay
 // dropped (each loss it counts is a gap the relay made).
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/gdi_testing.h"
 #include "presenter/SyntheticDesktop.h"
 #include "tests/apps/PresenterPicture.h"
 #include "tests/apps/ProgramRun.h"
@@ -19,7 +19,6 @@
 namespace {
 
 using kwz_test::ProgramResult;
-using kwz_test::ReadPngRgb;
 using kwz_test::RunProgram;
 
 constexpr int kWidth = 320;
@@ -27,23 +26,15 @@ constexpr int kHeight = 240;
 constexpr std::uint32_t kFrame = 40;
 constexpr int kTimeoutMs = 60000;
 
-bool WritePresenterPicture(const std::string& path) {
-  const std::vector<std::uint8_t> bgra = SyntheticDesktop(kWidth, kHeight).Render(kFrame);
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = kWidth;
-  image.height = kHeight;
-  image.format = PNG_FORMAT_BGRA;
-  return png_image_write_to_file(&image, path.c_str(), 0, bgra.data(), 0, nullptr) != 0;
-}
-
 TEST(RelayEndToEnd, PictureRecoversFromBurstyLossAtThePresentersRefresh) {
   kwz_test::ScopedRegistry registry;
   kwz_test::ScopedEnv display("DISPLAY", nullptr);
   kwz_test::ScopedNoLeakCheck noLeakCheck;
   kwz_test::TempDir dir;
   const std::string picture = std::string(dir.path()) + "/presented.png";
-  ASSERT_TRUE(WritePresenterPicture(picture));
+  const std::vector<std::uint8_t> bgra = SyntheticDesktop(kWidth, kHeight).Render(kFrame);
+  ASSERT_TRUE(kwz_platform::WritePixelsPng(
+      picture.c_str(), reinterpret_cast<const std::uint32_t*>(bgra.data()), kWidth, kHeight));
   const ProgramResult registered =
       RunProgram(KWZ_REGSVR_PATH, {"--user", KWZ_MODULE_PATH}, kTimeoutMs);
   ASSERT_EQ(registered.exitCode, 0) << registered.err;
@@ -95,12 +86,10 @@ TEST(RelayEndToEnd, PictureRecoversFromBurstyLossAtThePresentersRefresh) {
   EXPECT_LE(received, relaySent);
   EXPECT_GT(received, relaySent / 2);
 
-  int width = 0, height = 0;
-  const std::vector<std::uint8_t> shown = ReadPngRgb(snapshot, &width, &height);
-  ASSERT_EQ(width, kWidth);
-  ASSERT_EQ(height, kHeight);
-  const kwz_test::Comparison c = kwz_test::ComparePresenterPicture(shown, kWidth, kHeight, kFrame);
-  EXPECT_EQ(c.mismatched, 0) << "PSNR " << c.psnr;
+  const kwz_test::Snapshot shown = kwz_test::CompareWithPresenter(snapshot, kFrame);
+  EXPECT_EQ(shown.width, kWidth);
+  EXPECT_EQ(shown.height, kHeight);
+  EXPECT_EQ(shown.mismatched, 0);
 }
 
 }  // namespace

@@ -1,53 +1,40 @@
 #include "tests/apps/PresenterPicture.h"
 
-#include <png.h>
+#include <optional>
+#include <vector>
 
-#include <cmath>
-
+#include "presenter/CPngSource.h"
 #include "presenter/SyntheticDesktop.h"
 
 namespace kwz_test {
 
-Comparison ComparePresenterPicture(const std::vector<std::uint8_t>& shown, int width, int height,
-                                   std::uint32_t frame) {
+Snapshot CompareWithPresenter(const std::string& path, std::uint32_t frame) {
+  Snapshot result;
+  std::optional<presenter::CPngSource> source;  // holds the pixels that shown points into
+  presenter::ScreenFrame shown;
+  try {
+    source.emplace(std::vector<std::string>{path}, 1);
+  } catch (const exc_screen_source&) {
+    return result;
+  }
+  if (!source->Capture(0, &shown)) return result;
+  const int width = result.width = shown.screen.width, height = result.height = shown.screen.height;
   const SyntheticDesktop desktop(width, height);
   const std::vector<std::uint8_t> bgra = desktop.Render(frame);
   const auto cursor = desktop.CursorAt(frame);
-  Comparison result;
-  double squared = 0;
-  long samples = 0;
+  result.mismatched = 0;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      if (x >= cursor.x - 8 && x < cursor.x + 48 && y >= cursor.y - 8 && y < cursor.y + 48) {
-        continue;
-      }
+      const bool underCursor =
+          x >= cursor.x - 8 && x < cursor.x + 48 && y >= cursor.y - 8 && y < cursor.y + 48;
       const std::uint8_t* want = &bgra[(static_cast<std::size_t>(y) * width + x) * 4];
-      const std::uint8_t* got = &shown[(static_cast<std::size_t>(y) * width + x) * 3];
-      bool same = true;
-      for (int c = 0; c < 3; ++c) {
-        const double d = double(got[c]) - double(want[2 - c]);
-        squared += d * d;
-        same = same && d == 0;
-        ++samples;
+      const std::uint8_t* got = shown.screen.pixels + y * shown.screen.strideBytes + x * 4;
+      if (!underCursor && (got[0] != want[0] || got[1] != want[1] || got[2] != want[2])) {
+        ++result.mismatched;
       }
-      result.mismatched += same ? 0 : 1;
     }
   }
-  const double mse = samples == 0 ? 0 : squared / double(samples);
-  result.psnr = mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
   return result;
-}
-
-std::vector<std::uint8_t> ReadPngRgb(const std::string& path, int* width, int* height) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
-  *width = static_cast<int>(image.width);
-  *height = static_cast<int>(image.height);
-  return pixels;
 }
 
 }  // namespace kwz_test
