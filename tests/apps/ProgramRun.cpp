@@ -27,9 +27,8 @@ namespace kwz_test {
 namespace {
 
 std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path).rdbuf();
   return text.str();
 }
 
@@ -151,19 +150,13 @@ bool WaitForUdpPort(std::uint16_t port, int timeoutMs) {
 
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,
                          int timeoutMs, const std::string& folder) {
-  RunningProgram program(path, args, folder);
-  return program.Wait(timeoutMs);
+  return RunningProgram(path, args, folder).Wait(timeoutMs);
 }
 
-namespace {
-
-std::string WithoutLeakCheck() {
-  const char* options = std::getenv("ASAN_OPTIONS");
-  return std::string(options != nullptr ? options : "") + ":detect_leaks=0";
-}
-
-}  // namespace
-
-ScopedNoLeakCheck::ScopedNoLeakCheck() : asan_("ASAN_OPTIONS", WithoutLeakCheck().c_str()) {}
+ScopedNoLeakCheck::ScopedNoLeakCheck()
+    : asan_("ASAN_OPTIONS",
+            (std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
+             ":detect_leaks=0")
+                .c_str()) {}
 
 }  // namespace kwz_test

@@ -8,19 +8,11 @@
 #include <cstddef>
 #include <fstream>
 
+#include "tests/support/Sanitizers.h"
+
 namespace kwz_test {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kMeasuresResidentMemory = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kMeasuresResidentMemory = false;
-#else
-constexpr bool kMeasuresResidentMemory = true;
-#endif
-#else
-constexpr bool kMeasuresResidentMemory = true;
-#endif
+constexpr bool kMeasuresResidentMemory = !kUnderSanitizer;
 
 inline std::size_t ResidentBytes() {
   std::ifstream statm("/proc/self/statm");

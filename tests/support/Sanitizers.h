@@ -1,38 +1,22 @@
 // What the sanitizer builds cannot check, so tests can say so instead of failing falsely.
 #pragma once
 
-#if defined(__SANITIZE_THREAD__)
-#define KWZ_UNDER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define KWZ_UNDER_TSAN 1
+#if defined(__has_feature)
+#define KWZ_HAS_FEATURE(x) __has_feature(x)
+#else
+#define KWZ_HAS_FEATURE(x) 0
 #endif
-#endif
-#ifndef KWZ_UNDER_TSAN
+#if defined(__SANITIZE_THREAD__) || KWZ_HAS_FEATURE(thread_sanitizer)
+#define KWZ_UNDER_TSAN 1
+#else
 #define KWZ_UNDER_TSAN 0
 #endif
-
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || KWZ_HAS_FEATURE(address_sanitizer)
 #define KWZ_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KWZ_UNDER_ASAN 1
-#endif
-#endif
-#ifndef KWZ_UNDER_ASAN
+#else
 #define KWZ_UNDER_ASAN 0
 #endif
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KWZ_UNDER_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define KWZ_UNDER_SANITIZER 1
-#endif
-#endif
-#ifndef KWZ_UNDER_SANITIZER
-#define KWZ_UNDER_SANITIZER 0
-#endif
+#define KWZ_UNDER_SANITIZER (KWZ_UNDER_TSAN || KWZ_UNDER_ASAN)
 
 namespace kwz_test {
 // The sanitizer builds report hardware faults and end the process, where the others contain
