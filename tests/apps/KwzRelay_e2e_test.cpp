@@ -76,6 +76,7 @@ TEST(RelayEndToEnd, PictureRecoversFromBurstyLossAtThePresentersRefresh) {
                         &relayReceived, &relaySent, &relayDropped),
             3)
       << relayed.out;
+  EXPECT_NE(viewer.out.find("SizeUpdated 320 240\n"), std::string::npos) << viewer.out;
   const std::size_t lossAt = viewer.out.find("video_pck_lost=");
   ASSERT_NE(lossAt, std::string::npos) << viewer.out;
   ASSERT_EQ(std::sscanf(viewer.out.c_str() + lossAt, "video_pck_lost=%ld/%ld", &lost, &received), 2)
