@@ -11,9 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "network/InputRecord.h"
@@ -104,26 +102,22 @@ TEST(KwzPresentRemote, ReplaysRecordsIntoTheLiveXDisplay) {
   for (const Step& step : steps) {
     sendto(sender, step.datagram.data(), step.datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
            sizeof to);
-    // Polled: input that another client fakes sends this one no event of its own.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    bool reached = step.dropped;
-    while (!reached && std::chrono::steady_clock::now() < deadline) {
-      if (step.key == NoSymbol) {
-        Window root, child;
-        int x = 0, y = 0, winX = 0, winY = 0;
-        unsigned mask = 0;
-        XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &winX, &winY,
-                      &mask);
-        reached = x == step.x && y == step.y &&
-                  (mask & (Button1Mask | Button2Mask | Button3Mask)) == step.buttons;
-      } else {
-        char keys[32];
-        XQueryKeymap(display, keys);
-        const KeyCode code = XKeysymToKeycode(display, step.key);
-        reached = ((keys[code / 8] >> (code % 8)) & 1) == (step.down ? 1 : 0);
-      }
-      if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const bool reached =
+        step.dropped || WaitUntil([&] {
+          if (step.key != NoSymbol) {
+            char keys[32];
+            XQueryKeymap(display, keys);
+            const KeyCode code = XKeysymToKeycode(display, step.key);
+            return ((keys[code / 8] >> (code % 8)) & 1) == (step.down ? 1 : 0);
+          }
+          Window root, child;
+          int x = 0, y = 0, winX = 0, winY = 0;
+          unsigned mask = 0;
+          XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &winX, &winY,
+                        &mask);
+          return x == step.x && y == step.y &&
+                 (mask & (Button1Mask | Button2Mask | Button3Mask)) == step.buttons;
+        });
     EXPECT_TRUE(reached) << "step " << (&step - steps);
   }
   close(sender);

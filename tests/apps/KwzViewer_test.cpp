@@ -5,12 +5,9 @@
 // engine's painting tests.)
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "network/InputRecord.h"
@@ -31,17 +28,6 @@ using namespace kwz_test;
 
 constexpr int kTimeoutMs = 60000;
 const std::string kSize = "320x240";
-
-// Polls a condition about windows or pictures: the server tells no client when another one
-// draws or is moved by a window manager.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // A private display (with openbox on it for a desktop) and registry, the module registered there
 // per user, and the test's own connection to the display.

@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -74,22 +73,7 @@ std::string RunningProgram::OutSoFar() const {
 }
 
 bool RunningProgram::WaitForOut(const std::string& text, int timeoutMs) const {
-  // Woken by each write to the output file rather than polling it.
-  const int watch = inotify_init1(IN_CLOEXEC);
-  inotify_add_watch(watch, outPath_.c_str(), IN_MODIFY);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  bool found = false;
-  while (!(found = OutSoFar().find(text) != std::string::npos)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    char events[4096];
-    if (left.count() <= 0 || !WaitReadable(watch, static_cast<int>(left.count())) ||
-        read(watch, events, sizeof events) < 0) {
-      break;
-    }
-  }
-  close(watch);
-  return found;
+  return WaitUntil([&] { return OutSoFar().find(text) != std::string::npos; }, timeoutMs);
 }
 
 void RunningProgram::Interrupt() {
@@ -128,24 +112,29 @@ std::uint16_t FreeUdpPort(bool even) {
   return 0;
 }
 
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 bool WaitForUdpPort(std::uint16_t port, int timeoutMs) {
   char local[8];
   std::snprintf(local, sizeof local, ":%04X", port);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    // Each line: "sl: ADDRESS:PORT ADDRESS:PORT ...", in hexadecimal.
-    std::istringstream table(ReadAll("/proc/net/udp"));
-    std::string line;
-    while (std::getline(table, line)) {
-      std::istringstream fields(line);
-      std::string slot, address;
-      fields >> slot >> address;
-      if (address.size() > 5 && address.compare(address.size() - 5, 5, local) == 0) return true;
-    }
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    // A bind makes no event that another process can wait on.
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  return WaitUntil(
+      [&] {
+        // Each line: "sl: ADDRESS:PORT ADDRESS:PORT ...", in hexadecimal.
+        std::istringstream table(ReadAll("/proc/net/udp"));
+        for (std::string line, slot, address; std::getline(table, line);) {
+          std::istringstream(line) >> slot >> address;
+          if (address.size() > 5 && address.compare(address.size() - 5, 5, local) == 0) return true;
+        }
+        return false;
+      },
+      timeoutMs);
 }
 
 ProgramResult RunProgram(const std::string& path, const std::vector<std::string>& args,

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ class RunningProgram {
   std::string errPath_;
   pid_t pid_ = -1;
 };
+
+// Polls done until it holds, at most timeoutMs: for what another process does that sends this
+// one no event (a bind, output written, a window drawn or moved, input faked by another client).
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 
 // A UDP port on 127.0.0.1 that was free a moment ago; even when asked (RTP data takes even
 // ports).
