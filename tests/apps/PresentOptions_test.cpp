@@ -24,34 +24,26 @@ PresentOptions Accepted(const std::string& line) {
   return o;
 }
 
-TEST(PresentOptions, DefaultsStayOnLoopbackWithMulticastGoingNowhere) {
-  const PresentOptions o = Accepted("");
+// By default the stream stays on loopback with multicast going nowhere. Then the values the
+// program's own runs do not reach: the upper limits, a list of images, and every mode by its
+// number.
+TEST(PresentOptions, DefaultsAndArgumentsSetWhatTheyName) {
+  PresentOptions o = Accepted("");
   EXPECT_EQ(o.sender.address, "127.0.0.1");
   EXPECT_EQ(o.sender.multicastInterface, "127.0.0.1");
   EXPECT_EQ(o.sender.multicastTtl, 0);
   EXPECT_EQ(o.stream.refreshFrames, o.refreshSeconds * o.stream.frameRate);
-}
 
-// The values the program's own runs do not reach: a multicast destination, the upper limits, a
-// list of images, no refresh, and every mode by its number.
-TEST(PresentOptions, ArgumentsSetWhatTheyName) {
-  PresentOptions o = Accepted(
-      "--dest 224.76.12.19:5004 --multicast-if 127.0.0.2 --ttl 3 --fps 25 --refresh-seconds 2 "
-      "--bitrate 800 --payload-size 65495 --ssrc 0xDEADBEEF --remote-port 65535 "
-      "--source png:a.png,dir/b.png");
-  EXPECT_EQ(o.sender.address, "224.76.12.19");
-  EXPECT_EQ(o.sender.port, 5004);
+  o = Accepted(
+      "--multicast-if 127.0.0.2 --ttl 3 --fps 25 --refresh-seconds 2 --bitrate 800 "
+      "--payload-size 65495 --remote-port 65535 --source png:a.png,dir/b.png");
   EXPECT_EQ(o.sender.multicastInterface, "127.0.0.2");
   EXPECT_EQ(o.sender.multicastTtl, 3);
   EXPECT_EQ(o.stream.refreshFrames, 50);
   EXPECT_EQ(o.stream.bitRateKbps, 800);
   EXPECT_EQ(o.sender.payloadSize, 65495u);
-  EXPECT_EQ(o.sender.ssrc, 0xDEADBEEFu);
   EXPECT_EQ(o.remotePort, 65535);
   EXPECT_EQ(o.pngFiles, (std::vector<std::string>{"a.png", "dir/b.png"}));
-
-  o = Accepted("--refresh-seconds 0");
-  EXPECT_EQ(o.stream.refreshFrames, 0);
   for (int mode = 0; mode < 7; ++mode) {
     const char* bpp = mode < 2 ? " --bpp 8" : mode == 2 ? " --bpp 32" : " --bpp 24";
     o = Accepted("--mode " + std::to_string(mode) + bpp);
