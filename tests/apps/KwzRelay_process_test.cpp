@@ -3,8 +3,6 @@
 // its count or its time limit. (What it refuses is its options' test.)
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,10 +16,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr int kTimeoutMs = 20000;
 
-std::string ListenPort() {
-  return std::to_string(41000 + 2 * (::getpid() % 1000));
-}
-
 // An RTP datagram of payload type 113 with sequence number n, carrying n as its payload.
 Bytes Datagram(std::uint8_t n) {
   return Bytes{0x80, 0x71, 0, n, 0, 0, 0, 0, 1, 2, 3, 4, n, n, n, n};
@@ -30,7 +24,7 @@ Bytes Datagram(std::uint8_t n) {
 TEST(KwzRelay, ScriptedFaultsComeOutExactly) {
   kwz_test::UdpCollector collector;
   ASSERT_TRUE(collector.ok());
-  const std::string listen = ListenPort();
+  const std::string listen = std::to_string(kwz_test::FreeUdpPort());
   kwz_test::RunningProgram relay(
       KWZ_RELAY_PATH,
       {"--listen", listen, "--to", std::to_string(collector.port()), "--script-text",
@@ -60,10 +54,11 @@ TEST(KwzRelay, ScriptedFaultsComeOutExactly) {
 TEST(KwzRelay, TimeLimitEndsTheRunWithStatistics) {
   kwz_test::UdpCollector collector;
   ASSERT_TRUE(collector.ok());
-  const kwz_test::ProgramResult timed = kwz_test::RunProgram(
-      KWZ_RELAY_PATH,
-      {"--listen", ListenPort(), "--to", std::to_string(collector.port()), "--seconds", "1"},
-      kTimeoutMs);
+  const kwz_test::ProgramResult timed =
+      kwz_test::RunProgram(KWZ_RELAY_PATH,
+                           {"--listen", std::to_string(kwz_test::FreeUdpPort()), "--to",
+                            std::to_string(collector.port()), "--seconds", "1"},
+                           kTimeoutMs);
   EXPECT_EQ(timed.exitCode, 0) << timed.err;
   EXPECT_NE(timed.out.find("received 0 sent 0 dropped 0"), std::string::npos) << timed.out;
 }
