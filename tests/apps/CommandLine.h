@@ -1,5 +1,5 @@
 // A program's command line written as one string of words, handed out as argc and argv; '~'
-// stands for a space within a word.
+// stands for a space within a word, and '' for an empty word.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +15,7 @@ class CommandLine {
     std::istringstream in(line);
     for (std::string word; in >> word;) {
       std::replace(word.begin(), word.end(), '~', ' ');
+      if (word == "''") word.clear();
       words_.push_back(word);
     }
     for (const std::string& word : words_) argv_.push_back(word.c_str());
