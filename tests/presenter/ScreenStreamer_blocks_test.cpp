@@ -34,9 +34,10 @@ std::vector<int> Indices(const std::vector<SentMessage>& messages) {
 }
 
 // The first frame sends every block, each with the cursor's position, or the no-cursor value
-// when there is none or it lies off the screen; then a pixel that changes, in upright screen
-// coordinates, sends the one block it lies in.
-TEST(ChangedBlock, CursorFieldThenOnlyTheBlockHoldingTheChange) {
+// when there is none or it lies off the screen; a bad frame is refused and sends nothing; then a
+// pixel that changes, in upright screen coordinates, sends the one block it lies in, as the
+// stream still knows what the viewers hold.
+TEST(ChangedBlock, CursorFieldRefusedFrameThenOnlyTheBlockHoldingTheChange) {
   using Position = std::optional<presenter::CursorPosition>;
   constexpr std::uint16_t kNone = 0xFFE0;
   const struct {
@@ -50,6 +51,13 @@ TEST(ChangedBlock, CursorFieldThenOnlyTheBlockHoldingTheChange) {
       {presenter::CursorPosition{330, 10}, kNone, kNone, 199, 199, 5},  // last pixel of block 5
       {presenter::CursorPosition{10, 250}, kNone, kNone, 200, 200, 2},  // bottom row from 200
       {presenter::CursorPosition{-1, 10}, kNone, kNone, 0, 0, 8}};
+  const std::vector<std::uint8_t> flat(kWidth * kHeight * 4, 0);
+  std::vector<presenter::ScreenFrame> bad(5, FrameOf(flat, kWidth, kHeight));
+  bad[0].screen.pixels = nullptr;
+  bad[1].screen.width = 0;
+  bad[2].screen.height = -3;
+  bad[3].screen.strideBytes = kWidth * 4 - 1;
+  bad[4].screen.width = presenter::kMaxScreenSide + 1;
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     presenter::CScreenStreamer streamer(BlockSettings(0));
@@ -62,6 +70,10 @@ TEST(ChangedBlock, CursorFieldThenOnlyTheBlockHoldingTheChange) {
       EXPECT_EQ(m.cursorX, c.cursorX);
       EXPECT_EQ(m.cursorY, c.cursorY);
     }
+    // A bad frame, of each kind in turn over the rows.
+    presenter::FrameOutcome outcome;
+    EXPECT_TRUE(StreamFrame(streamer, bad[(&c - cases) % bad.size()], &outcome).empty());
+    EXPECT_FALSE(outcome.accepted);
     std::fill_n(screen.begin() + (c.y * kWidth + c.x) * 4, 3, 0xC0);
     EXPECT_EQ(Indices(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight))),
               std::vector<int>{c.block});
@@ -91,26 +103,6 @@ TEST(BlockRefresh, StillScreenIsResentOncePerPeriodOrOnRequest) {
   still.RequestRefresh();
   EXPECT_EQ(StreamFrame(still, FrameOf(screen, kWidth, kHeight)).size(), kBlocks);
   EXPECT_TRUE(StreamFrame(still, FrameOf(screen, kWidth, kHeight)).empty());
-}
-
-TEST(RefusedFrame, BadFramesSendNothingAndLeaveTheStreamAsItWas) {
-  presenter::CScreenStreamer streamer(BlockSettings(0));
-  std::vector<std::uint8_t> screen(kWidth * kHeight * 4, 0x20);
-  StreamFrame(streamer, FrameOf(screen, kWidth, kHeight));
-  std::vector<presenter::ScreenFrame> bad(5, FrameOf(screen, kWidth, kHeight));
-  bad[0].screen.pixels = nullptr;
-  bad[1].screen.width = 0;
-  bad[2].screen.height = -3;
-  bad[3].screen.strideBytes = kWidth * 4 - 1;
-  bad[4].screen.width = presenter::kMaxScreenSide + 1;
-  for (std::size_t i = 0; i < bad.size(); ++i) {
-    presenter::FrameOutcome outcome;
-    EXPECT_TRUE(StreamFrame(streamer, bad[i], &outcome).empty()) << i;
-    EXPECT_FALSE(outcome.accepted) << i;
-  }
-  // The stream still knows what the viewers hold: one changed pixel is one block.
-  std::fill_n(screen.begin(), 3, 0x90);
-  EXPECT_EQ(Indices(StreamFrame(streamer, FrameOf(screen, kWidth, kHeight))), std::vector<int>{8});
 }
 
 // In the video modes the refresh period is the longest distance between key frames, so a
