@@ -31,12 +31,6 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-// Waits up to timeoutMs until the descriptor can be read.
-bool WaitReadable(int fd, int timeoutMs) {
-  pollfd entry{fd, POLLIN, 0};
-  return poll(&entry, 1, timeoutMs) == 1;
-}
-
 }  // namespace
 
 RunningProgram::RunningProgram(const std::string& path, const std::vector<std::string>& args,
@@ -84,10 +78,10 @@ ProgramResult RunningProgram::Wait(int timeoutMs) {
   ProgramResult result;
   if (pid_ <= 0) return result;
   // The process's descriptor becomes readable when it ends.
-  const int handle = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+  pollfd ended{static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)), POLLIN, 0};
   int status = 0;
-  if (handle < 0 || !WaitReadable(handle, timeoutMs)) kill(pid_, SIGKILL);
-  if (handle >= 0) close(handle);
+  if (ended.fd < 0 || poll(&ended, 1, timeoutMs) != 1) kill(pid_, SIGKILL);
+  if (ended.fd >= 0) close(ended.fd);
   waitpid(pid_, &status, 0);
   pid_ = -1;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
