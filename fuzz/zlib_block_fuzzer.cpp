@@ -9,8 +9,6 @@
 // A block may change nothing but its own rectangle of the bitmap; a whole block of pixels
 // lands there unchanged. Where the DIB pads its rows the grid does not line up with them, and
 // only the bounds are checked (by AddressSanitizer).
-#include <zlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,21 +16,13 @@
 
 #include "engine/CBMPManager.h"
 #include "fuzz/FuzzSupport.h"
+#include "fuzz/mutate/InputMutators.h"
 
 namespace {
 
 using kwz_fuzz::Reader;
 constexpr std::uint32_t kZlibBlockMode = 1;
 constexpr int kBytesPerPixel[] = {1, 4, 3, 2};
-
-std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& raw) {
-  uLongf size = compressBound(static_cast<uLong>(raw.size()));
-  std::vector<std::uint8_t> out(size);
-  KWZ_FUZZ_CHECK(compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 1) ==
-                 Z_OK);
-  out.resize(size);
-  return out;
-}
 
 }  // namespace
 
@@ -71,38 +61,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   KWZ_FUZZ_CHECK(surface.SurfaceHeader().biWidth == static_cast<LONG>(blocksPerRow * blockWidth));
   KWZ_FUZZ_CHECK(surface.SurfaceHeader().biHeight == static_cast<LONG>(blockRows * blockHeight));
 
-  std::uint32_t index = 0;
-  switch (which) {
-    case 0:
-      index = blockCount - 1;
-      break;
-    case 1:
-      index = blocksPerRow - 1;
-      break;
-    case 2:
-      index = blockCount - blocksPerRow;
-      break;
-    case 3:
-      index = in.U16();
-      break;
-    default:
-      index = in.U16() % blockCount;
-      break;
-  }
+  const std::uint32_t corners[] = {blockCount - 1, blocksPerRow - 1, blockCount - blocksPerRow};
+  const std::uint32_t index = which < 3    ? corners[which]
+                              : which == 3 ? in.U16()
+                                           : in.U16() % blockCount;
 
   std::vector<std::uint8_t> pixels;
   std::vector<std::uint8_t> body;
   if (bodyKind % 3 == 0) {
     body = in.Rest();
   } else if (bodyKind % 3 == 1) {
-    body = Compress(in.Rest());
+    body = kwz_fuzz::Deflate(in.Rest(), 1);
   } else {
     const std::vector<std::uint8_t> pattern = in.Rest();
     pixels.resize(blockBytes);
     for (std::size_t i = 0; i < pixels.size(); ++i)
       pixels[i] = pattern.empty() ? static_cast<std::uint8_t>(i) : pattern[i % pattern.size()];
-    body = Compress(pixels);
+    body = kwz_fuzz::Deflate(pixels, 1);
   }
+  KWZ_FUZZ_CHECK(bodyKind % 3 == 0 || !body.empty());
 
   const std::int32_t decoded = surface.DecodeMessage(
       header, index, body.empty() ? nullptr : body.data(), static_cast<std::uint32_t>(body.size()));

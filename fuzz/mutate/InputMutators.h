@@ -1,5 +1,5 @@
-// Structure-aware mutators of the message and stream targets, and the libFuzzer hooks that
-// install one in a target.
+// Structure-aware mutators of the message and stream targets, what they share, and the
+// libFuzzer hooks that install one in a target.
 //
 // Screen messages (screen_message_fuzzer: a configuration byte, then messages each led by a u16
 // length): most mutations keep every message plausible, with the magic, a stream mode the
@@ -17,17 +17,49 @@
 // Inputs in the target's structured mode get byte mutations only: their layout is made of
 // parameters already.
 //
-// Each mutator mutates size bytes at data in place, up to maxSize, and returns the new size;
-// each cross-over splices two inputs at a record boundary into out.
+// A mutation is repeatable: a generator seeded by libFuzzer's seed picks it, and the byte
+// mutator (libFuzzer's LLVMFuzzerMutate in a target, a stand-in in the tests) changes the parts
+// whose structure nobody knows: bodies and payloads.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-#include "fuzz/mutate/MutationContext.h"
+#include <vector>
 
 namespace kwz_fuzz {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct FramedRecord {
+  Bytes side;  // the fixed bytes between the length and the data
+  Bytes data;
+};
+
+// A fixed prefix, then records, each a u16 little-endian length, a fixed number of side bytes
+// and that many bytes. Parsing follows the targets' reader: a short last record keeps what is
+// left and a missing prefix reads as zeros.
+struct FramedInput {
+  Bytes prefix;
+  std::vector<FramedRecord> records;
+
+  static FramedInput Parse(const std::uint8_t* data, std::size_t size, std::size_t prefixSize,
+                           std::size_t sideSize);
+  // Cut after the last record that fits maxSize whole (a record over 65535 bytes is cut to it).
+  Bytes Serialize(std::size_t maxSize) const;
+};
+
+// Mutates size bytes in place, may grow them up to maxSize, and returns the new size.
+using ByteMutator = std::size_t (*)(std::uint8_t* data, std::size_t size, std::size_t maxSize);
+
+// A little-endian field of width bytes inside a byte string that is long enough.
+std::uint32_t GetLe(const Bytes& bytes, std::size_t at, int width);
+
+// zlib's compress2 at level (empty if it fails).
+Bytes Deflate(const Bytes& raw, int level);
+
+// Each mutator mutates size bytes at data in place, up to maxSize, and returns the new size;
+// each cross-over splices two inputs at a record boundary into out.
 
 std::size_t MutateScreenInput(std::uint8_t* data, std::size_t size, std::size_t maxSize,
                               unsigned seed, ByteMutator bytes);
@@ -41,14 +73,12 @@ std::size_t CrossOverDatagramInput(const std::uint8_t* a, std::size_t aSize, con
                                    std::size_t bSize, std::uint8_t* out, std::size_t maxOutSize,
                                    unsigned seed);
 
-}  // namespace kwz_fuzz
-
-namespace kwz_fuzz {
 // KWZ_FUZZ_BYTES_ONLY in the environment falls back to libFuzzer's byte mutations, to compare.
 inline bool BytesOnly() {
   static const bool bytesOnly = std::getenv("KWZ_FUZZ_BYTES_ONLY") != nullptr;
   return bytesOnly;
 }
+
 }  // namespace kwz_fuzz
 
 // Defines libFuzzer's custom mutator and cross-over of a target from a pair above.
