@@ -1,6 +1,5 @@
 // Shared pieces of the fuzz targets: a forward reader over the input, the check that stops a
-// run when a property fails, and a tunnel that hands datagrams to a receiving endpoint without
-// a socket.
+// run when a property fails, and the outcome that a repeated input must reproduce.
 //
 // Everything here runs on libFuzzer's single thread.
 #pragma once
@@ -9,12 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <deque>
+#include <span>
 #include <vector>
-
-#include "network/ITunnel.h"
-#include "platform/kernel.h"
 
 namespace kwz_fuzz {
 
@@ -39,13 +34,15 @@ inline bool RepeatInputs() {
 // fuzzing does not pay for hashing.
 class Outcome {
  public:
-  void Add(std::uint64_t value) {
-    if (RepeatInputs()) hash_ = (hash_ ^ value) * 0x100000001B3u;  // FNV-1a over words
+  template <class... Values>
+  void Add(Values... values) {
+    // FNV-1a over words.
+    if (RepeatInputs())
+      ((hash_ = (hash_ ^ static_cast<std::uint64_t>(values)) * 0x100000001B3u), ...);
   }
-  void Add(const void* data, std::size_t size) {
-    if (!RepeatInputs()) return;
+  void AddBytes(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    for (std::size_t i = 0; i < size; ++i) Add(bytes[i]);
+    for (std::size_t i = 0; i < size && RepeatInputs(); ++i) Add(bytes[i]);
   }
   std::uint64_t value() const { return hash_; }
 
@@ -79,16 +76,14 @@ class Reader {
     return low | (std::uint32_t{U16()} << 16);
   }
   // Up to n bytes (fewer at the end of the input).
-  const std::uint8_t* Take(std::size_t n, std::size_t* taken) {
-    *taken = n < Remaining() ? n : Remaining();
-    const std::uint8_t* span = data_ + at_;
-    at_ += *taken;
+  std::span<const std::uint8_t> Take(std::size_t n) {
+    const std::span<const std::uint8_t> span(data_ + at_, n < Remaining() ? n : Remaining());
+    at_ += span.size();
     return span;
   }
   std::vector<std::uint8_t> Bytes(std::size_t n) {
-    std::size_t taken = 0;
-    const std::uint8_t* span = Take(n, &taken);
-    return std::vector<std::uint8_t>(span, span + taken);
+    const std::span<const std::uint8_t> span = Take(n);
+    return {span.begin(), span.end()};
   }
   // The rest of the input.
   std::vector<std::uint8_t> Rest() { return Bytes(Remaining()); }
@@ -97,72 +92,6 @@ class Reader {
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t at_ = 0;
-};
-
-// Appends little-endian numbers, the way the seed writers lay out what Reader reads.
-inline void PutU8(std::vector<std::uint8_t>* out, unsigned value) {
-  out->push_back(static_cast<std::uint8_t>(value));
-}
-inline void PutU16(std::vector<std::uint8_t>* out, unsigned value) {
-  PutU8(out, value);
-  PutU8(out, value >> 8);
-}
-inline void PutU32(std::vector<std::uint8_t>* out, std::uint32_t value) {
-  PutU16(out, value & 0xFFFF);
-  PutU16(out, value >> 16);
-}
-
-// A receiving tunnel whose datagrams the target queues; its event is set while one is pending,
-// as a real tunnel's is.
-class QueueTunnel final : public ITunnel {
- public:
-  QueueTunnel() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~QueueTunnel() { CloseHandle(event_); }
-  QueueTunnel(const QueueTunnel&) = delete;
-  QueueTunnel& operator=(const QueueTunnel&) = delete;
-
-  void Reserved0() override { std::abort(); }
-  int Receive(BYTE* buffer, int capacity, TunnelAddress*) override {
-    if (queued_.empty()) return 0;
-    const std::vector<std::uint8_t> datagram = std::move(queued_.front());
-    queued_.pop_front();
-    if (queued_.empty()) ResetEvent(event_);
-    KWZ_FUZZ_CHECK(datagram.size() <= static_cast<std::size_t>(capacity));
-    if (!datagram.empty()) std::memcpy(buffer, datagram.data(), datagram.size());
-    ++handedOut_;
-    return static_cast<int>(datagram.size());
-  }
-  void Reserved2() override { std::abort(); }
-  int Send(const BYTE*, int length, TunnelAddress) override { return length; }
-  HANDLE GetEvent() override { return event_; }
-  void Reserved5() override { std::abort(); }
-  void SetOption(BYTE) override {}
-
-  void Deliver(std::vector<std::uint8_t> datagram) {
-    queued_.push_back(std::move(datagram));
-    SetEvent(event_);
-  }
-  std::size_t Pending() const { return queued_.size(); }
-  // Datagrams the endpoint has read so far.
-  std::size_t HandedOut() const { return handedOut_; }
-  void RestartCount() { handedOut_ = 0; }
-
- private:
-  HANDLE event_;
-  std::deque<std::vector<std::uint8_t>> queued_;
-  std::size_t handedOut_ = 0;
-};
-
-// Gives out one QueueTunnel, owned by the factory, which outlives the endpoint.
-class QueueTunnelFactory final : public ITunnelFactory {
- public:
-  ITunnel* CreateReceiver(TunnelAddress) override { return &tunnel_; }
-  ITunnel* CreateSender() override { return nullptr; }
-  void Release(ITunnel*) override {}
-  QueueTunnel& Tunnel() { return tunnel_; }
-
- private:
-  QueueTunnel tunnel_;
 };
 
 }  // namespace kwz_fuzz

@@ -10,6 +10,7 @@
 // the mouse record's position lies on the screen it was given.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <variant>
 
 #include "fuzz/FuzzSupport.h"
@@ -45,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   remote.SetScreenSize(width, height);
   remote.Start();
   while (!in.Empty()) {
-    std::size_t length = 0;
-    const std::uint8_t* bytes = in.Take(in.U8(), &length);
-    const auto message = kwz_web::ParseBrowserInputMessage(bytes, length);
+    const std::span<const std::uint8_t> bytes = in.Take(in.U8());
+    const std::size_t length = bytes.size();
+    const auto message = kwz_web::ParseBrowserInputMessage(bytes.data(), length);
     if (!message) continue;
     if (const auto* control = std::get_if<kwz_web::BrowserControl>(&*message)) {
       if (control->take) remote.Start();

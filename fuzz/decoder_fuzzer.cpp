@@ -1,32 +1,26 @@
 // libFuzzer target for CVideoDecoder::Decode of every codec. Input layout:
 //
-//   byte 0      codec: MPEG-4, H.264, VP8, VP9, JPEG (modulo 5)
-//   byte 1      output: bit 0-1 -> 32, 24, 16 bits; bit 2 -> flip RGB32; bit 3 -> 64x48 or 320x240;
-//               bit 4 -> how the packets are framed
+//   byte 0      codec: MPEG-4, H.264, VP8, VP9, JPEG (modulo 5; KWZ_FUZZ_CODEC=0..4 in the
+//               environment pins it, to fuzz one codec on its own)
+//   byte 1      output: bits 0-1 -> 32, 24, 16 bits; bit 2 -> flip RGB32; bit 3 -> 64x48 or
+//               320x240; bit 4 -> how the packets are framed
 //   then        bit 4 clear: packets, each a 16-bit little-endian length and that many bytes (a
 //               short last packet takes what is left); bit 4 set: packets separated by the tag
 //               "KWZ!", so that a mutation inside one packet leaves the others whole
 //
-// KWZ_FUZZ_CODEC=0..4 in the environment pins the codec whatever byte 0 says, so that one codec
-// can be fuzzed on its own for a while.
-//
-// Every answer must be 0, 1 (or E_FAIL for VP8/VP9 before Open, which cannot happen here);
-// a write past the frame trips AddressSanitizer or the guard bytes behind it. When inputs are
-// repeated, the second run must give the same frames: a frame reported decoded is written
-// whole, with nothing left over from an earlier one.
-//
-// Each input gets a decoder of its own, opened afresh, so that no reference picture or
-// key-frame state carries from one input to the next: the wrapper offers no reset short of that.
-// What does not shape the outcome is kept: the output frame of each frame size (its guard
-// bytes are checked after every packet, so they are intact when the next input takes it), and
-// libavcodec's complaints about damaged packets stay unprinted: writing them cost a tenth of
-// the run.
+// Every answer is 0 or 1; a write past the frame trips AddressSanitizer or the guard bytes
+// behind it. Each input gets a decoder of its own, opened afresh, as the wrapper offers no reset
+// short of that; repeated, an input gives the same frames: a frame reported decoded is written
+// whole, with nothing left over from an earlier one. The output frame of each size is kept for
+// the run, and libavcodec's complaints about damaged packets stay unprinted (writing them cost a
+// tenth of the run).
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <vector>
 
 extern "C" {
@@ -48,38 +42,23 @@ int PinnedSelector() {
 }
 
 constexpr std::uint8_t kPacketTag[] = {'K', 'W', 'Z', '!'};
-
-struct Span {
-  const std::uint8_t* begin;
-  const std::uint8_t* end;
-};
+using Packet = std::span<const std::uint8_t>;
 
 // Cuts the input after the two leading bytes into packets, by length or at the tag.
-std::vector<Span> Packets(const std::uint8_t* data, size_t size, bool tagged) {
-  std::vector<Span> packets;
-  size_t at = 2;
-  if (tagged) {
-    const std::uint8_t* end = data + size;
-    const std::uint8_t* from = data + at;
-    while (from <= end) {
-      const std::uint8_t* tag =
-          std::search(from, end, std::begin(kPacketTag), std::end(kPacketTag));
-      packets.push_back({from, tag});
-      if (tag == end) break;
-      from = tag + sizeof kPacketTag;
-    }
+std::vector<Packet> Packets(const std::uint8_t* data, size_t size, bool tagged) {
+  std::vector<Packet> packets;
+  if (!tagged) {
+    kwz_fuzz::Reader in(data + 2, size - 2);
+    while (!in.Empty()) packets.push_back(in.Take(in.U16()));
     return packets;
   }
-  while (at < size) {
-    size_t length = data[at];
-    if (at + 1 < size) length |= static_cast<size_t>(data[at + 1]) << 8;
-    at += 2;
-    if (at > size) break;
-    length = std::min(length, size - at);
-    packets.push_back({data + at, data + at + length});
-    at += length;
+  const std::uint8_t* end = data + size;
+  for (const std::uint8_t* from = data + 2;; from += sizeof kPacketTag) {
+    const std::uint8_t* tag = std::search(from, end, std::begin(kPacketTag), std::end(kPacketTag));
+    packets.emplace_back(from, tag);
+    if (tag == end) return packets;
+    from = tag;
   }
-  return packets;
 }
 
 // The conversions run in uninstrumented libraries, which AddressSanitizer does not watch:
@@ -112,17 +91,17 @@ std::uint64_t DecodeAll(const std::uint8_t* data, size_t size) {
   CVideoDecoder decoder;
   decoder.SetFrameRate(30);
   decoder.SetFlipRGB32((data[1] & 4) != 0);
-  if (decoder.SetOutputFormat(&header) != S_OK) std::abort();
+  KWZ_FUZZ_CHECK(decoder.SetOutputFormat(&header) == S_OK);
   decoder.SetCodecId(codec);
-  if (decoder.Open() != S_OK) std::abort();
+  KWZ_FUZZ_CHECK(decoder.Open() == S_OK);
   std::vector<BYTE>& out = OutputFor(decoder.FrameSize());
   kwz_fuzz::Outcome outcome;
-  for (const Span& packet : Packets(data, size, (data[1] & 0x10) != 0)) {
-    const size_t length = static_cast<size_t>(packet.end - packet.begin);
+  for (const Packet packet : Packets(data, size, (data[1] & 0x10) != 0)) {
+    const size_t length = packet.size();
     // Exactly the packet and the 4 bytes the H.264 start code needs behind it, in an
     // allocation of its own so that AddressSanitizer sees a read past them.
     std::unique_ptr<BYTE[]> exact(new BYTE[length + 4]());
-    std::copy(packet.begin, packet.end, exact.get());
+    std::copy(packet.begin(), packet.end(), exact.get());
     DWORD bytes = 0;
     bool changed = false;
     const HRESULT result =
@@ -132,11 +111,10 @@ std::uint64_t DecodeAll(const std::uint8_t* data, size_t size) {
     if (result == S_OK) {
       KWZ_FUZZ_CHECK(bytes == decoder.FrameSize());
       outcome.Add(changed);
-      outcome.Add(out.data(), bytes);
+      outcome.AddBytes(out.data(), bytes);
     }
-    for (size_t i = decoder.FrameSize(); i < out.size(); ++i) {
-      KWZ_FUZZ_CHECK(out[i] == kGuard);
-    }
+    KWZ_FUZZ_CHECK(std::all_of(out.begin() + decoder.FrameSize(), out.end(),
+                               [](BYTE b) { return b == kGuard; }));
   }
   return outcome.value();
 }

@@ -7,11 +7,10 @@
 //
 //   raw         byte 5: the packet capacity, 256 << (n % 10) bytes; then records of
 //               u16 length, u8 milliseconds that pass after it, that many bytes
-//   structured  u16 first sequence number, u8 message count - 1 (mod 12), u8 (payload size - 32) /
-//   4,
-//               then per message u8 stream mode and u16 body length (mod 2000); then pairs of
-//               (op, parameter) that decide the arrival: op % 4 = 0 deliver the next datagram
-//               and let op / 4 ms pass, 1 drop it, 2 swap it with the one parameter % 24
+//   structured  u16 first sequence number, u8 message count - 1 (mod 12), u8 (payload size
+//               - 32) / 4, then per message u8 stream mode and u16 body length (mod 2000); then
+//               pairs of (op, parameter) that decide the arrival: op % 4 = 0 deliver the next
+//               datagram and let op / 4 ms pass, 1 drop it, 2 swap it with the one parameter % 24
 //               further on and deliver, 3 deliver a copy of the one parameter % 40 before it
 //
 // Always: the reorder queue never holds more than its limit and is empty once the clock has
@@ -22,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "fuzz/StreamHarness.h"
@@ -62,26 +62,27 @@ void Drain(Harness& harness, CPacket* packet, BYTE payloadType, OnMessage&& onMe
   }
 }
 
-// Lets every queued datagram wait out its time and drains again: nothing may stay behind.
+// Lets every queued datagram wait out its time and drains again: nothing may stay behind. Adds
+// the counters, which count no datagram twice, to the outcome and returns them.
 template <class OnMessage>
-void Flush(Harness& harness, CPacket* packet, BYTE payloadType, OnMessage&& onMessage) {
+std::pair<DWORD, DWORD> Flush(Harness& harness, CPacket* packet, BYTE payloadType,
+                              OnMessage&& onMessage, kwz_fuzz::Outcome* outcome) {
   harness.Advance(CReorderQueue::kMaxWaitMs + 1);
   Drain(harness, packet, payloadType, onMessage);
   KWZ_FUZZ_CHECK(harness.endpoint().QueuedDatagrams() == 0);
   KWZ_FUZZ_CHECK(harness.tunnel().Pending() == 0);
+  DWORD lost = 0, received = 0;
+  harness.endpoint().TakeCounters(&lost, &received);
+  KWZ_FUZZ_CHECK(received <= harness.tunnel().HandedOut());
+  outcome->Add(lost, received);
+  return {lost, received};
 }
 
-// What came out: every message with its bookkeeping, and the counters.
+// A whole message and its bookkeeping.
 void AddMessage(kwz_fuzz::Outcome* outcome, const CPacket& message) {
-  outcome->Add(message.m_pData, message.m_dwLength);
-  for (DWORD field : {message.m_dwLength, message.m_dwTimestamp, message.m_dwSequence,
-                      message.m_dwLost, DWORD{message.m_bPayloadType}}) {
-    outcome->Add(field);
-  }
-}
-void AddCounters(kwz_fuzz::Outcome* outcome, DWORD lost, DWORD received) {
-  outcome->Add(lost);
-  outcome->Add(received);
+  outcome->AddBytes(message.m_pData, message.m_dwLength);
+  outcome->Add(message.m_dwLength, message.m_dwTimestamp, message.m_dwSequence, message.m_dwLost,
+               message.m_bPayloadType);
 }
 
 void RunRaw(Reader& in, Harness& harness, BYTE payloadType, kwz_fuzz::Outcome* outcome) {
@@ -104,11 +105,7 @@ void RunRaw(Reader& in, Harness& harness, BYTE payloadType, kwz_fuzz::Outcome* o
     Drain(harness, &packet, payloadType, onMessage);
     harness.Advance(step);
   }
-  Flush(harness, &packet, payloadType, onMessage);
-  DWORD lost = 0, received = 0;
-  harness.endpoint().TakeCounters(&lost, &received);
-  KWZ_FUZZ_CHECK(received <= harness.tunnel().HandedOut());
-  AddCounters(outcome, lost, received);
+  Flush(harness, &packet, payloadType, onMessage, outcome);
 }
 
 void RunStructured(Reader& in, Harness& harness, kwz_fuzz::Outcome* outcome) {
@@ -191,14 +188,11 @@ void RunStructured(Reader& in, Harness& harness, kwz_fuzz::Outcome* outcome) {
     }
   }
   while (next < datagrams.size()) deliver(next++);
-  Flush(harness, &packet, 113, onMessage);
+  const auto [lost, received] = Flush(harness, &packet, 113, onMessage, outcome);
 
   std::vector<int> sorted = deliveredIndex;
   std::sort(sorted.begin(), sorted.end());
   if (!copies) KWZ_FUZZ_CHECK(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end());
-  DWORD lost = 0, received = 0;
-  harness.endpoint().TakeCounters(&lost, &received);
-  AddCounters(outcome, lost, received);
   if (untouched) {
     KWZ_FUZZ_CHECK(static_cast<int>(deliveredIndex.size()) == messageCount);
     for (int i = 0; i < messageCount; ++i) KWZ_FUZZ_CHECK(deliveredIndex[i] == i);

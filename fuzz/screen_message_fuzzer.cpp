@@ -39,19 +39,14 @@ constexpr int kMaxMessages = 8;
 // What the engine's body buffer starts with.
 constexpr DWORD kBodyBufferSize = 180000;
 
-struct Size {
-  std::uint32_t width;
-  std::uint32_t height;
-};
-// The engine always uses 100x100 blocks; a few other grids check that nothing depends on it.
-constexpr Size kBlockSizes[] = {{100, 100}, {100, 100}, {100, 100}, {100, 100},
-                                {100, 100}, {64, 64},   {128, 32},  {256, 256}};
-constexpr Size kWindowSizes[] = {{64, 48}, {200, 150}, {1, 1}, {333, 257}};
-// Larger screens are accepted but not decoded or drawn, as image fuzzers cap their pictures:
-// a 32-byte message can ask for a 128 MB surface, and filling, decoding and scaling one costs
-// most of a second under AddressSanitizer, for paths a small screen takes too. The size limits
-// themselves have unit tests.
-constexpr std::uint64_t kMaxPaintedPixels = std::uint64_t{1} << 20;
+// Widths and heights. The engine always uses 100x100 blocks; a few other grids check that
+// nothing depends on it.
+constexpr std::uint32_t kBlockSizes[][2] = {{100, 100}, {100, 100}, {100, 100}, {100, 100},
+                                            {100, 100}, {64, 64},   {128, 32},  {256, 256}};
+constexpr int kWindowSizes[][2] = {{64, 48}, {200, 150}, {1, 1}, {333, 257}};
+// Larger screens are accepted but not painted: a 32-byte message can ask for a 128 MB surface,
+// which costs most of a second under AddressSanitizer, for paths a small screen takes too.
+constexpr std::int64_t kMaxPaintedPixels = std::int64_t{1} << 20;
 
 // Windows are made once per size and kept: making one per input would cost more than a pass.
 HWND WindowFor(int choice) {
@@ -60,18 +55,12 @@ HWND WindowFor(int choice) {
     static const bool headless =
         kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
     KWZ_FUZZ_CHECK(headless);
-    const Size size = kWindowSizes[choice];
     windows[choice] = CreateWindowExW(0, u"STATIC", u"surface", WS_POPUP | WS_VISIBLE, 0, 0,
-                                      static_cast<int>(size.width), static_cast<int>(size.height),
-                                      nullptr, nullptr, nullptr, nullptr);
+                                      kWindowSizes[choice][0], kWindowSizes[choice][1], nullptr,
+                                      nullptr, nullptr, nullptr);
     KWZ_FUZZ_CHECK(windows[choice] != nullptr);
   }
   return windows[choice];
-}
-
-std::uint64_t Pixels(const BITMAPINFOHEADER& header) {
-  const auto extent = [](LONG n) { return static_cast<std::uint64_t>(std::abs(std::int64_t{n})); };
-  return extent(header.biWidth) * extent(header.biHeight);
 }
 
 // The engine's body buffer: an IPP allocation that the endpoint may replace.
@@ -88,10 +77,10 @@ struct BodyBuffer {
 std::uint64_t RunMessages(const std::uint8_t* data, std::size_t size, Harness& harness) {
   Reader in(data, size);
   const std::uint8_t config = in.U8();
-  const Size block = kBlockSizes[config & 7];
+  const auto [blockWidth, blockHeight] = kBlockSizes[config & 7];
   const HWND window = WindowFor((config >> 4) & 3);
   harness.Restart(0);
-  CBMPManager surface(block.width, block.height);
+  CBMPManager surface(blockWidth, blockHeight);
   surface.SetStretch((config & 8) != 0);
   BodyBuffer body;
   presenter::RtpPacketizer::Options options;
@@ -120,9 +109,11 @@ std::uint64_t RunMessages(const std::uint8_t* data, std::size_t size, Harness& h
     KWZ_FUZZ_CHECK(header.biSizeImage <= screen_packet::kMaxImageSize);
     const DWORD mode = header.biCompression;
     KWZ_FUZZ_CHECK(mode < screen_packet::kStreamModeCount);
-    outcome.Add(&header, sizeof header);
+    outcome.AddBytes(&header, sizeof header);
     outcome.Add(blockIndex);
-    if (Pixels(header) > kMaxPaintedPixels) continue;
+    if (std::abs(std::int64_t{header.biWidth}) * std::abs(std::int64_t{header.biHeight}) >
+        kMaxPaintedPixels)
+      continue;
     surface.SetStreamMode(mode);
     header.biCompression = header.biBitCount / 8u;
     const std::int32_t decoded = surface.DecodeMessage(header, blockIndex, body.data, bodyLength);
@@ -131,31 +122,24 @@ std::uint64_t RunMessages(const std::uint8_t* data, std::size_t size, Harness& h
     harness.endpoint().GetRemoteCursor(&cursorX, &cursorY);
     surface.Draw(header, window, static_cast<std::uint16_t>(cursorX),
                  static_cast<std::uint16_t>(cursorY));
-    outcome.Add(static_cast<std::uint32_t>(decoded));
-    outcome.Add(cursorX);
-    outcome.Add(cursorY);
+    outcome.Add(static_cast<std::uint32_t>(decoded), cursorX, cursorY);
   }
-  if (surface.Pixels() != nullptr) outcome.Add(surface.Pixels(), surface.PixelsSize());
+  if (surface.Pixels() != nullptr) outcome.AddBytes(surface.Pixels(), surface.PixelsSize());
   return outcome.value();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // libavcodec reports every damaged frame on stderr: a line or two per input, which would fill
-  // a long run's logs with gigabytes and cost a write each.
+  // libavcodec reports every damaged frame on stderr, which would fill a long run's logs.
   static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
   (void)quiet;
-  // One endpoint for the run, restarted per input: opening one per input cost as much as a
-  // drawing. Its message buffer may stay grown, which changes nothing here: every message a
-  // u16 length can give fits the buffer a fresh endpoint starts with.
+  // One endpoint for the run, restarted per input (opening one cost as much as a drawing). Its
+  // message buffer may stay grown: every message a u16 length gives fits a fresh one's anyway.
   static_assert(0xFFFF < screen_packet::kInitialCapacity);
-  static const std::unique_ptr<Harness> harness = [] {
-    auto made = std::make_unique<Harness>(0);
-    made->endpoint().SetWaitMs(0);
-    return made;
-  }();
-  kwz_fuzz::RunInput([&] { return RunMessages(data, size, *harness); });
+  static Harness harness(0);
+  harness.endpoint().SetWaitMs(0);
+  kwz_fuzz::RunInput([&] { return RunMessages(data, size, harness); });
   return 0;
 }
 

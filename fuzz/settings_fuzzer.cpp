@@ -1,26 +1,23 @@
-// libFuzzer target for the texts a container hands the control: the named settings and
-// queries (SetProperties, GetProperties) and the address and port properties, on a control
-// that has no window and was never started. Input: a list of calls, each
+// libFuzzer target for the texts a container hands the control (no window, never started).
+// Input: a list of calls, each u8 op, then two texts, each a u16 length (mod 512) and that many
+// UTF-16LE code units (NUL units too). By op % 6:
 //
-//   u8 call (op % 6), u16 first text length, that many UTF-16LE code units, u16 second text
-//   length, that many code units (lengths mod 512; a text may hold NUL units)
-//
-//   0 SetProperties(first, second)   1 GetProperties(first)
+//   0 SetProperties(first, second)   1 GetProperties(first)   5 GetProperties(handled key + first)
 //   2 SetProperties(a handled key picked by first[0], second), then GetProperties(that key)
-//   3 put_SourcePort / put_ServerPort(first), read back   4 put_SourceAddress /
-//   put_ServerAddress(first), read back   5 GetProperties(a handled key + first)
+//   3 put_SourcePort / put_ServerPort (op & 8) (first), read back
+//   4 put_SourceAddress / put_ServerAddress (op & 8) (first), read back
 //
-// Every call ends with S_OK or a clear error, never a crash; what is read back has the form of
-// its property; no call leaves a control object behind.
-//
-// One control serves the whole run: making one per input (its property table, its COM object)
-// cost more than the calls. After each input every setting it can change is put back through
-// the control's own setters to what the fresh control had, and read back, so that no input
-// sees what an earlier one set. Only the reordering parameter (the number after the flag in
-// "enable_pck_reordering") has no getter; nothing on a control that never starts reads it.
+// Every call ends with S_OK or a clear error; what is read back has the form of its property; no
+// call leaves a control object behind. One control serves the run (making one per input cost more
+// than the calls): after each input every setting is put back through the control's setters to
+// what the fresh control had, and read back. Only the reordering parameter (the number after the
+// flag) has no getter; nothing on a control that never starts reads it.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "control/CKWZ_ScreenReceiver.h"
 #include "fuzz/FuzzSupport.h"
@@ -32,26 +29,32 @@
 namespace {
 
 using kwz_fuzz::Reader;
+using Control = IKWZ_ScreenReceiver;
 
 // The keys this control answers; the others are unknown to it.
 constexpr const char16_t* kHandledKeys[] = {u"enable_tunnel", u"enable_pck_reordering",
                                             u"video_pck_lost", u"pck_lost"};
 
-// A BSTR that frees itself; its length may include NUL units.
-class Text {
- public:
-  explicit Text(const std::u16string& text)
-      : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
-    KWZ_FUZZ_CHECK(bstr_ != nullptr);
-  }
-  ~Text() { SysFreeString(bstr_); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-  BSTR get() const { return bstr_; }
-
- private:
-  BSTR bstr_;
+// The text properties: the source and server ports, then the source and server addresses.
+struct Property {
+  HRESULT (Control::*get)(BSTR*);
+  HRESULT (Control::*put)(BSTR);
 };
+constexpr Property kProperties[] = {{&Control::get_SourcePort, &Control::put_SourcePort},
+                                    {&Control::get_ServerPort, &Control::put_ServerPort},
+                                    {&Control::get_SourceAddress, &Control::put_SourceAddress},
+                                    {&Control::get_ServerAddress, &Control::put_ServerAddress}};
+
+// A BSTR that frees itself; its length may include NUL units.
+struct FreeText {
+  void operator()(BSTR text) const { SysFreeString(text); }
+};
+using Text = std::unique_ptr<std::remove_pointer_t<BSTR>, FreeText>;
+Text MakeText(const std::u16string& text) {
+  Text made(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+  KWZ_FUZZ_CHECK(made != nullptr);
+  return made;
+}
 
 std::u16string ReadText(Reader& in) {
   std::u16string text(in.U16() % 512, u'\0');
@@ -78,7 +81,8 @@ bool IsWellFormed(const std::u16string& text) {
   return true;
 }
 
-bool IsSetterResult(HRESULT hr) {
+// S_OK or a clear error.
+bool IsCallResult(HRESULT hr) {
   return hr == S_OK || hr == E_INVALIDARG || hr == DISP_E_EXCEPTION;
 }
 
@@ -97,71 +101,63 @@ bool IsPortText(const std::u16string& text) {
 
 std::u16string Take(BSTR value) {
   KWZ_FUZZ_CHECK(value != nullptr);
-  std::u16string text(value, SysStringLen(value));
-  SysFreeString(value);
-  return text;
+  const Text owned(value);
+  return std::u16string(value, SysStringLen(value));
 }
 
-void Query(IKWZ_ScreenReceiver* control, const std::u16string& query) {
-  Text prop(query);
-  BSTR answer = nullptr;
-  const HRESULT hr = control->GetProperties(prop.get(), &answer);
-  if (hr != S_OK) {
-    KWZ_FUZZ_CHECK(hr == E_INVALIDARG || hr == DISP_E_EXCEPTION);
-    KWZ_FUZZ_CHECK(answer == nullptr);
-    return;
-  }
-  const std::u16string text = Take(answer);
-  // A flag, or losses over datagrams ("lost/received").
-  KWZ_FUZZ_CHECK(text == u"0" || text == u"1" || text.find(u'/') != std::u16string::npos);
+HRESULT Set(Control* control, const std::u16string& key, const std::u16string& value) {
+  return control->SetProperties(MakeText(key).get(), MakeText(value).get());
 }
 
-// The settings a fresh control starts with, as its getters report them.
-struct Settings {
-  std::u16string tunnel, reordering, sourcePort, serverPort, sourceAddress, serverAddress;
-
-  bool operator==(const Settings&) const = default;
-};
-
-std::u16string Answer(IKWZ_ScreenReceiver* control, const char16_t* key) {
-  Text query(key);
-  BSTR answer = nullptr;
-  KWZ_FUZZ_CHECK(control->GetProperties(query.get(), &answer) == S_OK);
-  return Take(answer);
-}
-
-Settings Read(IKWZ_ScreenReceiver* control) {
-  Settings settings;
-  settings.tunnel = Answer(control, u"enable_tunnel");
-  settings.reordering = Answer(control, u"enable_pck_reordering");
+// A failed query gives no answer.
+HRESULT Get(Control* control, const std::u16string& key, std::u16string* answer) {
   BSTR value = nullptr;
-  KWZ_FUZZ_CHECK(control->get_SourcePort(&value) == S_OK);
-  settings.sourcePort = Take(value);
-  KWZ_FUZZ_CHECK(control->get_ServerPort(&value) == S_OK);
-  settings.serverPort = Take(value);
-  KWZ_FUZZ_CHECK(control->get_SourceAddress(&value) == S_OK);
-  settings.sourceAddress = Take(value);
-  KWZ_FUZZ_CHECK(control->get_ServerAddress(&value) == S_OK);
-  settings.serverAddress = Take(value);
+  const HRESULT hr = control->GetProperties(MakeText(key).get(), &value);
+  if (hr == S_OK) {
+    *answer = Take(value);
+  } else {
+    KWZ_FUZZ_CHECK(value == nullptr);
+  }
+  return hr;
+}
+
+void Query(Control* control, const std::u16string& query) {
+  std::u16string text;
+  const HRESULT hr = Get(control, query, &text);
+  KWZ_FUZZ_CHECK(IsCallResult(hr));
+  // A flag, or losses over datagrams ("lost/received").
+  if (hr == S_OK)
+    KWZ_FUZZ_CHECK(text == u"0" || text == u"1" || text.find(u'/') != std::u16string::npos);
+}
+
+void Put(Control* control, const Property& property, const std::u16string& value) {
+  KWZ_FUZZ_CHECK((control->*property.put)(MakeText(value).get()) == S_OK);
+}
+
+std::u16string Back(Control* control, const Property& property) {
+  BSTR value = nullptr;
+  KWZ_FUZZ_CHECK((control->*property.get)(&value) == S_OK);
+  return Take(value);
+}
+
+// The two flags and the four text properties, as the getters report them.
+std::vector<std::u16string> Read(Control* control) {
+  std::vector<std::u16string> settings(2);
+  KWZ_FUZZ_CHECK(Get(control, kHandledKeys[0], &settings[0]) == S_OK);
+  KWZ_FUZZ_CHECK(Get(control, kHandledKeys[1], &settings[1]) == S_OK);
+  for (const Property& property : kProperties) settings.push_back(Back(control, property));
   return settings;
 }
 
-void Restore(IKWZ_ScreenReceiver* control, const Settings& fresh) {
-  Text tunnelKey(u"enable_tunnel"), tunnel(fresh.tunnel);
-  KWZ_FUZZ_CHECK(control->SetProperties(tunnelKey.get(), tunnel.get()) == S_OK);
-  Text reorderingKey(u"enable_pck_reordering"), reordering(fresh.reordering + u" 0");
-  KWZ_FUZZ_CHECK(control->SetProperties(reorderingKey.get(), reordering.get()) == S_OK);
-  Text sourcePort(fresh.sourcePort), serverPort(fresh.serverPort);
-  KWZ_FUZZ_CHECK(control->put_SourcePort(sourcePort.get()) == S_OK);
-  KWZ_FUZZ_CHECK(control->put_ServerPort(serverPort.get()) == S_OK);
-  Text sourceAddress(fresh.sourceAddress), serverAddress(fresh.serverAddress);
-  KWZ_FUZZ_CHECK(control->put_SourceAddress(sourceAddress.get()) == S_OK);
-  KWZ_FUZZ_CHECK(control->put_ServerAddress(serverAddress.get()) == S_OK);
+void Restore(Control* control, const std::vector<std::u16string>& fresh) {
+  KWZ_FUZZ_CHECK(Set(control, kHandledKeys[0], fresh[0]) == S_OK);
+  KWZ_FUZZ_CHECK(Set(control, kHandledKeys[1], fresh[1] + u" 0") == S_OK);
+  for (int i = 0; i < 4; ++i) Put(control, kProperties[i], fresh[2 + i]);
   KWZ_FUZZ_CHECK(Read(control) == fresh);
 }
 
 // The run's control, made on first use; released by the process's end.
-IKWZ_ScreenReceiver* Control(const Settings** fresh) {
+Control* TheControl(const std::vector<std::u16string>** fresh) {
   static const bool apartment = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   KWZ_FUZZ_CHECK(apartment);
   static IDispatch* const dispatch = [] {
@@ -170,8 +166,8 @@ IKWZ_ScreenReceiver* Control(const Settings** fresh) {
                                                        reinterpret_cast<void**>(&made)) == S_OK);
     return made;
   }();
-  auto* control = static_cast<IKWZ_ScreenReceiver*>(dispatch);
-  static const Settings initial = Read(control);
+  auto* control = static_cast<Control*>(dispatch);
+  static const std::vector<std::u16string> initial = Read(control);
   *fresh = &initial;
   return control;
 }
@@ -179,54 +175,36 @@ IKWZ_ScreenReceiver* Control(const Settings** fresh) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const Settings* fresh = nullptr;
-  IKWZ_ScreenReceiver* const control = Control(&fresh);
+  const std::vector<std::u16string>* fresh = nullptr;
+  Control* const control = TheControl(&fresh);
   Reader in(data, size);
   for (int call = 0; call < 64 && !in.Empty(); ++call) {
     const std::uint8_t op = in.U8();
     const std::u16string first = ReadText(in);
     const std::u16string second = ReadText(in);
     switch (op % 6) {
-      case 0: {
-        Text key(first), value(second);
-        KWZ_FUZZ_CHECK(IsSetterResult(control->SetProperties(key.get(), value.get())));
+      case 0:
+        KWZ_FUZZ_CHECK(IsCallResult(Set(control, first, second)));
         break;
-      }
       case 1:
         Query(control, first);
         break;
       case 2: {
         const char16_t* handled = kHandledKeys[(first.empty() ? 0 : first[0]) % 4];
-        Text key(handled), value(second);
-        KWZ_FUZZ_CHECK(IsSetterResult(control->SetProperties(key.get(), value.get())));
+        KWZ_FUZZ_CHECK(IsCallResult(Set(control, handled, second)));
         Query(control, handled);
         break;
       }
-      case 3: {
-        Text port(first);
-        BSTR back = nullptr;
-        if (op & 8) {
-          KWZ_FUZZ_CHECK(control->put_ServerPort(port.get()) == S_OK);
-          KWZ_FUZZ_CHECK(control->get_ServerPort(&back) == S_OK);
-        } else {
-          KWZ_FUZZ_CHECK(control->put_SourcePort(port.get()) == S_OK);
-          KWZ_FUZZ_CHECK(control->get_SourcePort(&back) == S_OK);
-        }
-        KWZ_FUZZ_CHECK(IsPortText(Take(back)));
-        break;
-      }
+      case 3:
       case 4: {
-        Text address(first);
-        BSTR back = nullptr;
-        if (op & 8) {
-          KWZ_FUZZ_CHECK(control->put_ServerAddress(address.get()) == S_OK);
-          KWZ_FUZZ_CHECK(control->get_ServerAddress(&back) == S_OK);
-        } else {
-          KWZ_FUZZ_CHECK(control->put_SourceAddress(address.get()) == S_OK);
-          KWZ_FUZZ_CHECK(control->get_SourceAddress(&back) == S_OK);
+        const Property& property = kProperties[(op % 6 == 4 ? 2 : 0) + ((op & 8) != 0 ? 1 : 0)];
+        Put(control, property, first);
+        const std::u16string stored = Back(control, property);
+        if (op % 6 == 3) {
+          KWZ_FUZZ_CHECK(IsPortText(stored));
+        } else if (IsWellFormed(UpToNul(first))) {
+          KWZ_FUZZ_CHECK(stored == UpToNul(first));
         }
-        const std::u16string stored = Take(back);
-        if (IsWellFormed(UpToNul(first))) KWZ_FUZZ_CHECK(stored == UpToNul(first));
         break;
       }
       case 5:
