@@ -1,7 +1,5 @@
-// Shared pieces of the fuzz targets: a forward reader over the input, the check that stops a
-// run when a property fails, and the outcome that a repeated input must reproduce.
-//
-// Everything here runs on libFuzzer's single thread.
+// Shared pieces of the fuzz targets, on libFuzzer's thread: a forward reader over the input, the
+// check that stops a run when a property fails, and the outcome a repeated input must reproduce.
 #pragma once
 
 #include <cstddef>
@@ -22,22 +20,19 @@ namespace kwz_fuzz {
     }                                                                                    \
   } while (0)
 
-// With KWZ_FUZZ_REPEAT in the environment (the corpus replay sets it) a target that keeps state
-// from one input to the next runs each input twice in a row and checks that both runs had the
-// same outcome: whatever it keeps must be reset in between.
+// With KWZ_FUZZ_REPEAT set (the corpus replay sets it) a target that keeps state across inputs
+// runs each twice and checks both had the same outcome: what it keeps must be reset in between.
 inline bool RepeatInputs() {
   static const bool repeat = std::getenv("KWZ_FUZZ_REPEAT") != nullptr;
   return repeat;
 }
 
-// What an input did, folded into one number; it folds only when inputs are repeated, so that
-// fuzzing does not pay for hashing.
+// What an input did, folded into one number only when inputs are repeated.
 class Outcome {
  public:
   template <class... Values>
   void Add(Values... values) {
-    // FNV-1a over words.
-    if (RepeatInputs())
+    if (RepeatInputs())  // FNV-1a over words
       ((hash_ = (hash_ ^ static_cast<std::uint64_t>(values)) * 0x100000001B3u), ...);
   }
   void AddBytes(const void* data, std::size_t size) {
@@ -57,8 +52,7 @@ void RunInput(Run&& run) {
   if (RepeatInputs()) KWZ_FUZZ_CHECK(run() == first);
 }
 
-// Reads the input front to back; past the end every number is 0 and every span empty, so a
-// target never has to care where the input stops.
+// Reads the input front to back; past its end every number is 0 and every span empty.
 class Reader {
  public:
   Reader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}

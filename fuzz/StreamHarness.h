@@ -1,13 +1,7 @@
-// A CNetworkReceiver-derived endpoint fed through a tunnel on a virtual clock, for the targets
-// that push datagrams through sequence extension, the reorder queue and reassembly.
-//
-// The targets wait 0 ms, so a wait with no datagram pending ends at once (NET_TIMEOUT) instead of
-// lasting its time-out; the stop event is never set. Single-threaded: libFuzzer's thread builds,
-// feeds and destroys it.
-//
-// Opening the endpoint costs more than most inputs, so a target may keep one harness for the
-// whole run and Restart it before each input: the receiver then forgets its source, as a fresh
-// one knows none.
+// A CNetworkReceiver-derived endpoint fed through a tunnel on a virtual clock, on libFuzzer's
+// thread. The targets wait 0 ms, so a wait with nothing pending ends at once (NET_TIMEOUT). Opening
+// the endpoint costs more than most inputs, so a target keeps one harness for the run and
+// Restarts it before each input: the receiver then forgets its source, as a fresh one knows none.
 #pragma once
 
 #include <cstdint>
@@ -23,14 +17,11 @@
 
 namespace kwz_fuzz {
 
-// A receiving tunnel whose datagrams the target queues; its event is set while one is pending,
-// as a real tunnel's is.
+// A receiving tunnel whose datagrams the target queues; its event is set while one is pending.
 class QueueTunnel final : public ITunnel {
  public:
   QueueTunnel() : event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
   ~QueueTunnel() { CloseHandle(event_); }
-  QueueTunnel(const QueueTunnel&) = delete;
-  QueueTunnel& operator=(const QueueTunnel&) = delete;
 
   void Reserved0() override { std::abort(); }
   int Receive(BYTE* buffer, int capacity, TunnelAddress*) override {
@@ -70,8 +61,7 @@ inline DWORD VirtualNow() {
   return g_virtualNow;
 }
 
-// The endpoint's tunnel factory too: it gives out its one QueueTunnel, which outlives the
-// endpoint, as a sibling module's does.
+// Also the endpoint's tunnel factory, whose one QueueTunnel outlives the endpoint.
 template <class Endpoint>
 class StreamHarness final : public ITunnelFactory {
  public:

@@ -4,10 +4,9 @@
 //   u16 screen width, u16 screen height (both mod 4097), then messages, each a u8 length and
 //   that many bytes
 //
-// Every message is parsed; a CONTROL take starts remote control afresh, pointer and key
-// messages go to the translator, and the mouse record is re-sent after each. Junk is refused
-// without a crash; every record that goes out has the form of a keyboard or a mouse record, and
-// the mouse record's position lies on the screen it was given.
+// A CONTROL take starts remote control afresh, pointer and key messages go to the translator,
+// and the mouse record is re-sent after each message. Junk is refused; every record that goes
+// out is a well-formed keyboard or mouse record, the mouse's position on the given screen.
 #include <cstddef>
 #include <cstdint>
 #include <span>

@@ -8,17 +8,16 @@
 //               short last packet takes what is left); bit 4 set: packets separated by the tag
 //               "KWZ!", so that a mutation inside one packet leaves the others whole
 //
-// Every answer is 0 or 1; a write past the frame trips AddressSanitizer or the guard bytes
-// behind it. Each input gets a decoder of its own, opened afresh, as the wrapper offers no reset
-// short of that; repeated, an input gives the same frames: a frame reported decoded is written
-// whole, with nothing left over from an earlier one. The output frame of each size is kept for
-// the run, and libavcodec's complaints about damaged packets stay unprinted (writing them cost a
-// tenth of the run).
+// Every answer is 0 or 1; a write past the frame trips AddressSanitizer or the guard bytes behind
+// it. Each input gets a decoder opened afresh (the wrapper has no other reset); repeated, it gives
+// the same frames: a frame reported decoded is written whole, with nothing left from an earlier
+// one. libavcodec's complaints about damaged packets stay unprinted: they cost a tenth of the run.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <span>
 #include <vector>
@@ -32,14 +31,6 @@ extern "C" {
 #include "platform/winerror.h"
 
 namespace {
-
-int PinnedSelector() {
-  static const int pinned = [] {
-    const char* value = std::getenv("KWZ_FUZZ_CODEC");
-    return value == nullptr ? -1 : std::atoi(value) % 5;
-  }();
-  return pinned;
-}
 
 constexpr std::uint8_t kPacketTag[] = {'K', 'W', 'Z', '!'};
 using Packet = std::span<const std::uint8_t>;
@@ -66,27 +57,17 @@ std::vector<Packet> Packets(const std::uint8_t* data, size_t size, bool tagged) 
 constexpr size_t kGuardBytes = 64;
 constexpr BYTE kGuard = 0xA5;
 
-// One output frame per frame size, kept for the run; its guard bytes are intact between uses.
-std::vector<BYTE>& OutputFor(DWORD frameSize) {
-  static std::vector<std::vector<BYTE>> frames;
-  for (std::vector<BYTE>& frame : frames) {
-    if (frame.size() == frameSize + kGuardBytes) return frame;
-  }
-  frames.emplace_back(frameSize + kGuardBytes, kGuard);
-  return frames.back();
-}
-
 // Decodes the input's packets with a decoder of their own; returns what came out.
 std::uint64_t DecodeAll(const std::uint8_t* data, size_t size) {
   static const int kCodecs[] = {kwz_codec::kCodecMpeg4, kwz_codec::kCodecH264, kwz_codec::kCodecVp8,
                                 kwz_codec::kCodecVp9, kwz_codec::kCodecMjpeg};
   static const WORD kBits[] = {32, 24, 16, 32};
-  const int codec = kCodecs[PinnedSelector() >= 0 ? PinnedSelector() : data[0] % 5];
-  BITMAPINFOHEADER header = {};
-  header.biWidth = (data[1] & 8) ? 320 : 64;
-  header.biHeight = (data[1] & 8) ? 240 : 48;
-  header.biBitCount = kBits[data[1] & 3];
-  header.biCompression = BI_RGB;
+  static const char* const pinned = std::getenv("KWZ_FUZZ_CODEC");
+  const int codec = kCodecs[std::abs(pinned != nullptr ? std::atoi(pinned) : data[0]) % 5];
+  BITMAPINFOHEADER header = {.biWidth = (data[1] & 8) ? 320 : 64,
+                             .biHeight = (data[1] & 8) ? 240 : 48,
+                             .biBitCount = kBits[data[1] & 3],
+                             .biCompression = BI_RGB};
 
   CVideoDecoder decoder;
   decoder.SetFrameRate(30);
@@ -94,18 +75,21 @@ std::uint64_t DecodeAll(const std::uint8_t* data, size_t size) {
   KWZ_FUZZ_CHECK(decoder.SetOutputFormat(&header) == S_OK);
   decoder.SetCodecId(codec);
   KWZ_FUZZ_CHECK(decoder.Open() == S_OK);
-  std::vector<BYTE>& out = OutputFor(decoder.FrameSize());
+  // One output frame per frame size for the run; its guard bytes are intact between uses.
+  static std::map<DWORD, std::vector<BYTE>> frames;
+  std::vector<BYTE>& out =
+      frames.try_emplace(decoder.FrameSize(), decoder.FrameSize() + kGuardBytes, kGuard)
+          .first->second;
   kwz_fuzz::Outcome outcome;
   for (const Packet packet : Packets(data, size, (data[1] & 0x10) != 0)) {
-    const size_t length = packet.size();
     // Exactly the packet and the 4 bytes the H.264 start code needs behind it, in an
     // allocation of its own so that AddressSanitizer sees a read past them.
-    std::unique_ptr<BYTE[]> exact(new BYTE[length + 4]());
+    std::unique_ptr<BYTE[]> exact(new BYTE[packet.size() + 4]());
     std::copy(packet.begin(), packet.end(), exact.get());
     DWORD bytes = 0;
     bool changed = false;
     const HRESULT result =
-        decoder.Decode(exact.get(), static_cast<int>(length), out.data(), &bytes, &changed);
+        decoder.Decode(exact.get(), static_cast<int>(packet.size()), out.data(), &bytes, &changed);
     KWZ_FUZZ_CHECK(result == S_OK || result == 1);
     outcome.Add(static_cast<std::uint32_t>(result));
     if (result == S_OK) {

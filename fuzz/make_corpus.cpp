@@ -1,8 +1,6 @@
-// Writes a seed corpus for every fuzz target from the product's own code: real datagrams cut by the
-// presenter's packetiser, real screen messages of every stream mode (geometry, zlib and JPEG blocks
-// from the block coder, frames of each video codec from the frame encoders), real coded frames for
-// the decoder, and the named settings the control handles. Each seed is laid out as its target
-// reads its input (see the layout comment at the top of each target).
+// Writes seeds for the fuzz targets from the product's own packetiser, message writer, block
+// coder, frame encoders and type library, each laid out as its target reads its input (see the
+// comment at the top of each target).
 //
 // usage: fuzz_corpus <folder>   (writes <folder>/<target>/seed_*)
 #include <algorithm>
@@ -30,6 +28,7 @@
 namespace {
 
 using kwz_fuzz::Bytes;
+using kwz_fuzz::FramedInput;
 using Seeds = std::vector<Bytes>;
 
 struct Message {
@@ -161,19 +160,16 @@ void RtpPacketSeeds(const std::vector<Message>& messages, Seeds* out) {
 void RtpStreamSeeds(const std::vector<Message>& messages, Seeds* out) {
   // Raw: real datagrams of several messages, in order and with a step of time between them.
   for (const std::uint8_t flags : {0, 2, 6}) {
-    Bytes seed = {flags};
-    Put(&seed, flags == 6 ? 0xFFFFFF00u : 1000u, 4);
-    Put(&seed, 9);
+    FramedInput seed{{flags}, {}};
+    Put(&seed.prefix, flags == 6 ? 0xFFFFFF00u : 1000u, 4);
+    Put(&seed.prefix, 9);
     std::uint16_t sequence = flags == 2 ? 65530 : 10;
     for (std::size_t i = 0; i < messages.size() && i < 6; ++i) {
-      for (const Bytes& d : Datagrams(messages[i].bytes, 1000, sequence, 2 * i)) {
-        Put(&seed, static_cast<std::uint32_t>(d.size()), 2);
-        Put(&seed, 5);
-        Append(&seed, d);
-        ++sequence;
-      }
+      Seeds datagrams = Datagrams(messages[i].bytes, 1000, sequence, 2 * i);
+      sequence = static_cast<std::uint16_t>(sequence + datagrams.size());
+      for (Bytes& d : datagrams) seed.records.push_back({{5}, std::move(d)});
     }
-    out->push_back(seed);
+    out->push_back(seed.Serialize(SIZE_MAX));
   }
   // Structured: messages of every mode, delivered untouched, reordered, lossy and repeated.
   const Bytes scripts[] = {{},
@@ -199,19 +195,15 @@ void RtpStreamSeeds(const std::vector<Message>& messages, Seeds* out) {
 void ScreenMessageSeeds(const std::vector<Message>& messages, Seeds* out) {
   // One seed per message, and one with the whole clip of each mode, under several settings.
   for (const Message& m : messages) {
-    Bytes seed = {static_cast<std::uint8_t>(m.mode % 8 | (m.mode & 1) << 3)};
-    Put(&seed, static_cast<std::uint32_t>(m.bytes.size()), 2);
-    Append(&seed, m.bytes);
-    out->push_back(seed);
+    const std::uint8_t config = static_cast<std::uint8_t>(m.mode % 8 | (m.mode & 1) << 3);
+    out->push_back(FramedInput{{config}, {{{}, m.bytes}}}.Serialize(SIZE_MAX));
   }
   for (int mode = 0; mode < 7; ++mode) {
-    Bytes seed = {static_cast<std::uint8_t>(0x10 | (mode == 2 ? 8 : 0))};
+    FramedInput seed{{static_cast<std::uint8_t>(0x10 | (mode == 2 ? 8 : 0))}, {}};
     for (const Message& m : messages) {
-      if (m.mode != mode) continue;
-      Put(&seed, static_cast<std::uint32_t>(m.bytes.size()), 2);
-      Append(&seed, m.bytes);
+      if (m.mode == mode) seed.records.push_back({{}, m.bytes});
     }
-    out->push_back(seed);
+    out->push_back(seed.Serialize(SIZE_MAX));
   }
 }
 
@@ -228,10 +220,7 @@ void ZlibBlockSeeds(const std::vector<Message>&, Seeds* out) {
     Bytes seed;
     Put(&seed, g[0] - 1, 2);
     Put(&seed, g[1] - 1, 2);
-    Put(&seed, g[2]);
-    Put(&seed, g[3] - 1);
-    Put(&seed, g[4] - 1);
-    Put(&seed, g[5]);
+    for (const unsigned field : {g[2], g[3] - 1, g[4] - 1, g[5]}) Put(&seed, field);
     if (g[5] >= 3) Put(&seed, 5, 2);
     Put(&seed, g[6]);
     Append(&seed, g[6] == 0 ? kwz_fuzz::Deflate(Bytes(1000, 0x42), 6)

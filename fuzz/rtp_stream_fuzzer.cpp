@@ -119,10 +119,8 @@ void RunStructured(Reader& in, Harness& harness, kwz_fuzz::Outcome* outcome) {
   std::vector<Bytes> sent;
   std::vector<Bytes> datagrams;
   for (int i = 0; i < messageCount; ++i) {
-    presenter::ScreenMessageFields fields;
-    fields.streamMode = static_cast<std::uint8_t>(in.U8() % 7);
-    fields.width = 64;
-    fields.height = 48;
+    const presenter::ScreenMessageFields fields{
+        .streamMode = static_cast<std::uint8_t>(in.U8() % 7), .width = 64, .height = 48};
     // Led by the message's index, so that every message differs from every other.
     Bytes body(4 + in.U16() % 2000);
     for (std::size_t b = 0; b < body.size(); ++b)

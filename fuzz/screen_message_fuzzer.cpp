@@ -1,8 +1,6 @@
-// libFuzzer target for screen messages from reassembly to the window: each message is cut into
-// datagrams as a presenter would send it, read back by the screen endpoint (acceptance,
-// header parse, body buffer growth), decoded into the drawing surface and drawn into a window
-// of the headless GDI backend, the way one pass of the engine does it (screens of up to a
-// million pixels; larger ones stop after acceptance). Input layout:
+// libFuzzer target for screen messages from reassembly to the window, as one pass of the engine
+// takes them: cut into datagrams as a presenter sends them, read back by the screen endpoint,
+// decoded into the surface and drawn into a window of the headless GDI backend. Input layout:
 //
 //   byte 0    bits 0-2: block geometry (table below); bit 3: stretch; bits 4-5: window size
 //   then      up to kMaxMessages messages, each a u16 little-endian length and that many
@@ -48,21 +46,6 @@ constexpr int kWindowSizes[][2] = {{64, 48}, {200, 150}, {1, 1}, {333, 257}};
 // which costs most of a second under AddressSanitizer, for paths a small screen takes too.
 constexpr std::int64_t kMaxPaintedPixels = std::int64_t{1} << 20;
 
-// Windows are made once per size and kept: making one per input would cost more than a pass.
-HWND WindowFor(int choice) {
-  static HWND windows[4] = {};
-  if (windows[choice] == nullptr) {
-    static const bool headless =
-        kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
-    KWZ_FUZZ_CHECK(headless);
-    windows[choice] = CreateWindowExW(0, u"STATIC", u"surface", WS_POPUP | WS_VISIBLE, 0, 0,
-                                      kWindowSizes[choice][0], kWindowSizes[choice][1], nullptr,
-                                      nullptr, nullptr, nullptr);
-    KWZ_FUZZ_CHECK(windows[choice] != nullptr);
-  }
-  return windows[choice];
-}
-
 // The engine's body buffer: an IPP allocation that the endpoint may replace.
 struct BodyBuffer {
   BodyBuffer()
@@ -78,7 +61,18 @@ std::uint64_t RunMessages(const std::uint8_t* data, std::size_t size, Harness& h
   Reader in(data, size);
   const std::uint8_t config = in.U8();
   const auto [blockWidth, blockHeight] = kBlockSizes[config & 7];
-  const HWND window = WindowFor((config >> 4) & 3);
+  // Windows are made once per size and kept: making one per input would cost more than a pass.
+  static const bool headless =
+      kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless);
+  KWZ_FUZZ_CHECK(headless);
+  static HWND windows[4] = {};
+  HWND& window = windows[(config >> 4) & 3];
+  if (window == nullptr) {
+    window = CreateWindowExW(0, u"STATIC", u"surface", WS_POPUP | WS_VISIBLE, 0, 0,
+                             kWindowSizes[(config >> 4) & 3][0], kWindowSizes[(config >> 4) & 3][1],
+                             nullptr, nullptr, nullptr, nullptr);
+  }
+  KWZ_FUZZ_CHECK(window != nullptr);
   harness.Restart(0);
   CBMPManager surface(blockWidth, blockHeight);
   surface.SetStretch((config & 8) != 0);

@@ -1,9 +1,9 @@
 // libFuzzer target for type library images, as LoadTypeLib reads them from a module or a file
 // that nobody vouches for. Input: the image itself.
 //
-// A refused image leaves nothing behind. An accepted one is walked as a tool walks it: every
-// type, both halves of a dual interface, every function, name and implemented interface; and
-// written again it gives back the same bytes, so reading never invents or drops a field.
+// An accepted image, written again, gives back the same bytes (reading invents and drops no
+// field), and is walked as a tool walks it: every type, both halves of a dual interface, every
+// function, name and implemented interface.
 #include <cstddef>
 #include <cstdint>
 

@@ -5,10 +5,9 @@
 //   padding (bit 7 set: a row one byte too short), u8 output form (mod 3), u8 output row
 //   padding (mod 32), u8 alpha; then the plane bytes, repeated as needed
 //
-// Each plane and the output sit in allocations of exactly their size, so a read or write past
-// one trips AddressSanitizer. An accepted picture converts with the BT.601 studio-range
-// equations to within rounding, each chroma sample taken from the source sample that covers
-// the top-left pixel of its 2x2 square.
+// Planes and output sit in allocations of exactly their size (AddressSanitizer sees a step past
+// them). An accepted picture converts by BT.601 studio range to within rounding, each chroma
+// sample taken from the source sample covering the top-left pixel of its 2x2 square.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>

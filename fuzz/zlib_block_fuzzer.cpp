@@ -6,9 +6,8 @@
 //   else a u16 index inside the grid; u8 body: 0 the rest of the input as the zlib stream,
 //   1 the rest compressed, 2 exactly one block of pixels (the rest repeated) compressed
 //
-// A block may change nothing but its own rectangle of the bitmap; a whole block of pixels
-// lands there unchanged. Where the DIB pads its rows the grid does not line up with them, and
-// only the bounds are checked (by AddressSanitizer).
+// A block changes nothing but its own rectangle, and a whole block of pixels lands there
+// unchanged; where the DIB pads its rows only the bounds are checked (by AddressSanitizer).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -18,16 +17,9 @@
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/mutate/InputMutators.h"
 
-namespace {
-
-using kwz_fuzz::Reader;
-constexpr std::uint32_t kZlibBlockMode = 1;
-constexpr int kBytesPerPixel[] = {1, 4, 3, 2};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Reader in(data, size);
+  static constexpr int kBytesPerPixel[] = {1, 4, 3, 2};
+  kwz_fuzz::Reader in(data, size);
   const std::uint32_t width = 1 + in.U16() % 512;
   const std::uint32_t height = 1 + in.U16() % 512;
   const std::uint32_t bytesPerPixel = kBytesPerPixel[in.U8() % 4];
@@ -45,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       static_cast<DWORD>((header.biBitCount * std::uint64_t{width} + 31) / 32 * 4 * height);
 
   CBMPManager surface(blockWidth, blockHeight);
-  surface.SetStreamMode(kZlibBlockMode);
+  surface.SetStreamMode(1);  // zlib blocks
   KWZ_FUZZ_CHECK(surface.PrepareBlocks(header));
 
   // The grid as the block layout defines it: the picture padded up to whole blocks.
@@ -66,19 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               : which == 3 ? in.U16()
                                            : in.U16() % blockCount;
 
-  std::vector<std::uint8_t> pixels;
-  std::vector<std::uint8_t> body;
-  if (bodyKind % 3 == 0) {
-    body = in.Rest();
-  } else if (bodyKind % 3 == 1) {
-    body = kwz_fuzz::Deflate(in.Rest(), 1);
-  } else {
-    const std::vector<std::uint8_t> pattern = in.Rest();
-    pixels.resize(blockBytes);
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-      pixels[i] = pattern.empty() ? static_cast<std::uint8_t>(i) : pattern[i % pattern.size()];
-    body = kwz_fuzz::Deflate(pixels, 1);
-  }
+  const std::vector<std::uint8_t> rest = in.Rest();
+  std::vector<std::uint8_t> pixels(bodyKind % 3 == 2 ? blockBytes : 0);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = rest.empty() ? static_cast<std::uint8_t>(i) : rest[i % rest.size()];
+  const std::vector<std::uint8_t> body =
+      bodyKind % 3 == 0 ? rest : kwz_fuzz::Deflate(pixels.empty() ? rest : pixels, 1);
   KWZ_FUZZ_CHECK(bodyKind % 3 == 0 || !body.empty());
 
   const std::int32_t decoded = surface.DecodeMessage(

@@ -58,8 +58,7 @@ Bytes Deflate(const Bytes& raw, int level) {
 
 namespace {
 
-// A linear congruential generator's first outputs follow its seed closely, and neighbouring
-// seeds would pick the same mutation: the seed is mixed first (SplitMix64's finaliser).
+// SplitMix64's finaliser: neighbouring seeds would otherwise pick the same first mutations.
 std::uint32_t Mixed(unsigned seed) {
   std::uint64_t z = seed + 0x9E3779B97F4A7C15u;
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
@@ -67,8 +66,7 @@ std::uint32_t Mixed(unsigned seed) {
   return static_cast<std::uint32_t>(z ^ (z >> 31));
 }
 
-// A generator seeded by libFuzzer's seed, so that a mutation can be repeated, and the byte
-// mutator for the parts whose structure nobody knows: bodies and payloads.
+// The generator libFuzzer's seed starts, and the byte mutator.
 class MutationContext {
  public:
   MutationContext(ByteMutator bytes, unsigned seed)
@@ -215,19 +213,16 @@ void MutateRtpHeader(MutationContext& m, std::vector<FramedRecord>* records, std
       datagram[7] ^= 1;  // a message starts here, or no longer does
       break;
     case 4:
-      if (neighbour != nullptr) {
-        std::copy(neighbour->begin() + 4, neighbour->begin() + 8, datagram.begin() + 4);
-      } else {
-        PutBe(&datagram, 4, 4, m.Near(GetBe(datagram, 4, 4)));
-      }
-      break;
-    case 5:
+    case 5: {
+      // The timestamp or the SSRC: mostly a neighbour's, else one near its own.
+      const std::size_t at = m.OneIn(2) ? 4 : 8;
       if (neighbour != nullptr && !m.OneIn(4)) {
-        std::copy(neighbour->begin() + 8, neighbour->begin() + 12, datagram.begin() + 8);
+        std::copy(neighbour->begin() + at, neighbour->begin() + at + 4, datagram.begin() + at);
       } else {
-        PutBe(&datagram, 8, 4, m.Near(GetBe(datagram, 8, 4)));
+        PutBe(&datagram, at, 4, m.Near(GetBe(datagram, at, 4)));
       }
       break;
+    }
     case 6:
       datagram[1] =
           static_cast<std::uint8_t>((datagram[1] & 0x80) | (m.OneIn(2) ? 113 : m.Below(128)));
@@ -240,8 +235,7 @@ void MutateRtpHeader(MutationContext& m, std::vector<FramedRecord>* records, std
   }
 }
 
-// Cuts a datagram's payload in two, as a smaller payload size would have sent it; the
-// datagrams after it keep following on.
+// Cuts a datagram's payload in two, as a smaller payload size would; later ones follow on.
 void Split(MutationContext& m, std::vector<FramedRecord>* records, std::size_t index) {
   FramedRecord& first = (*records)[index];
   if (first.data.size() < kRtpHeader + 2) return;
@@ -330,8 +324,7 @@ constexpr std::size_t kMagicAt = 0, kModeAt = 2, kBytesPerPixelAt = 3, kWidthAt 
 constexpr std::size_t kHeader = screen_packet::kHeaderSize;
 constexpr std::size_t kMaxMessages = 8;
 constexpr std::uint8_t kModeZlibBlock = 1;
-// Inflated zlib blocks are bounded well above a 100x100 block at 32 bits, so that longer and
-// shorter ones than the block are made too.
+// Well above a 100x100 block at 32 bits, so that longer and shorter blocks are made too.
 constexpr std::size_t kMaxInflated = 1 << 16;
 
 Bytes FreshMessage() {

@@ -1,25 +1,14 @@
-// Structure-aware mutators of the message and stream targets, what they share, and the
-// libFuzzer hooks that install one in a target.
+// Structure-aware mutators of the message and stream targets, and the libFuzzer hooks that
+// install one in a target. Most mutations keep the input plausible, so that they get past the
+// first checks: screen messages (screen_message_fuzzer) keep their magic, a known stream mode and
+// a BodyLength that matches, and a zlib block is inflated, mutated and deflated again; raw
+// datagram streams (rtp_stream_fuzzer) keep RTP version 2, the sender's SSRC, sequence numbers
+// near their neighbours' and the marker and first-datagram bit where a message boundary could
+// be, and a datagram is now and then split in two. Now and then a field gets a value no sender
+// writes. The stream target's structured inputs get byte mutations only.
 //
-// Screen messages (screen_message_fuzzer: a configuration byte, then messages each led by a u16
-// length): most mutations keep every message plausible, with the magic, a stream mode the
-// receiver knows and a BodyLength that matches the body, so that the byte changes land in the
-// decoders and the surface instead of failing the first check. A zlib block's body is inflated,
-// mutated and deflated again, so that its pixels and length change past the checksum. Now and
-// then a field is set to something no sender writes.
-//
-// Datagram streams (rtp_stream_fuzzer's raw inputs: flags, the clock's start, the packet
-// capacity, then datagrams each led by a u16 length and the milliseconds that pass after it):
-// most mutations keep the RTP framing plausible, with version 2, the sender's SSRC, sequence
-// numbers near their neighbours' and the marker and first-datagram bit where a message boundary
-// could be, so that they reach the reorder queue and reassembly instead of failing the header
-// check. A datagram is split in two now and then, as a smaller payload size would have sent it.
-// Inputs in the target's structured mode get byte mutations only: their layout is made of
-// parameters already.
-//
-// A mutation is repeatable: a generator seeded by libFuzzer's seed picks it, and the byte
-// mutator (libFuzzer's LLVMFuzzerMutate in a target, a stand-in in the tests) changes the parts
-// whose structure nobody knows: bodies and payloads.
+// A mutation repeats for its seed; the byte mutator (libFuzzer's LLVMFuzzerMutate, a stand-in in
+// the tests) changes the parts whose structure nobody knows: bodies and payloads.
 #pragma once
 
 #include <cstddef>
