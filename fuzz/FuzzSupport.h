@@ -79,8 +79,6 @@ class Reader {
     const std::span<const std::uint8_t> span = Take(n);
     return {span.begin(), span.end()};
   }
-  // The rest of the input.
-  std::vector<std::uint8_t> Rest() { return Bytes(Remaining()); }
 
  private:
   const std::uint8_t* data_;

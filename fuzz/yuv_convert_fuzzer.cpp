@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int form = in.U8() % 3;
   const int outPadding = in.U8() % 32;
   const std::uint8_t alpha = in.U8();
-  const std::vector<std::uint8_t> samples = in.Rest();
+  const std::vector<std::uint8_t> samples = in.Bytes(in.Remaining());
 
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   KWZ_FUZZ_CHECK(desc != nullptr);

@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               : which == 3 ? in.U16()
                                            : in.U16() % blockCount;
 
-  const std::vector<std::uint8_t> rest = in.Rest();
+  const std::vector<std::uint8_t> rest = in.Bytes(in.Remaining());
   std::vector<std::uint8_t> pixels(bodyKind % 3 == 2 ? blockBytes : 0);
   for (std::size_t i = 0; i < pixels.size(); ++i)
     pixels[i] = rest.empty() ? static_cast<std::uint8_t>(i) : rest[i % rest.size()];

@@ -62,21 +62,17 @@ std::size_t CrossOverDatagramInput(const std::uint8_t* a, std::size_t aSize, con
                                    std::size_t bSize, std::uint8_t* out, std::size_t maxOutSize,
                                    unsigned seed);
 
-// KWZ_FUZZ_BYTES_ONLY in the environment falls back to libFuzzer's byte mutations, to compare.
-inline bool BytesOnly() {
-  static const bool bytesOnly = std::getenv("KWZ_FUZZ_BYTES_ONLY") != nullptr;
-  return bytesOnly;
-}
-
 }  // namespace kwz_fuzz
 
-// Defines libFuzzer's custom mutator and cross-over of a target from a pair above.
+// Defines libFuzzer's custom mutator and cross-over of a target from a pair above;
+// KWZ_FUZZ_BYTES_ONLY in the environment falls back to libFuzzer's byte mutations, to compare.
 #define KWZ_FUZZ_CUSTOM_MUTATOR(mutate, crossOver)                                         \
   extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size,            \
                                           std::size_t maxSize);                            \
   extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,     \
                                                  std::size_t maxSize, unsigned int seed) { \
-    if (kwz_fuzz::BytesOnly()) return LLVMFuzzerMutate(data, size, maxSize);               \
+    static const bool bytesOnly = std::getenv("KWZ_FUZZ_BYTES_ONLY") != nullptr;           \
+    if (bytesOnly) return LLVMFuzzerMutate(data, size, maxSize);                           \
     return mutate(data, size, maxSize, seed, &LLVMFuzzerMutate);                           \
   }                                                                                        \
   extern "C" std::size_t LLVMFuzzerCustomCrossOver(                                        \
