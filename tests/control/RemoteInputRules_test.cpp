@@ -1,5 +1,6 @@
-// The rules that turn the control window's button and key messages into remote-control records.
-// The windows' end-to-end cases are in RemoteInput_test; this is the one table of the rules.
+// The rules that turn the control window's button and key messages into remote-control records,
+// as one table; the window's own messages are driven end to end in
+// BrowserRemoteControl_control_test.
 #include "control/RemoteInputRules.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
-// The module as containers meet it: registered into a private registry, found by ProgID,
-// loaded by CoCreateInstance, unloaded when nothing holds it.
+// The module as containers meet it: what registration leaves beyond the class key that
+// KwzRegsvr_process_test checks, the class object, aggregation, unloading when nothing holds it,
+// and the resources tools read from the file. Creation by ProgID is KwzViewer_test's.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -25,22 +26,16 @@ namespace {
 
 using kwz_test::KeyExists;
 using kwz_test::ReadText;
-using kwz_test::ScopedRegistry;
-using kwz_test::Script;
 
 const std::u16string kModule = Widen(KWZ_MODULE_PATH);
-constexpr const char16_t* kClassKey = u"CLSID\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1001}";
+const std::u16string kClassKey = u"CLSID\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1001}";
 constexpr const char16_t* kAppIdKey = u"AppID\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1005}";
+constexpr const char16_t* kTypeLibKey = u"TypeLib\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1004}";
 
 bool ModuleLoaded() {
   void* handle = ::dlopen(KWZ_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
-  if (handle == nullptr) return false;
-  ::dlclose(handle);
-  return true;
-}
-
-std::u16string Sub(const char16_t* key, const char16_t* sub) {
-  return std::u16string(key) + u"\\" + sub;
+  if (handle != nullptr) ::dlclose(handle);
+  return handle != nullptr;
 }
 
 class ModuleTest : public ::testing::Test {
@@ -52,8 +47,9 @@ class ModuleTest : public ::testing::Test {
     AtlSetPerUserRegistration(false);
   }
 
-  // Runs one of the module's registration entry points, as kwz-regsvr does.
-  HRESULT RunEntry(const char* name, bool perUser) {
+  // Runs one of the module's entry points without arguments (registration as kwz-regsvr runs
+  // it, or DllCanUnloadNow of the module as activation loaded it).
+  HRESULT RunEntry(const char* name, bool perUser = true) {
     AtlSetPerUserRegistration(perUser);
     HMODULE module = LoadLibraryW(kModule.c_str());
     if (module == nullptr) return E_FAIL;
@@ -63,115 +59,76 @@ class ModuleTest : public ::testing::Test {
     return hr;
   }
 
-  // DllCanUnloadNow of the module as loaded by activation.
-  HRESULT CanUnloadNow() {
-    HMODULE module = LoadLibraryW(kModule.c_str());
-    auto entry = reinterpret_cast<LPFNCANUNLOADNOW>(GetProcAddress(module, "DllCanUnloadNow"));
-    const HRESULT hr = entry != nullptr ? entry() : E_FAIL;
-    FreeLibrary(module);
-    return hr;
-  }
-
-  ScopedRegistry registry_;
+  kwz_test::ScopedRegistry registry_;
 };
 
-TEST_F(ModuleTest, RegistrationWritesTheClassContainersLookFor) {
+TEST_F(ModuleTest, RegistrationWritesWhatContainersReadAndUndoesOnlyItsOwn) {
   ASSERT_TRUE(SetThreadLocale(0x0407));
-  ASSERT_EQ(RunEntry("DllRegisterServer", true), S_OK);
+  ASSERT_EQ(RunEntry("DllRegisterServer"), S_OK);
   EXPECT_EQ(GetThreadLocale(), 0x0407u) << "the locale switch is undone";
-
-  CLSID clsid = GUID_NULL;
-  ASSERT_EQ(CLSIDFromProgID(kScreenReceiverIndependentProgId, &clsid), S_OK);
-  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_KWZ_ScreenReceiver));
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, u"KWZ_ScreenReceiver.KWZ_ScreenReceiver\\CurVer"),
             "KWZ_ScreenReceiver.KWZ_ScreenReceiver.1");
-
-  const std::string module = Narrow(kModule.c_str());
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, Sub(kClassKey, u"Control").c_str()));
-  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, Sub(kClassKey, u"InprocServer32").c_str()), module);
-  EXPECT_EQ(
-      ReadText(HKEY_CLASSES_ROOT, Sub(kClassKey, u"InprocServer32").c_str(), u"ThreadingModel"),
-      "Apartment");
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, (kClassKey + u"\\Control").c_str()));
+  const std::u16string server = kClassKey + u"\\InprocServer32";
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, server.c_str()), KWZ_MODULE_PATH);
+  EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, server.c_str(), u"ThreadingModel"), "Apartment");
   CComPtr<ITypeLib> registered;
   EXPECT_EQ(LoadRegTypeLib(LIBID_KWZ_ScreenReceiverLib, 1, 0, 1033, &registered), S_OK);
-  // Per-user registration leaves the machine alone.
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Sub(u"Software\\Classes", kClassKey).c_str()));
-
-  ASSERT_EQ(RunEntry("DllUnregisterServer", true), S_OK);
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"KWZ_ScreenReceiver.KWZ_ScreenReceiver"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAppIdKey));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, u"TypeLib\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1004}"));
+  ASSERT_EQ(RunEntry("DllUnregisterServer"), S_OK);
+  for (const char16_t* gone : {u"KWZ_ScreenReceiver.KWZ_ScreenReceiver", kAppIdKey, kTypeLibKey}) {
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << Narrow(gone);
+  }
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"AppID"));
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"CLSID"));
-  EXPECT_EQ(CLSIDFromProgID(kScreenReceiverIndependentProgId, &clsid), CO_E_CLASSSTRING);
 
   // A type library that cannot be unregistered (here: no longer registered) ends
   // unregistration with its error, after the class went and before the application identity.
-  ASSERT_EQ(RunEntry("DllRegisterServer", true), S_OK);
+  ASSERT_EQ(RunEntry("DllRegisterServer"), S_OK);
   ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER,
-                           u"Software\\Classes\\TypeLib\\{4B575A10-5C52-4E63-9A31-0D7E6F5A1004}"),
+                           (std::u16string(u"Software\\Classes\\") + kTypeLibKey).c_str()),
             ERROR_SUCCESS);
-  EXPECT_EQ(RunEntry("DllUnregisterServer", true), TYPE_E_REGISTRYACCESS);
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+  EXPECT_EQ(RunEntry("DllUnregisterServer"), TYPE_E_REGISTRYACCESS);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey.c_str()));
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kAppIdKey), "KWZ_ScreenReceiver");
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, u"AppID\\KWZ_ScreenReceiver.DLL"));
-}
 
-TEST_F(ModuleTest, MachineWideRegistrationKeepsOtherClasses) {
+  // Machine-wide, another class's key stays.
   ASSERT_EQ(kwz_test::WriteText(HKEY_LOCAL_MACHINE, u"Software\\Classes\\CLSID\\{Other}", nullptr,
                                 u"other"),
             ERROR_SUCCESS);
   ASSERT_EQ(RunEntry("DllRegisterServer", false), S_OK);
-  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, Sub(u"Software\\Classes", kClassKey).c_str()),
-            "KWZ_ScreenReceiver Class");
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, u"Software\\Classes\\CLSID"));
   ASSERT_EQ(RunEntry("DllUnregisterServer", false), S_OK);
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, u"CLSID\\{Other}"), "other");
 }
 
-TEST_F(ModuleTest, CreatedByProgIdAndUnloadedWhenNoControlOrLockHoldsIt) {
-  ASSERT_EQ(RunEntry("DllRegisterServer", true), S_OK);
-  ASSERT_FALSE(ModuleLoaded());
-  CLSID clsid = GUID_NULL;
-  ASSERT_EQ(CLSIDFromProgID(kScreenReceiverIndependentProgId, &clsid), S_OK);
+TEST_F(ModuleTest, UnloadedWhenNoControlOrLockHoldsIt) {
+  ASSERT_EQ(RunEntry("DllRegisterServer"), S_OK);
   IDispatch* control = nullptr;
-  ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+  ASSERT_EQ(CoCreateInstance(CLSID_KWZ_ScreenReceiver, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                              reinterpret_cast<void**>(&control)),
             S_OK);
-  EXPECT_TRUE(ModuleLoaded());
-  Script script(control);
-  EXPECT_EQ(script.PutText(u"SourcePort", u"60123").hr, S_OK);
-  EXPECT_EQ(script.Get(u"SourcePort").text, u"60123");
-
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_FALSE);
   CoFreeUnusedLibraries();
   EXPECT_TRUE(ModuleLoaded()) << "a live control keeps its module";
   control->Release();
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_OK);
   CoFreeUnusedLibraries();
   EXPECT_FALSE(ModuleLoaded());
 
   // Loaded again for the class factory, whose locks keep it until the last one goes.
   IClassFactory* factory = nullptr;
-  ASSERT_EQ(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                             reinterpret_cast<void**>(&factory)),
+  ASSERT_EQ(CoGetClassObject(CLSID_KWZ_ScreenReceiver, CLSCTX_INPROC_SERVER, nullptr,
+                             IID_IClassFactory, reinterpret_cast<void**>(&factory)),
             S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   factory->Release();
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(CanUnloadNow(), S_FALSE) << "two locks, one released";
+  EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_FALSE) << "two locks, one released";
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(CanUnloadNow(), S_OK);
-  CoFreeUnusedLibraries();
-  EXPECT_FALSE(ModuleLoaded());
+  EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_OK);
 }
 
-TEST_F(ModuleTest, ClassObjectOnlyForItsOwnClass) {
+TEST_F(ModuleTest, ClassObjectOnlyForItsOwnClassAndOnlyTheEntryPointsExported) {
   HMODULE module = LoadLibraryW(kModule.c_str());
-  ASSERT_NE(module, nullptr);
   auto get = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(module, "DllGetClassObject"));
   ASSERT_NE(get, nullptr);
   void* object = reinterpret_cast<void*>(1);
@@ -181,10 +138,9 @@ TEST_F(ModuleTest, ClassObjectOnlyForItsOwnClass) {
   IClassFactory* factory = nullptr;
   ASSERT_EQ(get(CLSID_KWZ_ScreenReceiver, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
             S_OK);
-  IUnknown* outer = reinterpret_cast<IUnknown*>(factory);  // any non-null outer
-  EXPECT_EQ(factory->CreateInstance(outer, IID_IDispatch, &object), CLASS_E_NOAGGREGATION);
+  // Aggregated, the control hands out its inner IUnknown only.
+  EXPECT_EQ(factory->CreateInstance(factory, IID_IDispatch, &object), CLASS_E_NOAGGREGATION);
   factory->Release();
-  // Nothing but the four entry points is exported.
   EXPECT_EQ(GetProcAddress(module, "_ZN19CKWZ_ScreenReceiver4InitEv"), nullptr);
   FreeLibrary(module);
 }
@@ -193,61 +149,53 @@ TEST_F(ModuleTest, ClassObjectOnlyForItsOwnClass) {
 class Outer final : public IUnknown {
  public:
   HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (IsEqualIID(iid, IID_IUnknown)) {
-      *object = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return inner_->QueryInterface(iid, object);
+    if (!IsEqualIID(iid, IID_IUnknown)) return inner->QueryInterface(iid, object);
+    *object = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
   }
-  ULONG AddRef() override { return ++refs_; }
+  ULONG AddRef() override { return ++refs; }
   ULONG Release() override {
-    const ULONG left = --refs_;
+    const ULONG left = --refs;
     if (left == 0) {
-      ++refs_;  // as the framework guards the inner object's release
-      inner_->Release();
+      ++refs;  // as the framework guards the inner object's release
+      inner->Release();
       delete this;
     }
     return left;
   }
-  IUnknown*& Inner() { return inner_; }
-  ULONG Refs() const { return refs_; }
-
- private:
-  std::atomic<ULONG> refs_{1};
-  IUnknown* inner_ = nullptr;
+  std::atomic<ULONG> refs{1};
+  IUnknown* inner = nullptr;
 };
 
 TEST_F(ModuleTest, AggregatedControlSharesTheOuterIdentity) {
-  ASSERT_EQ(RunEntry("DllRegisterServer", true), S_OK);
+  ASSERT_EQ(RunEntry("DllRegisterServer"), S_OK);
   auto* outer = new Outer();
   ASSERT_EQ(CoCreateInstance(CLSID_KWZ_ScreenReceiver, outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             reinterpret_cast<void**>(&outer->Inner())),
+                             reinterpret_cast<void**>(&outer->inner)),
             S_OK);
-  EXPECT_NE(outer->Inner(), static_cast<IUnknown*>(outer));
-  EXPECT_EQ(outer->Refs(), 1u) << "creation does not keep the outer object alive";
-
+  EXPECT_NE(outer->inner, static_cast<IUnknown*>(outer));
+  EXPECT_EQ(outer->refs, 1u) << "creation does not keep the outer object alive";
   IDispatch* dispatch = nullptr;
   ASSERT_EQ(outer->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
-  EXPECT_EQ(outer->Refs(), 2u) << "the control's interfaces count on the outer object";
+  EXPECT_EQ(outer->refs, 2u) << "the control's interfaces count on the outer object";
   IUnknown* identity = nullptr;
   ASSERT_EQ(dispatch->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
   EXPECT_EQ(identity, static_cast<IUnknown*>(outer));
   identity->Release();
   dispatch->Release();
-
-  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_FALSE);
   outer->Release();
-  EXPECT_EQ(CanUnloadNow(), S_OK);
+  EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_OK);
 }
 
-// The version record and the toolbox picture, as tools read them from the file.
-TEST_F(ModuleTest, VersionRecordAndToolboxBitmapReadFromTheFile) {
+// The version record, the toolbox picture and the type library, as tools read them from the file;
+// the library is the one the control answers with in memory.
+TEST_F(ModuleTest, ResourcesReadFromTheFile) {
   DWORD handle = 1;
   const DWORD size = GetFileVersionInfoSizeW(kModule.c_str(), &handle);
-  ASSERT_GT(size, 0u);
   std::string block(size, '\0');
-  ASSERT_TRUE(GetFileVersionInfoW(kModule.c_str(), handle, size, block.data()));
+  ASSERT_TRUE(size > 0 && GetFileVersionInfoW(kModule.c_str(), handle, size, block.data()));
   void* value = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(block.data(), u"\\", &value, &length));
@@ -260,21 +208,17 @@ TEST_F(ModuleTest, VersionRecordAndToolboxBitmapReadFromTheFile) {
   ASSERT_EQ(GetObjectW(toolbox, sizeof picture, &picture), static_cast<int>(sizeof picture));
   const auto* pixels = static_cast<const std::uint32_t*>(picture.bmBits);
   const int count = picture.bmWidth * picture.bmHeight;
-  ASSERT_GT(count, 0);
-  EXPECT_TRUE(std::any_of(pixels, pixels + count, [&](std::uint32_t pixel) {
-    return pixel != pixels[0];
-  })) << "a picture, not a plain square";
-  EXPECT_TRUE(DeleteObject(toolbox));
-}
+  EXPECT_TRUE(count > 0 && std::any_of(pixels, pixels + count,
+                                       [&](std::uint32_t pixel) { return pixel != pixels[0]; }))
+      << "a picture, not a plain square";
+  DeleteObject(toolbox);
 
-// The library a tool reads from the file is the one the control answers with in memory.
-TEST_F(ModuleTest, TypeLibraryInTheFileIsTheControlsOwn) {
-  DWORD size = 0;
+  DWORD bytes = 0;
   ASSERT_TRUE(kwz_platform::ReadFileResource(KWZ_MODULE_PATH, MAKEINTRESOURCEW(1), u"TYPELIB",
-                                             nullptr, &size));
-  std::vector<unsigned char> image(size);
+                                             nullptr, &bytes));
+  std::vector<unsigned char> image(bytes);
   ASSERT_TRUE(kwz_platform::ReadFileResource(KWZ_MODULE_PATH, MAKEINTRESOURCEW(1), u"TYPELIB",
-                                             image.data(), &size));
+                                             image.data(), &bytes));
   kwz_platform::TypeLibData data;
   ASSERT_TRUE(kwz_platform::ReadTypeLibImage(image.data(), image.size(), &data));
   EXPECT_EQ(data, ScreenReceiverTypeLibData());
