@@ -111,9 +111,6 @@ class RecordingTunnelFactory final : public ITunnelFactory {
 inline InputRecord MouseRecord(LONG x, LONG y, DWORD buttons) {
   return InputRecord{x, y, buttons, kInputRecordMouse, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF};
 }
-inline InputRecord KeyRecord(WORD message, DWORD wParam, DWORD lParam) {
-  return InputRecord{0, 0, 0, kInputRecordKeyboard, 0, message, wParam, lParam};
-}
 
 class RemoteControlTest : public ReceiverOnLoopback {
  protected:
@@ -154,19 +151,6 @@ class RemoteControlTest : public ReceiverOnLoopback {
   std::optional<InputRecord> Resend() {
     control_->ResendNow();
     return NextRecord();
-  }
-  // count records, this thread's messages running meanwhile (the input reaches the window
-  // through them), then one re-send's: a record too many would show in its place.
-  std::vector<InputRecord> RecordsThenResend(std::size_t count) {
-    std::vector<InputRecord> records;
-    PumpUntil([&] {
-      std::optional<InputRecord> record = NextRecord(0);
-      if (record) records.push_back(*record);
-      return records.size() >= count;
-    });
-    std::optional<InputRecord> resent = Resend();
-    EXPECT_TRUE(resent && resent->type == kInputRecordMouse) << "records beyond " << count;
-    return records;
   }
 
   UdpCollector server_;

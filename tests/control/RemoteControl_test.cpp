@@ -1,11 +1,15 @@
-// Remote control as the presenter's side receives it: the re-sent mouse record, the transport's
-// life through Start, End, DeInit and a socket that cannot be had, the cursor's scaling into the
-// shared screen, and the tunnel's slots.
+// Remote control as the presenter's side receives it: the transport's life through Start, End,
+// DeInit and a socket that cannot be had, the cursor's edges, the tunnel's slots, and the control
+// window's messages in their order of precedence. The periodic re-send and stretching's scale are
+// driven end to end in KwzViewer_test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "platform/gdi.h"
 #include "platform/gdi_testing.h"
 #include "platform/winsock_testing.h"
 #include "tests/control/RemoteControlFixture.h"
@@ -28,19 +32,6 @@ void MoveCursor(int x, int y) {
   kwz_platform::SetHeadlessScreen({}, 0, 0, POINT{x, y});
 }
 
-TEST_F(RemoteControlTest, ResendsTheMouseRecordEveryPeriodWithoutInput) {
-  control_->SetResendPeriod(1);
-  CreateWindow(640, 480);
-  MoveCursor(5000, 5000);  // outside: the position stays as reset
-  ASSERT_EQ(control_->StartRemoteControl(), S_OK);
-  for (int i = 0; i < 3; ++i) {
-    std::optional<InputRecord> record = NextRecord();
-    ASSERT_TRUE(record.has_value()) << i;
-    EXPECT_EQ(*record, MouseRecord(0, 0, 0));
-  }
-  EXPECT_EQ(control_->EndRemoteControl(), S_OK);
-}
-
 // A socket that cannot be had gives S_FALSE and leaves nothing open; starting twice keeps one
 // socket, ending (twice) closes it, and DeInit and the window's destruction end remote control.
 TEST_F(RemoteControlTest, TheTransportLivesFromStartToEndDeInitOrTheWindowsEnd) {
@@ -61,7 +52,6 @@ TEST_F(RemoteControlTest, TheTransportLivesFromStartToEndDeInitOrTheWindowsEnd) 
   const int socketsOn = SocketCount();
   EXPECT_GT(socketsOn, sockets);
   ASSERT_EQ(script().Call(u"StartRemoteControl").hr, S_OK);
-  EXPECT_TRUE(control_->RemoteControlRunning());
   EXPECT_EQ(SocketCount(), socketsOn);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(script().Call(u"EndRemoteControl").hr, S_OK);
@@ -78,27 +68,22 @@ TEST_F(RemoteControlTest, TheTransportLivesFromStartToEndDeInitOrTheWindowsEnd) 
   EXPECT_FALSE(control_->RemoteControlRunning());
 }
 
-// A 1920 x 1000 shared screen in a 960 x 500 window: with stretching the offset doubles.
-TEST_F(RemoteControlTest, StretchingScalesTheCursorIntoTheSharedScreen) {
+// Not stretching, the record is the cursor's offset in the window; the far edge counts as inside,
+// beyond it the last position stays. Stretching before the engine has had a screen message
+// scales by its 0 by 0.
+TEST_F(RemoteControlTest, TheCursorIsTakenInsideTheWindowItsFarEdgeIncluded) {
   CreateWindow(960, 500);
-  ASSERT_EQ(script().Call(u"Init").hr, S_OK);
-  ASSERT_EQ(script().Call(u"Start").hr, S_OK);
   MoveCursor(100, 10);
   ASSERT_EQ(control_->StartRemoteControl(), S_OK);
-  EXPECT_EQ(Resend(), MouseRecord(100, 10, 0));  // not stretching: the offset itself
-
-  ASSERT_EQ(script().PutNumber(u"EnableStretch", 1).hr, S_OK);
-  EXPECT_EQ(Resend(), MouseRecord(0, 0, 0));  // no screen message yet: 0 by 0
-  sender_->Send(BlockFields(1920, 1000, 0), Zlib(Bytes(100 * 100 * 4, 0x40)));
-  std::optional<InputRecord> scaled;
-  EXPECT_TRUE(PumpUntil([&] { return (scaled = Resend()) && scaled->x != 0; }));
-  EXPECT_EQ(scaled, MouseRecord(200, 20, 0));
-
-  // The window's far edge counts as inside; beyond it the last position stays.
+  EXPECT_EQ(Resend(), MouseRecord(100, 10, 0));
   MoveCursor(960, 500);
-  EXPECT_EQ(Resend(), MouseRecord(1920, 1000, 0));
+  EXPECT_EQ(Resend(), MouseRecord(960, 500, 0));
   MoveCursor(961, 250);
-  EXPECT_EQ(Resend(), MouseRecord(1920, 1000, 0));
+  EXPECT_EQ(Resend(), MouseRecord(960, 500, 0));
+  MoveCursor(100, 10);
+  ASSERT_EQ(script().Call(u"Init").hr, S_OK);
+  ASSERT_EQ(script().PutNumber(u"EnableStretch", 1).hr, S_OK);
+  EXPECT_EQ(Resend(), MouseRecord(0, 0, 0));
 }
 
 TEST_F(RemoteControlTest, TheTunnelCarriesTheRecordsThroughItsSlots) {
@@ -140,7 +125,6 @@ TEST_F(RemoteControlTest, TheIdNamesTheFactoryOfTheEngineAndOfRemoteControl) {
   EXPECT_FALSE(control_->RemoteControlRunning());
   EXPECT_TRUE(factory_.released.empty());
   ASSERT_EQ(script().Call(u"Init").hr, S_OK);
-  ASSERT_NE(control_->Engine(), nullptr);
   EXPECT_EQ(control_->Engine()->m_pTunnelFactory, &factory_);
   EXPECT_EQ(factory_.receivers, 1);
   EXPECT_FALSE(PortHeld());
@@ -148,13 +132,78 @@ TEST_F(RemoteControlTest, TheIdNamesTheFactoryOfTheEngineAndOfRemoteControl) {
 
   ASSERT_EQ(script().Call(u"SetProperties", {u"enable_tunnel", u"123456789"}).hr, S_OK);
   ASSERT_EQ(script().Call(u"Init").hr, S_OK);
-  ASSERT_NE(control_->Engine(), nullptr);
   EXPECT_EQ(control_->Engine()->m_pTunnelFactory, nullptr);
   EXPECT_TRUE(PortHeld());
-  EXPECT_EQ(factory_.receivers, 1);
   EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
-  EXPECT_FALSE(control_->RemoteControlRunning());
   EXPECT_EQ(factory_.senders, 1);
+}
+
+// The control's window with remote control on through the tunnel, which records what the
+// window's messages sent: the re-send thread sends only when told.
+class ControlWindowTest : public RemoteControlTest {
+ protected:
+  void SetUp() override {
+    RemoteControlTest::SetUp();
+    UseTunnel();
+    CreateWindow(640, 480);
+    window_ = control_->Window();
+    ASSERT_EQ(control_->StartRemoteControl(), S_OK);
+    ASSERT_NE(factory_.Sender(), nullptr);
+  }
+  std::size_t Sent() { return factory_.Sender()->SentAll().size(); }
+
+  HWND window_ = nullptr;
+};
+
+// Painting only erases, to the class background, what is invalid: the engine's picture (stood
+// in for by one red pixel stretched over the window) stays until then.
+TEST_F(ControlWindowTest, PaintingErasesToTheClassBackgroundAndDrawsNothingElse) {
+  auto colour = [&] {  // every pixel's, or 0 when they differ
+    std::vector<std::uint32_t> pixels;
+    int width = 0, height = 0;
+    kwz_platform::ReadWindowPixels(window_, &pixels, &width, &height);
+    const bool plain = !pixels.empty() && std::all_of(pixels.begin(), pixels.end(),
+                                                      [&](auto p) { return p == pixels[0]; });
+    return plain ? pixels[0] : 0u;
+  };
+  constexpr std::uint32_t kWhite = 0xFFFFFFFF, kRed = 0xFFFF0000;
+  EXPECT_EQ(SendMessageW(window_, WM_PAINT, 0, 0), 0);  // a new window is invalid
+  EXPECT_EQ(colour(), kWhite);
+  BITMAPINFO info{};
+  info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 1, 1, 1, 32, 0, 0, 0, 0, 0, 0};
+  const std::uint32_t red = 0x00FF0000;
+  HDC dc = GetDC(window_);
+  StretchDIBits(dc, 0, 0, 640, 480, 0, 0, 1, 1, &red, &info, DIB_RGB_COLORS, SRCCOPY);
+  ReleaseDC(window_, dc);
+  SendMessageW(window_, WM_PAINT, 0, 0);
+  EXPECT_EQ(colour(), kRed);
+  InvalidateRect(window_, nullptr, TRUE);
+  SendMessageW(window_, WM_PAINT, 0, 0);
+  EXPECT_EQ(colour(), kWhite);
+}
+
+// Reflected notifications, the dialog code and the default path send nothing.
+TEST_F(ControlWindowTest, MessagesTheControlDoesNotClaimSendNothing) {
+  EXPECT_EQ(SendMessageW(window_, WM_GETDLGCODE, 0, 0), DLGC_WANTARROWS | DLGC_WANTTAB);
+  EXPECT_EQ(SendMessageW(window_, 0x2000 + WM_COMMAND, 1, 0), 0);
+  // Not a reflected message: the offset is kept, so this is no WM_CLOSE.
+  EXPECT_EQ(SendMessageW(window_, 0x2000 + WM_CLOSE, 0, 0), 0);
+  EXPECT_TRUE(IsWindow(window_));
+  SendMessageW(window_, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+  SendMessageW(window_, WM_MOUSEWHEEL, 120 << 16, 0);
+  SendMessageW(window_, WM_CHAR, 'a', 0x001E0001);
+  EXPECT_EQ(Sent(), 0u);
+}
+
+TEST_F(ControlWindowTest, LosingTheFocusIsNoticedAndAPressTakesItBack) {
+  SetFocus(window_);
+  ASSERT_TRUE(kwz_platform::InjectFocusForTesting(window_, false));
+  EXPECT_TRUE(PumpUntil([&] { return GetFocus() == nullptr; }));
+  EXPECT_FALSE(control_->HasFocus());
+  SendMessageW(window_, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(20, 20));
+  EXPECT_EQ(GetFocus(), window_);
+  EXPECT_TRUE(control_->HasFocus());
+  EXPECT_EQ(Sent(), 1u);
 }
 
 }  // namespace
