@@ -62,29 +62,27 @@ class Script {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
     return Run(name, DISPATCH_PROPERTYGET, &params);
   }
-  ScriptResult Put(const char16_t* name, VARIANT value) {
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{&value, &named, 1, 1};
-    return Run(name, DISPATCH_PROPERTYPUT, &params);
-  }
   ScriptResult PutText(const char16_t* name, const std::u16string& text) {
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{};
     value.vt = VT_BSTR;
     value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    ScriptResult result = Put(name, value);
-    VariantClear(&value);
-    return result;
+    return Put(name, &value);
   }
   ScriptResult PutNumber(const char16_t* name, LONG number) {
-    VARIANT value;
-    VariantInit(&value);
+    VARIANT value{};
     value.vt = VT_I4;
     value.lVal = number;
-    return Put(name, value);
+    return Put(name, &value);
   }
 
  private:
+  ScriptResult Put(const char16_t* name, VARIANT* value) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{value, &named, 1, 1};
+    ScriptResult result = Run(name, DISPATCH_PROPERTYPUT, &params);
+    VariantClear(value);
+    return result;
+  }
   ScriptResult Run(const char16_t* name, WORD flags, DISPPARAMS* params) {
     ScriptResult result;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
@@ -109,6 +107,15 @@ class Script {
 
   IDispatch* target_;
 };
+
+// The control's connection point for its events.
+inline CComPtr<IConnectionPoint> EventPoint(IDispatch* control) {
+  CComPtr<IConnectionPointContainer> container;
+  CComPtr<IConnectionPoint> point;
+  control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+  if (container) container->FindConnectionPoint(DIID__IKWZ_ScreenReceiverEvents, &point);
+  return point;
+}
 
 // Records SizeUpdated calls with the thread they ran on; a call of any other shape (another
 // DISPID, named arguments, a wrong count) is refused and not recorded.

@@ -153,13 +153,7 @@ TEST_F(ControlTest, QuickActivationChecksSizesThenSitesAndConnects) {
   EXPECT_EQ(sink->Sizes().front().dx, 300u);
 
   // The cookie is the connection point's: the container ends the connection with it.
-  CComPtr<IConnectionPointContainer> points;
-  ASSERT_EQ(
-      dispatch_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&points)),
-      S_OK);
-  CComPtr<IConnectionPoint> point;
-  ASSERT_EQ(points->FindConnectionPoint(DIID__IKWZ_ScreenReceiverEvents, &point), S_OK);
-  EXPECT_EQ(point->Unadvise(control.dwEventCookie), S_OK);
+  EXPECT_EQ(EventPoint(dispatch_)->Unadvise(control.dwEventCookie), S_OK);
   ole->SetClientSite(nullptr);
 }
 
