@@ -1,5 +1,5 @@
 // The test's side of the control: a scripting container that calls members by name through
-// IDispatch, an event sink for SizeUpdated, and a fixture that runs the container's thread as a
+// IDispatch, an event sink, and a fixture that runs the container's thread as a
 // single-threaded apartment with a headless window for the control.
 #pragma once
 
@@ -44,46 +44,42 @@ class Script {
  public:
   explicit Script(IDispatch* target) : target_(target) {}
 
-  // args in declaration order.
+  // args in declaration order; DISPPARAMS holds them last first.
   ScriptResult Call(const char16_t* name, std::vector<std::u16string> args = {}) {
-    std::vector<VARIANT> values(args.size());
-    for (std::size_t i = 0; i < args.size(); ++i) {
-      VariantInit(&values[args.size() - 1 - i]);
-      values[args.size() - 1 - i].vt = VT_BSTR;
-      values[args.size() - 1 - i].bstrVal =
-          SysAllocStringLen(args[i].data(), static_cast<UINT>(args[i].size()));
-    }
+    std::vector<VARIANT> values;
+    for (auto arg = args.rbegin(); arg != args.rend(); ++arg) values.push_back(Text(*arg));
     DISPPARAMS params{values.data(), nullptr, static_cast<UINT>(values.size()), 0};
-    ScriptResult result = Run(name, DISPATCH_METHOD, &params);
-    for (VARIANT& v : values) VariantClear(&v);
-    return result;
+    return Run(name, DISPATCH_METHOD, &params, values);
   }
   ScriptResult Get(const char16_t* name) {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
-    return Run(name, DISPATCH_PROPERTYGET, &params);
+    return Run(name, DISPATCH_PROPERTYGET, &params, {});
   }
   ScriptResult PutText(const char16_t* name, const std::u16string& text) {
-    VARIANT value{};
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    return Put(name, &value);
+    return Put(name, Text(text));
   }
   ScriptResult PutNumber(const char16_t* name, LONG number) {
     VARIANT value{};
     value.vt = VT_I4;
     value.lVal = number;
-    return Put(name, &value);
+    return Put(name, value);
   }
 
  private:
-  ScriptResult Put(const char16_t* name, VARIANT* value) {
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{value, &named, 1, 1};
-    ScriptResult result = Run(name, DISPATCH_PROPERTYPUT, &params);
-    VariantClear(value);
-    return result;
+  static VARIANT Text(const std::u16string& text) {
+    VARIANT value{};
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return value;
   }
-  ScriptResult Run(const char16_t* name, WORD flags, DISPPARAMS* params) {
+  ScriptResult Put(const char16_t* name, VARIANT value) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&value, &named, 1, 1};
+    return Run(name, DISPATCH_PROPERTYPUT, &params, {value});
+  }
+  // Calls the member, then clears args.
+  ScriptResult Run(const char16_t* name, WORD flags, DISPPARAMS* params,
+                   std::vector<VARIANT> args) {
     ScriptResult result;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     DISPID id = -1;
@@ -102,6 +98,7 @@ class Script {
     if (out.vt == VT_BSTR) result.text = TakeBstr(out.bstrVal);
     if (out.vt == VT_I4) result.number = out.lVal;
     VariantClear(&out);
+    for (VARIANT& arg : args) VariantClear(&arg);
     return result;
   }
 
@@ -117,52 +114,9 @@ inline CComPtr<IConnectionPoint> EventPoint(IDispatch* control) {
   return point;
 }
 
-// Records SizeUpdated calls with the thread they ran on; a call of any other shape (another
-// DISPID, named arguments, a wrong count) is refused and not recorded.
-class SizeSink final : public RecordingSink {
- public:
-  struct Size {
-    ULONG dx;
-    ULONG dy;
-    DWORD thread;
-  };
-
-  explicit SizeSink(bool givesEvents = true)
-      : RecordingSink(givesEvents, DIID__IKWZ_ScreenReceiverEvents) {}
-
-  HRESULT Invoke(DISPID dispid, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
-    if (dispid != kDispSizeUpdated || params == nullptr || params->cArgs != 2 ||
-        params->cNamedArgs != 0) {
-      return DISP_E_MEMBERNOTFOUND;
-    }
-    return RecordingSink::Invoke(dispid, iid, locale, flags, params, result, exception, argError);
-  }
-
-  std::vector<Size> Sizes() {
-    std::vector<Size> sizes;
-    for (const Call& call : Calls()) sizes.push_back({call.args[0], call.args[1], call.thread});
-    return sizes;
-  }
-
- private:
-  ~SizeSink() override = default;
-};
-
-// Runs this thread's messages and incoming calls until condition holds (or 10 s pass).
-inline bool PumpMessagesUntil(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  static const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    // A poll: the conditions are other threads' state, which signals nothing to wait on; the
-    // pause between looks serves the calls and sent messages that other threads address here.
-    DWORD index = 0;
-    CoWaitForMultipleHandles(0, 2, 1, &never, &index);
-  }
-  return true;
+// A sink for the control's events that records each call with its thread.
+inline RecordingSink* NewEventSink(bool givesEvents = true) {
+  return new RecordingSink(givesEvents, DIID__IKWZ_ScreenReceiverEvents);
 }
 
 // The container's thread: an apartment, a control reached through IDispatch, and on request the
@@ -189,7 +143,21 @@ class ControlTest : public ::testing::Test {
     ASSERT_NE(control_->CreateControlWindow(nullptr, RECT{0, 0, width, height}), nullptr);
   }
 
-  bool PumpUntil(const std::function<bool()>& condition) { return PumpMessagesUntil(condition); }
+  // Runs this thread's messages and incoming calls until condition holds (or 10 s pass).
+  static bool PumpUntil(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    static const HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      // A poll: the conditions are other threads' state, which signals nothing to wait on; the
+      // pause between looks serves the calls and sent messages that other threads address here.
+      DWORD index = 0;
+      CoWaitForMultipleHandles(0, 2, 1, &never, &index);
+    }
+    return true;
+  }
 
   Script script() { return Script(dispatch_); }
 

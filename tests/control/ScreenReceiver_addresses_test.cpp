@@ -62,7 +62,6 @@ int Exercise(const AddressCase& c, IDispatch* dispatch, CKWZ_ScreenReceiver* con
   // Opened on every address: the namespace's host address is held as well as loopback's.
   if (CanBind("127.0.0.1", kPort) || CanBind(kPrivateHostAddress, kPort)) return kPortNotHeld;
 
-
   if (c.joinLater != nullptr) {
     // The running engine keeps its group; the next Init takes the new one.
     if (s.Call(u"JoinMulticastGroup", {c.joinLater}).hr != S_OK) return kSetupFailed;

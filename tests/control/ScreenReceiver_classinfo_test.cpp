@@ -114,8 +114,8 @@ TEST_F(ControlTest, QuickActivationChecksSizesThenSitesAndConnects) {
   ASSERT_EQ(dispatch_->QueryInterface(IID_IQuickActivate, reinterpret_cast<void**>(&quick)), S_OK);
   CComPtr<IOleObject> ole;
   ASSERT_EQ(dispatch_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
-  CComPtr<SizeSink> deaf;
-  deaf.Attach(new SizeSink(false));
+  CComPtr<RecordingSink> deaf;
+  deaf.Attach(NewEventSink(false));
   QACONTAINER container{};
   container.cbSize = sizeof container;
   container.pUnkEventSink = deaf;
@@ -136,8 +136,8 @@ TEST_F(ControlTest, QuickActivationChecksSizesThenSitesAndConnects) {
 
   CComPtr<TestContainerSite> site;
   site.Attach(new TestContainerSite(nullptr, RECT{0, 0, 640, 480}));
-  CComPtr<SizeSink> sink;
-  sink.Attach(new SizeSink());
+  CComPtr<RecordingSink> sink;
+  sink.Attach(NewEventSink());
   container.cbSize = sizeof container;
   container.pClientSite = site;
   container.pUnkEventSink = sink;
@@ -149,8 +149,8 @@ TEST_F(ControlTest, QuickActivationChecksSizesThenSitesAndConnects) {
   ASSERT_EQ(ole->GetClientSite(&sited), S_OK);
   EXPECT_EQ(sited.get(), static_cast<IOleClientSite*>(site.get()));
   control_->OnScreenSizeChanged(300, 200);
-  ASSERT_EQ(sink->Sizes().size(), 1u);
-  EXPECT_EQ(sink->Sizes().front().dx, 300u);
+  ASSERT_EQ(sink->Calls().size(), 1u);
+  EXPECT_EQ(sink->Calls().front().args, (std::vector<ULONG>{300, 200}));
 
   // The cookie is the connection point's: the container ends the connection with it.
   EXPECT_EQ(EventPoint(dispatch_)->Unadvise(control.dwEventCookie), S_OK);

@@ -57,7 +57,7 @@ TEST_P(SizeEvents, ReachTheSinkOnTheContainersThreadAndResizeUnlessStretching) {
   Script s = script();
   ASSERT_EQ(s.PutNumber(u"EnableStretch", stretch ? 1 : 0).hr, S_OK);
   CreateWindow(640, 480);
-  SizeSink* sink = new SizeSink();
+  RecordingSink* sink = NewEventSink();
   CComPtr<IConnectionPoint> point = EventPoint(dispatch_);
   ASSERT_TRUE(point);
   DWORD cookie = 0;
@@ -66,10 +66,10 @@ TEST_P(SizeEvents, ReachTheSinkOnTheContainersThreadAndResizeUnlessStretching) {
   ASSERT_EQ(s.Call(u"Start").hr, S_OK);
 
   SendPicture(1);
-  ASSERT_TRUE(PumpUntil([&] { return !sink->Sizes().empty(); }));
-  const SizeSink::Size call = sink->Sizes().front();
-  EXPECT_EQ(call.dx, static_cast<ULONG>(kWidth));
-  EXPECT_EQ(call.dy, static_cast<ULONG>(kHeight));
+  ASSERT_TRUE(PumpUntil([&] { return !sink->Calls().empty(); }));
+  const RecordingSink::Call call = sink->Calls().front();
+  EXPECT_EQ(call.dispid, kDispSizeUpdated);
+  EXPECT_EQ(call.args, (std::vector<ULONG>{kWidth, kHeight}));
   EXPECT_EQ(call.thread, GetCurrentThreadId());
   const SIZE expected = stretch ? SIZE{640, 480} : SIZE{kWidth, kHeight};
   EXPECT_TRUE(PumpUntil([&] {
