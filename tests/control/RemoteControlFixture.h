@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,13 +15,12 @@
 #include "network/InputRecord.h"
 #include "network/TunnelRegistry.h"
 #include "tests/control/ReceiverOnLoopback.h"
-#include "tests/support/ChildProcess.h"
 #include "tests/support/UdpCollector.h"
 
 namespace kwz_test {
 
-// A tunnel that keeps what it is asked. receiving: an instance for the engine's endpoint, which
-// waits on its event and reads nothing; otherwise a sending instance for remote control.
+// A tunnel that keeps what it is asked to send; the engine's endpoint waits on its event and
+// reads nothing. Calls come from the control's threads.
 class RecordingTunnel final : public ITunnel {
  public:
   struct Sent {
@@ -29,15 +29,9 @@ class RecordingTunnel final : public ITunnel {
     TunnelAddress to;
   };
 
-  explicit RecordingTunnel(bool receiving = false)
-      : receiving_(receiving), event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
   ~RecordingTunnel() { CloseHandle(event_); }
-
   void Reserved0() override { ADD_FAILURE() << "slot 0 called"; }
-  int Receive(BYTE*, int, TunnelAddress*) override {
-    EXPECT_TRUE(receiving_) << "a sending instance was asked to receive";
-    return 0;
-  }
+  int Receive(BYTE*, int, TunnelAddress*) override { return 0; }
   void Reserved2() override { ADD_FAILURE() << "slot 2 called"; }
   int Send(const BYTE* data, int length, TunnelAddress to) override {
     Sent sent{{}, length, to};
@@ -47,10 +41,7 @@ class RecordingTunnel final : public ITunnel {
     sent_.push_back(sent);
     return length;
   }
-  HANDLE GetEvent() override {
-    EXPECT_TRUE(receiving_) << "a sending instance was asked for its event";
-    return event_;
-  }
+  HANDLE GetEvent() override { return event_; }
   void Reserved5() override { ADD_FAILURE() << "slot 5 called"; }
   void SetOption(BYTE option) override {
     std::lock_guard<std::mutex> guard(lock_);
@@ -67,36 +58,29 @@ class RecordingTunnel final : public ITunnel {
   }
 
  private:
-  const bool receiving_;
-  const HANDLE event_;
+  const HANDLE event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   std::mutex lock_;
   std::vector<Sent> sent_;
   std::vector<BYTE> options_;
 };
 
+// Touched on the container's thread only, as the control calls these slots there.
 class RecordingTunnelFactory final : public ITunnelFactory {
  public:
-  ~RecordingTunnelFactory() {
-    for (RecordingTunnel* t : handedOut_) delete t;
-  }
   ITunnel* CreateReceiver(TunnelAddress) override {
     ++receivers;
-    handedOut_.push_back(new RecordingTunnel(true));
-    return handedOut_.back();
+    return handedOut_.emplace_back(std::make_unique<RecordingTunnel>()).get();
   }
   ITunnel* CreateSender() override {
     ++senders;
     if (refuse) return nullptr;
-    handedOut_.push_back(new RecordingTunnel);
-    sending_ = handedOut_.back();
-    return sending_;
+    return sending_ = handedOut_.emplace_back(std::make_unique<RecordingTunnel>()).get();
   }
   void Release(ITunnel* tunnel) override { released.push_back(tunnel); }
 
   // The last sending instance handed out.
   RecordingTunnel* Sender() { return sending_; }
 
-  // Touched on the container's thread only, as the control calls these slots there.
   int senders = 0;
   int receivers = 0;
   bool refuse = false;
@@ -104,7 +88,7 @@ class RecordingTunnelFactory final : public ITunnelFactory {
 
  private:
   // Kept to the end: an instance used after it was handed back still records the call.
-  std::vector<RecordingTunnel*> handedOut_;
+  std::vector<std::unique_ptr<RecordingTunnel>> handedOut_;
   RecordingTunnel* sending_ = nullptr;
 };
 

@@ -4,7 +4,9 @@
 // activation in ScreenReceiver_ole_test; the loss counters are the engine's, tested with it.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "tests/control/ReceiverOnLoopback.h"
 
@@ -84,46 +86,20 @@ TEST_P(SizeEvents, ReachTheSinkOnTheContainersThreadAndResizeUnlessStretching) {
 
 INSTANTIATE_TEST_SUITE_P(Stretch, SizeEvents, ::testing::Bool());
 
-// Advised from the multithreaded apartment, so the engine's thread runs it itself: it holds
-// that thread inside the firing, before the calls to the sinks advised after it, until let go.
-class GateSink final : public RecordingSink {
+// An event sink that runs hook before it records each call.
+class HookedSink final : public RecordingSink {
  public:
-  GateSink() : RecordingSink(true, DIID__IKWZ_ScreenReceiverEvents) {}
+  explicit HookedSink(std::function<void()> hook)
+      : RecordingSink(true, DIID__IKWZ_ScreenReceiverEvents), hook_(std::move(hook)) {}
   HRESULT Invoke(DISPID dispid, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
                  VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
-    SetEvent(entered);
-    WaitForSingleObject(release, 10000);
+    hook_();
     return RecordingSink::Invoke(dispid, iid, locale, flags, params, result, exception, argError);
   }
-  HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
  private:
-  ~GateSink() override {
-    CloseHandle(entered);
-    CloseHandle(release);
-  }
-};
-
-// A container whose SizeUpdated handler calls Init and then Start, the first time only.
-class RestartingSink final : public RecordingSink {
- public:
-  explicit RestartingSink(IDispatch* control)
-      : RecordingSink(true, DIID__IKWZ_ScreenReceiverEvents), control_(control) {}
-  HRESULT Invoke(DISPID dispid, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
-    if (Calls().empty()) {
-      Script s(control_);
-      results.push_back(s.Call(u"Init"));
-      results.push_back(s.Call(u"Start"));
-    }
-    return RecordingSink::Invoke(dispid, iid, locale, flags, params, result, exception, argError);
-  }
-  std::vector<ScriptResult> results;  // the container's thread only
-
- private:
-  ~RestartingSink() override = default;
-  IDispatch* control_;  // borrowed
+  ~HookedSink() override = default;
+  std::function<void()> hook_;
 };
 
 // The engine's SizeUpdated is on its way when the container calls DeInit, whose wait runs the
@@ -135,32 +111,41 @@ TEST_F(ReceiverOnLoopback, InitAndStartFromAHandlerThatDeInitRunsAreRefused) {
   CreateWindow(640, 480);
   CComPtr<IConnectionPoint> point = EventPoint(dispatch_);
   ASSERT_TRUE(point);
-  GateSink* gate = new GateSink();
+  // Advised from the multithreaded apartment, so the engine's thread runs it itself: it holds
+  // that thread inside the firing, before the call to the handler advised after it, until let go.
+  const HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HookedSink* gate = new HookedSink([&] {
+    SetEvent(entered);
+    WaitForSingleObject(release, 10000);
+  });
   DWORD gateCookie = 0;
-  {
-    std::jthread advising([&] {
-      const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-      EXPECT_TRUE(com);
-      if (!com) return;
-      EXPECT_EQ(point->Advise(gate, &gateCookie), S_OK);
-      CoUninitialize();
-    });
-  }
+  std::jthread([&] {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    EXPECT_EQ(point->Advise(gate, &gateCookie), S_OK);
+    CoUninitialize();
+  }).join();
   ASSERT_EQ(gateCookie, 1u);  // fired first
-  RestartingSink* sink = new RestartingSink(dispatch_);
+  // The container's handler calls Init and then Start, the first time only.
+  std::vector<ScriptResult> results;
+  HookedSink* handler = nullptr;
+  handler = new HookedSink([&] {
+    if (!handler->Calls().empty()) return;
+    results.push_back(s.Call(u"Init"));
+    results.push_back(s.Call(u"Start"));
+  });
   DWORD cookie = 0;
-  ASSERT_EQ(point->Advise(sink, &cookie), S_OK);
+  ASSERT_EQ(point->Advise(handler, &cookie), S_OK);
   ASSERT_EQ(s.Call(u"Init").hr, S_OK);
   ASSERT_EQ(s.Call(u"Start").hr, S_OK);
 
   // This thread serves no call until DeInit waits, so the handler can run only inside it.
   SendPicture(3);
-  ASSERT_EQ(WaitForSingleObject(gate->entered, 10000), WAIT_OBJECT_0);
-  SetEvent(gate->release);
+  ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+  SetEvent(release);
   EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
-
-  ASSERT_EQ(sink->results.size(), 2u);
-  for (const ScriptResult& r : sink->results) {
+  ASSERT_EQ(results.size(), 2u);
+  for (const ScriptResult& r : results) {
     EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(r.scode, E_UNEXPECTED);
     EXPECT_FALSE(r.description.empty());
@@ -171,14 +156,15 @@ TEST_F(ReceiverOnLoopback, InitAndStartFromAHandlerThatDeInitRunsAreRefused) {
   ASSERT_EQ(s.Call(u"Init").hr, S_OK);
   ASSERT_EQ(s.Call(u"Start").hr, S_OK);
   SendPicture(4);
-  EXPECT_TRUE(PumpUntil([&] { return sink->Calls().size() == 2; }));
+  EXPECT_TRUE(PumpUntil([&] { return handler->Calls().size() == 2; }));
   EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
-
   EXPECT_EQ(point->Unadvise(cookie), S_OK);
   EXPECT_EQ(point->Unadvise(gateCookie), S_OK);
   point.Release();
-  sink->Release();
+  handler->Release();
   gate->Release();
+  CloseHandle(entered);
+  CloseHandle(release);
 }
 
 }  // namespace
