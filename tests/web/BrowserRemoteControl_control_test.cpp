@@ -41,7 +41,7 @@ constexpr int kX = 30;
 constexpr int kY = 40;
 
 BrowserPointer Button(PointerAction action, PointerButton button) {
-  return BrowserPointerEvent(action, button, kX, kY);
+  return BrowserPointer{action, button, kX, kY};
 }
 
 using BrowserRemoteControlEquivalence = RemoteControlTest;

@@ -1,10 +1,16 @@
-// What a browser that joins mid-stream is sent: enough to show the current picture, no more.
+// What a browser that joins mid-stream is sent: enough to show the current picture, no more; and
+// key frames as the presenter's own encoders mark them, which the gateway must find exactly, or a
+// browser would start its decoder on a frame that depends on one it never had.
 #include "web/LateJoinCache.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "presenter/IFrameEncoder.h"
+#include "presenter/SyntheticDesktop.h"
+#include "web/KeyFrame.h"
 
 namespace kwz_web {
 namespace {
@@ -78,6 +84,40 @@ TEST(LateJoinBound, AChainTooLongIsDroppedUntilTheNextKeyFrame) {
   const auto key = Frame(5, 320, 0, true);
   cache.Add(key);
   EXPECT_EQ(cache.Snapshot(), std::vector<BrowserFramePtr>{key});
+}
+
+class KeyFrames : public ::testing::TestWithParam<int> {};
+
+TEST_P(KeyFrames, AreTheFramesTheEncoderCodedAsKeyFrames) {
+  FrameEncoderSettings settings;
+  settings.width = 320;
+  settings.height = 240;
+  settings.frameRate = 10;
+  const auto encoder = CreateFrameEncoder(GetParam(), settings);
+  ASSERT_NE(encoder, nullptr);
+  SyntheticDesktop desktop(settings.width, settings.height);
+  int keys = 0;
+  int others = 0;
+  std::vector<std::uint8_t> out;
+  for (std::uint32_t n = 0; n < 12; ++n) {
+    const auto picture = desktop.Render(n);
+    if (!encoder->Encode(picture.data(), settings.width * 4, n == 7, &out)) continue;
+    EXPECT_EQ(IsKeyFrame(static_cast<std::uint8_t>(GetParam()), out.data(), out.size()),
+              encoder->LastFrameWasKey())
+        << "frame " << n;
+    ++(encoder->LastFrameWasKey() ? keys : others);
+  }
+  EXPECT_GE(keys, 2);
+  EXPECT_GE(others, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(VideoModes, KeyFrames, ::testing::Values(3, 4, 5, 6));
+
+TEST(KeyFrames, BlockModesAndEmptyBodiesHaveNone) {
+  const std::uint8_t idr[] = {0, 0, 0, 1, 0x65, 0x88};
+  EXPECT_TRUE(IsKeyFrame(4, idr, sizeof idr));
+  for (std::uint8_t mode : {0, 1, 2, 7}) EXPECT_FALSE(IsKeyFrame(mode, idr, sizeof idr));
+  for (std::uint8_t mode = 3; mode <= 6; ++mode) EXPECT_FALSE(IsKeyFrame(mode, idr, 0));
 }
 
 }  // namespace

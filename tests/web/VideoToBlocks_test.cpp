@@ -6,10 +6,27 @@
 #include <gtest/gtest.h>
 
 #include "presenter/SyntheticDesktop.h"
-#include "tests/web/WebStreamTestSupport.h"
+#include "tests/presenter/ViewerHarness.h"
+#include "web/BrowserFrame.h"
+#include "web/KeyFrame.h"
 
 namespace kwz_test {
 namespace {
+
+// A screen message as the gateway frames it for browsers.
+kwz_web::BrowserFramePtr BrowserFrameOf(const SentMessage& m) {
+  kwz_web::ScreenFields fields;
+  fields.streamMode = static_cast<std::uint8_t>(m.mode);
+  fields.bytesPerPixel = static_cast<std::uint8_t>(m.bytesPerPixel);
+  fields.width = static_cast<std::uint16_t>(m.width);
+  fields.height = static_cast<std::uint16_t>(m.height);
+  fields.cursorX = m.cursorX;
+  fields.cursorY = m.cursorY;
+  fields.blockIndex = static_cast<std::uint16_t>(m.blockIndex);
+  const std::uint8_t* body = m.bytes.data() + 29;
+  return kwz_web::MakeScreenFrame(fields, body, m.bodyLength,
+                                  kwz_web::IsKeyFrame(fields.streamMode, body, m.bodyLength));
+}
 
 constexpr int kWidth = 330;  // neither whole blocks nor whole macroblocks
 constexpr int kHeight = 250;
@@ -47,7 +64,9 @@ TEST_P(VideoToBlocksTest, BlocksRebuildTheVideoPicture) {
         ASSERT_EQ(block->fields.streamMode, 1);
         ASSERT_EQ(block->fields.bytesPerPixel, 4);
         EXPECT_EQ(block->fields.cursorX, m.cursorX);
-        EXPECT_EQ(browser.Take(SentMessageOf(*block)), 100 * 100 * 4);
+        SentMessage asSent;  // a viewer reads the message's own bytes
+        asSent.bytes.assign(block->wire.begin() + kwz_web::kFrameFlagsSize, block->wire.end());
+        EXPECT_EQ(browser.Take(asSent), 100 * 100 * 4);
       }
       ASSERT_EQ(browser.VisibleBgr(kWidth, kHeight), viewer.VisibleBgr(kWidth, kHeight))
           << "frame " << n;
