@@ -43,25 +43,17 @@ class RecordingTunnel final : public ITunnel {
   }
   HANDLE GetEvent() override { return event_; }
   void Reserved5() override { ADD_FAILURE() << "slot 5 called"; }
-  void SetOption(BYTE option) override {
-    std::lock_guard<std::mutex> guard(lock_);
-    options_.push_back(option);
-  }
+  void SetOption(BYTE) override {}
 
   std::vector<Sent> SentAll() {
     std::lock_guard<std::mutex> guard(lock_);
     return sent_;
-  }
-  std::vector<BYTE> Options() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return options_;
   }
 
  private:
   const HANDLE event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   std::mutex lock_;
   std::vector<Sent> sent_;
-  std::vector<BYTE> options_;
 };
 
 // Touched on the container's thread only, as the control calls these slots there.

@@ -95,7 +95,6 @@ TEST_F(RemoteControlTest, TheTunnelCarriesTheRecordsThroughItsSlots) {
   ASSERT_EQ(factory_.senders, 1);
   RecordingTunnel* tunnel = factory_.Sender();
   ASSERT_NE(tunnel, nullptr);
-  EXPECT_EQ(tunnel->Options(), std::vector<BYTE>{0});
 
   SendMessageW(control_->Window(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(7, 8));
   control_->ResendNow();

@@ -75,7 +75,7 @@ int Exercise(const AddressCase& c, IDispatch* dispatch, CKWZ_ScreenReceiver* con
   return kPassed;
 }
 
-// The child's whole life in its private network: a control, traffic on loopback.
+// The child's whole life in its private network.
 int RunInPrivateNetwork(const AddressCase& c) {
   if (!kwz_platform::SelectGdiBackend(kwz_platform::GdiBackendKind::kHeadless)) {
     return kSetupFailed;

@@ -1,6 +1,5 @@
 // The control as an OLE container sees it: sited, activated in place by DoVerb, placed, hidden,
-// deactivated and re-activated; the focus and what the site hears of it; advise sinks, the
-// extent and drawing into the container's DC.
+// deactivated and re-activated; the focus and what the site hears of it; advise sinks.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -208,37 +207,6 @@ TEST_F(InPlace, TheObjectsSinksHearItClose) {
   EXPECT_EQ(sink->References(), 1u);
   EXPECT_EQ(ole_->Advise(nullptr, &first), E_INVALIDARG);
   sink->Release();
-}
-
-// One extent, whichever interface sets or reads it; drawing for the container (printing, a
-// metafile) needs bounds.
-TEST_F(ControlTest, OneExtentAndAnEmptyDrawing) {
-  CComPtr<IOleObject> ole;
-  ASSERT_EQ(dispatch_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
-  CComPtr<IViewObjectEx> view;
-  ASSERT_EQ(dispatch_->QueryInterface(IID_IViewObjectEx, reinterpret_cast<void**>(&view)), S_OK);
-  CComPtr<IQuickActivate> quick;
-  ASSERT_EQ(dispatch_->QueryInterface(IID_IQuickActivate, reinterpret_cast<void**>(&quick)), S_OK);
-  SIZEL size{1234, 567};
-  EXPECT_EQ(quick->SetContentExtent(&size), S_OK);
-  SIZEL read{};
-  EXPECT_EQ(ole->GetExtent(DVASPECT_CONTENT, &read), S_OK);
-  EXPECT_EQ(read.cx, 1234);
-  EXPECT_EQ(read.cy, 567);
-  EXPECT_EQ(ole->SetExtent(DVASPECT_ICON, &size), DV_E_DVASPECT);
-  EXPECT_EQ(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, &read), S_OK);
-  EXPECT_EQ(read.cx, 1234);
-
-  UseHeadlessGdi();
-  TestWindow target(64, 48);
-  HDC dc = GetDC(target.Get());
-  const RECTL bounds{0, 0, 64, 48};
-  for (const RECTL* b : {&bounds, static_cast<const RECTL*>(nullptr)}) {
-    EXPECT_EQ(
-        view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, b, nullptr, nullptr, 0),
-        b != nullptr ? S_OK : E_INVALIDARG);
-  }
-  ReleaseDC(target.Get(), dc);
 }
 
 }  // namespace

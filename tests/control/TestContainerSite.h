@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,9 +19,6 @@ struct SiteEvent {
   bool probe = false;
   bool operator==(const SiteEvent&) const = default;
 };
-inline std::ostream& operator<<(std::ostream& out, const SiteEvent& e) {
-  return out << e.what << (e.probe ? "+" : "-");
-}
 
 // A client site that is also a control site; with inPlace it is also the in-place site, whose
 // window is window and whose rectangle for the control is position. Container's thread only.
