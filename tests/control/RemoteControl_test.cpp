@@ -1,6 +1,6 @@
 // Remote control as the presenter's side receives it: the transport's life through Start, End,
 // DeInit and a socket that cannot be had, the cursor's edges, the tunnel's slots, and the control
-// window's messages in their order of precedence. The periodic re-send and stretching's scale are
+// window's messages. The periodic re-send and stretching's scale are
 // driven end to end in KwzViewer_test.
 #include <gtest/gtest.h>
 
@@ -86,16 +86,28 @@ TEST_F(RemoteControlTest, TheCursorIsTakenInsideTheWindowItsFarEdgeIncluded) {
   EXPECT_EQ(Resend(), MouseRecord(0, 0, 0));
 }
 
-TEST_F(RemoteControlTest, TheTunnelCarriesTheRecordsThroughItsSlots) {
+// The id names the factory of the engine and of remote control: the engine's endpoint takes a
+// receiving instance instead of opening the port, and the records go through the sending
+// instance's slots. A factory without a sending instance, or an id that names no factory, leaves
+// remote control off; such an id leaves the engine on its own socket.
+TEST_F(RemoteControlTest, TheTunnelIdNamesTheFactoryWhoseSlotsCarryTheRecords) {
   UseTunnel();
   CreateWindow(640, 480);
+  factory_.refuse = true;
+  EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
+  EXPECT_FALSE(control_->RemoteControlRunning());
+  EXPECT_TRUE(factory_.released.empty());
+  ASSERT_EQ(script().Call(u"Init").hr, S_OK);
+  EXPECT_EQ(control_->Engine()->m_pTunnelFactory, &factory_);
+  EXPECT_EQ(factory_.receivers, 1);
+  EXPECT_FALSE(PortHeld());
+
+  factory_.refuse = false;
   MoveCursor(7, 8);
   ASSERT_EQ(script().PutText(u"ServerPort", u"70001").hr, S_OK);  // above 16 bits: kept whole
   ASSERT_EQ(control_->StartRemoteControl(), S_OK);
-  ASSERT_EQ(factory_.senders, 1);
   RecordingTunnel* tunnel = factory_.Sender();
   ASSERT_NE(tunnel, nullptr);
-
   SendMessageW(control_->Window(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(7, 8));
   control_->ResendNow();
   ASSERT_TRUE(PumpUntil([&] { return tunnel->SentAll().size() == 2; }));
@@ -105,28 +117,10 @@ TEST_F(RemoteControlTest, TheTunnelCarriesTheRecordsThroughItsSlots) {
     EXPECT_EQ(sent.to.address, 0u);
     EXPECT_EQ(sent.to.port, 70001u);
   }
-  // Nothing went through a socket of its own.
-  EXPECT_FALSE(NextRecord(0).has_value());
-
+  EXPECT_FALSE(NextRecord(0).has_value()) << "a socket of its own";
   EXPECT_EQ(control_->EndRemoteControl(), S_OK);
   EXPECT_EQ(control_->EndRemoteControl(), S_OK);
   EXPECT_EQ(factory_.released, std::vector<ITunnel*>{tunnel});
-}
-
-// The engine finds the factory by the same id: its endpoint takes a receiving instance instead
-// of opening the port. A factory without a sending instance, or an id that names no factory,
-// leaves remote control off; such an id leaves the engine on its own socket.
-TEST_F(RemoteControlTest, TheIdNamesTheFactoryOfTheEngineAndOfRemoteControl) {
-  UseTunnel();
-  CreateWindow();
-  factory_.refuse = true;
-  EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
-  EXPECT_FALSE(control_->RemoteControlRunning());
-  EXPECT_TRUE(factory_.released.empty());
-  ASSERT_EQ(script().Call(u"Init").hr, S_OK);
-  EXPECT_EQ(control_->Engine()->m_pTunnelFactory, &factory_);
-  EXPECT_EQ(factory_.receivers, 1);
-  EXPECT_FALSE(PortHeld());
   ASSERT_EQ(script().Call(u"DeInit").hr, S_OK);
 
   ASSERT_EQ(script().Call(u"SetProperties", {u"enable_tunnel", u"123456789"}).hr, S_OK);
@@ -134,75 +128,67 @@ TEST_F(RemoteControlTest, TheIdNamesTheFactoryOfTheEngineAndOfRemoteControl) {
   EXPECT_EQ(control_->Engine()->m_pTunnelFactory, nullptr);
   EXPECT_TRUE(PortHeld());
   EXPECT_EQ(control_->StartRemoteControl(), S_FALSE);
-  EXPECT_EQ(factory_.senders, 1);
+  EXPECT_EQ(factory_.senders, 2);
 }
 
-// The control's window with remote control on through the tunnel, which records what the
-// window's messages sent: the re-send thread sends only when told.
-class ControlWindowTest : public RemoteControlTest {
- protected:
-  void SetUp() override {
-    RemoteControlTest::SetUp();
-    UseTunnel();
-    CreateWindow(640, 480);
-    window_ = control_->Window();
-    ASSERT_EQ(control_->StartRemoteControl(), S_OK);
-    ASSERT_NE(factory_.Sender(), nullptr);
+// The control window's messages in their order of precedence, with remote control on through
+// the tunnel, which records what they sent (the re-send thread sends only when told): painting
+// only erases, reflected notifications, the dialog code and the default path send nothing, and
+// the focus that leaves is noticed and a press takes it back.
+TEST_F(RemoteControlTest, TheWindowsMessages) {
+  UseTunnel();
+  CreateWindow(640, 480);
+  const HWND window = control_->Window();
+  ASSERT_EQ(control_->StartRemoteControl(), S_OK);
+  RecordingTunnel* tunnel = factory_.Sender();
+  ASSERT_NE(tunnel, nullptr);
+  {
+    SCOPED_TRACE("painting erases what is invalid to the class background");
+    auto colour = [&] {  // every pixel's, or 0 when they differ
+      std::vector<std::uint32_t> pixels;
+      int width = 0, height = 0;
+      kwz_platform::ReadWindowPixels(window, &pixels, &width, &height);
+      const bool plain = !pixels.empty() && std::all_of(pixels.begin(), pixels.end(),
+                                                        [&](auto p) { return p == pixels[0]; });
+      return plain ? pixels[0] : 0u;
+    };
+    constexpr std::uint32_t kWhite = 0xFFFFFFFF, kRed = 0xFFFF0000;
+    EXPECT_EQ(SendMessageW(window, WM_PAINT, 0, 0), 0);  // a new window is invalid
+    EXPECT_EQ(colour(), kWhite);
+    // The engine's picture, stood in for by one red pixel stretched over the window, stays.
+    BITMAPINFO info{};
+    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 1, 1, 1, 32, 0, 0, 0, 0, 0, 0};
+    const std::uint32_t red = 0x00FF0000;
+    HDC dc = GetDC(window);
+    StretchDIBits(dc, 0, 0, 640, 480, 0, 0, 1, 1, &red, &info, DIB_RGB_COLORS, SRCCOPY);
+    ReleaseDC(window, dc);
+    SendMessageW(window, WM_PAINT, 0, 0);
+    EXPECT_EQ(colour(), kRed);
+    InvalidateRect(window, nullptr, TRUE);
+    SendMessageW(window, WM_PAINT, 0, 0);
+    EXPECT_EQ(colour(), kWhite);
   }
-  std::size_t Sent() { return factory_.Sender()->SentAll().size(); }
-
-  HWND window_ = nullptr;
-};
-
-// Painting only erases, to the class background, what is invalid: the engine's picture (stood
-// in for by one red pixel stretched over the window) stays until then.
-TEST_F(ControlWindowTest, PaintingErasesToTheClassBackgroundAndDrawsNothingElse) {
-  auto colour = [&] {  // every pixel's, or 0 when they differ
-    std::vector<std::uint32_t> pixels;
-    int width = 0, height = 0;
-    kwz_platform::ReadWindowPixels(window_, &pixels, &width, &height);
-    const bool plain = !pixels.empty() && std::all_of(pixels.begin(), pixels.end(),
-                                                      [&](auto p) { return p == pixels[0]; });
-    return plain ? pixels[0] : 0u;
-  };
-  constexpr std::uint32_t kWhite = 0xFFFFFFFF, kRed = 0xFFFF0000;
-  EXPECT_EQ(SendMessageW(window_, WM_PAINT, 0, 0), 0);  // a new window is invalid
-  EXPECT_EQ(colour(), kWhite);
-  BITMAPINFO info{};
-  info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 1, 1, 1, 32, 0, 0, 0, 0, 0, 0};
-  const std::uint32_t red = 0x00FF0000;
-  HDC dc = GetDC(window_);
-  StretchDIBits(dc, 0, 0, 640, 480, 0, 0, 1, 1, &red, &info, DIB_RGB_COLORS, SRCCOPY);
-  ReleaseDC(window_, dc);
-  SendMessageW(window_, WM_PAINT, 0, 0);
-  EXPECT_EQ(colour(), kRed);
-  InvalidateRect(window_, nullptr, TRUE);
-  SendMessageW(window_, WM_PAINT, 0, 0);
-  EXPECT_EQ(colour(), kWhite);
-}
-
-// Reflected notifications, the dialog code and the default path send nothing.
-TEST_F(ControlWindowTest, MessagesTheControlDoesNotClaimSendNothing) {
-  EXPECT_EQ(SendMessageW(window_, WM_GETDLGCODE, 0, 0), DLGC_WANTARROWS | DLGC_WANTTAB);
-  EXPECT_EQ(SendMessageW(window_, 0x2000 + WM_COMMAND, 1, 0), 0);
-  // Not a reflected message: the offset is kept, so this is no WM_CLOSE.
-  EXPECT_EQ(SendMessageW(window_, 0x2000 + WM_CLOSE, 0, 0), 0);
-  EXPECT_TRUE(IsWindow(window_));
-  SendMessageW(window_, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
-  SendMessageW(window_, WM_MOUSEWHEEL, 120 << 16, 0);
-  SendMessageW(window_, WM_CHAR, 'a', 0x001E0001);
-  EXPECT_EQ(Sent(), 0u);
-}
-
-TEST_F(ControlWindowTest, LosingTheFocusIsNoticedAndAPressTakesItBack) {
-  SetFocus(window_);
-  ASSERT_TRUE(kwz_platform::InjectFocusForTesting(window_, false));
+  {
+    SCOPED_TRACE("messages the control does not claim");
+    EXPECT_EQ(SendMessageW(window, WM_GETDLGCODE, 0, 0), DLGC_WANTARROWS | DLGC_WANTTAB);
+    EXPECT_EQ(SendMessageW(window, 0x2000 + WM_COMMAND, 1, 0), 0);
+    // Not a reflected message: the offset is kept, so this is no WM_CLOSE.
+    EXPECT_EQ(SendMessageW(window, 0x2000 + WM_CLOSE, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(window));
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+    SendMessageW(window, WM_MOUSEWHEEL, 120 << 16, 0);
+    SendMessageW(window, WM_CHAR, 'a', 0x001E0001);
+    EXPECT_EQ(tunnel->SentAll().size(), 0u);
+  }
+  SCOPED_TRACE("the focus");
+  SetFocus(window);
+  ASSERT_TRUE(kwz_platform::InjectFocusForTesting(window, false));
   EXPECT_TRUE(PumpUntil([&] { return GetFocus() == nullptr; }));
   EXPECT_FALSE(control_->HasFocus());
-  SendMessageW(window_, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(20, 20));
-  EXPECT_EQ(GetFocus(), window_);
+  SendMessageW(window, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(20, 20));
+  EXPECT_EQ(GetFocus(), window);
   EXPECT_TRUE(control_->HasFocus());
-  EXPECT_EQ(Sent(), 1u);
+  EXPECT_EQ(tunnel->SentAll().size(), 1u);
 }
 
 }  // namespace

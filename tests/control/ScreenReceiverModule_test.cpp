@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -143,47 +142,25 @@ TEST_F(ModuleTest, ClassObjectOnlyForItsOwnClassAndOnlyTheEntryPointsExported) {
   FreeLibrary(module);
 }
 
-// An outer object that aggregates the control and adds nothing of its own.
-class Outer final : public IUnknown {
- public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!IsEqualIID(iid, IID_IUnknown)) return inner->QueryInterface(iid, object);
-    *object = static_cast<IUnknown*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override {
-    const ULONG left = --refs;
-    if (left == 0) {
-      ++refs;  // as the framework guards the inner object's release
-      inner->Release();
-      delete this;
-    }
-    return left;
-  }
-  std::atomic<ULONG> refs{1};
-  IUnknown* inner = nullptr;
-};
-
 TEST_F(ModuleTest, AggregatedControlSharesTheOuterIdentity) {
   ASSERT_EQ(RunEntry("DllRegisterServer"), S_OK);
-  auto* outer = new Outer();
-  ASSERT_EQ(CoCreateInstance(CLSID_KWZ_ScreenReceiver, outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             reinterpret_cast<void**>(&outer->inner)),
+  CComPtr<kwz_test::RecordingSink> outer;  // any object with an identity of its own
+  outer.Attach(new kwz_test::RecordingSink());
+  IUnknown* inner = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_KWZ_ScreenReceiver, static_cast<IDispatch*>(outer.get()),
+                             CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&inner)),
             S_OK);
-  EXPECT_NE(outer->inner, static_cast<IUnknown*>(outer));
-  EXPECT_EQ(outer->refs, 1u) << "creation does not keep the outer object alive";
-  IDispatch* dispatch = nullptr;
-  ASSERT_EQ(outer->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
-  EXPECT_EQ(outer->refs, 2u) << "the control's interfaces count on the outer object";
-  IUnknown* identity = nullptr;
+  EXPECT_EQ(outer->References(), 1u) << "creation does not keep the outer object alive";
+  CComPtr<IDispatch> dispatch;
+  ASSERT_EQ(inner->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)), S_OK);
+  EXPECT_EQ(outer->References(), 2u) << "the control's interfaces count on the outer object";
+  CComPtr<IUnknown> identity;
   ASSERT_EQ(dispatch->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
-  EXPECT_EQ(identity, static_cast<IUnknown*>(outer));
-  identity->Release();
-  dispatch->Release();
+  EXPECT_EQ(identity.get(), static_cast<IUnknown*>(static_cast<IDispatch*>(outer.get())));
+  identity.Release();
+  dispatch.Release();
   EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_FALSE);
-  outer->Release();
+  inner->Release();
   EXPECT_EQ(RunEntry("DllCanUnloadNow"), S_OK);
 }
 
