@@ -1,23 +1,28 @@
 // The test's side of the control: a scripting container that calls members by name through
-// IDispatch, an event sink, and a fixture that runs the container's thread as a
-// single-threaded apartment with a headless window for the control.
+// IDispatch, an event sink, a fixture that runs the container's thread as a single-threaded
+// apartment with a headless window for the control, one whose engine receives on loopback, and
+// the container's side of in-place activation.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "control/CKWZ_ScreenReceiver.h"
 #include "platform/com.h"
+#include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/kernel.h"
+#include "platform/ocidl.h"
 #include "platform/oleauto.h"
 #include "platform/widestring.h"
 #include "platform/winerror.h"
 #include "platform/winuser.h"
+#include "tests/engine/EngineFixture.h"
 #include "tests/platform/ComTestObjects.h"
 
 namespace kwz_test {
@@ -163,6 +168,156 @@ class ControlTest : public ::testing::Test {
 
   CComPtr<IDispatch> dispatch_;
   CKWZ_ScreenReceiver* control_ = nullptr;  // borrowed from dispatch_
+};
+
+// A control whose engine receives on 127.0.0.1 at a free even port, painting into a headless
+// window, with a presenter stand-in aimed at it.
+class ReceiverOnLoopback : public ControlTest {
+ protected:
+  static constexpr int kWidth = 300;
+  static constexpr int kHeight = 200;
+
+  void SetUp() override {
+    ControlTest::SetUp();
+    UseHeadlessGdi();
+    kwz_platform::SetHeadlessDisplays({SIZE{1920, 1080}});
+    port_ = FreeEvenPort();
+    ASSERT_NE(port_, 0);
+    Script s = script();
+    ASSERT_EQ(s.PutText(u"SourceAddress", u"127.0.0.1").hr, S_OK);
+    ASSERT_EQ(s.PutText(u"SourcePort", Widen(std::to_string(port_).c_str())).hr, S_OK);
+    sender_ = std::make_unique<ScreenSender>("127.0.0.1", port_);
+  }
+  void TearDown() override {
+    sender_.reset();
+    ControlTest::TearDown();
+  }
+
+  bool PortHeld() const { return !CanBind("127.0.0.1", port_); }
+
+  void SendPicture(std::uint32_t seed) {
+    const std::vector<Bytes> blocks = ZlibBlocks(Picture(kWidth, kHeight, seed), kWidth, kHeight);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+      sender_->Send(BlockFields(kWidth, kHeight, static_cast<std::uint16_t>(i)), blocks[i]);
+    }
+  }
+
+  USHORT port_ = 0;
+  std::unique_ptr<ScreenSender> sender_;
+};
+
+// One thing the control told its site, and what the test's probe answered just then.
+struct SiteEvent {
+  std::string what;
+  bool probe = false;
+  bool operator==(const SiteEvent&) const = default;
+};
+
+// A client site that is also a control site; with inPlace it is also the in-place site, whose
+// window is window and whose rectangle for the control is position. Container's thread only.
+class TestContainerSite final : public kwz_platform::ComObject<TestContainerSite, IOleClientSite,
+                                                               IOleInPlaceSite, IOleControlSite> {
+ public:
+  using Interfaces =
+      kwz_platform::ComInterfaces<kwz_platform::ComEntry<IOleClientSite, IID_IOleClientSite>,
+                                  kwz_platform::ComEntry<IOleControlSite, IID_IOleControlSite>>;
+
+  TestContainerSite(HWND window, RECT position, bool inPlace = true)
+      : window_(window), position_(position), inPlace_(inPlace) {
+    ++LiveComObjects();
+  }
+
+  void* FindInterface(REFIID iid) {
+    if (!inPlace_) return nullptr;
+    const bool site = IsEqualIID(iid, IID_IOleInPlaceSite) || IsEqualIID(iid, IID_IOleWindow);
+    return site ? static_cast<IOleInPlaceSite*>(this) : nullptr;
+  }
+
+  // What CanInPlaceActivate answers.
+  HRESULT allowActivation = S_OK;
+  int activations = 0;
+  int deactivations = 0;
+  int shown = 0;
+  // UI activation, focus and in-place deactivation, in the order told.
+  std::vector<SiteEvent> events;
+  std::function<bool()> probe = [] { return false; };
+
+  // IOleClientSite
+  HRESULT SaveObject() override { return E_NOTIMPL; }
+  HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  HRESULT GetContainer(IOleContainer** container) override {
+    *container = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT ShowObject() override {
+    ++shown;
+    return S_OK;
+  }
+  HRESULT OnShowWindow(BOOL) override { return S_OK; }
+  HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  // IOleInPlaceSite
+  HRESULT GetWindow(HWND* window) override {
+    *window = window_;
+    return S_OK;
+  }
+  HRESULT ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT CanInPlaceActivate() override { return allowActivation; }
+  HRESULT OnInPlaceActivate() override {
+    ++activations;
+    return S_OK;
+  }
+  HRESULT OnUIActivate() override { return Record("OnUIActivate"); }
+  HRESULT GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
+                           LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
+    if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr ||
+        info == nullptr || info->cb != sizeof(OLEINPLACEFRAMEINFO)) {
+      return E_INVALIDARG;
+    }
+    *frame = nullptr;
+    *document = nullptr;
+    *position = position_;
+    *clip = position_;
+    info->hwndFrame = window_;
+    return S_OK;
+  }
+  HRESULT Scroll(SIZE) override { return E_NOTIMPL; }
+  HRESULT OnUIDeactivate(BOOL undoable) override {
+    return Record(undoable ? "OnUIDeactivate(TRUE)" : "OnUIDeactivate(FALSE)");
+  }
+  HRESULT OnInPlaceDeactivate() override {
+    ++deactivations;
+    return Record("OnInPlaceDeactivate");
+  }
+  HRESULT DiscardUndoState() override { return E_NOTIMPL; }
+  HRESULT DeactivateAndUndo() override { return E_NOTIMPL; }
+  HRESULT OnPosRectChange(LPCRECT) override { return E_NOTIMPL; }
+
+  // IOleControlSite
+  HRESULT OnControlInfoChanged() override { return S_OK; }
+  HRESULT LockInPlaceActive(BOOL) override { return E_NOTIMPL; }
+  HRESULT GetExtendedControl(IDispatch** extended) override {
+    *extended = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
+  HRESULT TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
+  HRESULT OnFocus(BOOL gotFocus) override {
+    return Record(gotFocus ? "OnFocus(TRUE)" : "OnFocus(FALSE)");
+  }
+  HRESULT ShowPropertyFrame() override { return E_NOTIMPL; }
+
+ private:
+  ~TestContainerSite() override { --LiveComObjects(); }
+
+  HRESULT Record(const char* what) {
+    events.push_back({what, probe()});
+    return S_OK;
+  }
+
+  const HWND window_;
+  const RECT position_;
+  const bool inPlace_;
 };
 
 }  // namespace kwz_test

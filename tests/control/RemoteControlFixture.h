@@ -14,7 +14,7 @@
 #include "network/ITunnel.h"
 #include "network/InputRecord.h"
 #include "network/TunnelRegistry.h"
-#include "tests/control/ReceiverOnLoopback.h"
+#include "tests/control/ControlTestSupport.h"
 #include "tests/support/UdpCollector.h"
 
 namespace kwz_test {

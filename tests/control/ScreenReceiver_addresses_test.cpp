@@ -10,7 +10,6 @@
 #include <string>
 
 #include "tests/control/ControlTestSupport.h"
-#include "tests/engine/EngineFixture.h"
 #include "tests/engine/PrivateNetwork.h"
 
 namespace kwz_test {

@@ -7,8 +7,6 @@
 #include <string>
 
 #include "tests/control/ControlTestSupport.h"
-#include "tests/control/TestContainerSite.h"
-#include "tests/engine/PaintTestSupport.h"
 
 namespace kwz_test {
 namespace {

@@ -8,44 +8,36 @@
 #include <thread>
 #include <vector>
 
-#include "tests/control/ReceiverOnLoopback.h"
+#include "tests/control/ControlTestSupport.h"
 
 namespace kwz_test {
 namespace {
 
+// Each call and the engine after it: none, initialised (holding the port) or running. An engine
+// that stays is the same engine.
 TEST_F(ReceiverOnLoopback, StateTable) {
+  enum Engine { kNone, kIdle, kRunning };
+  const struct {
+    const char16_t* call;
+    Engine after;
+  } steps[] = {{u"Start", kNone},    {u"Init", kIdle},    {u"Init", kIdle},   {u"Start", kRunning},
+               {u"Start", kRunning}, {u"Init", kRunning}, {u"Stop", kNone},   {u"Start", kNone},
+               {u"Init", kIdle},     {u"DeInit", kNone},  {u"DeInit", kNone}, {u"Init", kIdle},
+               {u"Start", kRunning}};
   Script s = script();
   CreateWindow();
-  // created: Start does nothing.
-  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
-  EXPECT_EQ(control_->Engine(), nullptr);
-  // created -> initialized.
-  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
-  CScreenSharing* engine = control_->Engine();
-  ASSERT_NE(engine, nullptr);
-  EXPECT_FALSE(engine->IsRunning());
-  EXPECT_TRUE(PortHeld());
-  // initialized -> running; Start and Init again change nothing.
-  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
-  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
-  EXPECT_EQ(s.Call(u"Init").hr, S_OK);
-  EXPECT_EQ(control_->Engine(), engine);
-  EXPECT_TRUE(engine->IsRunning());
-  // running -> created through Stop; Start alone then does nothing.
-  EXPECT_EQ(s.Call(u"Stop").hr, S_OK);
-  EXPECT_EQ(control_->Engine(), nullptr);
-  EXPECT_FALSE(PortHeld());
-  EXPECT_EQ(s.Call(u"Start").hr, S_OK);
-  EXPECT_EQ(control_->Engine(), nullptr);
-  // And back through Init, then DeInit twice.
-  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
-  EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
-  EXPECT_EQ(s.Call(u"DeInit").hr, S_OK);
-  EXPECT_EQ(control_->Engine(), nullptr);
-  EXPECT_FALSE(PortHeld());
+  CScreenSharing* engine = nullptr;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(Narrow(step.call));
+    ASSERT_EQ(s.Call(step.call).hr, S_OK);
+    const bool kept = engine != nullptr && step.after != kNone;
+    EXPECT_TRUE(!kept || control_->Engine() == engine);
+    engine = control_->Engine();
+    ASSERT_EQ(engine != nullptr, step.after != kNone);
+    EXPECT_EQ(engine != nullptr && engine->IsRunning(), step.after == kRunning);
+    EXPECT_EQ(PortHeld(), step.after != kNone);
+  }
   // Releasing the last reference stops a running engine.
-  ASSERT_EQ(s.Call(u"Init").hr, S_OK);
-  ASSERT_EQ(s.Call(u"Start").hr, S_OK);
   control_ = nullptr;
   dispatch_.Release();
   EXPECT_EQ(CKWZ_ScreenReceiver::ObjectCount(), 0);

@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "platform/gdi_testing.h"
-#include "tests/control/ReceiverOnLoopback.h"
-#include "tests/control/TestContainerSite.h"
+#include "tests/control/ControlTestSupport.h"
 #include "tests/platform/GdiTestSupport.h"
 
 namespace kwz_test {
