@@ -23,17 +23,14 @@ constexpr std::uint8_t kCtrl = kwz_web::kModifierCtrl;
 constexpr std::uint8_t kAlt = kwz_web::kModifierAlt;
 constexpr std::uint8_t kShift = kwz_web::kModifierShift;
 
-// One key press or release, as the window gets it and as the page reports it.
+// One key press or release, as the window gets it and as the page reports it; one button press
+// or release at (30, 40), X's button number with what the page reports.
 struct KeyStep {
   unsigned evdev;
-  bool down;
   BrowserKey browser;
 };
-
-// One button press or release at (30, 40); X's button numbers.
 struct ButtonStep {
   unsigned button;
-  bool down;
   BrowserPointer browser;
 };
 
@@ -48,37 +45,37 @@ using BrowserRemoteControlEquivalence = RemoteControlTest;
 
 TEST_F(BrowserRemoteControlEquivalence, TheBrowserSendsWhatTheControlSends) {
   const std::vector<KeyStep> keys = {
-      {KEY_A, true, BrowserKeyEvent("KeyA", true, 0, u"a")},
-      {KEY_A, false, BrowserKeyEvent("KeyA", false, 0, u"a")},
-      {KEY_LEFTSHIFT, true, BrowserKeyEvent("ShiftLeft", true, kShift)},
-      {KEY_1, true, BrowserKeyEvent("Digit1", true, kShift, u"!")},
-      {KEY_1, false, BrowserKeyEvent("Digit1", false, kShift, u"!")},
-      {KEY_LEFTSHIFT, false, BrowserKeyEvent("ShiftLeft", false)},
-      {KEY_RIGHTCTRL, true, BrowserKeyEvent("ControlRight", true, kCtrl)},
-      {KEY_LEFTBRACE, true, BrowserKeyEvent("BracketLeft", true, kCtrl, u"[")},
-      {KEY_LEFTBRACE, false, BrowserKeyEvent("BracketLeft", false, kCtrl, u"[")},
-      {KEY_RIGHTCTRL, false, BrowserKeyEvent("ControlRight", false)},
-      {KEY_LEFTALT, true, BrowserKeyEvent("AltLeft", true, kAlt)},
-      {KEY_F, true, BrowserKeyEvent("KeyF", true, kAlt, u"f")},
-      {KEY_F, false, BrowserKeyEvent("KeyF", false, kAlt, u"f")},
-      {KEY_LEFTALT, false, BrowserKeyEvent("AltLeft", false)},
-      {KEY_F10, true, BrowserKeyEvent("F10", true)},
-      {KEY_F10, false, BrowserKeyEvent("F10", false)},
-      {KEY_LEFT, true, BrowserKeyEvent("ArrowLeft", true)},
-      {KEY_LEFT, false, BrowserKeyEvent("ArrowLeft", false)},
-      {KEY_KP7, true, BrowserKeyEvent("Numpad7", true)},
-      {KEY_KPENTER, true, BrowserKeyEvent("NumpadEnter", true)},
-      {KEY_KPENTER, false, BrowserKeyEvent("NumpadEnter", false)},
+      {KEY_A, BrowserKeyEvent("KeyA", true, 0, u"a")},
+      {KEY_A, BrowserKeyEvent("KeyA", false, 0, u"a")},
+      {KEY_LEFTSHIFT, BrowserKeyEvent("ShiftLeft", true, kShift)},
+      {KEY_1, BrowserKeyEvent("Digit1", true, kShift, u"!")},
+      {KEY_1, BrowserKeyEvent("Digit1", false, kShift, u"!")},
+      {KEY_LEFTSHIFT, BrowserKeyEvent("ShiftLeft", false)},
+      {KEY_RIGHTCTRL, BrowserKeyEvent("ControlRight", true, kCtrl)},
+      {KEY_LEFTBRACE, BrowserKeyEvent("BracketLeft", true, kCtrl, u"[")},
+      {KEY_LEFTBRACE, BrowserKeyEvent("BracketLeft", false, kCtrl, u"[")},
+      {KEY_RIGHTCTRL, BrowserKeyEvent("ControlRight", false)},
+      {KEY_LEFTALT, BrowserKeyEvent("AltLeft", true, kAlt)},
+      {KEY_F, BrowserKeyEvent("KeyF", true, kAlt, u"f")},
+      {KEY_F, BrowserKeyEvent("KeyF", false, kAlt, u"f")},
+      {KEY_LEFTALT, BrowserKeyEvent("AltLeft", false)},
+      {KEY_F10, BrowserKeyEvent("F10", true)},
+      {KEY_F10, BrowserKeyEvent("F10", false)},
+      {KEY_LEFT, BrowserKeyEvent("ArrowLeft", true)},
+      {KEY_LEFT, BrowserKeyEvent("ArrowLeft", false)},
+      {KEY_KP7, BrowserKeyEvent("Numpad7", true)},
+      {KEY_KPENTER, BrowserKeyEvent("NumpadEnter", true)},
+      {KEY_KPENTER, BrowserKeyEvent("NumpadEnter", false)},
   };
   const std::vector<ButtonStep> buttons = {
-      {1, true, Button(PointerAction::kDown, PointerButton::kLeft)},
-      {1, false, Button(PointerAction::kUp, PointerButton::kLeft)},
-      {1, true, Button(PointerAction::kDoubleClick, PointerButton::kLeft)},
-      {1, false, Button(PointerAction::kUp, PointerButton::kLeft)},
-      {3, true, Button(PointerAction::kDown, PointerButton::kRight)},
-      {3, false, Button(PointerAction::kUp, PointerButton::kRight)},
-      {3, true, Button(PointerAction::kDoubleClick, PointerButton::kRight)},
-      {3, false, Button(PointerAction::kUp, PointerButton::kRight)},
+      {1, Button(PointerAction::kDown, PointerButton::kLeft)},
+      {1, Button(PointerAction::kUp, PointerButton::kLeft)},
+      {1, Button(PointerAction::kDoubleClick, PointerButton::kLeft)},
+      {1, Button(PointerAction::kUp, PointerButton::kLeft)},
+      {3, Button(PointerAction::kDown, PointerButton::kRight)},
+      {3, Button(PointerAction::kUp, PointerButton::kRight)},
+      {3, Button(PointerAction::kDoubleClick, PointerButton::kRight)},
+      {3, Button(PointerAction::kUp, PointerButton::kRight)},
   };
 
   std::vector<InputRecord> fromBrowser;
@@ -103,13 +100,13 @@ TEST_F(BrowserRemoteControlEquivalence, TheBrowserSendsWhatTheControlSends) {
     return records;
   };
   for (const KeyStep& step : keys) {
-    ASSERT_TRUE(kwz_platform::InjectKeyForTesting(window, step.evdev, step.down));
+    ASSERT_TRUE(kwz_platform::InjectKeyForTesting(window, step.evdev, step.browser.down));
   }
   // Two clicks within the double-click time make the second press a double-click.
   DWORD time = 1000;
   for (const ButtonStep& step : buttons) {
-    ASSERT_TRUE(kwz_platform::InjectButtonForTesting(window, step.button, step.down, POINT{kX, kY},
-                                                     time += 10));
+    ASSERT_TRUE(kwz_platform::InjectButtonForTesting(
+        window, step.button, step.browser.action != PointerAction::kUp, POINT{kX, kY}, time += 10));
   }
   PumpUntil([&] { return sent().size() >= fromBrowser.size(); });
   EXPECT_EQ(sent(), fromBrowser);
