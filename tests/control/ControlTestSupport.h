@@ -270,10 +270,7 @@ class TestContainerSite final : public kwz_platform::ComObject<TestContainerSite
   HRESULT OnUIActivate() override { return Record("OnUIActivate"); }
   HRESULT GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
                            LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO info) override {
-    if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr ||
-        info == nullptr || info->cb != sizeof(OLEINPLACEFRAMEINFO)) {
-      return E_INVALIDARG;
-    }
+    if (info->cb != sizeof(OLEINPLACEFRAMEINFO)) return E_INVALIDARG;
     *frame = nullptr;
     *document = nullptr;
     *position = position_;
