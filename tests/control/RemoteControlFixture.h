@@ -1,6 +1,6 @@
 // Remote control seen from the presenter's side: a control whose records go to a UDP socket on
 // 127.0.0.1 or into a tunnel of the tests' own that records every call. The re-send thread
-// sends only when told (ResendNow) unless a test gives it a period.
+// sends only when told (ResendNow).
 #pragma once
 
 #include <gtest/gtest.h>

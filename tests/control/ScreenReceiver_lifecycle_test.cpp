@@ -46,7 +46,6 @@ TEST_F(ReceiverOnLoopback, StateTable) {
 
 class SizeEvents : public ReceiverOnLoopback, public ::testing::WithParamInterface<bool> {};
 
-// The event itself is checked in InitAndStartFromAHandlerThatDeInitRunsAreRefused.
 TEST_P(SizeEvents, ResizeTheWindowToThePictureUnlessStretching) {
   const bool stretch = GetParam();
   Script s = script();

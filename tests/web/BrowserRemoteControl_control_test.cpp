@@ -45,8 +45,6 @@ using BrowserRemoteControlEquivalence = RemoteControlTest;
 
 TEST_F(BrowserRemoteControlEquivalence, TheBrowserSendsWhatTheControlSends) {
   const std::vector<KeyStep> keys = {
-      {KEY_A, BrowserKeyEvent("KeyA", true, 0, u"a")},
-      {KEY_A, BrowserKeyEvent("KeyA", false, 0, u"a")},
       {KEY_LEFTSHIFT, BrowserKeyEvent("ShiftLeft", true, kShift)},
       {KEY_1, BrowserKeyEvent("Digit1", true, kShift, u"!")},
       {KEY_1, BrowserKeyEvent("Digit1", false, kShift, u"!")},
