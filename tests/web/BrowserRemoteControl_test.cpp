@@ -1,11 +1,11 @@
-// The page's messages read back at their edges, and one table of what must be refused as junk
-// (each kind's ordinary reading, an empty message, an unknown kind, a pointer message a byte short
+// The page's messages read back at their edges, and one table of what must be refused as junk;
+// each kind's ordinary reading, an empty message, an unknown kind, a pointer message a byte short
 // and a key message too short for a code are driven from a real page and a hostile peer in the
-// browser tests). Browser keys and clicks as records, where the browser's path has rules of its
-// own: keys the page reports in its own way (other layouts, AltGr, the keypad, named keys, dead
-// keys), repeats, and the mouse record's position. What both paths share is compared with the
-// control's own records in BrowserRemoteControl_control_test; named keys such as Enter are the
-// browser tests'.
+// browser tests. Then browser keys and clicks as records where the browser's path has rules of
+// its own: keys the page reports in its own way (other layouts, AltGr, the keypad, dead keys),
+// repeats, and the mouse record's position. What both paths share is compared with the control's
+// own records in BrowserRemoteControl_control_test, and named keys such as Enter are the browser
+// tests'.
 #include "web/BrowserRemoteControl.h"
 
 #include <gtest/gtest.h>
