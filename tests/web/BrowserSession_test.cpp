@@ -58,7 +58,13 @@ TEST(SlowBrowser, QueueStaysBoundedAndTheBrowserCatchesUpFromThePicture) {
   std::string error;
   ASSERT_TRUE(listener->Listen({asio::ip::address_v4::loopback(), 0}, &error)) << error;
   listener->Accept();
-  std::thread network([&] { io.run(); });
+  std::jthread network([&] { io.run(); });
+  // A failed check or a throwing client call leaves the body early: stop the loop first, then
+  // the thread joins.
+  struct StopLoop {
+    asio::io_context& io;
+    ~StopLoop() { io.stop(); }
+  } stopLoop{io};
   // Runs f on the network thread and returns its result.
   auto onNetworkThread = [&](auto f) {
     std::packaged_task<decltype(f())()> task(std::move(f));
@@ -111,8 +117,6 @@ TEST(SlowBrowser, QueueStaysBoundedAndTheBrowserCatchesUpFromThePicture) {
     work.reset();
     return 0;
   });
-  io.stop();
-  network.join();
 }
 
 }  // namespace
