@@ -1,7 +1,7 @@
 // IDispatch driven by a table: a class declares each automation member once (name, DISPID,
 // kind, help string, parameter names, and the member function, whose signature gives the
-// parameter and retval types), and the table answers GetIDsOfNames, Invoke and the type
-// information that containers list.
+// parameter and retval types), and the table answers Invoke and describes the interface for
+// the type library that containers list.
 //
 //   static const kwz_platform::DispatchTypeInfo& Info() {
 //     static auto* info = new kwz_platform::DispatchTypeInfo(IID_IThing, u"IThing", u"help", {
@@ -20,7 +20,6 @@
 #pragma once
 
 #include <cstddef>
-#include <mutex>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -52,7 +51,6 @@ struct DispatchMember {
 class DispatchTypeInfo final {
  public:
   DispatchTypeInfo(REFIID iid, LPCOLESTR name, LPCOLESTR help, std::vector<DispatchMember> members);
-  ~DispatchTypeInfo();
   DispatchTypeInfo(const DispatchTypeInfo&) = delete;
   DispatchTypeInfo& operator=(const DispatchTypeInfo&) = delete;
 
@@ -71,9 +69,6 @@ class DispatchTypeInfo final {
 
   // The interface as a type library lists it; typeFlags are its TYPEFLAG_*.
   TypeLibType Describe(WORD typeFlags = 0) const;
-  // Type information of the interface alone, for IDispatch::GetTypeInfo of an object whose
-  // interface belongs to no library: built on first use and kept.
-  HRESULT GetTypeInfo(ITypeInfo** info) const;
 
  private:
   const DispatchMember* Select(DISPID member, WORD flags) const;
@@ -82,8 +77,6 @@ class DispatchTypeInfo final {
   LPCOLESTR name_;
   LPCOLESTR help_;
   const std::vector<DispatchMember> members_;
-  mutable std::once_flag libOnce_;
-  mutable ITypeLib* lib_ = nullptr;
 };
 
 // How each argument type travels in a VARIANT.
@@ -211,8 +204,9 @@ DispatchMember DispPropPut(LPCOLESTR name, DISPID dispid, LPCOLESTR help) {
                         T::Params(), {},     VT_EMPTY,           &T::template Call<Object>};
 }
 
-// The four IDispatch slots of Interface for Derived, which supplies
-// static const DispatchTypeInfo& DispatchInfo().
+// Three IDispatch slots of Interface for Derived, which supplies
+// static const DispatchTypeInfo& DispatchInfo() and GetTypeInfo, the interface's entry in its
+// type library.
 template <typename Derived, typename Interface>
 class DispatchImpl : public Interface {
  public:
@@ -221,14 +215,7 @@ class DispatchImpl : public Interface {
     *count = 1;
     return S_OK;
   }
-  HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-    if (info == nullptr) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return Derived::DispatchInfo().GetTypeInfo(info);
-  }
-  // Names resolve through the type information the object hands out, so an object whose
-  // interface belongs to a library answers from that library.
+  // Names resolve through the type information the object hands out.
   HRESULT GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
                         DISPID* dispids) override {
     if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;

@@ -25,11 +25,6 @@ using FLOAT = float;
 BSTR SysAllocString(const OLECHAR* text);
 // Copies length characters (or leaves them zero when text is null).
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
-// Copies bytes bytes (an odd count allowed) into a new string; null text leaves them zero.
-BSTR SysAllocStringByteLen(const char* bytes, UINT length);
-// Replaces *target with a copy of text (freeing the old one); FALSE on allocation failure, when
-// *target is left as it was.
-INT SysReAllocString(BSTR* target, const OLECHAR* text);
 void SysFreeString(BSTR text);
 UINT SysStringLen(BSTR text);
 UINT SysStringByteLen(BSTR text);
@@ -328,8 +323,7 @@ class ITypeLib : public IUnknown {
   // index -1 describes the library.
   virtual HRESULT GetDocumentation(INT index, BSTR* name, BSTR* doc, DWORD* helpContext,
                                    BSTR* helpFile) = 0;
-  // Whether the library names a type, member or parameter so, ignoring case; when it does, the
-  // name is rewritten in the library's own case.
+  // IsName and FindName: E_NOTIMPL.
   virtual HRESULT IsName(LPOLESTR name, ULONG hash, BOOL* found) = 0;
   virtual HRESULT FindName(LPOLESTR name, ULONG hash, ITypeInfo** infos, MEMBERID* members,
                            USHORT* found) = 0;
@@ -348,10 +342,8 @@ extern const IID IID_ITypeLib;
 enum REGKIND { REGKIND_DEFAULT, REGKIND_REGISTER, REGKIND_NONE };
 HRESULT LoadTypeLib(LPCOLESTR path, ITypeLib** lib);
 HRESULT LoadTypeLibEx(LPCOLESTR path, REGKIND kind, ITypeLib** lib);
-// The registered library of that identity: of the versions with the same major and a minor at
-// least minor, the highest registered in lcid, its language's default locale, the language
-// alone or the neutral locale, in that order; the current user's registration before the
-// machine's. TYPE_E_LIBNOTREGISTERED when there is none.
+// The library registered as exactly that version and locale; the current user's registration
+// before the machine's. TYPE_E_LIBNOTREGISTERED when there is none.
 HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLib** lib);
 HRESULT QueryPathOfRegTypeLib(REFGUID libId, USHORT major, USHORT minor, LCID lcid, BSTR* path);
 

@@ -71,8 +71,4 @@ LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR subKey);
 LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* cchName, DWORD* reserved,
                       LPWSTR keyClass, DWORD* cchClass, void* lastWriteTime);
 
-// Maps a predefined key onto another open key for the whole process (per-user registration
-// maps HKEY_CLASSES_ROOT onto HKCU\Software\Classes); a null newKey restores the mapping.
-LSTATUS RegOverridePredefKey(HKEY key, HKEY newKey);
-
 #pragma GCC visibility pop

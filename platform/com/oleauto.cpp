@@ -7,28 +7,21 @@
 
 // Layout as on Windows: a 32-bit byte count, the characters, a NUL. The BSTR points at the
 // characters.
-BSTR SysAllocStringByteLen(const char* bytes, UINT length) {
-  if (length > 0x7FFFFFF0u) return nullptr;
-  // Room for a whole terminating character after an odd byte count too.
-  std::size_t size = sizeof(DWORD) + static_cast<std::size_t>(length) + 2 * sizeof(OLECHAR);
-  auto* block = static_cast<unsigned char*>(std::malloc(size));
-  if (block == nullptr) return nullptr;
-  DWORD byteLength = length;
-  std::memcpy(block, &byteLength, sizeof byteLength);
-  unsigned char* chars = block + sizeof(DWORD);
-  if (bytes != nullptr) {
-    std::memcpy(chars, bytes, length);
-  } else {
-    std::memset(chars, 0, length);
-  }
-  std::memset(chars + length, 0, 2 * sizeof(OLECHAR));
-  return reinterpret_cast<BSTR>(chars);
-}
-
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
   if (length > 0x7FFFFFF0u / sizeof(OLECHAR)) return nullptr;
-  return SysAllocStringByteLen(reinterpret_cast<const char*>(text),
-                               static_cast<UINT>(length * sizeof(OLECHAR)));
+  const std::size_t bytes = length * sizeof(OLECHAR);
+  auto* block = static_cast<unsigned char*>(std::malloc(sizeof(DWORD) + bytes + sizeof(OLECHAR)));
+  if (block == nullptr) return nullptr;
+  const DWORD byteLength = static_cast<DWORD>(bytes);
+  std::memcpy(block, &byteLength, sizeof byteLength);
+  unsigned char* chars = block + sizeof(DWORD);
+  if (text != nullptr) {
+    std::memcpy(chars, text, bytes);
+  } else {
+    std::memset(chars, 0, bytes);
+  }
+  std::memset(chars + bytes, 0, sizeof(OLECHAR));
+  return reinterpret_cast<BSTR>(chars);
 }
 
 BSTR SysAllocString(const OLECHAR* text) {
@@ -50,13 +43,4 @@ UINT SysStringByteLen(BSTR text) {
 
 UINT SysStringLen(BSTR text) {
   return SysStringByteLen(text) / sizeof(OLECHAR);
-}
-
-INT SysReAllocString(BSTR* target, const OLECHAR* text) {
-  if (target == nullptr) return FALSE;
-  BSTR copy = SysAllocString(text);
-  if (copy == nullptr && text != nullptr) return FALSE;
-  SysFreeString(*target);
-  *target = copy;
-  return TRUE;
 }

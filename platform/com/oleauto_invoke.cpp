@@ -1,4 +1,4 @@
-// Invoke and GetIDsOfNames over a dispatch table, and its description as a library lists it.
+// Invoke over a dispatch table, and its description as a library lists it.
 #include <vector>
 
 #include "platform/com_ptr.h"
@@ -32,10 +32,6 @@ void ClearAll(std::vector<VARIANT>& args) {
 DispatchTypeInfo::DispatchTypeInfo(REFIID iid, LPCOLESTR name, LPCOLESTR help,
                                    std::vector<DispatchMember> members)
     : iid_(iid), name_(name), help_(help), members_(std::move(members)) {}
-
-DispatchTypeInfo::~DispatchTypeInfo() {
-  if (lib_ != nullptr) lib_->Release();
-}
 
 const DispatchMember* DispatchTypeInfo::Select(DISPID member, WORD flags) const {
   for (const DispatchMember& m : members_) {
@@ -115,15 +111,6 @@ TypeLibType DispatchTypeInfo::Describe(WORD typeFlags) const {
     type.funcs.push_back(std::move(func));
   }
   return type;
-}
-
-HRESULT DispatchTypeInfo::GetTypeInfo(ITypeInfo** info) const {
-  if (info == nullptr) return E_POINTER;
-  *info = nullptr;
-  std::call_once(libOnce_, [this] {
-    CreateTypeLibFromData(TypeLibData{GUID_NULL, 0, 1, 0, 0, name_, u"", {Describe()}}, &lib_);
-  });
-  return lib_ != nullptr ? lib_->GetTypeInfo(0, info) : E_OUTOFMEMORY;
 }
 
 }  // namespace kwz_platform

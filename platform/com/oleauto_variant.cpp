@@ -63,8 +63,7 @@ HRESULT VariantCopy(VARIANT* dst, const VARIANT* src) {
   if (dst == src) return S_OK;
   VARIANT copy = *src;
   if (src->vt == VT_BSTR && src->bstrVal != nullptr) {
-    copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(src->bstrVal),
-                                         SysStringByteLen(src->bstrVal));
+    copy.bstrVal = SysAllocStringLen(src->bstrVal, SysStringLen(src->bstrVal));
     if (copy.bstrVal == nullptr) {
       VariantClear(dst);
       return E_OUTOFMEMORY;

@@ -1,8 +1,6 @@
 // Loading type libraries from modules and files, and finding them through the registry.
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,27 +43,6 @@ KeyPtr OpenKey(HKEY parent, const std::u16string& path) {
                                                                                         : nullptr);
 }
 
-// The version keys of the library with the same major version and a minor at least minor,
-// the highest first.
-std::vector<std::u16string> FindVersions(HKEY lib, USHORT major, USHORT minor) {
-  std::vector<std::pair<unsigned, std::u16string>> found;
-  WCHAR name[64];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = 64;
-    const LONG status = RegEnumKeyExW(lib, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS) continue;
-    unsigned keyMajor = 0;
-    unsigned keyMinor = 0;
-    if (swscanf_s(name, u"%x.%x", &keyMajor, &keyMinor) != 2) continue;
-    if (keyMajor == major && keyMinor >= minor) found.emplace_back(keyMinor, name);
-  }
-  std::sort(found.begin(), found.end(), std::greater<>());
-  std::vector<std::u16string> versions;
-  for (auto& [ignored, version] : found) versions.push_back(std::move(version));
-  return versions;
-}
-
 }  // namespace
 
 HRESULT LoadTypeLib(LPCOLESTR path, ITypeLib** lib) {
@@ -106,26 +83,17 @@ HRESULT QueryPathOfRegTypeLib(REFGUID libId, USHORT major, USHORT minor, LCID lc
   *path = nullptr;
   WCHAR guid[40];
   StringFromGUID2(libId, guid, 40);
-  KeyPtr libKey = OpenKey(HKEY_CLASSES_ROOT, u"TypeLib\\" + std::u16string(guid));
-  if (!libKey) return TYPE_E_LIBNOTREGISTERED;
-  // The locale asked for, then its language's default, the language alone, the neutral locale.
-  const LCID language = lcid & 0x3FFu;
-  const LCID locales[] = {lcid, LCID{0x400u | language}, language, 0};
-  for (const std::u16string& version : FindVersions(libKey.get(), major, minor)) {
-    for (const LCID locale : locales) {
-      KeyPtr win32 = OpenKey(libKey.get(), version + FormatWide(u"\\%x\\win32", locale));
-      if (!win32) continue;
-      WCHAR text[1024] = {};
-      DWORD size = sizeof text - sizeof(WCHAR);
-      if (RegQueryValueExW(win32.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text),
-                           &size) != ERROR_SUCCESS) {
-        continue;
-      }
-      *path = SysAllocString(text);
-      return *path != nullptr ? S_OK : E_OUTOFMEMORY;
-    }
+  KeyPtr win32 =
+      OpenKey(HKEY_CLASSES_ROOT, u"TypeLib\\" + std::u16string(guid) +
+                                     FormatWide(u"\\%x.%x\\%x\\win32", major, minor, lcid));
+  WCHAR text[1024] = {};
+  DWORD size = sizeof text - sizeof(WCHAR);
+  if (!win32 || RegQueryValueExW(win32.get(), nullptr, nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS) {
+    return TYPE_E_LIBNOTREGISTERED;
   }
-  return TYPE_E_LIBNOTREGISTERED;
+  *path = SysAllocString(text);
+  return *path != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT LoadRegTypeLib(REFGUID libId, WORD major, WORD minor, LCID lcid, ITypeLib** lib) {

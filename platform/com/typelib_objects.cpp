@@ -177,7 +177,10 @@ class DataTypeLib final : public ITypeLib {
     const TypeLibType& type = data_.types[index];
     return Describe(type.name, type.help, name, doc, helpContext, helpFile);
   }
-  HRESULT IsName(LPOLESTR name, ULONG, BOOL* found) override;
+  HRESULT IsName(LPOLESTR, ULONG, BOOL* found) override {
+    if (found != nullptr) *found = FALSE;
+    return E_NOTIMPL;
+  }
   HRESULT FindName(LPOLESTR, ULONG, ITypeInfo**, MEMBERID*, USHORT* found) override {
     if (found != nullptr) *found = 0;
     return E_NOTIMPL;
@@ -392,26 +395,6 @@ HRESULT DataTypeInfo::GetContainingTypeLib(ITypeLib** lib, UINT* index) {
   *lib = lib_;
   lib_->AddRef();
   if (index != nullptr) *index = index_;
-  return S_OK;
-}
-
-HRESULT DataTypeLib::IsName(LPOLESTR name, ULONG, BOOL* found) {
-  if (name == nullptr || found == nullptr) return E_INVALIDARG;
-  *found = FALSE;
-  auto match = [&](const std::u16string& candidate) {
-    if (candidate.empty() || !SameNameIgnoringCase(candidate, name)) return false;
-    candidate.copy(name, candidate.size());  // same length: the caller's buffer holds it
-    return true;
-  };
-  for (const TypeLibType& type : data_.types) {
-    if (match(type.name)) return *found = TRUE, S_OK;
-    for (const TypeLibFunc& func : type.funcs) {
-      if (match(func.name)) return *found = TRUE, S_OK;
-      for (const TypeLibParam& param : func.params) {
-        if (match(param.name)) return *found = TRUE, S_OK;
-      }
-    }
-  }
   return S_OK;
 }
 

@@ -33,9 +33,6 @@ namespace {
 
 constexpr const char* kClassesRoot = "Software\\Classes";
 
-std::mutex g_overrideLock;
-HKEY__ g_classesOverride{Store::kClasses, ""};  // guarded by g_overrideLock
-
 std::string StoreFile(Store store) {
   if (store == Store::kMachine) {
     char folder[MAX_PATH];
@@ -137,8 +134,7 @@ bool Resolve(HKEY key, LPCWSTR subKey, HKEY__* out) {
   const std::string sub = subKey != nullptr ? Narrow(subKey) : std::string();
   const auto value = reinterpret_cast<ULONG_PTR>(key);
   if (key == HKEY_CLASSES_ROOT) {
-    std::lock_guard<std::mutex> lock(g_overrideLock);
-    *out = {g_classesOverride.store, Join(g_classesOverride.path, sub)};
+    *out = {Store::kClasses, NormalizeRegistryPath(sub)};
   } else if (key == HKEY_CURRENT_USER) {
     *out = {Store::kUser, NormalizeRegistryPath(sub)};
   } else if (key == HKEY_LOCAL_MACHINE) {
@@ -358,14 +354,5 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* cchName, DWORD*
   }
   std::memcpy(name, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
   *cchName = static_cast<DWORD>(text.size());
-  return ERROR_SUCCESS;
-}
-
-LSTATUS RegOverridePredefKey(HKEY key, HKEY newKey) {
-  if (key != HKEY_CLASSES_ROOT) return ERROR_NOT_SUPPORTED;
-  HKEY__ target{Store::kClasses, ""};
-  if (newKey != nullptr && !Resolve(newKey, nullptr, &target)) return ERROR_INVALID_HANDLE;
-  std::lock_guard<std::mutex> lock(g_overrideLock);
-  g_classesOverride = target;
   return ERROR_SUCCESS;
 }

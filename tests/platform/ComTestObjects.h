@@ -56,6 +56,18 @@ class Gauge final
     return *info;
   }
 
+  // Its interface belongs to no library: a library of its own describes it.
+  HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    static ITypeLib* lib = [] {
+      ITypeLib* made = nullptr;
+      kwz_platform::CreateTypeLibFromData(
+          {GUID_NULL, 0, 1, 0, 0, u"Gauge", u"", {DispatchInfo().Describe()}}, &made);
+      return made;
+    }();
+    *info = nullptr;
+    return index == 0 ? lib->GetTypeInfo(0, info) : DISP_E_BADINDEX;
+  }
+
   HRESULT get_Width(LONG* value) {
     *value = width_;
     return S_OK;
