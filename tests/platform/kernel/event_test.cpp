@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -26,7 +25,7 @@ TEST_P(EventSemantics, SignalIsConsumedOnlyByAutoReset) {
   HANDLE event = CreateEventW(nullptr, c.manualReset, c.initialState, nullptr);
   ASSERT_NE(event, nullptr);
   if (!c.initialState) {
-    EXPECT_EQ(WaitForSingleObject(event, 1), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
     ASSERT_TRUE(SetEvent(event));
     ASSERT_TRUE(SetEvent(event));
   }
@@ -76,9 +75,13 @@ TEST(Event, SetReleasesOneAutoResetWaiterOrEveryManualResetWaiter) {
   }
 }
 
-// Broken handles and handles of another kind fail, never touch freed memory.
-TEST(Event, ClosedBogusOrForeignHandlesFail) {
+// Broken handles and handles of another kind fail, never touch freed memory; closing gives the
+// descriptors back, also while another thread waits (the sanitizers check), whose wait ends
+// with a time-out or, when the close came first, a failure.
+TEST(Event, BadHandlesFailAndClosingIsSafeAndGivesDescriptorsBack) {
+  const int before = kwz_test::OpenDescriptorCount();
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_TRUE(SetEvent(event));
   ASSERT_TRUE(CloseHandle(event));
   for (HANDLE bad : {event, static_cast<HANDLE>(nullptr), reinterpret_cast<HANDLE>(0x1235),
                      INVALID_HANDLE_VALUE}) {
@@ -95,28 +98,14 @@ TEST(Event, ClosedBogusOrForeignHandlesFail) {
   CloseHandle(mutex);
   EXPECT_EQ(CreateEventW(nullptr, FALSE, FALSE, u"name"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-}
 
-// Closing the handle while another thread waits on it is safe (the sanitizers check); the wait
-// ends with a time-out or, when the close came first, a failure.
-TEST(Event, CloseWhileAnotherThreadWaitsIsSafe) {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   DWORD result = 0;
   {
     std::jthread waiter([&] { result = WaitForSingleObject(event, 50); });
     EXPECT_TRUE(CloseHandle(event));
   }
   EXPECT_TRUE(result == WAIT_TIMEOUT || result == WAIT_FAILED) << result;
-}
-
-TEST(Event, ClosingReleasesDescriptors) {
-  const int before = kwz_test::OpenDescriptorCount();
-  for (int i = 0; i < 200; ++i) {
-    HANDLE event = CreateEventW(nullptr, i % 2, FALSE, nullptr);
-    ASSERT_NE(event, nullptr);
-    SetEvent(event);
-    CloseHandle(event);
-  }
   EXPECT_EQ(kwz_test::OpenDescriptorCount(), before);
 }
 

@@ -1,6 +1,6 @@
+// A fresh mapping's zeroed bytes, sharing through the name and the record going with its last
+// user are shown by the shared socket records (tests/network); here the rules they do not reach.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "platform/kernel.h"
 #include "platform/memoryapi.h"
@@ -11,21 +11,18 @@ namespace {
 
 constexpr const WCHAR* kName = u"KWZ_SOCKET_AUDIO";
 
-HANDLE Create(const WCHAR* name, DWORD protect = PAGE_READWRITE, DWORD size = 12) {
-  return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, protect, 0, size, name);
+HANDLE Create(DWORD protect = PAGE_READWRITE, DWORD size = 12) {
+  return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, protect, 0, size, kName);
 }
 
-// A fresh mapping's zeroed bytes, sharing through the name and the record going with its last
-// user are shown by the shared socket records (tests/network); here the rules they do not reach.
 TEST(FileMapping, SizeStaysAndAViewKeepsTheNameAlive) {
   const int before = kwz_test::OpenDescriptorCount();
-  HANDLE first = Create(kName);
+  HANDLE first = Create();
   auto* view = static_cast<unsigned char*>(MapViewOfFile(first, FILE_MAP_WRITE, 0, 0, 0));
   ASSERT_NE(view, nullptr);
-  HANDLE second = Create(kName, PAGE_READWRITE, 4096);  // the existing size stays
+  HANDLE second = Create(PAGE_READWRITE, 4096);  // the existing size stays
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(MapViewOfFile(second, FILE_MAP_READ, 0, 0, 13), nullptr);
-  view[0] = 7;
   CloseHandle(first);
   CloseHandle(second);  // the view keeps it
   HANDLE again = OpenFileMappingW(FILE_MAP_READ, FALSE, kName);
@@ -42,15 +39,14 @@ TEST(FileMapping, SizeStaysAndAViewKeepsTheNameAlive) {
 // hands this one its handle.
 TEST(FileMapping, NamesOfAnotherProcessAreNotVisible) {
   kwz_test::ChildProcess child([](const kwz_test::ChildProcess::Channel& channel) {
-    HANDLE mapping = Create(kName);
-    auto* view = static_cast<unsigned char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+    auto* view = static_cast<unsigned char*>(MapViewOfFile(Create(), FILE_MAP_WRITE, 0, 0, 0));
     view[0] = 0x5A;
     channel.Send('w');
     channel.Receive();
     return 0;
   });
   ASSERT_EQ(child.Receive(), 'w');
-  HANDLE mine = Create(kName);
+  HANDLE mine = Create();
   EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
   auto* view = static_cast<unsigned char*>(MapViewOfFile(mine, FILE_MAP_READ, 0, 0, 0));
   EXPECT_EQ(view[0], 0);
@@ -61,12 +57,11 @@ TEST(FileMapping, NamesOfAnotherProcessAreNotVisible) {
 }
 
 TEST(FileMapping, RefusedRequests) {
-  EXPECT_EQ(Create(kName, PAGE_READWRITE, 0), nullptr);
+  EXPECT_EQ(Create(PAGE_READWRITE, 0), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   int fileHandleStandIn = 0;
   EXPECT_EQ(CreateFileMappingW(&fileHandleStandIn, nullptr, PAGE_READWRITE, 0, 12, kName), nullptr);
-
-  HANDLE readOnly = Create(kName, PAGE_READONLY, 200000);
+  HANDLE readOnly = Create(PAGE_READONLY, 200000);
   ASSERT_NE(readOnly, nullptr);
   EXPECT_EQ(MapViewOfFile(readOnly, FILE_MAP_WRITE, 0, 0, 0), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
