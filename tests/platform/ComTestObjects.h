@@ -25,10 +25,8 @@ inline std::atomic<int>& LiveComObjects() {
   return live;
 }
 
-// {6A1B0C2D-3E4F-4A5B-8C6D-7E8F90A1B2C3}
 inline const IID IID_IGauge = {
     0x6A1B0C2D, 0x3E4F, 0x4A5B, {0x8C, 0x6D, 0x7E, 0x8F, 0x90, 0xA1, 0xB2, 0xC3}};
-// {6A1B0C2D-3E4F-4A5B-8C6D-7E8F90A1B2C4}
 inline const IID IID_GaugeEvents = {
     0x6A1B0C2D, 0x3E4F, 0x4A5B, {0x8C, 0x6D, 0x7E, 0x8F, 0x90, 0xA1, 0xB2, 0xC4}};
 
@@ -54,8 +52,7 @@ class Gauge final
   }
   // Its interface belongs to no library.
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    *info = nullptr;
-    return TYPE_E_ELEMENTNOTFOUND;
+    return *info = nullptr, TYPE_E_ELEMENTNOTFOUND;
   }
 
   HRESULT get_Width(LONG* value) { return *value = width_, S_OK; }
@@ -89,10 +86,7 @@ class RecordingSink : public kwz_platform::ComObject<RecordingSink, IDispatch> {
   void* FindInterface(REFIID iid) {
     return givesEvents_ && IsEqualIID(iid, events_) ? static_cast<IDispatch*>(this) : nullptr;
   }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
+  HRESULT GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   HRESULT Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
