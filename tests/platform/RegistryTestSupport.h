@@ -26,30 +26,28 @@ class ScopedRegistry {
 // The text value of root\path (default value when name is null); "<absent>" when it is not
 // there, so a comparison names what is missing.
 inline std::string ReadText(HKEY root, const char16_t* path, const char16_t* name = nullptr) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<absent>";
   WCHAR text[512];
   DWORD size = sizeof text;
-  const LONG status =
-      RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS ? Narrow(text) : "<absent>";
+  HKEY key = nullptr;
+  const bool read = RegOpenKeyExW(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS &&
+                    RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text),
+                                     &size) == ERROR_SUCCESS;
+  if (key != nullptr) RegCloseKey(key);
+  return read ? Narrow(text) : "<absent>";
 }
 
 inline bool KeyExists(HKEY root, const char16_t* path) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  return RegOpenKeyExW(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS &&
+         RegCloseKey(key) == ERROR_SUCCESS;
 }
 
 inline LONG WriteText(HKEY root, const char16_t* path, const char16_t* name, const char16_t* text) {
   HKEY key = nullptr;
   LONG status = RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return status;
-  const std::u16string value(text);
-  status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
+  status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>((std::u16string(text).size() + 1) * sizeof(WCHAR)));
   RegCloseKey(key);
   return status;
 }
