@@ -1,12 +1,14 @@
-// Reassembly through a real loopback socket: the presenter's packetizer cuts messages, the test
-// sends the datagrams in the order a scenario needs, and the receiver puts messages back
-// together. The stop event is set while a scenario reads, so a call that has used up what was
-// sent ends with NET_STOPPED instead of waiting; the reorder queue runs on a virtual clock.
+// Reassembly through a real loopback socket: the presenter's packetizer cuts messages, each
+// scenario sends the datagrams in the order it needs, and the receiver puts messages back
+// together. In-order streams are the engine's end-to-end tests; here are the orders, losses,
+// wraps and sources they cannot arrange. The reorder queue runs on a virtual clock.
 #include "network/CNetworkReceiver.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,208 +25,147 @@ using kwz_test::Message;
 constexpr int kPacket = static_cast<int>(NET_PACKET);
 constexpr int kStopped = static_cast<int>(NET_STOPPED);
 constexpr int kDrained = static_cast<int>(NET_TIMEOUT);  // nothing more can be completed now
+constexpr int kWait = static_cast<int>(CReorderQueue::kMaxWaitMs);
 
-class Reassembly : public testing::Test {
- protected:
-  CNetworkReceiver& receiver() { return link_.receiver(); }
-  // The next message from what was sent so far, or NET_TIMEOUT when none can be completed.
-  int Next() {
-    packet_.m_bPayloadType = 113;
-    return receiver().ReceiveMessage(&packet_, 0);
-  }
-  Bytes Delivered() const { return Bytes(packet_.m_pData, packet_.m_pData + packet_.m_dwLength); }
-  // The next message is message, flagged with lost when a datagram before it went missing.
-  void ExpectNext(const Bytes& message, DWORD lost = 0) {
-    ASSERT_EQ(Next(), kPacket);
-    EXPECT_EQ(Delivered(), message);
-    EXPECT_EQ(packet_.m_dwLost, lost);
-  }
-  // Sends message as the current source cuts it, its datagrams in order (all when empty).
-  Bytes SendMessage(std::size_t length, std::uint32_t tag, const std::vector<int>& order = {}) {
-    const Bytes message = Message(length, tag);
-    const auto cut = Datagrams(*sender_, message, 100 * (tag + 1));
-    if (order.empty()) {
-      link_.SendAll(cut);
-    } else {
-      link_.SendInOrder(cut, order);
-    }
-    return message;
-  }
-  void ExpectCounters(DWORD lost, DWORD received) {
-    DWORD l = 0, r = 0;
-    receiver().TakeCounters(&l, &r);
-    EXPECT_EQ(l, lost) << "lost";
-    EXPECT_EQ(r, received) << "received";
-  }
+// One step of a scenario. Message tag t is sent with timestamp 100 × (t + 1).
+struct Step {
+  char op;
+  int a = 0, b = 0, c = 0;
+  std::vector<int> order = {};
+};
+// Message tag of length bytes, its datagrams in order (all when empty); Again sends the last
+// message's datagrams once more.
+const auto Send = [](int length, int tag, std::vector<int> order = {}) {
+  return Step{'S', length, tag, 0, std::move(order)};
+};
+const auto Again = [](std::vector<int> order) { return Step{'A', 0, 0, 0, std::move(order)}; };
+const auto Source = [](int first, int ssrc = 0x55667788) { return Step{'N', first, ssrc}; };
+const auto Clock = [](int ms) { return Step{'C', ms}; };
+// The next message is tag, flagged lost (-1: either way), with that extended number (0: any).
+const auto Got = [](int tag, int lost = 0, int sequence = 0) {
+  return Step{'R', tag, lost, sequence};
+};
+const auto Result = [](int code) { return Step{'E', code}; };
+const auto Counters = [](int lost, int received) { return Step{'K', lost, received}; };
+// An empty datagram, one of version 3, and a message of another payload type.
+const auto Junk = [] { return Step{'J'}; };
 
-  kwz_test::LoopbackLink<CNetworkReceiver> link_;
-  std::optional<presenter::RtpPacketizer> sender_{std::in_place, kwz_test::PacketizerOptions()};
-  CPacket packet_{8192};
+struct Scenario {
+  const char* name;
+  std::vector<Step> steps;
+  bool reorder = true;
+  DWORD capacity = 8192;
 };
 
-TEST_F(Reassembly, InOrderMessagesOfOneOrMoreDatagrams) {
-  const std::vector<Bytes> messages = {Message(2500, 1), Message(1000, 2), Message(0, 3),
-                                       Message(1, 4)};
-  std::size_t datagrams = 0;
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    auto cut = Datagrams(*sender_, messages[i], 1000 * static_cast<DWORD>(i + 1));
-    datagrams += cut.size();
-    link_.SendAll(cut);
+class Reassembly : public testing::TestWithParam<Scenario> {};
+
+TEST_P(Reassembly, DeliversWhatTheScenarioExpects) {
+  kwz_test::LoopbackLink<CNetworkReceiver> link;
+  link.receiver().SetReorderEnabled(GetParam().reorder);
+  std::optional<presenter::RtpPacketizer> sender{std::in_place, kwz_test::PacketizerOptions()};
+  CPacket packet(GetParam().capacity);
+  std::map<int, Bytes> sent;
+  std::vector<Bytes> cut;
+  auto next = [&] {
+    int result;
+    do {
+      packet.m_bPayloadType = 113;
+      result = link.receiver().ReceiveMessage(&packet, 0);
+    } while (result == RTPERR_NO_RTP_DATA);
+    return result;
+  };
+  for (std::size_t i = 0; i < GetParam().steps.size(); ++i) {
+    const Step& s = GetParam().steps[i];
+    SCOPED_TRACE(testing::Message() << "step " << i << " " << s.op);
+    if (s.op == 'S') {
+      sent[s.b] = Message(s.a, s.b);
+      cut = Datagrams(*sender, sent[s.b], 100 * (s.b + 1));
+      if (s.order.empty()) {
+        link.SendAll(cut);
+      } else {
+        link.SendInOrder(cut, s.order);
+      }
+    } else if (s.op == 'A') {
+      link.SendInOrder(cut, s.order);
+    } else if (s.op == 'N') {
+      sender.emplace(kwz_test::PacketizerOptions(static_cast<std::uint16_t>(s.a), s.b));
+    } else if (s.op == 'J') {
+      link.Send(Bytes{});
+      link.Send(Bytes(12, 0xFF));
+      presenter::RtpPacketizer::Options options = kwz_test::PacketizerOptions();
+      options.payloadType = 96;
+      presenter::RtpPacketizer audio(options);
+      link.SendAll(Datagrams(audio, Message(1500, 9), 100));
+    } else if (s.op == 'C') {
+      kwz_test::AdvanceClock(s.a);
+    } else if (s.op == 'E') {
+      EXPECT_EQ(next(), s.a);
+    } else if (s.op == 'K') {
+      DWORD lost = 0, received = 0;
+      link.receiver().TakeCounters(&lost, &received);
+      EXPECT_EQ(lost, static_cast<DWORD>(s.a)) << "lost";
+      EXPECT_EQ(received, static_cast<DWORD>(s.b)) << "received";
+    } else {
+      ASSERT_EQ(next(), kPacket);
+      const Bytes& message = sent[s.a];
+      EXPECT_EQ(Bytes(packet.m_pData, packet.m_pData + packet.m_dwLength), message);
+      if (s.b >= 0) {
+        EXPECT_EQ(packet.m_dwLost, static_cast<DWORD>(s.b));
+      }
+      if (s.c != 0) {
+        EXPECT_EQ(packet.m_dwSequence, static_cast<DWORD>(s.c));
+      }
+      // The last datagram's timestamp, odd when the message took more than one.
+      EXPECT_EQ(packet.m_dwTimestamp, 100u * (s.a + 1) | (message.size() > 1000 ? 1 : 0));
+    }
   }
-  ASSERT_EQ(datagrams, 6u);
-  DWORD lastSequence = 99;
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    ASSERT_EQ(Next(), kPacket) << i;
-    EXPECT_EQ(Delivered(), messages[i]) << i;
-    EXPECT_EQ(packet_.m_dwLost, 0u);
-    EXPECT_EQ(packet_.m_bPayloadType, 113);
-    // The message carries its last datagram's timestamp and extended number.
-    EXPECT_EQ(packet_.m_dwTimestamp, 1000 * (i + 1) | (i == 0 ? 1 : 0));
-    EXPECT_EQ(packet_.m_dwSequence, lastSequence + (i == 0 ? 3 : 1));
-    lastSequence = packet_.m_dwSequence;
-  }
-  EXPECT_EQ(Next(), kDrained);
-  ExpectCounters(0, 6);
-  ExpectCounters(0, 0);  // the read cleared them
 }
 
-// 1, 3, 2 with and without the reorder queue.
-class OneThreeTwo : public Reassembly, public testing::WithParamInterface<bool> {};
-
-TEST_P(OneThreeTwo, HealedWithReorderingElseLostFlagOnTheNext) {
-  const bool reordering = GetParam();
-  receiver().SetReorderEnabled(reordering);
-  ExpectNext(SendMessage(10, 0));  // starts the follow
-  const Bytes first = SendMessage(2500, 1, {0, 2, 1});
-  const Bytes second = SendMessage(1500, 2);
-  if (reordering) ExpectNext(first);
-  ExpectNext(second, reordering ? 0 : 1);
-  ExpectCounters(reordering ? 0 : 1, 6);
-  EXPECT_EQ(Next(), kDrained);
-}
-
-INSTANTIATE_TEST_SUITE_P(Reordering, OneThreeTwo, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                           return info.param ? "On" : "Off";
-                         });
-
-TEST_F(Reassembly, BeforeTheFirstMessageDatagramsKeepArrivalOrder) {
-  // Nothing is expected yet, so nothing is queued: the second datagram, first to arrive, is
-  // dropped, and the start that follows begins a message that never completes.
-  SendMessage(1500, 1, {1, 0});
-  const Bytes second = SendMessage(500, 2);
-  EXPECT_EQ(Next(), kDrained);  // the next message waits behind the missing datagram
-  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);
-  ExpectNext(second, 1);
-  ExpectCounters(1, 3);
-}
-
-TEST_F(Reassembly, MissingDatagramIsGivenUpAfterTheWait) {
-  ExpectNext(SendMessage(10, 0));
-  SendMessage(2500, 1, {0, 2});
-  const Bytes second = SendMessage(1500, 2);
-  EXPECT_EQ(Next(), kDrained);  // three datagrams wait for the missing one
-  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs - 1);
-  EXPECT_EQ(Next(), kDrained);
-  kwz_test::AdvanceClock(1);
-  ExpectNext(second, 1);
-  ExpectCounters(1, 5);
-}
-
-TEST_F(Reassembly, LateDuplicatesAreDropped) {
-  const Bytes first = Message(2500, 1);
-  const auto cut = Datagrams(*sender_, first, 100);
-  link_.SendAll(cut);
-  link_.SendInOrder(cut, {1, 2, 0});  // every one again, after the message is complete
-  const Bytes second = SendMessage(800, 2);
-  ExpectNext(first);
-  ExpectNext(second);
-  EXPECT_EQ(Next(), kDrained);
-  ExpectCounters(0, 4);  // the duplicates never count
-}
-
-TEST_F(Reassembly, SequenceWrapsAt65535AndReorderingHealsAcrossIt) {
-  sender_.emplace(kwz_test::PacketizerOptions(65533));
-  SendMessage(10, 0);                                       // 65533
-  const Bytes across = SendMessage(3500, 1, {0, 1, 3, 2});  // 65534, 65535, 1, 0
-  const Bytes reordered = SendMessage(2500, 2, {0, 2, 1});  // 2, 4, 3
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(packet_.m_dwSequence, 65533u);
-  ExpectNext(across);
-  EXPECT_EQ(packet_.m_dwSequence, 65537u);
-  ExpectNext(reordered);
-  EXPECT_EQ(packet_.m_dwSequence, 65540u);
-  ExpectCounters(0, 8);
-}
-
-TEST_F(Reassembly, NewSourceTakesOverAtItsStartDatagram) {
-  SendMessage(2500, 1, {0, 1});  // never completed
-  sender_.emplace(kwz_test::PacketizerOptions(5000, 0x55667788));
-  ExpectNext(SendMessage(2500, 2));  // a change of source is not a loss
-  ExpectCounters(0, 5);
-}
-
-TEST_F(Reassembly, NewSourceMidMessageWaitsForItsNextStart) {
-  ExpectNext(SendMessage(10, 0));
-  SendMessage(2500, 1, {0, 1});
-  sender_.emplace(kwz_test::PacketizerOptions(5000, 0x55667788));
-  SendMessage(2500, 2, {1, 2});  // its start is missing
-  const Bytes next = SendMessage(1500, 3);
-  // The new source's datagrams are not the one expected from the old source, so they wait in
-  // the queue until they are given up.
-  EXPECT_EQ(Next(), kDrained);
-  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);
-  ASSERT_EQ(Next(), kPacket);
-  EXPECT_EQ(Delivered(), next);
-  EXPECT_EQ(Next(), kDrained);
-}
-
-TEST_F(Reassembly, MessageLargerThanThePacketIsRefused) {
-  CPacket small(2500);
-  const auto oversize = Datagrams(*sender_, Message(3500, 1), 100);  // four datagrams
-  const Bytes fits = Message(2500, 2);
-  link_.SendAll(oversize);
-  link_.SendAll(Datagrams(*sender_, fits, 200));
-  small.m_bPayloadType = 113;
-  EXPECT_EQ(receiver().ReceiveMessage(&small, 0), static_cast<int>(NET_TOO_LARGE));
-  // The rest of the refused message is dropped without moving the expected number, so the
-  // next start waits in the queue until it is given up.
-  EXPECT_EQ(receiver().ReceiveMessage(&small, 0), kDrained);
-  kwz_test::AdvanceClock(CReorderQueue::kMaxWaitMs);
-  ASSERT_EQ(receiver().ReceiveMessage(&small, 0), kPacket);
-  EXPECT_EQ(Bytes(small.m_pData, small.m_pData + small.m_dwLength), fits);
-  EXPECT_EQ(small.m_dwLost, 0u);
-  // The rest of the oversize message was read and dropped while waiting for a start.
-  ExpectCounters(1, 7);
-}
-
-// Empty, malformed and other payload types' datagrams are skipped and never counted.
-TEST_F(Reassembly, DatagramsNotOfTheScreenAreSkipped) {
-  link_.Send(Bytes{});          // empty
-  link_.Send(Bytes(12, 0xFF));  // version 3
-  presenter::RtpPacketizer::Options options = kwz_test::PacketizerOptions();
-  options.payloadType = 96;
-  presenter::RtpPacketizer audio(options);
-  link_.SendAll(Datagrams(audio, Message(1500, 9), 100));
-  sender_.emplace(kwz_test::PacketizerOptions(102));
-  const Bytes message = SendMessage(1500, 1);
-  int result;
-  do {
-    result = Next();
-  } while (result == RTPERR_NO_RTP_DATA);
-  ASSERT_EQ(result, kPacket);
-  EXPECT_EQ(Delivered(), message);
-  ExpectCounters(0, 2);
-}
-
-TEST_F(Reassembly, PartialMessageSurvivesAnEndedCall) {
-  const Bytes message = Message(2500, 1);
-  const auto cut = Datagrams(*sender_, message, 100);
-  link_.SendInOrder(cut, {0, 1});
-  EXPECT_EQ(Next(), kDrained);
-  link_.Send(cut[2]);
-  ExpectNext(message);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Reordering, Reassembly,
+    testing::Values(
+        // 1, 3, 2 without the queue: the next message is flagged (the queue heals it below).
+        Scenario{"OneThreeTwoOff",
+                 {Send(10, 0), Got(0), Send(2500, 1, {0, 2, 1}), Send(1500, 2), Got(2, 1),
+                  Counters(1, 6), Result(kDrained)},
+                 false},
+        // Nothing is expected yet, so nothing is queued: the second datagram, first to arrive,
+        // is dropped, and the start that follows begins a message that never completes.
+        Scenario{"BeforeTheFirstMessageArrivalOrderHolds",
+                 {Send(1500, 1, {1, 0}), Send(500, 2), Result(kDrained), Clock(kWait), Got(2, 1),
+                  Counters(1, 3)}},
+        Scenario{"MissingDatagramIsGivenUpAfterTheWait",
+                 {Send(10, 0), Got(0), Send(2500, 1, {0, 2}), Send(1500, 2), Result(kDrained),
+                  Clock(kWait - 1), Result(kDrained), Clock(1), Got(2, 1), Counters(1, 5)}},
+        // Every datagram again after the message is complete: dropped and never counted.
+        Scenario{"LateDuplicatesAreDropped",
+                 {Send(2500, 1), Again({1, 2, 0}), Send(800, 2), Got(1), Got(2), Result(kDrained),
+                  Counters(0, 4), Counters(0, 0)}},
+        Scenario{"SequenceWrapsAt65535AndReorderingHealsAcrossIt",
+                 {Source(65533, 0x11223344), Send(0, 0), Send(3500, 1, {0, 1, 3, 2}),
+                  Send(2500, 2, {0, 2, 1}), Got(0, 0, 65533), Got(1, 0, 65537), Got(2, 0, 65540),
+                  Counters(0, 8)}},
+        // A change of source is not a loss.
+        Scenario{"NewSourceTakesOverAtItsStartDatagram",
+                 {Send(2500, 1, {0, 1}), Source(5000), Send(2500, 2), Got(2), Counters(0, 5)}},
+        // The new source's datagrams are not the one expected from the old source, so they wait
+        // in the queue until they are given up.
+        Scenario{"NewSourceMidMessageWaitsForItsNextStart",
+                 {Send(10, 0), Got(0), Send(2500, 1, {0, 1}), Source(5000), Send(2500, 2, {1, 2}),
+                  Send(1500, 3), Result(kDrained), Clock(kWait), Got(3, -1), Result(kDrained)}},
+        // The rest of the refused message is read and dropped without moving the expected
+        // number, so the next start waits in the queue until it is given up.
+        Scenario{"MessageLargerThanThePacketIsRefused",
+                 {Send(3500, 1), Send(2500, 2), Result(static_cast<int>(NET_TOO_LARGE)),
+                  Result(kDrained), Clock(kWait), Got(2), Counters(1, 7)},
+                 true,
+                 2500},
+        Scenario{"PartialMessageSurvivesAnEndedCall",
+                 {Send(2500, 1, {0, 1}), Result(kDrained), Again({2}), Got(1)}},
+        // Skipped and never counted.
+        Scenario{"DatagramsNotOfTheScreenAreSkipped",
+                 {Junk(), Source(102, 0x11223344), Send(1500, 1), Got(1), Counters(0, 2)}}),
+    [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 // --- The wait itself ---
 
