@@ -129,20 +129,29 @@ TEST_P(VpxGate, MidStreamJoinWaitsForTheKeyFrameWord) {
 INSTANTIATE_TEST_SUITE_P(Codecs, VpxGate, ::testing::Values(TestCodec::kVp8, TestCodec::kVp9),
                          kwz_test::CodecName);
 
-// --- H.264: the start code goes behind the packet, which is decoded with its own length ---
+// --- H.264: the start code goes behind the packet, which is decoded with its own length. The
+// 16-bit layout is the 32-bit picture with each channel cut to its top 5 bits ---
 
-TEST(H264, StartCodeWrittenBehindThePacketWhichKeepsItsBytes) {
+TEST(H264, StartCodeBehindThePacketAndTheSixteenBitLayout) {
   const std::vector<Image> frames = Screens(kWidth, kHeight, 2);
   const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kH264, frames);
   Harness harness(TestCodec::kH264, kWidth, kHeight, 32, false);
+  Harness bgr555(TestCodec::kH264, kWidth, kHeight, 16, false);
   for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(bgr555.DecodeFrame(coded[i]), S_OK);
     ASSERT_EQ(harness.DecodeFrame(coded[i]), S_OK);
+    EXPECT_EQ(harness.pictureBytes, harness.decoder.FrameSize());
     const size_t length = coded[i].data.size();
     ASSERT_EQ(harness.packet.size(), length + 4);
     EXPECT_TRUE(std::equal(coded[i].data.begin(), coded[i].data.end(), harness.packet.begin()));
     EXPECT_EQ(std::vector<BYTE>(harness.packet.begin() + length, harness.packet.end()),
               (std::vector<BYTE>{0x00, 0x00, 0x00, 0x01}));
     EXPECT_GT(kwz_test::Psnr(frames[i], harness.output.data(), harness.stride, 4, false), 35);
+    for (int p = 0; p < kWidth * kHeight; ++p) {
+      const std::uint8_t* q = &harness.output[(p / kWidth) * harness.stride + 4 * (p % kWidth)];
+      const std::uint8_t* r = &bgr555.output[(p / kWidth) * bgr555.stride + 2 * (p % kWidth)];
+      ASSERT_EQ(r[0] | r[1] << 8, q[0] >> 3 | (q[1] >> 3) << 5 | (q[2] >> 3) << 10) << p;
+    }
   }
 }
 

@@ -4,8 +4,6 @@
 #include <libyuv/convert.h>
 
 #include <cmath>
-#include <cstring>
-#include <memory>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -73,22 +71,6 @@ Image MakeScreen(int width, int height, int frame) {
 
 namespace {
 
-struct I420 {
-  int width, height;
-  std::vector<std::uint8_t> y, u, v;
-};
-
-I420 ToI420(const Image& image) {
-  I420 out{image.width, image.height, {}, {}, {}};
-  const int cw = (image.width + 1) / 2, ch = (image.height + 1) / 2;
-  out.y.resize(static_cast<size_t>(image.width) * image.height);
-  out.u.resize(static_cast<size_t>(cw) * ch);
-  out.v.resize(static_cast<size_t>(cw) * ch);
-  libyuv::ARGBToI420(image.bgra.data(), image.width * 4, out.y.data(), image.width, out.u.data(),
-                     cw, out.v.data(), cw, image.width, image.height);
-  return out;
-}
-
 std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& frames, int keyEvery) {
   std::vector<CodedFrame> out;
   const bool vpx = id == AV_CODEC_ID_VP8 || id == AV_CODEC_ID_VP9;
@@ -135,11 +117,9 @@ std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& fra
     av_frame_get_buffer(frame, 0);
     for (size_t i = 0; i < frames.size(); ++i) {
       av_frame_make_writable(frame);
-      const I420 yuv = ToI420(frames[i]);
-      const int cw = (yuv.width + 1) / 2;
-      libyuv::I420Copy(yuv.y.data(), yuv.width, yuv.u.data(), cw, yuv.v.data(), cw, frame->data[0],
-                       frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
-                       frame->linesize[2], yuv.width, yuv.height);
+      libyuv::ARGBToI420(frames[i].bgra.data(), frames[i].width * 4, frame->data[0],
+                         frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
+                         frame->linesize[2], frames[i].width, frames[i].height);
       frame->pts = static_cast<int64_t>(i);
       const bool forceKey = vpx && i > 0 && keyEvery > 0 && i % keyEvery == 0;
       frame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
