@@ -197,34 +197,4 @@ INSTANTIATE_TEST_SUITE_P(Codecs, Lifecycle,
                                            TestCodec::kVp9, TestCodec::kMjpeg),
                          kwz_test::CodecName);
 
-// A key frame whose header announces a huge picture (14912 × 12288, as the fuzzer found) is
-// refused from its header: libvpx would first allocate and clear buffers for it, seconds of work
-// and hundreds of megabytes per packet. Its size is still reported, and as nothing was decoded,
-// the stream waits for the next key frame.
-TEST(Vp8, HugeKeyFrameIsRefusedFromItsHeader) {
-  const std::vector<Image> frames = Screens(kWidth, kHeight, 2);
-  const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kVp8, frames);
-  ASSERT_TRUE(coded[0].key);
-  CodedFrame huge = coded[0];
-  // Frame tag (3 bytes), start code 9D 01 2A, then 14-bit width and height, little-endian.
-  ASSERT_EQ(huge.data[3], 0x9D);
-  huge.data[6] = 14912 & 0xFF;
-  huge.data[7] = 14912 >> 8;
-  huge.data[8] = 12288 & 0xFF;
-  huge.data[9] = 12288 >> 8;
-  Harness harness(TestCodec::kVp8, kWidth, kHeight, 32, false);
-  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
-
-  EXPECT_EQ(harness.DecodeFrame(huge), 1);
-  EXPECT_TRUE(harness.sizeChanged);
-  EXPECT_EQ(harness.decoder.NewWidth(), 14912);
-  EXPECT_EQ(harness.decoder.NewHeight(), 12288);
-  EXPECT_FALSE(harness.decoder.IsOpened());
-  EXPECT_EQ(harness.DecodeFrame(coded[1]), 1) << "an inter frame after the refused key frame";
-
-  ASSERT_EQ(harness.DecodeFrame(coded[0]), S_OK);
-  ASSERT_EQ(harness.DecodeFrame(coded[1]), S_OK);
-  EXPECT_GT(kwz_test::Psnr(frames[1], harness.output.data(), harness.stride, 4, false), 35);
-}
-
 }  // namespace

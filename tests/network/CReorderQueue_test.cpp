@@ -26,13 +26,6 @@ class ReorderQueue : public testing::Test {
     info.payloadLength = 3;
     return queue_.Insert(info, expected);
   }
-  // Extended numbers of every record that comes out for expected, in order.
-  std::vector<DWORD> TakeAll(DWORD expected) {
-    std::vector<DWORD> out;
-    while (auto record = queue_.Take(expected)) out.push_back(record->info.extendedSequence);
-    return out;
-  }
-
   CReorderQueue queue_{&Now};
   std::vector<std::vector<BYTE>> payloads_;
 };
@@ -79,10 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Numbers, LateWindow,
 TEST_F(ReorderQueue, SecondCopyOfAQueuedDatagramIsDropped) {
   ASSERT_TRUE(Insert(103, 101));
   EXPECT_FALSE(Insert(103, 101));
-  ASSERT_TRUE(Insert(102, 101));
-  EXPECT_EQ(TakeAll(102), std::vector<DWORD>{102});
-  EXPECT_EQ(TakeAll(103), std::vector<DWORD>{103});
-  EXPECT_EQ(queue_.Size(), 0u);
+  EXPECT_EQ(queue_.Size(), 1u);
 }
 
 TEST_F(ReorderQueue, EmptyPayloadIsQueuedAndClearFreesEverything) {

@@ -7,13 +7,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <vector>
 
 #include "network/CNetworkReceiver.h"
 #include "platform/kernel.h"
 #include "presenter/RtpPacketizer.h"
 #include "presenter/ScreenMessageWriter.h"
+#include "runtime/CEvent.h"
 #include "tests/network/NetworkTestSupport.h"
 #include "tests/network/PosixUdpSender.h"
 
@@ -30,8 +31,8 @@ inline void AdvanceClock(DWORD ms) {
   g_virtualNow.fetch_add(ms, std::memory_order_relaxed);
 }
 
-// An endpoint of type Receiver opened on 127.0.0.1 with an ephemeral port, its own stop event,
-// and a sender socket aimed at it.
+// An endpoint of type Receiver opened on 127.0.0.1 with an ephemeral port, its own
+// manual-reset stop event, and a sender socket aimed at it.
 template <class Receiver>
 class LoopbackLink {
  public:
@@ -41,21 +42,13 @@ class LoopbackLink {
     using Receiver::m_Endpoint;
   };
 
-  LoopbackLink() : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    receiver_ = std::make_unique<Exposed>();
-    EXPECT_EQ(receiver_->Open(0, "127.0.0.1", stop_), 0);
-    const USHORT port = BoundPort(receiver_->m_Endpoint.Socket().GetSocket());
-    EXPECT_NE(port, 0);
-    sender_ = std::make_unique<PosixUdpSender>(port);
-  }
-  ~LoopbackLink() {
-    sender_.reset();
-    receiver_.reset();
-    CloseHandle(stop_);
+  LoopbackLink() {
+    EXPECT_EQ(receiver_.Open(0, "127.0.0.1", stop_.GetHandle()), 0);
+    sender_.emplace(BoundPort(receiver_.m_Endpoint.Socket().GetSocket()));
   }
 
-  Exposed& receiver() { return *receiver_; }
-  HANDLE stop() const { return stop_; }
+  Exposed& receiver() { return receiver_; }
+  HANDLE stop() const { return stop_.GetHandle(); }
 
   void Send(const Bytes& datagram) { ASSERT_TRUE(sender_->Send(datagram.data(), datagram.size())); }
   void SendAll(const std::vector<Bytes>& datagrams) {
@@ -67,9 +60,9 @@ class LoopbackLink {
   }
 
  private:
-  HANDLE stop_;
-  std::unique_ptr<Exposed> receiver_;
-  std::unique_ptr<PosixUdpSender> sender_;
+  CEvent stop_{true};
+  Exposed receiver_;
+  std::optional<PosixUdpSender> sender_;
 };
 
 // A message of the given length whose bytes tell it apart from others (seeded by tag).
