@@ -78,30 +78,40 @@ BITMAPINFOHEADER Rgb32(LONG width, LONG height) {
   return header;
 }
 
-class FfmpegDecoderMutex : public ::testing::TestWithParam<int> {};
+// The FFmpeg decoders by codec id, and 0 for the block encoder.
+class FfmpegContextMutex : public ::testing::TestWithParam<int> {};
 
-TEST_P(FfmpegDecoderMutex, OpenAndCloseWaitForAnotherProcess) {
+TEST_P(FfmpegContextMutex, OpenAndCloseWaitForAnotherProcess) {
   CVideoDecoder decoder;
+  CVideoEncoder encoder;
   BITMAPINFOHEADER header = Rgb32(320, 240);
-  ASSERT_EQ(decoder.SetOutputFormat(&header), S_OK);
-  decoder.SetCodecId(GetParam());
+  const bool isEncoder = GetParam() == 0;
+  if (isEncoder) {
+    ASSERT_EQ(encoder.SetInputFormat(&header), S_OK);
+  } else {
+    ASSERT_EQ(decoder.SetOutputFormat(&header), S_OK);
+    decoder.SetCodecId(GetParam());
+  }
   HRESULT result = E_UNEXPECTED;
-  EXPECT_TRUE(WaitsForTheMutex([&] { return decoder.Open(); }, &result));
+  EXPECT_TRUE(
+      WaitsForTheMutex([&] { return isEncoder ? encoder.Open() : decoder.Open(); }, &result));
   EXPECT_EQ(result, S_OK);
-  EXPECT_TRUE(WaitsForTheMutex([&] { return decoder.Close(); }, &result));
+  EXPECT_TRUE(
+      WaitsForTheMutex([&] { return isEncoder ? encoder.Close() : decoder.Close(); }, &result));
   EXPECT_EQ(result, S_OK);
-  EXPECT_FALSE(decoder.IsOpened());
+  EXPECT_FALSE(decoder.IsOpened() || encoder.IsOpened());
 }
 
 // H.264 is FFmpeg's in builds that decode it with libavcodec, and OpenH264's otherwise.
 std::vector<int> Codecs(bool ffmpeg) {
-  std::vector<int> ids = ffmpeg ? std::vector<int>{kwz_codec::kCodecMpeg4, kwz_codec::kCodecMjpeg}
-                                : std::vector<int>{kwz_codec::kCodecVp8, kwz_codec::kCodecVp9};
+  std::vector<int> ids = ffmpeg
+                             ? std::vector<int>{0, kwz_codec::kCodecMpeg4, kwz_codec::kCodecMjpeg}
+                             : std::vector<int>{kwz_codec::kCodecVp8, kwz_codec::kCodecVp9};
   if (kwz_codec::H264ThroughAvcodec() == ffmpeg) ids.push_back(kwz_codec::kCodecH264);
   return ids;
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegDecoderMutex, ::testing::ValuesIn(Codecs(true)));
+INSTANTIATE_TEST_SUITE_P(Codecs, FfmpegContextMutex, ::testing::ValuesIn(Codecs(true)));
 
 // Only FFmpeg contexts need the mutex: other libraries open, on this thread, while another
 // process holds it (a wrongly taken lock hangs the test until its time-out).
@@ -117,18 +127,6 @@ TEST(DecoderMutex, OtherLibrariesOpenWithoutIt) {
     holder.Send('U');
     EXPECT_EQ(holder.Wait(), 0);
   }
-}
-
-TEST(EncoderMutex, OpenAndCloseWaitForAnotherProcess) {
-  CVideoEncoder encoder;
-  BITMAPINFOHEADER header = Rgb32(100, 100);
-  ASSERT_EQ(encoder.SetInputFormat(&header), S_OK);
-  HRESULT result = E_UNEXPECTED;
-  EXPECT_TRUE(WaitsForTheMutex([&] { return encoder.Open(); }, &result));
-  EXPECT_EQ(result, S_OK);
-  EXPECT_TRUE(WaitsForTheMutex([&] { return encoder.Close(); }, &result));
-  EXPECT_EQ(result, S_OK);
-  EXPECT_FALSE(encoder.IsOpened());
 }
 
 }  // namespace
