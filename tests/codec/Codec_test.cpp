@@ -1,25 +1,33 @@
-// The decoder wrapper's own rules on real streams: configuration, the VP8/VP9 key-frame gate,
-// the 16-bit layout, size changes, reopening, and a stream it cannot show.
-#include "codec/CVideoDecoder.h"
-
+// The codec wrappers on real streams. The decoder's own rules: configuration, the VP8/VP9
+// key-frame gate, the 16-bit layout, size changes, reopening, and a stream it cannot show; both
+// H.264 backends on frames that must show nothing; the block encoder's settings and quality.
+// The engine's and presenter's tests drive whole streams of every mode end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "codec/CVideoDecoder.h"
+#include "codec/CVideoEncoder.h"
+#include "codec/DecoderBackend.h"
 #include "platform/winerror.h"
 #include "tests/codec/DecoderHarness.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/DebugCapture.h"
 
 namespace {
 
+using kwz_codec::IDecoderBackend;
 using kwz_codec::kFormatNone;
 using kwz_codec::kFormatRgb16;
 using kwz_codec::kFormatRgb24;
 using kwz_codec::kFormatRgb32;
+using kwz_codec::YuvPicture;
 using kwz_test::CodedFrame;
 using kwz_test::Harness;
 using kwz_test::Image;
@@ -222,6 +230,137 @@ TEST(IndependentStreamLayouts, Vp9Profile1IsDropped) {
   for (const CodedFrame& frame : frames) EXPECT_EQ(harness.DecodeFrame(frame), 1);
   EXPECT_TRUE(harness.decoder.IsOpened());  // the key word opened it; the pictures were refused
   EXPECT_TRUE(harness.Untouched());
+}
+
+// --- Both H.264 backends a build can choose, through the backend interface on the same
+// libx264-coded stream, whichever one this build's CVideoDecoder uses ---
+
+bool Decode(IDecoderBackend& backend, const CodedFrame& frame, YuvPicture* picture) {
+  return backend.Decode(frame.data.data(), static_cast<int>(frame.data.size()), 0, picture);
+}
+
+// Concealment is off in both: inter frames with nothing to refer to, and a key frame that lost
+// its second half, show nothing; the next whole key frame shows again.
+TEST(H264Backends, ShowNothingThatCannotBeDecodedWhole) {
+  const std::vector<CodedFrame> coded =
+      kwz_test::Encode(TestCodec::kH264, Screens(kWidth, kHeight, 7), 3);
+  ASSERT_EQ(coded.size(), 7u);
+  ASSERT_TRUE(coded[3].key && coded[6].key);
+  const auto& key = coded[3].data;
+  const CodedFrame cut{{key.begin(), key.begin() + static_cast<long>(key.size() / 2)}, true};
+  std::unique_ptr<IDecoderBackend> backends[] = {
+      kwz_codec::CreateOpenH264Backend(), kwz_codec::CreateFfmpegBackend(kwz_codec::kCodecH264)};
+  for (auto& backend : backends) {
+    ASSERT_TRUE(backend && backend->Open(kWidth, kHeight));
+    YuvPicture picture;
+    for (const CodedFrame* frame : {&coded[1], &coded[2], &cut, &coded[4]})
+      EXPECT_FALSE(Decode(*backend, *frame, &picture));
+    ASSERT_TRUE(Decode(*backend, coded[6], &picture));
+    EXPECT_EQ(picture.width, kWidth);
+    EXPECT_EQ(picture.height, kHeight);
+  }
+}
+
+// Stderr is the host's: a lossy network must not fill it with the library's complaints, which go
+// to the debugger output instead.
+TEST(H264Backends, OpenH264ComplainsOnTheDebuggerOutputOnly) {
+  // The stream's own sequence parameter set, then a picture parameter set whose chroma QP
+  // offset is 13, beyond the allowed -12..12.
+  const std::vector<CodedFrame> coded =
+      kwz_test::Encode(TestCodec::kH264, Screens(kWidth, kHeight, 1), 1);
+  ASSERT_EQ(coded.size(), 1u);
+  const std::vector<std::uint8_t>& key = coded[0].data;
+  const std::uint8_t kStart[] = {0, 0, 0, 1};
+  auto sps = std::search(key.begin(), key.end(), std::begin(kStart), std::end(kStart));
+  ASSERT_TRUE(sps != key.end() && sps + 4 != key.end() && (sps[4] & 0x1F) == 7);
+  auto end = std::search(sps + 4, key.end(), std::begin(kStart), std::end(kStart));
+  CodedFrame damaged;
+  damaged.data.assign(sps, end);
+  damaged.data.insert(damaged.data.end(), {0, 0, 0, 1, 0x68, 0xCE, 0x30, 0xD4, 0x80});
+  kwz_test::DebugCapture debug;
+  testing::internal::CaptureStderr();
+  {
+    std::unique_ptr<IDecoderBackend> backend = kwz_codec::CreateOpenH264Backend();
+    ASSERT_TRUE(backend->Open(kWidth, kHeight));
+    YuvPicture picture;
+    EXPECT_FALSE(Decode(*backend, damaged, &picture));
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(debug.texts().empty());
+}
+
+// --- The block encoder ---
+
+constexpr int kBlock = 100;
+
+// Only 32-bit blocks of a size open, and an open encoder codes only into room enough.
+TEST(EncoderSetup, OnlyThirtyTwoBitBlocksOfASizeOpenAndCodeIntoRoomEnough) {
+  CVideoEncoder encoder;
+  BITMAPINFOHEADER rgb24 = Rgb(kBlock, kBlock, 24);
+  EXPECT_EQ(encoder.SetInputFormat(&rgb24), E_FAIL);
+  EXPECT_EQ(encoder.SetInputFormat(nullptr), E_FAIL);
+  EXPECT_EQ(encoder.Open(), E_FAIL);  // no size yet
+  BITMAPINFOHEADER empty = Rgb(0, kBlock, 32);
+  ASSERT_EQ(encoder.SetInputFormat(&empty), S_OK);
+  EXPECT_EQ(encoder.Open(), E_FAIL);
+  BITMAPINFOHEADER block = Rgb(kBlock, kBlock, 32);
+  ASSERT_EQ(encoder.SetInputFormat(&block), S_OK);
+  EXPECT_EQ(encoder.InputFormat(), kwz_codec::kFormatRgb32);
+  encoder.SetCodecId(kwz_codec::kCodecH264);
+  EXPECT_EQ(encoder.Open(), E_FAIL);
+
+  const Image source = kwz_test::MakeScreen(kBlock, kBlock, 0);
+  std::vector<BYTE> out(64);
+  DWORD size = 0;
+  EXPECT_EQ(encoder.Encode(source.bgra.data(), kBlock * 4, out.data(), 64, &size), E_FAIL);
+  encoder.SetCodecId(kwz_codec::kCodecMjpeg);
+  EXPECT_EQ(encoder.Open(), S_OK);
+  EXPECT_EQ(encoder.Open(), S_OK);
+  EXPECT_EQ(encoder.Encode(nullptr, kBlock * 4, out.data(), 64, &size), E_FAIL);
+  EXPECT_EQ(encoder.Encode(source.bgra.data(), kBlock * 4, out.data(), 64, &size), 1);
+  EXPECT_EQ(encoder.Encode(source.bgra.data(), kBlock * 4 - 1, out.data(), 64, &size), 1);
+  EXPECT_EQ(encoder.Close(), S_OK);
+  EXPECT_EQ(encoder.Close(), S_OK);
+  EXPECT_FALSE(encoder.IsOpened());
+  EXPECT_EQ(encoder.Open(), S_OK);
+}
+
+// Blocks decode close to the source; quality 100 is the finest, 1 the coarsest, and a value
+// outside 1 to 100 changes nothing.
+TEST(EncoderQuality, BlocksDecodeCloseToTheSourceAndQualityTrades) {
+  CVideoEncoder encoder;
+  BITMAPINFOHEADER block = Rgb(kBlock, kBlock, 32);
+  ASSERT_EQ(encoder.SetInputFormat(&block), S_OK);
+  const Image source = kwz_test::MakeScreen(kBlock, kBlock, 0);
+  double previousPsnr = 99;
+  DWORD previousSize = ~0u;
+  for (int quality : {100, 80, 1, 0, 101, -7}) {
+    encoder.Close();
+    encoder.SetQuality(quality);
+    ASSERT_EQ(encoder.Open(), S_OK);
+    std::vector<BYTE> jpeg(256 * 1024);
+    DWORD size = 0;
+    ASSERT_EQ(encoder.Encode(source.bgra.data(), kBlock * 4, jpeg.data(),
+                             static_cast<DWORD>(jpeg.size()), &size),
+              S_OK);
+    jpeg.resize(size);
+    Harness harness(TestCodec::kMjpeg, kBlock, kBlock, 32, true);
+    ASSERT_EQ(harness.DecodeFrame(CodedFrame{jpeg, true}), S_OK);
+    const double psnr = kwz_test::Psnr(source, harness.output.data(), harness.stride, 4, false);
+    const bool inRange = quality >= 1 && quality <= 100;
+    if (inRange && quality >= 80) {
+      EXPECT_GE(psnr, 30) << quality;
+    }
+    if (inRange) {
+      EXPECT_LT(psnr, previousPsnr) << quality;
+      EXPECT_LT(size, previousSize) << quality;
+    } else {
+      EXPECT_EQ(psnr, previousPsnr) << quality;
+      EXPECT_EQ(size, previousSize) << quality;
+    }
+    previousPsnr = psnr;
+    previousSize = size;
+  }
 }
 
 }  // namespace
