@@ -65,14 +65,12 @@ class Harness {
     sizeChanged = false;
     const HRESULT result = decoder.Decode(packet.data(), static_cast<int>(bytes.size()),
                                           output.data(), &pictureBytes, &sizeChanged);
-    EXPECT_TRUE(GuardsIntact()) << "decoder wrote past the frame size";
+    EXPECT_TRUE(std::all_of(output.end() - kGuardBytes, output.end(), [](std::uint8_t v) {
+      return v == kGuard;
+    })) << "decoder wrote past the frame size";
     return result;
   }
 
-  bool GuardsIntact() const {
-    return std::all_of(output.end() - kGuardBytes, output.end(),
-                       [](std::uint8_t v) { return v == kGuard; });
-  }
   bool Untouched() const {
     return std::all_of(output.begin(), output.end(), [](std::uint8_t v) { return v == kGuard; });
   }

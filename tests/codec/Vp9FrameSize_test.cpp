@@ -30,6 +30,10 @@ class BitWriter {
     }
     return *this;
   }
+  BitWriter& Sync() { return Put(0x49, 8).Put(0x83, 8).Put(0x42, 8); }
+  BitWriter& Size(unsigned width, unsigned height) {
+    return Put(width - 1, 16).Put(height - 1, 16);
+  }
   // The rest of a frame: bytes that no size is read from.
   std::vector<std::uint8_t> Bytes(std::size_t padding = 16) const {
     std::vector<std::uint8_t> out = bytes_;
@@ -50,18 +54,10 @@ BitWriter Start(unsigned profile) {
   return w.Put(0, 1);
 }
 
-void Sync(BitWriter& w) {
-  w.Put(0x49, 8).Put(0x83, 8).Put(0x42, 8);
-}
-
-void Size(BitWriter& w, unsigned width, unsigned height) {
-  w.Put(width - 1, 16).Put(height - 1, 16);
-}
-
 std::vector<std::uint8_t> KeyFrame(unsigned profile, unsigned colorSpace, unsigned w, unsigned h) {
   BitWriter b = Start(profile);
   b.Put(0, 1).Put(1, 1).Put(0, 1);  // key frame, shown, not error resilient
-  Sync(b);
+  b.Sync();
   if (profile >= 2) b.Put(0, 1);
   b.Put(colorSpace, 3);
   if (colorSpace != 7) {
@@ -70,22 +66,20 @@ std::vector<std::uint8_t> KeyFrame(unsigned profile, unsigned colorSpace, unsign
   } else if (profile == 1 || profile == 3) {
     b.Put(0, 1);
   }
-  Size(b, w, h);
-  return b.Bytes();
+  return b.Size(w, h).Bytes();
 }
 
 std::vector<std::uint8_t> IntraOnly(unsigned profile, unsigned w, unsigned h) {
   BitWriter b = Start(profile);
   b.Put(1, 1).Put(0, 1).Put(0, 1);  // not key, hidden, not error resilient
   b.Put(1, 1).Put(0, 2);            // intra only, reset_frame_context
-  Sync(b);
+  b.Sync();
   if (profile > 0) {
     b.Put(2, 3).Put(0, 1);  // color space BT.709, studio range
     if (profile == 1) b.Put(0, 1).Put(0, 1).Put(0, 1);
   }
   b.Put(0x01, 8);  // refresh_frame_flags
-  Size(b, w, h);
-  return b.Bytes();
+  return b.Size(w, h).Bytes();
 }
 
 // An inter frame; foundRef < 3 takes that reference's size, 3 states its own.
@@ -99,8 +93,7 @@ std::vector<std::uint8_t> InterFrame(int foundRef, unsigned w, unsigned h, bool 
     b.Put(i == foundRef ? 1 : 0, 1);
     if (i == foundRef) return b.Bytes();
   }
-  Size(b, w, h);
-  return b.Bytes();
+  return b.Size(w, h).Bytes();
 }
 
 // Frames joined with a superframe index of two-byte sizes.
