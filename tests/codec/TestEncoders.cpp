@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <libyuv/convert.h>
 
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -10,63 +11,12 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "presenter/SyntheticDesktop.h"
+
 namespace kwz_test {
 
-namespace {
-
-void Fill(Image& image, int x0, int y0, int x1, int y1, std::uint32_t bgr) {
-  x0 = std::max(x0 & ~1, 0), y0 = std::max(y0 & ~1, 0);
-  x1 = std::min(x1 & ~1, image.width), y1 = std::min(y1 & ~1, image.height);
-  for (int y = y0; y < y1; ++y) {
-    std::uint8_t* p = image.bgra.data() + (static_cast<size_t>(y) * image.width + x0) * 4;
-    for (int x = x0; x < x1; ++x, p += 4) {
-      p[0] = bgr & 0xFF, p[1] = (bgr >> 8) & 0xFF, p[2] = (bgr >> 16) & 0xFF, p[3] = 0;
-    }
-  }
-}
-
-// Grey text-like runs on a white client area: lines of words of varying length, 2-pixel
-// strokes, so there is fine detail but no colour at the edges.
-void Text(Image& image, int x0, int y0, int x1, int y1, unsigned seed) {
-  const int lineHeight = 14;
-  for (int line = y0 + 6; line + 8 < y1; line += lineHeight) {
-    unsigned state = seed + static_cast<unsigned>(line) * 2654435761u;
-    for (int x = x0 + 8; x + 4 < x1;) {
-      state = state * 1103515245u + 12345u;
-      const int word = 8 + static_cast<int>((state >> 16) % 40);
-      const int end = std::min(x + word, x1 - 8);
-      for (int gx = x; gx < end; gx += 4) {
-        const int height = 4 + static_cast<int>((state >> (gx % 13)) & 3) * 2;
-        Fill(image, gx, line + 8 - height, gx + 2, line + 8, 0x202020);
-      }
-      x = end + 6;
-    }
-  }
-}
-
-void Window(Image& image, int x, int y, int w, int h, std::uint32_t title, unsigned seed) {
-  Fill(image, x, y, x + w, y + h, 0xC0C0C0);                    // frame
-  Fill(image, x + 4, y + 4, x + w - 4, y + 24, title);          // title bar
-  Fill(image, x + w - 22, y + 8, x + w - 8, y + 20, 0xE0E0E0);  // close box
-  Fill(image, x + 4, y + 26, x + w - 4, y + h - 4, 0xFFFFFF);   // client area
-  Text(image, x + 4, y + 26, x + w - 4, y + h - 4, seed);
-}
-
-}  // namespace
-
 Image MakeScreen(int width, int height, int frame) {
-  Image image;
-  image.width = width;
-  image.height = height;
-  image.bgra.assign(static_cast<size_t>(width) * height * 4, 0);
-  Fill(image, 0, 0, width, height, 0x3A6EA5);  // desktop
-  const int bar = std::max(height / 24, 16);
-  Fill(image, 0, height - bar, width, height, 0xD4D0C8);
-  Fill(image, 4, height - bar + 2, 64, height - 2, 0x008000);
-  Window(image, width / 16, height / 12, width / 2, height / 2, 0x0A246A, 1);
-  Window(image, width / 3 + 8 * frame, height / 3 + 4 * frame, width / 2, height / 2, 0x800000, 2);
-  Fill(image, width - width / 8, height / 10, width - 16, height / 10 + 48, 0xF0C040);
-  return image;
+  return {width, height, SyntheticDesktop(width, height).Render(static_cast<std::uint32_t>(frame))};
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// Test-only helpers: a deterministic desktop-like picture, and encoders that code it with the
+// Test-only helpers: the synthetic desktop's pictures, and encoders that code it with the
 // libraries directly (FFmpeg's mpeg4 and mjpeg, libx264, libvpx), so the decoder can be tested
 // on real coded frames. These are not the product's encoders.
 #pragma once
@@ -18,8 +18,7 @@ struct Image {
   std::vector<std::uint8_t> bgra;
 };
 
-// A desktop: flat background, a task bar, windows with title bars and text-like lines; one
-// window moves with frame. Edges fall on even pixels, so 4:2:0 sampling loses no colour.
+// Frame frame of the presenter's synthetic desktop (width and height at least 64).
 Image MakeScreen(int width, int height, int frame);
 
 struct CodedFrame {
