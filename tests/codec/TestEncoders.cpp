@@ -92,19 +92,10 @@ std::vector<CodedFrame> EncodeFfmpeg(AVCodecID id, const std::vector<Image>& fra
 }  // namespace
 
 std::vector<CodedFrame> Encode(TestCodec codec, const std::vector<Image>& frames, int keyEvery) {
-  switch (codec) {
-    case TestCodec::kMpeg4:
-      return EncodeFfmpeg(AV_CODEC_ID_MPEG4, frames, keyEvery);
-    case TestCodec::kMjpeg:
-      return EncodeFfmpeg(AV_CODEC_ID_MJPEG, frames, 1);
-    case TestCodec::kH264:
-      return EncodeFfmpeg(AV_CODEC_ID_H264, frames, keyEvery);
-    case TestCodec::kVp8:
-      return EncodeFfmpeg(AV_CODEC_ID_VP8, frames, keyEvery);
-    case TestCodec::kVp9:
-      return EncodeFfmpeg(AV_CODEC_ID_VP9, frames, keyEvery);
-  }
-  return {};
+  constexpr AVCodecID kIds[] = {AV_CODEC_ID_MPEG4, AV_CODEC_ID_MJPEG, AV_CODEC_ID_H264,
+                                AV_CODEC_ID_VP8, AV_CODEC_ID_VP9};
+  return EncodeFfmpeg(kIds[static_cast<int>(codec)], frames,
+                      codec == TestCodec::kMjpeg ? 1 : keyEvery);
 }
 
 std::vector<std::uint8_t> WithVpxMarker(const CodedFrame& frame) {
