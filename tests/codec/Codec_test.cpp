@@ -29,6 +29,7 @@ using kwz_codec::kFormatRgb24;
 using kwz_codec::kFormatRgb32;
 using kwz_codec::YuvPicture;
 using kwz_test::CodedFrame;
+using kwz_test::Dib;
 using kwz_test::Harness;
 using kwz_test::Image;
 using kwz_test::TestCodec;
@@ -46,16 +47,6 @@ std::vector<Image> Screens(int width, int height, int count) {
   return frames;
 }
 
-BITMAPINFOHEADER Rgb(LONG width, LONG height, WORD bits, DWORD compression = BI_RGB) {
-  BITMAPINFOHEADER header = {};
-  header.biSize = sizeof(header);
-  header.biWidth = width;
-  header.biHeight = height;
-  header.biBitCount = bits;
-  header.biCompression = compression;
-  return header;
-}
-
 // --- Output descriptions: rows padded to 4 bytes; rejected ones keep the previous size ---
 
 struct FormatCase {
@@ -69,7 +60,7 @@ class OutputFormat : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(OutputFormat, SetsLayoutAndFrameSizeOrRejects) {
   CVideoDecoder decoder;
-  BITMAPINFOHEADER first = Rgb(64, 32, 32);
+  BITMAPINFOHEADER first = Dib(64, 32, 32);
   ASSERT_EQ(decoder.SetOutputFormat(&first), S_OK);
   const FormatCase& c = GetParam();
   EXPECT_EQ(decoder.SetOutputFormat(&c.header), c.result);
@@ -79,20 +70,20 @@ TEST_P(OutputFormat, SetsLayoutAndFrameSizeOrRejects) {
 
 INSTANTIATE_TEST_SUITE_P(
     Descriptions, OutputFormat,
-    ::testing::Values(FormatCase{Rgb(1366, 768, 32), S_OK, kFormatRgb32, 5464u * 768},
-                      FormatCase{Rgb(1366, 768, 24), S_OK, kFormatRgb24, 4100u * 768},
-                      FormatCase{Rgb(1023, 16, 16), S_OK, kFormatRgb16, 2048u * 16},
-                      FormatCase{Rgb(1280, -720, 24), S_OK, kFormatRgb24, 3840u * 720},
-                      FormatCase{Rgb(1280, 720, 8), E_FAIL, kFormatNone, 64u * 4 * 32},
-                      FormatCase{Rgb(1280, 720, 32, 3), E_FAIL, kFormatNone, 64u * 4 * 32},
-                      FormatCase{Rgb(0, 720, 32), E_FAIL, kFormatNone, 64u * 4 * 32},
-                      FormatCase{Rgb(65535, 65535, 32), E_FAIL, kFormatNone, 64u * 4 * 32}));
+    ::testing::Values(FormatCase{Dib(1366, 768, 32), S_OK, kFormatRgb32, 5464u * 768},
+                      FormatCase{Dib(1366, 768, 24), S_OK, kFormatRgb24, 4100u * 768},
+                      FormatCase{Dib(1023, 16, 16), S_OK, kFormatRgb16, 2048u * 16},
+                      FormatCase{Dib(1280, -720, 24), S_OK, kFormatRgb24, 3840u * 720},
+                      FormatCase{Dib(1280, 720, 8), E_FAIL, kFormatNone, 64u * 4 * 32},
+                      FormatCase{Dib(1280, 720, 32, 3), E_FAIL, kFormatNone, 64u * 4 * 32},
+                      FormatCase{Dib(0, 720, 32), E_FAIL, kFormatNone, 64u * 4 * 32},
+                      FormatCase{Dib(65535, 65535, 32), E_FAIL, kFormatNone, 64u * 4 * 32}));
 
 // Open fails for an unknown codec or a missing size, and after a rejected description nothing
 // is written: the caller sized its buffer for it.
 TEST(DecoderConfiguration, RefusalsOpenAndWriteNothing) {
   CVideoDecoder unknown;
-  BITMAPINFOHEADER header = Rgb(16, 16, 32);
+  BITMAPINFOHEADER header = Dib(16, 16, 32);
   unknown.SetOutputFormat(&header);
   unknown.SetCodecId(3);
   EXPECT_EQ(unknown.Open(), E_FAIL);
@@ -105,7 +96,7 @@ TEST(DecoderConfiguration, RefusalsOpenAndWriteNothing) {
 
   const std::vector<CodedFrame> coded = kwz_test::Encode(TestCodec::kMjpeg, Screens(100, 100, 1));
   Harness harness(TestCodec::kMjpeg, 100, 100);
-  BITMAPINFOHEADER eightBit = Rgb(100, 100, 8);
+  BITMAPINFOHEADER eightBit = Dib(100, 100, 8);
   ASSERT_EQ(harness.decoder.SetOutputFormat(&eightBit), E_FAIL);
   EXPECT_EQ(harness.DecodeFrame(coded[0]), 1);
   EXPECT_TRUE(harness.Untouched());
@@ -296,14 +287,14 @@ constexpr int kBlock = 100;
 // Only 32-bit blocks of a size open, and an open encoder codes only into room enough.
 TEST(EncoderSetup, OnlyThirtyTwoBitBlocksOfASizeOpenAndCodeIntoRoomEnough) {
   CVideoEncoder encoder;
-  BITMAPINFOHEADER rgb24 = Rgb(kBlock, kBlock, 24);
+  BITMAPINFOHEADER rgb24 = Dib(kBlock, kBlock, 24);
   EXPECT_EQ(encoder.SetInputFormat(&rgb24), E_FAIL);
   EXPECT_EQ(encoder.SetInputFormat(nullptr), E_FAIL);
   EXPECT_EQ(encoder.Open(), E_FAIL);  // no size yet
-  BITMAPINFOHEADER empty = Rgb(0, kBlock, 32);
+  BITMAPINFOHEADER empty = Dib(0, kBlock, 32);
   ASSERT_EQ(encoder.SetInputFormat(&empty), S_OK);
   EXPECT_EQ(encoder.Open(), E_FAIL);
-  BITMAPINFOHEADER block = Rgb(kBlock, kBlock, 32);
+  BITMAPINFOHEADER block = Dib(kBlock, kBlock, 32);
   ASSERT_EQ(encoder.SetInputFormat(&block), S_OK);
   EXPECT_EQ(encoder.InputFormat(), kwz_codec::kFormatRgb32);
   encoder.SetCodecId(kwz_codec::kCodecH264);
@@ -329,7 +320,7 @@ TEST(EncoderSetup, OnlyThirtyTwoBitBlocksOfASizeOpenAndCodeIntoRoomEnough) {
 // outside 1 to 100 changes nothing.
 TEST(EncoderQuality, BlocksDecodeCloseToTheSourceAndQualityTrades) {
   CVideoEncoder encoder;
-  BITMAPINFOHEADER block = Rgb(kBlock, kBlock, 32);
+  BITMAPINFOHEADER block = Dib(kBlock, kBlock, 32);
   ASSERT_EQ(encoder.SetInputFormat(&block), S_OK);
   const Image source = kwz_test::MakeScreen(kBlock, kBlock, 0);
   double previousPsnr = 99;

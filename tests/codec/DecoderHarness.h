@@ -21,8 +21,15 @@ inline std::string CodecName(const testing::TestParamInfo<TestCodec>& info) {
   return kNames[static_cast<int>(info.param)];
 }
 
-inline bool IsVpx(TestCodec codec) {
-  return codec == TestCodec::kVp8 || codec == TestCodec::kVp9;
+// A bitmap description of the given size and bit count.
+inline BITMAPINFOHEADER Dib(LONG width, LONG height, WORD bits, DWORD compression = BI_RGB) {
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof(header);
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biBitCount = bits;
+  header.biCompression = compression;
+  return header;
 }
 
 class Harness {
@@ -39,13 +46,7 @@ class Harness {
     decoder.Close();
     decoder.SetFrameRate(10);
     decoder.SetFlipRGB32(flip);
-    BITMAPINFOHEADER header = {};
-    header.biSize = sizeof(header);
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<WORD>(bits);
-    header.biCompression = BI_RGB;
+    BITMAPINFOHEADER header = Dib(width, height, static_cast<WORD>(bits));
     EXPECT_EQ(decoder.SetOutputFormat(&header), S_OK);
     decoder.SetCodecId(CodecIdOf(codec_));
     output.assign(decoder.FrameSize() + kGuardBytes, kGuard);
@@ -55,7 +56,8 @@ class Harness {
 
   // Decodes one coded frame as the presenter sends it (VP8/VP9 with their marker word).
   HRESULT DecodeFrame(const CodedFrame& frame) {
-    return DecodeBytes(IsVpx(codec_) ? WithVpxMarker(frame) : frame.data);
+    const bool vpx = codec_ == TestCodec::kVp8 || codec_ == TestCodec::kVp9;
+    return DecodeBytes(vpx ? WithVpxMarker(frame) : frame.data);
   }
 
   HRESULT DecodeBytes(const std::vector<std::uint8_t>& bytes) {

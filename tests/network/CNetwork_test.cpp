@@ -127,9 +127,11 @@ INSTANTIATE_TEST_SUITE_P(
                   0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Set-up faults raise, and leave neither a Winsock start-up nor a live endpoint behind.
-TEST(CNetwork, SetUpFaultsRaiseAndLeaveNothingBehind) {
-  const int startups = kwz_platform::WinsockStartupCount();
+// Every object balances its Winsock start-up, and a destroyed endpoint leaves no socket behind,
+// joined groups and all. Set-up faults raise, and leave neither a start-up nor a live endpoint.
+TEST(CNetwork, EveryObjectBalancesItsStartupAndItsSockets) {
+  StopEvent stop;
+  const int before = kwz_platform::WinsockStartupCount();
   const std::function<void()> faults[] = {
       [] {
         kwz_platform::FailNextWSAStartup(WSASYSNOTREADY);
@@ -140,16 +142,9 @@ TEST(CNetwork, SetUpFaultsRaiseAndLeaveNothingBehind) {
   };
   for (const auto& fault : faults) {
     EXPECT_THROW(fault(), exc_CNetwork);
-    EXPECT_EQ(kwz_platform::WinsockStartupCount(), startups);
+    EXPECT_EQ(kwz_platform::WinsockStartupCount(), before);
     EXPECT_EQ(CNetwork::GetLiveCount(), 0);
   }
-}
-
-// Every object balances its Winsock start-up, and a destroyed endpoint leaves no socket behind,
-// joined groups and all.
-TEST(CNetwork, EveryObjectBalancesItsStartupAndItsSockets) {
-  StopEvent stop;
-  const int before = kwz_platform::WinsockStartupCount();
   const int descriptors = kwz_test::OpenDescriptorCount();
   {
     auto unopened = std::make_unique<CNetwork>();

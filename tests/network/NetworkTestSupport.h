@@ -14,11 +14,9 @@ namespace kwz_test {
 
 class TestableNetwork : public CNetwork {
  public:
-  using CNetwork::m_bTunnelOption;
   using CNetwork::m_Endpoint;
   using CNetwork::m_EventSocket;
   using CNetwork::m_hEvents;
-  using CNetwork::m_hSharedMapping;
   using CNetwork::m_pSharedView;
 };
 

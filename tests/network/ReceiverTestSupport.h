@@ -88,11 +88,7 @@ inline std::vector<Bytes> Datagrams(presenter::RtpPacketizer& packetizer, const 
 inline presenter::RtpPacketizer::Options PacketizerOptions(std::uint16_t firstSequence = 100,
                                                            std::uint32_t ssrc = 0x11223344,
                                                            std::size_t payloadSize = 1000) {
-  presenter::RtpPacketizer::Options options;
-  options.firstSequence = firstSequence;
-  options.ssrc = ssrc;
-  options.payloadSize = payloadSize;
-  return options;
+  return {.ssrc = ssrc, .firstSequence = firstSequence, .payloadSize = payloadSize};
 }
 
 }  // namespace kwz_test
