@@ -15,7 +15,6 @@
 namespace {
 
 using kwz_codec::Vp9LargestStatedSize;
-using kwz_codec::Vp9Size;
 using kwz_test::CodedFrame;
 using kwz_test::Harness;
 using kwz_test::TestCodec;
@@ -126,7 +125,7 @@ class StatedSize : public ::testing::TestWithParam<SizeCase> {};
 
 TEST_P(StatedSize, IsReadFromTheHeaders) {
   const SizeCase& c = GetParam();
-  const Vp9Size size = Vp9LargestStatedSize(c.packet.data(), c.packet.size());
+  const auto size = Vp9LargestStatedSize(c.packet.data(), c.packet.size());
   EXPECT_EQ(size.width, c.width);
   EXPECT_EQ(size.height, c.height);
 }
