@@ -50,7 +50,7 @@ class Harness {
     EXPECT_EQ(decoder.SetOutputFormat(&header), S_OK);
     decoder.SetCodecId(CodecIdOf(codec_));
     output.assign(decoder.FrameSize() + kGuardBytes, kGuard);
-    stride = DibStride(width, bits);
+    stride = (width * bits + 31) / 32 * 4;  // rows padded to 4 bytes
     return decoder.Open();
   }
 

@@ -48,9 +48,4 @@ std::vector<std::uint8_t> WithVpxMarker(const CodedFrame& frame);
 double Psnr(const Image& source, const std::uint8_t* output, int stride, int bytesPerPixel,
             bool bottomUp);
 
-// Bytes per row of a DIB of the given width and bit count.
-inline int DibStride(int width, int bits) {
-  return (width * bits + 31) / 32 * 4;
-}
-
 }  // namespace kwz_test
