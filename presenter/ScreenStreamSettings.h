@@ -25,7 +25,7 @@ struct ScreenStreamSettings {
   // first frame.
   int refreshFrames = 50;
   int zlibLevel = 6;    // 1 (fastest) to 9 (smallest)
-  int jpegQuality = 0;  // 1 (best) to 100 (smallest); 0: the block encoder's own
+  int jpegQuality = 0;  // 1 (smallest) to 100 (finest); 0: the block encoder's own
 
   // Null when the combination is usable; otherwise what is wrong, for the user.
   const char* Problem() const;
