@@ -4,30 +4,25 @@
 
 namespace {
 
-TEST(CEvent, DefaultIsAutoResetAndNotSignalled) {
-  CEvent event;
-  EXPECT_FALSE(event.Poll());
-  EXPECT_TRUE(event.Set());
-  EXPECT_TRUE(event.Poll());
-  EXPECT_FALSE(event.Poll());  // consumed
-}
+// Auto-reset by default: a Set is consumed by one wait; manual-reset stays set until Reset; a
+// broken handle gives false, never true.
+TEST(CEvent, ResetKindsAndAFailingHandle) {
+  CEvent automatic;
+  EXPECT_FALSE(automatic.Poll());
+  EXPECT_TRUE(automatic.Set());
+  EXPECT_TRUE(automatic.Poll());
+  EXPECT_FALSE(automatic.Poll());
 
-TEST(CEvent, ManualResetStaysSetUntilReset) {
-  CEvent event(true);
-  event.Set();
-  EXPECT_TRUE(event.Wait(0));
-  EXPECT_TRUE(event.Wait(0));
-  event.Reset();
-  EXPECT_FALSE(event.Poll());
-}
-
-TEST(CEvent, AFailingHandleGivesFalseNotTrue) {
-  CEvent event(true);
-  event.Set();
-  ASSERT_TRUE(CloseHandle(event.GetHandle()));  // break it behind the wrapper's back
-  EXPECT_FALSE(event.Wait(0));
-  EXPECT_FALSE(event.Wait(10));
-  EXPECT_FALSE(event.Set());
+  CEvent manual(true);
+  manual.Set();
+  EXPECT_TRUE(manual.Wait(0));
+  EXPECT_TRUE(manual.Wait(0));
+  manual.Reset();
+  EXPECT_FALSE(manual.Poll());
+  manual.Set();
+  ASSERT_TRUE(CloseHandle(manual.GetHandle()));  // break it behind the wrapper's back
+  EXPECT_FALSE(manual.Wait(10));
+  EXPECT_FALSE(manual.Set());
 }
 
 }  // namespace

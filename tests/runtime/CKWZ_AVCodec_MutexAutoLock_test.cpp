@@ -29,15 +29,19 @@ char ProbeFromAnotherProcess(const char* name = kTestName) {
   return probe.Receive();
 }
 
-TEST(AVCodecMutex, SerialisesTwoProcesses) {
+// The guard waits for another process's holder; only the guard that locked releases (an Unlock
+// of another one does nothing).
+TEST(AVCodecMutex, SerialisesTwoProcessesAndOnlyTheLockingGuardReleases) {
   ChildProcess holder = kwz_test::StartCodecMutexHolder(kTestName);
   ASSERT_EQ(holder.Receive(), 'L');
   EXPECT_EQ(ProbeFromAnotherProcess(), 'N');
   holder.Send('U');
   CKWZ_AVCodec_MutexAutoLock lock(kTestName);
-  lock.Lock();  // blocks until the holder lets go
+  CKWZ_AVCodec_MutexAutoLock other(kTestName);  // same thread, never locked
+  lock.Lock();                                  // blocks until the holder lets go
   EXPECT_TRUE(lock.IsLocked());
   EXPECT_EQ(holder.Receive(0), 'R');  // its release came first
+  other.Unlock();
   EXPECT_EQ(ProbeFromAnotherProcess(), 'N');
   lock.Unlock();
   EXPECT_FALSE(lock.IsLocked());
@@ -45,45 +49,35 @@ TEST(AVCodecMutex, SerialisesTwoProcesses) {
   EXPECT_EQ(holder.Wait(), 0);
 }
 
-// Only the guard that locked releases: an Unlock of another one does nothing, and the owner's
-// destruction lets go.
-TEST(AVCodecMutex, OnlyTheLockingGuardReleases) {
-  {
-    CKWZ_AVCodec_MutexAutoLock owner(kTestName);
-    CKWZ_AVCodec_MutexAutoLock other(kTestName);  // same thread, never locked
-    owner.Lock();
-    ASSERT_TRUE(owner.IsLocked());
-    other.Unlock();
-    EXPECT_EQ(ProbeFromAnotherProcess(), 'N');
-  }
-  EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');
-}
-
+// A mutex abandoned by a killed holder: the caller proceeds unlocked and keeps nothing, and the
+// next Lock takes it.
 TEST(AVCodecMutex, FreeAgainAfterTheHolderIsKilled) {
   ChildProcess holder = kwz_test::StartCodecMutexHolder(kTestName);
   ASSERT_EQ(holder.Receive(), 'L');
   holder.Kill();
   {
     CKWZ_AVCodec_MutexAutoLock first(kTestName);
-    first.Lock();  // finds the mutex abandoned: the caller proceeds unlocked
+    first.Lock();
     EXPECT_FALSE(first.IsLocked());
-    first.Unlock();
   }
-  EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');  // not kept by the failed Lock either
+  EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');
   CKWZ_AVCodec_MutexAutoLock second(kTestName);
   second.Lock();
   EXPECT_TRUE(second.IsLocked());
-  second.Unlock();
 }
 
+// The default name is the one the codecs share; a locked guard's destruction lets go.
 TEST(AVCodecMutex, DefaultIsTheNameTheCodecsShare) {
-  CKWZ_AVCodec_MutexAutoLock mine(kTestName);  // exists, never locked
-  CKWZ_AVCodec_MutexAutoLock lock;
-  lock.Lock();
-  ASSERT_TRUE(lock.IsLocked());
-  // Only the held case: a codec elsewhere on the machine may take the free mutex at any time.
-  EXPECT_EQ(ProbeFromAnotherProcess(CKWZ_AVCodec_MutexAutoLock::kName), 'N');
-  EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');  // the tests' own name is another mutex
+  {
+    CKWZ_AVCodec_MutexAutoLock owner(kTestName);
+    owner.Lock();
+    CKWZ_AVCodec_MutexAutoLock lock;
+    lock.Lock();
+    ASSERT_TRUE(lock.IsLocked());
+    // Only the held case: a codec elsewhere on the machine may take the free mutex at any time.
+    EXPECT_EQ(ProbeFromAnotherProcess(CKWZ_AVCodec_MutexAutoLock::kName), 'N');
+  }
+  EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');
 }
 
 }  // namespace
