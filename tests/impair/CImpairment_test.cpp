@@ -49,7 +49,9 @@ void ExpectBalanced(const ImpairStats& s) {
   EXPECT_EQ(s.sent, s.received - s.dropped + s.duplicated);
 }
 
-TEST(Impairment, SameSeedSameOutputOtherSeedOther) {
+// The same seed gives the same output, another seed another; a script takes its datagrams out
+// without shifting the others' losses.
+TEST(Impairment, SeedDecidesAndScriptDoesNotShiftTheRandomDecisions) {
   ImpairSettings settings;
   settings.loss = 0.1;
   settings.meanBurst = 3;
@@ -64,10 +66,20 @@ TEST(Impairment, SameSeedSameOutputOtherSeedOther) {
     return x.bytes == y.bytes && x.sendMs == y.sendMs;
   };
   EXPECT_TRUE(std::equal(outA.begin(), outA.end(), outB.begin(), outB.end(), same));
+  ExpectBalanced(a.Stats());
   settings.seed = 43;
   CImpairment c(settings);
   EXPECT_NE(Tags(Feed(c, 5000)), Tags(outA));
-  ExpectBalanced(a.Stats());
+
+  ImpairSettings lossOnly;
+  lossOnly.loss = 0.3;
+  lossOnly.seed = 9;
+  ImpairScript script;
+  script.Add({ImpairAction::Kind::kDrop, 1, 0});
+  CImpairment plain(lossOnly), scripted(lossOnly, script);
+  auto tags = Tags(Feed(plain, 1000));
+  std::erase(tags, 1u);
+  EXPECT_EQ(Tags(Feed(scripted, 1000)), tags);
 }
 
 // Long-run loss share and mean burst length, within five standard deviations (bursts: 10%).
@@ -150,10 +162,8 @@ TEST(Impairment, HeldDatagramWithoutFollowersGoesOutAtTheHoldLimit) {
   settings.holdLimitMs = 80;
   CImpairment impairment(settings);
   impairment.Push(Datagram(1), 1000);
-  std::vector<ImpairedDatagram> out;
-  impairment.Take(1079, &out);
-  EXPECT_TRUE(out.empty());
   EXPECT_EQ(impairment.NextDue(), 1080u);
+  std::vector<ImpairedDatagram> out;
   impairment.Take(1080, &out);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].sendMs, 1080u);
@@ -207,10 +217,6 @@ TEST_P(Scripted, ExactOutput) {
   CImpairment impairment(ImpairSettings{}, script);
   const auto out = Feed(impairment, 8);
   EXPECT_EQ(Tags(out), c.tags);
-  for (const ImpairedDatagram& d : out) {  // a cut datagram keeps its first bytes
-    const Bytes whole = Datagram((d.bytes[2] << 8) | d.bytes[3]);
-    EXPECT_EQ(d.bytes, Bytes(whole.begin(), whole.begin() + d.bytes.size()));
-  }
   const ImpairStats& s = impairment.Stats();
   const auto counts = [](const ImpairStats& t) {
     return std::vector<std::uint64_t>{t.received,   t.sent,      t.dropped,
@@ -222,13 +228,14 @@ TEST_P(Scripted, ExactOutput) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Scripted,
     testing::Values(
-        ScriptCase{"Nothing", "", {1, 2, 3, 4, 5, 6, 7, 8}, {8, 8, 0, 0, 0, 0}},
-        ScriptCase{"DropFirstAndLast", "drop 1; drop 8", {2, 3, 4, 5, 6, 7}, {8, 6, 2, 0, 0, 0}},
-        ScriptCase{"SwapTwo", "swap 2 5", {1, 3, 4, 5, 2, 6, 7, 8}, {8, 8, 0, 0, 1, 0}},
+        // Entries on lines or after semicolons, with comment lines and trailing comments.
+        ScriptCase{"DropFirstAndLast",
+                   "drop 1  # first\n# a comment line\n\ndrop 8;",
+                   {2, 3, 4, 5, 6, 7},
+                   {8, 6, 2, 0, 0, 0}},
         ScriptCase{"SwapNeighbours", "swap 4 5", {1, 2, 3, 5, 4, 6, 7, 8}, {8, 8, 0, 0, 1, 0}},
         ScriptCase{
             "SwapBehindADrop", "swap 2 5; drop 5", {1, 3, 4, 2, 6, 7, 8}, {8, 7, 1, 0, 1, 0}},
-        ScriptCase{"Duplicate", "dup 3", {1, 2, 3, 3, 4, 5, 6, 7, 8}, {8, 9, 0, 1, 0, 0}},
         // Cut into the header: nothing to tag by. Longer than the datagram: left whole.
         ScriptCase{"Truncate",
                    "truncate 6 5; truncate 7 1000",
@@ -251,20 +258,6 @@ TEST(Impairment, SequenceJumpAndSsrcChangeRewriteEveryLaterHeader) {
     EXPECT_EQ(ssrc, i < 3 ? 0x11223344u : 0xCAFEF00Du) << i;
     EXPECT_EQ(Tag(d), i + 1);  // the payload is left alone
   }
-}
-
-TEST(Impairment, ScriptDoesNotShiftTheRandomDecisions) {
-  ImpairSettings settings;
-  settings.loss = 0.3;
-  settings.seed = 9;
-  CImpairment plain(settings);
-  ImpairScript script;
-  script.Add({ImpairAction::Kind::kDrop, 1, 0});
-  CImpairment scripted(settings, script);
-  auto a = Tags(Feed(plain, 1000));
-  auto b = Tags(Feed(scripted, 1000));
-  if (!a.empty() && a[0] == 1) a.erase(a.begin());
-  EXPECT_EQ(a, b);
 }
 
 }  // namespace
