@@ -1,7 +1,9 @@
 // Block modes: the grid, its buffers, and zlib and JPEG blocks landing in the bitmap.
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "tests/engine/SurfaceTestSupport.h"
 
@@ -10,41 +12,29 @@ namespace {
 
 constexpr std::uint32_t kZlib = 1;
 constexpr std::uint32_t kJpeg = 2;
+using Block = std::vector<std::uint8_t>;
 
 // A block's pixels in bitmap memory order: byte (row, column) = f(row, column).
-std::vector<std::uint8_t> PatternBlock(std::uint32_t rowBytes, std::uint32_t rows,
-                                       std::uint8_t seed) {
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(rowBytes) * rows);
-  for (std::uint32_t r = 0; r < rows; ++r) {
-    for (std::uint32_t c = 0; c < rowBytes; ++c) {
-      block[r * rowBytes + c] = static_cast<std::uint8_t>(seed + r * 7 + c);
-    }
+Block PatternBlock(std::uint32_t rowBytes, std::uint32_t rows, std::uint8_t seed) {
+  Block block(static_cast<std::size_t>(rowBytes) * rows);
+  for (std::size_t i = 0; i < block.size(); ++i) {
+    block[i] = static_cast<std::uint8_t>(seed + i / rowBytes * 7 + i % rowBytes);
   }
   return block;
 }
 
-// Whether the block at grid column bx, row by holds `block`, the block at grid index
-// `otherIndex` (when it is not that one) holds `other`, and every other byte is `fill`.
-::testing::AssertionResult OnlyBlockWrittenBesides(
-    const CBMPManager& surface, std::uint32_t bx, std::uint32_t by, std::uint32_t rowBytes,
-    std::uint32_t rows, const std::vector<std::uint8_t>& block, std::uint32_t otherIndex,
-    const std::vector<std::uint8_t>& other, std::uint8_t fill) {
-  const std::uint32_t perRow = surface.Stride() / rowBytes;
-  for (std::uint32_t row = 0; row < std::uint32_t(surface.SurfaceHeader().biHeight); ++row) {
-    for (std::uint32_t x = 0; x < surface.Stride(); ++x) {
-      const std::uint32_t index = row / rows * perRow + x / rowBytes;
-      const std::size_t at = (row % rows) * rowBytes + x % rowBytes;
-      const std::uint8_t expected = row / rows == by && x / rowBytes == bx  ? block[at]
-                                    : index == otherIndex && !other.empty() ? other[at]
-                                                                            : fill;
-      if (Row(surface, row)[x] != expected) {
-        return ::testing::AssertionFailure()
-               << "memory row " << row << " byte " << x << ": " << int(Row(surface, row)[x])
-               << " instead of " << int(expected);
-      }
-    }
+// Copies a block of 100 rows into a bitmap copy at grid column bx, row by.
+void Place(Block* bitmap, std::uint32_t stride, std::uint32_t bx, std::uint32_t by,
+           const Block& block) {
+  const std::size_t rowBytes = block.size() / 100;
+  for (std::size_t r = 0; r < 100; ++r) {
+    std::copy_n(&block[r * rowBytes], rowBytes,
+                &(*bitmap)[(by * 100 + r) * stride + bx * rowBytes]);
   }
-  return ::testing::AssertionSuccess();
+}
+
+bool AllWhite(const Block& bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
 }
 
 // A screen that grows within the same padded size keeps the bitmap and its picture; a new padded
@@ -61,37 +51,32 @@ TEST(BlockGrid, OnlyANewPaddedSizeStartsAWhiteBitmap) {
   EXPECT_EQ(SendBlock(surface, 0, MessageHeader(1024, 768, 4), 0, {}), 0);
   EXPECT_EQ(surface.BlockCount(), 88u);
   const auto white = Snapshot(surface);
-  ASSERT_EQ(white.size(), 1100u * 4 * 800);
-  EXPECT_TRUE(std::all_of(white.begin(), white.end(), [](std::uint8_t b) { return b == 0xFF; }));
+  EXPECT_EQ(white.size(), 1100u * 4 * 800);
+  EXPECT_TRUE(AllWhite(white));
 }
 
 // Messages that decode nothing must leave every byte of the bitmap as it was.
 TEST(BlockGrid, MessagesThatDecodeNothingLeaveTheBitmapAlone) {
   CBMPManager surface(100, 100);
   const BITMAPINFOHEADER header = MessageHeader(1366, 768, 1);
-  const auto block = PatternBlock(100, 100, 5);
-  const auto body = Zlib(block);
+  const auto body = Zlib(PatternBlock(100, 100, 5));
   ASSERT_EQ(SendBlock(surface, kZlib, header, 20, body), 10000);
-  const std::vector<std::uint8_t> before = Snapshot(surface);
+  const Block before = Snapshot(surface);
 
-  std::vector<std::uint8_t> corrupt = body;
+  Block corrupt = body;
   corrupt[corrupt.size() / 2] ^= 0x5A;
-  std::vector<std::uint8_t> truncated(body.begin(), body.begin() + body.size() / 2);
-  // Decompresses to more than the block holds.
-  std::vector<std::uint8_t> oversized = Zlib(std::vector<std::uint8_t>(10000 * 3, 0x11));
   // A bomb: under 64 KiB (one message) that inflates to 48 MiB; only the block's worth may be
   // inflated.
-  std::vector<std::uint8_t> bomb = Zlib(std::vector<std::uint8_t>(48u << 20, 0));
+  const Block bomb = Zlib(Block(48u << 20, 0));
   ASSERT_LT(bomb.size(), 65536u);
-  struct Case {
+  const struct {
     const char* what;
     std::uint32_t mode, index;
-    std::vector<std::uint8_t> body;
-  };
-  const Case cases[] = {
+    Block body;
+  } cases[] = {
       {"corrupt zlib stream", kZlib, 20, corrupt},
-      {"truncated zlib stream", kZlib, 20, truncated},
-      {"block larger than its buffer", kZlib, 20, oversized},
+      {"truncated zlib stream", kZlib, 20, Block(body.begin(), body.begin() + body.size() / 2)},
+      {"block larger than its buffer", kZlib, 20, Zlib(Block(10000 * 3, 0x11))},
       {"zlib bomb", kZlib, 20, bomb},
       {"empty body", kZlib, 20, {}},
       {"block index one past the grid", kZlib, 112, body},
@@ -99,7 +84,7 @@ TEST(BlockGrid, MessagesThatDecodeNothingLeaveTheBitmapAlone) {
       {"JPEG block on an 8-bit screen", kJpeg, 20, body},
       {"mode beyond the table", 9, 20, body},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(SendBlock(surface, c.mode, header, c.index, c.body), 0) << c.what;
     EXPECT_TRUE(Snapshot(surface) == before) << c.what;
   }
@@ -113,36 +98,34 @@ TEST(BlockGrid, ShortBlocksShowTheRestOfTheirOwnBuffer) {
   const auto other = PatternBlock(100, 100, 40);
   const auto broken = PatternBlock(100, 100, 77);
   // Every byte of `broken`, then a checksum that does not match.
-  std::vector<std::uint8_t> brokenBody = Zlib(broken);
+  Block brokenBody = Zlib(broken);
   brokenBody.back() ^= 0x01;
-  const std::vector<std::uint8_t> head(other.begin(), other.begin() + 4000);
-  const std::vector<std::uint8_t> shortHead(whole.begin(), whole.begin() + 6000);
-  const std::vector<std::uint8_t> zeros(10000, 0);
-
-  auto followedBy = [](std::vector<std::uint8_t> front, const std::vector<std::uint8_t>& rest) {
+  const Block head(other.begin(), other.begin() + 4000);
+  const Block shortHead(whole.begin(), whole.begin() + 6000);
+  auto followedBy = [](Block front, const Block& rest) {
     front.insert(front.end(), rest.begin() + front.size(), rest.end());
     return front;
   };
-  struct Case {
+  const struct {
     const char* what;
-    std::vector<std::vector<std::uint8_t>> before;  // bodies for block 4, in order
-    std::vector<std::uint8_t> behind;               // what shows behind the short block
-  };
-  const Case cases[] = {
-      {"a new grid", {}, zeros},
+    std::vector<Block> before;  // bodies for block 4, in order
+    Block behind;               // what shows behind the short block
+  } cases[] = {
+      {"a new grid", {}, Block(10000, 0)},
       {"a whole block", {Zlib(whole)}, whole},
       {"a whole block, then a broken one", {Zlib(whole), brokenBody}, broken},
-      {"a short block", {Zlib(shortHead)}, followedBy(shortHead, zeros)},
+      {"a short block", {Zlib(shortHead)}, followedBy(shortHead, Block(10000, 0))},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     CBMPManager surface(100, 100);
     // Another block decoded first must leave nothing of its own behind block 4.
     ASSERT_EQ(SendBlock(surface, kZlib, header, 1, Zlib(other)), 10000) << c.what;
     for (const auto& body : c.before) SendBlock(surface, kZlib, header, 4, body);
     EXPECT_EQ(SendBlock(surface, kZlib, header, 4, Zlib(head)), 4000) << c.what;
-    const std::vector<std::uint8_t> expected = followedBy(head, c.behind);
-    EXPECT_TRUE(OnlyBlockWrittenBesides(surface, 1, 1, 100, 100, expected, 1, other, 0xFF))
-        << c.what;
+    Block expected(300 * 200, 0xFF);
+    Place(&expected, 300, 1, 0, other);
+    Place(&expected, 300, 1, 1, followedBy(head, c.behind));
+    EXPECT_TRUE(Snapshot(surface) == expected) << c.what;
   }
 }
 
@@ -151,26 +134,121 @@ TEST(BlockGrid, ShortBlocksShowTheRestOfTheirOwnBuffer) {
 TEST(BlockGrid, UnpaintableOrImpossibleHeadersNeverCrash) {
   CBMPManager surface(100, 100);
   for (int bytesPerPixel : {2, 3}) {
-    const BITMAPINFOHEADER header = MessageHeader(300, 200, bytesPerPixel);
     const auto body = Zlib(PatternBlock(100u * bytesPerPixel, 100, 1));
-    EXPECT_GT(SendBlock(surface, kZlib, header, 0, body), 0) << bytesPerPixel;
+    EXPECT_GT(SendBlock(surface, kZlib, MessageHeader(300, 200, bytesPerPixel), 0, body), 0);
     EXPECT_EQ(surface.SurfaceHeader().biBitCount, 8 * bytesPerPixel);
-    const auto pixels = Snapshot(surface);
-    EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t b) { return b == 0xFF; }))
-        << bytesPerPixel;
+    EXPECT_TRUE(AllWhite(Snapshot(surface))) << bytesPerPixel;
   }
-
-  const BITMAPINFOHEADER good = MessageHeader(300, 200, 4);
-  ASSERT_EQ(SendBlock(surface, kZlib, good, 1, Zlib(PatternBlock(400, 100, 4))), 40000);
+  const auto body = Zlib(PatternBlock(400, 100, 4));
+  ASSERT_EQ(SendBlock(surface, kZlib, MessageHeader(300, 200, 4), 1, body), 40000);
   const auto before = Snapshot(surface);
   const BITMAPINFOHEADER bad = MessageHeader(65535, 65535, 4);
-  EXPECT_EQ(SendBlock(surface, kZlib, bad, 0, Zlib(PatternBlock(400, 100, 4))), 0);
+  EXPECT_EQ(SendBlock(surface, kZlib, bad, 0, body), 0);
   EXPECT_FALSE(surface.PrepareBlocks(bad));
   EXPECT_TRUE(Snapshot(surface) == before);
   // A surface built with an empty block size has no grid at all.
   CBMPManager empty(0, 100);
-  EXPECT_EQ(SendBlock(empty, kZlib, good, 0, Zlib(PatternBlock(400, 100, 4))), 0);
+  EXPECT_EQ(SendBlock(empty, kZlib, MessageHeader(300, 200, 4), 0, body), 0);
   EXPECT_EQ(empty.Pixels(), nullptr);
+}
+
+// A smooth 32-bit block of side x side in bitmap memory order, which JPEG keeps close.
+Block SmoothBlock(int side, int seed) {
+  Block block(static_cast<std::size_t>(side) * side * 4);
+  for (std::size_t i = 0; i < block.size(); i += 4) {
+    const int r = static_cast<int>(i / 4 / side), c = static_cast<int>(i / 4 % side);
+    block[i] = static_cast<std::uint8_t>(40 + c + seed);
+    block[i + 1] = static_cast<std::uint8_t>(60 + r + seed);
+    block[i + 2] = static_cast<std::uint8_t>(200 - r - c / 2);
+  }
+  return block;
+}
+
+// Largest difference of a colour byte between a 32-bit block and the bitmap region at grid
+// column bx, row by.
+int LargestDifference(const CBMPManager& surface, std::uint32_t bx, std::uint32_t by,
+                      const Block& block) {
+  int worst = 0;
+  for (std::uint32_t i = 0; i < 40000; ++i) {
+    const int got = Row(surface, by * 100 + i / 400, bx * 400)[i % 400];
+    if (i % 4 != 3) worst = std::max(worst, std::abs(got - int(block[i])));
+  }
+  return worst;
+}
+
+// The block coded at 4:2:0 by libjpeg, as a sender other than ours may code it.
+Block LibjpegBlock(const Block& block, JDIMENSION side = 100) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr errors{};
+  c.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = c.image_height = side;
+  c.input_components = 4;
+  c.in_color_space = JCS_EXT_BGRX;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 95, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < side) {
+    JSAMPROW row = const_cast<JSAMPROW>(&block[c.next_scanline * side * 4]);
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Block jpeg(out, out + size);
+  std::free(out);
+  return jpeg;
+}
+
+// Switching the coding of blocks within one geometry keeps the picture; the JPEG codec comes
+// with the first JPEG block, whose picture lands in its place; damaged or misfitting pictures
+// change nothing; and a short zlib block over a JPEG one shows the JPEG picture behind its rows.
+TEST(JpegBlocks, SwitchFromZlibBlocksKeepsThePicture) {
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  const auto zlibBlock = SmoothBlock(100, 30);
+  ASSERT_EQ(SendBlock(surface, kZlib, header, 0, Zlib(zlibBlock)), 40000);
+  EXPECT_FALSE(surface.HasBlockEncoder());
+  const std::uint8_t* pixels = surface.Pixels();
+
+  const auto jpegBlock = SmoothBlock(100, 0);
+  const auto good = LibjpegBlock(jpegBlock);
+  EXPECT_EQ(SendBlock(surface, kJpeg, header, 5, good), 40000);
+  EXPECT_TRUE(surface.HasBlockDecoder());
+  EXPECT_TRUE(surface.HasBlockEncoder());
+  EXPECT_EQ(surface.Pixels(), pixels);
+  EXPECT_EQ(LargestDifference(surface, 0, 0, zlibBlock), 0);
+  // Another coder's rounding of the colour conversion adds a little to the quantisation.
+  EXPECT_LE(LargestDifference(surface, 2, 1, jpegBlock), 16);
+  EXPECT_EQ(Row(surface, 100, 0)[0], 0xFF);  // a neighbour is untouched
+
+  const Block before = Snapshot(surface);
+  for (const auto& body : {Block(good.begin(), good.begin() + 40),
+                           LibjpegBlock(SmoothBlock(48, 0), 48), Block(700, 0x3C)}) {
+    EXPECT_EQ(SendBlock(surface, kJpeg, header, 1, body), 0);
+    EXPECT_TRUE(Snapshot(surface) == before);
+  }
+  const Block head(400 * 30, 0x42);
+  EXPECT_EQ(SendBlock(surface, kZlib, header, 5, Zlib(head)), 400 * 30);
+  for (std::uint32_t row = 100; row < 200; ++row) {
+    const std::uint8_t* want = row < 130 ? head.data() : &before[row * surface.Stride() + 800];
+    EXPECT_TRUE(std::equal(want, want + 400, Row(surface, row, 800))) << "row " << row;
+  }
+}
+
+// The encoder opened beside the decoder is part of the configuration: a block size it cannot
+// code fails the grid and keeps what was there.
+TEST(JpegBlocks, BlockEncoderThatCannotOpenFailsTheGrid) {
+  CBMPManager surface(10000, 100);  // wider than any picture the codecs take
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  ASSERT_GT(SendBlock(surface, kZlib, header, 0, Zlib(Block(4000000, 7))), 0);
+  const auto before = Snapshot(surface);
+  EXPECT_EQ(SendBlock(surface, kJpeg, MessageHeader(20000, 200, 4), 0, {1, 2, 3}), 0);
+  EXPECT_FALSE(surface.HasBlockEncoder());
+  EXPECT_FALSE(surface.HasBlockDecoder());
+  EXPECT_TRUE(Snapshot(surface) == before);
 }
 
 }  // namespace
