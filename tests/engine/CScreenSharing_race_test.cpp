@@ -64,11 +64,7 @@ TEST_F(EngineThreads, ControllerReadersAndTheEngineThreadRunTogether) {
     engine_->SetStretch(false);
     engine_->SetWindow(window_->Get());
     failedCalls += !engine_->Start();
-    EXPECT_TRUE(WaitUntil([&] {
-      RECT r{};
-      engine_->GetScreenRect(&r);
-      return r.right == kWidth && r.bottom == kHeight;
-    }));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsRect(kWidth, kHeight); }));
     EXPECT_EQ(failedCalls, 0);
   }  // the jthreads stop and join here
   EXPECT_TRUE(engine_->Stop());

@@ -34,23 +34,15 @@ inline std::vector<std::uint32_t> Picture(int width, int height, std::uint32_t s
 inline std::vector<Bytes> ZlibBlocks(const std::vector<std::uint32_t>& picture, int width,
                                      int height) {
   const int columns = width / kBlock;
-  const int rows = height / kBlock;
   std::vector<Bytes> bodies;
-  for (int index = 0; index < columns * rows; ++index) {
-    const int gridColumn = index % columns;
-    const int gridRow = index / columns;
+  for (int index = 0; index < columns * (height / kBlock); ++index) {
     Bytes raw;
-    raw.reserve(kBlock * kBlock * 4);
-    for (int k = 0; k < kBlock; ++k) {
-      const int y = height - 1 - (gridRow * kBlock + k);
-      for (int c = 0; c < kBlock; ++c) {
-        const std::uint32_t p =
-            picture[static_cast<std::size_t>(y) * width + gridColumn * kBlock + c];
-        raw.push_back(static_cast<std::uint8_t>(p));
-        raw.push_back(static_cast<std::uint8_t>(p >> 8));
-        raw.push_back(static_cast<std::uint8_t>(p >> 16));
-        raw.push_back(0);
-      }
+    for (int k = 0; k < kBlock * kBlock; ++k) {
+      const int y = height - 1 - (index / columns * kBlock + k / kBlock);
+      const std::uint32_t p =
+          picture[static_cast<std::size_t>(y) * width + index % columns * kBlock + k % kBlock];
+      raw.insert(raw.end(), {static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(p >> 8),
+                             static_cast<std::uint8_t>(p >> 16), 0});
     }
     bodies.push_back(Zlib(raw));
   }
@@ -58,29 +50,33 @@ inline std::vector<Bytes> ZlibBlocks(const std::vector<std::uint32_t>& picture, 
 }
 
 // A geometry-only message (stream mode 0): it sets the screen's size and paints nothing.
-inline presenter::ScreenMessageFields Geometry(std::uint16_t width, std::uint16_t height,
-                                               std::uint8_t bytesPerPixel = 4) {
+inline presenter::ScreenMessageFields Geometry(std::uint16_t width, std::uint16_t height) {
   presenter::ScreenMessageFields fields;
   fields.streamMode = 0;
-  fields.bytesPerPixel = bytesPerPixel;
+  fields.bytesPerPixel = 4;
   fields.width = width;
   fields.height = height;
   return fields;
 }
 
+// A zlib block at 32 bits, with the cursor, if any.
 inline presenter::ScreenMessageFields BlockFields(std::uint16_t width, std::uint16_t height,
                                                   std::uint16_t index,
                                                   std::uint16_t cursorX = presenter::kNoCursor,
                                                   std::uint16_t cursorY = presenter::kNoCursor) {
-  presenter::ScreenMessageFields fields;
+  presenter::ScreenMessageFields fields = Geometry(width, height);
   fields.streamMode = 1;
-  fields.bytesPerPixel = 4;
-  fields.width = width;
-  fields.height = height;
   fields.blockIndex = index;
   fields.cursorX = cursorX;
   fields.cursorY = cursorY;
   return fields;
+}
+
+// Whether the engine's screen rectangle is {0, 0, width, height}.
+inline bool ShowsRect(const CScreenSharing& engine, LONG width, LONG height) {
+  RECT r{-1, -1, -1, -1};
+  engine.GetScreenRect(&r);
+  return r.left == 0 && r.top == 0 && r.right == width && r.bottom == height;
 }
 
 // The engine as the control sets it up, but on 127.0.0.1 and a free even port.
@@ -106,26 +102,20 @@ class EngineOnLoopback : public ::testing::Test {
     window_.reset();
   }
 
-  // Sends every block of picture (kWidth x kHeight), the last one carrying the cursor.
+  // Sends every block of picture (kWidth x kHeight), each with the cursor.
   void SendPicture(const std::vector<std::uint32_t>& picture,
                    std::uint16_t cursorX = presenter::kNoCursor,
                    std::uint16_t cursorY = presenter::kNoCursor) {
     const std::vector<Bytes> blocks = ZlibBlocks(picture, kWidth, kHeight);
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-      const bool last = i + 1 == blocks.size();
-      sender_->Send(
-          BlockFields(kWidth, kHeight, static_cast<std::uint16_t>(i),
-                      last ? cursorX : presenter::kNoCursor, last ? cursorY : presenter::kNoCursor),
-          blocks[i]);
+    for (std::uint16_t i = 0; i < blocks.size(); ++i) {
+      sender_->Send(BlockFields(kWidth, kHeight, i, cursorX, cursorY), blocks[i]);
     }
   }
   bool WindowShows(const std::vector<std::uint32_t>& picture) const {
     return window_->Pixels() == picture;
   }
-  RECT ScreenRect() const {
-    RECT r{-1, -1, -1, -1};
-    engine_->GetScreenRect(&r);
-    return r;
+  bool ShowsRect(LONG width, LONG height) const {
+    return kwz_test::ShowsRect(*engine_, width, height);
   }
 
   USHORT port_ = 0;

@@ -46,28 +46,9 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10
   return true;
 }
 
-// An even UDP port that nothing on 127.0.0.1 holds right now (the endpoint refuses odd ones).
-inline USHORT FreeEvenPort() {
-  WSADATA data;
-  WSAStartup(MAKEWORD(2, 2), &data);
-  USHORT port = 0;
-  for (int attempt = 0; attempt < 64 && port == 0; ++attempt) {
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = inet_addr("127.0.0.1");
-    if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
-      const USHORT bound = BoundPort(s);
-      if (bound % 2 == 0) port = bound;
-    }
-    closesocket(s);
-  }
-  WSACleanup();
-  return port;
-}
-
-// Whether a socket without SO_REUSEADDR can bind address:port, i.e. whether nothing holds it.
-inline bool CanBind(const char* address, USHORT port) {
+// Whether a socket without SO_REUSEADDR can bind address:port (0: any), i.e. whether nothing
+// holds it; *bound, if given, gets the port it had.
+inline bool CanBind(const char* address, USHORT port, USHORT* bound = nullptr) {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
   SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
@@ -75,10 +56,20 @@ inline bool CanBind(const char* address, USHORT port) {
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
   local.sin_addr.s_addr = inet_addr(address);
-  const bool bound = bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  const bool ok = bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  if (ok && bound != nullptr) *bound = BoundPort(s);
   closesocket(s);
   WSACleanup();
-  return bound;
+  return ok;
+}
+
+// An even UDP port that nothing on 127.0.0.1 holds right now (the endpoint refuses odd ones).
+inline USHORT FreeEvenPort() {
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    USHORT port = 0;
+    if (CanBind("127.0.0.1", 0, &port) && port % 2 == 0) return port;
+  }
+  return 0;
 }
 
 // The presenter's side of the tests: screen messages cut into RTP datagrams and sent to one
@@ -86,7 +77,11 @@ inline bool CanBind(const char* address, USHORT port) {
 class ScreenSender {
  public:
   ScreenSender(const char* address, USHORT port, std::uint16_t firstSequence = 1)
-      : address_(address), port_(port), packetizer_(Options(firstSequence)) {}
+      : address_(address), port_(port), packetizer_([firstSequence] {
+          presenter::RtpPacketizer::Options options;
+          options.firstSequence = firstSequence;
+          return options;
+        }()) {}
 
   // Cuts the message into datagrams without sending them.
   std::vector<Bytes> Datagrams(const presenter::ScreenMessageFields& fields, const Bytes& body) {
@@ -109,12 +104,6 @@ class ScreenSender {
   }
 
  private:
-  static presenter::RtpPacketizer::Options Options(std::uint16_t firstSequence) {
-    presenter::RtpPacketizer::Options options;
-    options.firstSequence = firstSequence;
-    return options;
-  }
-
   const char* address_;
   USHORT port_;
   LoopbackSender socket_;
