@@ -25,10 +25,6 @@
 namespace kwz_test {
 namespace {
 
-std::string Failed(const char* step) {
-  return std::string(step) + ": " + std::strerror(errno);
-}
-
 sockaddr_in Ipv4(const char* dotted) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -36,39 +32,21 @@ sockaddr_in Ipv4(const char* dotted) {
   return address;
 }
 
-}  // namespace
-
-bool EnterPrivateLoopbackNetwork(std::string* why) {
-  if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-    *why = Failed("unshare");
-    return false;
-  }
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  if (s < 0) {
-    *why = Failed("socket");
-    return false;
-  }
+// False, the failing step written to stderr, when the machine allows no unprivileged namespaces.
+bool EnterPrivateHost() {
+  const char* step = "unshare";
+  const int s = unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0 ? socket(AF_INET, SOCK_DGRAM, 0) : -1;
   ifreq request{};
   std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-  bool ok = ioctl(s, SIOCGIFFLAGS, &request) == 0;
+  bool ok = s >= 0 && ioctl(s, SIOCGIFFLAGS, &request) == 0;
   request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP | IFF_RUNNING);
-  ok = ok && ioctl(s, SIOCSIFFLAGS, &request) == 0;
-  if (!ok) {
-    *why = Failed("bringing lo up");
-    close(s);
-    return false;
-  }
-  // A host address besides 127.0.0.1, as a machine has on its network card: endpoints opened on
-  // 0.0.0.0 join their groups on the host's first such address.
+  ok = ok && (step = "bringing lo up", ioctl(s, SIOCSIFFLAGS, &request) == 0);
+  // A host address besides 127.0.0.1, as a machine has on its network card.
   ifreq alias{};
   std::strncpy(alias.ifr_name, "lo:1", IFNAMSIZ - 1);
   const sockaddr_in host = Ipv4(kPrivateHostAddress);
   std::memcpy(&alias.ifr_addr, &host, sizeof host);
-  if (ioctl(s, SIOCSIFADDR, &alias) != 0) {
-    *why = Failed("host address");
-    close(s);
-    return false;
-  }
+  ok = ok && (step = "host address", ioctl(s, SIOCSIFADDR, &alias) == 0);
   // Joins with the default interface pick it by the route to the group.
   rtentry route{};
   const sockaddr_in destination = Ipv4("224.0.0.0");
@@ -78,21 +56,11 @@ bool EnterPrivateLoopbackNetwork(std::string* why) {
   char device[] = "lo";
   route.rt_dev = device;
   route.rt_flags = RTF_UP;
-  if (ioctl(s, SIOCADDRT, &route) != 0 && errno != EEXIST) {
-    *why = Failed("multicast route");
-    close(s);
-    return false;
-  }
-  close(s);
-  return true;
-}
-
-bool EnterPrivateHost() {
-  std::string why;
-  if (!EnterPrivateLoopbackNetwork(&why)) {
-    std::fprintf(stderr, "no private network namespace: %s\n", why.c_str());
-    return false;
-  }
+  ok = ok && (step = "multicast route", ioctl(s, SIOCADDRT, &route) == 0 || errno == EEXIST);
+  if (!ok)
+    std::fprintf(stderr, "no private network namespace: %s: %s\n", step, std::strerror(errno));
+  if (s >= 0) close(s);
+  if (!ok) return false;
   kwz_platform::SetHostResolver([](const char*, std::vector<std::uint32_t>* addresses) {
     addresses->push_back(inet_addr(kPrivateHostAddress));
     return true;
@@ -100,29 +68,24 @@ bool EnterPrivateHost() {
   return true;
 }
 
+}  // namespace
+
 // /proc/net/igmp lists each device on a line that starts with its index, followed by one
 // tab-indented line per group, the group printed as the hexadecimal of its network-order word.
 std::vector<std::uint32_t> JoinedGroups(const char* device) {
   std::vector<std::uint32_t> groups;
   std::ifstream table("/proc/net/igmp");
-  std::string line;
   bool inDevice = false;
-  while (std::getline(table, line)) {
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string first, second;
+    fields >> first >> second;
     if (line.empty()) continue;
     if (line[0] != '\t' && line[0] != ' ') {
-      std::istringstream fields(line);
-      std::string index, name;
-      fields >> index >> name;
-      inDevice = name == device;
-      continue;
+      inDevice = second == device;
+    } else if (inDevice) {
+      groups.push_back(ntohl(static_cast<std::uint32_t>(std::strtoul(first.c_str(), nullptr, 16))));
     }
-    if (!inDevice) continue;
-    std::istringstream fields(line);
-    std::string hex;
-    fields >> hex;
-    const std::uint32_t networkWord =
-        static_cast<std::uint32_t>(std::strtoul(hex.c_str(), nullptr, 16));
-    groups.push_back(ntohl(networkWord));
   }
   return groups;
 }
