@@ -36,16 +36,11 @@ class TestWindow {
     std::vector<std::uint32_t> pixels;
     int width = 0, height = 0;
     EXPECT_TRUE(kwz_platform::ReadWindowPixels(m_window, &pixels, &width, &height));
-    m_width = width;
     return pixels;
-  }
-  std::uint32_t At(const std::vector<std::uint32_t>& pixels, int x, int y) const {
-    return pixels[static_cast<std::size_t>(y) * m_width + x];
   }
 
  private:
   HWND m_window;
-  mutable int m_width = 0;
 };
 
 // Records every size reported; the engine calls it from its own thread.
