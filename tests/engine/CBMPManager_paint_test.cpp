@@ -8,7 +8,6 @@
 #include <tuple>
 #include <utility>
 
-#include "tests/engine/PaintTestSupport.h"
 #include "tests/engine/SurfaceTestSupport.h"
 #include "tests/platform/AreaAverage.h"
 

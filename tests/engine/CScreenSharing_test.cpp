@@ -1,20 +1,30 @@
 // The engine over loopback: where Setup opens, what a failed or repeated Setup leaves, the
-// cursor of the last message over the picture and the body buffer's growth. (Loss counts are
+// cursor of the last message over the picture, the body buffer's growth, the threads that call
+// it at once, and a tunnel in place of its socket. (Loss counts are
 // the control's tests', the screen's size reports the end-to-end tests'.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
+#include "network/ITunnel.h"
+#include "platform/kernel.h"
+#include "platform/widestring.h"
 #include "runtime/base_exception.h"
 #include "tests/engine/EngineFixture.h"
 
 namespace kwz_test {
 namespace {
 
-using EngineSetup = EngineOnLoopback;
-
 // Setup opens the given address only; a second Setup replaces the endpoint.
-TEST_F(EngineSetup, OpensTheGivenAddressOnlyAndASecondSetupReplacesIt) {
+TEST_F(EngineOnLoopback, OpensTheGivenAddressOnlyAndASecondSetupReplacesIt) {
   EXPECT_TRUE(ShowsRect(0, 0));
   ASSERT_EQ(engine_->Setup(), S_OK);
   EXPECT_FALSE(CanBind("127.0.0.1", port_));
@@ -31,7 +41,7 @@ TEST_F(EngineSetup, OpensTheGivenAddressOnlyAndASecondSetupReplacesIt) {
 
 // An endpoint that cannot open fails Setup, and Start still runs timed draws; an address that
 // is missing or malformed raises and leaves a startable engine.
-TEST_F(EngineSetup, FailedOpenStillStartsAndBadAddressesRaise) {
+TEST_F(EngineOnLoopback, FailedOpenStillStartsAndBadAddressesRaise) {
   engine_->SetClock(&VirtualClock::Now);
   for (const auto& [port, address] :
        {std::pair<DWORD, const char*>{0, "192.0.2.1"}, {60005, "127.0.0.1"}}) {
@@ -58,7 +68,7 @@ TEST_F(EngineSetup, FailedOpenStillStartsAndBadAddressesRaise) {
 
 // The icon changes some pixels in its square around the last message's cursor and nothing
 // outside it; a message without a cursor takes it away at the next paint.
-TEST_F(EngineSetup, CursorOfTheLastMessageIsDrawnOverThePicture) {
+TEST_F(EngineOnLoopback, CursorOfTheLastMessageIsDrawnOverThePicture) {
   ASSERT_EQ(engine_->Setup(), S_OK);
   const POINT hotSpot = engine_->Surface()->CursorHotSpot();
   ASSERT_TRUE(engine_->Start());
@@ -83,7 +93,7 @@ TEST_F(EngineSetup, CursorOfTheLastMessageIsDrawnOverThePicture) {
 
 // The body buffer grows to the announced image only within the packet limits; a small message
 // behind each shows that it was dealt with.
-TEST_F(EngineSetup, BodyBufferGrowsToTheAnnouncedImageWithinThePacketLimits) {
+TEST_F(EngineOnLoopback, BodyBufferGrowsToTheAnnouncedImageWithinThePacketLimits) {
   ASSERT_EQ(engine_->Setup(), S_OK);
   EXPECT_EQ(engine_->BodyCapacity(), CScreenSharing::kBodyBufferSize);
   const struct {
@@ -100,6 +110,154 @@ TEST_F(EngineSetup, BodyBufferGrowsToTheAnnouncedImageWithinThePacketLimits) {
     ASSERT_TRUE(engine_->Stop());
     EXPECT_EQ(engine_->BodyCapacity(), step.capacity);
   }
+}
+
+// The three threads of a running engine at once: the control's thread setting up, starting and
+// stopping it, the remote-control thread reading the screen rectangle and the control reading
+// the loss counters, and the engine's own thread receiving a stream that never pauses.
+TEST_F(EngineOnLoopback, ControllerReadersAndTheEngineThreadRunTogether) {
+  const auto picture = Picture(kWidth, kHeight, 9);
+  const std::vector<Bytes> blocks = ZlibBlocks(picture, kWidth, kHeight);
+  ASSERT_EQ(engine_->Setup(), S_OK);
+
+  std::atomic<int> badRects{0};
+  std::atomic<int> badReports{0};
+  std::atomic<unsigned> passesOfThePresenter{0};
+  {
+    std::jthread presenter([&](std::stop_token stop) {
+      ScreenSender sender("127.0.0.1", port_);
+      for (unsigned n = 0; !stop.stop_requested(); ++n) {
+        const std::uint16_t index = static_cast<std::uint16_t>(n % blocks.size());
+        sender.Send(BlockFields(kWidth, kHeight, index, 40, 30), blocks[index]);
+        passesOfThePresenter.store(n);
+        std::this_thread::yield();
+      }
+    });
+    std::jthread reader([&](std::stop_token stop) {
+      while (!stop.stop_requested()) {
+        RECT r{};
+        engine_->GetScreenRect(&r);
+        const bool empty = r.right == 0 && r.bottom == 0;
+        const bool screen = r.right == kWidth && r.bottom == kHeight;
+        if (r.left != 0 || r.top != 0 || !(empty || screen)) badRects.fetch_add(1);
+        const std::string report = Narrow(engine_->GetPacketLossReport().c_str());
+        if (report.find('/') == std::string::npos) badReports.fetch_add(1);
+      }
+    });
+
+    // The control's thread: new set-ups, starts and stops while the stream flows; each round
+    // lasts until the presenter has sent another picture's worth of blocks.
+    int failedCalls = 0;
+    for (int round = 0; round < 8; ++round) {
+      failedCalls += !engine_->Start();
+      engine_->SetStretch(round % 2 == 0);
+      engine_->SetWindow(round % 3 == 2 ? nullptr : window_->Get());
+      const unsigned from = passesOfThePresenter.load();
+      WaitUntil([&] { return passesOfThePresenter.load() >= from + blocks.size(); });
+      if (round % 2 == 1) {
+        failedCalls += engine_->Setup() != S_OK;  // stops the thread itself
+      } else {
+        failedCalls += !engine_->Stop();
+      }
+    }
+    // After the churn the engine still follows the stream.
+    engine_->SetStretch(false);
+    engine_->SetWindow(window_->Get());
+    failedCalls += !engine_->Start();
+    EXPECT_TRUE(WaitUntil([&] { return ShowsRect(kWidth, kHeight); }));
+    EXPECT_EQ(failedCalls, 0);
+  }  // the jthreads stop and join here
+  EXPECT_TRUE(engine_->Stop());
+  EXPECT_EQ(badRects.load(), 0);
+  EXPECT_EQ(badReports.load(), 0);
+}
+
+// A datagram tunnel of the tests' own in place of the engine's socket.
+class QueueTunnel final : public ITunnel {
+ public:
+  QueueTunnel() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  ~QueueTunnel() { CloseHandle(event_); }
+
+  void Reserved0() override { ADD_FAILURE(); }
+  int Receive(BYTE* buffer, int capacity, TunnelAddress*) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    const int length = std::min(capacity, static_cast<int>(pending_.size()));
+    std::memcpy(buffer, pending_.data(), static_cast<std::size_t>(length));
+    pending_.clear();
+    return length;
+  }
+  void Reserved2() override { ADD_FAILURE(); }
+  int Send(const BYTE*, int length, TunnelAddress) override { return length; }
+  HANDLE GetEvent() override { return event_; }
+  void Reserved5() override { ADD_FAILURE(); }
+  void SetOption(BYTE) override {}
+
+  void Deliver(const Bytes& datagram) {  // one at a time
+    std::lock_guard<std::mutex> guard(lock_);
+    pending_ = datagram;
+    SetEvent(event_);
+  }
+
+ private:
+  HANDLE event_;
+  std::mutex lock_;
+  Bytes pending_;
+};
+
+// Records what the engine asks of it, all on the control's (the test's) thread. Instances live
+// until the factory goes, so a released one that were still used would not crash the test.
+struct RecordingFactory : ITunnelFactory {
+  ITunnel* CreateReceiver(TunnelAddress local) override {
+    locals.push_back(local);
+    tunnels.push_back(std::make_unique<QueueTunnel>());
+    return tunnels.back().get();
+  }
+  ITunnel* CreateSender() override {
+    ADD_FAILURE() << "the engine never sends";
+    return nullptr;
+  }
+  void Release(ITunnel* tunnel) override { released.push_back(tunnel); }
+
+  std::vector<TunnelAddress> locals;
+  std::vector<std::unique_ptr<QueueTunnel>> tunnels;
+  std::vector<ITunnel*> released;
+};
+
+// The engine's TearDown resets it before the factory goes.
+class EngineTunnel : public EngineOnLoopback {
+ protected:
+  void SetUp() override {
+    EngineOnLoopback::SetUp();
+    engine_->m_pTunnelFactory = &factory_;
+  }
+
+  RecordingFactory factory_;
+};
+
+// Stop, a second Setup and the destructor each hand back the tunnel they find, once, whether it
+// was started or not.
+TEST_F(EngineTunnel, AttachesInsteadOfJoiningAndHandsEachTunnelBackOnce) {
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  ASSERT_EQ(factory_.tunnels.size(), 1u);
+  EXPECT_EQ(factory_.locals[0].address, 0u);
+  EXPECT_EQ(factory_.locals[0].port, port_);
+  // The socket stays unbound: the tunnel carries the stream, and there is nothing to join on.
+  EXPECT_TRUE(CanBind("127.0.0.1", port_));
+  ASSERT_TRUE(engine_->Start());
+  factory_.tunnels[0]->Deliver(sender_->Datagrams(Geometry(640, 480), {}).at(0));
+  EXPECT_TRUE(WaitUntil([&] { return ShowsRect(640, 480); }));
+  EXPECT_TRUE(factory_.released.empty());
+
+  ASSERT_EQ(engine_->Setup(), S_OK);
+  ASSERT_EQ(factory_.tunnels.size(), 2u);
+  EXPECT_EQ(factory_.released, std::vector<ITunnel*>{factory_.tunnels[0].get()});
+  ASSERT_TRUE(engine_->Start());
+  EXPECT_TRUE(engine_->Stop());
+  ASSERT_EQ(engine_->Setup(), S_OK);  // never started
+  engine_.reset();
+  EXPECT_EQ(factory_.released,
+            (std::vector<ITunnel*>{factory_.tunnels[0].get(), factory_.tunnels[1].get(),
+                                   factory_.tunnels[2].get()}));
 }
 
 }  // namespace

@@ -18,7 +18,6 @@
 #include "presenter/CScreenStreamer.h"
 #include "presenter/SyntheticDesktop.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/engine/PaintTestSupport.h"
 #include "tests/presenter/ViewerHarness.h"
 
 namespace kwz_test {

@@ -10,8 +10,6 @@
 
 #include "engine/CScreenSharing.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "tests/engine/PaintTestSupport.h"
-#include "tests/engine/SurfaceTestSupport.h"
 
 namespace kwz_test {
 

@@ -27,7 +27,7 @@
 #include "platform/winsock.h"
 #include "presenter/RtpPacketizer.h"
 #include "presenter/ScreenMessageWriter.h"
-#include "tests/engine/PaintTestSupport.h"
+#include "tests/engine/SurfaceTestSupport.h"
 #include "tests/network/NetworkTestSupport.h"
 
 namespace kwz_test {

@@ -1,5 +1,6 @@
 // The relay's decisions on a virtual clock: a datagram a millisecond, tagged with its arrival
-// number, so that what comes out can be traced back to what went in.
+// number, so that what comes out can be traced back to what went in; and script texts that
+// must be refused whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -82,56 +83,49 @@ TEST(Impairment, SeedDecidesAndScriptDoesNotShiftTheRandomDecisions) {
   EXPECT_EQ(Tags(Feed(scripted, 1000)), tags);
 }
 
-// Long-run loss share and mean burst length, within five standard deviations (bursts: 10%).
-class LossRate : public testing::TestWithParam<std::pair<double, double>> {};
+// Long-run loss share, mean burst length and share of copies, within five standard deviations
+// (bursts: 10%); a copy follows its original, and nothing else changes the order.
+class Rates : public testing::TestWithParam<std::tuple<double, double, double>> {};
 
-TEST_P(LossRate, ShareAndBurstLengthAsAsked) {
+TEST_P(Rates, LossBurstsAndCopiesAsAsked) {
   constexpr std::uint32_t kCount = 200000;
   ImpairSettings settings;
-  std::tie(settings.loss, settings.meanBurst) = GetParam();
+  std::tie(settings.loss, settings.meanBurst, settings.duplicate) = GetParam();
   settings.seed = 7;
   CImpairment impairment(settings);
-  const auto tags = Tags(Feed(impairment, kCount));
-  std::uint64_t lost = 0, bursts = 0;
+  std::uint64_t lost = 0, bursts = 0, doubled = 0;
   std::uint32_t expected = 1;
-  for (std::uint32_t tag : tags) {
-    ASSERT_GE(tag, expected);  // nothing but loss: order kept
+  for (std::uint32_t tag : Tags(Feed(impairment, kCount))) {
+    if (tag + 1 == expected) {
+      ++doubled;
+      continue;
+    }
+    ASSERT_GE(tag, expected);
     if (tag > expected) ++bursts;
     lost += tag - expected;
     expected = tag + 1;
   }
   lost += kCount + 1 - expected;
   EXPECT_EQ(lost, impairment.Stats().dropped);
-  const double share = static_cast<double>(lost) / kCount;
+  EXPECT_EQ(doubled, impairment.Stats().duplicated);
+  ExpectBalanced(impairment.Stats());
+  const double d = settings.duplicate;
+  EXPECT_NEAR(static_cast<double>(doubled) / (kCount - lost), d,
+              5 * std::sqrt(d * (1 - d) / kCount));
   // Bursts make the share vary more: its deviation grows about with the root of the burst.
   const double sigma =
       std::sqrt(settings.loss * (1 - settings.loss) / kCount * (2 * settings.meanBurst - 1));
-  EXPECT_NEAR(share, settings.loss, 5 * sigma);
-  const double meanBurst = static_cast<double>(lost) / static_cast<double>(bursts);
+  EXPECT_NEAR(static_cast<double>(lost) / kCount, settings.loss, 5 * sigma);
+  if (lost == 0) return;
   // Independent losses run on for 1 / (1 - loss) on average; bursts as long as asked.
   const double expectedBurst =
       settings.meanBurst <= 1 ? 1 / (1 - settings.loss) : settings.meanBurst;
-  EXPECT_NEAR(meanBurst, expectedBurst, 0.1 * expectedBurst);
-  ExpectBalanced(impairment.Stats());
+  EXPECT_NEAR(static_cast<double>(lost) / bursts, expectedBurst, 0.1 * expectedBurst);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, LossRate,
-                         testing::Values(std::pair{0.2, 1.0}, std::pair{0.05, 4.0}));
-
-TEST(Impairment, DuplicatesFollowTheirOriginal) {
-  ImpairSettings settings;
-  settings.duplicate = 0.1;
-  CImpairment impairment(settings);
-  const auto tags = Tags(Feed(impairment, 50000));
-  std::uint64_t doubled = 0;
-  for (std::size_t i = 1; i < tags.size(); ++i) {
-    ASSERT_GE(tags[i], tags[i - 1]);
-    if (tags[i] == tags[i - 1]) ++doubled;
-  }
-  EXPECT_EQ(doubled, impairment.Stats().duplicated);
-  EXPECT_NEAR(static_cast<double>(doubled) / 50000, 0.1, 5 * std::sqrt(0.09 / 50000));
-  ExpectBalanced(impairment.Stats());
-}
+INSTANTIATE_TEST_SUITE_P(Settings, Rates,
+                         testing::Values(std::tuple{0.2, 1.0, 0.0}, std::tuple{0.05, 4.0, 0.0},
+                                         std::tuple{0.0, 1.0, 0.1}));
 
 TEST(Impairment, HeldDatagramsGoOutExactlyDepthLater) {
   ImpairSettings settings;
@@ -259,5 +253,24 @@ TEST(Impairment, SequenceJumpAndSsrcChangeRewriteEveryLaterHeader) {
     EXPECT_EQ(Tag(d), i + 1);  // the payload is left alone
   }
 }
+
+// Each bad text is refused with a reason, and leaves what was parsed before untouched.
+class BadScript : public testing::TestWithParam<const char*> {};
+
+TEST_P(BadScript, RefusedWholeWithAReason) {
+  ImpairScript script;
+  std::string error;
+  ASSERT_TRUE(script.Parse("drop 1", &error));
+  EXPECT_FALSE(script.Parse(std::string("dup 2; ") + GetParam(), &error));
+  EXPECT_NE(error.find("entry 2"), std::string::npos) << error;
+  ASSERT_EQ(script.Actions().size(), 1u);
+  EXPECT_EQ(script.Actions()[0].kind, ImpairAction::Kind::kDrop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, BadScript,
+                         testing::Values("lose 3", "drop", "drop 0", "drop -1", "drop 3x", "swap 5",
+                                         "swap 5 5", "ssrc 1 0x100000000",
+                                         "drop 99999999999999999999999", "seqjump 4 many",
+                                         "dup 1 2"));
 
 }  // namespace
