@@ -30,137 +30,106 @@ Bytes Written(const presenter::ScreenMessageFields& fields, std::size_t bodyLeng
   return out;
 }
 
-// --- Header fields into the frame description ---
-
-struct Mapping {
-  const char* name;
-  std::uint8_t mode;
-  std::uint8_t bytesPerPixel;
-  std::uint16_t width;
-  std::uint16_t height;
-  std::uint16_t blockIndex;
-  WORD bitCount;
-  std::uint64_t stride;
-  DWORD sizeImage;
-};
-
-class HeaderMapping : public testing::TestWithParam<Mapping> {};
-
-TEST_P(HeaderMapping, FillsTheFrameDescription) {
-  const Mapping& m = GetParam();
-  presenter::ScreenMessageFields fields;
-  fields.streamMode = m.mode;
-  fields.bytesPerPixel = m.bytesPerPixel;
-  fields.width = m.width;
-  fields.height = m.height;
-  fields.blockIndex = m.blockIndex;
-  fields.imageSize = 12345;  // the sender's figure must not leak into biSizeImage
-  fields.cursorY = 0x8001;
-  CSSPacket packet(4096);
-  Fill(&packet, Written(fields, 10));
-  ASSERT_EQ(packet.Check(), ScreenPacketVerdict::kAccepted);
-
-  BITMAPINFOHEADER out;
-  std::memset(&out, 0xCD, sizeof out);
-  DWORD blockIndex = 0xDEADBEEF;
-  ASSERT_TRUE(packet.ParseHeader(&out, &blockIndex));
-  EXPECT_EQ(out.biBitCount, m.bitCount);
-  EXPECT_EQ(out.biWidth, m.width);
-  EXPECT_EQ(out.biHeight, m.height);
-  EXPECT_EQ(out.biCompression, m.mode);
-  EXPECT_EQ(CSSPacket::Stride(m.bitCount, m.width), m.stride);
-  EXPECT_EQ(out.biSizeImage, m.sizeImage);
-  EXPECT_EQ(blockIndex, m.blockIndex);
-  // Everything the header does not carry is zero.
-  EXPECT_EQ(out.biSize | out.biPlanes | out.biXPelsPerMeter | out.biYPelsPerMeter | out.biClrUsed |
-                out.biClrImportant,
-            0u);
-  EXPECT_EQ(packet.Body(), packet.m_pData + screen_packet::kHeaderSize);
-  EXPECT_EQ(DWORD{packet.Header().CursorY}, 0x8001u);  // zero-extended
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Geometry, HeaderMapping,
-    testing::Values(
-        Mapping{"OddWidth8bitPadsTo1024", 1, 1, 1023, 10, 7, 8, 1024, 10240},
-        Mapping{"Rgb24RowsPadTo4", 4, 3, 5, 2, 0, 24, 16, 32},
-        Mapping{"GeometryOnlyEmptyScreen", 0, 4, 0, 0, 0, 32, 0, 0},
-        // 8192 x 4096 at 32 bits is exactly 128 MiB: the last size accepted; the largest index.
-        Mapping{"AtTheSizeBound", 6, 4, 8192, 4096, 0xFFFF, 32, 32768, 128u << 20},
-        // Bytes per pixel is not checked against the modes; only the size bound applies.
-        Mapping{"OddBytesPerPixel", 5, 255, 3, 3, 0, 2040, 768, 2304}),
-    [](const testing::TestParamInfo<Mapping>& info) { return std::string(info.param.name); });
-
-// --- Acceptance rules ---
-
-void Put16(Bytes* m, std::size_t at, std::uint16_t v) {
-  (*m)[at] = static_cast<std::uint8_t>(v);
-  (*m)[at + 1] = static_cast<std::uint8_t>(v >> 8);
+// Header fields into the frame description.
+TEST(CSSPacket, HeaderFillsTheFrameDescription) {
+  const struct {
+    const char* name;
+    std::uint8_t mode, bytesPerPixel;
+    std::uint16_t width, height, blockIndex;
+    WORD bitCount;
+    std::uint64_t stride;
+    DWORD sizeImage;
+  } cases[] = {
+      {"odd width at 8 bits pads to 1024", 1, 1, 1023, 10, 7, 8, 1024, 10240},
+      {"24-bit rows pad to 4", 4, 3, 5, 2, 0, 24, 16, 32},
+      {"geometry only, empty screen", 0, 4, 0, 0, 0, 32, 0, 0},
+      // 8192 x 4096 at 32 bits is exactly 128 MiB: the last size accepted; the largest index.
+      {"at the size bound", 6, 4, 8192, 4096, 0xFFFF, 32, 32768, 128u << 20},
+      // Bytes per pixel is not checked against the modes; only the size bound applies.
+      {"odd bytes per pixel", 5, 255, 3, 3, 0, 2040, 768, 2304}};
+  for (const auto& m : cases) {
+    SCOPED_TRACE(m.name);
+    presenter::ScreenMessageFields fields;
+    fields.streamMode = m.mode;
+    fields.bytesPerPixel = m.bytesPerPixel;
+    fields.width = m.width;
+    fields.height = m.height;
+    fields.blockIndex = m.blockIndex;
+    fields.imageSize = 12345;  // the sender's figure must not leak into biSizeImage
+    fields.cursorY = 0x8001;
+    CSSPacket packet(4096);
+    Fill(&packet, Written(fields, 10));
+    ASSERT_EQ(packet.Check(), ScreenPacketVerdict::kAccepted);
+    BITMAPINFOHEADER out;
+    std::memset(&out, 0xCD, sizeof out);
+    DWORD blockIndex = 0xDEADBEEF;
+    ASSERT_TRUE(packet.ParseHeader(&out, &blockIndex));
+    EXPECT_EQ(out.biBitCount, m.bitCount);
+    EXPECT_EQ(out.biWidth, m.width);
+    EXPECT_EQ(out.biHeight, m.height);
+    EXPECT_EQ(out.biCompression, m.mode);
+    EXPECT_EQ(CSSPacket::Stride(m.bitCount, m.width), m.stride);
+    EXPECT_EQ(out.biSizeImage, m.sizeImage);
+    EXPECT_EQ(blockIndex, m.blockIndex);
+    // Everything the header does not carry is zero.
+    EXPECT_EQ(out.biSize | out.biPlanes | out.biXPelsPerMeter | out.biYPelsPerMeter |
+                  out.biClrUsed | out.biClrImportant,
+              0u);
+    EXPECT_EQ(packet.Body(), packet.m_pData + screen_packet::kHeaderSize);
+    EXPECT_EQ(DWORD{packet.Header().CursorY}, 0x8001u);  // zero-extended
+  }
 }
 
 // A written message of 100 x 100 blocks, its length changed by lengthDelta and then the fields
 // given changed: magic (0), width (6) and height (8) are 16-bit, the others single bytes.
-struct Acceptance {
-  const char* name;
-  std::size_t bodyLength;
-  int lengthDelta;
-  std::vector<std::pair<std::size_t, std::uint16_t>> fields;
-  ScreenPacketVerdict verdict;
-};
-
-class ScreenRefusal : public testing::TestWithParam<Acceptance> {};
-
-TEST_P(ScreenRefusal, Verdict) {
-  const Acceptance& a = GetParam();
-  presenter::ScreenMessageFields fields;
-  fields.streamMode = 1;
-  fields.width = 100;
-  fields.height = 100;
-  Bytes message = Written(fields, a.bodyLength);
-  for (const auto& [at, value] : a.fields) {
-    if (at == 0 || at == 6 || at == 8) {
-      Put16(&message, at, value);
-    } else {
+TEST(CSSPacket, AcceptanceVerdicts) {
+  using V = ScreenPacketVerdict;
+  const struct {
+    const char* name;
+    std::size_t bodyLength;
+    int lengthDelta;
+    std::vector<std::pair<std::size_t, std::uint16_t>> fields;
+    ScreenPacketVerdict verdict;
+  } cases[] = {
+      {"HeaderOnlyWithEmptyBody", 0, 0, {}, V::kAccepted},
+      {"LargestBody", 65535, 0, {}, V::kAccepted},
+      {"LastModeSix", 10, 0, {{2, 6}}, V::kAccepted},
+      {"MagicBytesSwapped", 10, 0, {{0, 0x515A}}, V::kBadMagic},
+      {"ModeSeven", 10, 0, {{2, 7}}, V::kBadStreamMode},
+      // The length disagrees with BodyLength; a 65536-byte body wraps it to 0.
+      {"OneByteShorter", 10, -1, {}, V::kBadLength},
+      {"BodyTooLongForSixteenBits", 65536, 0, {}, V::kBadLength},
+      {"ShorterThanAHeader", 0, -1, {}, V::kBadLength},
+      // Geometry that would make the receiver allocate without bound. A side past
+      // what the decoders open (8192) is refused here, not left to fail in them; 8192
+      // x 8192 at 32 bits, 8192 x 4097, is one row over 128 MiB.
+      {"WiderThanBound", 0, 0, {{6, 8193}}, V::kImageTooLarge},
+      {"TallerThanBound", 0, 0, {{8, 8193}}, V::kImageTooLarge},
+      {"LargestFieldsEverywhere", 0, 0, {{6, 0xFFFF}, {8, 0xFFFF}, {3, 0xFF}}, V::kImageTooLarge},
+      {"OneRowOverSizeBound", 0, 0, {{6, 8192}, {8, 4097}}, V::kImageTooLarge}};
+  for (const auto& a : cases) {
+    SCOPED_TRACE(a.name);
+    presenter::ScreenMessageFields fields;
+    fields.streamMode = 1;
+    fields.width = 100;
+    fields.height = 100;
+    Bytes message = Written(fields, a.bodyLength);
+    for (const auto& [at, value] : a.fields) {
       message[at] = static_cast<std::uint8_t>(value);
+      if (at == 0 || at == 6 || at == 8) message[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    message.resize(message.size() + a.lengthDelta);
+    CSSPacket packet(70000);
+    Fill(&packet, message);
+    EXPECT_EQ(packet.Check(), a.verdict);
+    if (a.verdict == V::kImageTooLarge) {
+      BITMAPINFOHEADER out;
+      DWORD blockIndex;
+      EXPECT_FALSE(packet.ParseHeader(&out, &blockIndex));
+      EXPECT_EQ(out.biSizeImage, 0u);
     }
   }
-  message.resize(message.size() + a.lengthDelta);
-  CSSPacket packet(70000);
-  Fill(&packet, message);
-  EXPECT_EQ(packet.Check(), a.verdict);
-  if (a.verdict == ScreenPacketVerdict::kImageTooLarge) {
-    BITMAPINFOHEADER out;
-    DWORD blockIndex;
-    EXPECT_FALSE(packet.ParseHeader(&out, &blockIndex));
-    EXPECT_EQ(out.biSizeImage, 0u);
-  }
 }
-
-using V = ScreenPacketVerdict;
-INSTANTIATE_TEST_SUITE_P(
-    Messages, ScreenRefusal,
-    testing::Values(Acceptance{"HeaderOnlyWithEmptyBody", 0, 0, {}, V::kAccepted},
-                    Acceptance{"LargestBody", 65535, 0, {}, V::kAccepted},
-                    Acceptance{"LastModeSix", 10, 0, {{2, 6}}, V::kAccepted},
-                    Acceptance{"MagicBytesSwapped", 10, 0, {{0, 0x515A}}, V::kBadMagic},
-                    Acceptance{"ModeSeven", 10, 0, {{2, 7}}, V::kBadStreamMode},
-                    // The length disagrees with BodyLength; a 65536-byte body wraps it to 0.
-                    Acceptance{"OneByteShorter", 10, -1, {}, V::kBadLength},
-                    Acceptance{"BodyTooLongForSixteenBits", 65536, 0, {}, V::kBadLength},
-                    Acceptance{"ShorterThanAHeader", 0, -1, {}, V::kBadLength},
-                    // Geometry that would make the receiver allocate without bound. A side past
-                    // what the decoders open (8192) is refused here, not left to fail in them; 8192
-                    // x 8192 at 32 bits, 8192 x 4097, is one row over 128 MiB.
-                    Acceptance{"WiderThanBound", 0, 0, {{6, 8193}}, V::kImageTooLarge},
-                    Acceptance{"TallerThanBound", 0, 0, {{8, 8193}}, V::kImageTooLarge},
-                    Acceptance{"LargestFieldsEverywhere",
-                               0,
-                               0,
-                               {{6, 0xFFFF}, {8, 0xFFFF}, {3, 0xFF}},
-                               V::kImageTooLarge},
-                    Acceptance{
-                        "OneRowOverSizeBound", 0, 0, {{6, 8192}, {8, 4097}}, V::kImageTooLarge}),
-    [](const testing::TestParamInfo<Acceptance>& info) { return std::string(info.param.name); });
 
 TEST(CSSPacket, CopyBodyNeedsRoomForTheWholeBody) {
   CSSPacket packet(200);

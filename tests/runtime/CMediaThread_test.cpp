@@ -1,3 +1,4 @@
+// The worker thread base, and the event it and its users wait on.
 #include "runtime/CMediaThread.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 
 #include "platform/com.h"
 #include "platform/winerror.h"
+#include "runtime/CEvent.h"
 #include "runtime/NetResult.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Sanitizers.h"
@@ -150,6 +152,27 @@ TEST(CMediaThread, FailingBodyIsContainedAndLogged) {
     EXPECT_NE(log.find(entry + "\r\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("Exception code: 0x"), log.rfind("Exception code: 0x"));  // one entry
   }
+}
+
+// Auto-reset by default: a Set is consumed by one wait; manual-reset stays set until Reset; a
+// broken handle gives false, never true.
+TEST(CEvent, ResetKindsAndAFailingHandle) {
+  CEvent automatic;
+  EXPECT_FALSE(automatic.Poll());
+  EXPECT_TRUE(automatic.Set());
+  EXPECT_TRUE(automatic.Poll());
+  EXPECT_FALSE(automatic.Poll());
+
+  CEvent manual(true);
+  manual.Set();
+  EXPECT_TRUE(manual.Wait(0));
+  EXPECT_TRUE(manual.Wait(0));
+  manual.Reset();
+  EXPECT_FALSE(manual.Poll());
+  manual.Set();
+  ASSERT_TRUE(CloseHandle(manual.GetHandle()));  // break it behind the wrapper's back
+  EXPECT_FALSE(manual.Wait(10));
+  EXPECT_FALSE(manual.Set());
 }
 
 }  // namespace
