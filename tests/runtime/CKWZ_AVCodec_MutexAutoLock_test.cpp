@@ -66,18 +66,4 @@ TEST(AVCodecMutex, FreeAgainAfterTheHolderIsKilled) {
   EXPECT_TRUE(second.IsLocked());
 }
 
-// The default name is the one the codecs share; a locked guard's destruction lets go.
-TEST(AVCodecMutex, DefaultIsTheNameTheCodecsShare) {
-  {
-    CKWZ_AVCodec_MutexAutoLock owner(kTestName);
-    owner.Lock();
-    CKWZ_AVCodec_MutexAutoLock lock;
-    lock.Lock();
-    ASSERT_TRUE(lock.IsLocked());
-    // Only the held case: a codec elsewhere on the machine may take the free mutex at any time.
-    EXPECT_EQ(ProbeFromAnotherProcess(CKWZ_AVCodec_MutexAutoLock::kName), 'N');
-  }
-  EXPECT_EQ(ProbeFromAnotherProcess(), 'Y');
-}
-
 }  // namespace
