@@ -15,7 +15,6 @@ namespace kwz_test {
 namespace {
 
 constexpr std::uint16_t kNoCursor = 0xFFE0;
-constexpr std::uint32_t kWhite = 0xFFFFFFFFu;
 
 class Painting : public ::testing::Test {
  protected:
@@ -24,22 +23,6 @@ class Painting : public ::testing::Test {
     UseHeadlessGdi();
   }
 };
-
-TEST_F(Painting, NothingIsPaintedBeforeAPictureOrForAnEmptySize) {
-  CBMPManager surface(100, 100);
-  TestWindow window(200, 100);
-  const auto blank = window.Pixels();
-  surface.Draw(MessageHeader(200, 100, 4), window.Get(), 10, 10);
-  ASSERT_TRUE(surface.PrepareBlocks(MessageHeader(200, 100, 4)));
-  surface.Draw(MessageHeader(0, 100, 4), window.Get(), 10, 10);
-  surface.Draw(MessageHeader(200, 0, 4), window.Get(), 10, 10);
-  // Sixteen bits have no drawing header; a header larger than the bitmap is not painted.
-  surface.Draw(MessageHeader(200, 100, 2), window.Get(), 10, 10);
-  surface.Draw(MessageHeader(2000, 1000, 4), window.Get(), 10, 10);
-  EXPECT_TRUE(window.Pixels() == blank);
-  surface.Draw(MessageHeader(200, 100, 4), window.Get(), kNoCursor, kNoCursor);
-  EXPECT_EQ(window.Pixels().back(), kWhite);
-}
 
 // The picture painted by the surface, then the hand cursor drawn by hand at `at`: what the
 // surface must show, pixel for pixel. No position means no cursor.
@@ -66,7 +49,17 @@ TEST_F(Painting, CursorIsDrawnInsideThePictureEdgesIncluded) {
                         {20, 201, false}, {-1, 20, false},  {20, -1, false}};
   CBMPManager surface(100, 100);
   const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  // Nothing is painted before a picture, for an empty size, at sixteen bits (no drawing header)
+  // or for a header larger than the bitmap.
+  TestWindow blank(400, 300);
+  const auto before = blank.Pixels();
+  surface.Draw(header, blank.Get(), 10, 10);
   ASSERT_TRUE(surface.PrepareBlocks(header));
+  for (const auto& [width, height, bytesPerPixel] :
+       {std::tuple{0, 200, 4}, {300, 0, 4}, {300, 200, 2}, {3000, 2000, 4}}) {
+    surface.Draw(MessageHeader(width, height, bytesPerPixel), blank.Get(), 10, 10);
+  }
+  EXPECT_TRUE(blank.Pixels() == before);
   const POINT hot = surface.CursorHotSpot();
   const auto bare = Expected(surface, header, 400, 300, nullptr);
   for (const Case& c : cases) {

@@ -25,12 +25,6 @@ constexpr int kWidth = 400;
 constexpr int kHeight = 300;
 constexpr int kBatch = 500;  // datagrams sent between looks at the clock
 
-int FloodSeconds() {
-  const char* text = std::getenv("KWZ_FLOOD_SECONDS");
-  const int seconds = text != nullptr ? std::atoi(text) : 0;
-  return seconds > 0 ? seconds : 2;
-}
-
 // One datagram of the flood: one in 64 a one-datagram screen message that passes the
 // endpoint's checks, one in 8 a few random bytes, the rest an RTP header of the stream's payload
 // type over random bytes, so the noise reaches the reassembly.
@@ -83,7 +77,8 @@ TEST(Flood, EngineSurvivesThenShowsTheRealStream) {
   std::uint64_t sent = 0;
   std::printf("flood: started\n");  // the soak script samples the resident size from here on
   std::fflush(stdout);
-  const auto end = SteadyClock::now() + std::chrono::seconds(FloodSeconds());
+  const char* seconds = std::getenv("KWZ_FLOOD_SECONDS");
+  const auto end = SteadyClock::now() + std::chrono::seconds(seconds ? std::atoi(seconds) : 2);
   while (SteadyClock::now() < end) {
     for (int i = 0; i < kBatch; ++i) {
       const Bytes d = Noise(rng);
