@@ -1,6 +1,6 @@
-// The engine over loopback: where Setup opens, what a failed or repeated Setup leaves, the
-// cursor of the last message over the picture, the body buffer's growth, the threads that call
-// it at once, and a tunnel in place of its socket. (Loss counts are
+// The engine over loopback: where Setup opens, what a failed or repeated Setup leaves, the body
+// buffer's growth, the threads that call it at once (and the messages' cursor over the picture
+// afterwards), and a tunnel in place of its socket. (Loss counts are
 // the control's tests', the screen's size reports the end-to-end tests'.)
 #include <gtest/gtest.h>
 
@@ -66,31 +66,6 @@ TEST_F(EngineOnLoopback, FailedOpenStillStartsAndBadAddressesRaise) {
   }
 }
 
-// The icon changes some pixels in its square around the last message's cursor and nothing
-// outside it; a message without a cursor takes it away at the next paint.
-TEST_F(EngineOnLoopback, CursorOfTheLastMessageIsDrawnOverThePicture) {
-  ASSERT_EQ(engine_->Setup(), S_OK);
-  const POINT hotSpot = engine_->Surface()->CursorHotSpot();
-  ASSERT_TRUE(engine_->Start());
-  const auto picture = Picture(kWidth, kHeight, 3);
-  constexpr int kX = 170, kY = 60;  // unequal, so swapped coordinates show
-  SendPicture(picture, kX, kY);
-  EXPECT_TRUE(WaitUntil([&] {
-    const auto shown = window_->Pixels();
-    bool changedInside = false;
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-      if (shown[i] == picture[i]) continue;
-      const int x = static_cast<int>(i % kWidth) - (kX - hotSpot.x);
-      const int y = static_cast<int>(i / kWidth) - (kY - hotSpot.y);
-      if (x < 0 || x >= 32 || y < 0 || y >= 32) return false;
-      changedInside = true;
-    }
-    return changedInside;
-  }));
-  SendPicture(picture);
-  EXPECT_TRUE(WaitUntil([&] { return WindowShows(picture); }));
-}
-
 // The body buffer grows to the announced image only within the packet limits; a small message
 // behind each shows that it was dealt with.
 TEST_F(EngineOnLoopback, BodyBufferGrowsToTheAnnouncedImageWithinThePacketLimits) {
@@ -117,6 +92,7 @@ TEST_F(EngineOnLoopback, BodyBufferGrowsToTheAnnouncedImageWithinThePacketLimits
 // the loss counters, and the engine's own thread receiving a stream that never pauses.
 TEST_F(EngineOnLoopback, ControllerReadersAndTheEngineThreadRunTogether) {
   const auto picture = Picture(kWidth, kHeight, 9);
+  constexpr int kX = 170, kY = 60;  // the cursor; unequal, so swapped coordinates show
   const std::vector<Bytes> blocks = ZlibBlocks(picture, kWidth, kHeight);
   ASSERT_EQ(engine_->Setup(), S_OK);
 
@@ -128,7 +104,7 @@ TEST_F(EngineOnLoopback, ControllerReadersAndTheEngineThreadRunTogether) {
       ScreenSender sender("127.0.0.1", port_);
       for (unsigned n = 0; !stop.stop_requested(); ++n) {
         const std::uint16_t index = static_cast<std::uint16_t>(n % blocks.size());
-        sender.Send(BlockFields(kWidth, kHeight, index, 40, 30), blocks[index]);
+        sender.Send(BlockFields(kWidth, kHeight, index, kX, kY), blocks[index]);
         passesOfThePresenter.store(n);
         std::this_thread::yield();
       }
@@ -160,11 +136,24 @@ TEST_F(EngineOnLoopback, ControllerReadersAndTheEngineThreadRunTogether) {
         failedCalls += !engine_->Stop();
       }
     }
-    // After the churn the engine still follows the stream.
+    // After the churn the engine still follows the stream: the picture, and the icon of the
+    // messages' cursor changing some pixels in its square and nothing outside it.
     engine_->SetStretch(false);
     engine_->SetWindow(window_->Get());
     failedCalls += !engine_->Start();
-    EXPECT_TRUE(WaitUntil([&] { return ShowsRect(kWidth, kHeight); }));
+    const POINT hot = engine_->Surface()->CursorHotSpot();
+    EXPECT_TRUE(WaitUntil([&] {
+      const auto shown = window_->Pixels();
+      bool changedInside = false;
+      for (std::size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] == picture[i]) continue;
+        const int x = static_cast<int>(i % kWidth) - (kX - hot.x);
+        const int y = static_cast<int>(i / kWidth) - (kY - hot.y);
+        if (x < 0 || x >= 32 || y < 0 || y >= 32) return false;
+        changedInside = true;
+      }
+      return changedInside;
+    }));
     EXPECT_EQ(failedCalls, 0);
   }  // the jthreads stop and join here
   EXPECT_TRUE(engine_->Stop());

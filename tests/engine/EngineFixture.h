@@ -100,18 +100,6 @@ class EngineOnLoopback : public ::testing::Test {
     window_.reset();
   }
 
-  // Sends every block of picture (kWidth x kHeight), each with the cursor.
-  void SendPicture(const std::vector<std::uint32_t>& picture,
-                   std::uint16_t cursorX = presenter::kNoCursor,
-                   std::uint16_t cursorY = presenter::kNoCursor) {
-    const std::vector<Bytes> blocks = ZlibBlocks(picture, kWidth, kHeight);
-    for (std::uint16_t i = 0; i < blocks.size(); ++i) {
-      sender_->Send(BlockFields(kWidth, kHeight, i, cursorX, cursorY), blocks[i]);
-    }
-  }
-  bool WindowShows(const std::vector<std::uint32_t>& picture) const {
-    return window_->Pixels() == picture;
-  }
   bool ShowsRect(LONG width, LONG height) const {
     return kwz_test::ShowsRect(*engine_, width, height);
   }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -116,24 +117,29 @@ class ScreenSender {
 // paint that is being reported while the log goes stays harmless.
 class PaintLog {
  public:
-  explicit PaintLog(HWND window) : record_(std::make_shared<Record>()) {
-    kwz_platform::SetPaintObserverForTesting([record = record_, window](HWND w, bool painted) {
-      if (w == window) ++(painted ? record->paints : record->empty);
+  explicit PaintLog(HWND window) : counts_(std::make_shared<Counts>()) {
+    kwz_platform::SetPaintObserverForTesting([counts = counts_, window](HWND w, bool painted) {
+      if (w == window) ++(*counts)[painted ? 0 : 1];
     });
   }
   ~PaintLog() { kwz_platform::SetPaintObserverForTesting(nullptr); }
   PaintLog(const PaintLog&) = delete;
   PaintLog& operator=(const PaintLog&) = delete;
 
-  std::size_t PaintCount() const { return record_->paints.load(); }
-  std::size_t DrawCount() const { return record_->paints.load() + record_->empty.load(); }
+  std::size_t PaintCount() const { return (*counts_)[0]; }
+  std::size_t DrawCount() const { return (*counts_)[0] + (*counts_)[1]; }
 
  private:
-  struct Record {
-    std::atomic<std::size_t> paints{0};
-    std::atomic<std::size_t> empty{0};
-  };
-  std::shared_ptr<Record> record_;
+  using Counts = std::array<std::atomic<std::size_t>, 2>;  // painted, released unpainted
+  std::shared_ptr<Counts> counts_;
+};
+
+struct VirtualClockState {
+  std::mutex lock;
+  std::condition_variable read;
+  DWORD now = 1000000;
+  std::uint64_t reads = 0;
+  pid_t reader = 0;
 };
 
 // The engine's clock in the timing tests: it moves only when a test says so, and counts the
@@ -141,31 +147,30 @@ class PaintLog {
 class VirtualClock {
  public:
   static DWORD Now() {
-    std::lock_guard<std::mutex> guard(State().lock);
-    State().reader = gettid();
-    ++State().reads;
-    State().read.notify_all();
-    return State().now;
+    std::lock_guard<std::mutex> guard(state_.lock);
+    state_.reader = gettid();
+    ++state_.reads;
+    state_.read.notify_all();
+    return state_.now;
   }
   static void Advance(DWORD ms) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    State().now += ms;
+    std::lock_guard<std::mutex> guard(state_.lock);
+    state_.now += ms;
   }
   // Waits for `passes` more passes; the draw of a pass is done once the next one reads.
   static bool WaitForPasses(unsigned passes) {
-    std::unique_lock<std::mutex> lock(State().lock);
-    const std::uint64_t target = State().reads + passes;
-    return State().read.wait_for(lock, std::chrono::seconds(10),
-                                 [&] { return State().reads >= target; });
+    std::unique_lock<std::mutex> lock(state_.lock);
+    const std::uint64_t target = state_.reads + passes;
+    return state_.read.wait_for(lock, std::chrono::seconds(10),
+                                [&] { return state_.reads >= target; });
   }
   // Waits until the thread that last read the clock sleeps, as it does in its wait for a
   // datagram; false after 10 s.
   static bool WaitUntilReaderSleeps() {
-    pid_t reader;
-    {
-      std::lock_guard<std::mutex> guard(State().lock);
-      reader = State().reader;
-    }
+    const pid_t reader = [] {
+      std::lock_guard<std::mutex> guard(state_.lock);
+      return state_.reader;
+    }();
     return WaitUntil([&] {
       std::ifstream stat("/proc/self/task/" + std::to_string(reader) + "/stat");
       std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
@@ -175,24 +180,13 @@ class VirtualClock {
   }
 
  private:
-  struct Shared {
-    std::mutex lock;
-    std::condition_variable read;
-    DWORD now = 1000000;
-    std::uint64_t reads = 0;
-    pid_t reader = 0;
-  };
-  static Shared& State() {
-    static Shared shared;
-    return shared;
-  }
+  inline static VirtualClockState state_;
 };
 
-// An engine's "lost/received" report as two numbers; {0, 0} for anything else.
-inline std::pair<unsigned, unsigned> ParseLossReport(const std::u16string& report) {
+// The received count of an engine's "lost/received" report; 0 for anything else.
+inline unsigned Received(const std::u16string& report) {
   unsigned lost = 0, received = 0;
-  if (std::sscanf(Narrow(report.c_str()).c_str(), "%u/%u", &lost, &received) != 2) return {0, 0};
-  return {lost, received};
+  return std::sscanf(Narrow(report.c_str()).c_str(), "%u/%u", &lost, &received) == 2 ? received : 0;
 }
 
 }  // namespace kwz_test

@@ -87,7 +87,7 @@ TEST(Flood, EngineSurvivesThenShowsTheRealStream) {
     sent += kBatch;
   }
   EXPECT_TRUE(engine.IsRunning());
-  const unsigned received = ParseLossReport(engine.GetPacketLossReport()).second;
+  const unsigned received = Received(engine.GetPacketLossReport());
   EXPECT_GT(received, 0u);
   EXPECT_LE(received, sent);
 
