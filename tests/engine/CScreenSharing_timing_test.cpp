@@ -89,11 +89,12 @@ TEST_F(EngineTiming, StopWakesAPassThatWaitsForAMessage) {
   engine_->SetReceiveWaitMs(INFINITE);
   ASSERT_EQ(engine_->Setup(), S_OK);
   for (int round = 0; round < 3; ++round) {
+    const std::uint64_t reads = VirtualClock::Reads();
     ASSERT_TRUE(engine_->Start());  // resets the stop event that the last Stop left set
-    sender_->Send(Geometry(kWidth, kHeight),
-                  {});  // ends one pass, so the next one waits from the start
-    ASSERT_TRUE(VirtualClock::WaitForPasses(1));
-    ASSERT_TRUE(VirtualClock::WaitUntilReaderSleeps());  // in the next pass's wait
+    // Ends the first pass's wait, which reads the clock after it; the second one waits anew.
+    sender_->Send(Geometry(kWidth, kHeight), {});
+    ASSERT_TRUE(VirtualClock::WaitForReads(reads + 1));
+    ASSERT_TRUE(VirtualClock::WaitUntilReaderSleeps());  // in the second pass's wait
     EXPECT_TRUE(engine_->Stop()) << "round " << round;
   }
 }

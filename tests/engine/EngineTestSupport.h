@@ -157,13 +157,18 @@ class VirtualClock {
     std::lock_guard<std::mutex> guard(state_.lock);
     state_.now += ms;
   }
-  // Waits for `passes` more passes; the draw of a pass is done once the next one reads.
-  static bool WaitForPasses(unsigned passes) {
+  static std::uint64_t Reads() {
+    std::lock_guard<std::mutex> guard(state_.lock);
+    return state_.reads;
+  }
+  // Waits until the clock was read `target` times in all; the draw of a pass is done once the
+  // next one reads.
+  static bool WaitForReads(std::uint64_t target) {
     std::unique_lock<std::mutex> lock(state_.lock);
-    const std::uint64_t target = state_.reads + passes;
     return state_.read.wait_for(lock, std::chrono::seconds(10),
                                 [&] { return state_.reads >= target; });
   }
+  static bool WaitForPasses(unsigned passes) { return WaitForReads(Reads() + passes); }
   // Waits until the thread that last read the clock sleeps, as it does in its wait for a
   // datagram; false after 10 s.
   static bool WaitUntilReaderSleeps() {

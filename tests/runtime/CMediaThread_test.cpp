@@ -28,24 +28,12 @@ class TestThread : public CMediaThread {
   explicit TestThread(std::function<DWORD(int)> body) : body_(std::move(body)) {}
   ~TestThread() override { Stop(); }
 
-  DWORD Run() override {
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      threads_.insert(GetCurrentThreadId());
-    }
-    return body_(++passes);
-  }
-  std::size_t ThreadCount() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return threads_.size();
-  }
+  DWORD Run() override { return body_(++passes); }
 
   std::atomic<int> passes{0};
 
  private:
   std::function<DWORD(int)> body_;
-  std::mutex lock_;
-  std::set<DWORD> threads_;
 };
 
 // A body that counts; pacing only: a spinning body would take a core from the other suites.
@@ -66,17 +54,21 @@ bool WaitUntil(const std::function<bool()>& condition) {
 // that ends the loop itself, and a new Start after it, are the engine's Stop and Start.)
 TEST(CMediaThread, StartAndStopManageOneThreadAtATime) {
   std::atomic<HRESULT> com{E_FAIL};
+  std::mutex lock;
+  std::set<DWORD> threads;
   TestThread thread([&](int) {
     com = CoInitialize(nullptr);  // S_FALSE: the thread base initialised COM
     CoUninitialize();
+    std::lock_guard<std::mutex> guard(lock);
+    threads.insert(GetCurrentThreadId());
     return Counting(0);
   });
   EXPECT_TRUE(thread.Stop());
   EXPECT_TRUE(thread.Start());
   EXPECT_TRUE(thread.Start());
   ASSERT_TRUE(WaitUntil([&] { return thread.passes > 20; }));
-  EXPECT_EQ(thread.ThreadCount(), 1u);
   EXPECT_TRUE(thread.Stop());
+  EXPECT_EQ(threads.size(), 1u);
   EXPECT_FALSE(thread.IsRunning());
   EXPECT_EQ(com.load(), S_FALSE);
 }
