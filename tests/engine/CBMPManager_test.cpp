@@ -1,13 +1,21 @@
-// Block modes: the grid's and the video picture's geometry, the grid's buffers, and zlib and
-// JPEG blocks landing in the bitmap.
+// The drawing surface: the grid's and the video picture's geometry, zlib and JPEG blocks and
+// video frames landing in the bitmap, switching between them, and the paint read back pixel by
+// pixel on the headless backend, and its size reports (the backends' own paint paths are the
+// platform's tests).
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 #include "engine/SurfaceGeometry.h"
+#include "presenter/IFrameEncoder.h"
+#include "presenter/SyntheticDesktop.h"
 #include "tests/engine/SurfaceTestSupport.h"
+#include "tests/platform/AreaAverage.h"
 
 namespace kwz_test {
 namespace {
@@ -297,6 +305,224 @@ TEST(BlockGridSizes, PadToWholeBlocksAndRefuseWhatNoBitmapCanHold) {
     // Every block's buffer takes both the block and the worst zlib stream of it.
     EXPECT_GE(grid->blockBufferBytes, compressBound(grid->blockBytes));
   }
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Mean absolute difference of the colour bytes of a decoded bitmap against the BGRA source.
+double MeanDifference(const CBMPManager& surface, const Bytes& bgra, int width, int height,
+                      int bytesPerPixel, bool bottomUp) {
+  double sum = 0;
+  for (int r = 0; r < height; ++r) {
+    const std::uint8_t* decoded = Row(surface, static_cast<std::uint32_t>(r));
+    const std::uint8_t* source =
+        &bgra[static_cast<std::size_t>(bottomUp ? height - 1 - r : r) * width * 4];
+    for (int x = 0; x < width * 3; ++x) {
+      sum += std::abs(decoded[x / 3 * bytesPerPixel + x % 3] - source[x / 3 * 4 + x % 3]);
+    }
+  }
+  return sum / (3.0 * width * height);
+}
+
+std::vector<Bytes> EncodeFrames(int mode, const SyntheticDesktop& desktop, int frames) {
+  FrameEncoderSettings settings;
+  settings.width = desktop.Width();
+  settings.height = desktop.Height();
+  auto encoder = CreateFrameEncoder(mode, settings);
+  std::vector<Bytes> bodies(static_cast<std::size_t>(frames));
+  for (int n = 0; n < frames; ++n) {
+    EXPECT_TRUE(
+        encoder->Encode(desktop.Render(n).data(), desktop.StrideBytes(), false, &bodies[n]));
+  }
+  return bodies;
+}
+
+// The decoder stores 24-bit pictures bottom row first. Frames that give no picture keep the
+// previous one; descriptions the decoder cannot be set up for answer -1 every time, never
+// decoding with the set-up of an earlier size.
+TEST(VideoFrames, FramesThatGiveNoPictureKeepThePreviousOne) {
+  const SyntheticDesktop desktop(304, 208);
+  const auto bodies = EncodeFrames(5, desktop, 2);
+  CBMPManager surface(100, 100);
+  surface.SetFrameRate(10);
+  const BITMAPINFOHEADER header = MessageHeader(304, 208, 3);
+  ASSERT_EQ(SendBlock(surface, 5, header, 0, bodies[0]), 304 * 3 * 208);
+  EXPECT_LT(MeanDifference(surface, desktop.Render(0), 304, 208, 3, true), 6.0);
+  const auto before = Snapshot(surface);
+
+  Bytes damaged = bodies[1];
+  for (std::size_t i = 8; i < damaged.size(); i += 3) damaged[i] ^= 0xA5;
+  // A frame coded for a larger screen than the header announces.
+  const auto larger = EncodeFrames(5, SyntheticDesktop(320, 240), 1)[0];
+  for (const auto& body : {damaged, larger, Bytes{}}) {
+    EXPECT_EQ(SendBlock(surface, 5, header, 0, body), -1);
+    EXPECT_TRUE(Snapshot(surface) == before);
+  }
+  for (const BITMAPINFOHEADER& bad : {MessageHeader(304, 208, 1), MessageHeader(10000, 16, 4)}) {
+    EXPECT_EQ(SendBlock(surface, 5, bad, 0, bodies[0]), -1);
+    EXPECT_EQ(SendBlock(surface, 5, bad, 0, bodies[0]), -1);
+  }
+  EXPECT_EQ(SendBlock(surface, 5, header, 0, bodies[0]), 304 * 3 * 208);
+}
+
+// Block and video coding pad the screen differently and keep different buffers; switching
+// either way must leave a consistent surface. A video frame of the same padded size decodes
+// into a 32-bit grid's bitmap and leaves the grid in place: a short block after it still shows
+// its own last block behind it, not the video.
+TEST(ModeSwitch, BlockAndVideoModesEachRebuildTheSurface) {
+  const auto bodies = EncodeFrames(3, SyntheticDesktop(1600, 800), 2);
+  const BITMAPINFOHEADER video = MessageHeader(1600, 800, 4);
+  CBMPManager surface(100, 100);
+  ASSERT_EQ(SendBlock(surface, 1, MessageHeader(1600, 800, 1), 3, Zlib(Bytes(10000, 0x80))), 10000);
+  EXPECT_EQ(surface.BlockCount(), 128u);
+  // 1600 x 800 is a whole number of blocks and of macroblocks: only the bit count and the
+  // codec differ, and the video frame gets its own bitmap.
+  ASSERT_EQ(SendBlock(surface, 3, video, 0, bodies[0]), 1600 * 4 * 800);
+  EXPECT_EQ(surface.SurfaceHeader().biBitCount, 32);
+  EXPECT_EQ(surface.BlockCount(), 0u);
+
+  Bytes whole(40000);
+  for (std::size_t i = 0; i < whole.size(); ++i) whole[i] = static_cast<std::uint8_t>(i * 13);
+  ASSERT_EQ(SendBlock(surface, 1, video, 0, Zlib(whole)), 40000);
+  EXPECT_EQ(surface.BlockBytes(), 40000u);
+  ASSERT_EQ(SendBlock(surface, 3, video, 0, bodies[1]), 1600 * 4 * 800);
+  ASSERT_EQ(surface.BlockCount(), 128u);
+  const Bytes head(16000, 0x42);  // 40 of the block's 100 rows
+  ASSERT_EQ(SendBlock(surface, 1, video, 0, Zlib(head)), 16000);
+  for (std::uint32_t row = 0; row < 100; ++row) {
+    const std::uint8_t* expected = row < 40 ? &head[row * 400] : &whole[row * 400];
+    ASSERT_TRUE(std::equal(expected, expected + 400, Row(surface, row))) << "row " << row;
+  }
+
+  // And to video again, this time a different padding: 1366 is coded at 1376.
+  const auto wxga = EncodeFrames(3, SyntheticDesktop(1376, 768), 1);
+  ASSERT_EQ(SendBlock(surface, 3, MessageHeader(1366, 768, 4), 0, wxga[0]), 1376 * 4 * 768);
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 1376);
+  // A block message of that screen pads it to 1400 x 800.
+  EXPECT_EQ(SendBlock(surface, 0, MessageHeader(1366, 768, 4), 0, {}), 0);
+  EXPECT_EQ(surface.SurfaceHeader().biWidth, 1400);
+  EXPECT_EQ(surface.BlockCount(), 112u);
+}
+
+constexpr std::uint16_t kNoCursor = 0xFFE0;
+
+class Painting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kwz_platform::SetHeadlessDisplays({SIZE{1920, 1080}});
+    UseHeadlessGdi();
+  }
+};
+
+// The picture painted by the surface, then the hand cursor drawn by hand at `at`: what the
+// surface must show, pixel for pixel. No position means no cursor.
+std::vector<std::uint32_t> Expected(CBMPManager& surface, const BITMAPINFOHEADER& header,
+                                    int windowWidth, int windowHeight, const POINT* at) {
+  TestWindow reference(windowWidth, windowHeight);
+  surface.Draw(header, reference.Get(), kNoCursor, kNoCursor);
+  if (at != nullptr) {
+    HDC dc = GetDC(reference.Get());
+    EXPECT_TRUE(DrawIcon(dc, at->x, at->y, LoadCursorW(nullptr, IDC_HAND)));
+    ReleaseDC(reference.Get(), dc);
+  }
+  return reference.Pixels();
+}
+
+// A 300 x 200 picture in a 400 x 300 window, so that an icon at the picture's edge shows; the
+// cursor is drawn inside the picture, its edges included, and never for the no-cursor value.
+TEST_F(Painting, CursorIsDrawnInsideThePictureEdgesIncluded) {
+  struct Case {
+    int dx, dy;  // cursor position minus the hot spot
+    bool drawn;
+  };
+  const Case cases[] = {{0, 0, true},     {300, 200, true}, {301, 20, false},
+                        {20, 201, false}, {-1, 20, false},  {20, -1, false}};
+  CBMPManager surface(100, 100);
+  const BITMAPINFOHEADER header = MessageHeader(300, 200, 4);
+  // Nothing is painted before a picture, for an empty size, at sixteen bits (no drawing header)
+  // or for a header larger than the bitmap.
+  TestWindow blank(400, 300);
+  const auto before = blank.Pixels();
+  surface.Draw(header, blank.Get(), 10, 10);
+  ASSERT_TRUE(surface.PrepareBlocks(header));
+  for (const auto& [width, height, bytesPerPixel] :
+       {std::tuple{0, 200, 4}, {300, 0, 4}, {300, 200, 2}, {3000, 2000, 4}}) {
+    surface.Draw(MessageHeader(width, height, bytesPerPixel), blank.Get(), 10, 10);
+  }
+  EXPECT_TRUE(blank.Pixels() == before);
+  const POINT hot = surface.CursorHotSpot();
+  const auto bare = Expected(surface, header, 400, 300, nullptr);
+  for (const Case& c : cases) {
+    const POINT at = {c.dx, c.dy};
+    const auto expected = c.drawn ? Expected(surface, header, 400, 300, &at) : bare;
+    EXPECT_EQ(c.drawn, expected != bare) << "the icon does not show at " << c.dx << "," << c.dy;
+    TestWindow window(400, 300);
+    surface.Draw(header, window.Get(), static_cast<std::uint16_t>(c.dx + hot.x),
+                 static_cast<std::uint16_t>(c.dy + hot.y));
+    EXPECT_TRUE(window.Pixels() == expected) << c.dx << "," << c.dy;
+  }
+}
+
+// Stretched, every pixel is the area average of the picture within 1, and the cursor is scaled
+// with the picture.
+TEST_F(Painting, StretchIsTheAreaAverageWithTheCursorScaled) {
+  constexpr LONG kWidth = 300, kHeight = 210;  // padded to 300 x 300 by the 100-pixel grid
+  constexpr int kShownWidth = 200, kShownHeight = 140;
+  const BITMAPINFOHEADER header = MessageHeader(kWidth, kHeight, 4);
+  CBMPManager surface(100, 100);
+  // Detail in every channel, so any misplaced or misweighed pixel shows.
+  for (std::uint32_t index = 0; index < 9; ++index) {
+    std::vector<std::uint8_t> block(40000);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+      block[i] = static_cast<std::uint8_t>(index * 37 + i * 13 + (i / 400) * 29);
+    }
+    ASSERT_GT(SendBlock(surface, 1, header, index, Zlib(block)), 0);
+  }
+  const auto picture = Expected(surface, header, kWidth, kHeight, nullptr);
+  surface.SetStretch(true);
+  const auto shown = Expected(surface, header, kShownWidth, kShownHeight, nullptr);
+  const auto reference = ReferenceAreaAverage(
+      [&](int x, int y, int ch) { return int(picture[y * kWidth + x] >> (8 * ch) & 255); }, kWidth,
+      kHeight, kShownWidth, kShownHeight);
+  for (int i = 0; i < kShownWidth * kShownHeight * 3; ++i) {
+    const int x = i / 3 % kShownWidth, y = i / 3 / kShownWidth, ch = i % 3;
+    ASSERT_LE(std::fabs(int(shown[i / 3] >> (8 * ch) & 255) - reference.At(x, y)[ch]), 1.0)
+        << "pixel " << x << "," << y << " channel " << ch;
+  }
+  // The cursor at the picture's (150, 105) shows at (100, 70), the same fraction of the window.
+  const POINT hot = surface.CursorHotSpot();
+  const POINT at = {100 - hot.x, 70 - hot.y};
+  TestWindow window(kShownWidth, kShownHeight);
+  surface.Draw(header, window.Get(), 150, 105);
+  EXPECT_TRUE(window.Pixels() == Expected(surface, header, kShownWidth, kShownHeight, &at));
+}
+
+// Until the first paint the surface describes the largest display at 32 bits: a screen that
+// pads to exactly that is not reported. After that each new padded size or bit count is
+// reported once, with the screen's own size; nothing is reported before a picture.
+TEST(SizeReports, OncePerNewPaddedSizeWithTheScreensOwnSize) {
+  UseHeadlessGdi();
+  kwz_platform::SetHeadlessDisplays({SIZE{1280, 720}, SIZE{1400, 800}, SIZE{1024, 768}});
+  SizeLog log;
+  CBMPManager surface(100, 100);
+  surface.SetSizeSink(&log);
+  TestWindow window(1400, 800);
+  surface.Draw(MessageHeader(1366, 768, 4), window.Get(), kNoCursor, kNoCursor);
+  surface.SetStreamMode(1);
+  for (const auto& [width, height, bytesPerPixel] :
+       {std::tuple{1366, 768, 4},  // 1400 x 800 at 32 bits: the largest display
+        {1366, 768, 1},            // bit count
+        {1366, 768, 1},
+        {1380, 790, 1},  // same 1400 x 800 grid: not a change
+        {1366, 768, 4},  // bit count
+        {1024, 768, 4}}) {
+    const BITMAPINFOHEADER header = MessageHeader(width, height, bytesPerPixel);
+    ASSERT_TRUE(surface.PrepareBlocks(header));
+    surface.Draw(header, window.Get(), kNoCursor, kNoCursor);
+  }
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
+      {1366, 768}, {1366, 768}, {1024, 768}};
+  EXPECT_EQ(log.Sizes(), expected);
 }
 
 }  // namespace
