@@ -14,7 +14,7 @@
 #include "engine/SurfaceGeometry.h"
 #include "presenter/IFrameEncoder.h"
 #include "presenter/SyntheticDesktop.h"
-#include "tests/engine/SurfaceTestSupport.h"
+#include "tests/engine/EngineFixture.h"
 #include "tests/platform/AreaAverage.h"
 
 namespace kwz_test {
