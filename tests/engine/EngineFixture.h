@@ -374,10 +374,6 @@ class EngineOnLoopback : public ::testing::Test {
     window_.reset();
   }
 
-  bool ShowsRect(LONG width, LONG height) const {
-    return kwz_test::ShowsRect(*engine_, width, height);
-  }
-
   USHORT port_ = 0;
   std::unique_ptr<TestWindow> window_;
   std::unique_ptr<CScreenSharing> engine_;

@@ -46,10 +46,6 @@ std::vector<std::uint32_t> Tags(const std::vector<ImpairedDatagram>& out) {
   return tags;
 }
 
-void ExpectBalanced(const ImpairStats& s) {
-  EXPECT_EQ(s.sent, s.received - s.dropped + s.duplicated);
-}
-
 // The same seed gives the same output, another seed another; a script takes its datagrams out
 // without shifting the others' losses.
 TEST(Impairment, SeedDecidesAndScriptDoesNotShiftTheRandomDecisions) {
@@ -67,7 +63,7 @@ TEST(Impairment, SeedDecidesAndScriptDoesNotShiftTheRandomDecisions) {
     return x.bytes == y.bytes && x.sendMs == y.sendMs;
   };
   EXPECT_TRUE(std::equal(outA.begin(), outA.end(), outB.begin(), outB.end(), same));
-  ExpectBalanced(a.Stats());
+  EXPECT_EQ(a.Stats().sent, a.Stats().received - a.Stats().dropped + a.Stats().duplicated);
   settings.seed = 43;
   CImpairment c(settings);
   EXPECT_NE(Tags(Feed(c, 5000)), Tags(outA));
@@ -108,7 +104,8 @@ TEST_P(Rates, LossBurstsAndCopiesAsAsked) {
   lost += kCount + 1 - expected;
   EXPECT_EQ(lost, impairment.Stats().dropped);
   EXPECT_EQ(doubled, impairment.Stats().duplicated);
-  ExpectBalanced(impairment.Stats());
+  EXPECT_EQ(impairment.Stats().sent, impairment.Stats().received - impairment.Stats().dropped +
+                                         impairment.Stats().duplicated);
   const double d = settings.duplicate;
   EXPECT_NEAR(static_cast<double>(doubled) / (kCount - lost), d,
               5 * std::sqrt(d * (1 - d) / kCount));
@@ -147,7 +144,8 @@ TEST(Impairment, HeldDatagramsGoOutExactlyDepthLater) {
   EXPECT_EQ(late, impairment.Stats().reordered);
   EXPECT_GT(late, 60u);
   EXPECT_GT(exact, late * 8 / 10);
-  ExpectBalanced(impairment.Stats());
+  EXPECT_EQ(impairment.Stats().sent, impairment.Stats().received - impairment.Stats().dropped +
+                                         impairment.Stats().duplicated);
 }
 
 TEST(Impairment, HeldDatagramWithoutFollowersGoesOutAtTheHoldLimit) {
