@@ -33,10 +33,13 @@ run tsan -L concurrency
 start=$SECONDS
 echo "=== avc264: build"
 avc_tests=(codec/codec_tests codec/codec_mutex_tests engine/engine_surface_tests
-           engine/engine_end_to_end_tests)
+           engine/engine_thread_tests)
 scripts/build.sh avc264 "${avc_tests[@]##*/}"
 echo "=== avc264: test"
-for t in "${avc_tests[@]}"; do "build/avc264/tests/$t" --gtest_brief=1; done
+# (The engine's defaults cases fork into namespaces of their own and decode nothing.)
+for t in "${avc_tests[@]}"; do
+  "build/avc264/tests/$t" --gtest_brief=1 --gtest_filter='-Group/EngineDefaults.*'
+done
 echo "=== avc264: $((SECONDS - start)) s"
 
 # Every checked-in fuzz corpus replayed, then each fuzz target for 30 s: with the clang build
