@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -230,6 +231,30 @@ TEST(ViewerOnADesktop, FoundNamedMovedResizedAndClosedAsAnyApplication) {
         std::abs(record.y - 240) <= 1;
   }
   EXPECT_TRUE(middle) << "last record at " << record.x << "," << record.y;
+  // A click and a key from the X server come out as their records: the path from X events
+  // through window messages to the wire.
+  ASSERT_EQ(
+      RunProgram("xdotool",
+                 {"windowactivate", "--sync", std::to_string(frame), "click", "1", "key", "a"},
+                 kTimeoutMs)
+          .exitCode,
+      0);
+  // The press, then the release, then the character: each step waits for the one before.
+  const auto pressed = [&] { return (record.buttons & kButtonLeftDown) != 0; };
+  const auto released = [&] { return (record.buttons & kButtonLeftUp) != 0; };
+  const auto typed = [&] {
+    return record.type == kInputRecordKeyboard && record.message == kInputMessageCharacter &&
+           record.wParam == 'a';
+  };
+  std::vector<std::function<bool()>> steps{pressed, released, typed};
+  size_t done = 0;
+  for (int i = 0; i < 300 && done < steps.size() && records.Receive(&datagram, 5000); ++i) {
+    if (ReadInputRecord(datagram.data(), datagram.size(), &record) == InputRecordError::kNone &&
+        steps[done]()) {
+      ++done;
+    }
+  }
+  EXPECT_EQ(done, steps.size()) << "the click's and the key's records stop at step " << done;
 
   // The close button of the window manager's frame (as a pager or the user asks it: source 2).
   XEvent close{};
