@@ -38,6 +38,9 @@ function(kwz_library name)
   target_link_libraries(${name} PUBLIC kwz_options ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
+# The suites marked CONCURRENCY, with what they start: the ThreadSanitizer run builds only these.
+add_custom_target(kwz_concurrency_tests)
+
 # kwz_test(name SOURCES ... DEPS ... [CONCURRENCY] [RESOURCE_LOCK lock])
 # CONCURRENCY marks a suite that the ThreadSanitizer run executes; RESOURCE_LOCK keeps the
 # suite's tests from running beside others that name the same lock.
@@ -49,6 +52,7 @@ function(kwz_test name)
   set(_label unit)
   if(ARG_CONCURRENCY)
     set(_label concurrency)
+    add_dependencies(kwz_concurrency_tests ${name})
   endif()
   set(_properties LABELS ${_label} TIMEOUT 120)
   if(ARG_RESOURCE_LOCK)
