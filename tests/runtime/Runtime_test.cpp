@@ -100,7 +100,7 @@ TEST(CMediaThread, FailingBodyIsContainedAndLogged) {
       {"0xE06D7363", false, [](int) -> DWORD { throw std::runtime_error("body failed"); }},
       {"0xC0000005", true,
        [](int) -> DWORD {
-         volatile int* nothing = nullptr;
+         volatile int* volatile nothing = nullptr;  // both volatile: no optimiser drops it
          *nothing = 1;
          return 0;
        }},

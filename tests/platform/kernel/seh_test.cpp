@@ -17,7 +17,7 @@ HANDLE Begin(_beginthreadex_proc_type start) {
 }
 
 void Dereference(void*) {
-  volatile int* nothing = nullptr;
+  volatile int* volatile nothing = nullptr;  // both volatile: no optimiser drops it
   *nothing = 1;
 }
 volatile int g_depthLimit = 1 << 30;  // far beyond any stack
