@@ -11,12 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "tests/support/ChildProcess.h"
 
@@ -104,15 +102,6 @@ std::uint16_t FreeUdpPort(bool even) {
     if (bound && (!even || port % 2 == 0)) return port;
   }
   return 0;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
 }
 
 bool WaitForUdpPort(std::uint16_t port, int timeoutMs) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/WaitUntil.h"
 
 namespace kwz_test {
 
@@ -48,10 +49,6 @@ class RunningProgram {
   std::string errPath_;
   pid_t pid_ = -1;
 };
-
-// Polls done until it holds, at most timeoutMs: for what another process does that sends this
-// one no event (a bind, output written, a window drawn or moved, input faked by another client).
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 
 // A UDP port on 127.0.0.1 that was free a moment ago; even when asked (RTP data takes even
 // ports).

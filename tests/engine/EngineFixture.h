@@ -37,6 +37,7 @@
 #include "presenter/RtpPacketizer.h"
 #include "presenter/ScreenMessageWriter.h"
 #include "tests/network/NetworkTestSupport.h"
+#include "tests/support/WaitUntil.h"
 
 namespace kwz_test {
 
@@ -128,17 +129,6 @@ class SizeLog : public IScreenSharing {
 
 using Bytes = std::vector<std::uint8_t>;
 using SteadyClock = std::chrono::steady_clock;
-
-// Polls condition every few milliseconds until it holds or timeoutMs passed.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (SteadyClock::now() >= deadline) return false;
-    // A poll: window pixels and the screen rectangle change without an event of their own.
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // Whether a socket without SO_REUSEADDR can bind address:port (0: any), i.e. whether nothing
 // holds it; *bound, if given, gets the port it had.

@@ -24,8 +24,11 @@
 #include "runtime/ExceptionLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Sanitizers.h"
+#include "tests/support/WaitUntil.h"
 
 namespace {
+
+using kwz_test::WaitUntil;
 
 // Runs body(pass number) as each pass; the derived destructor stops the thread first, as every
 // derived class whose body uses its own members must.
@@ -41,14 +44,6 @@ class TestThread : public CMediaThread {
  private:
   std::function<DWORD(int)> body_;
 };
-
-bool WaitUntil(const std::function<bool()>& condition) {
-  for (int waited = 0; waited < 5000; waited += 2) {
-    if (condition()) return true;
-    Sleep(2);  // a poll: the passes and the thread's end have no event of their own
-  }
-  return condition();
-}
 
 // Start twice makes one thread, which has COM initialised; Stop (also when idle) ends it. (A body
 // that ends the loop itself, and a new Start after it, are the engine's Stop and Start.)

@@ -18,6 +18,7 @@
 #include "platform/kernel.h"
 #include "platform/sendinput.h"
 #include "platform/winuser.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/support/XvfbServer.h"
 
 // Last: Xlib defines macros (None, Bool) that other headers use as names.
@@ -70,10 +71,10 @@ TEST_F(X11InputTest, FocusAndCapsLockFollowTheServer) {
   ASSERT_NE(window, nullptr);
   // PeekMessageW reads the connection too: the events come without a message of their own.
   auto pumpUntil = [](const std::function<bool()>& done) {
-    for (MSG m; !done();) {
-      if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
-      std::this_thread::yield();
-    }
+    return kwz_test::WaitUntil([&] {
+      for (MSG m; PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) DispatchMessageW(&m);
+      return done();
+    });
   };
   SetFocus(window);
   Display* other = XOpenDisplay(server_->Display().c_str());
@@ -83,11 +84,11 @@ TEST_F(X11InputTest, FocusAndCapsLockFollowTheServer) {
   XMapWindow(other, foreign);
   XSync(other, False);
   Run({"xdotool", "windowfocus", "--sync", std::to_string(foreign)});
-  pumpUntil([] { return GetFocus() == nullptr; });
+  ASSERT_TRUE(pumpUntil([] { return GetFocus() == nullptr; }));
   Run({"xdotool", "key", "Caps_Lock"});
   Run({"xdotool", "windowfocus", "--sync",
        std::to_string(kwz_platform::X11WindowForTesting(window))});
-  pumpUntil([&] { return GetFocus() == window; });
+  ASSERT_TRUE(pumpUntil([&] { return GetFocus() == window; }));
   EXPECT_EQ(GetKeyState(VK_CAPITAL), 1) << "toggled, not down";
   XkbLockModifiers(other, XkbUseCoreKbd, LockMask, 0);  // off for the tests after this one
   XDestroyWindow(other, foreign);
