@@ -77,8 +77,9 @@ TEST(Flood, EngineSurvivesThenShowsTheRealStream) {
   std::uint64_t sent = 0;
   std::printf("flood: started\n");  // the soak script samples the resident size from here on
   std::fflush(stdout);
-  const char* seconds = std::getenv("KWZ_FLOOD_SECONDS");
-  const auto end = SteadyClock::now() + std::chrono::seconds(seconds ? std::atoi(seconds) : 2);
+  const char* text = std::getenv("KWZ_FLOOD_SECONDS");
+  const int seconds = text != nullptr ? std::atoi(text) : 0;  // unset or not a count: 2 s
+  const auto end = SteadyClock::now() + std::chrono::seconds(seconds > 0 ? seconds : 2);
   while (SteadyClock::now() < end) {
     for (int i = 0; i < kBatch; ++i) {
       const Bytes d = Noise(rng);
@@ -102,6 +103,7 @@ TEST(Flood, EngineSurvivesThenShowsTheRealStream) {
     recovered = WaitUntil([&] { return window.Pixels() == picture; }, 1000);
   }
   EXPECT_TRUE(recovered);
+  ASSERT_FALSE(sizes.Sizes().empty());
   EXPECT_EQ(sizes.Sizes().back(), (std::pair<std::uint32_t, std::uint32_t>{kWidth, kHeight}));
 
   const auto stopStart = SteadyClock::now();

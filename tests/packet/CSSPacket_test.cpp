@@ -16,6 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Loads raw message bytes into a packet as the receiver would leave them.
 void Fill(CSSPacket* packet, const Bytes& message) {
+  ASSERT_LE(message.size(), packet->m_dwCapacity);
   if (!message.empty()) std::memcpy(packet->m_pData, message.data(), message.size());
   packet->m_dwLength = static_cast<DWORD>(message.size());
   packet->LoadHeader();
