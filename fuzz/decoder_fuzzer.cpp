@@ -62,8 +62,9 @@ std::uint64_t DecodeAll(const std::uint8_t* data, size_t size) {
   static const int kCodecs[] = {kwz_codec::kCodecMpeg4, kwz_codec::kCodecH264, kwz_codec::kCodecVp8,
                                 kwz_codec::kCodecVp9, kwz_codec::kCodecMjpeg};
   static const WORD kBits[] = {32, 24, 16, 32};
-  static const char* const pinned = std::getenv("KWZ_FUZZ_CODEC");
-  const int codec = kCodecs[std::abs(pinned != nullptr ? std::atoi(pinned) : data[0]) % 5];
+  static const char* const pinnedText = std::getenv("KWZ_FUZZ_CODEC");
+  static const int pinned = pinnedText != nullptr ? std::abs(std::atoi(pinnedText)) : -1;
+  const int codec = kCodecs[(pinned >= 0 ? pinned : data[0]) % 5];
   BITMAPINFOHEADER header = {.biWidth = (data[1] & 8) ? 320 : 64,
                              .biHeight = (data[1] & 8) ? 240 : 48,
                              .biBitCount = kBits[data[1] & 3],

@@ -29,6 +29,7 @@
 #include "network/CNetworkReceiver.h"
 #include "network/NetworkErrors.h"
 #include "packet/CPacket.h"
+#include "packet/ScreenPacketFormat.h"
 #include "presenter/RtpPacketizer.h"
 #include "presenter/ScreenMessageWriter.h"
 #include "runtime/NetResult.h"
@@ -120,7 +121,9 @@ void RunStructured(Reader& in, Harness& harness, kwz_fuzz::Outcome* outcome) {
   std::vector<Bytes> datagrams;
   for (int i = 0; i < messageCount; ++i) {
     const presenter::ScreenMessageFields fields{
-        .streamMode = static_cast<std::uint8_t>(in.U8() % 7), .width = 64, .height = 48};
+        .streamMode = static_cast<std::uint8_t>(in.U8() % screen_packet::kStreamModeCount),
+        .width = 64,
+        .height = 48};
     // Led by the message's index, so that every message differs from every other.
     Bytes body(4 + in.U16() % 2000);
     for (std::size_t b = 0; b < body.size(); ++b)
@@ -152,7 +155,7 @@ void RunStructured(Reader& in, Harness& harness, kwz_fuzz::Outcome* outcome) {
   std::size_t next = 0;
   auto deliver = [&](std::size_t i) {
     harness.Deliver(datagrams[i]);
-    Drain(harness, &packet, 113, onMessage);
+    Drain(harness, &packet, screen_packet::kPayloadType, onMessage);
   };
   while (next < datagrams.size() && !in.Empty()) {
     const std::uint8_t op = in.U8();
@@ -186,7 +189,8 @@ void RunStructured(Reader& in, Harness& harness, kwz_fuzz::Outcome* outcome) {
     }
   }
   while (next < datagrams.size()) deliver(next++);
-  const auto [lost, received] = Flush(harness, &packet, 113, onMessage, outcome);
+  const auto [lost, received] =
+      Flush(harness, &packet, screen_packet::kPayloadType, onMessage, outcome);
 
   std::vector<int> sorted = deliveredIndex;
   std::sort(sorted.begin(), sorted.end());
@@ -214,7 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((flags & 1) != 0) {
       RunStructured(in, harness, &outcome);
     } else {
-      RunRaw(in, harness, (flags & 4) != 0 ? 113 : 0, &outcome);
+      RunRaw(in, harness, (flags & 4) != 0 ? screen_packet::kPayloadType : 0, &outcome);
     }
     return outcome.value();
   });

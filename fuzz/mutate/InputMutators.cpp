@@ -3,12 +3,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <initializer_list>
 #include <random>
 #include <utility>
 
 #include "fuzz/FuzzSupport.h"
+#include "packet/CSSPacket.h"
 #include "packet/ScreenPacketFormat.h"
 
 namespace kwz_fuzz {
@@ -181,7 +183,7 @@ constexpr std::uint8_t kStructured = 1;
 
 // A header like the one before it: the next sequence number, the same SSRC and timestamp.
 Bytes HeaderAfter(const FramedRecord* previous) {
-  Bytes header{0x80, 113, 0, 0, 0, 0, 0x10, 0x01, 0x4B, 0x57, 0x5A, 0x31};
+  Bytes header{0x80, screen_packet::kPayloadType, 0, 0, 0, 0, 0x10, 0x01, 0x4B, 0x57, 0x5A, 0x31};
   if (previous != nullptr && previous->data.size() >= kRtpHeader) {
     std::copy(previous->data.begin(), previous->data.begin() + kRtpHeader, header.begin());
     header[1] &= 0x7F;
@@ -224,8 +226,8 @@ void MutateRtpHeader(MutationContext& m, std::vector<FramedRecord>* records, std
       break;
     }
     case 6:
-      datagram[1] =
-          static_cast<std::uint8_t>((datagram[1] & 0x80) | (m.OneIn(2) ? 113 : m.Below(128)));
+      datagram[1] = static_cast<std::uint8_t>(
+          (datagram[1] & 0x80) | (m.OneIn(2) ? screen_packet::kPayloadType : m.Below(128)));
       break;
     default:
       // Version, padding, extension and CSRC count; padding and extensions need bytes behind.
@@ -318,9 +320,15 @@ std::size_t CrossOverDatagramInput(const std::uint8_t* a, std::size_t aSize, con
 
 namespace {
 
-// Field offsets of the 29-byte header.
-constexpr std::size_t kMagicAt = 0, kModeAt = 2, kBytesPerPixelAt = 3, kWidthAt = 6, kHeightAt = 8,
-                      kCursorXAt = 20, kCursorYAt = 22, kBlockIndexAt = 25, kBodyLengthAt = 27;
+constexpr std::size_t kMagicAt = offsetof(ScreenPacketHeader, Magic),
+                      kModeAt = offsetof(ScreenPacketHeader, StreamMode),
+                      kBytesPerPixelAt = offsetof(ScreenPacketHeader, BytesPerPixel),
+                      kWidthAt = offsetof(ScreenPacketHeader, Width),
+                      kHeightAt = offsetof(ScreenPacketHeader, Height),
+                      kCursorXAt = offsetof(ScreenPacketHeader, CursorX),
+                      kCursorYAt = offsetof(ScreenPacketHeader, CursorY),
+                      kBlockIndexAt = offsetof(ScreenPacketHeader, BlockIndex),
+                      kBodyLengthAt = offsetof(ScreenPacketHeader, BodyLength);
 constexpr std::size_t kHeader = screen_packet::kHeaderSize;
 constexpr std::size_t kMaxMessages = 8;
 constexpr std::uint8_t kModeZlibBlock = 1;
@@ -336,7 +344,7 @@ Bytes FreshMessage() {
   PutLe(&message, kHeightAt, 2, 150);
   PutLe(&message, kCursorXAt, 2, screen_packet::kNoCursor);
   PutLe(&message, kCursorYAt, 2, screen_packet::kNoCursor);
-  message[24] = 1;
+  message[offsetof(ScreenPacketHeader, Reserved3)] = 1;
   return message;
 }
 
