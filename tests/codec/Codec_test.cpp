@@ -231,8 +231,6 @@ bool Decode(IDecoderBackend& backend, const CodedFrame& frame, YuvPicture* pictu
 }
 
 // Concealment is off in both: inter frames with nothing to refer to, and a key frame that lost
-// its second half, show nothing; the next whole key frame shows again.
-// Concealment is off in both: inter frames with nothing to refer to, and a key frame that lost
 // its second half, show nothing; the next whole key frame shows again. Stderr is the host's: a
 // lossy network must not fill it with OpenH264's complaints, which go to the debugger output.
 TEST(H264Backends, ShowNothingThatCannotBeDecodedWholeAndComplainOnlyToTheDebugger) {
@@ -315,6 +313,7 @@ TEST(EncoderQuality, BlocksDecodeCloseToTheSourceAndQualityTrades) {
   const Image source = kwz_test::MakeScreen(kBlock, kBlock, 0);
   double previousPsnr = 99;
   DWORD previousSize = ~0u;
+  Harness harness(TestCodec::kMjpeg, kBlock, kBlock, 32, true);  // keeps nothing between JPEGs
   for (int quality : {100, 80, 1, 0, 101, -7}) {
     encoder.Close();
     encoder.SetQuality(quality);
@@ -325,7 +324,6 @@ TEST(EncoderQuality, BlocksDecodeCloseToTheSourceAndQualityTrades) {
                              static_cast<DWORD>(jpeg.size()), &size),
               S_OK);
     jpeg.resize(size);
-    Harness harness(TestCodec::kMjpeg, kBlock, kBlock, 32, true);
     ASSERT_EQ(harness.DecodeFrame(CodedFrame{jpeg, true}), S_OK);
     const double psnr = kwz_test::Psnr(source, harness.output.data(), harness.stride, 4, false);
     const bool inRange = quality >= 1 && quality <= 100;
