@@ -33,10 +33,10 @@ class BitWriter {
   BitWriter& Size(unsigned width, unsigned height) {
     return Put(width - 1, 16).Put(height - 1, 16);
   }
-  // The rest of a frame: bytes that no size is read from.
-  std::vector<std::uint8_t> Bytes(std::size_t padding = 16) const {
+  // With 16 bytes for the rest of a frame: bytes that no size is read from.
+  std::vector<std::uint8_t> Bytes() const {
     std::vector<std::uint8_t> out = bytes_;
-    out.resize(out.size() + padding, 0);
+    out.resize(out.size() + 16, 0);
     return out;
   }
 

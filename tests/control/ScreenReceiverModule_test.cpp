@@ -16,7 +16,7 @@
 #include "platform/registrar.h"
 #include "platform/winnls.h"
 #include "platform/winver.h"
-#include "tests/control/ControlTestSupport.h"
+#include "tests/platform/ComTestObjects.h"
 #include "tests/platform/RegistryTestSupport.h"
 
 namespace {

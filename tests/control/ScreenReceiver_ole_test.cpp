@@ -7,7 +7,6 @@
 
 #include "platform/gdi_testing.h"
 #include "tests/control/ControlTestSupport.h"
-#include "tests/platform/GdiTestSupport.h"
 
 namespace kwz_test {
 namespace {

@@ -304,18 +304,14 @@ TEST(BlockGridSizes, PadToWholeBlocksAndRefuseWhatNoBitmapCanHold) {
   }
 }
 
-using Bytes = std::vector<std::uint8_t>;
-
-// Mean absolute difference of the colour bytes of a decoded bitmap against the BGRA source.
-double MeanDifference(const CBMPManager& surface, const Bytes& bgra, int width, int height,
-                      int bytesPerPixel, bool bottomUp) {
+// Mean absolute difference of a decoded bottom-up 24-bit bitmap against the top-down BGRA source.
+double MeanDifference(const CBMPManager& surface, const Bytes& bgra, int width, int height) {
   double sum = 0;
   for (int r = 0; r < height; ++r) {
     const std::uint8_t* decoded = Row(surface, static_cast<std::uint32_t>(r));
-    const std::uint8_t* source =
-        &bgra[static_cast<std::size_t>(bottomUp ? height - 1 - r : r) * width * 4];
+    const std::uint8_t* source = &bgra[static_cast<std::size_t>(height - 1 - r) * width * 4];
     for (int x = 0; x < width * 3; ++x) {
-      sum += std::abs(decoded[x / 3 * bytesPerPixel + x % 3] - source[x / 3 * 4 + x % 3]);
+      sum += std::abs(decoded[x] - source[x / 3 * 4 + x % 3]);
     }
   }
   return sum / (3.0 * width * height);
@@ -344,7 +340,7 @@ TEST(VideoFrames, FramesThatGiveNoPictureKeepThePreviousOne) {
   surface.SetFrameRate(10);
   const BITMAPINFOHEADER header = MessageHeader(304, 208, 3);
   ASSERT_EQ(SendBlock(surface, 5, header, 0, bodies[0]), 304 * 3 * 208);
-  EXPECT_LT(MeanDifference(surface, desktop.Render(0), 304, 208, 3, true), 6.0);
+  EXPECT_LT(MeanDifference(surface, desktop.Render(0), 304, 208), 6.0);
   const auto before = Snapshot(surface);
 
   Bytes damaged = bodies[1];
@@ -399,14 +395,12 @@ TEST(ModeSwitch, BlockAndVideoModesEachRebuildTheSurface) {
   EXPECT_EQ(surface.BlockCount(), 112u);
 }
 
-constexpr std::uint16_t kNoCursor = 0xFFE0;
-
 // The picture painted by the surface, then the hand cursor drawn by hand at `at`: what the
 // surface must show, pixel for pixel. No position means no cursor.
 std::vector<std::uint32_t> Expected(CBMPManager& surface, const BITMAPINFOHEADER& header,
                                     int windowWidth, int windowHeight, const POINT* at) {
   TestWindow reference(windowWidth, windowHeight);
-  surface.Draw(header, reference.Get(), kNoCursor, kNoCursor);
+  surface.Draw(header, reference.Get(), presenter::kNoCursor, presenter::kNoCursor);
   if (at != nullptr) {
     HDC dc = GetDC(reference.Get());
     EXPECT_TRUE(DrawIcon(dc, at->x, at->y, LoadCursorW(nullptr, IDC_HAND)));
@@ -496,7 +490,8 @@ TEST(SizeReports, OncePerNewPaddedSizeWithTheScreensOwnSize) {
   CBMPManager surface(100, 100);
   surface.SetSizeSink(&log);
   TestWindow window(1400, 800);
-  surface.Draw(MessageHeader(1366, 768, 4), window.Get(), kNoCursor, kNoCursor);
+  surface.Draw(MessageHeader(1366, 768, 4), window.Get(), presenter::kNoCursor,
+               presenter::kNoCursor);
   surface.SetStreamMode(1);
   for (const auto& [width, height, bytesPerPixel] :
        {std::tuple{1366, 768, 4},  // 1400 x 800 at 32 bits: the largest display
@@ -507,7 +502,7 @@ TEST(SizeReports, OncePerNewPaddedSizeWithTheScreensOwnSize) {
         {1024, 768, 4}}) {
     const BITMAPINFOHEADER header = MessageHeader(width, height, bytesPerPixel);
     ASSERT_TRUE(surface.PrepareBlocks(header));
-    surface.Draw(header, window.Get(), kNoCursor, kNoCursor);
+    surface.Draw(header, window.Get(), presenter::kNoCursor, presenter::kNoCursor);
   }
   const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
       {1366, 768}, {1366, 768}, {1024, 768}};

@@ -232,8 +232,8 @@ class ReorderQueue : public testing::Test {
  protected:
   void SetUp() override { g_now = 5000; }
 
-  bool Insert(DWORD extended, DWORD expected, BYTE fill = 0x5A) {
-    payloads_.emplace_back(3, fill);
+  bool Insert(DWORD extended, DWORD expected) {
+    payloads_.emplace_back(3, 0x5A);
     RtpPacketInfo info{};
     info.extendedSequence = extended;
     info.sequence = static_cast<WORD>(extended);

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "tests/support/ChildProcess.h"
 #include "tests/support/CodecMutexHolder.h"
 
@@ -17,9 +14,9 @@ using kwz_test::ChildProcess;
 constexpr const char* kTestName = "KWZ_AVCODEC_MUTEX_TEST";
 
 // Tries the mutex from a fresh process; 'Y' when it could be had within 100 ms.
-char ProbeFromAnotherProcess(const char* name = kTestName) {
-  ChildProcess probe([name](const ChildProcess::Channel& channel) {
-    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, name);
+char ProbeFromAnotherProcess() {
+  ChildProcess probe([](const ChildProcess::Channel& channel) {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, kTestName);
     DWORD r = WaitForSingleObject(m, 100);
     bool had = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
     if (had) ReleaseMutex(m);  // exiting while holding it would leave it abandoned

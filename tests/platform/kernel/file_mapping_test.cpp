@@ -12,8 +12,8 @@ namespace {
 
 constexpr const WCHAR* kName = u"KWZ_SOCKET_AUDIO";
 
-HANDLE Create(DWORD protect = PAGE_READWRITE, DWORD size = 12) {
-  return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, protect, 0, size, kName);
+HANDLE Create(DWORD size = 12) {
+  return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, kName);
 }
 
 TEST(FileMapping, SizeStaysAndAViewKeepsTheNameAlive) {
@@ -21,7 +21,7 @@ TEST(FileMapping, SizeStaysAndAViewKeepsTheNameAlive) {
   HANDLE first = Create();
   auto* view = static_cast<unsigned char*>(MapViewOfFile(first, FILE_MAP_WRITE, 0, 0, 0));
   ASSERT_NE(view, nullptr);
-  HANDLE second = Create(PAGE_READWRITE, 4096);  // the existing size stays
+  HANDLE second = Create(4096);  // the existing size stays
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(MapViewOfFile(second, FILE_MAP_READ, 0, 0, 13), nullptr);
   CloseHandle(first);

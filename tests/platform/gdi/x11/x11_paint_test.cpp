@@ -2,7 +2,9 @@
 // segments and connections that come and go, and pictures kept while nothing repaints them.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -76,7 +78,7 @@ TEST_F(GdiX11Test, PaintsTakeTheCheapestPathAndShowTheirOwnBitmap) {
   HWND window = Window(0, 0, 300, 230);
   int painted = 0;
   kwz_platform::SetPaintObserverForTesting([&](HWND, bool shown) { painted += shown ? 1 : 0; });
-  for (int i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE(i);
     // 276,000 bytes at 32 bits.
@@ -100,7 +102,7 @@ TEST_F(GdiX11Test, PaintsTakeTheCheapestPathAndShowTheirOwnBitmap) {
     EXPECT_EQ(shown.At(299, 29), dib.Colour(299, 217));
   }
   kwz_platform::SetPaintObserverForTesting(nullptr);
-  EXPECT_EQ(painted, 4);
+  EXPECT_EQ(painted, static_cast<int>(std::size(cases)));
   DestroyWindow(window);
 }
 
